@@ -1,0 +1,19 @@
+// klMsg: the message catalogue. Every fixed thing the program says has a
+// key ("KL..."); the text is written to the screen and heard, from the
+// recording named after the key when there is one.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace kalimbro {
+
+// The text of `key` (exact, case-sensitive), or "--> Mensagem inválida: "
+// followed by the key.
+std::string messageText(std::string_view key);
+
+// Writes the text followed by `lineEnds` line ends (nothing when negative),
+// then plays the key's recording or speaks the text.
+void sayMessage(std::string_view key, int lineEnds);
+
+}  // namespace kalimbro

@@ -1,0 +1,2 @@
+// Entry point of kalimbro.
+int main() { return 0; }

@@ -1,0 +1,28 @@
+// The system's monotonic clock.
+#include "platform/clock.h"
+
+#include <chrono>
+#include <thread>
+
+namespace kalimbro {
+namespace {
+
+class SystemClock final : public Clock {
+ public:
+  int64_t nowMs() override {
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+  }
+  void sleepMs(int64_t ms) override {
+    if (ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+  }
+};
+
+}  // namespace
+
+Clock& systemClock() {
+  static SystemClock clock;
+  return clock;
+}
+
+}  // namespace kalimbro

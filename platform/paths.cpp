@@ -1,0 +1,98 @@
+// Linux places and file helpers.
+#include "platform/paths.h"
+
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <climits>
+#include <filesystem>
+
+#include "platform/codec.h"
+
+namespace kalimbro {
+namespace {
+
+std::string& tempDirectoryName() {
+  static std::string name;
+  return name;
+}
+
+}  // namespace
+
+std::string programDirectory() {
+  char buf[PATH_MAX];
+  const ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
+  if (n <= 0) return ".";
+  std::string dir = directoryPart(fromUtf8(std::string_view(buf, n)));
+  if (dir.size() > 1) dir.pop_back();  // no trailing '/'
+  return dir;
+}
+
+std::string systemSettingsDirectory() { return "/etc/varelu"; }
+
+std::string userConfigDirectory() {
+  if (const char* xdg = getenv("XDG_CONFIG_HOME"); xdg && *xdg) return fromUtf8(xdg);
+  if (const char* home = getenv("HOME"); home && *home) return fromUtf8(home) + "/.config";
+  return "/tmp";
+}
+
+std::string tempDirectory() {
+  std::string& name = tempDirectoryName();
+  if (!name.empty()) return name;
+  const char* base = getenv("TMPDIR");
+  std::string pattern = std::string(base && *base ? base : "/tmp") + "/kalimbro.XXXXXX";
+  if (mkdtemp(pattern.data()) == nullptr) return {};
+  name = fromUtf8(pattern) + "/";
+  return name;
+}
+
+void removeTempDirectory() {
+  std::string& name = tempDirectoryName();
+  if (name.empty()) return;
+  std::error_code ec;
+  std::filesystem::remove_all(nativePath(name), ec);
+  name.clear();
+}
+
+std::string makeTempFile(std::string_view prefix) {
+  const std::string dir = tempDirectory();
+  if (dir.empty()) return {};
+  std::string pattern = nativePath(dir + std::string(prefix) + "XXXXXX");
+  const int fd = mkstemp(pattern.data());
+  if (fd < 0) return {};
+  close(fd);
+  return fromUtf8(pattern);
+}
+
+std::string nativePath(std::string_view cp1252) { return toUtf8(cp1252); }
+
+bool fileExists(std::string_view cp1252) {
+  struct stat st;
+  return stat(nativePath(cp1252).c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+bool directoryExists(std::string_view cp1252) {
+  struct stat st;
+  return stat(nativePath(cp1252).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool removeFile(std::string_view cp1252) { return unlink(nativePath(cp1252).c_str()) == 0; }
+
+std::optional<uint64_t> fileSize(std::string_view cp1252) {
+  struct stat st;
+  if (stat(nativePath(cp1252).c_str(), &st) != 0) return std::nullopt;
+  return static_cast<uint64_t>(st.st_size);
+}
+
+std::string fileNamePart(std::string_view path) {
+  const size_t slash = path.rfind('/');
+  return std::string(slash == std::string_view::npos ? path : path.substr(slash + 1));
+}
+
+std::string directoryPart(std::string_view path) {
+  const size_t slash = path.rfind('/');
+  return slash == std::string_view::npos ? std::string() : std::string(path.substr(0, slash + 1));
+}
+
+}  // namespace kalimbro

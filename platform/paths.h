@@ -1,0 +1,40 @@
+// File-system places of the program on Linux and small file helpers.
+// Names inside the program are Windows-1252; these functions take and give
+// Windows-1252 names and convert at the file system.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace kalimbro {
+
+// Directory of the running executable, without a trailing '/'.
+std::string programDirectory();
+// The "Windows directory" of the family: /etc/varelu.
+std::string systemSettingsDirectory();
+// $XDG_CONFIG_HOME, else ~/.config, without a trailing '/'.
+std::string userConfigDirectory();
+
+// The program's private temporary directory, with a trailing '/'. Made on
+// first use with mkdtemp under $TMPDIR (else /tmp), mode 0700; removed with
+// everything in it by removeTempDirectory.
+std::string tempDirectory();
+void removeTempDirectory();
+// A new empty file "WAV......" in tempDirectory; its name, or empty on
+// failure.
+std::string makeTempFile(std::string_view prefix = "WAV");
+
+// Windows-1252 name -> the name as the file system stores it.
+std::string nativePath(std::string_view cp1252);
+bool fileExists(std::string_view cp1252);
+bool directoryExists(std::string_view cp1252);
+bool removeFile(std::string_view cp1252);
+std::optional<uint64_t> fileSize(std::string_view cp1252);
+
+// The part after the last '/'; the part up to and including it.
+std::string fileNamePart(std::string_view path);
+std::string directoryPart(std::string_view path);
+
+}  // namespace kalimbro

@@ -1,0 +1,81 @@
+// The terminal seam: what the console needs from the user's terminal.
+// Output is a grid of Windows-1252 cells drawn in runs; input arrives as
+// InputEvents, the terminal's counterpart of the key-down, key-up and
+// character messages of a desktop window. The real backend is
+// platform/tty_terminal; tests use a fake or none at all.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+
+namespace kalimbro {
+
+struct Rgb {
+  uint8_t r = 0, g = 0, b = 0;
+  bool operator==(const Rgb&) const = default;
+};
+
+// Keys that arrive as key-down (and, on terminals that report releases,
+// key-up) events. Letters and digits carry their upper-case character in
+// InputEvent::ch; they arrive as key-downs only with Alt held, or when the
+// terminal reports key releases (the braille chord keyboard needs both).
+enum class Key : uint8_t {
+  None,
+  F1, F2, F3, F4, F5, F6, F7, F8, F9, F10, F11, F12,
+  Insert, Delete, Home, End, PageUp, PageDown, Up, Down, Left, Right,
+  Character,  // a letter, digit or the space bar; see InputEvent::ch
+  Break,
+};
+
+struct Modifiers {
+  bool shift = false;
+  bool ctrl = false;
+  bool alt = false;
+  bool operator==(const Modifiers&) const = default;
+};
+
+struct InputEvent {
+  enum class Kind : uint8_t {
+    Char,        // a typed character or control byte (ch): 13 Enter, 27 ESC,
+                 // 8 Backspace, 127 Control+Backspace, 1..26 Control+letter
+    KeyDown,     // key (and ch for Key::Character)
+    KeyUp,       // key released, only from terminals that report it
+    MouseLeft,
+    MouseRight,
+    MouseMiddle,
+    WheelUp,     // turned away from the user
+    WheelDown,   // turned towards the user
+    FocusIn,
+    FocusOut,
+    Paste,       // bracketed paste; text holds it in Windows-1252
+  };
+  Kind kind = Kind::Char;
+  uint8_t ch = 0;
+  Key key = Key::None;
+  Modifiers mods;
+  std::string text;
+};
+
+class Terminal {
+ public:
+  virtual ~Terminal() = default;
+
+  // Draws `cells` (Windows-1252) from column `col` of row `row`, both
+  // 0-based, in one foreground and background colour.
+  virtual void drawRun(int row, int col, std::string_view cells, Rgb fg, Rgb bg) = 0;
+  // The text cursor (the caret): position, 0-based, and visibility.
+  virtual void placeCursor(int row, int col, bool visible) = 0;
+  virtual void setTitle(std::string_view cp1252) = 0;
+  // A copy for the terminal's own clipboard (OSC 52); the program keeps its
+  // clipboard itself.
+  virtual void copyToClipboard(std::string_view cp1252) = 0;
+  virtual void beep() = 0;
+  // Sends everything drawn so far.
+  virtual void flush() = 0;
+};
+
+using InputSink = std::function<void(const InputEvent&)>;
+
+}  // namespace kalimbro
