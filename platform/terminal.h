@@ -39,7 +39,9 @@ struct Modifiers {
 struct InputEvent {
   enum class Kind : uint8_t {
     Char,        // a typed character or control byte (ch): 13 Enter, 27 ESC,
-                 // 8 Backspace, 127 Control+Backspace, 1..26 Control+letter
+                 // 9 Tab, 8 Backspace, 1..26 Control+letter. Control+Backspace
+                 // is 8 and Control+Enter 13, each with mods.ctrl set: the
+                 // console's translation turns them into 127 and 10.
     KeyDown,     // key (and ch for Key::Character)
     KeyUp,       // key released, only from terminals that report it
     MouseLeft,
