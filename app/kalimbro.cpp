@@ -1,0 +1,175 @@
+// The main program and its option loop.
+#include "app/kalimbro.h"
+
+#include <array>
+#include <string>
+#include <string_view>
+
+#include "app/klMsg.h"
+#include "app/klconfig.h"
+#include "app/programState.h"
+#include "console/VrCrt.h"
+#include "console/vrfala.h"
+#include "console/vrini.h"
+#include "platform/paths.h"
+
+namespace kalimbro {
+namespace {
+
+constexpr std::string_view kVersion = "3.1";
+constexpr uint8_t kEsc = 27;
+
+// Extended key codes the loop answers.
+constexpr uint8_t kF1 = 59, kDel = 83;
+
+constexpr int64_t kBytesPerMegabyte = 1048576;
+
+void setMemoryLimitFromSettings() {
+  ProgramState& p = program();
+  p.soundBuffer->memoryLimit = static_cast<int64_t>(p.settings.maxMemoryMb) * kBytesPerMegabyte;
+}
+
+std::string iniReadOr(std::string_view key, std::string_view fallback) {
+  std::string value = iniRead("KALIMBRO", key);
+  return value.empty() ? std::string(fallback) : value;
+}
+
+// The one-letter commands of the loop, by upper-case letter.
+struct Command {
+  char letter;
+  void (*run)();
+};
+constexpr std::array kCommands = {
+    Command{'I', showInformation},
+};
+
+bool runCommand(uint8_t key) {
+  const uint8_t letter = (key >= 'a' && key <= 'z') ? key - 32 : key;
+  for (const Command& c : kCommands) {
+    if (c.letter == letter) {
+      c.run();
+      return true;
+    }
+  }
+  return false;
+}
+
+uint8_t readAnswer() {
+  uint8_t key, ext;
+  readKeyEchoed(key, ext);
+  crtWriteln();
+  return key;
+}
+
+uint8_t upper(uint8_t key) { return (key >= 'a' && key <= 'z') ? key - 32 : key; }
+
+}  // namespace
+
+void initProgram() {
+  ProgramState& p = program();
+  clearScreen();
+  setWindowTitle("GRAVADOR DE SOM");
+  delay(200);
+  p.messageSoundDir = iniReadOr("DIRKALIMBRO", programDirectory() + "/../share/varelu/som/kalimbro");
+  p.soxProgram = iniReadOr("DIRSOX", "sox");
+  initSpeech(0, p.messageSoundDir);
+  sayMessage("KLINIC", 0);
+  crtWrite(" - v.");
+  writeSpeak(kVersion);
+  crtWriteln();
+  crtWriteln();
+  waitSpeechEnd();
+
+  p.workingFileName.clear();
+  p.soundBuffer = std::make_unique<TAmostras>();
+  p.currentPosition = 0;
+  p.markedPosition = 0;
+  setDefaultConfig(p.settings);
+  readConfig(p.settings);
+  setMemoryLimitFromSettings();
+}
+
+void mainMenu() {
+  for (;;) {
+    flushKeyboard();
+    textBackground(1);
+    sayMessage("KLOPMG", 0);
+    textBackground(0);
+    uint8_t key, ext;
+    readKeyEchoed(key, ext);
+    crtWriteln();
+
+    if (key == 0) {
+      if (ext == kDel) clearScreen();
+      else if (ext == kF1) listOptions();
+      continue;
+    }
+    if (key == kEsc) {
+      if (confirmEnd()) return;
+      continue;
+    }
+    if (!runCommand(key)) sayMessage("KLOPINV", 2);
+  }
+}
+
+void listOptions() {
+  static constexpr std::array<std::string_view, 10> kHelpLines = {
+      "KLTOCA", "KLGRAVA", "KLNOVO", "KLREMOVE", "KLMIXA",
+      "KLEFEIT", "KLDESFAZ", "KLSALVA", "KLCONFIG", "KLINFO"};
+  speakSound("KLMENU");
+  textBackground(4);
+  sayMessage("KLASOPC", 1);
+  textBackground(0);
+  crtWriteln();
+  for (std::string_view key : kHelpLines) sayMessage(key, 1);
+}
+
+void showInformation() {
+  const ProgramState& p = program();
+  sayMessage("KLARQTRB", 0);
+  std::string name = p.workingFileName;
+  // A decoded MP3 is edited as "NAME.MP3.wav": the user knows it by the MP3 name.
+  if (name.size() >= 8 && upperCaseAccented(name.substr(name.size() - 8)) == ".MP3.WAV")
+    name.resize(name.size() - 4);
+  writelnSpeak(name);
+  sayMessage("KLIVEL", 0);
+  writeSpeakInt(p.soundBuffer->sampleRate);
+  crtWriteln();
+  sayMessage("KLIQUALI", 0);
+  sayMessage(p.soundBuffer->bitsPerSample == 8 ? "KLI8BIT" : "KLI16BIT", 1);
+  sayMessage(p.soundBuffer->channels == 1 ? "KLIMONO" : "KLISTERE", 1);
+  waitSpeechEnd();
+  crtWriteln();
+}
+
+bool confirmEnd() {
+  ProgramState& p = program();
+  sayMessage("KLCONFIM", 0);
+  const uint8_t answer = readKeySpeak();
+  crtWriteln();
+  if (upper(answer) != 'S') return false;
+  if (!p.workingFileName.empty() || p.soundBuffer->count != 0) {
+    sayMessage("KLQUERSV", 0);
+    const uint8_t save = readAnswer();
+    if (save == kEsc) return false;
+    // Saving joins with the working-file commands.
+  }
+  p.soundBuffer.reset();
+  if (!p.tempSoundFile.empty()) removeFile(p.tempSoundFile);
+  return true;
+}
+
+void endProgram() {
+  sayMessage("KLFIM", 1);
+  endSpeech();
+  closeConsole();
+}
+
+void runProgram(int, char**) {
+  initProgram();
+  crtWriteln();
+  mainMenu();
+  endProgram();
+}
+
+}  // namespace kalimbro

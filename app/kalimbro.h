@@ -1,0 +1,19 @@
+// The main program: start-up, the main option loop with its one-letter
+// commands, and the commands that belong to no other unit (information,
+// spoken help, the end of the program).
+#pragma once
+
+namespace kalimbro {
+
+// Runs the whole program: start-up, the option loop, the end.
+[[noreturn]] void runProgram(int argc, char** argv);
+
+void initProgram();
+// The option loop; returns when the end of the program is confirmed.
+void mainMenu();
+void listOptions();
+void showInformation();
+bool confirmEnd();
+[[noreturn]] void endProgram();
+
+}  // namespace kalimbro

@@ -1,0 +1,16 @@
+// klconfig: the program's own settings in section "KALIMBRO" of
+// Varelu.ini: defaults, reading at start-up and writing back.
+#pragma once
+
+namespace kalimbro {
+
+struct Settings;
+
+// The seven integer settings get their defaults; the texts are left alone.
+void setDefaultConfig(Settings& s);
+// Reads the section; nothing at all when "MILI_ECO" is absent.
+void readConfig(Settings& s);
+// Writes all ten keys, in their fixed order.
+void writeConfig(const Settings& s);
+
+}  // namespace kalimbro

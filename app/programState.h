@@ -1,0 +1,43 @@
+// The program-wide state that the commands share: the working file, the
+// sound being edited, the play cursor and mark, the directories read at
+// start-up and the settings of the "KALIMBRO" section. One instance, owned
+// by the main program and reached through program().
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "sound/gramost.h"
+
+namespace kalimbro {
+
+// The settings kept in section "KALIMBRO" of Varelu.ini. Echo and
+// reverberation delays are held ten times the value the user sees.
+struct Settings {
+  int32_t EchoUnits = 3000;
+  int32_t echoPercent = 75;
+  int32_t ReverbUnits = 2000;
+  int32_t reverbPercent = 80;
+  int32_t maxMemoryMb = 0;
+  int32_t playBuffers = 4;
+  int32_t recordBuffers = 4;
+  std::string lameProgram;
+  std::string lameEncodeOptions;
+  std::string lameDecodeOptions;
+};
+
+struct ProgramState {
+  std::string workingFileName;  // empty: no working file
+  std::string tempSoundFile;    // scratch copy of the sound, in the temporary directory
+  std::unique_ptr<TAmostras> soundBuffer;
+  int32_t currentPosition = 0;
+  int32_t markedPosition = 0;
+  std::string messageSoundDir;
+  std::string soxProgram;
+  Settings settings;
+};
+
+ProgramState& program();
+
+}  // namespace kalimbro
