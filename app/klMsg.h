@@ -3,10 +3,19 @@
 // recording named after the key when there is one.
 #pragma once
 
+#include <span>
 #include <string>
 #include <string_view>
 
 namespace kalimbro {
+
+struct MessageRow {
+  std::string_view key;
+  std::string_view text;  // Windows-1252
+};
+
+// Every row of the catalogue, in its fixed order.
+std::span<const MessageRow> messageCatalogue();
 
 // The text of `key` (exact, case-sensitive), or "--> Mensagem inválida: "
 // followed by the key.

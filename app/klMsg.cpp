@@ -1,0 +1,209 @@
+// klMsg: the message catalogue. One table of every fixed text the program
+// says, keyed by "KL..." names; commands reach it through sayMessage, and
+// forms and lists take bare texts from messageText.
+#include "app/klMsg.h"
+
+#include <iterator>
+
+#include "console/VrCrt.h"
+#include "console/vrfala.h"
+
+namespace kalimbro {
+namespace {
+
+// Texts are Windows-1252 with their trailing blanks; a question keeps its
+// blank so the echoed answer follows it on the same line. A literal is split
+// where a hex escape is followed by a hex digit ("r\xE1" "dio"). The texts
+// are kept exactly as the program has always said them, slips included
+// (KLNDIV's "N\xE2o", KLPONFIN's double blank).
+constexpr MessageRow kCatalogue[] = {
+    {"KLINIC", "Gravador de Som Varelu"},
+    {"KLINIGRV", "Tecle Enter para gravar, ESC termina"},
+    {"KLRADTLF", "Qualidade CD, r\xE1" "dio ou telefone? "},
+    {"KLSTMONO", "Est\xE9reo ou Mono? "},
+    {"KLESPTOC", "Use espa\xE7o para tocar, F1 ajuda"},
+    {"KLAJTOC1", "Espa\xE7o toca e para, esc termina"},
+    {"KLAJTOC2", "Posicione com direita, esquerda, home e end."},
+    {"KLAJTOC3", "Page Up e Page Down saltam 10 segundos"},
+    {"KLAJTOC4", "M memoriza o ponto do cursor"},
+    {"KLAJTOC5", "V volta ao ponto memorizado"},
+    {"KLNOMARQ", "Informe o nome do arquivo"},
+    {"KLNOMNAR", "Informe o novo nome do arquivo: "},
+    {"KLCRGSOM", "Carregando som"},
+    {"KLARQERR", "Arquivo incompat\xEDvel com este programa"},
+    {"KLECO", "Eco adicionado"},
+    {"KLREV", "Reverbera\xE7\xE3o adicionada"},
+    {"KLVOLAUM", "Aumentei o volume em 25 por cento"},
+    {"KLVOLDIM", "Diminu\xED o volume em 25 por cento"},
+    {"KLSOMINV", "Som virado de tr\xE1s para diante"},
+    {"KLREMANT", "Trecho anterior removido"},
+    {"KLREMPOS", "Trecho posterior removido"},
+    {"KLDESTRU", "Ok, toda grava\xE7\xE3o foi removida."},
+    {"KLTRCREM", "Trecho removido"},
+    {"KLUNDO", "Retornei ao \xFAltimo som gravado"},
+    {"KLNOVSOM", "Novo som criado"},
+    {"KLOPMG", "Gravador, qual sua op\xE7\xE3o? "},
+    {"KLOPEF", "Qual efeito? "},
+    {"KLOPINV", "Op\xE7\xE3o inv\xE1lida, F1 ajuda"},
+    {"KLQUERSV", "Quer salvar o arquivo? "},
+    {"KLERRGRV", "Erro de grava\xE7\xE3o"},
+    {"KLNOMMIS", "Qual o arquivo de som a misturar? "},
+    {"KLMISTUR", "Sons misturados"},
+    {"KLOK", "Ok"},
+    {"KLFIM", "Fim do programa"},
+    {"KLCNFUND", "Vou recuperar a \xFAltima vers\xE3o salva, confirma? "},
+    {"KLINISOM", "In\xED" "cio do som"},
+    {"KLFIMSOM", "Fim do som"},
+    {"KLNOVO", "N - Novo som"},
+    {"KLTOCA", "T - Toca"},
+    {"KLGRAVA", "G - Grava mais"},
+    {"KLREMOVE", "R - Remove"},
+    {"KLMIXA", "M - Mistura"},
+    {"KLEFEIT", "E - Efeito"},
+    {"KLDESFAZ", "D - Desfaz"},
+    {"KLSALVA", "S - Salva"},
+    {"KLCONFIG", "C - Configura"},
+    {"KLINFO", "I - Informa\xE7\xF5" "es"},
+    {"KLTRAREM",
+     "A - remove antes do cursor, D depois, T - tudo\r\n"
+     "M remove entre cursor e ponto memorizado: "},
+    {"KLADIFUN", "Adi\xE7\xE3o, Mistura ou Fundo sonoro? "},
+    {"KLONDMST", "Mistura no in\xED" "cio, no cursor ou no final? "},
+    {"KLCONFIM", "Confirma o fim do programa? "},
+    {"KLMEMOR", "Posi\xE7\xE3o do cursor memorizada"},
+    {"KLASOPC", "As op\xE7\xF5" "es s\xE3o :"},
+    {"KLCONTGR", "Aperte enter para continuar grava\xE7\xE3o, ESC termina"},
+    {"KLDESIST", "Desistiu..."},
+    {"KLARQSLV", "OK, arquivo salvo"},
+    {"KLDIGSEN", "Digite a senha com 8 caracteres: "},
+    {"KLSENHAP", "Senha aplicada"},
+    {"KLMANTOR", "Mantenho par\xE2metros originais da grava\xE7\xE3o? "},
+    {"KLSALVAG", "J\xE1 posso armazenar em disco? "},
+    {"KLCONF", "Configurando"},
+    {"KLRESET", "Deseja retornar os valores padr\xF5" "es? "},
+    {"KLMSECO", "Milissegundos do eco"},
+    {"KLPERECO", "Percentual do eco"},
+    {"KLMSREV", "Milissegundos do reverber"},
+    {"KLPERREV", "Percentual do reverber"},
+    {"KLCNVMP3", "Convers\xE3o MP3"},
+    {"KLMP3OUT", "Par\xE2metros para gerar MP3"},
+    {"KLMP3IN", "Par\xE2metros para ler MP3"},
+    {"KLOKCONF", "OK configurado"},
+    {"KLNAOMP3", "N\xE3o edito diretamente MP3"},
+    {"KLMP3WAV", "Vou converter de MP3 para WAV, aguarde"},
+    {"KLWAVMP3", "Vou converter de WAV para MP3, aguarde"},
+    {"KLERRCNV", "Convers\xE3o MP3 foi mal sucedida"},
+    {"KLTEMPOT", "Tempo total: "},
+    {"KLPOSCUR", "posi\xE7\xE3o do cursor: "},
+    {"KLPERCEN", "percentual: "},
+    {"KLERPOSI", "Erro de posicionamento"},
+    {"KLARQTRB", "Arquivo de trabalho: "},
+    {"KLIVEL", "Velocidade: "},
+    {"KLIQUALI", "Qualidade: "},
+    {"KLI8BIT", "8 Bits "},
+    {"KLI16BIT", "16 Bits "},
+    {"KLIMONO", "Mono"},
+    {"KLISTERE", "Stereo"},
+    {"KLFALMEM", "N\xE3o h\xE1 mem\xF3ria suficiente para esta edi\xE7\xE3o"},
+    {"KLNBUFT", "Buffers para tocar"},
+    {"KLNBUFG", "Buffers para gravar"},
+    {"KLFATORI", "Percentual do som original, sugiro 70:   "},
+    {"KLFATMIS", "Percentual do som a misturar, sugiro 30: "},
+    {"KLEXTRAI", "X - Extrai"},
+    {"KLNOMDIV", "Informe o nome do arquivo original"},
+    {"KLNDIV", "N\xE2o posso dividir arquivos MP3, apenas WAV"},
+    {"KLDIVSEG", "Informe em segundos o tamanho dos trechos: "},
+    {"KLINIDST", "Informe iniciais dos arquivos de destino"},
+    {"KLARFDIV", "Arquivo foi dividido."},
+    {"KLNPART", "N\xFAmero de partes: "},
+    {"KLDIVPED", "Posso dividir em trechos iguais? "},
+    {"KLPONINI", "Informe em segundos o ponto inicial: "},
+    {"KLPONFIN", "Informe em segundos o ponto final  : "},
+    {"KLINFDST", "Informe nome do arquivo de destino: "},
+    {"KLARFEXT", "Trecho do arquivo foi extraido."},
+    {"KLMAXMEM", "Mem\xF3ria em Mb (0=toda)"},
+    {"KLDIGECO", "Deseja digitar os par\xE2metros?"},
+    {"KLDIGHIGHPASS", "Intensidade 1, 2, 3 ou personalizado"},
+    {"KLDIGHIGHPASS2", "Digite a frequencia de corte desejada, 1, 2 ou 3"},
+    {"KLDIGLOWPASS", "Intensidade 1, 2, 3 ou personalizado?"},
+    {"KLDIGLOWPASS2", "Digite a frequencia de corte desejada, 1, 2 ou 3"},
+    {"KLDIGPHASER", "Deseja digitar os par\xE2metros?"},
+    {"KLESCFIN", "Tecle ESC para finalizar"},
+    {"KLVOLSOB", "+ - Aumenta volume"},
+    {"KLVOLDES", "- - Diminui volume"},
+    {"KLFADEIN", "I - Fade In"},
+    {"KLFADEOU", "O - Fade Out"},
+    {"KLOPECO", "E - Ecoa"},
+    {"KLOPREV", "R - Reverbera"},
+    {"KLOPSREV", "S - Super Reverber"},
+    {"KLPITCH", "F - Alterar frequ\xEAncia"},
+    {"KLSPEED", "V - Velocidade"},
+    {"KL_BASS", "G - Graves"},
+    {"KLTREBL", "A - Agudos"},
+    {"KL_NORM", "N - Normaliza Volume"},
+    {"KLOPCEQ", "Q - Equaliza\xE7\xE3o por faixas"},
+    {"KLOPCXE", "X - Super Eco"},
+    {"KLVOLTSO", "T - Inverte o som"},
+    {"KLCODSEN", "P - Codifica com senha"},
+    {"KLERRO_E", "N\xE3o foi possivel executar o Sox"},
+    {"KLERRO_N", "Nenhum arquivo foi selecionado"},
+    {"KLFIMEDI", "Fim da edi\xE7\xE3o"},
+    {"KLREPMID", "Reproduzindo \xE1udio: "},
+    {"KLSALVARA", "Deseja manter o efeito?(S/N)"},
+    {"KLSIM", "Sim"},
+    {"KLNAO", "N\xE3o"},
+    {"KLNLVTXT", "Informe o nome do arquivo a salvar: "},
+    {"KLSAIDAD", "Ser\xE1 salvo no diret\xF3rio atual"},
+    {"KLDEMONS", "Demonstra\xE7\xE3o: "},
+    {"KLPEGAVL", "Informe a velocidade: "},
+    {"KLPEGAAF", "Informe o valor da afina\xE7\xE3o: "},
+    {"KLPEGAAM", "Informe o valor da amplifica\xE7\xE3o (-20 a 20): "},
+    {"KLAVISO1", "Aten\xE7\xE3o! Valores maiores que +20dB podem causar estouro no som."},
+    {"KLCONTIN", "Deseja continuar(S/N)?"},
+    {"KLASSUM0", "Valor inv\xE1lido, assumido zero"},
+    {"KLECOATT", "Atributos do eco:"},
+    {"KLECATT1", "Volume do eco(0 at\xE9 100):"},
+    {"KLECATT2", "Atraso do eco(0 a 1000):"},
+    {"KLECATT3", "Volume gradual do eco(0 at\xE9 100):"},
+    {"KLFREQNC", "Varia\xE7\xF5" "es das frequ\xEAncias:"},
+    {"KL40HZ", "   40Hz"},
+    {"KL80HZ", "   80Hz"},
+    {"KL240HZ", "  240Hz"},
+    {"KL500HZ", "  500Hz"},
+    {"KL1000HZ", " 1000Hz"},
+    {"KL4100HZ", " 4100Hz"},
+    {"KL8500HZ", " 8500Hz"},
+    {"KL17000HZ", "17000Hz"},
+    {"KLFADEOUT", "FadeOut adicionado"},
+    {"KLFADEINA", "FadeIn adicionado"},
+};
+
+static_assert(std::size(kCatalogue) == 157, "the catalogue has 157 messages");
+
+}  // namespace
+
+std::span<const MessageRow> messageCatalogue() { return kCatalogue; }
+
+std::string messageText(std::string_view key) {
+  // Linear and case-sensitive; the first row with the key wins.
+  for (const MessageRow& row : kCatalogue) {
+    if (row.key == key) return std::string(row.text);
+  }
+  return "--> Mensagem inv\xE1lida: " + std::string(key);
+}
+
+void sayMessage(std::string_view key, int lineEnds) {
+  const std::string text = messageText(key);
+  if (lineEnds >= 0) {
+    crtWrite(text);
+    for (int i = 0; i < lineEnds; ++i) crtWriteln();
+  }
+  // An unknown key may still have a recording of its own.
+  if (soundExists(key)) {
+    speakSound(key);
+  } else {
+    speak(text);
+  }
+}
+
+}  // namespace kalimbro

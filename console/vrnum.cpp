@@ -1,0 +1,118 @@
+// vrnum: Portuguese number words and the word files that say them.
+#include "console/vrnum.h"
+
+namespace kalimbro {
+namespace {
+
+// Word files are named after these words, so they are plain ASCII.
+constexpr std::string_view kUnits[10] = {"zero", "um",   "dois", "tres", "quatro",
+                                         "cinco", "seis", "sete", "oito", "nove"};
+constexpr std::string_view kTenToNineteen[10] = {
+    "dez",    "onze",      "doze",      "treze",   "quatorze",
+    "quinze", "dezesseis", "dezessete", "dezoito", "dezenove"};
+constexpr std::string_view kTens[10] = {"",         "",        "vinte",   "trinta",
+                                        "quarenta", "cinquenta", "sessenta", "setenta",
+                                        "oitenta",  "noventa"};
+// Entry 0 is the word of exactly one hundred; 1 starts "cento e ...".
+constexpr std::string_view kHundreds[10] = {
+    "cem",          "cento",      "duzentos",   "trezentos",  "quatrocentos",
+    "quinhentos",   "seiscentos", "setecentos", "oitocentos", "novecentos"};
+
+struct GroupName {
+  std::string_view singular;  // the group is exactly 001
+  std::string_view plural;
+};
+
+// The five groups of three digits, highest first; the units group has no
+// name. Each name carries its trailing blank.
+constexpr int kGroups = 5;
+constexpr GroupName kGroupNames[kGroups] = {
+    {"trilh\xE3o ", "trilh\xF5" "es "},
+    {"bilh\xE3o ", "bilh\xF5" "es "},
+    {"milh\xE3o ", "milh\xF5" "es "},
+    {"mil ", "mil "},
+    {"", ""},
+};
+
+// The words of one group of three digits (0..999); empty for 000.
+std::string groupWords(int group) {
+  const int d1 = group / 100, d2 = group / 10 % 10, d3 = group % 10;
+  if (group == 0) return {};
+  if (group == 100) return std::string(kHundreds[0]);
+  std::string words;
+  if (d1 != 0) {
+    words += kHundreds[d1];
+    if (d2 == 0 && d3 == 0) return words;
+    words += " e ";
+  }
+  if (d2 == 1) return words += kTenToNineteen[d3];
+  if (d2 != 0) {
+    words += kTens[d2];
+    if (d3 == 0) return words;
+    words += " e ";
+  }
+  if (d3 != 0) words += kUnits[d3];
+  return words;
+}
+
+}  // namespace
+
+std::string numberWords(int32_t n) {
+  if (n < 0) return {};
+  if (n == 0) return std::string(kUnits[0]);
+
+  std::string texts[kGroups];
+  int64_t rest = n;
+  for (int i = kGroups - 1; i >= 0; --i, rest /= 1000) {
+    const int digits = static_cast<int>(rest % 1000);
+    texts[i] = groupWords(digits);
+    if (!texts[i].empty() && !kGroupNames[i].singular.empty()) {
+      texts[i] += ' ';
+      texts[i] += digits == 1 ? kGroupNames[i].singular : kGroupNames[i].plural;
+    }
+  }
+
+  int last = kGroups - 1;
+  while (texts[last].empty()) --last;  // n > 0: some group has words
+  std::string words;
+  for (int i = 0; i <= last; ++i) {
+    // The last group is joined with "e " when anything comes before it.
+    if (i == last && !words.empty()) words += "e ";
+    words += texts[i];
+  }
+
+  // One thousand is "mil", not "um mil"; one million stays "um milhão".
+  if (words.starts_with("um mil") && !words.starts_with("um milh")) words.erase(0, 3);
+  return words;
+}
+
+std::vector<std::string> numberWordFiles(std::string_view text, bool feminine) {
+  constexpr size_t kNameLength = 8;  // "_" and seven characters of the word
+  std::vector<std::string> names;
+  size_t pos = 0;
+  while (pos < text.size()) {
+    if (text[pos] == ' ') {
+      ++pos;
+      continue;
+    }
+    size_t end = text.find(' ', pos);
+    if (end == std::string_view::npos) end = text.size();
+    std::string word(text.substr(pos, end - pos));
+    pos = end;
+    for (char& c : word) {
+      if (c == '\xE3') c = 'a';
+      if (c == '\xF5') c = 'o';
+    }
+    // 16 and 17 would both cut to "_dezesse".
+    if (word == "dezessete") word = "dezeset";
+    names.push_back(("_" + word).substr(0, kNameLength));
+  }
+  if (feminine && !names.empty()) {
+    if (names.back() == "_um") names.back() = "_uma";
+    if (names.back() == "_dois") names.back() = "_duas";
+  }
+  for (std::string& name : names) name += ".wav";
+  return names;
+}
+
+}  // namespace kalimbro
