@@ -409,17 +409,6 @@ TEST(ConsoleTone, ImageOf1000Hz) {
   }
 }
 
-TEST(ConsoleTone, SilentWithoutAPlayer) {
-  crtSetTonePlayer(nullptr);
-  toneOn(440);  // nothing to play it: no crash, nothing kept
-  toneOff();
-  RecordingTonePlayer player;
-  crtSetTonePlayer(&player);
-  toneOff();
-  EXPECT_EQ(player.stops, 0);
-  crtSetTonePlayer(nullptr);
-}
-
 // ---------------------------------------------------------------- window
 
 TEST_F(Console, TitleIsTrimmedAndCut) {
@@ -455,10 +444,6 @@ TEST_F(Console, CloseRunsExitActionsInReverseAndExits) {
       },
       ::testing::ExitedWithCode(0), "second\nfirst");
   EXPECT_EXIT(crtHandleInput(keyDown(Key::Break, kCtrl)), ::testing::ExitedWithCode(0), "");
-}
-
-TEST_F(Console, FamilyIniDirectoryIsUnderTheUserConfig) {
-  EXPECT_EQ(familyIniDirectory(), config.path() + "/Varelu");
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include <deque>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <variant>
 
 #include "platform/terminal.h"
