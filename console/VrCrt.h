@@ -39,6 +39,10 @@ void crtInit(Terminal* terminal);
 void crtSetTonePlayer(TonePlayer* player);
 // Called by the terminal backend for every decoded input event.
 void crtHandleInput(const InputEvent& event);
+// Queues the bytes of one key as they are (an extended key is 0 and its
+// code), for key sources other than the terminal: a braille display, test
+// scripts. False, and nothing queued, when they do not all fit.
+bool crtQueueKey(std::string_view bytes, Modifiers mods = {});
 // The terminal was resized or exposed: draw the whole grid again.
 void crtRepaint();
 

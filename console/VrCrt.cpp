@@ -1,0 +1,792 @@
+// The console: screen grid, cursor, colours, key queue and its translation
+// tables, braille chords and tones. It draws through the Terminal seam and
+// is fed input events by the terminal backend; waiting goes through the
+// event loop, so the whole unit runs in tests without a terminal.
+#include "console/VrCrt.h"
+
+#include <errno.h>  // program_invocation_short_name
+
+#include <algorithm>
+#include <array>
+#include <cstdlib>
+#include <optional>
+
+#include "console/vrini.h"
+#include "platform/eventloop.h"
+#include "platform/paths.h"
+
+namespace kalimbro {
+namespace {
+
+// ---------------------------------------------------------------- tables
+
+constexpr std::array<Rgb, 16> kColourRgb = {{
+    {0, 0, 0},       {0, 0, 255},     {0, 255, 0},     {0, 255, 255},
+    {255, 0, 0},     {142, 0, 142},   {68, 34, 34},    {192, 192, 192},
+    {40, 40, 40},    {128, 128, 255}, {128, 255, 128}, {128, 255, 255},
+    {255, 128, 128}, {255, 128, 255}, {255, 255, 0},   {255, 255, 255},
+}};
+
+// The keys that queue 0 and a code; Shift changes only Insert.
+struct ExtendedKey {
+  Key key;
+  uint8_t code;
+  uint8_t withControl;
+};
+constexpr std::array<ExtendedKey, 22> kExtendedKeys = {{
+    {Key::F1, 59, 94},      {Key::F2, 60, 95},       {Key::F3, 61, 96},
+    {Key::F4, 62, 97},      {Key::F5, 63, 98},       {Key::F6, 64, 99},
+    {Key::F7, 65, 100},     {Key::F8, 66, 101},      {Key::F9, 67, 102},
+    {Key::F10, 68, 103},    {Key::F11, 69, 104},     {Key::F12, 70, 105},
+    {Key::Insert, 82, 255}, {Key::Delete, 83, 83},   {Key::Home, 71, 119},
+    {Key::End, 79, 117},    {Key::PageUp, 73, 132},  {Key::PageDown, 81, 118},
+    {Key::Up, 72, 113},     {Key::Down, 80, 114},    {Key::Left, 75, 115},
+    {Key::Right, 77, 116},
+}};
+constexpr uint8_t kShiftInsert = 254;
+
+// Alt+letter gives 0 and the letter's scan code, A to Z.
+constexpr std::array<uint8_t, 26> kLetterScanCodes = {
+    30, 48, 46, 32, 18, 33, 34, 35, 23, 36, 37, 38, 50,
+    49, 24, 25, 16, 19, 31, 20, 22, 47, 17, 45, 21, 44};
+// Alt+digit: 1-9 give 120-128, 0 gives 129.
+constexpr uint8_t kFirstDigitCode = 120;
+constexpr uint8_t kDigitZeroCode = 129;
+
+// Mouse and focus keys.
+constexpr uint8_t kEnter = 13, kEsc = 27, kF9 = 67, kUp = 72, kDown = 80;
+constexpr uint8_t kFocusGained = 222, kFocusLost = 223;
+
+// The braille chord keyboard: F D S J K L are dots 1 to 6, the space bar
+// is bit 64. The table is indexed by the dot bits (dot n is bit n-1).
+constexpr std::string_view kDotKeys = "FDSJKL";
+constexpr uint8_t kSpaceBit = 64;
+constexpr std::array<uint8_t, 64> kBrailleTable = {
+    // dots from 1-4 only
+    ' ', 'a', ',', 'b', '\'', 'k', ';', 'l', '^', 'c', 'i', 'f', 0xED, 'm', 's', 'p',
+    // ... with dot 5
+    '~', 'e', ':', 'h', '*', 'o', '!', 'r', 0xAC, 'd', 'j', 'g', 0xE3, 'n', 't', 'q',
+    // ... with dot 6
+    0xFD, 0xE2, '?', 0xEA, '-', 'u', '"', 'v', '{', 0xEE, 0xF5, 0xE0, 0xF3, 'x', 0xE8, 0xE7,
+    // ... with dots 5 and 6
+    '$', 0xFB, 0xFF, 0xFC, '}', 'z', '=', 0xE1, '_', 0xF4, 'w', 0xEF, '#', 'y', 0xFA, 0xE9};
+constexpr uint8_t kNothing = 254;  // a chord that yields no character
+constexpr uint8_t kCapitalSign = '{', kNumberSign = '#';
+
+// Tones: 8-bit mono at 11025 Hz, one second at most.
+constexpr int kToneRate = 11025;
+constexpr uint8_t kToneLow = 96, kToneHigh = 160, kToneEnd = 128;
+
+constexpr size_t kTitleLimit = 140;
+
+// ---------------------------------------------------------------- state
+
+struct QueuedKey {
+  uint8_t byte;
+  Modifiers mods;
+};
+
+struct Console {
+  Terminal* terminal = nullptr;
+  bool created = false;
+
+  std::array<std::array<uint8_t, kScreenColumns>, kScreenRows> chars{};
+  std::array<std::array<uint8_t, kScreenColumns>, kScreenRows> attrs{};
+  int col = 0;  // 0..80: 80 after writing the last column, until the wrap
+  int row = 0;
+  uint8_t attr = 0x0F;
+  // Columns of each row still to be drawn: [dirtyFrom, dirtyTo).
+  std::array<int, kScreenRows> dirtyFrom{}, dirtyTo{};
+  bool needFlush = false;
+
+  std::array<QueuedKey, kKeyQueueSize> queue{};
+  int queueHead = 0;
+  int queueCount = 0;
+  Modifiers lastMods;
+
+  std::array<uint8_t, 16> palette{};
+  bool fixedColours = false;
+
+  int brailleMode = 0;
+  uint8_t chord = 0;  // dots pressed since the chord began
+  uint8_t held = 0;   // dot keys still down
+  bool capital = false, capitalWord = false, numberMode = false;
+
+  bool focused = true;
+  bool caretShown = false;
+  std::string title;
+  std::string clipboard;
+  bool tonePlaying = false;
+};
+
+Console& con() {
+  static Console c;
+  return c;
+}
+
+TonePlayer* tonePlayer = nullptr;
+bool closing = false;
+
+std::vector<std::function<void()>>& closeActions() {
+  static std::vector<std::function<void()>> actions;
+  return actions;
+}
+
+// ---------------------------------------------------------------- settings
+
+std::optional<int> parseInteger(std::string_view s) {
+  while (!s.empty() && s.front() == ' ') s.remove_prefix(1);
+  while (!s.empty() && s.back() == ' ') s.remove_suffix(1);
+  if (s.empty()) return std::nullopt;
+  bool negative = false;
+  if (s.front() == '-' || s.front() == '+') {
+    negative = s.front() == '-';
+    s.remove_prefix(1);
+  }
+  if (s.empty() || s.size() > 9) return std::nullopt;
+  int value = 0;
+  for (char ch : s) {
+    if (ch < '0' || ch > '9') return std::nullopt;
+    value = value * 10 + (ch - '0');
+  }
+  return negative ? -value : value;
+}
+
+bool beginsWithS(std::string_view s) { return !s.empty() && (s.front() == 'S' || s.front() == 's'); }
+
+int colourSetting(std::string_view key, int fallback) {
+  const auto v = parseInteger(iniRead("VIDEO", key));
+  return v && *v >= 0 && *v <= 15 ? *v : fallback;
+}
+
+void readSettings(Console& c) {
+  for (int i = 0; i < 16; ++i) c.palette[i] = static_cast<uint8_t>(i);
+  // Up to 16 entries; the first one that is not a colour number ends the
+  // list and the later colours keep their own place.
+  const std::string tableSetting = iniRead("VIDEO", "TABCORES");
+  std::string_view table = tableSetting;
+  for (int i = 0; i < 16 && !table.empty(); ++i) {
+    const size_t comma = table.find(',');
+    const auto v = parseInteger(table.substr(0, comma));
+    if (!v || *v < 0 || *v > 15) break;
+    c.palette[i] = static_cast<uint8_t>(*v);
+    if (comma == std::string_view::npos) break;
+    table.remove_prefix(comma + 1);
+  }
+  c.fixedColours = beginsWithS(iniRead("VIDEO", "CORESFIXAS"));
+  const int background = colourSetting("CORFUNDO", 0);
+  const int foreground = colourSetting("CORLETRA", 15);
+  c.attr = static_cast<uint8_t>(background << 4 | foreground);
+}
+
+// ---------------------------------------------------------------- drawing
+
+Rgb rgbOf(const Console& c, int colour) { return kColourRgb[c.palette[colour & 15] & 15]; }
+
+void markDirty(Console& c, int row, int from, int to) {
+  if (c.dirtyFrom[row] >= c.dirtyTo[row]) {
+    c.dirtyFrom[row] = from;
+    c.dirtyTo[row] = to;
+  } else {
+    c.dirtyFrom[row] = std::min(c.dirtyFrom[row], from);
+    c.dirtyTo[row] = std::max(c.dirtyTo[row], to);
+  }
+}
+
+void markAllDirty(Console& c) {
+  for (int r = 0; r < kScreenRows; ++r) markDirty(c, r, 0, kScreenColumns);
+}
+
+// Draws what changed, one terminal call per run of cells of one attribute,
+// and sends it.
+void paint(Console& c) {
+  for (int r = 0; r < kScreenRows; ++r) {
+    int from = c.dirtyFrom[r];
+    const int to = c.dirtyTo[r];
+    c.dirtyFrom[r] = c.dirtyTo[r] = 0;
+    if (!c.terminal) continue;
+    while (from < to) {
+      const uint8_t a = c.attrs[r][from];
+      int end = from + 1;
+      while (end < to && c.attrs[r][end] == a) ++end;
+      const std::string_view cells(reinterpret_cast<const char*>(&c.chars[r][from]),
+                                   static_cast<size_t>(end - from));
+      c.terminal->drawRun(r, from, cells, rgbOf(c, a & 15), rgbOf(c, a >> 4));
+      c.needFlush = true;
+      from = end;
+    }
+  }
+  if (c.needFlush && c.terminal) c.terminal->flush();
+  c.needFlush = false;
+}
+
+void placeCaret(Console& c, bool visible) {
+  c.caretShown = visible;
+  if (!c.terminal) return;
+  c.terminal->placeCursor(c.row, std::min(c.col, kScreenColumns - 1), visible);
+  c.terminal->flush();
+}
+
+void blankCells(Console& c, int row, int from, int to) {
+  for (int x = from; x < to; ++x) {
+    c.chars[row][x] = ' ';
+    c.attrs[row][x] = c.attr;
+  }
+  if (from < to) markDirty(c, row, from, to);
+}
+
+void scrollUp(Console& c) {
+  for (int r = 1; r < kScreenRows; ++r) {
+    c.chars[r - 1] = c.chars[r];
+    c.attrs[r - 1] = c.attrs[r];
+  }
+  blankCells(c, kScreenRows - 1, 0, kScreenColumns);
+  markAllDirty(c);
+}
+
+void newLine(Console& c) {
+  c.col = 0;
+  if (++c.row >= kScreenRows) {
+    scrollUp(c);
+    c.row = kScreenRows - 1;
+  }
+}
+
+void writeBytes(Console& c, std::string_view bytes) {
+  for (const char ch : bytes) {
+    const auto b = static_cast<uint8_t>(ch);
+    switch (b) {
+      case 7:
+        if (c.terminal) c.terminal->beep();
+        c.needFlush = true;
+        break;
+      case 8:
+        if (c.col > 0) {
+          --c.col;
+          if (c.col < kScreenColumns) blankCells(c, c.row, c.col, c.col + 1);
+        }
+        break;
+      case 10:
+        newLine(c);
+        break;
+      case 13:
+        c.col = 0;
+        break;
+      default:
+        if (b < 32) break;  // tabs and other control bytes are not shown
+        if (c.col >= kScreenColumns) newLine(c);
+        c.chars[c.row][c.col] = b;
+        c.attrs[c.row][c.col] = c.attr;
+        markDirty(c, c.row, c.col, c.col + 1);
+        ++c.col;
+        break;
+    }
+  }
+}
+
+// ---------------------------------------------------------------- window
+
+// The console comes into being with its first use: settings, colours, the
+// whole screen drawn, the title and the braille mode of the settings.
+Console& ensureCreated() {
+  Console& c = con();
+  if (c.created) return c;
+  c.created = true;
+  readSettings(c);
+  for (int r = 0; r < kScreenRows; ++r) blankCells(c, r, 0, kScreenColumns);
+  c.title = program_invocation_short_name;
+  if (c.terminal) c.terminal->setTitle(c.title);
+  c.needFlush = true;
+  paint(c);
+  const std::string mode = iniRead("BRAILLE", "MODO");
+  setBrailleMode(mode.empty() ? 0 : (static_cast<uint8_t>(mode.front()) & 3));
+  return c;
+}
+
+// ---------------------------------------------------------------- keys
+
+bool pushKey(Console& c, std::string_view bytes, Modifiers mods) {
+  if (c.queueCount + static_cast<int>(bytes.size()) > kKeyQueueSize) return false;
+  for (const char b : bytes) {
+    c.queue[(c.queueHead + c.queueCount) % kKeyQueueSize] = {static_cast<uint8_t>(b), mods};
+    ++c.queueCount;
+  }
+  return true;
+}
+
+bool pushByte(Console& c, uint8_t b, Modifiers mods) {
+  const char ch = static_cast<char>(b);
+  return pushKey(c, std::string_view(&ch, 1), mods);
+}
+
+bool pushExtended(Console& c, uint8_t code, Modifiers mods) {
+  const char bytes[2] = {0, static_cast<char>(code)};
+  return pushKey(c, std::string_view(bytes, 2), mods);
+}
+
+bool isAsciiLetter(uint8_t ch) { return (ch >= 'A' && ch <= 'Z') || (ch >= 'a' && ch <= 'z'); }
+
+uint8_t upperAscii(uint8_t ch) { return ch >= 'a' && ch <= 'z' ? ch - 32 : ch; }
+
+// The chord bit of a key of the chord keyboard, 0 for any other key.
+uint8_t chordBit(uint8_t ch) {
+  if (ch == ' ') return kSpaceBit;
+  const size_t at = kDotKeys.find(static_cast<char>(upperAscii(ch)));
+  return at == std::string_view::npos ? 0 : static_cast<uint8_t>(1u << at);
+}
+
+// Alt+letter and Alt+digit codes; 0 for other keys.
+uint8_t altCode(uint8_t ch) {
+  ch = upperAscii(ch);
+  if (ch >= 'A' && ch <= 'Z') return kLetterScanCodes[ch - 'A'];
+  if (ch >= '1' && ch <= '9') return static_cast<uint8_t>(kFirstDigitCode + (ch - '1'));
+  if (ch == '0') return kDigitZeroCode;
+  return 0;
+}
+
+void endCapitalAndNumber(Console& c) { c.capital = c.capitalWord = c.numberMode = false; }
+
+// The second braille mode reads text conventions: number and capital
+// signs, full stop and at sign.
+uint8_t convertMode2(Console& c, uint8_t ch) {
+  if (ch == '\'') ch = '.';
+  else if (ch == 0xFB) ch = '@';
+  if (c.numberMode) {
+    if (ch == '\'') ch = '.';
+    else if (ch >= 'a' && ch <= 'i') ch = static_cast<uint8_t>('1' + (ch - 'a'));
+    else if (ch == 'j') ch = '0';
+    else if (ch == '~') c.numberMode = false;
+  }
+  if ((c.capital || c.capitalWord) && ch >= 'a' && ch <= 'z') ch -= 32;
+  if (ch == kNumberSign) {
+    c.numberMode = true;
+    return kNothing;
+  }
+  if (ch == kCapitalSign) {
+    if (c.capital) c.capitalWord = true;
+    else c.capital = true;
+    return kNothing;
+  }
+  c.capital = false;
+  return ch;
+}
+
+void completeChord(Console& c, Modifiers mods) {
+  uint8_t ch;
+  if (c.chord & kSpaceBit) {
+    // The space bar alone is a blank; with dots, a control character.
+    ch = c.chord == kSpaceBit ? ' ' : (kBrailleTable[c.chord & 63] & 31);
+    endCapitalAndNumber(c);
+  } else {
+    ch = kBrailleTable[c.chord];
+    if (c.brailleMode == 2) ch = convertMode2(c, ch);
+  }
+  c.chord = 0;
+  if (ch != kNothing) pushByte(c, ch, mods);
+}
+
+void handleChar(Console& c, const InputEvent& ev) {
+  // Alt without Control makes a system character, which the console never
+  // sees; Control+Alt is AltGr on many keyboards and types normally.
+  if (ev.mods.alt && !ev.mods.ctrl) return;
+  uint8_t ch = ev.ch;
+  if (c.brailleMode != 0 && (ch == ' ' || isAsciiLetter(ch))) return;  // they make chords
+  if (ch == 8 && ev.mods.ctrl) ch = 127;
+  else if (ch == 13 && ev.mods.ctrl) ch = 10;
+  pushByte(c, ch, ev.mods);
+}
+
+void handleKeyDown(Console& c, const InputEvent& ev) {
+  const bool ctrl = ev.mods.ctrl, alt = ev.mods.alt;
+  // F10 and Alt without Control belong to the window system; only
+  // Alt+Left and Alt+Right come through.
+  if (ev.key == Key::F10) return;
+  if (alt && !ctrl && ev.key != Key::Left && ev.key != Key::Right) return;
+  if (ev.key == Key::Break) {
+    if (ctrl) closeConsole();
+    return;
+  }
+  if (alt) {
+    if (ctrl && ev.key == Key::F12) {
+      setBrailleMode(0);
+      return;
+    }
+    if (ctrl && ev.key == Key::F11) {
+      setBrailleMode(c.brailleMode + 1);
+      return;
+    }
+    if (ev.key == Key::Character) {
+      if (const uint8_t code = altCode(ev.ch)) pushExtended(c, code, ev.mods);
+      return;
+    }
+  }
+  if (ev.key == Key::Character) {
+    if (!ctrl && c.brailleMode != 0) {
+      if (const uint8_t bit = chordBit(ev.ch)) {
+        c.chord |= bit;
+        c.held |= bit;
+      }
+    }
+    return;
+  }
+  for (const ExtendedKey& k : kExtendedKeys) {
+    if (k.key != ev.key) continue;
+    uint8_t code = ctrl ? k.withControl : k.code;
+    if (ev.key == Key::Insert && ev.mods.shift && !ctrl) code = kShiftInsert;
+    pushExtended(c, code, ev.mods);  // dropped when the queue has no room for both bytes
+    return;
+  }
+}
+
+void handleKeyUp(Console& c, const InputEvent& ev) {
+  const bool chordKey =
+      ev.key == Key::Character && (ev.ch == ' ' || isAsciiLetter(ev.ch)) && !ev.mods.ctrl;
+  if (!chordKey) {
+    endCapitalAndNumber(c);
+    return;
+  }
+  c.held &= static_cast<uint8_t>(~chordBit(ev.ch));
+  if (c.held == 0 && c.chord != 0) completeChord(c, ev.mods);
+}
+
+// ---------------------------------------------------------------- tones
+
+void appendLe(std::vector<uint8_t>& out, uint32_t v, int bytes) {
+  for (int i = 0; i < bytes; ++i) out.push_back(static_cast<uint8_t>(v >> (8 * i)));
+}
+
+void playTone(int frequency, int ms) {
+  toneOn(frequency);
+  delay(ms);
+  toneOff();
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------- public
+
+void crtInit(Terminal* terminal) {
+  toneOff();
+  Console& c = con();
+  c = Console{};
+  c.terminal = terminal;
+}
+
+void crtSetTonePlayer(TonePlayer* player) {
+  toneOff();
+  tonePlayer = player;
+}
+
+void crtHandleInput(const InputEvent& event) {
+  Console& c = ensureCreated();
+  switch (event.kind) {
+    case InputEvent::Kind::Char:
+      handleChar(c, event);
+      break;
+    case InputEvent::Kind::KeyDown:
+      handleKeyDown(c, event);
+      break;
+    case InputEvent::Kind::KeyUp:
+      handleKeyUp(c, event);
+      break;
+    case InputEvent::Kind::MouseLeft:
+      pushByte(c, kEnter, event.mods);
+      break;
+    case InputEvent::Kind::MouseRight:
+      pushByte(c, kEsc, event.mods);
+      break;
+    case InputEvent::Kind::MouseMiddle:
+      pushExtended(c, kF9, event.mods);
+      break;
+    case InputEvent::Kind::WheelUp:
+      pushExtended(c, kUp, event.mods);
+      break;
+    case InputEvent::Kind::WheelDown:
+      pushExtended(c, kDown, event.mods);
+      break;
+    case InputEvent::Kind::FocusIn:
+      c.focused = true;
+      pushByte(c, kFocusGained, event.mods);
+      break;
+    case InputEvent::Kind::FocusOut:
+      c.focused = false;
+      pushByte(c, kFocusLost, event.mods);
+      break;
+    case InputEvent::Kind::Paste:
+      c.clipboard = event.text;
+      pushExtended(c, kShiftInsert, Modifiers{.shift = true});
+      break;
+  }
+}
+
+bool crtQueueKey(std::string_view bytes, Modifiers mods) { return pushKey(ensureCreated(), bytes, mods); }
+
+void crtRepaint() {
+  Console& c = ensureCreated();
+  markAllDirty(c);
+  paint(c);
+  if (c.caretShown) placeCaret(c, true);
+}
+
+bool keyPressed() {
+  ensureCreated();
+  eventLoop().processPending();
+  return con().queueCount > 0;
+}
+
+uint8_t readKey() {
+  Console& c = ensureCreated();
+  if (c.queueCount == 0) {
+    placeCaret(c, c.focused);
+    while (c.queueCount == 0) {
+      eventLoop().waitForMessage();
+      if (c.caretShown != c.focused) placeCaret(c, c.focused);
+    }
+    placeCaret(c, false);
+  }
+  const QueuedKey k = c.queue[c.queueHead];
+  c.queueHead = (c.queueHead + 1) % kKeyQueueSize;
+  --c.queueCount;
+  c.lastMods = k.mods;
+  return k.byte;
+}
+
+Modifiers lastKeyModifiers() { return con().lastMods; }
+
+void gotoXY(int x, int y) {
+  Console& c = ensureCreated();
+  c.col = std::clamp(x, 1, kScreenColumns) - 1;
+  c.row = std::clamp(y, 1, kScreenRows) - 1;
+}
+
+int whereX() { return ensureCreated().col + 1; }
+int whereY() { return ensureCreated().row + 1; }
+
+uint8_t screenCharAt(int x, int y) {
+  const Console& c = ensureCreated();
+  if (x < 1 || x > kScreenColumns || y < 1 || y > kScreenRows) return 0;
+  return c.chars[y - 1][x - 1];
+}
+
+uint8_t screenAttrAt(int x, int y) {
+  const Console& c = ensureCreated();
+  if (x < 1 || x > kScreenColumns || y < 1 || y > kScreenRows) return 0;
+  return c.attrs[y - 1][x - 1];
+}
+
+void clearScreen() {
+  Console& c = ensureCreated();
+  for (int r = 0; r < kScreenRows; ++r) blankCells(c, r, 0, kScreenColumns);
+  c.col = c.row = 0;
+  paint(c);
+}
+
+void clearToEndOfLine() {
+  Console& c = ensureCreated();
+  blankCells(c, c.row, std::min(c.col, kScreenColumns), kScreenColumns);
+  paint(c);
+}
+
+void clearToEndOfScreen(int row) {
+  Console& c = ensureCreated();
+  const int first = row == -1 ? c.row : std::clamp(row, 1, kScreenRows) - 1;
+  for (int r = first; r < kScreenRows; ++r) blankCells(c, r, 0, kScreenColumns);
+  c.col = 0;
+  c.row = first;
+  paint(c);
+}
+
+void reserveLines(int n) {
+  Console& c = ensureCreated();
+  if (n <= 0) return;
+  const int column = c.col + 1;
+  writeBytes(c, std::string(static_cast<size_t>(std::min(n, kScreenRows)), '\n'));
+  paint(c);
+  gotoXY(column, c.row + 1 - n);
+}
+
+void textColor(int colour) {
+  Console& c = ensureCreated();
+  if (c.fixedColours) return;
+  c.attr = static_cast<uint8_t>((c.attr & 0xF0) | (colour & 15));
+}
+
+void textBackground(int colour) {
+  Console& c = ensureCreated();
+  if (c.fixedColours) return;
+  c.attr = static_cast<uint8_t>((c.attr & 0x0F) | (colour & 15) << 4);
+}
+
+uint8_t currentAttribute() { return ensureCreated().attr; }
+
+void crtWrite(std::string_view bytes) {
+  Console& c = ensureCreated();
+  writeBytes(c, bytes);
+  paint(c);
+}
+
+void crtWriteln(std::string_view bytes) {
+  Console& c = ensureCreated();
+  writeBytes(c, bytes);
+  writeBytes(c, "\r\n");
+  paint(c);
+}
+
+std::string crtReadLine(size_t bufferSize) {
+  constexpr uint8_t kBackspace = 8;
+  const size_t room = bufferSize > 2 ? bufferSize - 2 : 0;
+  std::string line;
+  for (;;) {
+    const uint8_t key = readKey();
+    if (key == 0) {
+      readKey();  // an extended key has no place in a line
+    } else if (key == kEnter) {
+      crtWriteln();
+      return line + "\r\n";
+    } else if (key == kBackspace) {
+      if (!line.empty()) {
+        line.pop_back();
+        crtWrite("\b");
+      }
+    } else if (key >= 32 && key != kFocusGained && key != kFocusLost && line.size() < room) {
+      line += static_cast<char>(key);
+      crtWrite(std::string_view(&line.back(), 1));
+    }
+  }
+}
+
+void delay(int ms) {
+  ensureCreated();
+  if (ms > 0) eventLoop().clock().sleepMs(std::min(ms, 0xFFFF));
+  eventLoop().processPending();
+}
+
+std::vector<uint8_t> toneImage(int frequency) {
+  const int f = std::clamp(frequency, 1, kToneRate);
+  const int period = kToneRate / f;
+  std::vector<uint8_t> data;
+  data.reserve(kToneRate);
+  // Period k starts at (k * 11025) div f: the low half first, then high
+  // up to the start of the next one.
+  int64_t k = 0;
+  int start = 0;
+  for (;; ++k) {
+    start = static_cast<int>(k * kToneRate / f);
+    if (start > kToneRate - period) break;
+    const int next = static_cast<int>((k + 1) * kToneRate / f);
+    data.resize(static_cast<size_t>(next), kToneHigh);
+    std::fill(data.begin() + start, data.begin() + start + period / 2, kToneLow);
+  }
+  data.resize(static_cast<size_t>(start));
+  if (!data.empty()) data.back() = kToneEnd;
+
+  std::vector<uint8_t> image;
+  image.reserve(44 + data.size());
+  const auto size = static_cast<uint32_t>(data.size());
+  for (char ch : std::string_view("RIFF")) image.push_back(static_cast<uint8_t>(ch));
+  appendLe(image, size + 36, 4);
+  for (char ch : std::string_view("WAVEfmt ")) image.push_back(static_cast<uint8_t>(ch));
+  appendLe(image, 16, 4);         // format block size
+  appendLe(image, 1, 2);          // PCM
+  appendLe(image, 1, 2);          // mono
+  appendLe(image, kToneRate, 4);  // sample rate
+  appendLe(image, kToneRate, 4);  // bytes per second
+  appendLe(image, 1, 2);          // block align
+  appendLe(image, 8, 2);          // bits per sample
+  for (char ch : std::string_view("data")) image.push_back(static_cast<uint8_t>(ch));
+  appendLe(image, size, 4);
+  image.insert(image.end(), data.begin(), data.end());
+  return image;
+}
+
+void toneOn(int frequency) {
+  toneOff();
+  if (!tonePlayer) return;
+  tonePlayer->playLooping(toneImage(frequency));
+  con().tonePlaying = true;
+}
+
+void toneOff() {
+  Console& c = con();
+  if (!c.tonePlaying) return;
+  c.tonePlaying = false;
+  if (tonePlayer) tonePlayer->stop();
+}
+
+void setWindowTitle(std::string_view text) {
+  Console& c = ensureCreated();
+  while (!text.empty() && static_cast<uint8_t>(text.front()) <= ' ') text.remove_prefix(1);
+  while (!text.empty() && static_cast<uint8_t>(text.back()) <= ' ') text.remove_suffix(1);
+  c.title = text.size() > kTitleLimit ? std::string(text.substr(0, kTitleLimit)) + "..."
+                                      : std::string(text);
+  if (!c.terminal) return;
+  c.terminal->setTitle(c.title);
+  c.terminal->flush();
+}
+
+std::string windowTitle() { return ensureCreated().title; }
+
+void copyToClipboard(std::string_view text) {
+  Console& c = ensureCreated();
+  // The text ends at its first zero, as a text handed to the clipboard does.
+  text = text.substr(0, text.find('\0'));
+  c.clipboard = std::string(text);
+  if (!c.terminal) return;
+  c.terminal->copyToClipboard(text);
+  c.terminal->flush();
+}
+
+void pasteFromClipboard(std::string& buffer, size_t size) {
+  const Console& c = ensureCreated();
+  if (size == 0) return;
+  buffer = c.clipboard.substr(0, size - 1);
+}
+
+int brailleMode() { return ensureCreated().brailleMode; }
+
+void setBrailleMode(int mode) {
+  Console& c = ensureCreated();
+  if (mode > 2) mode = 1;
+  if (mode < 0) mode = 0;
+  if (mode == 0) {
+    const bool wasOn = c.brailleMode != 0;
+    c.brailleMode = 0;
+    c.chord = c.held = 0;
+    endCapitalAndNumber(c);
+    if (wasOn) playTone(100, 200);
+    return;
+  }
+  c.brailleMode = mode;
+  playTone(800, 200);
+  playTone(mode == 1 ? 1600 : 400, 200);
+}
+
+Rgb paletteColor(int colour) { return rgbOf(ensureCreated(), colour); }
+
+void closeConsole() {
+  if (closing) std::exit(0);  // a close action that closes again
+  closing = true;
+  Console& c = con();
+  if (c.caretShown) placeCaret(c, false);
+  toneOff();
+  c.queueHead = c.queueCount = 0;
+  auto& actions = closeActions();
+  while (!actions.empty()) {
+    std::function<void()> action = std::move(actions.back());
+    actions.pop_back();
+    if (action) action();
+  }
+  std::exit(0);
+}
+
+void crtAtClose(std::function<void()> fn) { closeActions().push_back(std::move(fn)); }
+
+std::string familyIniDirectory() {
+  const std::string user = userConfigDirectory() + "/Varelu";
+  if (!fileExists(user + "/Varelu.ini") && fileExists(systemSettingsDirectory() + "/Varelu.ini")) {
+    return systemSettingsDirectory();
+  }
+  return user;
+}
+
+}  // namespace kalimbro

@@ -1,0 +1,352 @@
+// Private-profile files on Linux. The file is handled as raw UTF-8 lines so
+// that every line the program does not write survives byte for byte, even a
+// line whose characters have no Windows-1252 form. Only section names, key
+// names and the values read or written pass through the codec. A file
+// written by an older program in Windows-1252 (not valid UTF-8) is still
+// read: its bytes are taken as they are.
+#include "platform/profile.h"
+
+#include <fcntl.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <vector>
+
+#include "platform/codec.h"
+#include "platform/paths.h"
+
+namespace kalimbro {
+namespace {
+
+struct Line {
+  std::string text;  // without its line end
+  std::string end;   // "\n", "\r\n" or empty for a last line without one
+};
+
+constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
+
+// Closes its descriptor when it goes out of scope.
+class FileDescriptor {
+ public:
+  explicit FileDescriptor(int fd) : fd_(fd) {}
+  ~FileDescriptor() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  FileDescriptor(const FileDescriptor&) = delete;
+  FileDescriptor& operator=(const FileDescriptor&) = delete;
+  int get() const { return fd_; }
+  bool valid() const { return fd_ >= 0; }
+  // Closes now, reporting the result (a late write error shows here).
+  bool close() {
+    const int fd = fd_;
+    fd_ = -1;
+    return fd < 0 || ::close(fd) == 0;
+  }
+
+ private:
+  int fd_;
+};
+
+bool isBlank(char c) { return c == ' ' || c == '\t'; }
+
+std::string_view trimmed(std::string_view s) {
+  while (!s.empty() && isBlank(s.front())) s.remove_prefix(1);
+  while (!s.empty() && (isBlank(s.back()) || s.back() == '\r')) s.remove_suffix(1);
+  return s;
+}
+
+bool isValidUtf8(std::string_view s) {
+  size_t i = 0;
+  while (i < s.size()) {
+    const auto b = static_cast<uint8_t>(s[i]);
+    int extra;
+    uint32_t cp;
+    if (b < 0x80) {
+      ++i;
+      continue;
+    } else if ((b & 0xE0) == 0xC0) {
+      extra = 1;
+      cp = b & 0x1F;
+    } else if ((b & 0xF0) == 0xE0) {
+      extra = 2;
+      cp = b & 0x0F;
+    } else if ((b & 0xF8) == 0xF0) {
+      extra = 3;
+      cp = b & 0x07;
+    } else {
+      return false;
+    }
+    if (i + extra >= s.size()) return false;  // truncated sequence
+    for (int k = 1; k <= extra; ++k) {
+      const auto c = static_cast<uint8_t>(s[i + k]);
+      if ((c & 0xC0) != 0x80) return false;
+      cp = (cp << 6) | (c & 0x3F);
+    }
+    static constexpr uint32_t kMinimum[] = {0, 0x80, 0x800, 0x10000};
+    if (cp < kMinimum[extra] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
+    i += extra + 1;
+  }
+  return true;
+}
+
+// Text of the file -> Windows-1252.
+std::string decode(std::string_view raw) {
+  return isValidUtf8(raw) ? fromUtf8(raw) : std::string(raw);
+}
+
+uint8_t foldCase(uint8_t c) {
+  if (c >= 'a' && c <= 'z') return c - 32;
+  if (c >= 0xE0 && c <= 0xFE && c != 0xF7) return c - 32;  // Latin-1 accented letters
+  return c;
+}
+
+bool sameName(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (foldCase(static_cast<uint8_t>(a[i])) != foldCase(static_cast<uint8_t>(b[i]))) return false;
+  }
+  return true;
+}
+
+std::vector<Line> splitLines(std::string_view content) {
+  std::vector<Line> lines;
+  size_t pos = 0;
+  while (pos < content.size()) {
+    const size_t nl = content.find('\n', pos);
+    if (nl == std::string_view::npos) {
+      lines.push_back({std::string(content.substr(pos)), ""});
+      break;
+    }
+    size_t textEnd = nl;
+    if (textEnd > pos && content[textEnd - 1] == '\r') --textEnd;
+    lines.push_back({std::string(content.substr(pos, textEnd - pos)),
+                     std::string(content.substr(textEnd, nl + 1 - textEnd))});
+    pos = nl + 1;
+  }
+  return lines;
+}
+
+// The text of a line as the parser sees it (the first line without a BOM).
+std::string_view lineBody(const std::vector<Line>& lines, size_t i) {
+  std::string_view text = lines[i].text;
+  if (i == 0 && text.starts_with(kUtf8Bom)) text.remove_prefix(kUtf8Bom.size());
+  return text;
+}
+
+// The section name of a header line "[name]", or nothing.
+std::optional<std::string> sectionName(std::string_view body) {
+  body = trimmed(body);
+  if (body.empty() || body.front() != '[') return std::nullopt;
+  body.remove_prefix(1);
+  const size_t close = body.find(']');
+  if (close != std::string_view::npos) body = body.substr(0, close);
+  return decode(trimmed(body));
+}
+
+struct KeyLine {
+  std::string_view rawKey;  // trimmed, as in the file
+  std::string_view rawValue;
+};
+
+std::optional<KeyLine> keyLine(std::string_view body) {
+  const std::string_view t = trimmed(body);
+  if (t.empty() || t.front() == ';' || t.front() == '[') return std::nullopt;
+  const size_t eq = t.find('=');
+  if (eq == std::string_view::npos) return std::nullopt;
+  return KeyLine{trimmed(t.substr(0, eq)), trimmed(t.substr(eq + 1))};
+}
+
+enum class ReadResult { Ok, Missing, Failed };
+
+ReadResult readWholeFile(const std::string& native, std::string& out) {
+  FileDescriptor fd(open(native.c_str(), O_RDONLY | O_CLOEXEC));
+  if (!fd.valid()) return errno == ENOENT ? ReadResult::Missing : ReadResult::Failed;
+  std::string content;
+  char buf[8192];
+  for (;;) {
+    const ssize_t n = read(fd.get(), buf, sizeof buf);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return ReadResult::Failed;
+    if (n == 0) break;
+    content.append(buf, static_cast<size_t>(n));
+  }
+  out = std::move(content);
+  return ReadResult::Ok;
+}
+
+// Replaces the file at `native` by `content` through a temporary file in
+// the same directory and a rename, so the old file stays whole until the
+// new one is complete on disk.
+bool replaceFile(const std::string& native, std::string_view content, std::optional<mode_t> mode) {
+  namespace fs = std::filesystem;
+  const fs::path target(native);
+  const fs::path dir = target.has_parent_path() ? target.parent_path() : fs::path(".");
+  std::error_code ec;
+  fs::create_directories(dir, ec);
+  if (ec) return false;
+
+  std::string tmpName = (dir / ("." + target.filename().string() + ".XXXXXX")).string();
+  FileDescriptor fd(mkstemp(tmpName.data()));
+  if (!fd.valid()) return false;
+  bool ok = true;
+  size_t done = 0;
+  while (ok && done < content.size()) {
+    const ssize_t n = write(fd.get(), content.data() + done, content.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) ok = false;
+    else done += static_cast<size_t>(n);
+  }
+  if (ok) {
+    mode_t wanted;
+    if (mode) {
+      wanted = *mode;
+    } else {
+      const mode_t mask = umask(0);
+      umask(mask);
+      wanted = 0666 & ~mask;
+    }
+    ok = fchmod(fd.get(), wanted) == 0 && fsync(fd.get()) == 0;
+  }
+  ok = fd.close() && ok;
+  if (ok) ok = rename(tmpName.c_str(), native.c_str()) == 0;
+  if (!ok) {
+    unlink(tmpName.c_str());
+    return false;
+  }
+  FileDescriptor dirFd(open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (dirFd.valid()) fsync(dirFd.get());
+  return true;
+}
+
+// A value is one line of the file: line breaks and zeros inside it would
+// end the line early or start another, so they become blanks.
+std::string oneLine(std::string_view value) {
+  std::string out(value);
+  for (char& c : out) {
+    if (c == '\r' || c == '\n' || c == '\0') c = ' ';
+  }
+  return out;
+}
+
+}  // namespace
+
+std::string profileRead(std::string_view path, std::string_view section, std::string_view key,
+                        std::string_view fallback, size_t maxLength) {
+  std::string content;
+  if (readWholeFile(nativePath(path), content) != ReadResult::Ok) return std::string(fallback);
+  const std::vector<Line> lines = splitLines(content);
+  bool inSection = false;
+  for (size_t i = 0; i < lines.size(); ++i) {
+    const std::string_view body = lineBody(lines, i);
+    if (auto name = sectionName(body)) {
+      inSection = sameName(*name, section);
+      continue;
+    }
+    if (!inSection) continue;
+    const auto kl = keyLine(body);
+    if (!kl || !sameName(decode(kl->rawKey), key)) continue;
+    std::string value = decode(kl->rawValue);
+    // A value wholly enclosed in matching quotes is given without them.
+    if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
+        value.back() == value.front()) {
+      value = value.substr(1, value.size() - 2);
+    }
+    if (value.size() > maxLength) value.resize(maxLength);
+    return value;
+  }
+  return std::string(fallback);
+}
+
+bool profileWrite(std::string_view path, std::string_view section, std::string_view key,
+                  std::string_view value) {
+  std::string native = nativePath(path);
+  // Writing through a link keeps the link and changes the file it names.
+  std::error_code ec;
+  if (std::filesystem::is_symlink(native, ec)) {
+    const auto real = std::filesystem::weakly_canonical(native, ec);
+    if (ec) return false;
+    native = real.string();
+  }
+
+  std::string content;
+  std::optional<mode_t> mode;
+  switch (readWholeFile(native, content)) {
+    case ReadResult::Failed:
+      return false;  // never replace a file that could not be read
+    case ReadResult::Missing:
+      break;
+    case ReadResult::Ok: {
+      struct stat st;
+      if (stat(native.c_str(), &st) == 0) mode = st.st_mode & 07777;
+      break;
+    }
+  }
+
+  std::vector<Line> lines = splitLines(content);
+  std::string eol = "\n";
+  for (const Line& l : lines) {
+    if (!l.end.empty()) {
+      eol = l.end;
+      break;
+    }
+  }
+  const std::string newValue = toUtf8(oneLine(value));
+
+  std::optional<size_t> keyAt;         // the line holding the key
+  std::optional<size_t> firstSection;  // header of the first matching section
+  bool inSection = false;
+  for (size_t i = 0; i < lines.size() && !keyAt; ++i) {
+    const std::string_view body = lineBody(lines, i);
+    if (auto name = sectionName(body)) {
+      inSection = sameName(*name, section);
+      if (inSection && !firstSection) firstSection = i;
+      continue;
+    }
+    if (!inSection) continue;
+    const auto kl = keyLine(body);
+    if (kl && sameName(decode(kl->rawKey), key)) keyAt = i;
+  }
+
+  if (keyAt) {
+    Line& l = lines[*keyAt];
+    const std::string_view body = lineBody(lines, *keyAt);
+    const std::string prefix = l.text.substr(0, l.text.size() - body.size());  // a BOM
+    const std::string rawKey(keyLine(body)->rawKey);
+    l.text = prefix + rawKey + "=" + newValue;
+  } else {
+    const std::string keyText = toUtf8(oneLine(key)) + "=" + newValue;
+    if (firstSection) {
+      // After the section's last line that is not blank, so that the blank
+      // line before the next section stays where it is.
+      size_t last = *firstSection;
+      for (size_t j = last + 1; j < lines.size(); ++j) {
+        const std::string_view body = lineBody(lines, j);
+        if (sectionName(body)) break;
+        if (!trimmed(body).empty()) last = j;
+      }
+      Line& before = lines[last];
+      if (before.end.empty()) before.end = eol;
+      lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(last) + 1, Line{keyText, eol});
+    } else {
+      if (!lines.empty()) {
+        if (lines.back().end.empty()) lines.back().end = eol;
+        if (!trimmed(lineBody(lines, lines.size() - 1)).empty()) lines.push_back(Line{"", eol});
+      }
+      lines.push_back(Line{"[" + toUtf8(oneLine(section)) + "]", eol});
+      lines.push_back(Line{keyText, eol});
+    }
+  }
+
+  std::string out;
+  out.reserve(content.size() + newValue.size() + key.size() + section.size() + 8);
+  for (const Line& l : lines) out += l.text + l.end;
+  if (out == content && mode) return true;  // nothing changes
+  return replaceFile(native, out, mode);
+}
+
+}  // namespace kalimbro

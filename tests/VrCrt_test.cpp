@@ -1,0 +1,450 @@
+#include "console/VrCrt.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+
+#include "console/vrini.h"
+#include "tests/fakes/fake_clock.h"
+#include "tests/fakes/fake_terminal.h"
+#include "tests/fakes/key_script.h"
+#include "tests/fakes/temp_config.h"
+
+namespace kalimbro {
+namespace {
+
+class RecordingTonePlayer final : public TonePlayer {
+ public:
+  void playLooping(const std::vector<uint8_t>& image) override { images.push_back(image); }
+  void stop() override { ++stops; }
+  std::vector<std::vector<uint8_t>> images;
+  int stops = 0;
+};
+
+class Console : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    setIniLegacy(false);
+    crtInit(&term);
+  }
+  void TearDown() override {
+    crtSetTonePlayer(nullptr);
+    crtInit(nullptr);
+    setIniLegacy(true);
+  }
+  // Everything queued, as bytes.
+  static std::string drainKeys() {
+    std::string keys;
+    while (keyPressed()) keys += static_cast<char>(readKey());
+    return keys;
+  }
+  static std::string screenRow(int y) {
+    std::string row;
+    for (int x = 1; x <= kScreenColumns; ++x) row += static_cast<char>(screenCharAt(x, y));
+    return row;
+  }
+
+  TempConfigHome config;
+  ScopedFakeClock clock;
+  FakeTerminal term;
+};
+
+// ---------------------------------------------------------------- screen
+
+TEST_F(Console, WritingPastColumn80WrapsBeforeStoring) {
+  crtWrite(std::string(80, 'a'));
+  EXPECT_EQ(whereX(), 81);
+  EXPECT_EQ(whereY(), 1);
+  crtWrite("b");
+  EXPECT_EQ(screenCharAt(1, 2), 'b');
+  EXPECT_EQ(whereX(), 2);
+  EXPECT_EQ(whereY(), 2);
+  EXPECT_EQ(term.rowText(1).substr(0, 2), "b ");
+}
+
+TEST_F(Console, WritingPastTheLastCellScrollsAndRepaintsTheScreen) {
+  crtWrite("top");
+  gotoXY(1, 2);
+  crtWrite("second");
+  gotoXY(80, 25);
+  crtWrite("xy");
+  EXPECT_EQ(screenRow(1).substr(0, 6), "second");
+  EXPECT_EQ(screenCharAt(80, 24), 'x');
+  EXPECT_EQ(screenCharAt(1, 25), 'y');
+  EXPECT_EQ(whereY(), 25);
+  for (int r = 0; r < kScreenRows; ++r) EXPECT_EQ(term.rowText(r), screenRow(r + 1)) << r;
+  EXPECT_TRUE(term.flushed());
+}
+
+TEST_F(Console, ControlBytes) {
+  crtWrite("\b");  // column 1: nothing
+  EXPECT_EQ(whereX(), 1);
+  crtWrite("ab\tc");  // the tab neither shows nor moves
+  EXPECT_EQ(screenRow(1).substr(0, 4), "abc ");
+  crtWrite("\b");
+  EXPECT_EQ(screenCharAt(3, 1), ' ');
+  EXPECT_EQ(whereX(), 3);
+  crtWrite("\rZ\x07\nq");
+  EXPECT_EQ(screenCharAt(1, 1), 'Z');
+  EXPECT_EQ(screenCharAt(1, 2), 'q');  // a line feed also goes back to column 1
+  EXPECT_EQ(term.beeps, 1);
+}
+
+TEST_F(Console, GotoClampsIntoTheScreen) {
+  gotoXY(0, 0);
+  EXPECT_EQ(whereX(), 1);
+  EXPECT_EQ(whereY(), 1);
+  gotoXY(200, 99);
+  EXPECT_EQ(whereX(), 80);
+  EXPECT_EQ(whereY(), 25);
+}
+
+TEST_F(Console, ReserveLinesScrollsAndLeavesRoomBelow) {
+  gotoXY(1, 20);
+  crtWrite("mark");
+  gotoXY(7, 20);
+  reserveLines(16);
+  EXPECT_EQ(whereY(), 9);
+  EXPECT_EQ(whereX(), 7);
+  EXPECT_EQ(screenRow(9).substr(0, 4), "mark");  // scrolled 11 rows
+}
+
+TEST_F(Console, ClearingUsesTheCurrentAttribute) {
+  crtWrite("hello");
+  gotoXY(3, 1);
+  textColor(14);
+  textBackground(1);
+  clearToEndOfLine();
+  EXPECT_EQ(screenRow(1).substr(0, 5), "he   ");
+  EXPECT_EQ(screenAttrAt(3, 1), 0x1E);
+  EXPECT_EQ(screenAttrAt(2, 1), 0x0F);
+  EXPECT_EQ(whereX(), 3);
+
+  gotoXY(1, 5);
+  crtWrite("row five");
+  gotoXY(1, 7);
+  crtWrite("row seven");
+  clearToEndOfScreen(6);
+  EXPECT_EQ(screenRow(5).substr(0, 8), "row five");
+  EXPECT_EQ(screenRow(7), std::string(80, ' '));
+  EXPECT_EQ(whereX(), 1);
+  EXPECT_EQ(whereY(), 6);
+
+  clearScreen();
+  EXPECT_EQ(whereX(), 1);
+  EXPECT_EQ(whereY(), 1);
+  EXPECT_EQ(screenAttrAt(80, 25), 0x1E);
+  EXPECT_EQ(term.bgAt(24, 79), (Rgb{0, 0, 255}));
+  EXPECT_EQ(term.fgAt(0, 0), (Rgb{255, 255, 0}));
+}
+
+TEST_F(Console, AWriteDrawsOnlyItsSpanInRunsOfOneAttribute) {
+  crtWrite("ab");
+  textColor(2);
+  term.clearRuns();
+  crtWrite("cd");
+  ASSERT_EQ(term.runs().size(), 1u);
+  EXPECT_EQ(term.runs()[0].row, 0);
+  EXPECT_EQ(term.runs()[0].col, 2);
+  EXPECT_EQ(term.runs()[0].cells, "cd");
+  EXPECT_EQ(term.runs()[0].fg, (Rgb{0, 255, 0}));
+  EXPECT_TRUE(term.flushed());
+
+  term.clearRuns();
+  crtRepaint();
+  std::vector<std::string> firstRow;
+  for (const auto& run : term.runs()) {
+    if (run.row == 0) firstRow.push_back(run.cells);
+  }
+  EXPECT_EQ(firstRow, (std::vector<std::string>{"ab", "cd", std::string(76, ' ')}));
+}
+
+TEST_F(Console, PaletteAndFixedColoursComeFromTheSettings) {
+  config.writeFamilyIni("[video]\ntabcores=15, 14,x,3\nCORESFIXAS=sim\nCORFUNDO=4\nCORLETRA=11\n");
+  crtInit(&term);
+  EXPECT_EQ(paletteColor(0), (Rgb{255, 255, 255}));
+  EXPECT_EQ(paletteColor(1), (Rgb{255, 255, 0}));
+  EXPECT_EQ(paletteColor(2), (Rgb{0, 255, 0}));  // the list stopped at "x"
+  EXPECT_EQ(paletteColor(3), (Rgb{0, 255, 255}));
+  EXPECT_EQ(currentAttribute(), 0x4B);
+  textColor(1);
+  textBackground(2);
+  EXPECT_EQ(currentAttribute(), 0x4B);
+}
+
+TEST_F(Console, DefaultColoursAreWhiteOnBlack) {
+  EXPECT_EQ(currentAttribute(), 0x0F);
+  EXPECT_EQ(paletteColor(6), (Rgb{68, 34, 34}));
+  EXPECT_EQ(paletteColor(8), (Rgb{40, 40, 40}));
+  textColor(0x35);  // only the low four bits
+  EXPECT_EQ(currentAttribute(), 0x05);
+}
+
+// ---------------------------------------------------------------- keys
+
+TEST_F(Console, ExtendedKeysUseTheTable) {
+  crtHandleInput(keyDown(Key::F11));
+  crtHandleInput(keyDown(Key::Up, kCtrl));
+  crtHandleInput(keyDown(Key::Insert, kShift));
+  crtHandleInput(keyDown(Key::Insert, kCtrl));
+  crtHandleInput(keyDown(Key::PageUp, kCtrl));
+  crtHandleInput(keyDown(Key::Delete, kShift));
+  EXPECT_EQ(drainKeys(), std::string("\0\x45\0\x71\0\xFE\0\xFF\0\x84\0\x53", 12));
+}
+
+TEST_F(Console, ControlChangesBackspaceAndEnter) {
+  crtHandleInput(charEvent(8, kCtrl));
+  crtHandleInput(charEvent(8));
+  crtHandleInput(charEvent(13, kCtrl));
+  crtHandleInput(charEvent(13));
+  crtHandleInput(charEvent(3, kCtrl));
+  EXPECT_EQ(drainKeys(), "\x7F\x08\x0A\x0D\x03");
+}
+
+TEST_F(Console, AltKeysNeedControlExceptLeftAndRight) {
+  crtHandleInput(keyDownChar('Q', kAlt));
+  crtHandleInput(keyDown(Key::Up, kAlt));
+  crtHandleInput(charEvent('.', kAlt));
+  crtHandleInput(keyDown(Key::F10));
+  crtHandleInput(keyDown(Key::F10, kCtrl));
+  EXPECT_EQ(drainKeys(), "");
+  crtHandleInput(keyDownChar('Q', kCtrlAlt));
+  crtHandleInput(keyDownChar('z', kCtrlAlt));
+  crtHandleInput(keyDownChar('1', kCtrlAlt));
+  crtHandleInput(keyDownChar('0', kCtrlAlt));
+  crtHandleInput(keyDown(Key::Left, kAlt));
+  crtHandleInput(keyDown(Key::F9, kCtrlAlt));
+  EXPECT_EQ(drainKeys(), std::string("\0\x10\0\x2C\0\x78\0\x81\0\x4B\0\x66", 12));
+  EXPECT_EQ(lastKeyModifiers(), kCtrlAlt);
+}
+
+TEST_F(Console, MouseFocusAndPaste) {
+  crtHandleInput(simpleEvent(InputEvent::Kind::MouseLeft));
+  crtHandleInput(simpleEvent(InputEvent::Kind::MouseRight));
+  crtHandleInput(simpleEvent(InputEvent::Kind::MouseMiddle));
+  crtHandleInput(simpleEvent(InputEvent::Kind::WheelUp));
+  crtHandleInput(simpleEvent(InputEvent::Kind::WheelDown));
+  crtHandleInput(simpleEvent(InputEvent::Kind::FocusOut));
+  crtHandleInput(simpleEvent(InputEvent::Kind::FocusIn));
+  EXPECT_EQ(drainKeys(), std::string("\x0D\x1B\0\x43\0\x48\0\x50\xDF\xDE", 10));
+
+  InputEvent paste = simpleEvent(InputEvent::Kind::Paste);
+  paste.text = "colado";
+  crtHandleInput(paste);
+  EXPECT_EQ(drainKeys(), std::string("\0\xFE", 2));
+  EXPECT_TRUE(lastKeyModifiers().shift);
+  std::string buffer;
+  pasteFromClipboard(buffer, 256);
+  EXPECT_EQ(buffer, "colado");
+}
+
+TEST_F(Console, KeysKeepTheirModifiers) {
+  crtHandleInput(keyDown(Key::Right, kShift));
+  crtHandleInput(charEvent('a'));
+  readKey();
+  EXPECT_TRUE(lastKeyModifiers().shift);
+  readKey();
+  EXPECT_TRUE(lastKeyModifiers().shift);
+  readKey();
+  EXPECT_EQ(lastKeyModifiers(), Modifiers{});
+}
+
+TEST_F(Console, AFullQueueDropsWholeKeys) {
+  ASSERT_TRUE(crtQueueKey(std::string(63, 'x')));
+  crtHandleInput(keyDown(Key::F1));        // needs two bytes: dropped
+  crtHandleInput(keyDownChar('Q', kCtrlAlt));  // likewise
+  crtHandleInput(charEvent('y'));          // the 64th byte fits
+  crtHandleInput(charEvent('z'));          // no room left
+  EXPECT_EQ(drainKeys(), std::string(63, 'x') + "y");
+}
+
+TEST_F(Console, ReadKeyShowsTheCaretWhileWaiting) {
+  gotoXY(5, 3);
+  KeyScript script;
+  script.event(charEvent('k'));
+  EXPECT_EQ(readKey(), 'k');
+  EXPECT_EQ(term.cursorShows, 1);
+  EXPECT_FALSE(term.cursorVisible);
+  EXPECT_EQ(term.cursorRow, 2);
+  EXPECT_EQ(term.cursorCol, 4);
+  EXPECT_THROW(readKey(), KeyScriptExhausted);
+}
+
+TEST_F(Console, ReadLineEditsAndEchoes) {
+  KeyScript script;
+  script.type("ab").key("\b").type("c").key(std::string("\0\x3B", 2)).key("\r");
+  EXPECT_EQ(crtReadLine(), "ac\r\n");
+  EXPECT_EQ(screenRow(1).substr(0, 3), "ac ");
+  EXPECT_EQ(whereY(), 2);
+
+  KeyScript shortScript;
+  shortScript.type("wxyz").key("\r");
+  EXPECT_EQ(crtReadLine(4), "wx\r\n");
+}
+
+TEST_F(Console, DelaySleepsOnTheEventLoopClock) {
+  delay(250);
+  EXPECT_EQ(clock.sleptMs(), 250);
+  delay(-5);
+  EXPECT_EQ(clock.sleptMs(), 250);
+}
+
+// ---------------------------------------------------------------- braille
+
+class Braille : public Console {
+ protected:
+  // Presses the keys of `dots` together and releases them.
+  static void chord(std::string_view keys) {
+    for (char k : keys) crtHandleInput(keyDownChar(k));
+    for (char k : keys) crtHandleInput(keyUpChar(k));
+  }
+  RecordingTonePlayer player;
+};
+
+TEST_F(Braille, ModeOneTypesTheTableCharacters) {
+  crtSetTonePlayer(&player);
+  setBrailleMode(1);
+  ASSERT_EQ(player.images.size(), 2u);
+  EXPECT_EQ(player.images[0], toneImage(800));
+  EXPECT_EQ(player.images[1], toneImage(1600));
+  EXPECT_EQ(clock.sleptMs(), 400);
+
+  crtHandleInput(charEvent('f'));  // letters and the space make chords now
+  crtHandleInput(charEvent(' '));
+  crtHandleInput(charEvent('1'));
+  chord("FD");        // dots 1 2
+  chord("SJL");       // dots 3 4 6: ó
+  chord(" ");         // the space bar alone
+  chord(" F");        // space and dot 1: Control+A
+  chord("FS");        // dots 1 3: k
+  EXPECT_EQ(drainKeys(), "1b\xF3 \x01k");
+}
+
+TEST_F(Braille, ChordsEndWhenEveryKeyIsUp) {
+  setBrailleMode(1);
+  crtHandleInput(keyDownChar('F'));
+  crtHandleInput(keyDownChar('D'));
+  crtHandleInput(keyUpChar('F'));
+  EXPECT_FALSE(keyPressed());
+  crtHandleInput(keyDownChar('S'));
+  crtHandleInput(keyUpChar('D'));
+  crtHandleInput(keyUpChar('S'));
+  EXPECT_EQ(drainKeys(), "l");  // dots 1 2 3
+  crtHandleInput(keyDownChar('A'));  // not a dot key: no chord, no blank
+  crtHandleInput(keyUpChar('A'));
+  EXPECT_EQ(drainKeys(), "");
+}
+
+TEST_F(Braille, ModeTwoNumbersCapitalsAndSigns) {
+  setBrailleMode(2);
+  chord("SJKL");  // number sign
+  chord("F");     // 1
+  chord("DJK");   // j: 0
+  chord("S");     // apostrophe: full stop
+  chord(" ");     // ends number mode
+  chord("F");     // a
+  chord("JL");    // capital sign
+  chord("F");     // A
+  chord("FD");    // b
+  chord("JL");
+  chord("JL");    // capital word
+  chord("FD");
+  chord("FJ");    // BC
+  chord(" ");
+  chord("FJ");    // c
+  chord("FKL");   // û: at sign
+  EXPECT_EQ(drainKeys(), "10. aAbBC c@");
+}
+
+TEST_F(Braille, ModeKeysAndTones) {
+  crtSetTonePlayer(&player);
+  crtHandleInput(keyDown(Key::F11, kCtrlAlt));
+  EXPECT_EQ(brailleMode(), 1);
+  crtHandleInput(keyDown(Key::F11, kCtrlAlt));
+  EXPECT_EQ(brailleMode(), 2);
+  EXPECT_EQ(player.images.back(), toneImage(400));
+  crtHandleInput(keyDown(Key::F11, kCtrlAlt));
+  EXPECT_EQ(brailleMode(), 1);
+  player.images.clear();
+  crtHandleInput(keyDown(Key::F12, kCtrlAlt));
+  EXPECT_EQ(brailleMode(), 0);
+  ASSERT_EQ(player.images.size(), 1u);
+  EXPECT_EQ(player.images[0], toneImage(100));
+  EXPECT_EQ(player.stops, 7);  // every tone stopped
+  crtHandleInput(keyDown(Key::F12, kCtrlAlt));  // already off: silent
+  EXPECT_EQ(player.images.size(), 1u);
+  EXPECT_EQ(drainKeys(), "");
+}
+
+TEST_F(Braille, ModeFromTheSettings) {
+  config.writeFamilyIni("[BRAILLE]\nMODO=3\n");
+  crtInit(&term);
+  EXPECT_EQ(brailleMode(), 1);
+}
+
+// ---------------------------------------------------------------- tone
+
+TEST(ConsoleTone, ImageOf1000Hz) {
+  const std::vector<uint8_t> image = toneImage(1000);
+  ASSERT_GE(image.size(), 44u);
+  auto le32 = [&](size_t at) {
+    return image[at] | image[at + 1] << 8 | image[at + 2] << 16 | image[at + 3] << 24;
+  };
+  EXPECT_EQ(std::string(image.begin(), image.begin() + 4), "RIFF");
+  EXPECT_EQ(le32(24), 11025);  // sample rate
+  EXPECT_EQ(image[34], 8);     // bits
+  const int dataSize = le32(40);
+  EXPECT_EQ(le32(4), dataSize + 36);
+  ASSERT_EQ(image.size(), 44u + dataSize);
+  EXPECT_EQ(dataSize, 11025);
+  const uint8_t* data = image.data() + 44;
+  EXPECT_EQ(data[dataSize - 1], 128);
+  for (int k = 0; k < 1000; ++k) {
+    const int start = k * 11025 / 1000, next = (k + 1) * 11025 / 1000;
+    ASSERT_TRUE(next - start == 11 || next - start == 12) << k;
+    for (int i = start; i < next; ++i) {
+      if (i == dataSize - 1) continue;
+      ASSERT_EQ(data[i], i - start < 5 ? 96 : 160) << "sample " << i;
+    }
+  }
+}
+
+// ---------------------------------------------------------------- window
+
+TEST_F(Console, TitleIsTrimmedAndCut) {
+  setWindowTitle("  KALIMBRO teste.wav \t");
+  EXPECT_EQ(windowTitle(), "KALIMBRO teste.wav");
+  EXPECT_EQ(term.title, "KALIMBRO teste.wav");
+  setWindowTitle(std::string(140, 'a'));
+  EXPECT_EQ(windowTitle(), std::string(140, 'a'));
+  setWindowTitle(std::string(141, 'b'));
+  EXPECT_EQ(term.title, std::string(140, 'b') + "...");
+}
+
+TEST_F(Console, Clipboard) {
+  copyToClipboard(std::string("abc\0def", 7));
+  ASSERT_EQ(term.clipboardCopies.size(), 1u);
+  EXPECT_EQ(term.clipboardCopies[0], "abc");
+  std::string buffer = "old";
+  pasteFromClipboard(buffer, 0);
+  EXPECT_EQ(buffer, "old");
+  pasteFromClipboard(buffer, 3);
+  EXPECT_EQ(buffer, "ab");
+  copyToClipboard("");
+  pasteFromClipboard(buffer, 10);
+  EXPECT_EQ(buffer, "");
+}
+
+TEST_F(Console, CloseRunsExitActionsInReverseAndExits) {
+  EXPECT_EXIT(
+      {
+        crtAtClose([] { std::fputs("first\n", stderr); });
+        crtAtClose([] { std::fputs("second\n", stderr); });
+        closeConsole();
+      },
+      ::testing::ExitedWithCode(0), "second\nfirst");
+  EXPECT_EXIT(crtHandleInput(keyDown(Key::Break, kCtrl)), ::testing::ExitedWithCode(0), "");
+}
+
+}  // namespace
+}  // namespace kalimbro

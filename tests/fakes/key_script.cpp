@@ -1,0 +1,77 @@
+#include "tests/fakes/key_script.h"
+
+#include "console/VrCrt.h"
+#include "platform/eventloop.h"
+
+namespace kalimbro {
+
+KeyScript::KeyScript() {
+  eventLoop().setIdleHook([this] { return feedOne(); });
+}
+
+KeyScript::~KeyScript() { eventLoop().setIdleHook(nullptr); }
+
+KeyScript& KeyScript::event(InputEvent ev) {
+  steps_.emplace_back(std::move(ev));
+  return *this;
+}
+
+KeyScript& KeyScript::key(std::string_view bytes, Modifiers mods) {
+  steps_.emplace_back(RawKey{std::string(bytes), mods});
+  return *this;
+}
+
+KeyScript& KeyScript::type(std::string_view text) {
+  for (char c : text) key(std::string_view(&c, 1));
+  return *this;
+}
+
+bool KeyScript::feedOne() {
+  if (steps_.empty()) throw KeyScriptExhausted();
+  auto step = std::move(steps_.front());
+  steps_.pop_front();
+  ++fed_;
+  if (auto* ev = std::get_if<InputEvent>(&step)) {
+    crtHandleInput(*ev);
+  } else {
+    const auto& raw = std::get<RawKey>(step);
+    crtQueueKey(raw.bytes, raw.mods);
+  }
+  return true;
+}
+
+InputEvent charEvent(uint8_t ch, Modifiers mods) {
+  InputEvent ev;
+  ev.kind = InputEvent::Kind::Char;
+  ev.ch = ch;
+  ev.mods = mods;
+  return ev;
+}
+
+InputEvent keyDown(Key key, Modifiers mods) {
+  InputEvent ev;
+  ev.kind = InputEvent::Kind::KeyDown;
+  ev.key = key;
+  ev.mods = mods;
+  return ev;
+}
+
+InputEvent keyDownChar(char ch, Modifiers mods) {
+  InputEvent ev = keyDown(Key::Character, mods);
+  ev.ch = static_cast<uint8_t>(ch);
+  return ev;
+}
+
+InputEvent keyUpChar(char ch, Modifiers mods) {
+  InputEvent ev = keyDownChar(ch, mods);
+  ev.kind = InputEvent::Kind::KeyUp;
+  return ev;
+}
+
+InputEvent simpleEvent(InputEvent::Kind kind) {
+  InputEvent ev;
+  ev.kind = kind;
+  return ev;
+}
+
+}  // namespace kalimbro
