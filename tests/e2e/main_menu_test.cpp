@@ -1,0 +1,151 @@
+// kalimbro's start-up and main option loop, driven as a user drives them:
+// the title and the prompt, an invalid option, the spoken help (F1) and
+// the end of the program with ESC.
+#include <filesystem>
+
+#include "tests/e2e/harness.h"
+
+namespace kalimbro::e2e {
+namespace {
+
+constexpr std::string_view kTitle = "Gravador de Som Varelu - v.3.1";
+constexpr std::string_view kPrompt = "Gravador, qual sua opção? ";
+constexpr int kPromptColumns = 26;
+constexpr std::string_view kInvalid = "Opção inválida, F1 ajuda";
+constexpr std::string_view kConfirmEnd = "Confirma o fim do programa? ";
+constexpr std::string_view kSaveQuestion = "Quer salvar o arquivo? ";
+// Speech plays at its real rate even on the silent device, and every
+// line of a list is spoken before the next is written.
+constexpr milliseconds kLongSpeech{60000};
+
+class MainMenu : public testing::Test {
+ protected:
+  // kalimbro given a short sound that exists, as in "kalimbro voz.wav".
+  void startOnSound() {
+    Options options;
+    options.args = {"voz.wav"};
+    options.files = {{"voz.wav", wavBytes(11025, 16, 1, std::vector<int16_t>(1102, 0))}};
+    start(options);
+  }
+
+  void start(const Options& options) {
+    std::string error;
+    s = Session::start(options, &error);
+    ASSERT_NE(s, nullptr) << error;
+  }
+
+  // The last prompt on the screen, with the cursor right after it: the
+  // program waits for an option. `below` finds only a prompt under the
+  // first occurrence of that text.
+  testing::AssertionResult waitForPrompt(std::string_view below = {}, milliseconds timeout = kDefaultTimeout) {
+    return s->waitUntil(
+        [&] {
+          std::vector<Pos> prompts = s->findAll(kPrompt);
+          if (prompts.empty()) return false;
+          const Pos last = prompts.back();
+          if (!below.empty()) {
+            std::optional<Pos> mark = s->find(below);
+            if (!mark || last.row <= mark->row) return false;
+          }
+          return s->cursor() == Pos{last.row, last.col + kPromptColumns};
+        },
+        below.empty() ? std::string("the prompt") : "a prompt below \"" + std::string(below) + "\"", timeout);
+  }
+
+  // The end of the program leaves the user's terminal as it found it and
+  // removes the program's temporary directory.
+  void expectCleanEnd() {
+    auto status = s->waitForExit(milliseconds(20000));
+    ASSERT_TRUE(status.has_value()) << "still running\n" << s->dump();
+    EXPECT_TRUE(status->exitedWith(0)) << *status << "\n" << s->dump();
+    EXPECT_FALSE(s->altScreenActive()) << "the alternate screen is still on";
+    EXPECT_TRUE(s->cursorVisible()) << "the cursor was left hidden";
+    EXPECT_FALSE(s->mouseReporting()) << "mouse reporting was left on";
+    EXPECT_TRUE(std::filesystem::is_empty(s->tempDir())) << "temporary files were left behind";
+  }
+
+  std::unique_ptr<Session> s;
+};
+
+TEST_F(MainMenu, StartUpShowsTheTitleAndWaitsAtThePrompt) {
+  ASSERT_NO_FATAL_FAILURE(startOnSound());
+  ASSERT_TRUE(s->waitForTextAt(0, kTitle));
+  ASSERT_TRUE(waitForPrompt("Carregando som"));
+  EXPECT_TRUE(s->find("voz.wav").has_value()) << s->dump();
+  EXPECT_TRUE(s->altScreenActive());
+  EXPECT_EQ(s->title(), "KALIMBRO voz.wav");
+}
+
+TEST_F(MainMenu, ALetterThatNamesNoCommandIsAnInvalidOption) {
+  ASSERT_NO_FATAL_FAILURE(startOnSound());
+  ASSERT_TRUE(waitForPrompt());
+  ASSERT_TRUE(s->type("z"));
+  ASSERT_TRUE(s->waitForText(kInvalid));
+  EXPECT_TRUE(s->find(std::string(kPrompt) + "z").has_value()) << "the key is echoed after the prompt\n"
+                                                               << s->dump();
+  ASSERT_TRUE(waitForPrompt(kInvalid));
+
+  // Accented letters are no command letters either.
+  ASSERT_TRUE(s->type("ç"));
+  ASSERT_TRUE(s->waitUntil([&] { return s->findAll(kInvalid).size() == 2; }, "a second invalid option"));
+  EXPECT_TRUE(s->isRunning());
+}
+
+TEST_F(MainMenu, F1ListsTheTenOptionsInOrderWithoutExtract) {
+  ASSERT_NO_FATAL_FAILURE(startOnSound());
+  ASSERT_TRUE(waitForPrompt());
+  ASSERT_TRUE(s->sendKey(Key::F1));
+  ASSERT_TRUE(s->waitForText("I - Informações", kLongSpeech));
+
+  const std::optional<Pos> heading = s->find("As opções são :");
+  ASSERT_TRUE(heading.has_value()) << s->dump();
+  const std::vector<std::string_view> options = {
+      "T - Toca",   "G - Grava mais", "N - Novo som",  "R - Remove",    "M - Mistura",
+      "E - Efeito", "D - Desfaz",     "S - Salva",     "C - Configura", "I - Informações",
+  };
+  // A blank line under the heading, then one option a line.
+  for (size_t i = 0; i < options.size(); ++i) {
+    EXPECT_EQ(s->find(options[i]), (Pos{heading->row + 2 + static_cast<int>(i), 0})) << options[i] << "\n"
+                                                                                      << s->dump();
+  }
+  EXPECT_FALSE(s->find("X - Extrai").has_value()) << s->dump();
+  EXPECT_TRUE(waitForPrompt("I - Informações", kLongSpeech));
+}
+
+TEST_F(MainMenu, EscThenSEndsTheProgramAndRestoresTheTerminal) {
+  ASSERT_NO_FATAL_FAILURE(startOnSound());
+  ASSERT_TRUE(waitForPrompt());
+  ASSERT_TRUE(s->sendKey(Key::Esc));
+  ASSERT_TRUE(s->waitForText(kConfirmEnd));
+  ASSERT_TRUE(s->type("s"));
+  // A working file is open, so the program offers to save it first.
+  ASSERT_TRUE(s->waitForText(kSaveQuestion));
+  ASSERT_TRUE(s->type("n"));
+  expectCleanEnd();
+}
+
+TEST_F(MainMenu, EscThenNKeepsTheProgramRunning) {
+  ASSERT_NO_FATAL_FAILURE(startOnSound());
+  ASSERT_TRUE(waitForPrompt());
+  ASSERT_TRUE(s->sendKeys({Key::Esc}));
+  ASSERT_TRUE(s->waitForText(kConfirmEnd));
+  ASSERT_TRUE(s->type("n"));
+  ASSERT_TRUE(waitForPrompt(kConfirmEnd));
+  EXPECT_FALSE(s->find(kSaveQuestion).has_value()) << s->dump();
+  EXPECT_TRUE(s->isRunning());
+}
+
+TEST_F(MainMenu, WithoutAWorkingFileTheEndAsksNothingMore) {
+  ASSERT_NO_FATAL_FAILURE(start(Options{}));
+  ASSERT_TRUE(s->waitForText("Informe o nome do arquivo"));
+  // Leaving the file selector with ESC starts with no file and no sound.
+  ASSERT_TRUE(s->sendKey(Key::Esc));
+  ASSERT_TRUE(waitForPrompt("Informe o nome do arquivo"));
+  ASSERT_TRUE(s->sendKeys({Key::Esc}));
+  ASSERT_TRUE(s->waitForText(kConfirmEnd));
+  ASSERT_TRUE(s->type("s"));
+  expectCleanEnd();
+}
+
+}  // namespace
+}  // namespace kalimbro::e2e
