@@ -255,5 +255,36 @@ TEST(KeyDecoder, OnlyTheLoneEscapeWaits) {
   EXPECT_FALSE(decoder.waitingForMore());
 }
 
+
+// However the bytes are cut into reads, the keys are the same.
+TEST(KeyDecoder, SplitsNeverChangeTheResult) {
+  const char* const pieces[] = {
+      "\x1b", "[", "O", "1", ";", "5", "~", "A", "<", "M", "m", "200~", "201~", "\xC3", "\xA7",
+      "\xE2\x82", "\xAC", "x", "\r", "\x7f", "\x08", "27;5;13~", "[", "I", "\x01", " "};
+  uint32_t seed = 12345;
+  auto next = [&seed] {
+    seed = seed * 1103515245u + 12345u;
+    return seed >> 16;
+  };
+  for (int round = 0; round < 500; ++round) {
+    std::string bytes;
+    const int count = 1 + next() % 30;
+    for (int i = 0; i < count; ++i) bytes += pieces[next() % std::size(pieces)];
+
+    KeyDecoder whole;
+    const Words expected = describeAll(whole.feed(bytes));
+    KeyDecoder split;
+    Words got;
+    for (size_t pos = 0; pos < bytes.size();) {
+      const size_t len = std::min<size_t>(1 + next() % 5, bytes.size() - pos);
+      for (auto& w : describeAll(split.feed(std::string_view(bytes).substr(pos, len)))) got.push_back(w);
+      pos += len;
+    }
+    ASSERT_EQ(got, expected) << testing::PrintToString(bytes);
+    // Both are left waiting for the same thing.
+    ASSERT_EQ(describeAll(split.flushPending()), describeAll(whole.flushPending()));
+  }
+}
+
 }  // namespace
 }  // namespace kalimbro
