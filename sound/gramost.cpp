@@ -1,0 +1,403 @@
+// The sound in memory: store growth, editing operations, WAV loading and saving.
+#include "sound/gramost.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <bit>
+#include <cmath>
+#include <cstring>
+#include <vector>
+
+#include "platform/paths.h"
+#include "sound/wavformat.h"
+
+namespace kalimbro {
+namespace {
+
+constexpr int64_t kMaxFrames = std::numeric_limits<int32_t>::max();
+
+void (*stopPlaybackHook)() = nullptr;
+
+class FdCloser {
+ public:
+  explicit FdCloser(int fd) : fd_(fd) {}
+  ~FdCloser() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  FdCloser(const FdCloser&) = delete;
+  FdCloser& operator=(const FdCloser&) = delete;
+
+ private:
+  int fd_;
+};
+
+void swapBytes(int16_t* values, size_t n) {
+  for (size_t i = 0; i < n; ++i)
+    values[i] = static_cast<int16_t>(__builtin_bswap16(static_cast<uint16_t>(values[i])));
+}
+
+}  // namespace
+
+void TAmostras::setStopPlaybackHook(void (*stop)()) { stopPlaybackHook = stop; }
+
+// ---- The store ------------------------------------------------------------------
+
+// Every resize of the store comes here. A request beyond the memory limit, or
+// one the allocator cannot meet, leaves the store as it was and sets
+// outOfMemory; values gained by growing are silent.
+bool TAmostras::reserveValues(int64_t values) {
+  outOfMemory_ = true;
+  if (values < 0) return false;
+  if (memoryLimit_ > 0 && values > memoryLimit_) return false;
+  if (values == 0) {
+    store_.reset();
+    storeValues_ = 0;
+  } else if (values != storeValues_) {
+    if (static_cast<uint64_t>(values) > SIZE_MAX / sizeof(int16_t)) return false;
+    void* resized = std::realloc(store_.get(), static_cast<size_t>(values) * sizeof(int16_t));
+    if (resized == nullptr) return false;
+    (void)store_.release();
+    store_.reset(static_cast<int16_t*>(resized));
+    if (values > storeValues_)
+      std::memset(store_.get() + storeValues_, 0,
+                  static_cast<size_t>(values - storeValues_) * sizeof(int16_t));
+    storeValues_ = values;
+  }
+  outOfMemory_ = false;
+  return true;
+}
+
+// Room for frame `index` (>= capacity): 30000 frames while the index is
+// below 25000, else the index times 1.2, truncated.
+bool TAmostras::growFor(int64_t index) {
+  if (index >= kMaxFrames) {  // count would not fit its 32 bits
+    outOfMemory_ = true;
+    return false;
+  }
+  const int64_t newCapacity = index < 25000 ? 30000 : std::min(index * 6 / 5, kMaxFrames);
+  if (!reserveValues(newCapacity * channels_)) return false;
+  capacity_ = static_cast<int32_t>(newCapacity);
+  return true;
+}
+
+void TAmostras::clear() {
+  if (capacity_ == 0) return;
+  if (stopPlaybackHook) stopPlaybackHook();
+  store_.reset();
+  storeValues_ = 0;
+  capacity_ = 0;
+  count_ = 0;
+}
+
+void TAmostras::createSized(int32_t channels, int32_t sampleRate, int32_t bitsPerSample,
+                            int64_t frames) {
+  clear();
+  channels_ = channels == 2 ? 2 : 1;  // the store knows mono and stereo only
+  sampleRate_ = sampleRate;
+  bitsPerSample_ = bitsPerSample;
+  captureBuffers_ = 4;
+  frames = std::max<int64_t>(frames, 0);
+  if (frames > kMaxFrames) {
+    outOfMemory_ = true;
+    return;
+  }
+  if (!reserveValues(frames * channels_)) return;
+  capacity_ = static_cast<int32_t>(frames);
+  count_ = static_cast<int32_t>(frames);
+}
+
+void TAmostras::createCopy(const TAmostras& source) {
+  if (&source == this) return;
+  clear();
+  channels_ = source.channels_;
+  sampleRate_ = source.sampleRate_;
+  bitsPerSample_ = source.bitsPerSample_;
+  const int64_t n = source.count_;
+  for (int64_t i = 0; i < n; ++i) {
+    setFrame(i, source.getFrame(i));
+    if (i >= capacity_) break;  // memory refused: every later frame would be dropped too
+  }
+}
+
+// ---- Editing ------------------------------------------------------------------------
+
+void TAmostras::deleteRange(int64_t start, int64_t length) {
+  if (start < 0 || count_ == 0 || start >= count_ || length <= 0) return;
+  length = std::min<int64_t>(length, count_ - start);
+  int16_t* s = store_.get();
+  const int64_t ch = channels_;
+  std::memmove(s + start * ch, s + (start + length) * ch,
+               static_cast<size_t>((count_ - start - length) * ch) * sizeof(int16_t));
+  count_ = static_cast<int32_t>(count_ - length);
+  if (reserveValues(count_ * ch)) {
+    capacity_ = count_;
+  } else {
+    // The store keeps its size; the frames past the end must read as silence.
+    std::memset(store_.get() + count_ * ch, 0,
+                static_cast<size_t>(storeValues_ - count_ * ch) * sizeof(int16_t));
+  }
+}
+
+void TAmostras::insertSilence(int64_t position, int64_t length) {
+  if (position < 0 || count_ == 0 || length <= 0) return;
+  position = std::min<int64_t>(position, count_);
+  const int64_t oldCount = count_;
+  if (length > kMaxFrames - oldCount) {
+    outOfMemory_ = true;
+    return;
+  }
+  setFrame(oldCount + length - 1, 0);
+  if (count_ != oldCount + length) return;  // no room: the sound stays as it was
+  int16_t* s = store_.get();
+  const int64_t ch = channels_;
+  std::memmove(s + (position + length) * ch, s + position * ch,
+               static_cast<size_t>((oldCount - position) * ch) * sizeof(int16_t));
+  std::memset(s + position * ch, 0, static_cast<size_t>(length * ch) * sizeof(int16_t));
+}
+
+bool TAmostras::append(const TAmostras& other) {
+  if (other.sampleRate_ != sampleRate_) return false;
+  const int64_t n = count_;
+  const int64_t otherCount = other.count_;
+  if (otherCount == 0) return true;
+  setFrame(n + otherCount - 1, 0);
+  if (count_ == n + otherCount && other.channels_ == channels_) {
+    std::memcpy(store_.get() + n * channels_, other.store_.get(),
+                static_cast<size_t>(otherCount * channels_) * sizeof(int16_t));
+    return true;
+  }
+  // Mixed channel counts, or no room for all of it: frame by frame, so that a
+  // mono destination averages and as much as fits is kept.
+  for (int64_t i = 0; i < otherCount; ++i) {
+    setFrame(n + i, other.getFrame(i));
+    if (n + i >= capacity_) break;
+  }
+  return true;
+}
+
+bool TAmostras::mixAt(const TAmostras& other, int64_t offset, long double ownGain,
+                      long double otherGain) {
+  if (other.sampleRate_ != sampleRate_ || offset > count_) return false;
+  const int64_t otherCount = other.count_;
+  for (int64_t i = 0; i < otherCount; ++i) {
+    const FrameValues a = unpackFrame(getFrame(offset + i));
+    const FrameValues b = unpackFrame(other.getFrame(i));
+    const int16_t left = clampTruncated(a.left * ownGain + b.left * otherGain);
+    const int16_t right = clampTruncated(a.right * ownGain + b.right * otherGain);
+    setFrame(offset + i, packFrame(left, right));
+    if (offset + i >= capacity_) break;
+  }
+  return true;
+}
+
+void TAmostras::applyGainRamp(int64_t first, int64_t last, long double startGain,
+                              long double endGain) {
+  if (last <= first) return;
+  const long double step =
+      (endGain - startGain) / (static_cast<long double>(last) - static_cast<long double>(first));
+  for (int64_t i = std::max<int64_t>(first, 0); i <= last; ++i) {
+    const long double gain =
+        startGain + (static_cast<long double>(i) - static_cast<long double>(first)) * step;
+    const FrameValues v = unpackFrame(getFrame(i));
+    setFrame(i, packFrame(clampTruncated(v.left * gain), clampTruncated(v.right * gain)));
+    if (i >= capacity_) break;
+  }
+}
+
+void TAmostras::setChannels(int32_t channels) {
+  if (channels == channels_ || (channels != 1 && channels != 2)) return;
+  const int64_t n = count_;
+  if (channels == 2) {
+    if (!reserveValues(n * 2)) return;
+    int16_t* s = store_.get();
+    for (int64_t i = n - 1; i >= 0; --i) s[2 * i] = s[2 * i + 1] = s[i];
+    channels_ = 2;
+    capacity_ = count_;
+    return;
+  }
+  int16_t* s = store_.get();
+  // Each half is halved before the addition (setFrame adds first).
+  for (int64_t i = 0; i < n; ++i) s[i] = static_cast<int16_t>(s[2 * i] / 2 + s[2 * i + 1] / 2);
+  channels_ = 1;
+  if (!reserveValues(n)) {
+    std::memset(store_.get() + n, 0, static_cast<size_t>(storeValues_ - n) * sizeof(int16_t));
+  }
+  capacity_ = count_;
+}
+
+void TAmostras::setSampleRate(int32_t rate) {
+  if (isAcceptedSampleRate(rate)) sampleRate_ = rate;
+}
+
+void TAmostras::convertFrom(const TAmostras& source, int32_t newRate) {
+  if (!isAcceptedSampleRate(sampleRate_)) return;
+  if (&source == this) {
+    TAmostras original;
+    original.createCopy(*this);
+    convertFrom(original, newRate);
+    return;
+  }
+  clear();
+  createSized(source.channels_, source.sampleRate_, source.bitsPerSample_, 0);
+  const int64_t sourceCount = source.count_;
+
+  if (newRate == source.sampleRate_) {
+    setFrame(sourceCount - 1, 0);
+    for (int64_t i = 0; i < sourceCount; ++i) {
+      setFrame(i, source.getFrame(i));
+      if (i >= capacity_) break;
+    }
+    return;
+  }
+
+  setSampleRate(newRate);
+  if (newRate <= 0 || source.sampleRate_ <= 0) return;  // no sensible step: stays empty
+  const long double step =
+      static_cast<long double>(source.sampleRate_) / static_cast<long double>(newRate);
+  const long double frames = std::trunc(static_cast<long double>(sourceCount) / step);
+  const int64_t n = frames > static_cast<long double>(kMaxFrames) ? kMaxFrames + 1
+                                                                  : static_cast<int64_t>(frames);
+  setFrame(n - 1, 0);
+  long double pos = 0;
+  // Linear interpolation between the two source frames around pos; the last
+  // frame stays silent.
+  for (int64_t j = 0; j + 1 < n; ++j) {
+    long double whole;
+    const long double f = std::modf(pos, &whole);
+    const int64_t k = static_cast<int64_t>(whole);
+    PackedFrame frame;
+    if (f == 0) {
+      frame = source.getFrame(k);
+    } else {
+      const FrameValues a = unpackFrame(source.getFrame(k));
+      const FrameValues b = unpackFrame(source.getFrame(k + 1));
+      frame = packFrame(clampTruncated(f * (b.left - a.left) + a.left),
+                        clampTruncated(f * (b.right - a.right) + a.right));
+    }
+    setFrame(j, frame);
+    if (j >= capacity_) break;
+    pos += step;
+  }
+}
+
+// ---- Files ------------------------------------------------------------------------
+
+// Takes over the store and format of a freshly loaded buffer.
+void TAmostras::adopt(TAmostras& loaded) {
+  clear();
+  store_ = std::move(loaded.store_);
+  storeValues_ = loaded.storeValues_;
+  count_ = loaded.count_;
+  capacity_ = loaded.capacity_;
+  channels_ = loaded.channels_;
+  sampleRate_ = loaded.sampleRate_;
+  bitsPerSample_ = loaded.bitsPerSample_;
+  outOfMemory_ = false;
+  loaded.storeValues_ = 0;
+  loaded.count_ = 0;
+  loaded.capacity_ = 0;
+}
+
+// Reads `dataBytes` of PCM data in this buffer's format into its empty
+// store, sized as a frame-by-frame load would size it. The bytes of an
+// incomplete last frame must be there but are not kept.
+bool TAmostras::readData(ByteSource& source, uint32_t dataBytes) {
+  const uint32_t frameBytes =
+      static_cast<uint32_t>(channels_) * static_cast<uint32_t>(bitsPerSample_ / 8);
+  const int64_t frames = dataBytes / frameBytes;
+  if (frames == 0) return false;  // shorter than one frame
+  if (const auto left = source.remaining(); left && *left < dataBytes) return false;  // cut short
+  setFrame(frames - 1, 0);
+  if (count_ != frames) return false;
+  int16_t* store = store_.get();
+  const size_t values = static_cast<size_t>(frames) * static_cast<size_t>(channels_);
+  if (bitsPerSample_ == 16) {
+    if (!source.readExact(store, values * sizeof(int16_t))) return false;
+    if constexpr (std::endian::native == std::endian::big) swapBytes(store, values);
+  } else {
+    std::vector<uint8_t> piece(std::min<size_t>(values, 65534));
+    for (size_t done = 0; done < values;) {
+      const size_t n = std::min(piece.size(), values - done);
+      if (!source.readExact(piece.data(), n)) return false;
+      for (size_t i = 0; i < n; ++i) store[done + i] = sampleFrom8Bit(piece[i]);
+      done += n;
+    }
+  }
+  return source.skipExact(dataBytes - static_cast<uint64_t>(frames) * frameBytes);
+}
+
+bool TAmostras::loadWav(std::string_view fileName) {
+  outOfMemory_ = false;
+  const int fd = ::open(nativePath(fileName).c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  const FdCloser closer(fd);
+  FdSource source(fd);
+  WavLayout layout;
+  if (walkWavHeader(source, layout) != WavWalk::ok) return false;
+
+  // PCM only, mono or stereo, 8 or 16 bits, at a rate that can divide a time.
+  const WavFormat& format = layout.format;
+  if (format.formatTag != kWavFormatPcm) return false;
+  if (format.channels != 1 && format.channels != 2) return false;
+  if (format.bitsPerSample != 8 && format.bitsPerSample != 16) return false;
+  if (format.sampleRate == 0 || format.sampleRate > static_cast<uint32_t>(kMaxFrames)) return false;
+
+  // The file goes into a fresh store: the sound in memory survives a failure.
+  TAmostras loaded;
+  loaded.memoryLimit_ = memoryLimit_;
+  loaded.channels_ = format.channels;
+  loaded.sampleRate_ = static_cast<int32_t>(format.sampleRate);
+  loaded.bitsPerSample_ = format.bitsPerSample;
+  if (layout.dataBytes > 0 && !loaded.readData(source, layout.dataBytes)) {
+    outOfMemory_ = loaded.outOfMemory_;
+    return false;
+  }
+  adopt(loaded);
+  return true;
+}
+
+bool TAmostras::saveWav(std::string_view fileName) const {
+  if (bitsPerSample_ != 8 && bitsPerSample_ != 16) return false;
+  const size_t values = static_cast<size_t>(count_) * static_cast<size_t>(channels_);
+  const uint64_t dataBytes = static_cast<uint64_t>(values) * static_cast<uint64_t>(bitsPerSample_ / 8);
+  if (dataBytes > UINT32_MAX - 36) return false;  // more than a WAV file can describe
+
+  FileReplacer out;
+  if (!out.open(fileName)) return false;
+  const auto header =
+      makeWavHeader(static_cast<uint32_t>(dataBytes), static_cast<uint32_t>(sampleRate_),
+                    static_cast<uint16_t>(channels_), static_cast<uint16_t>(bitsPerSample_));
+  if (!out.write(header.data(), header.size())) return false;
+
+  const int16_t* s = store_.get();
+  constexpr size_t kPiece = 32768;
+  if (bitsPerSample_ == 8) {
+    std::vector<uint8_t> piece(kPiece);
+    for (size_t done = 0; done < values;) {
+      const size_t n = std::min(kPiece, values - done);
+      if (channels_ == 1) {
+        for (size_t i = 0; i < n; ++i) piece[i] = monoSampleTo8Bit(s[done + i]);
+      } else {
+        for (size_t i = 0; i < n; ++i) piece[i] = stereoSampleTo8Bit(s[done + i]);
+      }
+      if (!out.write(piece.data(), n)) return false;
+      done += n;
+    }
+  } else if constexpr (std::endian::native == std::endian::little) {
+    if (values > 0 && !out.write(s, values * sizeof(int16_t))) return false;
+  } else {
+    std::vector<int16_t> piece(kPiece);
+    for (size_t done = 0; done < values;) {
+      const size_t n = std::min(kPiece, values - done);
+      std::copy_n(s + done, n, piece.data());
+      swapBytes(piece.data(), n);
+      if (!out.write(piece.data(), n * sizeof(int16_t))) return false;
+      done += n;
+    }
+  }
+  return out.commit();
+}
+
+}  // namespace kalimbro

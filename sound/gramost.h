@@ -1,0 +1,184 @@
+// gramost: the sound in memory (class TAmostras). One contiguous store of
+// signed 16-bit values, left and right interleaved for stereo, handed out and
+// taken in as packed frames. The file commands load and save it, the record
+// commands fill it, the play command plays ranges of it, and the remove, mix,
+// effect and divide commands read and write its frames one at a time.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <cstdlib>
+#include <limits>
+#include <memory>
+#include <span>
+#include <string_view>
+
+namespace kalimbro {
+
+class ByteSource;
+
+// A frame packed in 32 bits: the left value in the low 16 bits, the right
+// value in the high 16 bits, both signed. Silence is 0; a mono sound hands out
+// frames with equal halves.
+using PackedFrame = uint32_t;
+
+struct FrameValues {
+  int16_t left;
+  int16_t right;
+};
+
+// Built from the low 16 bits of each argument.
+constexpr PackedFrame packFrame(int32_t left, int32_t right) {
+  return (static_cast<uint32_t>(left) & 0xFFFFu) | (static_cast<uint32_t>(right) << 16);
+}
+constexpr FrameValues unpackFrame(PackedFrame frame) {
+  return {static_cast<int16_t>(frame & 0xFFFFu), static_cast<int16_t>(frame >> 16)};
+}
+constexpr int16_t clampSample(int64_t v) {
+  return static_cast<int16_t>(v < -32768 ? -32768 : v > 32767 ? 32767 : v);
+}
+// A real sample value truncated toward zero, then limited to 16 bits (NaN
+// gives silence).
+constexpr int16_t clampTruncated(long double v) {
+  if (!(v == v)) return 0;
+  if (v <= -32768.0L) return -32768;
+  if (v >= 32767.0L) return 32767;
+  return static_cast<int16_t>(v);
+}
+
+inline constexpr std::array<int32_t, 7> kAcceptedSampleRates = {8000,  11025, 16000, 22050,
+                                                                 32000, 44100, 48000};
+constexpr bool isAcceptedSampleRate(int64_t rate) {
+  for (const int32_t r : kAcceptedSampleRates)
+    if (r == rate) return true;
+  return false;
+}
+
+class TAmostras {
+ public:
+  // An empty sound: mono, 22050 Hz, 16 bits, 4 capture buffers, no memory limit.
+  TAmostras() = default;
+  ~TAmostras() { clear(); }
+  TAmostras(const TAmostras&) = delete;
+  TAmostras& operator=(const TAmostras&) = delete;
+
+  // Re-initialises the buffer with `frames` silent frames in this format
+  // (exactly that much room). When the room is refused the buffer is empty
+  // with `outOfMemory` set.
+  void createSized(int32_t channels, int32_t sampleRate, int32_t bitsPerSample, int64_t frames);
+  // Becomes a copy of `source`: its format and every frame. The memory limit
+  // and the capture buffers are this buffer's own.
+  void createCopy(const TAmostras& source);
+  // Releases the store (stopping the playback engine first when there was
+  // one); the format stays.
+  void clear();
+
+  int32_t count() const { return count_; }
+  int32_t capacity() const { return capacity_; }
+  int32_t channels() const { return channels_; }
+  int32_t sampleRate() const { return sampleRate_; }
+  int32_t bitsPerSample() const { return bitsPerSample_; }
+  // The most 16-bit values the store may hold; 0 means no limit.
+  int64_t memoryLimit() const { return memoryLimit_; }
+  void setMemoryLimit(int64_t values) { memoryLimit_ = values; }
+  // Set when the last request to resize the store was refused.
+  bool outOfMemory() const { return outOfMemory_; }
+  int32_t playedOffset() const { return playedOffset_; }
+  int32_t captureBuffers() const { return captureBuffers_; }
+  // The count x channels values of the sound.
+  std::span<const int16_t> samples() const {
+    return {store_.get(), static_cast<size_t>(count_) * static_cast<size_t>(channels_)};
+  }
+
+  // Silence outside 0..count-1.
+  PackedFrame getFrame(int64_t index) const;
+  // Grows the store when index >= capacity (30000 frames below index 25000,
+  // else index x 1.2); a refused growth drops the write. Mono stores the
+  // average of the halves, added first and then halved.
+  void setFrame(int64_t index, PackedFrame frame);
+  // Removes frames start..start+length-1, clipped to the sound; the store
+  // shrinks to fit.
+  void deleteRange(int64_t start, int64_t length);
+  // Opens `length` silent frames before `position` (at the end when past it);
+  // nothing in an empty sound.
+  void insertSilence(int64_t position, int64_t length);
+  // Adds every frame of `other` at the end; false when the rates differ.
+  bool append(const TAmostras& other);
+  // Frame offset+i := own x ownGain + other's frame i x otherGain, truncated
+  // and clipped, growing the sound where `other` reaches past its end; false
+  // when the rates differ or offset > count.
+  bool mixAt(const TAmostras& other, int64_t offset, long double ownGain, long double otherGain);
+  // Frames first..last times a gain going linearly from startGain to
+  // endGain; nothing unless last > first.
+  void applyGainRamp(int64_t first, int64_t last, long double startGain, long double endGain);
+
+  void setBitsPerSample(int32_t bits) { bitsPerSample_ = bits; }
+  // Mono to stereo doubles each value; stereo to mono adds the halved values.
+  void setChannels(int32_t channels);
+  // Only one of the accepted rates is taken; the frames are not touched.
+  void setSampleRate(int32_t rate);
+  // Becomes `source` resampled to newRate by linear interpolation; the last
+  // frame is silent.
+  void convertFrom(const TAmostras& source, int32_t newRate);
+
+  // Replaces sound and format with a WAV file. On false the sound and format
+  // are as they were, and `outOfMemory` tells whether memory was refused.
+  bool loadWav(std::string_view fileName);
+  // Writes the canonical header and the data at `bitsPerSample`. On false the
+  // file that was there before is untouched.
+  bool saveWav(std::string_view fileName) const;
+
+  // The playback engine's stop, called whenever a buffer releases its store.
+  static void setStopPlaybackHook(void (*stop)());
+
+ private:
+  struct FreeStore {
+    void operator()(int16_t* p) const { std::free(p); }
+  };
+
+  bool growFor(int64_t index);
+  bool reserveValues(int64_t values);
+  void adopt(TAmostras& loaded);
+  bool readData(ByteSource& source, uint32_t dataBytes);
+
+  std::unique_ptr<int16_t[], FreeStore> store_;
+  int64_t storeValues_ = 0;  // always capacity_ x channels_
+  int32_t count_ = 0;
+  int64_t memoryLimit_ = 0;
+  bool outOfMemory_ = false;
+  int32_t channels_ = 1;
+  int32_t sampleRate_ = 22050;
+  int32_t bitsPerSample_ = 16;
+  int32_t capacity_ = 0;
+  // Kept for the play and record operations of this class: the offset of the
+  // last frame handed to the playback engine, and the number of capture
+  // buffers a recording uses (2..8).
+  int32_t playedOffset_ = 0;
+  int32_t captureBuffers_ = 4;
+};
+
+// Frame access is the inner loop of every effect: kept inline.
+
+inline PackedFrame TAmostras::getFrame(int64_t index) const {
+  if (index < 0 || index >= count_) return 0;
+  if (channels_ == 1) {
+    const int16_t v = store_[index];
+    return packFrame(v, v);
+  }
+  return packFrame(store_[2 * index], store_[2 * index + 1]);
+}
+
+inline void TAmostras::setFrame(int64_t index, PackedFrame frame) {
+  if (index < 0) return;
+  if (index >= capacity_ && !growFor(index)) return;
+  const FrameValues v = unpackFrame(frame);
+  if (channels_ == 1) {
+    store_[index] = static_cast<int16_t>((v.left + v.right) / 2);
+  } else {
+    store_[2 * index] = v.left;
+    store_[2 * index + 1] = v.right;
+  }
+  if (index >= count_) count_ = static_cast<int32_t>(index + 1);
+}
+
+}  // namespace kalimbro

@@ -1,0 +1,276 @@
+// The RIFF/WAVE PCM layout: header writer, chunk walk and safe file replacing.
+#include "sound/wavformat.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+
+#include "platform/paths.h"
+
+namespace kalimbro {
+
+void fillWavHeader(std::span<uint8_t, kWavHeaderBytes> header, uint32_t dataBytes,
+                   uint32_t sampleRate, uint16_t channels, uint16_t bitsPerSample) {
+  uint8_t* h = header.data();
+  const uint16_t blockAlign = static_cast<uint16_t>(channels * (bitsPerSample / 8));
+  std::memcpy(h + 0, "RIFF", 4);
+  writeLe32(h + 4, dataBytes + 36);
+  std::memcpy(h + 8, "WAVE", 4);
+  std::memcpy(h + 12, "fmt ", 4);
+  writeLe32(h + 16, 16);
+  writeLe16(h + 20, kWavFormatPcm);
+  writeLe16(h + 22, channels);
+  writeLe32(h + 24, sampleRate);
+  writeLe32(h + 28, static_cast<uint32_t>(blockAlign) * sampleRate);
+  writeLe16(h + 32, blockAlign);
+  writeLe16(h + 34, bitsPerSample);
+  std::memcpy(h + 36, "data", 4);
+  writeLe32(h + 40, dataBytes);
+}
+
+std::array<uint8_t, kWavHeaderBytes> makeWavHeader(uint32_t dataBytes, uint32_t sampleRate,
+                                                   uint16_t channels, uint16_t bitsPerSample) {
+  std::array<uint8_t, kWavHeaderBytes> header{};
+  fillWavHeader(header, dataBytes, sampleRate, channels, bitsPerSample);
+  return header;
+}
+
+bool chunkIdIs(const uint8_t* id, std::string_view fourcc) {
+  if (fourcc.size() != 4) return false;
+  for (size_t i = 0; i < 4; ++i) {
+    const auto upper = [](uint8_t c) { return c >= 'a' && c <= 'z' ? c - 32 : c; };
+    if (upper(id[i]) != upper(static_cast<uint8_t>(fourcc[i]))) return false;
+  }
+  return true;
+}
+
+// ---- Byte sources --------------------------------------------------------------
+
+bool ByteSource::readExact(void* dst, size_t n) {
+  const size_t got = n == 0 ? 0 : readSome(dst, n);
+  position_ += got;
+  return got == n;
+}
+
+bool ByteSource::skipExact(uint64_t n) {
+  if (n == 0) return true;
+  if (!skipBytes(n)) return false;
+  position_ += n;
+  return true;
+}
+
+bool ByteSource::skipBytes(uint64_t n) {
+  uint8_t scratch[8192];
+  while (n > 0) {
+    const size_t piece = static_cast<size_t>(std::min<uint64_t>(n, sizeof scratch));
+    if (readSome(scratch, piece) != piece) return false;
+    n -= piece;
+  }
+  return true;
+}
+
+FdSource::FdSource(int fd) : fd_(fd) {
+  struct stat st;
+  if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) size_ = static_cast<uint64_t>(st.st_size);
+}
+
+std::optional<uint64_t> FdSource::remaining() const {
+  if (!size_) return std::nullopt;
+  const off_t at = lseek(fd_, 0, SEEK_CUR);
+  if (at < 0) return std::nullopt;
+  return *size_ > static_cast<uint64_t>(at) ? *size_ - static_cast<uint64_t>(at) : 0;
+}
+
+size_t FdSource::readSome(void* dst, size_t n) {
+  auto* out = static_cast<uint8_t*>(dst);
+  size_t done = 0;
+  while (done < n) {
+    // One read call is kept below 1 GiB; Linux stops a single read near 2 GiB.
+    const size_t ask = std::min<size_t>(n - done, size_t{1} << 30);
+    const ssize_t got = ::read(fd_, out + done, ask);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) break;
+    done += static_cast<size_t>(got);
+  }
+  return done;
+}
+
+bool FdSource::skipBytes(uint64_t n) {
+  const std::optional<uint64_t> left = remaining();
+  if (!left) return ByteSource::skipBytes(n);
+  if (n > *left) return false;
+  return lseek(fd_, static_cast<off_t>(n), SEEK_CUR) >= 0;
+}
+
+std::optional<uint64_t> MemorySource::remaining() const { return bytes_.size() - next_; }
+
+size_t MemorySource::readSome(void* dst, size_t n) {
+  const size_t got = std::min(n, bytes_.size() - next_);
+  if (got > 0) std::memcpy(dst, bytes_.data() + next_, got);
+  next_ += got;
+  return got;
+}
+
+bool MemorySource::skipBytes(uint64_t n) {
+  if (n > bytes_.size() - next_) return false;
+  next_ += static_cast<size_t>(n);
+  return true;
+}
+
+// ---- The header walk -----------------------------------------------------------
+
+WavWalk walkWavHeader(ByteSource& source, WavLayout& layout) {
+  layout = WavLayout{};
+  uint8_t riff[12];
+  if (!source.readExact(riff, sizeof riff)) return WavWalk::cutShort;
+  if (!chunkIdIs(riff, "RIFF")) return WavWalk::notRiff;
+
+  uint8_t chunk[8];
+  if (!source.readExact(chunk, sizeof chunk)) return WavWalk::cutShort;
+  if (!chunkIdIs(chunk, "fmt ")) return WavWalk::formatNotFirst;
+  const uint32_t formatSize = readLe32(chunk + 4);
+  if (formatSize < kWavFormatBytes) return WavWalk::formatTooSmall;
+  uint8_t* f = layout.formatBytes.data();
+  if (!source.readExact(f, kWavFormatBytes)) return WavWalk::cutShort;
+  // Extension bytes of a longer format chunk are not needed by any reader.
+  if (!source.skipExact(formatSize - kWavFormatBytes)) return WavWalk::cutShort;
+  layout.format.formatTag = readLe16(f + 0);
+  layout.format.channels = readLe16(f + 2);
+  layout.format.sampleRate = readLe32(f + 4);
+  layout.format.byteRate = readLe32(f + 8);
+  layout.format.blockAlign = readLe16(f + 12);
+  layout.format.bitsPerSample = readLe16(f + 14);
+
+  for (;;) {
+    if (!source.readExact(chunk, sizeof chunk)) return WavWalk::cutShort;
+    const uint32_t size = readLe32(chunk + 4);
+    if (chunkIdIs(chunk, "data")) {
+      layout.dataBytes = size;
+      layout.dataOffset = source.position();
+      return WavWalk::ok;
+    }
+    if (!source.skipExact(size)) return WavWalk::cutShort;
+  }
+}
+
+// ---- FileReplacer ----------------------------------------------------------------
+
+namespace {
+
+std::string uniqueSuffix() {
+  static uint64_t counter = 0;
+  timespec ts{};
+  clock_gettime(CLOCK_REALTIME, &ts);
+  uint64_t x = static_cast<uint64_t>(ts.tv_nsec) ^ (static_cast<uint64_t>(ts.tv_sec) << 30) ^
+               (static_cast<uint64_t>(getpid()) << 16) ^ (++counter * 0x9E3779B97F4A7C15ull);
+  static constexpr char kDigits[] = "0123456789abcdefghijklmnopqrstuvwxyz";
+  std::string s;
+  for (int i = 0; i < 10; ++i) {
+    s += kDigits[x % 36];
+    x /= 36;
+  }
+  return s;
+}
+
+}  // namespace
+
+FileReplacer::~FileReplacer() { discard(); }
+
+void FileReplacer::discard() {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
+  if (!temp_.empty()) ::unlink(temp_.c_str());
+  temp_.clear();
+}
+
+bool FileReplacer::open(std::string_view fileName) {
+  discard();
+  failed_ = false;
+  target_ = nativePath(fileName);
+  if (target_.empty()) return false;
+
+  // A symbolic link keeps pointing at the file it named: that file is the one
+  // replaced.
+  struct stat st;
+  if (lstat(target_.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+    if (char* real = realpath(target_.c_str(), nullptr)) {
+      target_ = real;
+      std::free(real);
+    }
+  }
+  const bool exists = stat(target_.c_str(), &st) == 0;
+  if (exists && (!S_ISREG(st.st_mode) || access(target_.c_str(), W_OK) != 0)) return false;
+
+  const size_t slash = target_.rfind('/');
+  const std::string dir = slash == std::string::npos ? std::string() : target_.substr(0, slash + 1);
+  const std::string base = target_.substr(dir.size(), 200);
+  for (int attempt = 0; attempt < 100 && fd_ < 0; ++attempt) {
+    std::string name = dir + "." + base + "." + uniqueSuffix();
+    fd_ = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd_ >= 0) {
+      temp_ = std::move(name);
+    } else if (errno != EEXIST) {
+      return false;
+    }
+  }
+  if (fd_ < 0) return false;
+  if (exists) {
+    // The new version keeps the old one's permissions and, where allowed, owner.
+    if (fchmod(fd_, st.st_mode & 07777) != 0) failed_ = true;
+    if (fchown(fd_, st.st_uid, st.st_gid) != 0) {
+      // Only the superuser may give a file away; anyone else keeps their own.
+    }
+  }
+  return !failed_;
+}
+
+bool FileReplacer::write(const void* data, size_t n) {
+  if (fd_ < 0 || failed_) return false;
+  const auto* p = static_cast<const uint8_t*>(data);
+  while (n > 0) {
+    const ssize_t put = ::write(fd_, p, std::min<size_t>(n, size_t{1} << 30));
+    if (put < 0 && errno == EINTR) continue;
+    if (put <= 0) {
+      failed_ = true;
+      return false;
+    }
+    p += put;
+    n -= static_cast<size_t>(put);
+  }
+  return true;
+}
+
+bool FileReplacer::commit() {
+  if (fd_ < 0 || failed_) {
+    discard();
+    return false;
+  }
+  // Some file systems only report a lost write when the data reach the disk.
+  bool ok = fsync(fd_) == 0 || errno == EINVAL;
+  ok = (::close(fd_) == 0) && ok;
+  fd_ = -1;
+  if (ok) ok = std::rename(temp_.c_str(), target_.c_str()) == 0;
+  if (!ok) {
+    discard();
+    return false;
+  }
+  temp_.clear();
+  // Make the rename itself durable.
+  const size_t slash = target_.rfind('/');
+  const std::string dir = slash == std::string::npos ? std::string(".") : target_.substr(0, slash + 1);
+  const int dirFd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dirFd >= 0) {
+    fsync(dirFd);
+    ::close(dirFd);
+  }
+  return true;
+}
+
+}  // namespace kalimbro

@@ -1,0 +1,587 @@
+#include "sound/gramost.h"
+
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <string>
+#include <vector>
+
+namespace kalimbro {
+namespace {
+
+// ---- Helpers -----------------------------------------------------------------------
+
+std::string le16(uint16_t v) { return {char(v & 0xFF), char(v >> 8)}; }
+std::string le32(uint32_t v) { return le16(uint16_t(v & 0xFFFF)) + le16(uint16_t(v >> 16)); }
+std::string chunk(const std::string& id, const std::string& body) {
+  return id + le32(uint32_t(body.size())) + body;
+}
+std::string pcmFormat(uint16_t channels, uint32_t rate, uint16_t bits, uint16_t tag = 1) {
+  const uint16_t align = uint16_t(channels * bits / 8);
+  return le16(tag) + le16(channels) + le32(rate) + le32(rate * align) + le16(align) + le16(bits);
+}
+std::string riff(const std::string& chunks) { return "RIFF" + le32(uint32_t(chunks.size() + 4)) + "WAVE" + chunks; }
+std::string values16(std::initializer_list<int16_t> vs) {
+  std::string s;
+  for (const int16_t v : vs) s += le16(uint16_t(v));
+  return s;
+}
+
+// Mono frames as plain values, stereo as (left, right) pairs.
+std::vector<int> monoValues(const TAmostras& s) {
+  std::vector<int> out;
+  for (int i = 0; i < s.count(); ++i) out.push_back(unpackFrame(s.getFrame(i)).left);
+  return out;
+}
+std::vector<std::pair<int, int>> stereoValues(const TAmostras& s) {
+  std::vector<std::pair<int, int>> out;
+  for (int i = 0; i < s.count(); ++i) {
+    const FrameValues v = unpackFrame(s.getFrame(i));
+    out.emplace_back(v.left, v.right);
+  }
+  return out;
+}
+void fillMono(TAmostras& s, std::initializer_list<int> vs, int rate = 22050) {
+  s.createSized(1, rate, 16, 0);
+  int i = 0;
+  for (const int v : vs) s.setFrame(i++, packFrame(v, v));
+}
+void fillStereo(TAmostras& s, std::initializer_list<std::pair<int, int>> vs, int rate = 22050) {
+  s.createSized(2, rate, 16, 0);
+  int i = 0;
+  for (const auto& [l, r] : vs) s.setFrame(i++, packFrame(l, r));
+}
+
+class SoundFiles : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const char* base = getenv("TMPDIR");
+    std::string pattern = std::string(base && *base ? base : "/tmp") + "/gramost_test.XXXXXX";
+    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+    dir_ = pattern + "/";
+  }
+  void TearDown() override { std::filesystem::remove_all(dir_); }
+  std::string write(const std::string& name, const std::string& bytes) {
+    std::ofstream(dir_ + name, std::ios::binary) << bytes;
+    return dir_ + name;
+  }
+  std::string read(const std::string& name) {
+    std::ifstream in(dir_ + name, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  }
+  size_t entries() const { return size_t(std::distance(std::filesystem::directory_iterator(dir_), {})); }
+  std::string dir_;
+};
+
+// ---- Frames ---------------------------------------------------------------------------
+
+TEST(PackedFrames, PackUnpackAndClamp) {
+  EXPECT_EQ(packFrame(0, 0), 0u);
+  EXPECT_EQ(packFrame(-1, 1), 0x0001FFFFu);
+  EXPECT_EQ(packFrame(0x12345, 0), 0x2345u);  // only the low 16 bits count
+  const FrameValues v = unpackFrame(packFrame(-32768, 32767));
+  EXPECT_EQ(v.left, -32768);
+  EXPECT_EQ(v.right, 32767);
+  EXPECT_EQ(clampSample(40000), 32767);
+  EXPECT_EQ(clampSample(-40000), -32768);
+  EXPECT_EQ(clampSample(-5), -5);
+  EXPECT_EQ(clampTruncated(-1.9L), -1);
+  EXPECT_EQ(clampTruncated(1.9L), 1);
+  EXPECT_EQ(clampTruncated(1e30L), 32767);
+}
+
+TEST(SampleBuffer, CreateGivesAnEmptyMonoSound) {
+  TAmostras s;
+  EXPECT_EQ(s.count(), 0);
+  EXPECT_EQ(s.capacity(), 0);
+  EXPECT_EQ(s.channels(), 1);
+  EXPECT_EQ(s.sampleRate(), 22050);
+  EXPECT_EQ(s.bitsPerSample(), 16);
+  EXPECT_EQ(s.captureBuffers(), 4);
+  EXPECT_EQ(s.memoryLimit(), 0);
+}
+
+TEST(SampleBuffer, GetFrameOutsideTheSoundIsSilence) {
+  TAmostras s;
+  fillMono(s, {5, -7});
+  EXPECT_EQ(s.getFrame(1), packFrame(-7, -7));  // mono: equal halves
+  EXPECT_EQ(s.getFrame(2), 0u);
+  EXPECT_EQ(s.getFrame(-1), 0u);
+  EXPECT_EQ(s.getFrame(29999), 0u);  // inside the store but past the end
+}
+
+TEST(SampleBuffer, SetFrameLengthensAndMonoAveragesAfterAdding) {
+  TAmostras s;
+  fillMono(s, {1});
+  s.setFrame(-1, packFrame(9, 9));
+  EXPECT_EQ(s.count(), 1);
+  s.setFrame(1, packFrame(3, 3));
+  s.setFrame(2, packFrame(1, 2));
+  s.setFrame(3, packFrame(-1, -2));  // -3 div 2 truncates toward zero
+  s.setFrame(4, packFrame(-1, 0));
+  s.setFrame(5, packFrame(32767, 32767));
+  s.setFrame(6, packFrame(-32768, -32767));
+  EXPECT_EQ(monoValues(s), (std::vector<int>{1, 3, 1, -1, 0, 32767, -32767}));
+  s.setFrame(10, packFrame(4, 4));  // frames between the old end and 10 are silent
+  EXPECT_EQ(monoValues(s), (std::vector<int>{1, 3, 1, -1, 0, 32767, -32767, 0, 0, 0, 4}));
+}
+
+TEST(SampleBuffer, StorageGrowth) {
+  TAmostras s;
+  s.setFrame(0, 0);
+  EXPECT_EQ(s.capacity(), 30000);
+  EXPECT_EQ(s.count(), 1);
+  s.setFrame(29999, 0);
+  EXPECT_EQ(s.capacity(), 30000);
+  s.setFrame(40000, 0);
+  EXPECT_EQ(s.capacity(), 48000);
+  s.setFrame(48001, 0);
+  EXPECT_EQ(s.capacity(), 57601);  // truncate(48001 x 1.2)
+
+  TAmostras small;
+  small.createSized(2, 8000, 8, 10);  // exactly the room asked for
+  EXPECT_EQ(small.capacity(), 10);
+  EXPECT_EQ(small.count(), 10);
+  EXPECT_EQ(small.getFrame(9), 0u);
+  small.setFrame(24999, 0);
+  EXPECT_EQ(small.capacity(), 30000);
+  small.createSized(1, 8000, 8, 0);
+  small.setFrame(25000, 0);
+  EXPECT_EQ(small.capacity(), 30000);
+  small.setFrame(30000, 0);
+  EXPECT_EQ(small.capacity(), 36000);
+}
+
+TEST(SampleBuffer, MemoryLimitRefusesAndDropsTheWrite) {
+  TAmostras s;
+  s.createSized(2, 22050, 16, 0);
+  s.setMemoryLimit(59999);  // 30000 stereo frames need 60000 values
+  s.setFrame(0, packFrame(1, 1));
+  EXPECT_TRUE(s.outOfMemory());
+  EXPECT_EQ(s.count(), 0);
+  EXPECT_EQ(s.capacity(), 0);
+  s.setMemoryLimit(60000);
+  s.setFrame(0, packFrame(1, 2));
+  EXPECT_FALSE(s.outOfMemory());
+  EXPECT_EQ(s.getFrame(0), packFrame(1, 2));
+
+  s.createSized(1, 22050, 16, 60001);  // the limit survives re-creation
+  EXPECT_TRUE(s.outOfMemory());
+  EXPECT_EQ(s.capacity(), 0);
+  EXPECT_EQ(s.count(), 0);
+
+  TAmostras huge;  // a count must stay within 32 bits
+  huge.setFrame(int64_t{1} << 31, 0);
+  EXPECT_TRUE(huge.outOfMemory());
+  EXPECT_EQ(huge.count(), 0);
+}
+
+TEST(SampleBuffer, ClearKeepsTheFormatAndStopsPlayback) {
+  static int stops = 0;
+  TAmostras::setStopPlaybackHook([] { ++stops; });
+  TAmostras s;
+  s.clear();
+  EXPECT_EQ(stops, 0);  // nothing held, nothing stopped
+  s.createSized(2, 44100, 8, 5);
+  s.clear();
+  EXPECT_EQ(stops, 1);
+  EXPECT_EQ(s.count(), 0);
+  EXPECT_EQ(s.capacity(), 0);
+  EXPECT_EQ(s.channels(), 2);
+  EXPECT_EQ(s.sampleRate(), 44100);
+  EXPECT_EQ(s.bitsPerSample(), 8);
+  TAmostras::setStopPlaybackHook(nullptr);
+}
+
+TEST(SampleBuffer, CreateCopyTakesFormatAndFramesButNotTheLimit) {
+  TAmostras source;
+  fillStereo(source, {{1, -1}, {300, 400}}, 11025);
+  source.setBitsPerSample(8);
+  source.setMemoryLimit(123456);
+  TAmostras copy;
+  copy.createCopy(source);
+  EXPECT_EQ(copy.channels(), 2);
+  EXPECT_EQ(copy.sampleRate(), 11025);
+  EXPECT_EQ(copy.bitsPerSample(), 8);
+  EXPECT_EQ(copy.memoryLimit(), 0);
+  EXPECT_EQ(stereoValues(copy), stereoValues(source));
+  copy.createCopy(copy);  // copying itself changes nothing
+  EXPECT_EQ(stereoValues(copy), stereoValues(source));
+}
+
+// ---- Editing ----------------------------------------------------------------------------
+
+TEST(SampleBuffer, DeleteRangeClipsAndShrinks) {
+  TAmostras s;
+  fillMono(s, {0, 1, 2, 3, 4, 5});
+  s.deleteRange(1, 2);
+  EXPECT_EQ(monoValues(s), (std::vector<int>{0, 3, 4, 5}));
+  EXPECT_EQ(s.capacity(), 4);
+  s.deleteRange(2, 100);  // clipped at the end
+  EXPECT_EQ(monoValues(s), (std::vector<int>{0, 3}));
+  s.deleteRange(2, 1);  // at the end: nothing
+  s.deleteRange(-1, 1);
+  s.deleteRange(0, 0);
+  s.deleteRange(0, -5);
+  EXPECT_EQ(monoValues(s), (std::vector<int>{0, 3}));
+  s.setFrame(4, packFrame(9, 9));  // regrowth shows no stale frames
+  EXPECT_EQ(monoValues(s), (std::vector<int>{0, 3, 0, 0, 9}));
+  s.deleteRange(0, s.count());
+  EXPECT_EQ(s.count(), 0);
+  EXPECT_EQ(s.capacity(), 0);
+
+  TAmostras st;
+  fillStereo(st, {{1, 2}, {3, 4}, {5, 6}});
+  st.deleteRange(0, 1);
+  EXPECT_EQ(stereoValues(st), (std::vector<std::pair<int, int>>{{3, 4}, {5, 6}}));
+}
+
+TEST(SampleBuffer, InsertSilence) {
+  TAmostras s;
+  s.insertSilence(0, 10);  // nothing can open in an empty sound
+  EXPECT_EQ(s.count(), 0);
+  fillMono(s, {1, 2, 3});
+  s.insertSilence(1, 2);
+  EXPECT_EQ(monoValues(s), (std::vector<int>{1, 0, 0, 2, 3}));
+  s.insertSilence(99, 2);  // past the end: appended
+  EXPECT_EQ(monoValues(s), (std::vector<int>{1, 0, 0, 2, 3, 0, 0}));
+  s.insertSilence(0, 0);  // no gap: the last frame is not touched
+  s.setFrame(6, packFrame(7, 7));
+  s.insertSilence(3, 0);
+  EXPECT_EQ(monoValues(s), (std::vector<int>{1, 0, 0, 2, 3, 0, 7}));
+
+  TAmostras st;
+  fillStereo(st, {{1, 2}, {3, 4}});
+  st.insertSilence(0, 1);
+  EXPECT_EQ(stereoValues(st), (std::vector<std::pair<int, int>>{{0, 0}, {1, 2}, {3, 4}}));
+}
+
+TEST(SampleBuffer, AppendMixesChannelCountsAndRefusesOtherRates) {
+  TAmostras mono, stereo, other;
+  fillMono(mono, {10});
+  fillStereo(stereo, {{3, 3}, {-3, 1}});
+  EXPECT_TRUE(mono.append(stereo));
+  EXPECT_EQ(monoValues(mono), (std::vector<int>{10, 3, -1}));
+  EXPECT_TRUE(stereo.append(mono));
+  EXPECT_EQ(stereoValues(stereo),
+            (std::vector<std::pair<int, int>>{{3, 3}, {-3, 1}, {10, 10}, {3, 3}, {-1, -1}}));
+
+  fillMono(other, {1, 2}, 44100);
+  EXPECT_FALSE(mono.append(other));
+  EXPECT_EQ(monoValues(mono), (std::vector<int>{10, 3, -1}));
+
+  TAmostras empty;  // an empty take leaves the last frame alone
+  EXPECT_TRUE(mono.append(empty));
+  EXPECT_EQ(monoValues(mono), (std::vector<int>{10, 3, -1}));
+
+  EXPECT_TRUE(mono.append(mono));
+  EXPECT_EQ(monoValues(mono), (std::vector<int>{10, 3, -1, 10, 3, -1}));
+}
+
+TEST(SampleBuffer, AppendKeepsWhatFitsUnderTheLimit) {
+  TAmostras s, take;
+  s.setFrame(9, 0);  // room for 30000 frames
+  s.setMemoryLimit(30000);
+  take.createSized(1, 22050, 16, 0);
+  for (int i = 0; i < 29995; ++i) take.setFrame(i, packFrame(i + 1, i + 1));
+  EXPECT_TRUE(s.append(take));
+  EXPECT_TRUE(s.outOfMemory());
+  EXPECT_EQ(s.count(), 30000);
+  EXPECT_EQ(unpackFrame(s.getFrame(29999)).left, 29990);
+}
+
+TEST(SampleBuffer, MixAtClipsTruncatesAndGrows) {
+  TAmostras own, other;
+  fillStereo(own, {{30000, -30000}, {3, -3}, {100, 100}});
+  fillStereo(other, {{10000, -10000}, {0, 0}, {1, -1}, {50, 60}});
+  EXPECT_TRUE(own.mixAt(other, 0, 1.0L, 1.0L));
+  EXPECT_EQ(stereoValues(own),
+            (std::vector<std::pair<int, int>>{{32767, -32768}, {3, -3}, {101, 99}, {50, 60}}));
+
+  fillMono(own, {3, -3, 5});
+  fillMono(other, {0, 0});
+  EXPECT_TRUE(own.mixAt(other, 0, 0.5L, 1.0L));  // 1.5 -> 1, -1.5 -> -1
+  EXPECT_EQ(monoValues(own), (std::vector<int>{1, -1, 5}));
+  EXPECT_TRUE(own.mixAt(other, 3, 1.0L, 1.0L));  // at the very end: grows
+  EXPECT_EQ(own.count(), 5);
+  EXPECT_FALSE(own.mixAt(other, 6, 1.0L, 1.0L));
+  TAmostras fast;
+  fillMono(fast, {1}, 44100);
+  EXPECT_FALSE(own.mixAt(fast, 0, 1.0L, 1.0L));
+  EXPECT_EQ(monoValues(own), (std::vector<int>{1, -1, 5, 0, 0}));
+}
+
+TEST(SampleBuffer, ApplyGainRamp) {
+  TAmostras s;
+  fillMono(s, {1000, 1000, 1000, 1000, 1000});
+  s.applyGainRamp(2, 2, 0.0L, 0.0L);  // last <= first: nothing
+  s.applyGainRamp(3, 1, 0.0L, 0.0L);
+  EXPECT_EQ(monoValues(s), (std::vector<int>{1000, 1000, 1000, 1000, 1000}));
+  s.applyGainRamp(0, 4, 0.0L, 1.0L);  // fade in
+  EXPECT_EQ(monoValues(s), (std::vector<int>{0, 250, 500, 750, 1000}));
+  s.applyGainRamp(1, 3, 1.0L, 0.0L);  // fade out of the middle only
+  EXPECT_EQ(monoValues(s), (std::vector<int>{0, 250, 250, 0, 1000}));
+
+  TAmostras st;
+  fillStereo(st, {{30000, -30000}, {-3, 3}, {-1001, 7}});
+  st.applyGainRamp(0, st.count() - 1, 1.25L, 1.25L);
+  EXPECT_EQ(stereoValues(st), (std::vector<std::pair<int, int>>{{32767, -32768}, {-3, 3}, {-1251, 8}}));
+  st.applyGainRamp(0, st.count() - 1, 0.5L, 0.5L);  // -1.5 truncates to -1
+  EXPECT_EQ(stereoValues(st), (std::vector<std::pair<int, int>>{{16383, -16384}, {-1, 1}, {-625, 4}}));
+}
+
+TEST(SampleBuffer, SetChannelsHalvesBeforeAdding) {
+  TAmostras s;
+  fillStereo(s, {{3, 3}, {-3, -3}, {-1, 0}, {32767, 32767}});
+  s.setChannels(1);
+  EXPECT_EQ(s.channels(), 1);
+  EXPECT_EQ(monoValues(s), (std::vector<int>{2, -2, 0, 32766}));
+  EXPECT_EQ(s.capacity(), s.count());
+  s.setChannels(2);
+  EXPECT_EQ(s.channels(), 2);
+  EXPECT_EQ(s.capacity(), s.count());
+  EXPECT_EQ(stereoValues(s), (std::vector<std::pair<int, int>>{{2, 2}, {-2, -2}, {0, 0}, {32766, 32766}}));
+  s.setChannels(3);
+  EXPECT_EQ(s.channels(), 2);
+  s.setFrame(5, packFrame(1, 2));  // regrowth after the exact fit
+  EXPECT_EQ(s.getFrame(4), 0u);
+  EXPECT_EQ(s.getFrame(5), packFrame(1, 2));
+}
+
+TEST(SampleBuffer, SetChannelsToStereoRefusedUnderTheLimit) {
+  TAmostras s;
+  s.createSized(1, 22050, 16, 100);
+  s.setMemoryLimit(150);
+  s.setChannels(2);
+  EXPECT_TRUE(s.outOfMemory());
+  EXPECT_EQ(s.channels(), 1);
+  EXPECT_EQ(s.count(), 100);
+}
+
+TEST(SampleBuffer, SetSampleRateTakesOnlyTheSevenRates) {
+  TAmostras s;
+  s.setSampleRate(12000);
+  EXPECT_EQ(s.sampleRate(), 22050);
+  for (const int r : kAcceptedSampleRates) {
+    s.setSampleRate(r);
+    EXPECT_EQ(s.sampleRate(), r);
+  }
+}
+
+TEST(SampleBuffer, ConvertFromInterpolatesLinearly) {
+  TAmostras source, out;
+  fillMono(source, {0, 1000, -1000}, 22050);
+  source.setBitsPerSample(8);
+  out.convertFrom(source, 32000);  // step 0.6890625, 4 frames
+  EXPECT_EQ(out.sampleRate(), 32000);
+  EXPECT_EQ(out.bitsPerSample(), 8);
+  EXPECT_EQ(monoValues(out), (std::vector<int>{0, 689, 243, 0}));
+
+  fillMono(source, {0, 100, 200}, 22050);
+  out.convertFrom(source, 44100);
+  EXPECT_EQ(monoValues(out), (std::vector<int>{0, 50, 100, 150, 200, 0}));
+
+  TAmostras st;
+  fillStereo(st, {{0, 10}, {1, 11}, {2, 12}, {3, 13}, {4, 14}}, 44100);
+  out.convertFrom(st, 22050);
+  EXPECT_EQ(out.channels(), 2);
+  EXPECT_EQ(stereoValues(out), (std::vector<std::pair<int, int>>{{0, 10}, {0, 0}}));
+
+  out.convertFrom(st, 44100);  // same rate: a copy
+  EXPECT_EQ(stereoValues(out), stereoValues(st));
+
+  TAmostras odd;
+  odd.createSized(1, 12345, 16, 0);  // its own rate is not accepted: nothing
+  odd.convertFrom(st, 22050);
+  EXPECT_EQ(odd.sampleRate(), 12345);
+  EXPECT_EQ(odd.count(), 0);
+}
+
+// ---- Files --------------------------------------------------------------------------------
+
+TEST_F(SoundFiles, SixteenBitFilesAreByteExact) {
+  TAmostras s;
+  fillMono(s, {1, -2, 32767});
+  ASSERT_TRUE(s.saveWav(dir_ + "mono.wav"));
+  const std::string header = "RIFF" + le32(42) + "WAVE" + chunk("fmt ", pcmFormat(1, 22050, 16)) + "data" + le32(6);
+  EXPECT_EQ(read("mono.wav"), header + values16({1, -2, 32767}));
+
+  fillStereo(s, {{1, -1}, {-32768, 256}}, 44100);
+  ASSERT_TRUE(s.saveWav(dir_ + "stereo.wav"));
+  EXPECT_EQ(read("stereo.wav"), "RIFF" + le32(44) + "WAVE" + chunk("fmt ", pcmFormat(2, 44100, 16)) + "data" +
+                                    le32(8) + values16({1, -1, -32768, 256}));
+
+  s.clear();
+  ASSERT_TRUE(s.saveWav(dir_ + "empty.wav"));
+  EXPECT_EQ(read("empty.wav").size(), 44u);
+  EXPECT_EQ(read("empty.wav").substr(4, 4), le32(36));
+}
+
+TEST_F(SoundFiles, EightBitSavingRoundsMonoAndStereoDifferently) {
+  TAmostras s;
+  fillMono(s, {-1, -256, 32767, -32768, 255}, 11025);
+  s.setBitsPerSample(8);
+  ASSERT_TRUE(s.saveWav(dir_ + "m8.wav"));
+  EXPECT_EQ(read("m8.wav"), "RIFF" + le32(41) + "WAVE" + chunk("fmt ", pcmFormat(1, 11025, 8)) + "data" + le32(5) +
+                                std::string("\x80\x7F\xFF\x00\x80", 5));
+  fillStereo(s, {{-1, -256}, {-257, 256}}, 11025);
+  s.setBitsPerSample(8);
+  ASSERT_TRUE(s.saveWav(dir_ + "s8.wav"));
+  EXPECT_EQ(read("s8.wav").substr(44), "\x7F\x7F\x7E\x81");
+  EXPECT_EQ(read("s8.wav").substr(32, 2), le16(2));  // block align
+}
+
+TEST_F(SoundFiles, RoundTripKeepsFramesAndFormat) {
+  TAmostras s, back;
+  s.createSized(2, 48000, 16, 0);
+  for (int i = 0; i < 70000; ++i) s.setFrame(i, packFrame(i * 7, -i * 3));
+  ASSERT_TRUE(s.saveWav(dir_ + "long.wav"));
+  ASSERT_TRUE(back.loadWav(dir_ + "long.wav"));
+  EXPECT_EQ(back.channels(), 2);
+  EXPECT_EQ(back.sampleRate(), 48000);
+  EXPECT_EQ(back.bitsPerSample(), 16);
+  EXPECT_EQ(back.count(), 70000);
+  EXPECT_EQ(back.capacity(), 83998);  // sized as writing frame 69999 would size it
+  EXPECT_TRUE(std::equal(s.samples().begin(), s.samples().end(), back.samples().begin(), back.samples().end()));
+  // Saving what was loaded gives the same bytes.
+  ASSERT_TRUE(back.saveWav(dir_ + "again.wav"));
+  EXPECT_EQ(read("again.wav"), read("long.wav"));
+}
+
+TEST_F(SoundFiles, NamesAreWindows1252InsideAndUtf8OnDisk) {
+  TAmostras s;
+  fillMono(s, {1});
+  ASSERT_TRUE(s.saveWav(dir_ + "can\xE7\xE3o.wav"));
+  EXPECT_TRUE(std::filesystem::exists(dir_ + "can\xC3\xA7\xC3\xA3o.wav"));
+  TAmostras back;
+  EXPECT_TRUE(back.loadWav(dir_ + "can\xE7\xE3o.wav"));
+  EXPECT_EQ(back.count(), 1);
+}
+
+TEST_F(SoundFiles, LoadsTheWiderFamily) {
+  TAmostras s;
+  // Lower-case ids, an extended format chunk and two chunks before the data,
+  // one of odd size with no pad byte; chunks after the data are ignored.
+  const std::string wide = "riff" + le32(0) + "WAVE" + chunk("fmt ", pcmFormat(2, 16000, 16) + le16(0)) +
+                           chunk("LIST", "INFOabcd") + chunk("odd!", "xyz") +
+                           chunk("data", values16({5, -5, 7, -7})) + chunk("LIST", "tail");
+  ASSERT_TRUE(s.loadWav(write("wide.wav", wide)));
+  EXPECT_EQ(s.channels(), 2);
+  EXPECT_EQ(s.sampleRate(), 16000);
+  EXPECT_EQ(stereoValues(s), (std::vector<std::pair<int, int>>{{5, -5}, {7, -7}}));
+
+  ASSERT_TRUE(s.loadWav(write("b8.wav", riff(chunk("fmt ", pcmFormat(1, 8000, 8)) + chunk("data", std::string("\x00\x80\xFF", 3))))));
+  EXPECT_EQ(s.bitsPerSample(), 8);
+  EXPECT_EQ(monoValues(s), (std::vector<int>{-32768, 0, 32512}));
+
+  // An incomplete last frame is not part of the sound.
+  ASSERT_TRUE(s.loadWav(write("part.wav", riff(chunk("fmt ", pcmFormat(2, 8000, 16)) + chunk("data", values16({1, 2, 3}))))));
+  EXPECT_EQ(stereoValues(s), (std::vector<std::pair<int, int>>{{1, 2}}));
+  EXPECT_EQ(s.samples().size(), 2u);
+
+  ASSERT_TRUE(s.loadWav(write("none.wav", riff(chunk("fmt ", pcmFormat(1, 11025, 8)) + chunk("data", "")))));
+  EXPECT_EQ(s.count(), 0);
+  EXPECT_EQ(s.sampleRate(), 11025);
+  EXPECT_EQ(s.bitsPerSample(), 8);
+}
+
+TEST_F(SoundFiles, RefusedFilesLeaveTheSoundAsItWas) {
+  const std::string fmt = chunk("fmt ", pcmFormat(1, 8000, 16));
+  const std::string good = riff(fmt + chunk("data", values16({1, 2, 3, 4})));
+  const std::vector<std::pair<std::string, std::string>> refused = {
+      {"not riff", "RIFX" + good.substr(4)},
+      {"format not first", riff(chunk("LIST", "ab") + fmt + chunk("data", values16({1})))},
+      {"float tag", riff(chunk("fmt ", pcmFormat(1, 8000, 32, 3)) + chunk("data", "abcd"))},
+      {"extensible tag", riff(chunk("fmt ", pcmFormat(1, 8000, 16, 0xFFFE)) + chunk("data", "ab"))},
+      {"24 bits", riff(chunk("fmt ", pcmFormat(1, 8000, 24)) + chunk("data", "abc"))},
+      {"no channels", riff(chunk("fmt ", pcmFormat(0, 8000, 16)) + chunk("data", "ab"))},
+      {"six channels", riff(chunk("fmt ", pcmFormat(6, 8000, 16)) + chunk("data", std::string(12, 'a')))},
+      {"rate zero", riff(chunk("fmt ", pcmFormat(1, 0, 16)) + chunk("data", "ab"))},
+      {"shorter than a frame", riff(chunk("fmt ", pcmFormat(2, 8000, 16)) + chunk("data", "abc"))},
+      {"data cut short", good.substr(0, good.size() - 1)},
+      {"incomplete frame cut short", riff(fmt + "data" + le32(5) + values16({1, 2}))},
+      {"header cut short", good.substr(0, 40)},
+      {"no data chunk", riff(fmt + chunk("LIST", "ab"))},
+      {"empty file", ""},
+  };
+  for (const auto& [what, bytes] : refused) {
+    TAmostras s;
+    fillStereo(s, {{11, 12}, {13, 14}}, 44100);
+    s.setBitsPerSample(8);
+    EXPECT_FALSE(s.loadWav(write("bad.wav", bytes))) << what;
+    EXPECT_FALSE(s.outOfMemory()) << what;
+    EXPECT_EQ(s.channels(), 2) << what;
+    EXPECT_EQ(s.sampleRate(), 44100) << what;
+    EXPECT_EQ(s.bitsPerSample(), 8) << what;
+    EXPECT_EQ(stereoValues(s), (std::vector<std::pair<int, int>>{{11, 12}, {13, 14}})) << what;
+  }
+  TAmostras s;
+  fillMono(s, {9});
+  EXPECT_FALSE(s.loadWav(dir_ + "missing.wav"));
+  EXPECT_EQ(monoValues(s), std::vector<int>{9});
+  EXPECT_TRUE(s.loadWav(write("good.wav", good)));  // the control case loads
+  EXPECT_EQ(monoValues(s), (std::vector<int>{1, 2, 3, 4}));
+}
+
+TEST_F(SoundFiles, MemoryLimitRefusesTheLoadAndKeepsTheSound) {
+  TAmostras s;
+  fillMono(s, {9, 8});
+  s.setMemoryLimit(29999);  // even a short file is given room for 30000 frames
+  const std::string file = write("a.wav", riff(chunk("fmt ", pcmFormat(1, 8000, 16)) + chunk("data", values16({1, 2}))));
+  EXPECT_FALSE(s.loadWav(file));
+  EXPECT_TRUE(s.outOfMemory());
+  EXPECT_EQ(s.sampleRate(), 22050);
+  EXPECT_EQ(monoValues(s), (std::vector<int>{9, 8}));
+  s.setMemoryLimit(30000);
+  EXPECT_TRUE(s.loadWav(file));
+  EXPECT_FALSE(s.outOfMemory());
+  EXPECT_EQ(s.sampleRate(), 8000);
+  EXPECT_EQ(monoValues(s), (std::vector<int>{1, 2}));
+  // A refusal for another reason does not report memory.
+  s.setMemoryLimit(1);
+  EXPECT_FALSE(s.loadWav(write("b.wav", "junk")));
+  EXPECT_FALSE(s.outOfMemory());
+}
+
+TEST_F(SoundFiles, AFailedSaveLeavesThePreviousFile) {
+  const std::string target = dir_ + "work.wav";
+  TAmostras old;
+  fillMono(old, {1, 2, 3});
+  ASSERT_TRUE(old.saveWav(target));
+  const std::string before = read("work.wav");
+
+  TAmostras big;
+  big.createSized(2, 44100, 16, 100000);  // 400044 bytes
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    // A disk that fills up part way through the data.
+    signal(SIGXFSZ, SIG_IGN);
+    const rlimit limit{100000, 100000};
+    setrlimit(RLIMIT_FSIZE, &limit);
+    _exit(big.saveWav(target) ? 1 : 0);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "saveWav reported success on a failed write";
+  EXPECT_EQ(read("work.wav"), before);
+  EXPECT_EQ(entries(), 1u) << "the unfinished file was left behind";
+
+  EXPECT_FALSE(old.saveWav(dir_ + "no/such/dir.wav"));
+  TAmostras wide;
+  fillMono(wide, {1});
+  wide.setBitsPerSample(24);
+  EXPECT_FALSE(wide.saveWav(target));
+  EXPECT_EQ(read("work.wav"), before);
+}
+
+}  // namespace
+}  // namespace kalimbro

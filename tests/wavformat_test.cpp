@@ -1,0 +1,223 @@
+#include "sound/wavformat.h"
+
+#include <fcntl.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <string>
+
+namespace kalimbro {
+namespace {
+
+std::string le16(uint16_t v) { return {char(v & 0xFF), char(v >> 8)}; }
+std::string le32(uint32_t v) { return le16(uint16_t(v & 0xFFFF)) + le16(uint16_t(v >> 16)); }
+std::string chunk(const std::string& id, const std::string& body) {
+  return id + le32(uint32_t(body.size())) + body;
+}
+std::string pcmFormat(uint16_t channels, uint32_t rate, uint16_t bits, uint16_t tag = 1) {
+  const uint16_t align = uint16_t(channels * bits / 8);
+  return le16(tag) + le16(channels) + le32(rate) + le32(rate * align) + le16(align) + le16(bits);
+}
+std::string riff(const std::string& chunks) { return "RIFF" + le32(uint32_t(chunks.size() + 4)) + "WAVE" + chunks; }
+
+std::span<const uint8_t> bytesOf(const std::string& s) {
+  return {reinterpret_cast<const uint8_t*>(s.data()), s.size()};
+}
+
+WavWalk walk(const std::string& file, WavLayout& layout) {
+  MemorySource source(bytesOf(file));
+  return walkWavHeader(source, layout);
+}
+
+TEST(WavHeader, CanonicalBytesForAnEmptyMonoSound) {
+  const auto h = makeWavHeader(0, 22050, 1, 16);
+  const std::string expected = "RIFF" + le32(36) + "WAVE" + "fmt " + le32(16) + le16(1) + le16(1) +
+                               le32(22050) + le32(44100) + le16(2) + le16(16) + "data" + le32(0);
+  ASSERT_EQ(expected.size(), kWavHeaderBytes);
+  EXPECT_EQ(std::string(h.begin(), h.end()), expected);
+}
+
+TEST(WavHeader, BlockAlignAndByteRateFollowTheFormat) {
+  struct Case {
+    uint32_t rate;
+    uint16_t channels, bits, align;
+    uint32_t byteRate;
+  };
+  for (const Case c : {Case{22050, 1, 16, 2, 44100}, Case{44100, 2, 16, 4, 176400},
+                       Case{11025, 1, 8, 1, 11025}, Case{8000, 2, 8, 2, 16000}}) {
+    const auto h = makeWavHeader(1000, c.rate, c.channels, c.bits);
+    EXPECT_EQ(readLe32(&h[4]), 1036u);
+    EXPECT_EQ(readLe16(&h[22]), c.channels);
+    EXPECT_EQ(readLe32(&h[24]), c.rate);
+    EXPECT_EQ(readLe32(&h[28]), c.byteRate) << c.rate << "/" << c.bits << "/" << c.channels;
+    EXPECT_EQ(readLe16(&h[32]), c.align);
+    EXPECT_EQ(readLe16(&h[34]), c.bits);
+    EXPECT_EQ(readLe32(&h[40]), 1000u);
+  }
+}
+
+TEST(WavSamples, EightBitConversions) {
+  EXPECT_EQ(sampleFrom8Bit(0), -32768);
+  EXPECT_EQ(sampleFrom8Bit(128), 0);
+  EXPECT_EQ(sampleFrom8Bit(255), 32512);
+  // Mono divides toward zero, stereo shifts toward minus infinity.
+  EXPECT_EQ(monoSampleTo8Bit(-1), 128);
+  EXPECT_EQ(stereoSampleTo8Bit(-1), 127);
+  EXPECT_EQ(monoSampleTo8Bit(-256), 127);
+  EXPECT_EQ(stereoSampleTo8Bit(-256), 127);
+  EXPECT_EQ(monoSampleTo8Bit(-257), 127);
+  EXPECT_EQ(stereoSampleTo8Bit(-257), 126);
+  for (const int16_t v : {int16_t(-32768), int16_t(32767), int16_t(255), int16_t(256)}) {
+    EXPECT_EQ(monoSampleTo8Bit(v), stereoSampleTo8Bit(v)) << v;
+  }
+  EXPECT_EQ(monoSampleTo8Bit(-32768), 0);
+  EXPECT_EQ(monoSampleTo8Bit(32767), 255);
+  for (int b = 0; b < 256; ++b) {
+    EXPECT_EQ(monoSampleTo8Bit(sampleFrom8Bit(uint8_t(b))), b);
+    EXPECT_EQ(stereoSampleTo8Bit(sampleFrom8Bit(uint8_t(b))), b);
+  }
+}
+
+TEST(WavWalk, FindsTheDataOfCanonicalAndWiderFiles) {
+  WavLayout layout;
+  const std::string canonical = riff(chunk("fmt ", pcmFormat(2, 44100, 16)) + chunk("data", "abcd"));
+  ASSERT_EQ(walk(canonical, layout), WavWalk::ok);
+  EXPECT_EQ(layout.dataOffset, 44u);
+  EXPECT_EQ(layout.dataBytes, 4u);
+  EXPECT_EQ(layout.format.formatTag, 1);
+  EXPECT_EQ(layout.format.channels, 2);
+  EXPECT_EQ(layout.format.sampleRate, 44100u);
+  EXPECT_EQ(layout.format.byteRate, 176400u);
+  EXPECT_EQ(layout.format.blockAlign, 4);
+  EXPECT_EQ(layout.format.bitsPerSample, 16);
+
+  // Lower-case ids, an extended format chunk, a list chunk before the data.
+  const std::string wider = "riff" + le32(0) + "wave" + chunk("FMT ", pcmFormat(1, 8000, 8, 3) + le16(0)) +
+                            chunk("LIST", "INFOISFT") + chunk("Data", "xyz");
+  ASSERT_EQ(walk(wider, layout), WavWalk::ok);
+  EXPECT_EQ(layout.dataOffset, 12u + 8 + 18 + 8 + 8 + 8);
+  EXPECT_EQ(layout.dataBytes, 3u);
+  EXPECT_EQ(layout.format.formatTag, 3);  // the tag is the reader's business
+  EXPECT_EQ(layout.format.sampleRate, 8000u);
+}
+
+TEST(WavWalk, NoPadByteAfterAnOddChunk) {
+  WavLayout layout;
+  const std::string fmt = chunk("fmt ", pcmFormat(1, 8000, 8));
+  EXPECT_EQ(walk(riff(fmt + chunk("junk", "abc") + chunk("data", "d")), layout), WavWalk::ok);
+  EXPECT_EQ(layout.dataOffset, 12u + 24 + 11 + 8);
+  // With a pad byte the walk reads "\0dat" as a chunk id and runs off the end.
+  EXPECT_EQ(walk(riff(fmt + chunk("junk", "abc") + std::string(1, '\0') + chunk("data", "d")), layout),
+            WavWalk::cutShort);
+}
+
+TEST(WavWalk, Refusals) {
+  WavLayout layout;
+  const std::string fmt = chunk("fmt ", pcmFormat(1, 8000, 8));
+  EXPECT_EQ(walk("RIFX" + le32(0) + "WAVE" + fmt + chunk("data", ""), layout), WavWalk::notRiff);
+  EXPECT_EQ(walk(riff(chunk("LIST", "") + fmt + chunk("data", "")), layout), WavWalk::formatNotFirst);
+  EXPECT_EQ(walk(riff(chunk("fmt ", pcmFormat(1, 8000, 8).substr(0, 14)) + chunk("data", "")), layout),
+            WavWalk::formatTooSmall);
+  const std::string whole = riff(fmt + chunk("LIST", "0123456789") + chunk("data", "x"));
+  for (size_t cut : {0, 11, 12, 19, 30, 44, 50, 61}) {
+    EXPECT_EQ(walk(whole.substr(0, cut), layout), WavWalk::cutShort) << "cut at " << cut;
+  }
+  EXPECT_EQ(walk(whole.substr(0, 62), layout), WavWalk::ok);
+}
+
+class TempDir : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const char* base = getenv("TMPDIR");
+    std::string pattern = std::string(base && *base ? base : "/tmp") + "/wavformat_test.XXXXXX";
+    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+    dir_ = pattern + "/";
+  }
+  void TearDown() override { std::filesystem::remove_all(dir_); }
+  size_t entries() const {
+    return size_t(std::distance(std::filesystem::directory_iterator(dir_), {}));
+  }
+  std::string dir_;
+};
+
+using WavFileSource = TempDir;
+
+TEST_F(WavFileSource, LeavesTheDescriptorAtTheFirstDataByte) {
+  const std::string file = riff(chunk("fmt ", pcmFormat(1, 8000, 8)) + chunk("fact", "1234") + chunk("data", "PCM!"));
+  std::ofstream(dir_ + "a.wav", std::ios::binary) << file;
+  const int fd = open((dir_ + "a.wav").c_str(), O_RDONLY);
+  ASSERT_GE(fd, 0);
+  FdSource source(fd);
+  WavLayout layout;
+  ASSERT_EQ(walkWavHeader(source, layout), WavWalk::ok);
+  EXPECT_EQ(layout.dataOffset, file.size() - 4);
+  EXPECT_EQ(source.remaining(), std::optional<uint64_t>(4));
+  char data[4];
+  EXPECT_EQ(read(fd, data, 4), 4);
+  EXPECT_EQ(std::string(data, 4), "PCM!");
+  close(fd);
+
+  // A skipped chunk longer than the rest of the file is cut short, not sought past.
+  std::ofstream(dir_ + "b.wav", std::ios::binary)
+      << riff(chunk("fmt ", pcmFormat(1, 8000, 8)) + "LIST" + le32(1000) + "short");
+  const int fd2 = open((dir_ + "b.wav").c_str(), O_RDONLY);
+  FdSource source2(fd2);
+  EXPECT_EQ(walkWavHeader(source2, layout), WavWalk::cutShort);
+  close(fd2);
+}
+
+using FileReplacerTest = TempDir;
+
+TEST_F(FileReplacerTest, ReplacesOnlyOnCommitAndKeepsPermissions) {
+  const std::string target = dir_ + "som.wav";
+  std::ofstream(target) << "old";
+  chmod(target.c_str(), 0640);
+  {
+    FileReplacer out;
+    ASSERT_TRUE(out.open(target));
+    ASSERT_TRUE(out.write("new content", 11));
+    EXPECT_EQ(entries(), 2u);  // the old file and the hidden new one
+    std::ifstream in(target);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "old");
+  }  // abandoned without commit
+  EXPECT_EQ(entries(), 1u);
+  {
+    FileReplacer out;
+    ASSERT_TRUE(out.open(target));
+    ASSERT_TRUE(out.write("new content", 11));
+    ASSERT_TRUE(out.commit());
+  }
+  std::ifstream in(target);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "new content");
+  struct stat st;
+  ASSERT_EQ(stat(target.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0640u);
+  EXPECT_EQ(entries(), 1u);
+}
+
+TEST_F(FileReplacerTest, ReplacesTheFileBehindASymbolicLink) {
+  std::ofstream(dir_ + "real.wav") << "old";
+  ASSERT_EQ(symlink("real.wav", (dir_ + "link.wav").c_str()), 0);
+  FileReplacer out;
+  ASSERT_TRUE(out.open(dir_ + "link.wav"));
+  ASSERT_TRUE(out.write("new", 3));
+  ASSERT_TRUE(out.commit());
+  EXPECT_TRUE(std::filesystem::is_symlink(dir_ + "link.wav"));
+  std::ifstream in(dir_ + "real.wav");
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "new");
+}
+
+TEST_F(FileReplacerTest, FailsWithoutADirectory) {
+  FileReplacer out;
+  EXPECT_FALSE(out.open(dir_ + "missing/som.wav"));
+  EXPECT_FALSE(out.write("x", 1));
+  EXPECT_FALSE(out.commit());
+  EXPECT_FALSE(out.open(dir_));  // a directory is not a sound file
+}
+
+}  // namespace
+}  // namespace kalimbro
