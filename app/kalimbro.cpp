@@ -26,7 +26,7 @@ constexpr int64_t kBytesPerMegabyte = 1048576;
 
 void setMemoryLimitFromSettings() {
   ProgramState& p = program();
-  p.soundBuffer->memoryLimit = static_cast<int64_t>(p.settings.maxMemoryMb) * kBytesPerMegabyte;
+  p.soundBuffer->setMemoryLimit(static_cast<int64_t>(p.settings.maxMemoryMb) * kBytesPerMegabyte);
 }
 
 std::string iniReadOr(std::string_view key, std::string_view fallback) {
@@ -133,11 +133,11 @@ void showInformation() {
     name.resize(name.size() - 4);
   writelnSpeak(name);
   sayMessage("KLIVEL", 0);
-  writeSpeakInt(p.soundBuffer->sampleRate);
+  writeSpeakInt(p.soundBuffer->sampleRate());
   crtWriteln();
   sayMessage("KLIQUALI", 0);
-  sayMessage(p.soundBuffer->bitsPerSample == 8 ? "KLI8BIT" : "KLI16BIT", 1);
-  sayMessage(p.soundBuffer->channels == 1 ? "KLIMONO" : "KLISTERE", 1);
+  sayMessage(p.soundBuffer->bitsPerSample() == 8 ? "KLI8BIT" : "KLI16BIT", 1);
+  sayMessage(p.soundBuffer->channels() == 1 ? "KLIMONO" : "KLISTERE", 1);
   waitSpeechEnd();
   crtWriteln();
 }
@@ -148,7 +148,7 @@ bool confirmEnd() {
   const uint8_t answer = readKeySpeak();
   crtWriteln();
   if (upper(answer) != 'S') return false;
-  if (!p.workingFileName.empty() || p.soundBuffer->count != 0) {
+  if (!p.workingFileName.empty() || p.soundBuffer->count() != 0) {
     sayMessage("KLQUERSV", 0);
     const uint8_t save = readAnswer();
     if (save == kEsc) return false;
