@@ -33,7 +33,9 @@ class FdCloser {
   int fd_;
 };
 
-void swapBytes(int16_t* values, size_t n) {
+// File data are little-endian; the store holds native values.
+void nativeToLittleEndian(int16_t* values, size_t n) {
+  if (std::endian::native == std::endian::little) return;
   for (size_t i = 0; i < n; ++i)
     values[i] = static_cast<int16_t>(__builtin_bswap16(static_cast<uint16_t>(values[i])));
 }
@@ -264,9 +266,8 @@ void TAmostras::convertFrom(const TAmostras& source, int32_t newRate) {
   // Linear interpolation between the two source frames around pos; the last
   // frame stays silent.
   for (int64_t j = 0; j + 1 < n; ++j) {
-    long double whole;
-    const long double f = std::modf(pos, &whole);
-    const int64_t k = static_cast<int64_t>(whole);
+    const int64_t k = static_cast<int64_t>(pos);  // pos >= 0: its whole part
+    const long double f = pos - static_cast<long double>(k);
     PackedFrame frame;
     if (f == 0) {
       frame = source.getFrame(k);
@@ -315,7 +316,7 @@ bool TAmostras::readData(ByteSource& source, uint32_t dataBytes) {
   const size_t values = static_cast<size_t>(frames) * static_cast<size_t>(channels_);
   if (bitsPerSample_ == 16) {
     if (!source.readExact(store, values * sizeof(int16_t))) return false;
-    if constexpr (std::endian::native == std::endian::big) swapBytes(store, values);
+    nativeToLittleEndian(store, values);
   } else {
     std::vector<uint8_t> piece(std::min<size_t>(values, 65534));
     for (size_t done = 0; done < values;) {
@@ -385,14 +386,14 @@ bool TAmostras::saveWav(std::string_view fileName) const {
       if (!out.write(piece.data(), n)) return false;
       done += n;
     }
-  } else if constexpr (std::endian::native == std::endian::little) {
+  } else if (std::endian::native == std::endian::little) {
     if (values > 0 && !out.write(s, values * sizeof(int16_t))) return false;
   } else {
     std::vector<int16_t> piece(kPiece);
     for (size_t done = 0; done < values;) {
       const size_t n = std::min(kPiece, values - done);
       std::copy_n(s + done, n, piece.data());
-      swapBytes(piece.data(), n);
+      nativeToLittleEndian(piece.data(), n);
       if (!out.write(piece.data(), n * sizeof(int16_t))) return false;
       done += n;
     }

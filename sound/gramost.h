@@ -142,7 +142,9 @@ class TAmostras {
   bool readData(ByteSource& source, uint32_t dataBytes);
 
   std::unique_ptr<int16_t[], FreeStore> store_;
-  int64_t storeValues_ = 0;  // always capacity_ x channels_
+  // Values in the store: capacity_ x channels_, more only after a refused
+  // shrink; every value past count_ x channels_ is 0.
+  int64_t storeValues_ = 0;
   int32_t count_ = 0;
   int64_t memoryLimit_ = 0;
   bool outOfMemory_ = false;
