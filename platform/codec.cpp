@@ -13,7 +13,7 @@ constexpr std::array<char32_t, 32> kHighControls = {
     0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
     0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
 
-void appendUtf8(std::string& out, char32_t cp) {
+void appendUtf8Unchecked(std::string& out, char32_t cp) {
   if (cp < 0x80) {
     out += static_cast<char>(cp);
   } else if (cp < 0x800) {
@@ -91,7 +91,7 @@ std::optional<uint8_t> codePointToCp1252(char32_t cp) {
 std::string toUtf8(std::string_view cp1252) {
   std::string out;
   out.reserve(cp1252.size() + cp1252.size() / 4);
-  for (char c : cp1252) appendUtf8(out, cp1252ToCodePoint(static_cast<uint8_t>(c)));
+  for (char c : cp1252) appendUtf8Unchecked(out, cp1252ToCodePoint(static_cast<uint8_t>(c)));
   return out;
 }
 
@@ -105,6 +105,18 @@ std::string fromUtf8(std::string_view utf8, char replacement) {
     out += byte ? static_cast<char>(*byte) : replacement;
   }
   return out;
+}
+
+void appendUtf8(std::string& out, char32_t cp) {
+  if (cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) cp = 0xFFFD;
+  appendUtf8Unchecked(out, cp);
+}
+
+bool isValidUtf8(std::string_view bytes) {
+  size_t pos = 0;
+  while (pos < bytes.size())
+    if (!nextCodePoint(bytes, pos)) return false;
+  return true;
 }
 
 bool utf8FitsCp1252(std::string_view utf8) {

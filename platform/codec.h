@@ -28,4 +28,11 @@ std::string fromUtf8(std::string_view utf8, char replacement = '?');
 // True when every character of `utf8` has a Windows-1252 form.
 bool utf8FitsCp1252(std::string_view utf8);
 
+// True when `bytes` is well-formed UTF-8 (no overlong forms, surrogates or
+// truncated sequences).
+bool isValidUtf8(std::string_view bytes);
+
+// Appends the UTF-8 form of the code point `cp`.
+void appendUtf8(std::string& out, char32_t cp);
+
 }  // namespace kalimbro

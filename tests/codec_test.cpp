@@ -30,6 +30,11 @@ TEST(Codec, UnmappableAndMalformedInputBecomesReplacement) {
   EXPECT_EQ(fromUtf8("\xED\xA0\x80", '_'), "___");    // surrogate
   EXPECT_FALSE(utf8FitsCp1252("\xE6\x97\xA5"));
   EXPECT_TRUE(utf8FitsCp1252("S\xC3\xA3o Paulo \xE2\x82\xAC"));
+  EXPECT_TRUE(isValidUtf8("a\xE6\x97\xA5z"));
+  EXPECT_FALSE(isValidUtf8("Op\xE7\xE3o"));  // Windows-1252 bytes
+  std::string out;
+  appendUtf8(out, 0xD800);                     // a lone surrogate
+  EXPECT_EQ(out, "\xEF\xBF\xBD");
 }
 
 }  // namespace

@@ -2,6 +2,8 @@
 // back through libvterm. See harness.h.
 #include "tests/e2e/harness.h"
 
+#include "platform/codec.h"
+
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
@@ -41,25 +43,6 @@ std::string csi(std::string_view body) { return "\x1b[" + std::string(body); }
 
 int xtermModifier(unsigned mods) { return 1 + static_cast<int>(mods & 7u); }
 
-void appendUtf8(std::string& out, uint32_t cp) {
-  if (cp < 0x80) {
-    out += static_cast<char>(cp);
-  } else if (cp < 0x800) {
-    out += static_cast<char>(0xC0 | (cp >> 6));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else if (cp < 0x10000) {
-    out += static_cast<char>(0xE0 | (cp >> 12));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else if (cp < 0x110000) {
-    out += static_cast<char>(0xF0 | (cp >> 18));
-    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else {
-    out += "\xEF\xBF\xBD";
-  }
-}
 
 std::string trimRight(std::string s) {
   while (!s.empty() && s.back() == ' ') s.pop_back();
