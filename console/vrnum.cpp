@@ -115,4 +115,32 @@ std::vector<std::string> numberWordFiles(std::string_view text, bool feminine) {
   return names;
 }
 
+std::vector<NumberWordFile> allNumberWordFiles() {
+  std::vector<NumberWordFile> files;
+  auto add = [&files](std::string_view word, bool feminine) {
+    std::string trimmed(word);
+    while (!trimmed.empty() && trimmed.back() == ' ') trimmed.pop_back();
+    if (trimmed.empty()) return;
+    const std::string name = numberWordFiles(trimmed, feminine).front();
+    for (const NumberWordFile& f : files)
+      if (f.fileName == name) return;
+    // The feminine files say the feminine word, not the table's one.
+    if (name == "_uma.wav") trimmed = "uma";
+    if (name == "_duas.wav") trimmed = "duas";
+    files.push_back({name, trimmed});
+  };
+  for (std::string_view w : kUnits) add(w, false);
+  for (std::string_view w : kTenToNineteen) add(w, false);
+  for (std::string_view w : kTens) add(w, false);
+  for (std::string_view w : kHundreds) add(w, false);
+  for (const GroupName& g : kGroupNames) {
+    add(g.singular, false);
+    add(g.plural, false);
+  }
+  add("e", false);
+  add(kUnits[1], true);
+  add(kUnits[2], true);
+  return files;
+}
+
 }  // namespace kalimbro

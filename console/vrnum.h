@@ -24,4 +24,16 @@ std::string numberWords(int32_t n);
 // directory.
 std::vector<std::string> numberWordFiles(std::string_view text, bool feminine);
 
+// One word file that numberWordFiles can name, with the word it says
+// (Windows-1252, as numberWords writes it: "tres", "milh\xE3o"; "uma" and
+// "duas" for the feminine files).
+struct NumberWordFile {
+  std::string fileName;
+  std::string word;
+};
+
+// Every word file numberWordFiles can name for the words of numberWords,
+// each once, for the tools that record them.
+std::vector<NumberWordFile> allNumberWordFiles();
+
 }  // namespace kalimbro

@@ -4,6 +4,7 @@
 
 #include <climits>
 #include <map>
+#include <set>
 #include <unordered_map>
 
 namespace kalimbro {
@@ -202,6 +203,27 @@ TEST(NumberWordFiles, FeminineChangesOnlyTheLastOneOrTwo) {
             (Files{"_vinte.wav", "_e.wav", "_um.wav", "_mil.wav"}));
   EXPECT_EQ(numberWordFiles("um dois um", true),
             (Files{"_um.wav", "_dois.wav", "_uma.wav"}));
+}
+
+TEST(AllNumberWordFiles, ListsEveryFileNumbersAskForOnce) {
+  const std::vector<NumberWordFile> all = allNumberWordFiles();
+  std::set<std::string> listed;
+  for (const NumberWordFile& f : all) {
+    EXPECT_TRUE(listed.insert(f.fileName).second) << "twice: " << f.fileName;
+    // The word said is the word the file is named after.
+    EXPECT_EQ(numberWordFiles(f.word, false), Files{f.fileName}) << f.word;
+  }
+  auto expectListed = [&listed](const std::string& words) {
+    for (bool feminine : {false, true})
+      for (const std::string& name : numberWordFiles(words, feminine))
+        EXPECT_TRUE(listed.count(name)) << name << " of \"" << words << '"';
+  };
+  for (int32_t n = 0; n <= 2100; ++n) expectListed(numberWords(n));
+  for (int32_t n : {1000000, 2000000, 1000000000, 2000000000, INT32_MAX}) expectListed(numberWords(n));
+  // Trillions lie beyond 32 bits but have their files all the same.
+  expectListed("um trilh\xE3o");
+  expectListed("dois trilh\xF5" "es");
+  EXPECT_EQ(all.size(), 48u);  // 44 words of the numbers, two trillion names, "uma", "duas"
 }
 
 }  // namespace
