@@ -37,9 +37,8 @@ constexpr uint8_t kCtrlB = 2, kCtrlC = 3, kCtrlD = 4, kBackspace = 8, kTab = 9, 
 // Extended codes (after 0).
 constexpr uint8_t kAltQ = 16, kAltE = 18, kF1 = 59, kF4 = 62, kF8 = 66, kF12 = 70, kHome = 71,
                   kLeft = 75, kRight = 77, kEnd = 79, kDelete = 83, kCtrlF1 = 94, kCtrlF4 = 97,
-                  kCtrlF8 = 101, kCtrlF9 = 102, kCtrlF11 = 104, kCtrlLeft = 115,
-                  kCtrlRight = 116, kAltDigitFirst = 120, kAltDigitLast = 129,
-                  kShiftInsert = 254, kCtrlInsert = 255;
+                  kCtrlF8 = 101, kCtrlF9 = 102, kCtrlF11 = 104, kCtrlLeft = 115, kCtrlRight = 116,
+                  kAltDigitFirst = 120, kAltDigitLast = 129, kShiftInsert = 254, kCtrlInsert = 255;
 // Alt+F1 ends the field with this code.
 constexpr uint8_t kAltF1Result = 104;
 
@@ -64,16 +63,16 @@ void playDialTone(char /*c*/) {}
 // ------------------------------------------------------------ the field
 
 struct Editor {
-  std::string text;      // always maxLen characters, padded with blanks
-  std::string atEntry;   // for Control+U
+  std::string text;     // always maxLen characters, padded with blanks
+  std::string atEntry;  // for Control+U
   int x = 1, y = 1, width = 1, maxLen = 1;
   bool editable = true;
   int position = 1;      // 1-based cursor index; maxLen + 1 is past the end
   int firstVisible = 1;  // index shown at column x
   bool fresh = true;
   int selStart = 0, selEnd = 0;  // 0: no selection
-  Modifiers mods;        // Shift/Control/Alt of the key being handled
-  uint8_t result = 0;    // what the editor returns when a key ends it
+  Modifiers mods;                // Shift/Control/Alt of the key being handled
+  uint8_t result = 0;            // what the editor returns when a key ends it
 };
 
 enum class Outcome { Continue, End };
@@ -94,7 +93,9 @@ int textEnd(const Editor& e) {
   return last == std::string::npos ? 1 : static_cast<int>(last) + 2;
 }
 
-std::string trimmedText(const Editor& e) { return e.text.substr(0, static_cast<size_t>(textEnd(e) - 1)); }
+std::string trimmedText(const Editor& e) {
+  return e.text.substr(0, static_cast<size_t>(textEnd(e) - 1));
+}
 
 bool hasSelection(const Editor& e) { return e.selStart != 0 && e.selStart != e.selEnd; }
 int selectionLow(const Editor& e) { return std::min(e.selStart, e.selEnd); }
@@ -123,7 +124,8 @@ void drawField(Editor& e) {
       ++end;
     }
     if (selected) textBackground(kSelectionBackground);
-    crtWrite(std::string_view(e.text).substr(static_cast<size_t>(i - 1), static_cast<size_t>(end - i)));
+    crtWrite(
+        std::string_view(e.text).substr(static_cast<size_t>(i - 1), static_cast<size_t>(end - i)));
     setAttribute(normal);
     i = end;
   }
@@ -437,7 +439,8 @@ Outcome readNextItem(Editor& e) {
     speak(e.text.substr(static_cast<size_t>(p - 1), static_cast<size_t>(end - p)));
   } else if (isAsciiLetter(first) || first >= 128) {
     while (end <= e.maxLen && (isAsciiLetter(charAt(e, end)) || charAt(e, end) >= 128)) ++end;
-    const std::string word = e.text.substr(static_cast<size_t>(p - 1), static_cast<size_t>(end - p));
+    const std::string word =
+        e.text.substr(static_cast<size_t>(p - 1), static_cast<size_t>(end - p));
     if (onlyConsonants(upperCaseAccented(word))) spellText(word);
     else speak(word);
   } else {
@@ -518,7 +521,8 @@ bool startOpener(std::string_view program, std::string_view word) {
   std::string programArg = toUtf8(program), wordArg = toUtf8(word);
   char* argv[] = {programArg.data(), wordArg.data(), nullptr};
   pid_t pid = 0;
-  if (posix_spawnp(&pid, programArg.c_str(), actions.get(), nullptr, argv, environ) != 0) return false;
+  if (posix_spawnp(&pid, programArg.c_str(), actions.get(), nullptr, argv, environ) != 0)
+    return false;
   openers().push_back(pid);
   return true;
 }
@@ -532,8 +536,8 @@ std::string programSetting(std::string_view key) {
 }
 
 bool startsWithNoCase(std::string_view s, std::string_view prefix) {
-  return s.size() >= prefix.size() && upperCaseAccented(s.substr(0, prefix.size())) ==
-                                          upperCaseAccented(prefix);
+  return s.size() >= prefix.size() &&
+         upperCaseAccented(s.substr(0, prefix.size())) == upperCaseAccented(prefix);
 }
 
 // The run of non-blank characters around the cursor (or just before it),
@@ -548,8 +552,10 @@ std::string wordUnderCursor(const Editor& e) {
   while (to < e.maxLen && !isBlank(charAt(e, to + 1))) ++to;
   std::string_view word = std::string_view(e.text).substr(static_cast<size_t>(from - 1),
                                                           static_cast<size_t>(to - from + 1));
-  while (!word.empty() && kWrapping.find(word.front()) != std::string_view::npos) word.remove_prefix(1);
-  while (!word.empty() && kWrapping.find(word.back()) != std::string_view::npos) word.remove_suffix(1);
+  while (!word.empty() && kWrapping.find(word.front()) != std::string_view::npos)
+    word.remove_prefix(1);
+  while (!word.empty() && kWrapping.find(word.back()) != std::string_view::npos)
+    word.remove_suffix(1);
   return std::string(word);
 }
 
@@ -692,8 +698,8 @@ bool handleKey(Editor& e) {
     clearSelection(e);
   }
 
-  const Action action =
-      extended ? actionFor(kExtendedKeys, code, ends) : actionFor(kOrdinaryKeys, code, otherControl);
+  const Action action = extended ? actionFor(kExtendedKeys, code, ends)
+                                 : actionFor(kOrdinaryKeys, code, otherControl);
   const Outcome outcome = action(e);
   if (stretch) e.selEnd = e.position;
   e.fresh = false;
@@ -731,6 +737,7 @@ uint8_t editFieldWidth(std::string& text, int x, int y, bool editable, int width
   setTypingLatency(false);
   stopSpeech();
   setTypingLatency(playAsync);
+  collectOpeners();
   return e.result;
 }
 
@@ -745,7 +752,8 @@ void readLine(std::string& text) {
     // What was typed goes from the screen too.
     const int column = std::min(x, kScreenColumns);
     gotoXY(column, y);
-    crtWrite(std::string(std::min(text.size(), static_cast<size_t>(kScreenColumns + 1 - column)), ' '));
+    crtWrite(
+        std::string(std::min(text.size(), static_cast<size_t>(kScreenColumns + 1 - column)), ' '));
     text.clear();
   }
   crtWriteln();

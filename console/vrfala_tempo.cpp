@@ -14,8 +14,8 @@
 namespace kalimbro {
 namespace {
 
-constexpr std::array<std::string_view, 7> kWeekdays = {
-    "Domingo", "Segunda", "Terca", "Quarta", "Quinta", "Sexta", "Sabado"};
+constexpr std::array<std::string_view, 7> kWeekdays = {"Domingo", "Segunda", "Terca", "Quarta",
+                                                       "Quinta",  "Sexta",   "Sabado"};
 constexpr std::array<std::string_view, 12> kMonths = {
     "Janeiro", "Fevereiro", "Marco",    "Abril",   "Maio",     "Junho",
     "Julho",   "Agosto",    "Setembro", "Outubro", "Novembro", "Dezembro"};
@@ -59,8 +59,8 @@ std::optional<int64_t> readNumber(const std::filesystem::path& file) {
 // energy or charge counters.
 std::optional<int> batteryPercent(const std::filesystem::path& dir) {
   if (const auto capacity = readNumber(dir / "capacity")) return static_cast<int>(*capacity);
-  for (const auto& [now, full] : {std::pair{"energy_now", "energy_full"},
-                                  std::pair{"charge_now", "charge_full"}}) {
+  for (const auto& [now, full] :
+       {std::pair{"energy_now", "energy_full"}, std::pair{"charge_now", "charge_full"}}) {
     const auto n = readNumber(dir / now), f = readNumber(dir / full);
     if (n && f && *f > 0) return static_cast<int>(*n * 100 / *f);
   }

@@ -187,8 +187,9 @@ void runReadingCommand(Review& r, uint8_t firstKey) {
   char first = static_cast<char>(upperAscii(firstKey));
   if (first == 'L') first = 'T';
   const char second = static_cast<char>(upperAscii(secondKey));
-  const auto command = std::find_if(kReadingCommands.begin(), kReadingCommands.end(),
-                                    [&](const ReadingCommand& c) { return c.first == first && c.second == second; });
+  const auto command =
+      std::find_if(kReadingCommands.begin(), kReadingCommands.end(),
+                   [&](const ReadingCommand& c) { return c.first == first && c.second == second; });
   if (secondKey == 0 || command == kReadingCommands.end()) {
     invalidKey();
     return;
@@ -465,14 +466,22 @@ constexpr std::array kOrdinaryKeys = {
 };
 
 constexpr std::array kExtendedKeys = {
-    KeyRule{kUp, previousRow},         KeyRule{kDown, nextRow},
-    KeyRule{kPageUp, firstRow},        KeyRule{kPageDown, lastRow},
-    KeyRule{kHome, toRowStart},        KeyRule{kEnd, toRowEnd},
-    KeyRule{kLeft, moveLeft},          KeyRule{kRight, moveRight},
-    KeyRule{kCtrlLeft, previousWord},  KeyRule{kCtrlRight, nextWord},
-    KeyRule{kCtrlPageUp, firstLetter}, KeyRule{kCtrlPageDown, lastLetter},
-    KeyRule{kF1, readWord},            KeyRule{kCtrlF1, readCurrentBlock},
-    KeyRule{kF5, search},              KeyRule{kCtrlF5, searchAgain},
+    KeyRule{kUp, previousRow},
+    KeyRule{kDown, nextRow},
+    KeyRule{kPageUp, firstRow},
+    KeyRule{kPageDown, lastRow},
+    KeyRule{kHome, toRowStart},
+    KeyRule{kEnd, toRowEnd},
+    KeyRule{kLeft, moveLeft},
+    KeyRule{kRight, moveRight},
+    KeyRule{kCtrlLeft, previousWord},
+    KeyRule{kCtrlRight, nextWord},
+    KeyRule{kCtrlPageUp, firstLetter},
+    KeyRule{kCtrlPageDown, lastLetter},
+    KeyRule{kF1, readWord},
+    KeyRule{kCtrlF1, readCurrentBlock},
+    KeyRule{kF5, search},
+    KeyRule{kCtrlF5, searchAgain},
     KeyRule{kF6, goToPosition},
 };
 

@@ -21,10 +21,10 @@ namespace {
 // An extended key as queued: 0 and its code.
 std::string ext(uint8_t code) { return std::string{'\0', static_cast<char>(code)}; }
 
-const std::string kHome = ext(71), kEnd = ext(79), kLeft = ext(75), kRight = ext(77),
-                  kUp = ext(72), kDelete = ext(83), kF1 = ext(59), kF2 = ext(60), kF4 = ext(62),
-                  kF12 = ext(70), kCtrlLeft = ext(115), kCtrlRight = ext(116),
-                  kCtrlF9 = ext(102), kCtrlInsert = ext(255), kShiftInsert = ext(254);
+const std::string kHome = ext(71), kEnd = ext(79), kLeft = ext(75), kRight = ext(77), kUp = ext(72),
+                  kDelete = ext(83), kF1 = ext(59), kF2 = ext(60), kF4 = ext(62), kF12 = ext(70),
+                  kCtrlLeft = ext(115), kCtrlRight = ext(116), kCtrlF9 = ext(102),
+                  kCtrlInsert = ext(255), kShiftInsert = ext(254);
 constexpr char kEnter[] = "\r", kEsc[] = "\x1B", kTab[] = "\t", kBackspace[] = "\b";
 
 class LineEditor : public ::testing::Test {
@@ -53,7 +53,8 @@ class LineEditor : public ::testing::Test {
   // on background colour `bg`.
   bool drawn(int x, int y, std::string_view cells, int bg) const {
     for (const auto& run : term.runs()) {
-      if (run.row == y - 1 && run.col == x - 1 && run.cells == cells && run.bg == paletteColor(bg)) return true;
+      if (run.row == y - 1 && run.col == x - 1 && run.cells == cells && run.bg == paletteColor(bg))
+        return true;
     }
     return false;
   }
@@ -124,9 +125,9 @@ TEST_F(LineEditor, EndingKeysReturnTheirCodes) {
     uint8_t code;
   };
   const Case cases[] = {
-      {kEnter, {}, 13},  {kEsc, {}, 27},     {kTab, {}, 9},       {"\x02", {}, 2},
-      {"\n", {}, 10},    {kUp, {}, 72},      {kF2, {}, 60},       {ext(81), {}, 81},
-      {kCtrlF9, {}, 102}, {kF1, kAlt, 104},  {ext(30), {}, 30},  // Alt+A
+      {kEnter, {}, 13},   {kEsc, {}, 27},   {kTab, {}, 9},     {"\x02", {}, 2},
+      {"\n", {}, 10},     {kUp, {}, 72},    {kF2, {}, 60},     {ext(81), {}, 81},
+      {kCtrlF9, {}, 102}, {kF1, kAlt, 104}, {ext(30), {}, 30},  // Alt+A
   };
   for (const Case& c : cases) {
     std::string text = "x";
@@ -142,7 +143,8 @@ TEST_F(LineEditor, KeysThatDoNotEndTheField) {
   KeyScript keys;
   // Alt+digit, focus lost, Control+K and an unknown control character do
   // nothing; an Alt+Q prefix stands for the key after it.
-  keys.key(kRight).key(ext(120)).key("\xDF").key("\x0B").key("\x01").key(ext(16)).type("Z").key(kEnter);
+  keys.key(kRight).key(ext(120)).key("\xDF").key("\x0B").key("\x01").key(ext(16)).type("Z").key(
+      kEnter);
   editField(text, 1, 1, true, 10);
   EXPECT_EQ(text, "aZbc");
   EXPECT_EQ(lastEditPosition(), 3);
@@ -299,7 +301,8 @@ TEST_F(LineEditor, ControlBackspaceDeletesTheWordUpToTheNextOne) {
 TEST_F(LineEditor, ControlDBlanksToTheEndAndControlSDeletesToTheStart) {
   std::string text = "abcdef";
   KeyScript keys;
-  keys.key(kRight).key(kRight).key(kRight).key(kRight).key("\x04").key(kLeft).key("\x13").key(kEnter);
+  keys.key(kRight).key(kRight).key(kRight).key(kRight).key("\x04").key(kLeft).key("\x13").key(
+      kEnter);
   editField(text, 1, 1, true, 10);
   EXPECT_EQ(text, "d");
   EXPECT_EQ(lastEditPosition(), 1);
@@ -324,8 +327,15 @@ TEST_F(LineEditor, ControlYBlanksControlURestoresControlKChangesNothing) {
 TEST_F(LineEditor, ControlArrowsJumpBetweenWords) {
   std::string text = "um dois, tres";
   KeyScript keys;
-  keys.key(kCtrlRight).key(kCtrlRight).key(kCtrlRight).key(kCtrlLeft).key(kCtrlLeft)
-      .key(kCtrlLeft).key(kCtrlLeft).key(kLeft).key(kEnter);
+  keys.key(kCtrlRight)
+      .key(kCtrlRight)
+      .key(kCtrlRight)
+      .key(kCtrlLeft)
+      .key(kCtrlLeft)
+      .key(kCtrlLeft)
+      .key(kCtrlLeft)
+      .key(kLeft)
+      .key(kEnter);
   editField(text, 1, 1, true, 20);
   std::vector<int> columns;
   for (const auto& [x, y] : keys.cursorAtSteps()) columns.push_back(x);
@@ -444,6 +454,42 @@ TEST_F(LineEditor, AltControlF9ReviewsTheScreenAndComesBack) {
   EXPECT_EQ(cursor[3], std::make_pair(1, 7)) << "review moved down a row";
   EXPECT_EQ(cursor[5], std::make_pair(5, 6)) << "back in the field where it was";
   EXPECT_EQ(text, "aXbc");
+}
+
+TEST_F(LineEditor, RandomEditingKeepsTheFieldInItsPlace) {
+  // Every key that does not end the field, with and without Shift.
+  std::vector<std::string> pool;
+  for (int c = 32; c < 256; ++c) pool.emplace_back(1, static_cast<char>(c));
+  for (const char* c : {"\b", "\x7F", "\x04", "\x13", "\x19", "\x15", "\x0B", "\x1C", "\x03",
+                        "\x16", "\x01"}) {
+    pool.emplace_back(c);
+  }
+  for (uint8_t code : {71, 75, 77, 79, 83, 115, 116, 59, 94, 62, 66, 101, 120, 254, 255}) {
+    pool.push_back(ext(code));
+  }
+  copyToClipboard("colado\r\nfora");
+  uint32_t seed = 12345;
+  auto next = [&seed] { return seed = seed * 1103515245u + 12345u, (seed >> 16) & 0x7FFF; };
+  for (int round = 0; round < 20; ++round) {
+    const int x = 1 + static_cast<int>(next() % 60), y = 1 + static_cast<int>(next() % 25);
+    const int maxLen = 1 + static_cast<int>(next() % 30), width = 1 + static_cast<int>(next() % 12);
+    std::string text = "valor inicial de teste";
+    KeyScript keys;
+    for (int i = 0; i < 150; ++i) {
+      keys.key(pool[next() % pool.size()], next() % 3 == 0 ? kShift : Modifiers{});
+    }
+    keys.key(kEnter);
+    ASSERT_EQ(editFieldWidth(text, x, y, true, width, maxLen), 13);
+    EXPECT_LE(static_cast<int>(text.size()), maxLen);
+    EXPECT_TRUE(text.empty() || text.back() != ' ');
+    EXPECT_GE(lastEditPosition(), 1);
+    EXPECT_LE(lastEditPosition(), maxLen + 1);
+    for (const auto& [cx, cy] : keys.cursorAtSteps()) {
+      ASSERT_EQ(cy, y) << "round " << round;
+      ASSERT_GE(cx, x) << "round " << round;
+      ASSERT_LE(cx, std::min(x + width, kScreenColumns)) << "round " << round;
+    }
+  }
 }
 
 // ---------------------------------------------------------------- F12

@@ -20,21 +20,20 @@ TEST(SpokenClock, TheHourIsFeminineAndTheMinutesMasculine) {
 }
 
 TEST(SpokenClock, TheDateSaysWeekdayDayMonthAndYear) {
-  EXPECT_EQ(dateSounds(2024, 3, 1, 5),
-            (Sounds{"_Sexta", "_primeir", "_de", "_Marco", "_de", "_dois", "_mil", "_e", "_vinte",
-                    "_e", "_quatro"}));
+  EXPECT_EQ(dateSounds(2024, 3, 1, 5), (Sounds{"_Sexta", "_primeir", "_de", "_Marco", "_de",
+                                               "_dois", "_mil", "_e", "_vinte", "_e", "_quatro"}));
   // Month names are cut to seven letters; 2000 has no "e".
   EXPECT_EQ(dateSounds(2000, 9, 17, 0),
             (Sounds{"_Domingo", "_dezeset", "_de", "_Setembr", "_de", "_dois", "_mil"}));
-  EXPECT_EQ(dateSounds(1999, 12, 31, 6),
-            (Sounds{"_Sabado", "_trinta", "_e", "_um", "_de", "_Dezembr", "_de", "_noventa", "_e",
-                    "_nove"}));
+  EXPECT_EQ(dateSounds(1999, 12, 31, 6), (Sounds{"_Sabado", "_trinta", "_e", "_um", "_de",
+                                                 "_Dezembr", "_de", "_noventa", "_e", "_nove"}));
 }
 
 class PowerSupply : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string pattern = std::filesystem::temp_directory_path().string() + "/kalimbro_power_XXXXXX";
+    std::string pattern =
+        std::filesystem::temp_directory_path().string() + "/kalimbro_power_XXXXXX";
     ASSERT_NE(mkdtemp(pattern.data()), nullptr);
     dir = pattern;
   }

@@ -76,20 +76,27 @@ TEST_F(ScreenReview, EscRestoresTheCursorAndLeavesTheScreenAlone) {
 TEST_F(ScreenReview, ArrowsMoveAndThePositionStaysOnTheScreen) {
   put(1, 1, "abc");
   KeyScript keys;
-  keys.key(kLeft).key(kRight).key(kRight).key(kEnd).key(kHome).key(kUp).key(kPageDown)
-      .key(kDown).key("\b").key(kEnter);
+  keys.key(kLeft)
+      .key(kRight)
+      .key(kRight)
+      .key(kEnd)
+      .key(kHome)
+      .key(kUp)
+      .key(kPageDown)
+      .key(kDown)
+      .key("\b")
+      .key(kEnter);
   const std::vector<Position> seen = review(1, 1, keys);
   const std::vector<Position> expected = {
-      {1, 1},   // start
-      {1, 1},   // Left on column 1 beeps and stays
-      {2, 1},   {3, 1},
-      {4, 1},   // End: after the last character
-      {1, 1},   // Home
-      {1, 1},   // Up on row 1 beeps
-      {1, 25},  // Page Down
-      {1, 25},  // Down on row 25 beeps
-      {1, 25},  // Backspace is Left
-      {1, 25},  // Enter past row 25 is undone
+      {1, 1},                   // start
+      {1, 1},                   // Left on column 1 beeps and stays
+      {2, 1},  {3, 1}, {4, 1},  // End: after the last character
+      {1, 1},                   // Home
+      {1, 1},                   // Up on row 1 beeps
+      {1, 25},                  // Page Down
+      {1, 25},                  // Down on row 25 beeps
+      {1, 25},                  // Backspace is Left
+      {1, 25},                  // Enter past row 25 is undone
   };
   EXPECT_EQ(seen, expected);
 }
@@ -139,8 +146,14 @@ TEST_F(ScreenReview, F1AtTheLastColumnGoesToTheRowEnd) {
 TEST_F(ScreenReview, ControlArrowsJumpOverBlankSeparatedWords) {
   put(1, 3, "um dois,tres  fim");
   KeyScript keys;
-  keys.key(kCtrlRight).key(kCtrlRight).key(kCtrlRight).key(kCtrlRight).key(kCtrlLeft)
-      .key(kCtrlLeft).key(kHome).key(kCtrlLeft);
+  keys.key(kCtrlRight)
+      .key(kCtrlRight)
+      .key(kCtrlRight)
+      .key(kCtrlRight)
+      .key(kCtrlLeft)
+      .key(kCtrlLeft)
+      .key(kHome)
+      .key(kCtrlLeft);
   const std::vector<Position> seen = review(1, 3, keys);
   std::vector<int> columns;
   for (const auto& [x, y] : seen) columns.push_back(x);
