@@ -46,19 +46,26 @@ int lastPosition = 1;
 bool echoOn = true;
 
 // ------------------------------------------------ playback engine switches
-//
-// The playback engine's switches that the editor turns while it runs. The
-// engine is not part of the program yet: until it is, letter sounds are
-// silent, nothing waits for them and there is nothing to switch. Each
-// function is the one place that changes when the engine arrives.
 
 // `playAsync`: on while editing, so that letter sounds never hold up
 // typing. Returns the value it had.
-bool setTypingLatency(bool /*playAsync*/) { return false; }
+bool setTypingLatency(bool playAsync) {
+  SpeechPlayer& player = speechPlayer();
+  const bool was = player.playAsync();
+  player.setPlayAsync(playAsync);
+  return was;
+}
 // `speedUp`: off while the field is dialled as telephone tones.
-bool setDialSpeedUp(bool /*speedUp*/) { return false; }
+bool setDialSpeedUp(bool speedUp) {
+  SpeechPlayer& player = speechPlayer();
+  const bool was = player.speedUp();
+  player.setSpeedUp(speedUp);
+  return was;
+}
 // Plays "dtmf_" + c + ".wav" of the letters directory.
-void playDialTone(char /*c*/) {}
+void playDialTone(char c) {
+  speechPlayer().playFile(speechLettersDir() + "dtmf_" + std::string(1, c) + ".wav");
+}
 
 // ------------------------------------------------------------ the field
 

@@ -6,8 +6,13 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
+
+#include "console/vrfalasom.h"
+#include "console/vrsapi.h"
 
 namespace kalimbro {
 
@@ -18,6 +23,9 @@ void endSpeech();
 // The message directory given to the last initSpeech, with its trailing
 // '/' (empty when none was given): speech restarts at another speed with it.
 std::string speechSoundDir();
+// The family's letters directory (setting "DIRLETRAS"), with its trailing
+// '/' once speech has started.
+std::string speechLettersDir();
 
 bool isSpeaking();
 void stopSpeech();
@@ -47,5 +55,26 @@ void beepSound();
 // a-z to A-Z and every byte above 223 minus 32.
 std::string upperCaseAccented(std::string_view text);
 uint8_t upperCaseAccented(uint8_t c);
+
+// The sound side of speech: the program's player unless a test installed
+// another (nullptr puts the program's back).
+SpeechPlayer& speechPlayer();
+void setSpeechPlayer(SpeechPlayer* player);
+// How initSpeech starts a speech engine; an empty starter puts the
+// program's (startSpeechEngine) back.
+using SpeechEngineStarter =
+    std::function<std::unique_ptr<SpeechEngine>(const SpeechEngineSettings&, SpeechPlayer&)>;
+void setSpeechEngineStarter(SpeechEngineStarter starter);
+// Whether text goes to a speech engine.
+bool speechEngineActive();
+
+// The low-vision line of section "BAIXAVISAO", as initSpeech read it.
+struct LowVisionSettings {
+  int magnification = 0;  // 0 off, 1-10
+  int textColor = 14;
+  int background = 6;
+  int cursorColor = 3;
+};
+LowVisionSettings lowVisionSettings();
 
 }  // namespace kalimbro

@@ -23,11 +23,64 @@ constexpr size_t kMonthNameLength = 7;
 
 constexpr std::string_view kPowerSupplyDir = "/sys/class/power_supply";
 
-// The word sounds of n, without their ".wav".
-void appendNumber(std::vector<std::string>& sounds, int n, bool feminine) {
-  for (std::string& file : numberWordFiles(numberWords(n), feminine)) {
-    file.resize(file.size() - 4);
-    sounds.push_back(std::move(file));
+// What the clock and the calendar say, in order: recorded sounds of the
+// letters directory, and numbers heard as one flow of number words.
+struct Piece {
+  std::string sound;       // a sound name, or empty for a number
+  int number = 0;
+  bool feminine = false;
+};
+using Pieces = std::vector<Piece>;
+
+void addSound(Pieces& pieces, std::string sound) { pieces.push_back({std::move(sound), 0, false}); }
+void addNumber(Pieces& pieces, int n, bool feminine) { pieces.push_back({{}, n, feminine}); }
+
+Pieces timePieces(int hour, int minute) {
+  Pieces pieces;
+  addNumber(pieces, hour, true);
+  addSound(pieces, hour == 0 || hour == 1 ? "_hora" : "_horas");
+  if (minute != 0) {
+    addNumber(pieces, minute, false);
+    addSound(pieces, minute == 1 ? "_minuto" : "_minutos");
+  }
+  return pieces;
+}
+
+Pieces datePieces(int year, int month, int day, int weekday) {
+  Pieces pieces;
+  addSound(pieces, "_" + std::string(kWeekdays[static_cast<size_t>(weekday % 7)]));
+  if (day == 1) addSound(pieces, "_primeir");
+  else addNumber(pieces, day, false);
+  addSound(pieces, "_de");
+  const std::string_view monthName = kMonths[static_cast<size_t>((month + 11) % 12)];
+  addSound(pieces, "_" + std::string(monthName.substr(0, kMonthNameLength)));
+  addSound(pieces, "_de");
+  if (year >= 2000) addNumber(pieces, 2000, false);
+  if (year > 2000) addSound(pieces, "_e");
+  if (year % 100 != 0) addNumber(pieces, year % 100, false);
+  return pieces;
+}
+
+// The sound names the pieces are heard from, number words included.
+std::vector<std::string> soundNames(const Pieces& pieces) {
+  std::vector<std::string> sounds;
+  for (const Piece& piece : pieces) {
+    if (!piece.sound.empty()) {
+      sounds.push_back(piece.sound);
+      continue;
+    }
+    for (std::string& file : numberWordFiles(numberWords(piece.number), piece.feminine)) {
+      file.resize(file.size() - 4);  // ".wav"
+      sounds.push_back(std::move(file));
+    }
+  }
+  return sounds;
+}
+
+void speakPieces(const Pieces& pieces) {
+  for (const Piece& piece : pieces) {
+    if (piece.sound.empty()) speakNumberWords(numberWords(piece.number), piece.feminine);
+    else speakSound(piece.sound);
   }
 }
 
@@ -70,29 +123,11 @@ std::optional<int> batteryPercent(const std::filesystem::path& dir) {
 }  // namespace
 
 std::vector<std::string> timeSounds(int hour, int minute) {
-  std::vector<std::string> sounds;
-  appendNumber(sounds, hour, true);
-  sounds.emplace_back(hour == 0 || hour == 1 ? "_hora" : "_horas");
-  if (minute != 0) {
-    appendNumber(sounds, minute, false);
-    sounds.emplace_back(minute == 1 ? "_minuto" : "_minutos");
-  }
-  return sounds;
+  return soundNames(timePieces(hour, minute));
 }
 
 std::vector<std::string> dateSounds(int year, int month, int day, int weekday) {
-  std::vector<std::string> sounds;
-  sounds.push_back("_" + std::string(kWeekdays[static_cast<size_t>(weekday % 7)]));
-  if (day == 1) sounds.emplace_back("_primeir");
-  else appendNumber(sounds, day, false);
-  sounds.emplace_back("_de");
-  const std::string_view monthName = kMonths[static_cast<size_t>((month + 11) % 12)];
-  sounds.push_back("_" + std::string(monthName.substr(0, kMonthNameLength)));
-  sounds.emplace_back("_de");
-  if (year >= 2000) appendNumber(sounds, 2000, false);
-  if (year > 2000) sounds.emplace_back("_e");
-  if (year % 100 != 0) appendNumber(sounds, year % 100, false);
-  return sounds;
+  return soundNames(datePieces(year, month, day, weekday));
 }
 
 BatteryState readBatteryState(std::string_view powerSupplyDir) {
@@ -123,15 +158,12 @@ BatteryState readBatteryState(std::string_view powerSupplyDir) {
 
 void speakTime() {
   const std::tm now = localNow();
-  for (const std::string& sound : timeSounds(now.tm_hour, now.tm_min)) speakSound(sound);
+  speakPieces(timePieces(now.tm_hour, now.tm_min));
 }
 
 void speakDate() {
   const std::tm now = localNow();
-  for (const std::string& sound :
-       dateSounds(now.tm_year + 1900, now.tm_mon + 1, now.tm_mday, now.tm_wday)) {
-    speakSound(sound);
-  }
+  speakPieces(datePieces(now.tm_year + 1900, now.tm_mon + 1, now.tm_mday, now.tm_wday));
 }
 
 void batteryReport() {

@@ -14,9 +14,10 @@ void speakTime();
 void speakDate();
 void batteryReport();
 
-// The recorded sounds (names for speakSound, all in the letters directory)
+// The recorded sounds (names in the letters directory, without ".wav")
 // that say a time of day: the hour in feminine words, "_hora"/"_horas",
 // then, unless the minutes are 0, their words and "_minuto"/"_minutos".
+// Numbers are heard through speakNumberWords, each as one flow of words.
 std::vector<std::string> timeSounds(int hour, int minute);
 // The sounds that say a date; month 1-12, weekday 0 (Sunday) to 6.
 std::vector<std::string> dateSounds(int year, int month, int day, int weekday);

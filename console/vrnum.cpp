@@ -1,6 +1,16 @@
 // vrnum: Portuguese number words and the word files that say them.
 #include "console/vrnum.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+
+#include "console/vrfala.h"
+#include "platform/paths.h"
+#include "sound/wavformat.h"
+
 namespace kalimbro {
 namespace {
 
@@ -113,6 +123,72 @@ std::vector<std::string> numberWordFiles(std::string_view text, bool feminine) {
   }
   for (std::string& name : names) name += ".wav";
   return names;
+}
+
+namespace {
+
+constexpr size_t kWordDataLimit = 30000;
+constexpr uint32_t kWordRate = 11025;
+
+// A word file open for reading, closed on every way out.
+class WordFile {
+ public:
+  explicit WordFile(const std::string& path)
+      : fd_(::open(nativePath(path).c_str(), O_RDONLY | O_CLOEXEC)) {}
+  ~WordFile() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  WordFile(const WordFile&) = delete;
+  WordFile& operator=(const WordFile&) = delete;
+
+  bool isOpen() const { return fd_ >= 0; }
+  // The bytes after the header, at most `limit` of them.
+  uint64_t dataSize(uint64_t limit) const {
+    const off_t end = ::lseek(fd_, 0, SEEK_END);
+    if (end <= static_cast<off_t>(kWavHeaderBytes)) return 0;
+    return std::min<uint64_t>(static_cast<uint64_t>(end) - kWavHeaderBytes, limit);
+  }
+  // Reads the data into `into`; the bytes actually read.
+  size_t readData(uint8_t* into, size_t size) const {
+    size_t done = 0;
+    while (done < size) {
+      const ssize_t n = ::pread(fd_, into + done, size - done,
+                                static_cast<off_t>(kWavHeaderBytes + done));
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) break;
+      done += static_cast<size_t>(n);
+    }
+    return done;
+  }
+
+ private:
+  int fd_;
+};
+
+// Plays the gathered bytes of the work area as one image and waits.
+void playGathered(std::vector<uint8_t>& area, size_t& gathered) {
+  if (gathered == 0) return;
+  fillWavHeader(std::span<uint8_t, kWavHeaderBytes>(area.data(), kWavHeaderBytes),
+                static_cast<uint32_t>(gathered), kWordRate, 1, 8);
+  speechPlayer().playImage(std::span<const uint8_t>(area.data(), kWavHeaderBytes + gathered));
+  waitSpeechEnd();
+  gathered = 0;
+}
+
+}  // namespace
+
+void speakNumberWords(std::string_view text, bool feminine) {
+  std::vector<uint8_t> area(kWavHeaderBytes + kWordDataLimit);
+  size_t gathered = 0;
+  const std::string letters = speechLettersDir();
+  for (const std::string& name : numberWordFiles(text, feminine)) {
+    const WordFile file(letters + name);
+    if (!file.isOpen()) continue;
+    const size_t size = static_cast<size_t>(file.dataSize(kWordDataLimit));
+    if (gathered + size > kWordDataLimit) playGathered(area, gathered);
+    gathered += file.readData(area.data() + kWavHeaderBytes + gathered, size);
+  }
+  playGathered(area, gathered);
 }
 
 std::vector<NumberWordFile> allNumberWordFiles() {

@@ -24,6 +24,14 @@ std::string numberWords(int32_t n);
 // directory.
 std::vector<std::string> numberWordFiles(std::string_view text, bool feminine);
 
+// Plays `text` (words of numberWords) from the word files of the letters
+// directory as one continuous sound: the files' data are gathered behind
+// one 44-byte header, at most 30000 bytes at a time (a longer file is cut),
+// each gathering played and waited for; a key cuts the waits short. A
+// missing word file leaves a gap. Every word file is taken to be 8-bit mono
+// 11025 Hz.
+void speakNumberWords(std::string_view text, bool feminine);
+
 // One word file that numberWordFiles can name, with the word it says
 // (Windows-1252, as numberWords writes it: "tres", "milh\xE3o"; "uma" and
 // "duas" for the feminine files).
