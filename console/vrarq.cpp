@@ -179,11 +179,15 @@ std::string nativeCurrentDirectory() {
 // Puts the current directory back however a listing ends.
 class CurrentDirectoryGuard {
  public:
-  CurrentDirectoryGuard() : fd_(open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC)), path_(nativeCurrentDirectory()) {}
+  // O_PATH: a directory the user may enter but not read is still held.
+  CurrentDirectoryGuard() : fd_(open(".", O_PATH | O_DIRECTORY | O_CLOEXEC)), path_(nativeCurrentDirectory()) {}
   ~CurrentDirectoryGuard() {
-    if (fd_ < 0) return;
-    [[maybe_unused]] const int rc = fchdir(fd_);
-    close(fd_);
+    if (fd_ >= 0) {
+      [[maybe_unused]] const int rc = fchdir(fd_);
+      close(fd_);
+    } else if (!path_.empty()) {
+      [[maybe_unused]] const int rc = chdir(path_.c_str());
+    }
   }
   CurrentDirectoryGuard(const CurrentDirectoryGuard&) = delete;
   CurrentDirectoryGuard& operator=(const CurrentDirectoryGuard&) = delete;
