@@ -27,4 +27,9 @@ void readInt(int64_t& n);
 // The cursor index (1-based) when the last field ended.
 int lastEditPosition();
 
+// Whether typed characters are spoken (F4 in a field switches it); on at
+// program start.
+bool echoTyping();
+void setEchoTyping(bool on);
+
 }  // namespace kalimbro

@@ -8,7 +8,16 @@
 
 namespace kalimbro {
 
-void initSpeech(int, std::string_view) {}
+namespace {
+std::string soundDir;
+}
+
+void initSpeech(int, std::string_view dir) {
+  soundDir = std::string(dir);
+  if (!soundDir.empty() && soundDir.back() != '/') soundDir += '/';
+}
+
+std::string speechSoundDir() { return soundDir; }
 void endSpeech() { stopSpeech(); }
 
 bool isSpeaking() {

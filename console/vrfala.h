@@ -15,6 +15,9 @@ namespace kalimbro {
 // from the settings. `soundDir` holds the program's recorded messages.
 void initSpeech(int speed, std::string_view soundDir);
 void endSpeech();
+// The message directory given to the last initSpeech, with its trailing
+// '/' (empty when none was given): speech restarts at another speed with it.
+std::string speechSoundDir();
 
 bool isSpeaking();
 void stopSpeech();

@@ -28,6 +28,7 @@ KeyScript& KeyScript::type(std::string_view text) {
 
 bool KeyScript::feedOne() {
   if (steps_.empty()) throw KeyScriptExhausted();
+  cursors_.emplace_back(whereX(), whereY());
   auto step = std::move(steps_.front());
   steps_.pop_front();
   ++fed_;

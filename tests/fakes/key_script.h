@@ -10,7 +10,9 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <variant>
+#include <vector>
 
 #include "platform/terminal.h"
 
@@ -36,6 +38,9 @@ class KeyScript {
   size_t remaining() const { return steps_.size(); }
   // Steps fed so far.
   int fed() const { return fed_; }
+  // Where the console cursor stood (column, row) when each step was fed:
+  // what the user saw while the program waited for that key.
+  const std::vector<std::pair<int, int>>& cursorAtSteps() const { return cursors_; }
 
  private:
   struct RawKey {
@@ -46,6 +51,7 @@ class KeyScript {
 
   std::deque<std::variant<InputEvent, RawKey>> steps_;
   int fed_ = 0;
+  std::vector<std::pair<int, int>> cursors_;
 };
 
 // Input events as the terminal backend makes them.
