@@ -11,6 +11,7 @@
 #include "console/VrCrt.h"
 #include "console/vredit.h"
 #include "console/vrfala.h"
+#include "console/vrrevisa.h"
 #include "platform/eventloop.h"
 
 namespace kalimbro {
@@ -22,7 +23,7 @@ constexpr uint8_t kTab = 9, kEnter = 13, kEsc = 27, kCtrlQ = 17, kFocusLost = 22
 // Extended codes.
 constexpr uint8_t kHome = 71, kUp = 72, kPageUp = 73, kRight = 77, kEnd = 79, kDown = 80,
                   kPageDown = 81, kCtrlUp = 113, kCtrlDown = 114, kCtrlPageUp = 132,
-                  kCtrlPageDown = 118;
+                  kCtrlPageDown = 118, kCtrlF9 = 102;
 
 constexpr int kLabelBackground = 4;
 constexpr int kValueBackground = 0;
@@ -455,6 +456,9 @@ int menuRun() {
           case kPageUp: target = current - kMenuPage; break;
           case kPageDown: target = current + kMenuPage; break;
           case kRight: spell = true; break;
+          case kCtrlF9:
+            if (lastKeyModifiers().alt) reviewScreen();
+            break;
           default: break;
         }
       } else if (key == kEnter) {

@@ -142,6 +142,15 @@ TEST_F(PopUpList, ControlQAndRightLeaveTheItem) {
   EXPECT_EQ(lastChoiceText(), "Item 3");
 }
 
+TEST_F(PopUpList, ScreenReviewFromTheListReturnsToIt) {
+  openItems(3);
+  ProbedKeys keys;
+  keys.ext(102, kCtrlAlt).key('\x1B');  // review, and back out of it
+  keys.ext(102, kCtrl);                 // without Alt: nothing
+  keys.ext(kDown).key('\r');
+  EXPECT_EQ(menuRun(), 2);
+}
+
 TEST_F(PopUpList, OpensInsideTheScreen) {
   menuOpen(70, 5, 27, 5, 3);
   for (const char* t : {"um", "dois", "tres"}) menuAddItem("", t);
