@@ -527,7 +527,8 @@ FileList buildFileList(std::string_view patterns, int attributes) {
     }
     closedir(dir);
   }
-  for (std::string_view piece : splitPieces(widenVowelGroups(patterns))) {
+  const std::string widened = widenVowelGroups(patterns);
+  for (std::string_view piece : splitPieces(widened)) {
     std::string pattern(piece);
     pattern += pattern.find('.') != std::string::npos ? "*" : "*.*";
     for (const FileEntry& e : all)
