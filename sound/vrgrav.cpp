@@ -112,7 +112,11 @@ void closeDevice() {
 
 }  // namespace
 
-void initRecording() { recorder().inputDevice = iniRead("SOM", "ENTRADA"); }
+void initRecording() {
+  const std::string name = iniRead("SOM", "ENTRADA");
+  const size_t first = name.find_first_not_of(' ');
+  recorder().inputDevice = first == std::string::npos ? std::string() : name.substr(first, name.find_last_not_of(' ') - first + 1);
+}
 
 std::string inputDevice() { return recorder().inputDevice; }
 
