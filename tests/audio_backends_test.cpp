@@ -111,6 +111,27 @@ TEST_F(Backends, ArquivoOutputAppendsInTheFilesOwnFormat) {
   }
 }
 
+TEST_F(Backends, WhileArquivoPlaysItsFileIsAValidWavOfWhatWasHeardSoFar) {
+  const std::string heard = dir_ + "ouvido.wav";
+  setOutputDevice("arquivo:" + heard);
+  setStopOnKey(false);
+  const std::vector<uint8_t> sound = pattern(11025 * 2);  // 2 s of 8-bit mono
+  ASSERT_EQ(playBlock(std::span(sound).first(8 * 8192), 11025, 8, 1), 0);
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  const std::vector<uint8_t> during = fileBytes(heard);
+  ASSERT_GE(during.size(), 44u);
+  EXPECT_EQ(le32(during, 40), during.size() - 44);
+  EXPECT_LT(during.size() - 44, 8u * 8192);
+  // A stop keeps what was heard and drops the rest.
+  stopPlayback();
+  EXPECT_FALSE(isPlaying());
+  endPlayback();
+  const std::vector<uint8_t> after = fileBytes(heard);
+  EXPECT_EQ(le32(after, 40), after.size() - 44);
+  EXPECT_LT(after.size() - 44, 8u * 8192);
+  EXPECT_TRUE(std::equal(after.begin() + 44, after.end(), sound.begin()));
+}
+
 TEST_F(Backends, ArquivoOutputLeavesAFileThatIsNotAWavAlone) {
   const std::string notWav = dir_ + "texto.wav";
   writeBytes(notWav, {'o', 'l', 'a', '\n'});
