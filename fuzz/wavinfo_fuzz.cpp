@@ -42,7 +42,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::ofstream(nativePath(file), std::ios::binary | std::ios::trunc)
       .write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
 
-  WavFormatChunk format;
+  WavFormat format;
   uint32_t dataBytes = 0;
   int64_t dataOffset = 0;
   if (readWavInfo(file, format, dataBytes, dataOffset)) {

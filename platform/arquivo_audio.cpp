@@ -17,17 +17,6 @@ namespace {
 
 constexpr int64_t kMaxRiffBytes = 0xFFFFFFFFLL;
 
-uint32_t le32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-         static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
-}
-
-uint16_t le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
-
-void put32(uint8_t* p, uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
-}
-
 bool readAt(int fd, int64_t offset, uint8_t* into, size_t size) {
   size_t done = 0;
   while (done < size) {
@@ -51,7 +40,7 @@ bool writeAt(int fd, int64_t offset, const uint8_t* from, size_t size) {
 }
 
 // Where the sound of a PCM WAV file lies.
-struct WavLayout {
+struct SoundLayout {
   AudioFormat format;
   int64_t dataSizeField = 0;  // offset of the data chunk's size field
   int64_t dataStart = 0;
@@ -60,33 +49,17 @@ struct WavLayout {
 
 // Walks the chunks of a RIFF/WAVE file up to the data chunk. False for
 // anything but PCM in a format the devices accept.
-bool readWavLayout(int fd, int64_t fileSize, WavLayout& layout) {
-  uint8_t head[12];
-  if (!readAt(fd, 0, head, sizeof head)) return false;
-  if (std::memcmp(head, "RIFF", 4) != 0 || std::memcmp(head + 8, "WAVE", 4) != 0) return false;
-  bool haveFormat = false;
-  int64_t pos = 12;
-  while (pos + 8 <= fileSize) {
-    uint8_t chunk[8];
-    if (!readAt(fd, pos, chunk, sizeof chunk)) return false;
-    const int64_t size = le32(chunk + 4);
-    if (std::memcmp(chunk, "fmt ", 4) == 0) {
-      uint8_t fmt[16];
-      if (size < 16 || !readAt(fd, pos + 8, fmt, sizeof fmt)) return false;
-      if (le16(fmt) != 1) return false;
-      layout.format = {static_cast<int>(le32(fmt + 4)), le16(fmt + 14), le16(fmt + 2)};
-      if (!isSupportedAudioFormat(layout.format)) return false;
-      haveFormat = true;
-    } else if (std::memcmp(chunk, "data", 4) == 0) {
-      if (!haveFormat) return false;
-      layout.dataSizeField = pos + 4;
-      layout.dataStart = pos + 8;
-      layout.dataBytes = std::min(size, fileSize - layout.dataStart);
-      return true;
-    }
-    pos += 8 + size + (size & 1);
-  }
-  return false;
+bool readSoundLayout(int fd, int64_t fileSize, SoundLayout& layout) {
+  if (lseek(fd, 0, SEEK_SET) != 0) return false;
+  FdSource source(fd);
+  WavLayout wav;
+  if (walkWavHeader(source, wav) != WavWalk::ok || wav.format.formatTag != kWavFormatPcm) return false;
+  layout.format = {static_cast<int>(wav.format.sampleRate), wav.format.bitsPerSample, wav.format.channels};
+  if (!isSupportedAudioFormat(layout.format)) return false;
+  layout.dataStart = static_cast<int64_t>(wav.dataOffset);
+  layout.dataSizeField = layout.dataStart - 4;
+  layout.dataBytes = std::min<int64_t>(wav.dataBytes, fileSize - layout.dataStart);
+  return true;
 }
 
 int openError() { return errno != 0 ? errno : EIO; }
@@ -113,7 +86,7 @@ void AudioFormatConverter::convert(std::span<const uint8_t> in, std::vector<uint
 void AudioFormatConverter::convertFrame(const uint8_t* frame, std::vector<uint8_t>& out) {
   auto sample = [this, frame](int channel) -> int {
     if (from_.bitsPerSample == 8) return (frame[channel] - 128) * 256;
-    return static_cast<int16_t>(le16(frame + 2 * channel));
+    return static_cast<int16_t>(readLe16(frame + 2 * channel));
   };
   const int left = sample(0);
   const int right = from_.channels == 2 ? sample(1) : left;
@@ -148,9 +121,10 @@ int ArquivoOutput::openSink(const AudioFormat& format) {
   }
   AudioFormat fileFormat = format;
   if (st.st_size == 0) {
-    uint8_t header[44];
-    fillWavHeader(header, 0, format.sampleRate, format.channels, format.bitsPerSample);
-    if (!writeAt(fd_, 0, header, sizeof header)) {
+    const auto header = makeWavHeader(0, static_cast<uint32_t>(format.sampleRate),
+                                      static_cast<uint16_t>(format.channels),
+                                      static_cast<uint16_t>(format.bitsPerSample));
+    if (!writeAt(fd_, 0, header.data(), header.size())) {
       const int rc = openError();
       closeSink();
       return rc;
@@ -161,8 +135,8 @@ int ArquivoOutput::openSink(const AudioFormat& format) {
   } else {
     // Only a PCM file whose data chunk runs to the end can grow; anything
     // else is left alone.
-    WavLayout layout;
-    if (!readWavLayout(fd_, st.st_size, layout) || layout.dataStart + layout.dataBytes != st.st_size) {
+    SoundLayout layout;
+    if (!readSoundLayout(fd_, st.st_size, layout) || layout.dataStart + layout.dataBytes != st.st_size) {
       closeSink();
       return EINVAL;
     }
@@ -185,9 +159,9 @@ void ArquivoOutput::consume(std::span<const uint8_t> bytes) {
   if (count == 0 || !writeAt(fd_, dataStart_ + dataBytes_, scratch_.data(), count)) return;
   dataBytes_ += static_cast<int64_t>(count);
   uint8_t size[4];
-  put32(size, static_cast<uint32_t>(dataStart_ - 8 + dataBytes_));
+  writeLe32(size, static_cast<uint32_t>(dataStart_ - 8 + dataBytes_));
   writeAt(fd_, 4, size, 4);
-  put32(size, static_cast<uint32_t>(dataBytes_));
+  writeLe32(size, static_cast<uint32_t>(dataBytes_));
   writeAt(fd_, dataSizeField_, size, 4);
 }
 
@@ -201,8 +175,8 @@ int ArquivoInput::openSource(const AudioFormat& format) {
   fd_ = ::open(nativePath(path_).c_str(), O_RDONLY | O_CLOEXEC);
   if (fd_ < 0) return openError();
   struct stat st;
-  WavLayout layout;
-  if (fstat(fd_, &st) != 0 || !readWavLayout(fd_, st.st_size, layout)) {
+  SoundLayout layout;
+  if (fstat(fd_, &st) != 0 || !readSoundLayout(fd_, st.st_size, layout)) {
     closeSource();
     return EINVAL;
   }

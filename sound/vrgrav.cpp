@@ -24,7 +24,7 @@ namespace kalimbro {
 namespace {
 
 constexpr int kMaxBuffers = 16;
-constexpr size_t kHeaderBytes = 44;
+constexpr size_t kHeaderBytes = kWavHeaderBytes;
 // The largest data size whose RIFF size (data + 36) still fits 32 bits.
 constexpr int64_t kMaxDataField = 0xFFFFFFFFLL - 36;
 
@@ -60,10 +60,11 @@ bool writeAt(int fd, int64_t offset, const uint8_t* from, size_t size) {
 
 // The header for `dataBytes` bytes of sound, clamped to what 32-bit fields
 // hold (in whole frames).
-void fillHeader(uint8_t* header, const AudioFormat& f, int64_t dataBytes) {
+std::array<uint8_t, kWavHeaderBytes> headerFor(const AudioFormat& f, int64_t dataBytes) {
   int64_t field = std::min(dataBytes, kMaxDataField);
   if (f.frameBytes() > 0) field -= field % f.frameBytes();
-  fillWavHeader(header, static_cast<uint32_t>(field), f.sampleRate, f.channels, f.bitsPerSample);
+  return makeWavHeader(static_cast<uint32_t>(field), static_cast<uint32_t>(f.sampleRate),
+                       static_cast<uint16_t>(f.channels), static_cast<uint16_t>(f.bitsPerSample));
 }
 
 // Appends the first `bytes` of the transfer buffer to the file. A failed
@@ -140,9 +141,8 @@ int recStart(std::string_view fileName, int sampleRate, int bitsPerSample, int c
   if (const int rc = device->open(format, size * static_cast<size_t>(count)); rc != 0) return rc;
 
   const int fd = ::open(nativePath(fileName).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  uint8_t header[kHeaderBytes];
-  fillHeader(header, format, 0);
-  if (fd < 0 || !writeAt(fd, 0, header, sizeof header)) {
+  const auto header = headerFor(format, 0);
+  if (fd < 0 || !writeAt(fd, 0, header.data(), header.size())) {
     if (fd >= 0) ::close(fd);
     device->close();
     return -1;
@@ -201,9 +201,8 @@ bool recStop() {
 
   const int fd = ::open(nativePath(r.fileName).c_str(), O_RDWR | O_CLOEXEC);
   if (fd < 0) return false;
-  uint8_t header[kHeaderBytes];
-  fillHeader(header, r.format, r.total);
-  if (!writeAt(fd, 0, header, sizeof header)) ok = false;
+  const auto header = headerFor(r.format, r.total);
+  if (!writeAt(fd, 0, header.data(), header.size())) ok = false;
   if (::close(fd) != 0) ok = false;
   return ok && !r.failed;
 }

@@ -16,9 +16,11 @@
 #include <cstring>
 #include <memory>
 
+#include "console/vrfala.h"
 #include "console/vrini.h"
 #include "platform/audio.h"
 #include "platform/eventloop.h"
+#include "platform/fd.h"
 #include "platform/paths.h"
 
 namespace kalimbro {
@@ -49,32 +51,6 @@ Engine& engine() {
   return e;
 }
 
-uint32_t le32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-         static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
-}
-
-uint16_t le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
-
-bool sameIdIgnoringCase(const uint8_t* id, const char* expected) {
-  for (int i = 0; i < 4; ++i) {
-    auto upper = [](uint8_t c) { return (c >= 'a' && c <= 'z') ? static_cast<uint8_t>(c - 32) : c; };
-    if (upper(id[i]) != upper(static_cast<uint8_t>(expected[i]))) return false;
-  }
-  return true;
-}
-
-// A-Z for a-z and the accented letters above 223 to their capitals, as the
-// console compares names.
-std::string upperCased(std::string_view text) {
-  std::string out(text);
-  for (char& ch : out) {
-    const uint8_t c = static_cast<uint8_t>(ch);
-    if ((c >= 'a' && c <= 'z') || c > 223) ch = static_cast<char>(c - 32);
-  }
-  return out;
-}
-
 std::string trimmed(std::string_view text) {
   const size_t first = text.find_first_not_of(' ');
   if (first == std::string_view::npos) return {};
@@ -82,98 +58,37 @@ std::string trimmed(std::string_view text) {
   return std::string(text.substr(first, last - first + 1));
 }
 
-// The WAV file being read, closed on every way out.
-class WavFile {
- public:
-  explicit WavFile(std::string_view name) : fd_(::open(nativePath(name).c_str(), O_RDONLY | O_CLOEXEC)) {}
-  ~WavFile() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  WavFile(const WavFile&) = delete;
-  WavFile& operator=(const WavFile&) = delete;
+// Opens a WAV file and walks its header: on success `file` stands at the
+// first data byte. The format tag is left to the caller.
+bool openWavFile(std::string_view name, UniqueFd& fd, WavLayout& layout) {
+  fd = UniqueFd(::open(nativePath(name).c_str(), O_RDONLY | O_CLOEXEC));
+  if (!fd.valid()) return false;
+  FdSource source(fd.get());
+  return walkWavHeader(source, layout) == WavWalk::ok;
+}
 
-  bool isOpen() const { return fd_ >= 0; }
-  int64_t position() const { return position_; }
-  // Reads up to `size` bytes; fewer only at the end of the file.
-  size_t read(uint8_t* into, size_t size) {
-    size_t done = 0;
-    while (done < size) {
-      const ssize_t n = ::read(fd_, into + done, size - done);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) break;
-      done += static_cast<size_t>(n);
-    }
-    position_ += static_cast<int64_t>(done);
-    return done;
+// Reads up to `size` bytes; fewer only at the end of the file.
+size_t readPiece(int fd, uint8_t* into, size_t size) {
+  size_t done = 0;
+  while (done < size) {
+    const ssize_t n = ::read(fd, into + done, size - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    done += static_cast<size_t>(n);
   }
-  bool readExact(uint8_t* into, size_t size) { return read(into, size) == size; }
-  // Reads and drops `size` bytes; false when the file ends first.
-  bool skip(int64_t size, std::span<uint8_t> scratch) {
-    while (size > 0) {
-      const size_t piece = static_cast<size_t>(std::min<int64_t>(size, static_cast<int64_t>(scratch.size())));
-      if (!readExact(scratch.data(), piece)) return false;
-      size -= static_cast<int64_t>(piece);
-    }
-    return true;
-  }
-
- private:
-  int fd_;
-  int64_t position_ = 0;
-};
-
-// Reads a WAV file's header up to the first data byte: "RIFF", the format
-// chunk (its first 8192 bytes kept in `scratch`, at least 16 needed), then
-// chunks skipped until "data". Identifiers are compared without regard to
-// case; a chunk of odd size is followed by its pad byte.
-bool readWavHeader(WavFile& file, std::span<uint8_t> scratch, uint32_t& dataBytes) {
-  uint8_t head[12];
-  uint8_t chunk[8];
-  if (!file.readExact(head, sizeof head) || !sameIdIgnoringCase(head, "RIFF")) return false;
-  if (!file.readExact(chunk, sizeof chunk) || !sameIdIgnoringCase(chunk, "fmt ")) return false;
-  const int64_t formatBytes = le32(chunk + 4);
-  if (formatBytes < 16) return false;
-  const size_t kept = static_cast<size_t>(std::min<int64_t>(formatBytes, static_cast<int64_t>(scratch.size())));
-  if (!file.readExact(scratch.data(), kept)) return false;
-  uint8_t format[16];
-  std::memcpy(format, scratch.data(), sizeof format);
-  if (!file.skip(formatBytes - static_cast<int64_t>(kept) + (formatBytes & 1), scratch)) return false;
-  for (;;) {
-    if (!file.readExact(chunk, sizeof chunk)) return false;
-    const int64_t size = le32(chunk + 4);
-    if (sameIdIgnoringCase(chunk, "data")) {
-      dataBytes = static_cast<uint32_t>(size);
-      std::memcpy(scratch.data(), format, sizeof format);
-      return true;
-    }
-    if (!file.skip(size + (size & 1), scratch)) return false;
-  }
+  return done;
 }
 
 // Where the format and the data of a WAV image lie; false when it is not
-// one.
+// one. The data run at most to the end of the image.
 bool parseWavImage(std::span<const uint8_t> image, AudioFormat& format, std::span<const uint8_t>& data) {
-  if (image.size() < 20 || !sameIdIgnoringCase(image.data(), "RIFF") ||
-      !sameIdIgnoringCase(image.data() + 12, "fmt ")) {
-    return false;
-  }
-  const int64_t size = static_cast<int64_t>(image.size());
-  const int64_t formatBytes = le32(image.data() + 16);
-  if (formatBytes < 16 || 20 + formatBytes > size) return false;
-  const uint8_t* fmt = image.data() + 20;
-  format = {static_cast<int>(le32(fmt + 4)), le16(fmt + 14), le16(fmt + 2)};
-  int64_t pos = 20 + formatBytes + (formatBytes & 1);
-  while (pos + 8 <= size) {
-    const uint8_t* chunk = image.data() + pos;
-    const int64_t chunkBytes = le32(chunk + 4);
-    if (sameIdIgnoringCase(chunk, "data")) {
-      data = image.subspan(static_cast<size_t>(pos + 8),
-                           static_cast<size_t>(std::min(chunkBytes, size - pos - 8)));
-      return true;
-    }
-    pos += 8 + chunkBytes + (chunkBytes & 1);
-  }
-  return false;
+  MemorySource source(image);
+  WavLayout layout;
+  if (walkWavHeader(source, layout) != WavWalk::ok) return false;
+  format = {static_cast<int>(layout.format.sampleRate), layout.format.bitsPerSample, layout.format.channels};
+  const size_t start = static_cast<size_t>(layout.dataOffset);
+  data = image.subspan(start, std::min<size_t>(layout.dataBytes, image.size() - start));
+  return true;
 }
 
 // The texts of the driver failures a done block can report.
@@ -401,14 +316,14 @@ int playWavFile(std::string_view fileName) {
   }
   int result = 0;
   {
-    WavFile file(fileName);
-    if (!file.isOpen()) return -1;
+    UniqueFd file;
+    WavLayout layout;
+    if (!openWavFile(fileName, file, layout)) return -1;
     std::vector<uint8_t> buffer(kBlockBytes);
-    uint32_t dataBytes = 0;
-    if (!readWavHeader(file, buffer, dataBytes)) return -1;
-    const int sampleRate = static_cast<int>(le32(buffer.data() + 4));
-    const int bits = le16(buffer.data() + 14);
-    const int channels = le16(buffer.data() + 2);
+    const int sampleRate = static_cast<int>(layout.format.sampleRate);
+    const int bits = layout.format.bitsPerSample;
+    const int channels = layout.format.channels;
+    const uint32_t dataBytes = layout.dataBytes;
     int64_t remaining = dataBytes;
     while (remaining > 0) {
       if (keyStopsPlayback()) break;
@@ -417,7 +332,7 @@ int playWavFile(std::string_view fileName) {
       const int64_t wanted = (remaining >= 8193 && remaining <= 8447)
                                  ? 7936
                                  : std::min<int64_t>(remaining, static_cast<int64_t>(kBlockBytes));
-      const size_t got = file.read(buffer.data(), static_cast<size_t>(wanted));
+      const size_t got = readPiece(file.get(), buffer.data(), static_cast<size_t>(wanted));
       if (got == 0) {
         result = -1;
         break;
@@ -443,19 +358,15 @@ void playWavImage(std::span<const uint8_t> image) {
   playBlock(data, format.sampleRate, format.bitsPerSample, format.channels);
 }
 
-bool readWavInfo(std::string_view fileName, WavFormatChunk& format, uint32_t& dataBytes, int64_t& dataOffset) {
+bool readWavInfo(std::string_view fileName, WavFormat& format, uint32_t& dataBytes, int64_t& dataOffset) {
   dataBytes = 0;
   dataOffset = 0;
-  WavFile file(fileName);
-  if (!file.isOpen()) return false;
-  std::vector<uint8_t> scratch(kBlockBytes);
-  uint32_t size = 0;
-  if (!readWavHeader(file, scratch, size)) return false;
-  const uint8_t* f = scratch.data();
-  if (le16(f) != 1) return false;
-  format = {le16(f), le16(f + 2), le32(f + 4), le32(f + 8), le16(f + 12), le16(f + 14)};
-  dataBytes = size;
-  dataOffset = file.position();
+  UniqueFd file;
+  WavLayout layout;
+  if (!openWavFile(fileName, file, layout) || layout.format.formatTag != kWavFormatPcm) return false;
+  format = layout.format;
+  dataBytes = layout.dataBytes;
+  dataOffset = static_cast<int64_t>(layout.dataOffset);
   return true;
 }
 
@@ -467,9 +378,9 @@ void listOutputDevices(std::vector<std::string>& list) {
 bool findOutputDevice(std::string_view name, std::string& device) {
   std::vector<std::string> list;
   listOutputDevices(list);
-  const std::string wanted = upperCased(name);
+  const std::string wanted = upperCaseAccented(name);
   for (const std::string& listed : list) {
-    if (upperCased(listed) == wanted) {
+    if (upperCaseAccented(listed) == wanted) {
       device = listed;
       return true;
     }

@@ -20,18 +20,9 @@
 #include <vector>
 
 #include "console/VrCrt.h"
+#include "sound/wavformat.h"
 
 namespace kalimbro {
-
-// The first 16 bytes of a WAV file's format chunk.
-struct WavFormatChunk {
-  uint16_t formatTag = 0;
-  uint16_t channels = 0;
-  uint32_t sampleRate = 0;
-  uint32_t byteRate = 0;
-  uint16_t blockAlign = 0;
-  uint16_t bitsPerSample = 0;
-};
 
 // Program start: every switch to its first value, nothing queued, the
 // device closed, the output device read from the settings.
@@ -58,7 +49,7 @@ int playWavFile(std::string_view fileName);
 void playWavImage(std::span<const uint8_t> image);
 // The format chunk's first 16 bytes (format tag 1 only), the data size and
 // the file offset of the first data byte. False for anything else.
-bool readWavInfo(std::string_view fileName, WavFormatChunk& format, uint32_t& dataBytes,
+bool readWavInfo(std::string_view fileName, WavFormat& format, uint32_t& dataBytes,
                  int64_t& dataOffset);
 
 // Every output device name, blanks around it removed.

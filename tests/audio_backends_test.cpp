@@ -17,6 +17,7 @@
 #include "sound/vrgrav.h"
 #include "sound/vrwav.h"
 #include "sound/wavformat.h"
+#include "tests/fakes/wav_image.h"
 
 namespace kalimbro {
 namespace {
@@ -31,13 +32,6 @@ std::vector<uint8_t> fileBytes(const std::string& path) {
 void writeBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
   std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
                                               static_cast<std::streamsize>(bytes.size()));
-}
-
-std::vector<uint8_t> wavImage(int rate, int bits, int channels, const std::vector<uint8_t>& data) {
-  std::vector<uint8_t> image(44);
-  fillWavHeader(image.data(), static_cast<uint32_t>(data.size()), rate, channels, bits);
-  image.insert(image.end(), data.begin(), data.end());
-  return image;
 }
 
 std::vector<uint8_t> pattern(size_t size, int seed = 0) {
