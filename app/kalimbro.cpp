@@ -10,6 +10,7 @@
 #include "app/programState.h"
 #include "console/VrCrt.h"
 #include "console/vrfala.h"
+#include "console/vrform.h"
 #include "console/vrini.h"
 #include "platform/paths.h"
 
@@ -20,7 +21,7 @@ constexpr std::string_view kVersion = "3.1";
 constexpr uint8_t kEsc = 27;
 
 // Extended key codes the loop answers.
-constexpr uint8_t kF1 = 59, kDel = 83;
+constexpr uint8_t kF1 = 59, kUp = 72, kDown = 80, kDel = 83;
 
 constexpr int64_t kBytesPerMegabyte = 1048576;
 
@@ -100,9 +101,13 @@ void mainMenu() {
     crtWriteln();
 
     if (key == 0) {
-      if (ext == kDel) clearScreen();
-      else if (ext == kF1) listOptions();
-      continue;
+      if (ext == kUp || ext == kDown) {
+        key = chooseOption();
+      } else {
+        if (ext == kDel) clearScreen();
+        else if (ext == kF1) listOptions();
+        continue;
+      }
     }
     if (key == kEsc) {
       if (confirmEnd()) return;
@@ -122,6 +127,22 @@ void listOptions() {
   textBackground(0);
   crtWriteln();
   for (std::string_view key : kHelpLines) sayMessage(key, 1);
+}
+
+uint8_t chooseOption() {
+  static constexpr std::string_view kOptionLetters = "tgnrmedsxci";
+  static constexpr std::array<std::string_view, kOptionLetters.size()> kOptionKeys = {
+      "KLTOCA", "KLGRAVA", "KLNOVO",  "KLREMOVE", "KLMIXA", "KLEFEIT",
+      "KLDESFAZ", "KLSALVA", "KLEXTRAI", "KLCONFIG", "KLINFO"};
+  constexpr int kListWidth = 18, kListColour = 5;
+  const int rows = static_cast<int>(kOptionLetters.size());
+  speakSound("KLMENU");
+  reserveLines(rows);
+  menuOpen(whereX(), whereY(), kListWidth, kListColour, rows);
+  for (std::string_view key : kOptionKeys) menuAddItem(key, messageText(key));
+  const int chosen = menuRun();
+  if (chosen < 1 || chosen > rows) return kEsc;
+  return static_cast<uint8_t>(kOptionLetters[chosen - 1]);
 }
 
 void showInformation() {

@@ -3,6 +3,8 @@
 // spoken help, the end of the program).
 #pragma once
 
+#include <cstdint>
+
 namespace kalimbro {
 
 // Runs the whole program: start-up, the option loop, the end.
@@ -12,6 +14,8 @@ void initProgram();
 // The option loop; returns when the end of the program is confirmed.
 void mainMenu();
 void listOptions();
+// The options as a pop-up list: the chosen letter (lower case) or ESC.
+uint8_t chooseOption();
 void showInformation();
 bool confirmEnd();
 [[noreturn]] void endProgram();

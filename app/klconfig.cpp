@@ -1,10 +1,16 @@
 // Reading and writing the "KALIMBRO" settings.
 #include "app/klconfig.h"
 
+#include <algorithm>
 #include <charconv>
+#include <climits>
 #include <string>
 
+#include "app/klMsg.h"
 #include "app/programState.h"
+#include "console/VrCrt.h"
+#include "console/vrfala.h"
+#include "console/vrform.h"
 #include "console/vrini.h"
 
 namespace kalimbro {
@@ -26,6 +32,15 @@ int32_t readInt(std::string_view key) { return toInt(iniRead(kSection, key)); }
 std::string readText(std::string_view key, std::string_view fallback) {
   std::string value = iniRead(kSection, key).substr(0, kMaxTextSetting);
   return value.empty() ? std::string(fallback) : value;
+}
+
+// Only a zero is replaced: the form keeps a negative value as typed.
+void zeroBecomes(int32_t& value, int32_t fallback) {
+  if (value == 0) value = fallback;
+}
+
+void outsideBecomes(int32_t& value, int32_t low, int32_t high, int32_t fallback) {
+  if (value < low || value > high) value = fallback;
 }
 
 }  // namespace
@@ -54,6 +69,69 @@ void readConfig(Settings& s) {
   s.lameProgram = readText("PROGLAME", "lame");
   s.lameEncodeOptions = readText("LAME_IN_CMD", "-h");
   s.lameDecodeOptions = readText("LAME_OUT_CMD", "--decode");
+}
+
+void configure() {
+  constexpr uint8_t kEsc = 27;
+  constexpr int kFormRows = 11, kTextWidth = 80;
+  constexpr int64_t kValuesPerMegabyte = 1048576;
+  ProgramState& p = program();
+  Settings& s = p.settings;
+
+  clearScreen();
+  sayMessage("KLCONF", 2);
+  sayMessage("KLRESET", 0);
+  uint8_t key, ext;
+  readKeyEchoed(key, ext);
+  crtWriteln();
+  if (key == kEsc) return;
+
+  readConfig(s);
+  if (upperCaseAccented(key) == 'S') {
+    const std::string lameProgram = s.lameProgram;
+    s = Settings{};
+    s.lameProgram = lameProgram;
+    s.lameEncodeOptions = "-h";
+    s.lameDecodeOptions = "--decode";
+  }
+
+  reserveLines(kFormRows);
+  int32_t echoMs = s.EchoUnits / 10;
+  int32_t reverbMs = s.ReverbUnits / 10;
+  formBegin();
+  const auto addInt = [](std::string_view key, int32_t& value) {
+    formAddInt(key, messageText(key), value);
+  };
+  const auto addText = [](std::string_view key, std::string& value) {
+    formAddText(key, messageText(key), value, kTextWidth);
+  };
+  addInt("KLMSECO", echoMs);
+  addInt("KLPERECO", s.echoPercent);
+  addInt("KLMSREV", reverbMs);
+  addInt("KLPERREV", s.reverbPercent);
+  addInt("KLMAXMEM", s.maxMemoryMb);
+  addInt("KLNBUFT", s.playBuffers);
+  addInt("KLNBUFG", s.recordBuffers);
+  addText("KLCNVMP3", s.lameProgram);
+  addText("KLMP3OUT", s.lameEncodeOptions);
+  addText("KLMP3IN", s.lameDecodeOptions);
+  formRun(true);  // however the form ends, what it holds is taken
+
+  for (std::string* text : {&s.lameProgram, &s.lameEncodeOptions, &s.lameDecodeOptions})
+    text->resize(std::min(text->size(), kMaxTextSetting));
+  s.EchoUnits = static_cast<int32_t>(std::clamp<int64_t>(int64_t{echoMs} * 10, INT32_MIN, INT32_MAX));
+  s.ReverbUnits = static_cast<int32_t>(std::clamp<int64_t>(int64_t{reverbMs} * 10, INT32_MIN, INT32_MAX));
+  const Settings defaults;
+  zeroBecomes(s.EchoUnits, defaults.EchoUnits);
+  zeroBecomes(s.echoPercent, defaults.echoPercent);
+  zeroBecomes(s.ReverbUnits, defaults.ReverbUnits);
+  zeroBecomes(s.reverbPercent, defaults.reverbPercent);
+  outsideBecomes(s.playBuffers, 2, 8, defaults.playBuffers);
+  outsideBecomes(s.recordBuffers, 2, 8, defaults.recordBuffers);
+
+  p.soundBuffer->setMemoryLimit(int64_t{s.maxMemoryMb} * kValuesPerMegabyte);
+  writeConfig(s);
+  sayMessage("KLOKCONF", 2);
 }
 
 void writeConfig(const Settings& s) {

@@ -12,5 +12,7 @@ void setDefaultConfig(Settings& s);
 void readConfig(Settings& s);
 // Writes all ten keys, in their fixed order.
 void writeConfig(const Settings& s);
+// Command C: the configuration form, its corrections, and writing back.
+void configure();
 
 }  // namespace kalimbro

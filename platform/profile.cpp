@@ -6,6 +6,8 @@
 // read: its bytes are taken as they are.
 #include "platform/profile.h"
 
+#include "platform/fd.h"
+
 #include <fcntl.h>
 #include <stdlib.h>
 #include <sys/stat.h>
@@ -30,27 +32,6 @@ struct Line {
 
 constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
 
-// Closes its descriptor when it goes out of scope.
-class FileDescriptor {
- public:
-  explicit FileDescriptor(int fd) : fd_(fd) {}
-  ~FileDescriptor() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  FileDescriptor(const FileDescriptor&) = delete;
-  FileDescriptor& operator=(const FileDescriptor&) = delete;
-  int get() const { return fd_; }
-  bool valid() const { return fd_ >= 0; }
-  // Closes now, reporting the result (a late write error shows here).
-  bool close() {
-    const int fd = fd_;
-    fd_ = -1;
-    return fd < 0 || ::close(fd) == 0;
-  }
-
- private:
-  int fd_;
-};
 
 bool isBlank(char c) { return c == ' ' || c == '\t'; }
 
@@ -130,7 +111,7 @@ std::optional<KeyLine> keyLine(std::string_view body) {
 enum class ReadResult { Ok, Missing, Failed };
 
 ReadResult readWholeFile(const std::string& native, std::string& out) {
-  FileDescriptor fd(open(native.c_str(), O_RDONLY | O_CLOEXEC));
+  UniqueFd fd(open(native.c_str(), O_RDONLY | O_CLOEXEC));
   if (!fd.valid()) return errno == ENOENT ? ReadResult::Missing : ReadResult::Failed;
   std::string content;
   char buf[8192];
@@ -157,7 +138,7 @@ bool replaceFile(const std::string& native, std::string_view content, std::optio
   if (ec) return false;
 
   std::string tmpName = (dir / ("." + target.filename().string() + ".XXXXXX")).string();
-  FileDescriptor fd(mkstemp(tmpName.data()));
+  UniqueFd fd(mkstemp(tmpName.data()));
   if (!fd.valid()) return false;
   bool ok = true;
   size_t done = 0;
@@ -184,7 +165,7 @@ bool replaceFile(const std::string& native, std::string_view content, std::optio
     unlink(tmpName.c_str());
     return false;
   }
-  FileDescriptor dirFd(open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  UniqueFd dirFd(open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (dirFd.valid()) fsync(dirFd.get());
   return true;
 }

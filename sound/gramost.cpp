@@ -1,6 +1,8 @@
 // The sound in memory: store growth, editing operations, WAV loading and saving.
 #include "sound/gramost.h"
 
+#include "platform/fd.h"
+
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -20,18 +22,6 @@ constexpr int64_t kMaxFrames = std::numeric_limits<int32_t>::max();
 
 void (*stopPlaybackHook)() = nullptr;
 
-class FdCloser {
- public:
-  explicit FdCloser(int fd) : fd_(fd) {}
-  ~FdCloser() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  FdCloser(const FdCloser&) = delete;
-  FdCloser& operator=(const FdCloser&) = delete;
-
- private:
-  int fd_;
-};
 
 // File data are little-endian; the store holds native values.
 void nativeToLittleEndian(int16_t* values, size_t n) {
@@ -333,7 +323,7 @@ bool TAmostras::loadWav(std::string_view fileName) {
   outOfMemory_ = false;
   const int fd = ::open(nativePath(fileName).c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return false;
-  const FdCloser closer(fd);
+  const UniqueFd closer(fd);
   FdSource source(fd);
   WavLayout layout;
   if (walkWavHeader(source, layout) != WavWalk::ok) return false;

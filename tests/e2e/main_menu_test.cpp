@@ -122,5 +122,29 @@ TEST_F(MainMenu, EscThenNKeepsTheProgramRunning) {
   EXPECT_TRUE(s->isRunning());
 }
 
+TEST_F(MainMenu, UpOpensTheElevenOptionsAndEnterRunsTheChosenOne) {
+  ASSERT_TRUE(waitForPrompt());
+  ASSERT_TRUE(s->sendKey(Key::Up));
+  ASSERT_TRUE(s->waitForText("X - Extrai"));
+  for (std::string_view option : {"T - Toca", "G - Grava mais", "N - Novo som", "R - Remove", "M - Mistura",
+                                  "E - Efeito", "D - Desfaz", "S - Salva", "C - Configura", "I - Informações"})
+    EXPECT_TRUE(s->find(option).has_value()) << option << "\n" << s->dump();
+  // The last option, information, runs as if its letter had been typed.
+  ASSERT_TRUE(s->sendKeys({Key::End, Key::Enter}));
+  ASSERT_TRUE(s->waitForText("Arquivo de trabalho: "));
+  ASSERT_TRUE(s->waitForText("Velocidade: 22050"));
+  ASSERT_TRUE(waitForPrompt("Velocidade: 22050"));
+}
+
+TEST_F(MainMenu, EscInTheOptionListLeadsToTheEndQuestion) {
+  ASSERT_TRUE(waitForPrompt());
+  ASSERT_TRUE(s->sendKey(Key::Down));
+  ASSERT_TRUE(s->waitForText("X - Extrai"));
+  ASSERT_TRUE(s->sendKey(Key::Esc));
+  ASSERT_TRUE(s->waitForText(kConfirmEnd));
+  ASSERT_TRUE(s->type("n"));
+  ASSERT_TRUE(waitForPrompt(kConfirmEnd));
+}
+
 }  // namespace
 }  // namespace kalimbro::e2e

@@ -1,0 +1,210 @@
+// The recording engine. The ring of capture buffers lives in the device:
+// it is opened to hold bufferCount x bufferSize bytes between two polls,
+// and the engine takes them out one buffer at a time into its transfer
+// buffer, which goes to the file whenever it is full. Sizes are counted in
+// 64 bits; the header's 32-bit fields are clamped.
+#include "sound/vrgrav.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "console/VrCrt.h"
+#include "console/vrini.h"
+#include "platform/audio.h"
+#include "platform/paths.h"
+#include "sound/wavformat.h"
+
+namespace kalimbro {
+namespace {
+
+constexpr int kMaxBuffers = 16;
+constexpr size_t kHeaderBytes = kWavHeaderBytes;
+// The largest data size whose RIFF size (data + 36) still fits 32 bits.
+constexpr int64_t kMaxDataField = 0xFFFFFFFFLL - 36;
+
+struct Recorder {
+  std::unique_ptr<AudioInput> device;
+  int fd = -1;
+  AudioFormat format;
+  int bufferCount = 0;
+  std::vector<uint8_t> buffer;
+  size_t fill = 0;
+  int64_t total = 0;
+  bool recording = false;
+  bool failed = false;
+  std::string fileName;
+  std::string inputDevice;
+};
+
+Recorder& recorder() {
+  static Recorder r;
+  return r;
+}
+
+bool writeAt(int fd, int64_t offset, const uint8_t* from, size_t size) {
+  size_t done = 0;
+  while (done < size) {
+    const ssize_t n = pwrite(fd, from + done, size - done, offset + static_cast<int64_t>(done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    done += static_cast<size_t>(n);
+  }
+  return true;
+}
+
+// The header for `dataBytes` bytes of sound, clamped to what 32-bit fields
+// hold (in whole frames).
+std::array<uint8_t, kWavHeaderBytes> headerFor(const AudioFormat& f, int64_t dataBytes) {
+  int64_t field = std::min(dataBytes, kMaxDataField);
+  if (f.frameBytes() > 0) field -= field % f.frameBytes();
+  return makeWavHeader(static_cast<uint32_t>(field), static_cast<uint32_t>(f.sampleRate),
+                       static_cast<uint16_t>(f.channels), static_cast<uint16_t>(f.bitsPerSample));
+}
+
+// Appends the first `bytes` of the transfer buffer to the file. A failed
+// write stops capture at once; the data are written at their place, so a
+// later write never leaves a hole or a partial piece in the sound.
+bool writeBuffer(size_t bytes) {
+  Recorder& r = recorder();
+  r.fill = 0;
+  if (bytes == 0) return true;
+  if (!writeAt(r.fd, static_cast<int64_t>(kHeaderBytes) + r.total, r.buffer.data(), bytes)) {
+    r.failed = true;
+    if (r.recording) {
+      r.device->stop();
+      r.recording = false;
+    }
+    return false;
+  }
+  r.total += static_cast<int64_t>(bytes);
+  return true;
+}
+
+// Reads from the device into the transfer buffer; true when it is full.
+bool fillBuffer() {
+  Recorder& r = recorder();
+  while (r.fill < r.buffer.size()) {
+    const int64_t n = r.device->read(std::span<uint8_t>(r.buffer).subspan(r.fill));
+    if (n <= 0) return false;
+    r.fill += static_cast<size_t>(n);
+  }
+  return true;
+}
+
+void closeFile() {
+  Recorder& r = recorder();
+  if (r.fd >= 0) ::close(r.fd);
+  r.fd = -1;
+}
+
+void closeDevice() {
+  Recorder& r = recorder();
+  if (!r.device) return;
+  r.device->close();
+  r.device.reset();
+  r.recording = false;
+}
+
+}  // namespace
+
+void initRecording() {
+  const std::string name = iniRead("SOM", "ENTRADA");
+  const size_t first = name.find_first_not_of(' ');
+  recorder().inputDevice = first == std::string::npos ? std::string() : name.substr(first, name.find_last_not_of(' ') - first + 1);
+}
+
+std::string inputDevice() { return recorder().inputDevice; }
+
+void setInputDevice(std::string_view name) { recorder().inputDevice = std::string(name); }
+
+int recStart(std::string_view fileName, int sampleRate, int bitsPerSample, int channels, int bufferCount,
+             int bufferSize) {
+  Recorder& r = recorder();
+  // One recording at a time: one left open is abandoned.
+  closeDevice();
+  closeFile();
+  toneOff();
+
+  const AudioFormat format{sampleRate, bitsPerSample, channels};
+  const int count = std::clamp(bufferCount, 1, kMaxBuffers);
+  const size_t frameBytes = static_cast<size_t>(std::max(format.frameBytes(), 1));
+  size_t size = static_cast<size_t>(std::clamp(bufferSize, 1, 65535));
+  size = std::max(size - size % frameBytes, frameBytes);
+
+  std::unique_ptr<AudioInput> device = makeAudioInput(r.inputDevice);
+  if (const int rc = device->open(format, size * static_cast<size_t>(count)); rc != 0) return rc;
+
+  const int fd = ::open(nativePath(fileName).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  const auto header = headerFor(format, 0);
+  if (fd < 0 || !writeAt(fd, 0, header.data(), header.size())) {
+    if (fd >= 0) ::close(fd);
+    device->close();
+    return -1;
+  }
+  r.device = std::move(device);
+  r.fd = fd;
+  r.format = format;
+  r.bufferCount = count;
+  r.buffer.assign(size, 0);
+  r.fill = 0;
+  r.total = 0;
+  r.recording = false;
+  r.failed = false;
+  r.fileName = std::string(fileName);
+  return 0;
+}
+
+void recBegin() {
+  Recorder& r = recorder();
+  if (!r.device) return;
+  r.fill = 0;
+  r.recording = true;
+  r.device->start();
+}
+
+bool recPoll() {
+  Recorder& r = recorder();
+  if (!r.device) return true;
+  bool ok = true;
+  // At most a ring's worth per poll: a device that always has data (ALSA's
+  // file plugin) cannot hold the program here.
+  for (int i = 0; i < r.bufferCount && fillBuffer(); ++i) {
+    if (!writeBuffer(r.buffer.size())) ok = false;
+  }
+  return ok;
+}
+
+bool recStop() {
+  Recorder& r = recorder();
+  if (!r.device) return false;
+  bool ok = true;
+  for (int i = 0; i < r.bufferCount; ++i) {
+    if (!recPoll()) ok = false;
+  }
+  r.device->stop();
+  r.recording = false;
+  // What the device still holds, the last buffer perhaps partly filled.
+  while (fillBuffer()) {
+    if (!writeBuffer(r.buffer.size())) ok = false;
+  }
+  if (!writeBuffer(r.fill)) ok = false;
+  closeDevice();
+  toneOff();
+  if (::close(r.fd) != 0) ok = false;
+  r.fd = -1;
+
+  const int fd = ::open(nativePath(r.fileName).c_str(), O_RDWR | O_CLOEXEC);
+  if (fd < 0) return false;
+  const auto header = headerFor(r.format, r.total);
+  if (!writeAt(fd, 0, header.data(), header.size())) ok = false;
+  if (::close(fd) != 0) ok = false;
+  return ok && !r.failed;
+}
+
+}  // namespace kalimbro
