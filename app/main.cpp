@@ -6,6 +6,7 @@
 #include "console/VrCrt.h"
 #include "platform/paths.h"
 #include "platform/tty_terminal.h"
+#include "sound/vrwav.h"
 
 int main(int argc, char** argv) {
   using namespace kalimbro;
@@ -15,6 +16,9 @@ int main(int argc, char** argv) {
     return 1;
   }
   crtInit(terminal.get());
+  initPlayback();
+  crtSetTonePlayer(&playbackTonePlayer());
+  crtAtClose([] { endPlayback(); });
   crtAtClose([] { removeTempDirectory(); });
   crtAtClose([&terminal] { terminal->restore(); });
   runProgram(argc, argv);

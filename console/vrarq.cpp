@@ -581,8 +581,10 @@ uint8_t readSearchText(std::string& text) {
   for (;;) {
     const uint8_t key = readKey();
     if (key == 0) {
-      beepSound();
+      // The code is taken first: the beep discards queued keys, and the
+      // code is already queued behind its 0.
       readKey();
+      beepSound();
     } else if (key == kBackspace) {
       if (text.empty()) {
         beepSound();

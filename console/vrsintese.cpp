@@ -4,8 +4,11 @@
 
 #include <espeak-ng/speak_lib.h>
 
+#include <stdlib.h>
+
 #include <algorithm>
 #include <cmath>
+#include <optional>
 
 #include "platform/codec.h"
 
@@ -54,13 +57,38 @@ std::vector<uint8_t> toLetterFormat(const std::vector<int16_t>& in, int rate) {
   return out;
 }
 
+// espeak-ng probes the sound server when it starts, even though it never
+// plays here. Left alone, the probe may start a server or make a runtime
+// directory in the shared temporary directory; aimed at an address where
+// nothing listens, it fails at once and leaves nothing behind.
+class QuietSoundServerProbe {
+ public:
+  QuietSoundServerProbe() {
+    if (const char* old = getenv(kVariable)) previous_ = old;
+    setenv(kVariable, "unix:/dev/null", 1);
+  }
+  ~QuietSoundServerProbe() {
+    if (previous_) setenv(kVariable, previous_->c_str(), 1);
+    else unsetenv(kVariable);
+  }
+  QuietSoundServerProbe(const QuietSoundServerProbe&) = delete;
+  QuietSoundServerProbe& operator=(const QuietSoundServerProbe&) = delete;
+
+ private:
+  static constexpr const char* kVariable = "PULSE_SERVER";
+  std::optional<std::string> previous_;
+};
+
 }  // namespace
 
 int synthStart() {
   Synth& s = synth();
   if (s.started) return 0;
-  const int rate = espeak_Initialize(AUDIO_OUTPUT_SYNCHRONOUS, 0, nullptr,
-                                     espeakINITIALIZE_DONT_EXIT);
+  int rate;
+  {
+    const QuietSoundServerProbe quiet;
+    rate = espeak_Initialize(AUDIO_OUTPUT_SYNCHRONOUS, 0, nullptr, espeakINITIALIZE_DONT_EXIT);
+  }
   if (rate <= 0) return 1;
   if (espeak_SetVoiceByName(kVoice) != EE_OK) {
     espeak_Terminate();
