@@ -20,6 +20,10 @@ constexpr const char* kVoice = "pt-br";
 constexpr int kRateForLevel[] = {130, 155, 175, 210, 260};
 
 struct Synth {
+  // espeak-ng cannot be initialised again once terminated (the second
+  // termination never returns), so it is initialised once for the life of
+  // the process; starting and releasing only take the voice and let it go.
+  bool initialized = false;
   bool started = false;
   int sampleRate = 0;
   std::vector<int16_t> pending;
@@ -84,29 +88,24 @@ class QuietSoundServerProbe {
 int synthStart() {
   Synth& s = synth();
   if (s.started) return 0;
-  int rate;
-  {
-    const QuietSoundServerProbe quiet;
-    rate = espeak_Initialize(AUDIO_OUTPUT_SYNCHRONOUS, 0, nullptr, espeakINITIALIZE_DONT_EXIT);
+  if (!s.initialized) {
+    int rate;
+    {
+      const QuietSoundServerProbe quiet;
+      rate = espeak_Initialize(AUDIO_OUTPUT_SYNCHRONOUS, 0, nullptr, espeakINITIALIZE_DONT_EXIT);
+    }
+    if (rate <= 0) return 1;
+    espeak_SetSynthCallback(onSynthesized);
+    s.sampleRate = rate;
+    s.initialized = true;
   }
-  if (rate <= 0) return 1;
-  if (espeak_SetVoiceByName(kVoice) != EE_OK) {
-    espeak_Terminate();
-    return 2;
-  }
-  espeak_SetSynthCallback(onSynthesized);
-  s.sampleRate = rate;
+  if (espeak_SetVoiceByName(kVoice) != EE_OK) return 2;
   s.started = true;
   synthSetSpeedLevel(3);
   return 0;
 }
 
-void synthRelease() {
-  Synth& s = synth();
-  if (!s.started) return;
-  espeak_Terminate();
-  s.started = false;
-}
+void synthRelease() { synth().started = false; }
 
 std::string synthVoiceName() { return kVoice; }
 

@@ -381,6 +381,30 @@ TEST_F(Speech, LegacyAndLowVisionSettings) {
   EXPECT_EQ(lowVisionSettings().magnification, 0);
 }
 
+TEST_F(Speech, ASynthesizerThatCannotStartEndsTheProgram) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  player.startError = 2;
+  EXPECT_EXIT(
+      {
+        KeyScript keys;
+        keys.key("\r");
+        crtAtClose([] {
+          for (int y = 1; y <= 2; ++y) {
+            std::string row;
+            // Accented letters as '?': the matching below may run in a UTF-8 locale.
+            for (int x = 1; x <= 40; ++x) {
+              const uint8_t c = screenCharAt(x, y);
+              row += c < 128 ? static_cast<char>(c) : '?';
+            }
+            fprintf(stderr, "[%s]\n", row.c_str());
+          }
+        });
+        initSpeech(0, "");
+      },
+      ::testing::ExitedWithCode(0),
+      "\\[Erro de inicializa\\?\\?o: 2 +\\]\n\\[Banco de dados de voz: voz-teste +\\]");
+}
+
 // ---- A speech engine ----------------------------------------------------------
 
 // The engine outlives the speech unit's use of it: TearDown ends speech.
