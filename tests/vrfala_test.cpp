@@ -388,7 +388,10 @@ TEST_F(Speech, ASynthesizerThatCannotStartEndsTheProgram) {
       {
         KeyScript keys;
         keys.key("\r");
-        crtAtClose([] {
+        crtAtClose([this] {
+          // The process ends here: the fixture's directories go now.
+          std::filesystem::remove_all(letters.path);
+          std::filesystem::remove_all(config.path());
           for (int y = 1; y <= 2; ++y) {
             std::string row;
             // Accented letters as '?': the matching below may run in a UTF-8 locale.
