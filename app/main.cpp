@@ -6,6 +6,8 @@
 #include "console/VrCrt.h"
 #include "platform/paths.h"
 #include "platform/tty_terminal.h"
+#include "sound/vrgrav.h"
+#include "sound/vrwav.h"
 
 int main(int argc, char** argv) {
   using namespace kalimbro;
@@ -15,7 +17,11 @@ int main(int argc, char** argv) {
     return 1;
   }
   crtInit(terminal.get());
+  initPlayback();
+  initRecording();
+  crtSetTonePlayer(&playbackTonePlayer());
   crtAtClose([] { removeTempDirectory(); });
+  crtAtClose([] { endPlayback(); });
   crtAtClose([&terminal] { terminal->restore(); });
   runProgram(argc, argv);
 }
