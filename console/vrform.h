@@ -19,6 +19,8 @@ void formAddReal(std::string_view soundName, std::string_view label, double& x, 
 // Returns 27 (ESC), 73 (Page Up) or 81 (Page Down).
 uint8_t formRun(bool editable);
 int formLabelWidth();
+// Columns given to the labels from now on, this form and later ones.
+void setFormLabelWidth(int columns);
 
 // Pop-up lists.
 void menuOpen(int x, int y, int width, int colour, int rows);
