@@ -110,9 +110,17 @@ std::string numberText(double x) {
   return std::string(buf, end);
 }
 
-std::string gainText(int64_t db) { return (db > 0 ? "+" : "") + std::to_string(db); }
+std::string gainText(int64_t db) {
+  std::string text = db > 0 ? "+" : "";
+  text += std::to_string(db);
+  return text;
+}
 
-std::string bandGainText(double db) { return (db >= 0 ? "+" : "") + numberText(db); }
+std::string bandGainText(double db) {
+  std::string text = db >= 0 ? "+" : "";
+  text += numberText(db);
+  return text;
+}
 
 int equalizerBandCount(int32_t sampleRate) {
   int n = 0;
