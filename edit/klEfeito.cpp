@@ -1,4 +1,5 @@
-// The effects command and the built-in effects.
+// The effects command: its loop, help and list, the scratch copy, the
+// demonstration and the keep-or-discard question.
 #include "edit/klEfeito.h"
 
 #include <memory>

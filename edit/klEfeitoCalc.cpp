@@ -1,16 +1,39 @@
 // The arithmetic of the built-in effects.
 #include "edit/klEfeitoCalc.h"
 
+#include <memory>
+
 #include "sound/gramost.h"
 
 namespace kalimbro {
 namespace {
 
+// trunc(factor x v) for every 16-bit value v, computed once in extended
+// precision and kept to its low 16 bits (all the sum keeps). The loop over
+// the frames then adds two table entries per value instead of converting
+// four extended products.
+class ScaledValues {
+ public:
+  explicit ScaledValues(long double factor) {
+    constexpr long double kLimit = 9.2e18L;  // inside int64_t
+    for (int32_t v = -32768; v <= 32767; ++v) {
+      const long double product = factor * v;
+      const int64_t whole = product > -kLimit && product < kLimit ? static_cast<int64_t>(product) : 0;
+      table_[static_cast<size_t>(v + 32768)] = static_cast<uint16_t>(whole);
+    }
+  }
+  uint32_t operator()(int16_t v) const { return table_[static_cast<size_t>(v + 32768)]; }
+
+ private:
+  std::array<uint16_t, 65536> table_;
+};
+
 // One delayed copy per frame, the earlier frame read before (echo, loop
 // downward) or after (reverberation, loop upward) it was itself changed.
 void addDelayedCopy(TAmostras& s, int32_t percent, int32_t units, bool recirculating) {
   const long double p = static_cast<long double>(percent) / 100.0L;
-  const long double q = 1.0L - p;
+  const auto own = std::make_unique<ScaledValues>(p);
+  const auto earlier = std::make_unique<ScaledValues>(1.0L - p);
   int64_t delay = effectDelayFrames(s.sampleRate(), units);
   if (delay < 0) delay = 0;
   // Lengthened once, before the loop. With no delay this writes silence on
@@ -20,10 +43,9 @@ void addDelayedCopy(TAmostras& s, int32_t percent, int32_t units, bool recircula
   const auto mixed = [&](int64_t i) {
     const FrameValues x = unpackFrame(s.getFrame(i));
     const FrameValues y = unpackFrame(s.getFrame(i - delay));
-    // Each product truncated toward zero; the sum keeps its low 16 bits.
-    const int64_t left = static_cast<int64_t>(p * x.left) + static_cast<int64_t>(q * y.left);
-    const int64_t right = static_cast<int64_t>(p * x.right) + static_cast<int64_t>(q * y.right);
-    s.setFrame(i, packFrame(static_cast<int32_t>(left), static_cast<int32_t>(right)));
+    // Each product truncated toward zero; the sum wraps to 16 bits.
+    s.setFrame(i, packFrame(static_cast<int32_t>((*own)(x.left) + (*earlier)(y.left)),
+                            static_cast<int32_t>((*own)(x.right) + (*earlier)(y.right))));
   };
   if (recirculating) {
     for (int64_t i = 0; i < n; ++i) mixed(i);

@@ -209,9 +209,8 @@ std::string askGainDb() {
     sayMessage("KLPEGAAM", 0);
     std::string line;
     readLine(line);
-    if (trimmed(line).empty()) line = "0";
-    int32_t db = 0;
-    if (!parseInteger(line, db)) {
+    int32_t db = 0;  // an empty line counts as 0
+    if (!trimmed(line).empty() && !parseInteger(line, db)) {
       sayMessage("KLASSUM0", 1);
       db = 0;
     }

@@ -143,6 +143,22 @@ TEST(Echo, SumsWrapInsteadOfClipping) {
   EXPECT_EQ(unpackFrame(s.getFrame(1)).right, 100);
 }
 
+// Every 16-bit value against the rule itself: trunc(p x) + trunc((1 - p) x)
+// in extended precision, kept to 16 bits.
+TEST(Echo, EveryValueFollowsTheExtendedPrecisionRule) {
+  for (const int32_t percent : {75, 80, 33, 150, -20}) {
+    TAmostras s;
+    s.createSized(1, 8000, 16, 65537);
+    for (int32_t v = -32768; v <= 32767; ++v) s.setFrame(v + 32768, packFrame(v, v));
+    addEcho(s, percent, 3000);  // no delay at 8000 Hz: each frame meets itself
+    const long double p = percent / 100.0L, q = 1.0L - p;
+    for (int32_t v = -32768; v <= 32767; ++v) {
+      const auto expected = static_cast<int16_t>(static_cast<int64_t>(p * v) + static_cast<int64_t>(q * v));
+      ASSERT_EQ(unpackFrame(s.getFrame(v + 32768)).left, expected) << percent << " " << v;
+    }
+  }
+}
+
 // ---------------------------------------------------------------- coding with a password
 
 TEST(Password, ValueOfTheText) {
