@@ -12,6 +12,10 @@
 #include "console/vrfala.h"
 #include "console/vrform.h"
 #include "console/vrini.h"
+#include "edit/klEfeito.h"
+#include "edit/klMistura.h"
+#include "edit/kldivide.h"
+#include "edit/klremove.h"
 #include "platform/paths.h"
 
 namespace kalimbro {
@@ -41,7 +45,8 @@ struct Command {
   void (*run)();
 };
 constexpr std::array kCommands = {
-    Command{'I', showInformation},
+    Command{'R', removeCommand},  Command{'M', mixCommand},       Command{'E', effectsCommand},
+    Command{'X', divideCommand},  Command{'C', configure},        Command{'I', showInformation},
 };
 
 bool runCommand(uint8_t key) {
