@@ -13,6 +13,7 @@
 #include "console/vrform.h"
 #include "console/vrini.h"
 #include "platform/paths.h"
+#include "sound/klToca.h"
 
 namespace kalimbro {
 namespace {
@@ -41,6 +42,7 @@ struct Command {
   void (*run)();
 };
 constexpr std::array kCommands = {
+    Command{'T', playCommand},
     Command{'I', showInformation},
 };
 
