@@ -17,6 +17,7 @@
 #include "edit/kldivide.h"
 #include "edit/klremove.h"
 #include "platform/paths.h"
+#include "sound/klToca.h"
 
 namespace kalimbro {
 namespace {
@@ -45,8 +46,9 @@ struct Command {
   void (*run)();
 };
 constexpr std::array kCommands = {
-    Command{'R', removeCommand},  Command{'M', mixCommand},       Command{'E', effectsCommand},
-    Command{'X', divideCommand},  Command{'C', configure},        Command{'I', showInformation},
+    Command{'T', playCommand},   Command{'R', removeCommand}, Command{'M', mixCommand},
+    Command{'E', effectsCommand}, Command{'X', divideCommand}, Command{'C', configure},
+    Command{'I', showInformation},
 };
 
 bool runCommand(uint8_t key) {
