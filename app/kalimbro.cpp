@@ -12,7 +12,12 @@
 #include "console/vrfala.h"
 #include "console/vrform.h"
 #include "console/vrini.h"
+#include "edit/klEfeito.h"
+#include "edit/klMistura.h"
+#include "edit/kldivide.h"
+#include "edit/klremove.h"
 #include "platform/paths.h"
+#include "sound/klToca.h"
 
 namespace kalimbro {
 namespace {
@@ -41,6 +46,8 @@ struct Command {
   void (*run)();
 };
 constexpr std::array kCommands = {
+    Command{'T', playCommand},   Command{'R', removeCommand}, Command{'M', mixCommand},
+    Command{'E', effectsCommand}, Command{'X', divideCommand}, Command{'C', configure},
     Command{'I', showInformation},
 };
 

@@ -6,6 +6,7 @@
 #include "console/VrCrt.h"
 #include "platform/paths.h"
 #include "platform/tty_terminal.h"
+#include "sound/vrgrav.h"
 #include "sound/vrwav.h"
 
 int main(int argc, char** argv) {
@@ -17,9 +18,10 @@ int main(int argc, char** argv) {
   }
   crtInit(terminal.get());
   initPlayback();
+  initRecording();
   crtSetTonePlayer(&playbackTonePlayer());
-  crtAtClose([] { endPlayback(); });
   crtAtClose([] { removeTempDirectory(); });
+  crtAtClose([] { endPlayback(); });
   crtAtClose([&terminal] { terminal->restore(); });
   runProgram(argc, argv);
 }

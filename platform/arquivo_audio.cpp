@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "platform/fd.h"
 #include "platform/paths.h"
 #include "sound/wavformat.h"
 
@@ -16,28 +17,6 @@ namespace kalimbro {
 namespace {
 
 constexpr int64_t kMaxRiffBytes = 0xFFFFFFFFLL;
-
-bool readAt(int fd, int64_t offset, uint8_t* into, size_t size) {
-  size_t done = 0;
-  while (done < size) {
-    const ssize_t n = pread(fd, into + done, size - done, offset + static_cast<int64_t>(done));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    done += static_cast<size_t>(n);
-  }
-  return true;
-}
-
-bool writeAt(int fd, int64_t offset, const uint8_t* from, size_t size) {
-  size_t done = 0;
-  while (done < size) {
-    const ssize_t n = pwrite(fd, from + done, size - done, offset + static_cast<int64_t>(done));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    done += static_cast<size_t>(n);
-  }
-  return true;
-}
 
 // Where the sound of a PCM WAV file lies.
 struct SoundLayout {
@@ -124,7 +103,7 @@ int ArquivoOutput::openSink(const AudioFormat& format) {
     const auto header = makeWavHeader(0, static_cast<uint32_t>(format.sampleRate),
                                       static_cast<uint16_t>(format.channels),
                                       static_cast<uint16_t>(format.bitsPerSample));
-    if (!writeAt(fd_, 0, header.data(), header.size())) {
+    if (!writeAllAt(fd_, 0, header.data(), header.size())) {
       const int rc = openError();
       closeSink();
       return rc;
@@ -156,13 +135,13 @@ void ArquivoOutput::consume(std::span<const uint8_t> bytes) {
   // The RIFF size is 32 bits: what no header could describe is not written.
   const int64_t room = kMaxRiffBytes - (dataStart_ - 8) - dataBytes_;
   const size_t count = static_cast<size_t>(std::clamp<int64_t>(room, 0, static_cast<int64_t>(scratch_.size())));
-  if (count == 0 || !writeAt(fd_, dataStart_ + dataBytes_, scratch_.data(), count)) return;
+  if (count == 0 || !writeAllAt(fd_, dataStart_ + dataBytes_, scratch_.data(), count)) return;
   dataBytes_ += static_cast<int64_t>(count);
   uint8_t size[4];
   writeLe32(size, static_cast<uint32_t>(dataStart_ - 8 + dataBytes_));
-  writeAt(fd_, 4, size, 4);
+  writeAllAt(fd_, 4, size, 4);
   writeLe32(size, static_cast<uint32_t>(dataBytes_));
-  writeAt(fd_, dataSizeField_, size, 4);
+  writeAllAt(fd_, dataSizeField_, size, 4);
 }
 
 void ArquivoOutput::closeSink() {
@@ -197,7 +176,7 @@ void ArquivoInput::produce(std::span<uint8_t> out) {
     int64_t bytes = std::min(remaining_, kChunkFrames * frameBytes);
     if (bytes > 0) {
       chunk_.resize(static_cast<size_t>(bytes));
-      if (!readAt(fd_, position_, chunk_.data(), chunk_.size())) {
+      if (!readAllAt(fd_, position_, chunk_.data(), chunk_.size())) {
         remaining_ = 0;
         continue;
       }

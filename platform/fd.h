@@ -1,9 +1,12 @@
 // UniqueFd: a file descriptor closed when its owner goes away, so that no
-// early return leaks one.
+// early return leaks one; and whole reads and writes at a file offset.
 #pragma once
 
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstddef>
+#include <cstdint>
 #include <utility>
 
 namespace kalimbro {
@@ -37,5 +40,29 @@ class UniqueFd {
  private:
   int fd_ = -1;
 };
+
+// Every byte at `offset`, retrying short transfers and interruptions; false
+// on an error or when the file ends first.
+inline bool readAllAt(int fd, int64_t offset, uint8_t* into, size_t size) {
+  size_t done = 0;
+  while (done < size) {
+    const ssize_t n = ::pread(fd, into + done, size - done, offset + static_cast<int64_t>(done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    done += static_cast<size_t>(n);
+  }
+  return true;
+}
+
+inline bool writeAllAt(int fd, int64_t offset, const uint8_t* from, size_t size) {
+  size_t done = 0;
+  while (done < size) {
+    const ssize_t n = ::pwrite(fd, from + done, size - done, offset + static_cast<int64_t>(done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    done += static_cast<size_t>(n);
+  }
+  return true;
+}
 
 }  // namespace kalimbro

@@ -1,26 +1,28 @@
 // The sound in memory: store growth, editing operations, WAV loading and saving.
 #include "sound/gramost.h"
 
-#include "platform/fd.h"
 
 #include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cmath>
 #include <cstring>
 #include <vector>
 
+#include "console/VrCrt.h"
+#include "platform/fd.h"
 #include "platform/paths.h"
+#include "sound/vrgrav.h"
+#include "sound/vrwav.h"
 #include "sound/wavformat.h"
 
 namespace kalimbro {
 namespace {
 
 constexpr int64_t kMaxFrames = std::numeric_limits<int32_t>::max();
-
-void (*stopPlaybackHook)() = nullptr;
 
 
 // File data are little-endian; the store holds native values.
@@ -32,7 +34,6 @@ void nativeToLittleEndian(int16_t* values, size_t n) {
 
 }  // namespace
 
-void TAmostras::setStopPlaybackHook(void (*stop)()) { stopPlaybackHook = stop; }
 
 // ---- The store ------------------------------------------------------------------
 
@@ -76,7 +77,7 @@ bool TAmostras::growFor(int64_t index) {
 
 void TAmostras::clear() {
   if (capacity_ == 0) return;
-  if (stopPlaybackHook) stopPlaybackHook();
+  stopPlaying();
   store_.reset();
   storeValues_ = 0;
   capacity_ = 0;
@@ -389,6 +390,54 @@ bool TAmostras::saveWav(std::string_view fileName) const {
     }
   }
   return out.commit();
+}
+
+// ---- Playing and recording --------------------------------------------------
+
+void TAmostras::stopPlaying() { stopPlayback(); }
+
+void TAmostras::playRange(int64_t start, int64_t length) {
+  constexpr int64_t kBlockFrames = 2048;
+  playedOffset_ = 0;
+  if (start + length - 1 > count_) return;
+  std::array<uint32_t, kBlockFrames> block;
+  int64_t filled = 0;
+  for (int64_t k = 0; k < length; ++k) {
+    if (stopOnKey() && keyPressed()) return;  // the key stays for the caller
+    block[filled++] = static_cast<uint32_t>(getFrame(start + k));
+    if (filled == kBlockFrames || k == length - 1) {
+      // Packed frames are the device's 16-bit stereo little-endian layout.
+      std::array<uint8_t, kBlockFrames * 4> bytes;
+      for (int64_t i = 0; i < filled; ++i) writeLe32(bytes.data() + 4 * i, block[i]);
+      playBlock(std::span<const uint8_t>(bytes.data(), static_cast<size_t>(filled * 4)), sampleRate_, 16, 2);
+      playedOffset_ = static_cast<int32_t>(k);
+      filled = 0;
+    }
+  }
+}
+
+void TAmostras::playAll() {
+  stopPlaying();
+  playRange(0, count_);
+  while (isPlaying()) delay(100);
+}
+
+void TAmostras::setCaptureBuffers(int32_t n) { captureBuffers_ = std::clamp(n, 2, 8); }
+
+bool TAmostras::recordFromDevice(std::string_view tempFileName) {
+  constexpr uint8_t kEsc = 27;
+  // Each capture buffer holds 4096 frames.
+  const int bufferBytes = bitsPerSample_ * 512 * channels_;
+  if (recStart(tempFileName, sampleRate_, bitsPerSample_, channels_, captureBuffers_, bufferBytes) != 0)
+    return false;
+  recBegin();
+  for (;;) {
+    if (keyPressed() && readKey() == kEsc) break;
+    recPoll();
+    delay(50);
+  }
+  recStop();
+  return loadWav(tempFileName);
 }
 
 }  // namespace kalimbro

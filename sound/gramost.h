@@ -128,8 +128,19 @@ class TAmostras {
   // file that was there before is untouched.
   bool saveWav(std::string_view fileName) const;
 
-  // The playback engine's stop, called whenever a buffer releases its store.
-  static void setStopPlaybackHook(void (*stop)());
+  // Playing and recording, over the playback and recording engines.
+  // Hands frames start..start+length-1 to the playback engine as 16-bit
+  // stereo blocks of 2048 frames; returns once the last block is queued (or
+  // at once when a key stops playback).
+  void playRange(int64_t start, int64_t length);
+  // Every frame, waiting until the engine is idle.
+  void playAll();
+  void stopPlaying();
+  // Records from the input device into `tempFileName`, in this buffer's
+  // format, until ESC; then loads that file. False when the device cannot
+  // start or the file cannot be loaded.
+  bool recordFromDevice(std::string_view tempFileName);
+  void setCaptureBuffers(int32_t n);
 
  private:
   struct FreeStore {

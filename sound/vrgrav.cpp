@@ -17,6 +17,7 @@
 #include "console/VrCrt.h"
 #include "console/vrini.h"
 #include "platform/audio.h"
+#include "platform/fd.h"
 #include "platform/paths.h"
 #include "sound/wavformat.h"
 
@@ -47,17 +48,6 @@ Recorder& recorder() {
   return r;
 }
 
-bool writeAt(int fd, int64_t offset, const uint8_t* from, size_t size) {
-  size_t done = 0;
-  while (done < size) {
-    const ssize_t n = pwrite(fd, from + done, size - done, offset + static_cast<int64_t>(done));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    done += static_cast<size_t>(n);
-  }
-  return true;
-}
-
 // The header for `dataBytes` bytes of sound, clamped to what 32-bit fields
 // hold (in whole frames).
 std::array<uint8_t, kWavHeaderBytes> headerFor(const AudioFormat& f, int64_t dataBytes) {
@@ -74,7 +64,7 @@ bool writeBuffer(size_t bytes) {
   Recorder& r = recorder();
   r.fill = 0;
   if (bytes == 0) return true;
-  if (!writeAt(r.fd, static_cast<int64_t>(kHeaderBytes) + r.total, r.buffer.data(), bytes)) {
+  if (!writeAllAt(r.fd, static_cast<int64_t>(kHeaderBytes) + r.total, r.buffer.data(), bytes)) {
     r.failed = true;
     if (r.recording) {
       r.device->stop();
@@ -142,7 +132,7 @@ int recStart(std::string_view fileName, int sampleRate, int bitsPerSample, int c
 
   const int fd = ::open(nativePath(fileName).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   const auto header = headerFor(format, 0);
-  if (fd < 0 || !writeAt(fd, 0, header.data(), header.size())) {
+  if (fd < 0 || !writeAllAt(fd, 0, header.data(), header.size())) {
     if (fd >= 0) ::close(fd);
     device->close();
     return -1;
@@ -202,7 +192,7 @@ bool recStop() {
   const int fd = ::open(nativePath(r.fileName).c_str(), O_RDWR | O_CLOEXEC);
   if (fd < 0) return false;
   const auto header = headerFor(r.format, r.total);
-  if (!writeAt(fd, 0, header.data(), header.size())) ok = false;
+  if (!writeAllAt(fd, 0, header.data(), header.size())) ok = false;
   if (::close(fd) != 0) ok = false;
   return ok && !r.failed;
 }

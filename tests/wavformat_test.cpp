@@ -1,4 +1,5 @@
 #include "sound/wavformat.h"
+#include "tests/fakes/wav_image.h"
 
 #include <fcntl.h>
 #include <stdlib.h>
@@ -12,17 +13,6 @@
 
 namespace kalimbro {
 namespace {
-
-std::string le16(uint16_t v) { return {char(v & 0xFF), char(v >> 8)}; }
-std::string le32(uint32_t v) { return le16(uint16_t(v & 0xFFFF)) + le16(uint16_t(v >> 16)); }
-std::string chunk(const std::string& id, const std::string& body) {
-  return id + le32(uint32_t(body.size())) + body;
-}
-std::string pcmFormat(uint16_t channels, uint32_t rate, uint16_t bits, uint16_t tag = 1) {
-  const uint16_t align = uint16_t(channels * bits / 8);
-  return le16(tag) + le16(channels) + le32(rate) + le32(rate * align) + le16(align) + le16(bits);
-}
-std::string riff(const std::string& chunks) { return "RIFF" + le32(uint32_t(chunks.size() + 4)) + "WAVE" + chunks; }
 
 std::span<const uint8_t> bytesOf(const std::string& s) {
   return {reinterpret_cast<const uint8_t*>(s.data()), s.size()};

@@ -1,7 +1,9 @@
-// A complete WAV file image (canonical header + data) for tests.
+// WAV file images for tests: the canonical header with its data, and the
+// pieces to build unusual files chunk by chunk (as byte strings).
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "sound/wavformat.h"
@@ -14,6 +16,19 @@ inline std::vector<uint8_t> wavImage(int rate, int bits, int channels, const std
   std::vector<uint8_t> image(header.begin(), header.end());
   image.insert(image.end(), data.begin(), data.end());
   return image;
+}
+
+inline std::string le16(uint16_t v) { return {char(v & 0xFF), char(v >> 8)}; }
+inline std::string le32(uint32_t v) { return le16(uint16_t(v & 0xFFFF)) + le16(uint16_t(v >> 16)); }
+inline std::string chunk(const std::string& id, const std::string& body) {
+  return id + le32(uint32_t(body.size())) + body;
+}
+inline std::string pcmFormat(uint16_t channels, uint32_t rate, uint16_t bits, uint16_t tag = 1) {
+  const uint16_t align = uint16_t(channels * bits / 8);
+  return le16(tag) + le16(channels) + le32(rate) + le32(rate * align) + le16(align) + le16(bits);
+}
+inline std::string riff(const std::string& chunks) {
+  return "RIFF" + le32(uint32_t(chunks.size() + 4)) + "WAVE" + chunks;
 }
 
 }  // namespace kalimbro

@@ -1,0 +1,256 @@
+// The effects command: its loop, help and list, the scratch copy, the
+// demonstration and the keep-or-discard question.
+#include "edit/klEfeito.h"
+
+#include <memory>
+
+#include "app/klMsg.h"
+#include "app/programState.h"
+#include "console/VrCrt.h"
+#include "console/vrfala.h"
+#include "console/vrform.h"
+#include "edit/klefeitoSox.h"
+#include "platform/paths.h"
+#include "sound/gramost.h"
+
+namespace kalimbro {
+namespace {
+
+constexpr uint8_t kEnter = 13, kEsc = 27;
+constexpr uint8_t kF1 = 59, kUp = 72, kDown = 80;
+
+// The scratch copy of the sound before the current effect. The file is the
+// usual place; when it cannot be written the copy is kept in memory, so
+// that dropping an effect never loses the sound.
+struct Scratch {
+  std::string file;
+  bool fileSaved = false;
+  std::unique_ptr<TAmostras> copy;
+};
+
+Scratch& scratch() {
+  static Scratch s;
+  return s;
+}
+
+TAmostras& sound() { return *program().soundBuffer; }
+
+// False when the sound could be kept neither on disk nor in memory.
+bool saveSoundBeforeEffect() {
+  Scratch& s = scratch();
+  s.file = effectScratchFile();
+  s.copy.reset();
+  s.fileSaved = sound().saveWav(s.file);
+  if (s.fileSaved) return true;
+  // A scratch file left by an earlier effect is not this sound: neither a
+  // reload nor SoX may take it.
+  removeFile(s.file);
+  auto copy = std::make_unique<TAmostras>();
+  copy->createCopy(sound());
+  if (copy->outOfMemory() || copy->count() != sound().count()) return false;
+  s.copy = std::move(copy);
+  return true;
+}
+
+// Says the result and the demonstration, plays, and asks.
+void demonstrateAndAsk(std::string_view resultKey) {
+  sayMessage(resultKey, 1);
+  sayMessage("KLDEMONS", 0);
+  waitSpeechEnd();
+  demonstrate();
+  keepOrDiscardEffect();
+}
+
+std::string upperCased(std::string_view text) {
+  std::string out(text);
+  for (char& c : out)
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
+  return out;
+}
+
+std::string trimmed(std::string_view text) {
+  const size_t first = text.find_first_not_of(' ');
+  if (first == std::string_view::npos) return {};
+  const size_t last = text.find_last_not_of(' ');
+  return std::string(text.substr(first, last - first + 1));
+}
+
+// ---- The effects table -----------------------------------------------------------
+
+struct EffectRow {
+  char key;                     // as typed, upper case
+  std::string_view messageKey;  // help line and list item
+  void (*builtIn)();            // or
+  std::string_view soxName;
+};
+
+constexpr EffectRow kEffects[] = {
+    {'+', "KLVOLSOB", volumeUp, {}},       {'-', "KLVOLDES", volumeDown, {}},
+    {'I', "KLFADEIN", fadeIn, {}},         {'O', "KLFADEOU", fadeOut, {}},
+    {'P', "KLCODSEN", codeWithPassword, {}}, {'E', "KLOPECO", echoEffect, {}},
+    {'X', "KLOPCXE", nullptr, "echo"},     {'R', "KLOPREV", reverbEffect, {}},
+    {'S', "KLOPSREV", nullptr, "reverb"},  {'T', "KLVOLTSO", nullptr, "reverse"},
+    {'A', "KLTREBL", nullptr, "treble"},   {'G', "KL_BASS", nullptr, "bass"},
+    {'V', "KLSPEED", nullptr, "speed"},    {'F', "KLPITCH", nullptr, "pitch"},
+    {'Q', "KLOPCEQ", nullptr, "equalizer"}, {'N', "KL_NORM", nullptr, "norm"},
+};
+constexpr std::string_view kListLetters = "+-iopexrstagvfqn";
+static_assert(kListLetters.size() == std::size(kEffects));
+
+const EffectRow* findEffect(uint8_t key) {
+  for (const EffectRow& row : kEffects)
+    if (static_cast<uint8_t>(row.key) == key) return &row;
+  return nullptr;
+}
+
+}  // namespace
+
+// ---- Shared with the SoX effects --------------------------------------------------------
+
+std::string effectScratchFile() {
+  std::string name = trimmed(program().tempSoundFile);
+  if (name.empty() || name.back() == '/') name = tempDirectory() + "kalimbro.wav";
+  const std::string upper = upperCased(name);
+  if (upper.size() < 4 || upper.compare(upper.size() - 4, 4, ".WAV") != 0) name += ".wav";
+  return name;
+}
+
+void restoreSoundBeforeEffect() {
+  Scratch& s = scratch();
+  if (s.copy) {
+    sound().createCopy(*s.copy);
+  } else if (s.fileSaved) {
+    // A failed reload leaves the sound as the effect left it.
+    sound().loadWav(s.file);
+  }
+}
+
+void demonstrate() { sound().playAll(); }
+
+bool askKeepEffect() {
+  sayMessage("KLSALVARA", 1);
+  for (;;) {
+    const uint8_t key = readKey();
+    if (key == 0) {
+      readKey();  // an extended key's code is no answer
+    } else if (key == 'S' || key == 's' || key == kEnter) {
+      sayMessage("KLSIM", 2);
+      return true;
+    } else if (key == 'N' || key == 'n' || key == kEsc) {
+      sayMessage("KLNAO", 2);
+      return false;
+    }
+  }
+}
+
+// ---- The command ------------------------------------------------------------------------
+
+void keepOrDiscardEffect() {
+  if (!askKeepEffect()) restoreSoundBeforeEffect();
+  clearToEndOfScreen(8);
+}
+
+void volumeUp() {
+  raiseVolume(sound());
+  demonstrateAndAsk("KLVOLAUM");
+}
+
+void volumeDown() {
+  lowerVolume(sound());
+  demonstrateAndAsk("KLVOLDIM");
+}
+
+void fadeIn() {
+  fadeInTo(sound(), program().currentPosition);
+  demonstrateAndAsk("KLFADEINA");
+}
+
+void fadeOut() {
+  fadeOutFrom(sound(), program().currentPosition);
+  demonstrateAndAsk("KLFADEOUT");
+}
+
+void echoEffect() {
+  const Settings& s = program().settings;
+  addEcho(sound(), s.echoPercent, s.EchoUnits);
+  demonstrateAndAsk("KLECO");
+}
+
+void reverbEffect() {
+  const Settings& s = program().settings;
+  addReverb(sound(), s.reverbPercent, s.ReverbUnits);
+  demonstrateAndAsk("KLREV");
+}
+
+void codeWithPassword() {
+  sayMessage("KLDIGSEN", 0);
+  // Black on black: the password does not show while it is typed.
+  const uint8_t attribute = currentAttribute();
+  textColor(0);
+  textBackground(0);
+  std::string line = crtReadLine();
+  textColor(attribute & 15);
+  textBackground(attribute >> 4);
+  while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
+  if (line.empty()) {
+    sayMessage("KLDESIST", 1);
+    return;
+  }
+  codeFrames(sound(), passwordValue(line));
+  sayMessage("KLSENHAP", 1);
+}
+
+void showEffectsHelp() {
+  textBackground(4);
+  sayMessage("KLASOPC", 2);
+  textBackground(0);
+  crtWriteln();
+  for (const EffectRow& row : kEffects) sayMessage(row.messageKey, 1);
+}
+
+uint8_t chooseEffectFromList() {
+  constexpr int kRows = static_cast<int>(std::size(kEffects));
+  reserveLines(kRows);
+  menuOpen(whereX(), whereY(), 27, 5, kRows);
+  for (const EffectRow& row : kEffects) menuAddItem(row.messageKey, messageText(row.messageKey));
+  const int n = menuRun();
+  if (n < 1 || n > kRows) return kEsc;
+  return static_cast<uint8_t>(kListLetters[static_cast<size_t>(n - 1)]);
+}
+
+void effectsCommand() {
+  for (;;) {
+    if (!saveSoundBeforeEffect()) {
+      sayMessage("KLFALMEM", 1);
+      return;
+    }
+    while (keyPressed()) readKey();
+    clearToEndOfScreen(whereY());
+    textBackground(1);
+    sayMessage("KLOPEF", 0);
+    textBackground(0);
+    uint8_t key, ext;
+    readKeyEchoed(key, ext);
+    crtWriteln();
+    if (key == 0) {
+      if (ext == kF1) {
+        showEffectsHelp();
+        continue;
+      }
+      if (ext != kUp && ext != kDown) continue;
+      key = chooseEffectFromList();
+    }
+    if (key >= 'a' && key <= 'z') key = static_cast<uint8_t>(key - 32);
+    if (key == kEsc) return;
+    const EffectRow* row = findEffect(key);
+    if (row == nullptr) {
+      sayMessage("KLOPINV", 2);
+    } else if (row->builtIn != nullptr) {
+      row->builtIn();
+    } else {
+      soxEffect(row->soxName);
+    }
+  }
+}
+
+}  // namespace kalimbro

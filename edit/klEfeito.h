@@ -1,0 +1,45 @@
+// klEfeito: the effects command (main menu E). A loop that asks for one of
+// sixteen effects, applies it to the whole working sound, lets the user hear
+// it and keep or drop it. Seven effects are computed by the program
+// (klEfeitoCalc: volume, fades, echo, reverberation, coding with a
+// password); nine go to SoX through klefeitoSox, which shares this unit's
+// scratch copy, its demonstration and its keep-or-discard question.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "edit/klEfeitoCalc.h"
+
+namespace kalimbro {
+
+// ---- The command --------------------------------------------------------------
+
+void effectsCommand();
+void showEffectsHelp();
+// The chosen letter (lower case) or 27.
+uint8_t chooseEffectFromList();
+void keepOrDiscardEffect();
+void volumeUp();
+void volumeDown();
+void fadeIn();
+void fadeOut();
+void echoEffect();
+void reverbEffect();
+void codeWithPassword();
+
+// ---- Shared with the SoX effects ---------------------------------------------
+
+// The scratch file that holds the sound as it was before the current
+// effect: tempSoundFile, or a fixed name in the temporary directory when
+// there is none, always ending in ".wav" (SoX goes by the extension).
+std::string effectScratchFile();
+// Puts the sound back as it was before the current effect.
+void restoreSoundBeforeEffect();
+// Plays the whole working sound and waits for the end.
+void demonstrate();
+// "Deseja manter o efeito?(S/N)": true on S or Enter, false on N or ESC;
+// other keys are ignored.
+bool askKeepEffect();
+
+}  // namespace kalimbro

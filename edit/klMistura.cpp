@@ -1,0 +1,170 @@
+// The mix command.
+#include "edit/klMistura.h"
+
+#include <charconv>
+#include <cmath>
+#include <string>
+
+#include "app/klMsg.h"
+#include "app/klmp3.h"
+#include "app/programState.h"
+#include "console/VrCrt.h"
+#include "console/vrarq.h"
+#include "console/vredit.h"
+#include "console/vrfala.h"
+#include "platform/paths.h"
+#include "sound/gramost.h"
+
+namespace kalimbro {
+namespace {
+
+constexpr uint8_t kEsc = 27;
+constexpr long double kWorkingFallback = 0.7L, kSecondFallback = 0.3L;
+
+// A temporary file of the command: removed when the command is done with it.
+class TempFile {
+ public:
+  TempFile() = default;
+  ~TempFile() { remove(); }
+  TempFile(const TempFile&) = delete;
+  TempFile& operator=(const TempFile&) = delete;
+  bool make() {
+    name_ = makeTempFile("WAV");
+    return !name_.empty();
+  }
+  void remove() {
+    if (!name_.empty()) removeFile(name_);
+    name_.clear();
+  }
+  const std::string& name() const { return name_; }
+
+ private:
+  std::string name_;
+};
+
+uint8_t askKey(std::string_view messageKey) {
+  sayMessage(messageKey, 0);
+  uint8_t key, ext;
+  readKeyEchoed(key, ext);
+  crtWriteln();
+  return upperCaseAccented(key);
+}
+
+long double askPercent(std::string_view messageKey, long double fallback) {
+  sayMessage(messageKey, 0);
+  std::string line;
+  readLine(line);
+  return percentFactor(line, fallback);
+}
+
+}  // namespace
+
+long double percentFactor(std::string_view typed, long double fallback) {
+  const size_t first = typed.find_first_not_of(' ');
+  if (first == std::string_view::npos) return fallback;
+  std::string text(typed.substr(first, typed.find_last_not_of(' ') - first + 1));
+  if (const size_t comma = text.find(','); comma != std::string::npos) text[comma] = '.';
+  double value = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (error != std::errc() || end != text.data() + text.size() || !std::isfinite(value)) return fallback;
+  return value < 100 ? static_cast<long double>(value) / 100.0L : fallback;
+}
+
+int64_t mixPosition(char place, int32_t cursor, int32_t count) {
+  int64_t position = 0;
+  if (place == 'C') position = cursor;
+  if (place == 'F') position = int64_t{count} - 1;
+  // An empty sound has no last frame, and a cursor past the end would
+  // leave nothing mixed: both go to the nearest frame that exists.
+  if (position < 0) position = 0;
+  if (position > count) position = count;
+  return position;
+}
+
+void matchSoundFormat(std::unique_ptr<TAmostras>& second, const TAmostras& working) {
+  second->setChannels(working.channels());
+  second->setBitsPerSample(working.bitsPerSample());
+  if (second->sampleRate() == working.sampleRate()) return;
+  auto converted = std::make_unique<TAmostras>();
+  converted->convertFrom(*second, working.sampleRate());
+  second = std::move(converted);
+}
+
+bool mixSounds(TAmostras& working, const TAmostras& second, bool addition, int64_t position,
+               long double workingFactor, long double secondFactor) {
+  if (addition && working.count() > 0 && second.count() > 0) {
+    const int64_t before = working.count();
+    working.insertSilence(position, second.count());
+    // Laid over the sound instead of into room made for it, the second
+    // sound would damage what is there.
+    if (working.count() != before + second.count()) return false;
+  }
+  working.mixAt(second, position, workingFactor, secondFactor);
+  return true;
+}
+
+void mixCommand() {
+  ProgramState& p = program();
+  TAmostras& working = *p.soundBuffer;
+  sayMessage("KLNOMMIS", 1);
+  std::string name;
+  selectFile(10, "*.WAV", name);
+  if (name.empty()) return;
+  if (fileNamePart(name).find('.') == std::string::npos) name += ".wav";
+  crtWriteln(name);
+  if (!fileExists(name)) {
+    sayMessage("KLERRNOM", 1);
+    return;
+  }
+
+  TempFile decoded;
+  std::string soundFile = name;
+  if (name.size() >= 4 && upperCaseAccented(name.substr(name.size() - 4)) == ".MP3") {
+    if (!decoded.make() || !mp3ToWav(name, decoded.name())) {
+      sayMessage("KLERRCNV", 2);
+      return;
+    }
+    soundFile = decoded.name();
+  }
+  auto second = std::make_unique<TAmostras>();
+  // A file that cannot be read leaves the second sound empty: nothing is mixed.
+  second->loadWav(soundFile);
+  decoded.remove();
+  matchSoundFormat(second, working);
+
+  long double workingFactor = 1.0L, secondFactor = 1.0L;
+  bool addition = false;
+  for (;;) {
+    const uint8_t kind = askKey("KLADIFUN");
+    if (kind == kEsc) {
+      sayMessage("KLDESIST", 1);
+      return;
+    }
+    if (kind == 'A' || kind == 'M') {
+      addition = kind == 'A';
+      break;
+    }
+    if (kind == 'F') {
+      workingFactor = askPercent("KLFATORI", kWorkingFallback);
+      secondFactor = askPercent("KLFATMIS", kSecondFallback);
+      break;
+    }
+  }
+  char place = 0;
+  while (place == 0) {
+    const uint8_t key = askKey("KLONDMST");
+    if (key == kEsc) {
+      sayMessage("KLDESIST", 1);
+      return;
+    }
+    if (key == 'I' || key == 'C' || key == 'F') place = static_cast<char>(key);
+  }
+  const int64_t position = mixPosition(place, p.currentPosition, working.count());
+  if (!mixSounds(working, *second, addition, position, workingFactor, secondFactor)) {
+    sayMessage("KLFALMEM", 1);
+    return;
+  }
+  sayMessage("KLMISTUR", 1);
+}
+
+}  // namespace kalimbro

@@ -1,0 +1,257 @@
+// The divide command.
+#include "edit/kldivide.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <optional>
+
+#include "app/klMsg.h"
+#include "console/VrCrt.h"
+#include "console/vrarq.h"
+#include "console/vredit.h"
+#include "console/vrfala.h"
+#include "platform/paths.h"
+#include "sound/wavformat.h"
+
+namespace kalimbro {
+namespace {
+
+constexpr uint8_t kEsc = 27;
+constexpr size_t kCopyBufferBytes = 65536;
+
+// The WAV file being divided, open for reading.
+class SourceWav {
+ public:
+  SourceWav() = default;
+  ~SourceWav() {
+    if (fd_ >= 0) close(fd_);
+  }
+  SourceWav(const SourceWav&) = delete;
+  SourceWav& operator=(const SourceWav&) = delete;
+
+  // False for a file that cannot be read or is not PCM.
+  bool open(std::string_view name) {
+    fd_ = ::open(nativePath(name).c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd_ < 0) return false;
+    FdSource source(fd_);
+    if (walkWavHeader(source, layout_) != WavWalk::ok || layout_.format.formatTag != kWavFormatPcm)
+      return false;
+    struct stat st;
+    if (fstat(fd_, &st) != 0) return false;
+    // A file cut short holds less than its header says: only what is
+    // there is divided, so every part's header tells its real length.
+    const uint64_t size = static_cast<uint64_t>(st.st_size);
+    const uint64_t present = size > layout_.dataOffset ? size - layout_.dataOffset : 0;
+    dataBytes_ = std::min<uint64_t>(layout_.dataBytes, present);
+    const WavFormat& f = layout_.format;
+    bytesPerSecond_ = uint64_t{f.sampleRate} * (f.bitsPerSample / 8u) * f.channels;
+    return bytesPerSecond_ > 0;
+  }
+
+  int fd() const { return fd_; }
+  const WavFormat& format() const { return layout_.format; }
+  uint64_t dataOffset() const { return layout_.dataOffset; }
+  uint64_t dataBytes() const { return dataBytes_; }
+  uint64_t bytesPerSecond() const { return bytesPerSecond_; }
+
+ private:
+  int fd_ = -1;
+  WavLayout layout_;
+  uint64_t dataBytes_ = 0;
+  uint64_t bytesPerSecond_ = 0;
+};
+
+// One part file: the header and `span` of the source's data. The file is
+// replaced only once it is complete, so a destination that is the source
+// itself, or a failure half-way, never destroys what was there.
+bool writePart(std::string_view destination, const SourceWav& source, const PartSpan& span) {
+  FileReplacer out;
+  if (!out.open(destination)) {
+    sayMessage("KLERRGRV", 1);
+    return false;
+  }
+  const WavFormat& f = source.format();
+  const auto header = makeWavHeader(static_cast<uint32_t>(span.length), f.sampleRate, f.channels,
+                                    f.bitsPerSample);
+  if (!out.write(header.data(), header.size())) {
+    sayMessage("KLERRGRV", 1);
+    return false;
+  }
+  std::vector<uint8_t> buffer(kCopyBufferBytes);
+  uint64_t at = source.dataOffset() + span.offset;
+  for (uint64_t left = span.length; left > 0;) {
+    const size_t want = static_cast<size_t>(std::min<uint64_t>(left, buffer.size()));
+    const ssize_t got = pread(source.fd(), buffer.data(), want, static_cast<off_t>(at));
+    if (got <= 0) return false;  // the source shrank while it was read
+    if (!out.write(buffer.data(), static_cast<size_t>(got))) {
+      sayMessage("KLERRGRV", 1);
+      return false;
+    }
+    at += static_cast<uint64_t>(got);
+    left -= static_cast<uint64_t>(got);
+  }
+  if (!out.commit()) {
+    sayMessage("KLERRGRV", 1);
+    return false;
+  }
+  return true;
+}
+
+std::string upperCased(std::string_view text) { return upperCaseAccented(text); }
+
+bool endsWith(std::string_view text, std::string_view end) {
+  return text.size() >= end.size() && text.substr(text.size() - end.size()) == end;
+}
+
+std::string trimmed(std::string_view text) {
+  const size_t first = text.find_first_not_of(' ');
+  if (first == std::string_view::npos) return {};
+  return std::string(text.substr(first, text.find_last_not_of(' ') - first + 1));
+}
+
+// The name typed without an extension gets ".WAV"; names on disk mostly
+// end in ".wav", which is taken when only that one exists.
+std::string completedSourceName(std::string name) {
+  if (upperCased(name).find(".WAV") != std::string::npos) return name;
+  name = trimmed(name);
+  if (!fileExists(name + ".WAV") && fileExists(name + ".wav")) return name + ".wav";
+  return name + ".WAV";
+}
+
+std::string askFileName() {
+  reserveLines(10);
+  std::string name;
+  selectFile(10, "*.WAV", name);
+  crtWriteln(name);
+  return name;
+}
+
+bool isMp3Name(std::string_view name) { return endsWith(upperCased(name), ".MP3"); }
+
+void divideEqually(const SourceWav& source) {
+  int64_t seconds = 0;
+  sayMessage("KLDIVSEG", 0);
+  readInt(seconds);
+  if (seconds == 0) {
+    sayMessage("KLDESIST", 1);
+    return;
+  }
+  if (seconds < 0) seconds = 1;
+  sayMessage("KLINIDST", 1);
+  std::string prefix;
+  readLine(prefix);
+
+  int64_t count = 0;
+  bool failed = false;
+  for (const PartSpan& part : divisionPlan(source.dataBytes(), source.bytesPerSecond(), seconds)) {
+    ++count;
+    const bool written = writePart(partFileName(prefix, count), source, part);
+    speakSound("KLCLEK");
+    if (!written) {
+      failed = true;
+      break;
+    }
+  }
+  flushKeyboard();
+  if (!failed) sayMessage("KLARFDIV", 1);
+  sayMessage("KLNPART", 0);
+  writeSpeakInt(count);
+  crtWriteln();
+  crtWriteln();
+}
+
+void extract(const SourceWav& source) {
+  int64_t start = 0;
+  sayMessage("KLPONINI", 0);
+  readInt(start);
+  if (start < 0) start = 0;
+  int64_t end = 0;
+  sayMessage("KLPONFIN", 0);
+  readInt(end);
+  if (end < start) end = start;
+  const PartSpan span = extractionSpan(source.dataBytes(), source.bytesPerSecond(), start, end);
+
+  sayMessage("KLINFDST", 1);
+  std::string destination = askFileName();
+  if (destination.empty()) {
+    sayMessage("KLDESIST", 1);
+    return;
+  }
+  if (isMp3Name(destination)) {
+    sayMessage("KLNDIV", 1);
+    return;
+  }
+  if (!endsWith(upperCased(destination), ".WAV")) destination += ".WAV";
+  if (writePart(destination, source, span)) sayMessage("KLARFEXT", 1);
+}
+
+// Byte position of second `s`, held within the data.
+uint64_t bytesAt(int64_t s, uint64_t dataBytes, uint64_t bytesPerSecond) {
+  if (s <= 0) return 0;
+  // Compared by division first: the product could not be held.
+  if (static_cast<uint64_t>(s) > dataBytes / bytesPerSecond) return dataBytes;
+  return static_cast<uint64_t>(s) * bytesPerSecond;
+}
+
+}  // namespace
+
+std::vector<PartSpan> divisionPlan(uint64_t dataBytes, uint64_t bytesPerSecond, int64_t seconds) {
+  std::vector<PartSpan> parts;
+  if (dataBytes == 0 || bytesPerSecond == 0 || seconds < 1) return parts;
+  const uint64_t partLength =
+      static_cast<uint64_t>(seconds) > dataBytes / bytesPerSecond ? dataBytes
+                                                                   : static_cast<uint64_t>(seconds) * bytesPerSecond;
+  for (uint64_t at = 0; at < dataBytes; at += parts.back().length)
+    parts.push_back({at, std::min(partLength, dataBytes - at)});
+  return parts;
+}
+
+PartSpan extractionSpan(uint64_t dataBytes, uint64_t bytesPerSecond, int64_t start, int64_t end) {
+  if (bytesPerSecond == 0) return {};
+  const uint64_t first = bytesAt(start, dataBytes, bytesPerSecond);
+  const uint64_t last = bytesAt(end, dataBytes, bytesPerSecond);
+  return {first, last > first ? last - first : 0};
+}
+
+std::string partFileName(std::string_view prefix, int64_t number) {
+  return std::string(prefix) + std::to_string(number) + ".wav";
+}
+
+void divideCommand() {
+  sayMessage("KLNOMDIV", 1);
+  std::string name = askFileName();
+  if (name.empty()) {
+    sayMessage("KLDESIST", 1);
+    return;
+  }
+  if (isMp3Name(name)) {
+    sayMessage("KLNDIV", 1);
+    return;
+  }
+  name = completedSourceName(std::move(name));
+  if (!fileExists(name)) {
+    sayMessage("KLARQNAO", 1);
+    return;
+  }
+  SourceWav source;
+  if (!source.open(name)) {
+    sayMessage("KLARQERR", 1);
+    return;
+  }
+  sayMessage("KLDIVPED", 0);
+  const uint8_t key = readKeySpeak();
+  if (key == 0) readKey();  // an extended key: its code is no answer of its own
+  crtWrite(std::string(1, static_cast<char>(key)));
+  crtWriteln();
+  if (key == kEsc) return;
+  if (key == 'N' || key == 'n') {
+    extract(source);
+  } else {
+    divideEqually(source);
+  }
+}
+
+}  // namespace kalimbro

@@ -1,0 +1,302 @@
+// The SoX effects.
+#include "edit/klefeitoSox.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <iterator>
+
+#include "app/klMsg.h"
+#include "app/programState.h"
+#include "console/VrCrt.h"
+#include "console/vredit.h"
+#include "console/vrfala.h"
+#include "console/vrform.h"
+#include "edit/klEfeito.h"
+#include "platform/paths.h"
+#include "platform/process.h"
+#include "sound/gramost.h"
+
+namespace kalimbro {
+namespace {
+
+constexpr int64_t kBytesPerMegabyte = 1048576;
+// Bass and treble gains above this many decibels are confirmed first.
+constexpr int64_t kLoudGainDb = 20;
+constexpr int kEchoLabelWidth = 35;
+
+// What an effect asks before it runs.
+enum class Ask { nothing, echoForm, pitchLine, speedLine, gainQuestion, equalizerForm };
+
+struct SoxEffectRow {
+  std::string_view name;  // as the effects command names it
+  Ask ask;
+  std::string_view text;  // after the two file names; the parameters follow
+};
+
+constexpr SoxEffectRow kSoxEffects[] = {
+    {"echo", Ask::echoForm, " echo"},
+    {"reverb", Ask::nothing, " gain -3 pad 0 3 reverb"},
+    {"pitch", Ask::pitchLine, " pitch"},
+    {"reverse", Ask::nothing, " reverse"},
+    {"speed", Ask::speedLine, " speed"},
+    {"bass", Ask::gainQuestion, " bass"},
+    {"treble", Ask::gainQuestion, " treble"},
+    {"norm", Ask::nothing, " gain -n"},
+    // Each band's text brings its own leading blank.
+    {"equalizer", Ask::equalizerForm, ""},
+};
+
+struct EqualizerBand {
+  std::string_view labelKey;
+  std::string_view text;
+  int32_t offeredAbove;  // the sample rate must exceed this
+};
+
+constexpr EqualizerBand kBands[] = {
+    {"KL40HZ", " equalizer 40 .71q ", 0},        {"KL80HZ", " equalizer 80 1.10q ", 0},
+    {"KL240HZ", " equalizer 240 1.80q ", 0},     {"KL500HZ", " equalizer 500 .71q ", 0},
+    {"KL1000HZ", " equalizer 1000 2.90q ", 0},   {"KL4100HZ", " equalizer 4100 .51q ", 10999},
+    {"KL8500HZ", " equalizer 8500 .71q ", 21999}, {"KL17000HZ", " equalizer 17000 .71q ", 43999},
+};
+constexpr int kBandCount = static_cast<int>(std::size(kBands));
+
+const SoxEffectRow* findSoxEffect(std::string_view name) {
+  for (const SoxEffectRow& row : kSoxEffects)
+    if (row.name == name) return &row;
+  return nullptr;
+}
+
+std::string trimmed(std::string_view text) {
+  const size_t first = text.find_first_not_of(' ');
+  if (first == std::string_view::npos) return {};
+  const size_t last = text.find_last_not_of(' ');
+  return std::string(text.substr(first, last - first + 1));
+}
+
+bool endsWithWav(std::string_view name) {
+  if (name.size() < 4) return false;
+  std::string end(name.substr(name.size() - 4));
+  for (char& c : end)
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
+  return end == ".WAV";
+}
+
+// A whole typed integer (blanks around it allowed, an optional sign).
+bool parseInteger(std::string_view text, int32_t& value) {
+  std::string t = trimmed(text);
+  std::string_view digits = t;
+  if (!digits.empty() && digits.front() == '+') digits.remove_prefix(1);
+  if (digits.empty() || digits.front() == '+') return false;
+  const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), value);
+  return error == std::errc() && end == digits.data() + digits.size();
+}
+
+double percentToUnit(double percent) {
+  const double x = percent / 100.0;
+  if (!(x > 0)) return 0;  // negative (or not a number) gives silence
+  return x > 1 ? 1 : x;
+}
+
+}  // namespace
+
+// ---- Argument texts ---------------------------------------------------------------
+
+std::string numberText(double x) {
+  if (x == 0 || !std::isfinite(x)) x = 0;  // no "-0"
+  char buf[400];
+  const auto [end, error] = std::to_chars(buf, buf + sizeof buf, x, std::chars_format::fixed);
+  if (error != std::errc()) return "0";
+  return std::string(buf, end);
+}
+
+std::string gainText(int64_t db) {
+  std::string text = db > 0 ? "+" : "";
+  text += std::to_string(db);
+  return text;
+}
+
+std::string bandGainText(double db) {
+  std::string text = db >= 0 ? "+" : "";
+  text += numberText(db);
+  return text;
+}
+
+int equalizerBandCount(int32_t sampleRate) {
+  int n = 0;
+  for (const EqualizerBand& band : kBands)
+    if (sampleRate > band.offeredAbove) ++n;
+  return n;
+}
+
+std::string_view equalizerBandLabel(int band) {
+  return band >= 0 && band < kBandCount ? kBands[band].labelKey : std::string_view();
+}
+
+std::string equalizerText(std::span<const double> gains, int32_t sampleRate) {
+  std::string text;
+  const int n = equalizerBandCount(sampleRate);
+  for (int b = 0; b < n && static_cast<size_t>(b) < gains.size(); ++b) {
+    text += kBands[b].text;
+    text += bandGainText(gains[static_cast<size_t>(b)]);
+  }
+  return text;
+}
+
+std::string echoParameters(double volumePercent, double delayMs, double gradualPercent) {
+  return "0.8 " + numberText(percentToUnit(volumePercent)) + " " + numberText(delayMs) + " " +
+         numberText(percentToUnit(gradualPercent));
+}
+
+std::string soxEffectText(std::string_view effectName, std::string_view parameters) {
+  const SoxEffectRow* row = findSoxEffect(effectName);
+  if (row == nullptr) return {};
+  std::string text(row->text);
+  switch (row->ask) {
+    case Ask::nothing:
+      break;
+    case Ask::equalizerForm:
+      text += parameters;
+      break;
+    default:
+      text += ' ';
+      text += parameters;
+      break;
+  }
+  return text;
+}
+
+std::vector<std::string> soxArguments(std::string_view soxProgram, std::string_view inputFile,
+                                      std::string_view outputFile, std::string_view effectText) {
+  std::vector<std::string> args{std::string(soxProgram), std::string(inputFile), std::string(outputFile)};
+  for (std::string& word : splitWords(effectText)) args.push_back(std::move(word));
+  return args;
+}
+
+std::string soxOutputFile() {
+  std::string name = tempDirectory() + "#@#" + fileNamePart(trimmed(program().workingFileName));
+  if (!endsWithWav(name)) name += ".wav";
+  return name;
+}
+
+// ---- Asking the parameters -----------------------------------------------------------
+
+std::string askEchoParameters() {
+  sayMessage("KLECOATT", 1);
+  formBegin();
+  double volume = 0, delayMs = 0, gradual = 0;
+  formAddReal("KLECATT1", messageText("KLECATT1"), volume, 0);
+  formAddReal("KLECATT2", messageText("KLECATT2"), delayMs, 0);
+  formAddReal("KLECATT3", messageText("KLECATT3"), gradual, 0);
+  setFormLabelWidth(kEchoLabelWidth);
+  formRun(true);
+  return echoParameters(volume, delayMs, gradual);
+}
+
+std::string askEqualizerGains() {
+  sayMessage("KLFREQNC", 1);
+  formBegin();
+  const int32_t rate = program().soundBuffer->sampleRate();
+  double gains[kBandCount] = {};
+  const int n = equalizerBandCount(rate);
+  for (int b = 0; b < n; ++b) formAddReal("", messageText(kBands[b].labelKey), gains[b], 1);
+  formRun(true);
+  return equalizerText(gains, rate);
+}
+
+std::string askGainDb() {
+  for (;;) {
+    sayMessage("KLPEGAAM", 0);
+    std::string line;
+    readLine(line);
+    int32_t db = 0;  // an empty line counts as 0
+    if (!trimmed(line).empty() && !parseInteger(line, db)) {
+      sayMessage("KLASSUM0", 1);
+      db = 0;
+    }
+    if (db <= kLoudGainDb) return gainText(db);
+    sayMessage("KLAVISO1", 1);
+    sayMessage("KLCONTIN", 1);
+    const uint8_t key = readKey();
+    if (key == 'S' || key == 's') return gainText(db);
+    if (key == 0) readKey();  // an extended key asks again
+  }
+}
+
+namespace {
+
+std::string askParameters(Ask ask) {
+  std::string line;
+  switch (ask) {
+    case Ask::nothing:
+      return {};
+    case Ask::echoForm:
+      return askEchoParameters();
+    case Ask::equalizerForm:
+      return askEqualizerGains();
+    case Ask::gainQuestion:
+      return askGainDb();
+    case Ask::pitchLine:
+      sayMessage("KLPEGAAF", 0);
+      readLine(line);
+      return line;
+    case Ask::speedLine:
+      sayMessage("KLPEGAVL", 0);
+      readLine(line);
+      return line.empty() ? std::string("1.2") : line;
+  }
+  return {};
+}
+
+}  // namespace
+
+// ---- The effect ---------------------------------------------------------------------
+
+void soxEffect(std::string_view effectName) {
+  const SoxEffectRow* row = findSoxEffect(effectName);
+  if (row == nullptr) return;
+  const std::string parameters = askParameters(row->ask);
+
+  ProgramState& p = program();
+  TAmostras& sound = *p.soundBuffer;
+  const std::string input = effectScratchFile();
+  const std::string output = soxOutputFile();
+  // An output left from an earlier run must not pass for this one's.
+  removeFile(output);
+  const ProcessResult result =
+      runProgram(soxArguments(p.soxProgram, input, output, soxEffectText(effectName, parameters)),
+                 {.started = [] { sayMessage("KLFIMEDI", 1); }, .everySecond = {}});
+  // A run that failed may have left half a file: it is not offered.
+  if (!result.succeeded()) removeFile(output);
+
+  p.currentPosition = 0;
+  p.markedPosition = 0;
+  sound.setMemoryLimit(int64_t{p.settings.maxMemoryMb} * kBytesPerMegabyte);
+  bool loaded = false;
+  if (fileExists(output)) {
+    loaded = sound.loadWav(output);
+    if (!loaded) {
+      // The sound in memory is still the one before the effect.
+      sayMessage(sound.outOfMemory() ? "KLFALMEM" : "KLARQERR", 1);
+      removeFile(output);
+      clearToEndOfScreen(8);
+      return;
+    }
+  }
+  // Without an output (SoX missing or failed) the sound is unchanged and
+  // that is what the user hears.
+  sayMessage("KLDEMONS", 0);
+  waitSpeechEnd();
+  demonstrate();
+  crtWriteln();
+  crtWriteln();
+  if (askKeepEffect()) {
+    if (loaded && std::rename(nativePath(output).c_str(), nativePath(input).c_str()) != 0) removeFile(output);
+  } else {
+    removeFile(output);
+    if (loaded) restoreSoundBeforeEffect();
+  }
+  clearToEndOfScreen(8);
+}
+
+}  // namespace kalimbro

@@ -1,0 +1,53 @@
+// klefeitoSox: the nine effects of the effects command that SoX computes:
+// echo, reverberation, pitch, reverse, speed, bass, treble, normalisation
+// and the band equalizer. Asks the effect's parameters, runs sox on the
+// scratch copy of the sound into an output file of the temporary
+// directory, loads and plays the result, and keeps it or drops it.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace kalimbro {
+
+// ---- Argument texts, without the console ---------------------------------------
+
+// The shortest decimal form with a point ("0.5", "300", "1.2").
+std::string numberText(double x);
+// Bass and treble: "+5", "0", "-25".
+std::string gainText(int64_t db);
+// Equalizer bands: "+0", "+1.5", "-3".
+std::string bandGainText(double db);
+// Bands the equalizer offers at this rate (5 to 8).
+int equalizerBandCount(int32_t sampleRate);
+// The catalogue key of band `band` (0-based) label.
+std::string_view equalizerBandLabel(int band);
+// " equalizer 40 .71q +0 equalizer 80 1.10q +0 ...": one text per offered
+// band, `gains` holding at least that many.
+std::string equalizerText(std::span<const double> gains, int32_t sampleRate);
+// "0.8 " volume delay gradual, the two volumes as percentages held to 0..1.
+std::string echoParameters(double volumePercent, double delayMs, double gradualPercent);
+// What follows the two file names for effect `effectName` given the text
+// of its parameters (ignored by the effects that ask none). Empty for an
+// unknown name.
+std::string soxEffectText(std::string_view effectName, std::string_view parameters);
+// sox, the input and the output file as whole words, then the effect text
+// split into words.
+std::vector<std::string> soxArguments(std::string_view soxProgram, std::string_view inputFile,
+                                      std::string_view outputFile, std::string_view effectText);
+// "#@#" and the working file's name in the temporary directory, ending in
+// ".wav".
+std::string soxOutputFile();
+
+// ---- The command side ---------------------------------------------------------------
+
+// The effects command has just saved the sound to the scratch file.
+void soxEffect(std::string_view effectName);
+std::string askEchoParameters();
+std::string askEqualizerGains();
+std::string askGainDb();
+
+}  // namespace kalimbro

@@ -1,0 +1,61 @@
+// The process runner: starts an external program (sox, lame) with an
+// argument vector, never through a shell, and waits for it to end while the
+// program keeps processing its messages. The program's own runner uses
+// posix_spawnp; a test may install another one.
+#pragma once
+
+#include <functional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace kalimbro {
+
+struct ProcessResult {
+  enum class Kind {
+    exited,      // ended by itself; `code` is its exit status
+    signalled,   // killed by signal `code`
+    notFound,    // no such program (or not executable) on PATH
+    notStarted,  // any other failure to start it
+  };
+  Kind kind = Kind::notStarted;
+  int code = 0;
+
+  bool started() const { return kind == Kind::exited || kind == Kind::signalled; }
+  bool succeeded() const { return kind == Kind::exited && code == 0; }
+};
+
+// What the waiting caller does meanwhile: `started` right after the program
+// has started, `everySecond` about once a second until it ends. Either may
+// be empty.
+struct ProcessCallbacks {
+  std::function<void()> started;
+  std::function<void()> everySecond;
+};
+
+class ProcessRunner {
+ public:
+  virtual ~ProcessRunner() = default;
+  // args[0] names the program (looked up on PATH when it holds no '/');
+  // every argument is Windows-1252 and handed over as one whole word.
+  // The program's standard input reads nothing and its output goes nowhere.
+  virtual ProcessResult run(std::span<const std::string> args, const ProcessCallbacks& callbacks) = 0;
+};
+
+// The runner in force: the real one unless a test installed another.
+ProcessRunner& processRunner();
+// nullptr puts the real runner back.
+void setProcessRunner(ProcessRunner* runner);
+
+inline ProcessResult runProgram(std::span<const std::string> args,
+                                const ProcessCallbacks& callbacks = {}) {
+  return processRunner().run(args, callbacks);
+}
+
+// Splits a settings or effect text into words: blanks and tabs separate,
+// double quotes group blanks into a word and are themselves dropped ("" is
+// an empty word). `-V 2 "a b"` gives -V, 2 and a b.
+std::vector<std::string> splitWords(std::string_view text);
+
+}  // namespace kalimbro

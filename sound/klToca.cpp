@@ -1,0 +1,367 @@
+// The play command. Every key of the command is one action of a table; a
+// pass of the loop reads one key, throws away what was typed ahead of it
+// and runs the key's action. The sound plays through the playback engine
+// with its key switch off, so that nothing stops on its own: the command
+// itself looks for a key between tenths and leaves the cursor there.
+#include "sound/klToca.h"
+
+#include <algorithm>
+#include <array>
+#include <limits>
+#include <optional>
+#include <string_view>
+
+#include "app/klMsg.h"
+#include "app/programState.h"
+#include "console/VrCrt.h"
+#include "console/vredit.h"
+#include "console/vrfala.h"
+#include "sound/gramost.h"
+#include "sound/vrwav.h"
+
+namespace kalimbro {
+namespace {
+
+constexpr uint8_t kEnter = 13, kEsc = 27, kSpace = ' ';
+// Extended key codes.
+constexpr uint8_t kF1 = 59, kF5 = 63, kF6 = 64, kHome = 71, kPageUp = 73, kLeft = 75, kRight = 77,
+                  kEnd = 79, kPageDown = 81, kControlLeft = 115, kControlRight = 116;
+
+constexpr int32_t kDefaultPlayBuffers = 4;
+constexpr int32_t kMostPlayBuffers = 16;
+// Enough to wipe out a longer time text shown before on the row.
+constexpr std::string_view kPositionPadding = "       ";
+constexpr int kHelpBackground = 4, kNormalBackground = 0;
+constexpr std::array<std::string_view, 5> kHelpLines = {"KLAJTOC1", "KLAJTOC2", "KLAJTOC3", "KLAJTOC4",
+                                                        "KLAJTOC5"};
+
+struct PressedKey {
+  uint8_t code = 0;
+  bool extended = false;  // came as 0 and its code
+  bool shift = false;     // Shift was held when it was pressed
+
+  bool is(uint8_t c, bool ext) const { return code == c && extended == ext; }
+};
+
+// One pass of the command loop.
+struct Pass {
+  int64_t step;  // a tenth of a second, in frames
+  PressedKey key;
+  // A key that stopped the playing and is acted on in the same pass.
+  std::optional<PressedKey> interrupting;
+};
+
+TAmostras& sound() { return *program().soundBuffer; }
+int64_t soundEnd() { return sound().count(); }
+int64_t cursor() { return program().currentPosition; }
+
+// Positions are worked out in 64 bits and only then stored.
+void setCursor(int64_t frames) {
+  program().currentPosition = static_cast<int32_t>(
+      std::clamp<int64_t>(frames, std::numeric_limits<int32_t>::min(), std::numeric_limits<int32_t>::max()));
+}
+
+// A frame count of at least one, so that playing always moves on.
+int64_t tenthOf(int32_t sampleRate) { return std::max<int64_t>(1, sampleRate / 10); }
+
+PressedKey readPressedKey() {
+  PressedKey key;
+  key.code = readKey();
+  if (key.code == 0) {
+    key.code = readKey();
+    key.extended = true;
+  }
+  // Taken now: reading the keys typed ahead changes it.
+  key.shift = lastKeyModifiers().shift;
+  return key;
+}
+
+int64_t moveOf(const Pass& pass) { return pass.key.shift ? pass.step / 10 : pass.step; }
+
+// ---------------------------------------------------------------- actions
+
+// Space: tenth after tenth from the cursor until the end or a key. At most
+// the engine's queue of tenths is ahead of what is heard, so the cursor
+// stops close to where the key was pressed.
+void playOnward(Pass& pass) {
+  const int64_t end = soundEnd();
+  int64_t at = cursor();
+  if (at >= end) {
+    sayMessage("KLFIMSOM", 1);
+    return;
+  }
+  if (at < 0) at = 0;
+  setCursor(at);
+  while (at <= end && !keyPressed()) {
+    sound().playRange(at, pass.step);
+    at += pass.step;
+    setCursor(at);
+    showPosition();
+  }
+  crtWriteln();
+  if (!keyPressed()) return;
+  const PressedKey key = readPressedKey();
+  if (!key.is(kSpace, false)) pass.interrupting = key;
+}
+
+void markPosition(Pass&) {
+  program().markedPosition = program().currentPosition;
+  sayMessage("KLMEMOR", 1);
+}
+
+void backToMark(Pass&) {
+  program().currentPosition = program().markedPosition;
+  sayMessage("KLOK", 1);
+}
+
+void help(Pass&) {
+  speakSound("KLMENU");
+  textBackground(kHelpBackground);
+  sayMessage("KLASOPC", 1);
+  textBackground(kNormalBackground);
+  for (const std::string_view line : kHelpLines) sayMessage(line, 1);
+}
+
+void toStart(Pass&) {
+  setCursor(0);
+  showPosition();
+  sayMessage("KLINISOM", 1);
+}
+
+void toEnd(Pass&) {
+  setCursor(soundEnd());
+  showPosition();
+  sayMessage("KLFIMSOM", 1);
+}
+
+// Right: the tenth from the cursor is heard, then the cursor moves by a
+// tenth (a hundredth with Shift).
+void stepForward(Pass& pass) {
+  const int64_t end = soundEnd();
+  int64_t at = cursor();
+  if (at <= end) sound().playRange(at, pass.step);
+  at += moveOf(pass);
+  if (at >= end) {
+    beepSound();
+    at = end;
+  }
+  setCursor(at);
+  showPosition();
+}
+
+// Left: the cursor moves back, then the tenth from there is heard.
+void stepBack(Pass& pass) {
+  int64_t at = cursor() - moveOf(pass);
+  if (at >= 0) sound().playRange(at, pass.step);
+  if (at <= 0) {
+    beepSound();
+    at = 0;
+  }
+  setCursor(at);
+  showPosition();
+}
+
+// Page Down and Page Up jump one second.
+void secondForward(Pass& pass) {
+  const int64_t end = soundEnd();
+  int64_t at = cursor();
+  if (at < end) {
+    clickSound();
+    at += 10 * pass.step;
+  }
+  if (at >= end) {
+    beepSound();
+    at = end;
+  }
+  setCursor(at);
+  showPosition();
+}
+
+void secondBack(Pass& pass) {
+  int64_t at = cursor();
+  if (at > 0) {
+    clickSound();
+    at -= 10 * pass.step;
+  }
+  if (at < 0) {
+    beepSound();
+    at = 0;
+  }
+  setCursor(at);
+  showPosition();
+}
+
+// Control+Right and Control+Left queue the whole stretch at once; with the
+// key switch off no key cuts the queuing short.
+void playToEnd(Pass&) { sound().playRange(cursor(), soundEnd() - cursor()); }
+void playFromStart(Pass&) { sound().playRange(0, cursor()); }
+
+void information(Pass&) { playInformation(); }
+
+std::string_view trimmed(std::string_view text) {
+  while (!text.empty() && static_cast<uint8_t>(text.front()) <= ' ') text.remove_prefix(1);
+  while (!text.empty() && static_cast<uint8_t>(text.back()) <= ' ') text.remove_suffix(1);
+  return text;
+}
+
+// A whole number of seconds: an optional sign and digits only. A value too
+// large for any sound saturates instead of overflowing.
+std::optional<int64_t> wholeSeconds(std::string_view text) {
+  constexpr int64_t kSaturated = std::numeric_limits<int32_t>::max();
+  bool negative = false;
+  if (!text.empty() && (text.front() == '+' || text.front() == '-')) {
+    negative = text.front() == '-';
+    text.remove_prefix(1);
+  }
+  if (text.empty()) return std::nullopt;
+  int64_t value = 0;
+  for (const char c : text) {
+    if (c < '0' || c > '9') return std::nullopt;
+    value = std::min(kSaturated, value * 10 + (c - '0'));
+  }
+  return negative ? -value : value;
+}
+
+// F5: the cursor goes to a typed second; past the end it stops at the end.
+void typedPosition(Pass&) {
+  crtWriteln();
+  writeSpeak("Informe a posi\xE7\xE3o em segundos: ");
+  std::string answer;
+  readLine(answer);
+  const std::string_view text = trimmed(answer);
+  if (text.empty()) return;
+  const std::optional<int64_t> seconds = wholeSeconds(text);
+  if (!seconds || *seconds < 0) {
+    sayMessage("KLERPOSI", 1);
+    setCursor(0);
+    return;
+  }
+  const int64_t end = soundEnd();
+  // Both factors fit in 32 bits, so the product cannot overflow.
+  int64_t at = *seconds * sound().sampleRate();
+  if (at >= end) {
+    beepSound();
+    at = end;
+  }
+  setCursor(at);
+}
+
+using Action = void (*)(Pass&);
+
+struct KeyBinding {
+  uint8_t code;
+  bool extended;
+  Action action;
+};
+
+// ESC and Enter have no action: they end the command. Any key not listed
+// does nothing.
+constexpr std::array kKeyTable = {
+    KeyBinding{kSpace, false, playOnward},
+    KeyBinding{'M', false, markPosition},
+    KeyBinding{'m', false, markPosition},
+    KeyBinding{'V', false, backToMark},
+    KeyBinding{'v', false, backToMark},
+    KeyBinding{kF1, true, help},
+    KeyBinding{kHome, true, toStart},
+    KeyBinding{kEnd, true, toEnd},
+    KeyBinding{kRight, true, stepForward},
+    KeyBinding{kLeft, true, stepBack},
+    KeyBinding{kPageDown, true, secondForward},
+    KeyBinding{kPageUp, true, secondBack},
+    KeyBinding{kControlRight, true, playToEnd},
+    KeyBinding{kControlLeft, true, playFromStart},
+    KeyBinding{kF6, true, information},
+    KeyBinding{kF5, true, typedPosition},
+};
+
+void act(Pass& pass) {
+  for (const KeyBinding& binding : kKeyTable) {
+    if (pass.key.is(binding.code, binding.extended)) {
+      binding.action(pass);
+      return;
+    }
+  }
+}
+
+bool endsCommand(const PressedKey& key) { return key.is(kEsc, false) || key.is(kEnter, false); }
+
+// The engine plays without stopping on keys, with a short queue, for as
+// long as the command runs; both switches come back however it ends.
+class PlayingSwitches {
+ public:
+  explicit PlayingSwitches(int32_t playBuffers)
+      : stopOnKey_(stopOnKey()), maxQueued_(maxQueuedBlocks()) {
+    // The setting is read without a range check; the engine needs 1..16.
+    if (playBuffers < 1 || playBuffers > kMostPlayBuffers) playBuffers = kDefaultPlayBuffers;
+    setStopOnKey(false);
+    setMaxQueuedBlocks(playBuffers);
+  }
+  ~PlayingSwitches() {
+    setStopOnKey(stopOnKey_);
+    setMaxQueuedBlocks(maxQueued_);
+  }
+  PlayingSwitches(const PlayingSwitches&) = delete;
+  PlayingSwitches& operator=(const PlayingSwitches&) = delete;
+
+ private:
+  bool stopOnKey_;
+  int maxQueued_;
+};
+
+}  // namespace
+
+std::string formatPosition(int64_t frames, int32_t sampleRate) {
+  if (sampleRate <= 0) return "0:0";
+  const int64_t tenthFrames = sampleRate / 10;
+  // A rate that is not a multiple of ten leaves a few frames past the ninth
+  // tenth of a second; they still belong to it.
+  const int64_t tenths = tenthFrames == 0 ? 0 : std::clamp<int64_t>((frames % sampleRate) / tenthFrames, 0, 9);
+  return std::to_string(frames / sampleRate) + ":" + std::to_string(tenths);
+}
+
+std::string formatPosition(int64_t frames) { return formatPosition(frames, sound().sampleRate()); }
+
+void showPosition() {
+  gotoXY(1, whereY());
+  crtWrite(formatPosition(cursor()) + std::string(kPositionPadding));
+}
+
+void playInformation() {
+  const int64_t count = soundEnd();
+  sayMessage("KLTEMPOT", 0);
+  writeSpeak(formatPosition(count));
+  crtWrite("  ");
+  sayMessage("KLPOSCUR", 0);
+  writeSpeak(formatPosition(cursor()));
+  crtWrite("  ");
+  sayMessage("KLPERCEN", 0);
+  // An empty sound has no share to give: 0.
+  writeSpeakInt(count == 0 ? 0 : cursor() * 100 / count);
+  crtWriteln();
+}
+
+void playCommand() {
+  ProgramState& p = program();
+  if (!p.soundBuffer) p.soundBuffer = std::make_unique<TAmostras>();
+  sayMessage("KLESPTOC", 1);
+  waitSpeechEnd();
+  {
+    const PlayingSwitches switches(p.settings.playBuffers);
+    const int64_t step = tenthOf(sound().sampleRate());
+    for (;;) {
+      Pass pass{step, readPressedKey(), std::nullopt};
+      flushKeyboard();  // keys typed ahead are lost
+      act(pass);
+      while (pass.interrupting) {
+        pass.key = *pass.interrupting;
+        pass.interrupting.reset();
+        act(pass);
+      }
+      if (endsCommand(pass.key)) break;
+    }
+  }
+  crtWriteln();
+}
+
+}  // namespace kalimbro

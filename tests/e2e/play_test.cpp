@@ -1,0 +1,76 @@
+// The play command (T) in the running program, on the empty sound the
+// program starts with when no file is named: its opening line, its help,
+// the end of the sound and the information line, and ESC back to the
+// main prompt.
+#include "tests/e2e/harness.h"
+
+namespace kalimbro::e2e {
+namespace {
+
+constexpr std::string_view kPrompt = "Gravador, qual sua opção? ";
+constexpr int kPromptColumns = 26;
+constexpr std::string_view kHowToPlay = "Use espaço para tocar, F1 ajuda";
+
+class PlayCommandE2e : public testing::Test {
+ protected:
+  void SetUp() override {
+    std::string error;
+    s = Session::start(Options{}, &error);
+    ASSERT_NE(s, nullptr) << error;
+  }
+
+  // The prompt below `below` (anywhere when empty), with the cursor right
+  // after it: the program waits for an option.
+  testing::AssertionResult waitForPrompt(std::string_view below = {}) {
+    return s->waitUntil(
+        [&] {
+          std::vector<Pos> prompts = s->findAll(kPrompt);
+          if (prompts.empty()) return false;
+          const Pos last = prompts.back();
+          if (!below.empty()) {
+            std::optional<Pos> mark = s->find(below);
+            if (!mark || last.row <= mark->row) return false;
+          }
+          return s->cursor() == Pos{last.row, last.col + kPromptColumns};
+        },
+        "the prompt");
+  }
+
+  std::unique_ptr<Session> s;
+};
+
+TEST_F(PlayCommandE2e, TShowsHowToPlayF1TheKeysAndEscGoesBack) {
+  ASSERT_TRUE(waitForPrompt());
+  ASSERT_TRUE(s->type("t"));
+  ASSERT_TRUE(s->waitForText(kHowToPlay));
+  const Pos opening = *s->find(kHowToPlay);
+  EXPECT_EQ(opening.col, 0);
+  EXPECT_TRUE(s->find(std::string(kPrompt) + "t").has_value()) << "the letter is echoed\n" << s->dump();
+
+  ASSERT_TRUE(s->sendKey(Key::F1));
+  ASSERT_TRUE(s->waitForText("V volta ao ponto memorizado"));
+  const std::vector<std::string_view> help = {
+      "As opções são :",
+      "Espaço toca e para, esc termina",
+      "Posicione com direita, esquerda, home e end.",
+      "Page Up e Page Down saltam 10 segundos",
+      "M memoriza o ponto do cursor",
+      "V volta ao ponto memorizado",
+  };
+  for (size_t i = 0; i < help.size(); ++i)
+    EXPECT_EQ(s->find(help[i]), (Pos{opening.row + 1 + static_cast<int>(i), 0})) << help[i] << "\n" << s->dump();
+
+  // The empty sound: Space is at its end at once, and F6 tells a time of
+  // nothing without failing on the percentage.
+  ASSERT_TRUE(s->sendKeys({" "}));
+  ASSERT_TRUE(s->waitForText("Fim do som"));
+  ASSERT_TRUE(s->sendKey(Key::F6));
+  ASSERT_TRUE(s->waitForText("Tempo total: 0:0  posição do cursor: 0:0  percentual: 0"));
+
+  ASSERT_TRUE(s->sendKey(Key::Esc));
+  ASSERT_TRUE(waitForPrompt("percentual: 0"));
+  EXPECT_TRUE(s->isRunning());
+}
+
+}  // namespace
+}  // namespace kalimbro::e2e

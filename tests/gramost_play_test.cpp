@@ -1,0 +1,129 @@
+// The sample buffer's playing and recording, against a fake audio device.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+
+#include "console/VrCrt.h"
+#include "sound/gramost.h"
+#include "sound/vrgrav.h"
+#include "sound/vrwav.h"
+#include "tests/fakes/fake_audio.h"
+#include "tests/fakes/fake_clock.h"
+
+namespace kalimbro {
+namespace {
+
+void queueKey(uint8_t key) {
+  InputEvent event;
+  event.ch = key;
+  crtHandleInput(event);
+}
+
+class SoundBufferDevices : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    crtInit(nullptr);
+    initPlayback();
+    initRecording();
+    setOutputDevice("placa");
+    char pattern[] = "/tmp/gramost_play.XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    dir_ = pattern;
+  }
+  void TearDown() override {
+    endPlayback();
+    while (keyPressed()) readKey();
+    std::filesystem::remove_all(dir_);
+  }
+
+  FakeAudio fake;
+  std::string dir_;
+};
+
+TEST_F(SoundBufferDevices, PlayRangeSendsSixteenBitStereoBlocksOf2048Frames) {
+  fake.autoComplete = true;
+  TAmostras mono;
+  mono.createSized(1, 22050, 8, 0);
+  for (int i = 0; i < 3000; ++i) {
+    const auto v = static_cast<int16_t>(i - 1500);
+    mono.setFrame(i, packFrame(v, v));
+  }
+  mono.playRange(0, 3000);
+
+  ASSERT_EQ(fake.blocks.size(), 2u);
+  EXPECT_EQ(fake.opens, (std::vector<AudioFormat>{{22050, 16, 2}}));
+  EXPECT_EQ(fake.blocks[0].bytes.size(), 2048u * 4);
+  EXPECT_EQ(fake.blocks[1].bytes.size(), 952u * 4);
+  // Frame 2050 of the mono sound, both channels: value 550.
+  const uint8_t* frame = fake.blocks[1].bytes.data() + 2 * 4;
+  EXPECT_EQ(frame[0] | frame[1] << 8, 550);
+  EXPECT_EQ(frame[2] | frame[3] << 8, 550);
+  EXPECT_EQ(mono.playedOffset(), 2999);
+}
+
+TEST_F(SoundBufferDevices, PlayRangePastTheEndOrWithAKeyWaitingPlaysNothing) {
+  TAmostras s;
+  s.createSized(2, 44100, 16, 100);
+  s.playRange(50, 52);  // its last frame would be 101, beyond the sound
+  EXPECT_TRUE(fake.blocks.empty());
+
+  queueKey('a');
+  s.playRange(0, 100);
+  EXPECT_TRUE(fake.blocks.empty());
+  EXPECT_EQ(s.playedOffset(), 0);
+  ASSERT_TRUE(keyPressed());  // the key stays for the caller
+  EXPECT_EQ(readKey(), 'a');
+}
+
+TEST_F(SoundBufferDevices, PlayAllReturnsOnceEverythingWasHeard) {
+  fake.blockMs = 2;
+  TAmostras s;
+  s.createSized(1, 11025, 16, 5000);
+  s.playAll();
+  EXPECT_FALSE(isPlaying());
+  EXPECT_EQ(fake.blocks.size(), 3u);
+  EXPECT_EQ(fake.pendingCount(), 0u);
+}
+
+TEST_F(SoundBufferDevices, RecordFromDeviceLoadsWhatWasCapturedInItsFormat) {
+  TAmostras s;
+  s.createSized(2, 8000, 16, 0);
+  s.setCaptureBuffers(20);
+  EXPECT_EQ(s.captureBuffers(), 8);
+  s.setCaptureBuffers(1);
+  EXPECT_EQ(s.captureBuffers(), 2);
+
+  // While recording, the device captures two stereo frames, (100, -100)
+  // and (7, 8); then the user presses a key, which is passed over, and ESC.
+  struct UserAtTheMicrophone : ScopedFakeClock {
+    FakeAudio* device;
+    int naps = 0;
+    void sleepMs(int64_t ms) override {
+      FakeClock::sleepMs(ms);
+      switch (++naps) {
+        case 1: device->capture(std::vector<uint8_t>{100, 0, 0x9C, 0xFF, 7, 0, 8, 0}); break;
+        case 2: queueKey('x'); break;
+        case 3: queueKey(27); break;
+      }
+    }
+  } user;
+  user.device = &fake;
+  const std::string file = dir_ + "/take.wav";
+  ASSERT_TRUE(s.recordFromDevice(file));
+  EXPECT_EQ(fake.inputOpens, (std::vector<AudioFormat>{{8000, 16, 2}}));
+  EXPECT_EQ(s.count(), 2);
+  EXPECT_EQ(s.getFrame(0), packFrame(100, -100));
+  EXPECT_EQ(s.getFrame(1), packFrame(7, 8));
+}
+
+TEST_F(SoundBufferDevices, RecordFromDeviceFailsWhenTheDeviceWillNotOpen) {
+  fake.inputOpenResult = 2;
+  TAmostras s;
+  s.createSized(1, 22050, 16, 10);
+  EXPECT_FALSE(s.recordFromDevice(dir_ + "/take.wav"));
+  EXPECT_EQ(s.count(), 10);  // the sound in memory is kept
+}
+
+}  // namespace
+}  // namespace kalimbro

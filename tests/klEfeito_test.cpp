@@ -1,0 +1,317 @@
+#include "edit/klEfeito.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <random>
+
+#include "app/programState.h"
+#include "console/VrCrt.h"
+#include "platform/paths.h"
+#include "sound/gramost.h"
+#include "tests/fakes/command_fixture.h"
+#include "tests/fakes/key_script.h"
+
+namespace kalimbro {
+namespace {
+
+// ---------------------------------------------------------------- volume and fades
+
+TEST(Volume, UpClipsAtBothEnds) {
+  TAmostras s;
+  fillMono(s, {30000, -30000, 1000, 3});
+  raiseVolume(s);
+  EXPECT_EQ(leftValues(s), (std::vector<int16_t>{32767, -32768, 1250, 3}));
+}
+
+TEST(Volume, DownTruncatesTowardZero) {
+  TAmostras s;
+  fillStereo(s, {{-32768, 32767}, {1000, -3}});
+  lowerVolume(s);
+  EXPECT_EQ(unpackFrame(s.getFrame(0)).left, -24576);
+  EXPECT_EQ(unpackFrame(s.getFrame(0)).right, 24575);
+  EXPECT_EQ(unpackFrame(s.getFrame(1)).left, 750);
+  EXPECT_EQ(unpackFrame(s.getFrame(1)).right, -2);
+}
+
+TEST(Fade, InRisesFromSilenceToTheCursor) {
+  TAmostras s;
+  fillMono(s, std::vector<int16_t>(10, 1000));
+  fadeInTo(s, 4);
+  EXPECT_EQ(leftValues(s), (std::vector<int16_t>{0, 250, 500, 750, 1000, 1000, 1000, 1000, 1000, 1000}));
+}
+
+TEST(Fade, WithTheCursorAtTheEdgesChangesNothing) {
+  TAmostras s;
+  fillMono(s, std::vector<int16_t>(10, 1000));
+  fadeInTo(s, 0);
+  fadeOutFrom(s, 9);
+  fadeOutFrom(s, 15);
+  EXPECT_EQ(leftValues(s), std::vector<int16_t>(10, 1000));
+}
+
+TEST(Fade, OutFallsFromTheCursorToSilence) {
+  TAmostras s;
+  fillMono(s, std::vector<int16_t>(6, 1000));
+  fadeOutFrom(s, 2);
+  EXPECT_EQ(leftValues(s), (std::vector<int16_t>{1000, 1000, 1000, 666, 333, 0}));
+}
+
+TEST(Fade, InWithTheCursorPastTheEndKeepsTheSlopeAndTheLength) {
+  TAmostras s;
+  fillMono(s, std::vector<int16_t>(10, 1000));
+  fadeInTo(s, 20);
+  EXPECT_EQ(s.count(), 10);
+  EXPECT_EQ(leftValues(s)[5], 250);
+}
+
+// ---------------------------------------------------------------- echo and reverberation
+
+TEST(Delay, FramesDependOnTheRateBand) {
+  EXPECT_EQ(effectDelayFrames(22050, 3000), 6000);
+  EXPECT_EQ(effectDelayFrames(11025, 3000), 3000);
+  EXPECT_EQ(effectDelayFrames(16000, 3000), 3000);
+  EXPECT_EQ(effectDelayFrames(32000, 3000), 6000);
+  EXPECT_EQ(effectDelayFrames(44100, 3000), 12000);
+  EXPECT_EQ(effectDelayFrames(48000, 3000), 12000);
+  EXPECT_EQ(effectDelayFrames(8000, 3000), 0);
+}
+
+// An impulse shows the difference: the echo repeats it once, the
+// reverberation again and again, each time smaller.
+TEST(Echo, OneDelayedCopyLengthensTheSound) {
+  TAmostras s;
+  std::vector<int16_t> v(30, 0);
+  v[0] = 10000;
+  fillMono(s, v);
+  addEcho(s, 75, 5);  // 10 frames at 22050 Hz
+  ASSERT_EQ(s.count(), 40);
+  const auto out = leftValues(s);
+  EXPECT_EQ(out[0], 7500);
+  EXPECT_EQ(out[10], 2500);
+  EXPECT_EQ(out[20], 0);
+  EXPECT_EQ(out[39], 0);
+}
+
+TEST(Reverb, RecirculatesUntilTheNewEnd) {
+  TAmostras s;
+  std::vector<int16_t> v(30, 0);
+  v[0] = 10000;
+  fillMono(s, v);
+  addReverb(s, 80, 5);
+  ASSERT_EQ(s.count(), 40);
+  const auto out = leftValues(s);
+  EXPECT_EQ(out[0], 8000);
+  // q = 1 - 0.8 is a hair below 0.2 in binary: each product truncates down.
+  EXPECT_EQ(out[10], 1599);
+  EXPECT_EQ(out[20], 319);
+  EXPECT_EQ(out[30], 63);
+  EXPECT_EQ(out[5], 0);
+}
+
+TEST(Echo, TailHoldsAQuarterOfTheLastFramesWithTheDefaults) {
+  TAmostras s;
+  fillMono(s, std::vector<int16_t>(7000, 4001));
+  addEcho(s, 75, 3000);
+  ASSERT_EQ(s.count(), 13000);
+  const auto out = leftValues(s);
+  EXPECT_EQ(out[0], 3000);      // 0.75 x 4001, nothing before it
+  EXPECT_EQ(out[6500], 4000);   // 3000 + 1000
+  EXPECT_EQ(out[12999], 1000);  // the tail: 0.25 x 4001
+}
+
+TEST(Echo, At8000HzNoDelayAndTheLastFrameFallsSilent) {
+  for (const bool reverb : {false, true}) {
+    TAmostras s;
+    fillMono(s, {1001, 1001, 1001}, 8000);
+    if (reverb) addReverb(s, 80, 2000);
+    else addEcho(s, 75, 3000);
+    const int16_t both = reverb ? 800 + 200 : 750 + 250;
+    EXPECT_EQ(leftValues(s), (std::vector<int16_t>{both, both, 0})) << reverb;
+  }
+}
+
+TEST(Echo, SumsWrapInsteadOfClipping) {
+  TAmostras s;
+  s.createSized(2, 11025, 16, 0);
+  s.setFrame(0, packFrame(-30000, 100));
+  s.setFrame(1, packFrame(30000, 100));
+  addEcho(s, 150, 1);  // p 1.5, q -0.5, one frame of delay at 11025 Hz
+  ASSERT_EQ(s.count(), 3);
+  // 1.5 x 30000 - 0.5 x -30000 = 60000, kept to its low 16 bits.
+  EXPECT_EQ(unpackFrame(s.getFrame(1)).left, static_cast<int16_t>(60000 - 65536));
+  EXPECT_EQ(unpackFrame(s.getFrame(1)).right, 100);
+}
+
+// Every 16-bit value against the rule itself: trunc(p x) + trunc((1 - p) x)
+// in extended precision, kept to 16 bits.
+TEST(Echo, EveryValueFollowsTheExtendedPrecisionRule) {
+  for (const int32_t percent : {75, 80, 33, 150, -20}) {
+    TAmostras s;
+    s.createSized(1, 8000, 16, 65537);
+    for (int32_t v = -32768; v <= 32767; ++v) s.setFrame(v + 32768, packFrame(v, v));
+    addEcho(s, percent, 3000);  // no delay at 8000 Hz: each frame meets itself
+    const long double p = percent / 100.0L, q = 1.0L - p;
+    for (int32_t v = -32768; v <= 32767; ++v) {
+      const auto expected = static_cast<int16_t>(static_cast<int64_t>(p * v) + static_cast<int64_t>(q * v));
+      ASSERT_EQ(unpackFrame(s.getFrame(v + 32768)).left, expected) << percent << " " << v;
+    }
+  }
+}
+
+// ---------------------------------------------------------------- coding with a password
+
+TEST(Password, ValueOfTheText) {
+  EXPECT_EQ(passwordValue("12345678"), 12345678);
+  EXPECT_EQ(passwordValue("  -5"), -5);
+  EXPECT_EQ(passwordValue("$1F"), 31);
+  EXPECT_EQ(passwordValue("0x10"), 16);
+  EXPECT_EQ(passwordValue("12ab"), 12);
+  EXPECT_EQ(passwordValue("-12a"), 12);  // stopped early: no sign
+  EXPECT_EQ(passwordValue("abc"), 0);
+  EXPECT_EQ(passwordValue("4294967297"), 1);  // a 32-bit value wraps
+}
+
+TEST(Password, KeyStream) {
+  const auto k = passwordKeyStream(0);
+  EXPECT_EQ(k[0], 17);
+  EXPECT_EQ(k[1], (17 * 13 + 89) % 255);
+  // Bits 0-7 and 5-12 of the value enter the first key.
+  EXPECT_EQ(passwordKeyStream(0x1FE0)[0], 255 ^ 0xE0 ^ 17);
+}
+
+TEST(Password, CodingTwiceGivesTheSoundBackBitForBit) {
+  std::mt19937 random(7);
+  std::vector<std::pair<int16_t, int16_t>> frames;
+  for (int i = 0; i < 1000; ++i)
+    frames.emplace_back(static_cast<int16_t>(random()), static_cast<int16_t>(random()));
+  TAmostras s;
+  fillStereo(s, frames);
+  codeFrames(s, passwordValue("12ab"));
+  int changed = 0;
+  for (int i = 0; i < 1000; ++i) {
+    const FrameValues v = unpackFrame(s.getFrame(i));
+    EXPECT_EQ(v.left & 0xFF, frames[static_cast<size_t>(i)].first & 0xFF);
+    changed += v.left != frames[static_cast<size_t>(i)].first;
+  }
+  EXPECT_GT(changed, 900);
+  codeFrames(s, passwordValue("12cd"));  // the same digits: the same key
+  for (int i = 0; i < 1000; ++i) {
+    ASSERT_EQ(unpackFrame(s.getFrame(i)).left, frames[static_cast<size_t>(i)].first);
+    ASSERT_EQ(unpackFrame(s.getFrame(i)).right, frames[static_cast<size_t>(i)].second);
+  }
+}
+
+TEST(Password, ALetterFirstCodesWithZero) {
+  TAmostras a, b;
+  fillMono(a, {0, 0, 0});
+  fillMono(b, {0, 0, 0});
+  codeFrames(a, passwordValue("senha123"));
+  codeFrames(b, 0);
+  EXPECT_EQ(leftValues(a), leftValues(b));
+  EXPECT_EQ(leftValues(a)[0], 17 * 256);
+}
+
+// ---------------------------------------------------------------- the command
+
+class Effects : public CommandTest {
+ protected:
+  void SetUp() override {
+    CommandTest::SetUp();
+    fillMono(sound(), {30000, -100, 2000});
+  }
+};
+
+TEST_F(Effects, KeptAndDiscardedVolume) {
+  KeyScript script;
+  script.type("+n").type("+xs").key("\x1B");
+  effectsCommand();
+  EXPECT_EQ(leftValues(sound()), (std::vector<int16_t>{32767, -125, 2500}));
+  EXPECT_EQ(script.remaining(), 0u);
+  EXPECT_TRUE(shown("Aumentei o volume em 25 por cento"));
+  EXPECT_TRUE(shown("Demonstra\xE7\xE3o: "));
+  EXPECT_TRUE(shown("N\xE3o"));
+}
+
+TEST_F(Effects, EscapeAnswersNoAndEnterYes) {
+  KeyScript script;
+  script.type("-").key("\x1B").type("E").key("\r").key("\x1B");
+  effectsCommand();
+  EXPECT_EQ(sound().count(), 3 + 6000);
+  EXPECT_EQ(leftValues(sound())[0], 22500);
+}
+
+TEST_F(Effects, CodingTwiceWithThePasswordRestores) {
+  const auto before = leftValues(sound());
+  KeyScript script;
+  script.type("p1234\r").type("P1234\r").type("p\r").key("\x1B");
+  effectsCommand();
+  EXPECT_EQ(leftValues(sound()), before);
+  EXPECT_TRUE(shown("Senha aplicada"));
+  EXPECT_TRUE(shown("Desistiu..."));
+  // The password was typed black on black.
+  const std::string screen = screenText();
+  const size_t at = screen.find("1234");
+  ASSERT_NE(at, std::string::npos);
+  const int row = 1 + static_cast<int>(std::count(screen.begin(), screen.begin() + static_cast<long>(at), '\n'));
+  const int column = 1 + static_cast<int>(at - (screen.rfind('\n', at) + 1));
+  EXPECT_EQ(screenAttrAt(column, row), 0);
+}
+
+TEST_F(Effects, HelpAndKeysThatAreNoEffect) {
+  KeyScript script;
+  script.key(std::string("\0\x3B", 2))  // F1: the sixteen lines
+      .key(std::string("\0\x3F", 2))    // F5: nothing
+      .type("z")                        // not an effect
+      .key("\x1B");
+  effectsCommand();
+  EXPECT_EQ(script.remaining(), 0u);
+  EXPECT_TRUE(shown("+ - Aumenta volume"));
+  EXPECT_TRUE(shown("N - Normaliza Volume"));
+  EXPECT_TRUE(shown("Op\xE7\xE3o inv\xE1lida, F1 ajuda"));
+  EXPECT_EQ(leftValues(sound()), (std::vector<int16_t>{30000, -100, 2000}));
+}
+
+TEST_F(Effects, ThePopUpListChoosesAnEffectAndEscapeThereLeaves) {
+  KeyScript script;
+  script.key(std::string("\0\x50", 2))  // Down: the list
+      .key(std::string("\0\x50", 2))    // its second row, "-"
+      .key("\r")
+      .type("s")
+      .key(std::string("\0\x48", 2))    // Up: the list again
+      .key("\x1B");                    // ESC there leaves the command
+  effectsCommand();
+  EXPECT_EQ(script.remaining(), 0u);
+  EXPECT_EQ(leftValues(sound()), (std::vector<int16_t>{22500, -75, 1500}));
+}
+
+TEST_F(Effects, FadesFollowTheCursor) {
+  fillMono(sound(), std::vector<int16_t>(5, 1000));
+  program().currentPosition = 2;
+  KeyScript script;
+  script.type("is").type("os").key("\x1B");
+  effectsCommand();
+  EXPECT_EQ(leftValues(sound()), (std::vector<int16_t>{0, 500, 1000, 500, 0}));
+  EXPECT_EQ(program().currentPosition, 2);
+}
+
+TEST_F(Effects, DiscardingRestoresEvenWhenTheScratchFileCannotBeWritten) {
+  program().tempSoundFile = "/nonexistent-dir/x.wav";
+  KeyScript script;
+  script.type("rn").key("\x1B");
+  effectsCommand();
+  EXPECT_EQ(leftValues(sound()), (std::vector<int16_t>{30000, -100, 2000}));
+}
+
+TEST_F(Effects, WithoutAWorkingFileTheScratchIsInTheTemporaryDirectory) {
+  EXPECT_EQ(effectScratchFile().rfind(tempDirectory(), 0), 0u);
+  program().tempSoundFile = tempDirectory();  // the load had cleared the name
+  EXPECT_NE(effectScratchFile(), tempDirectory());
+  program().tempSoundFile = "/tmp/x/voz.snd";
+  EXPECT_EQ(effectScratchFile(), "/tmp/x/voz.snd.wav");
+  program().tempSoundFile = "/tmp/x/voz.WAV";
+  EXPECT_EQ(effectScratchFile(), "/tmp/x/voz.WAV");
+}
+
+}  // namespace
+}  // namespace kalimbro

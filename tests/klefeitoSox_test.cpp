@@ -1,0 +1,224 @@
+#include "edit/klefeitoSox.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "app/programState.h"
+#include "edit/klEfeito.h"
+#include "platform/paths.h"
+#include "platform/process.h"
+#include "sound/gramost.h"
+#include "tests/fakes/command_fixture.h"
+#include "tests/fakes/key_script.h"
+
+namespace kalimbro {
+namespace {
+
+using Words = std::vector<std::string>;
+
+Words effectWords(std::string_view effect, std::string_view parameters) {
+  Words all = soxArguments("sox", "in.wav", "out.wav", soxEffectText(effect, parameters));
+  return Words(all.begin() + 3, all.end());
+}
+
+// ---------------------------------------------------------------- argument vectors
+
+TEST(SoxArguments, FileNamesStayWholeWords) {
+  EXPECT_EQ(soxArguments("/usr/bin/sox", "/t/a b \"c\".wav", "/t/#@#x.wav", soxEffectText("reverse", "")),
+            (Words{"/usr/bin/sox", "/t/a b \"c\".wav", "/t/#@#x.wav", "reverse"}));
+}
+
+TEST(SoxArguments, EffectsWithoutParameters) {
+  EXPECT_EQ(effectWords("reverb", "ignored"), (Words{"gain", "-3", "pad", "0", "3", "reverb"}));
+  EXPECT_EQ(effectWords("norm", ""), (Words{"gain", "-n"}));
+  EXPECT_EQ(effectWords("reverse", ""), (Words{"reverse"}));
+  EXPECT_EQ(soxEffectText("norm", ""), " gain -n");
+  EXPECT_EQ(soxEffectText("nothing", "x"), "");
+}
+
+TEST(SoxArguments, TypedParametersFollowTheEffectName) {
+  EXPECT_EQ(effectWords("pitch", "300"), (Words{"pitch", "300"}));
+  EXPECT_EQ(effectWords("pitch", ""), (Words{"pitch"}));
+  EXPECT_EQ(effectWords("speed", "1.2"), (Words{"speed", "1.2"}));
+  EXPECT_EQ(effectWords("bass", gainText(5)), (Words{"bass", "+5"}));
+  EXPECT_EQ(effectWords("treble", gainText(-25)), (Words{"treble", "-25"}));
+  EXPECT_EQ(gainText(0), "0");
+  EXPECT_EQ(gainText(25), "+25");
+}
+
+TEST(SoxArguments, EchoVolumesAreHeldBetweenZeroAndOne) {
+  EXPECT_EQ(effectWords("echo", echoParameters(50, 300, 30)), (Words{"echo", "0.8", "0.5", "300", "0.3"}));
+  EXPECT_EQ(echoParameters(250, 1000, -10), "0.8 1 1000 0");
+  EXPECT_EQ(echoParameters(0, 12.5, 100), "0.8 0 12.5 1");
+}
+
+TEST(SoxArguments, EqualizerBandsByRate) {
+  const double zeros[8] = {};
+  EXPECT_EQ(effectWords("equalizer", equalizerText(zeros, 8000)),
+            (Words{"equalizer", "40", ".71q", "+0", "equalizer", "80", "1.10q", "+0", "equalizer", "240",
+                   "1.80q", "+0", "equalizer", "500", ".71q", "+0", "equalizer", "1000", "2.90q", "+0"}));
+  const std::pair<int32_t, int> bands[] = {{8000, 5},  {11025, 6}, {16000, 6}, {22050, 7},
+                                           {32000, 7}, {44100, 8}, {48000, 8}};
+  for (const auto& [rate, n] : bands) {
+    EXPECT_EQ(equalizerBandCount(rate), n) << rate;
+    EXPECT_EQ(effectWords("equalizer", equalizerText(zeros, rate)).size(), static_cast<size_t>(4 * n)) << rate;
+  }
+  const double gains[8] = {1.5, -3, 0, 0, 0, 0, 0, 12};
+  const Words all = effectWords("equalizer", equalizerText(gains, 44100));
+  EXPECT_EQ(all[3], "+1.5");
+  EXPECT_EQ(all[7], "-3");
+  EXPECT_EQ(all[29], "17000");
+  EXPECT_EQ(all[31], "+12");
+  EXPECT_EQ(soxEffectText("equalizer", equalizerText(zeros, 8000)).substr(0, 14), " equalizer 40 ");
+}
+
+TEST(SoxArguments, OutputFileIsNamedAfterTheWorkingFile) {
+  program().workingFileName = "/home/u/sons/voz.mp3.wav ";
+  EXPECT_EQ(soxOutputFile(), tempDirectory() + "#@#voz.mp3.wav");
+  program().workingFileName.clear();
+  EXPECT_EQ(soxOutputFile(), tempDirectory() + "#@#.wav");
+}
+
+// ---------------------------------------------------------------- the command flow
+
+// Records what would be run; writes `output` bytes into the output file
+// (the third word) unless told to write nothing.
+class RecordingRunner final : public ProcessRunner {
+ public:
+  RecordingRunner() { setProcessRunner(this); }
+  ~RecordingRunner() override { setProcessRunner(nullptr); }
+  ProcessResult run(std::span<const std::string> args, const ProcessCallbacks& callbacks) override {
+    runs.emplace_back(args.begin(), args.end());
+    if (callbacks.started) callbacks.started();
+    if (writeOutput) writeFileBytes(nativePath(args[2]), output);
+    return {ProcessResult::Kind::exited, exitCode};
+  }
+  std::vector<Words> runs;
+  std::vector<uint8_t> output;
+  bool writeOutput = true;
+  int exitCode = 0;
+};
+
+class SoxEffects : public CommandTest {
+ protected:
+  void SetUp() override {
+    CommandTest::SetUp();
+    for (int16_t i = 0; i < 100; ++i) values.push_back(static_cast<int16_t>(i * 300 - 15000));
+    fillMono(sound(), values);
+    program().currentPosition = 40;
+    program().markedPosition = 60;
+  }
+  std::vector<int16_t> values;
+};
+
+TEST_F(SoxEffects, RealSoxReversesTheSoundAndTheResultIsKept) {
+  KeyScript script;
+  script.type("ts").key("\x1B");
+  effectsCommand();
+  EXPECT_EQ(script.remaining(), 0u);
+  EXPECT_EQ(leftValues(sound()), std::vector<int16_t>(values.rbegin(), values.rend()));
+  EXPECT_EQ(program().currentPosition, 0);
+  EXPECT_EQ(program().markedPosition, 0);
+  EXPECT_FALSE(fileExists(soxOutputFile()));
+}
+
+TEST_F(SoxEffects, RealSoxResultDroppedGivesTheSoundBack) {
+  KeyScript script;
+  script.type("tn").key("\x1B");
+  effectsCommand();
+  EXPECT_EQ(leftValues(sound()), values);
+  EXPECT_EQ(program().currentPosition, 0);
+  EXPECT_EQ(program().markedPosition, 0);
+  EXPECT_FALSE(fileExists(soxOutputFile()));
+}
+
+TEST_F(SoxEffects, AMissingSoxLeavesTheSoundUnchanged) {
+  program().soxProgram = "/nonexistent/sox";
+  KeyScript script;
+  script.type("ts").key("\x1B");
+  effectsCommand();
+  EXPECT_EQ(leftValues(sound()), values);
+  EXPECT_EQ(program().currentPosition, 0);
+}
+
+TEST_F(SoxEffects, AFailedRunIsNotOfferedEvenWhenItLeftAFile) {
+  RecordingRunner runner;
+  TAmostras other;
+  fillMono(other, {1, 2, 3});
+  ASSERT_TRUE(other.saveWav(file("o.wav")));
+  runner.output = readFileBytes(file("o.wav"));
+  runner.exitCode = 2;
+  KeyScript script;
+  script.type("ts").key("\x1B");
+  effectsCommand();
+  EXPECT_EQ(leftValues(sound()), values);
+}
+
+TEST_F(SoxEffects, AnOutputThatCannotBeLoadedIsNotKept) {
+  RecordingRunner runner;
+  runner.output = {'n', 'o', 't', ' ', 'a', ' ', 'w', 'a', 'v'};
+  KeyScript script;
+  script.type("n").key("\x1B");  // no keep question: ESC is the next prompt's answer
+  effectsCommand();
+  EXPECT_EQ(script.remaining(), 0u);
+  EXPECT_EQ(leftValues(sound()), values);
+  EXPECT_TRUE(shown("Arquivo incompat\xEDvel com este programa"));
+  EXPECT_FALSE(fileExists(soxOutputFile()));
+}
+
+TEST_F(SoxEffects, InputIsTheScratchCopyAndOutputTheTemporaryFile) {
+  RecordingRunner runner;
+  runner.writeOutput = false;
+  KeyScript script;
+  script.type("n").type("n").key("\x1B");
+  effectsCommand();
+  ASSERT_EQ(runner.runs.size(), 1u);
+  EXPECT_EQ(runner.runs[0], (Words{"sox", effectScratchFile(), soxOutputFile(), "gain", "-n"}));
+  EXPECT_TRUE(shown("Fim da edi\xE7\xE3o"));
+}
+
+TEST_F(SoxEffects, GainQuestionWarnsAboveTwentyAndTakesZeroForText) {
+  RecordingRunner runner;
+  runner.writeOutput = false;
+  KeyScript script;
+  script.type("g25\r").type("n")   // warned, not confirmed: asked again
+      .type("-25\r").type("n")     // no lower limit
+      .type("a25\r").type("S").type("n")
+      .type("gabc\r").type("n")
+      .type("a\r").type("n")
+      .key("\x1B");
+  effectsCommand();
+  ASSERT_EQ(runner.runs.size(), 4u);
+  EXPECT_EQ(Words(runner.runs[0].begin() + 3, runner.runs[0].end()), (Words{"bass", "-25"}));
+  EXPECT_EQ(Words(runner.runs[1].begin() + 3, runner.runs[1].end()), (Words{"treble", "+25"}));
+  EXPECT_EQ(Words(runner.runs[2].begin() + 3, runner.runs[2].end()), (Words{"bass", "0"}));
+  EXPECT_EQ(Words(runner.runs[3].begin() + 3, runner.runs[3].end()), (Words{"treble", "0"}));
+}
+
+TEST_F(SoxEffects, SpeedPitchEchoAndEqualizerAskTheirParameters) {
+  RecordingRunner runner;
+  runner.writeOutput = false;
+  KeyScript script;
+  script.type("v\r").type("n")
+      .type("f\r").type("n")
+      .type("x50\r300\r30\r").key("\x1B").type("n")
+      .type("q\r2,5\r\r\r\r").key("\x1B").type("n")
+      .key("\x1B");
+  effectsCommand();
+  ASSERT_EQ(runner.runs.size(), 4u);
+  EXPECT_EQ(Words(runner.runs[0].begin() + 3, runner.runs[0].end()), (Words{"speed", "1.2"}));
+  EXPECT_EQ(Words(runner.runs[1].begin() + 3, runner.runs[1].end()), (Words{"pitch"}));
+  EXPECT_EQ(Words(runner.runs[2].begin() + 3, runner.runs[2].end()),
+            (Words{"echo", "0.8", "0.5", "300", "0.3"}));
+  // 22050 Hz: seven bands, the second one raised.
+  const Words eq(runner.runs[3].begin() + 3, runner.runs[3].end());
+  ASSERT_EQ(eq.size(), 28u);
+  EXPECT_EQ(eq[3], "+0");
+  EXPECT_EQ(eq[7], "+2.5");
+  EXPECT_EQ(eq[24], "equalizer");
+  EXPECT_EQ(eq[25], "8500");
+}
+
+}  // namespace
+}  // namespace kalimbro

@@ -1,0 +1,81 @@
+#include "app/klmp3.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <filesystem>
+
+#include "app/programState.h"
+#include "platform/paths.h"
+#include "sound/gramost.h"
+#include "tests/fakes/command_fixture.h"
+
+namespace kalimbro {
+namespace {
+
+class Mp3 : public CommandTest {
+ protected:
+  void SetUp() override {
+    CommandTest::SetUp();
+    TAmostras tone;
+    std::vector<int16_t> values(44100);
+    for (size_t i = 0; i < values.size(); ++i)
+      values[i] = static_cast<int16_t>(10000 * std::sin(2 * M_PI * 440 * static_cast<double>(i) / 44100));
+    fillMono(tone, values, 44100);
+    ASSERT_TRUE(tone.saveWav(file("tom.wav")));
+  }
+  int entries() const {
+    int n = 0;
+    for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator(dir())) ++n;
+    return n;
+  }
+};
+
+TEST_F(Mp3, RoundTripThroughTheRealLame) {
+  ASSERT_TRUE(wavToMp3(file("tom.wav"), file("tom.mp3")));
+  EXPECT_GT(*fileSize(file("tom.mp3")), 1000u);
+  ASSERT_TRUE(mp3ToWav(file("tom.mp3"), file("volta.wav")));
+  TAmostras back;
+  ASSERT_TRUE(back.loadWav(file("volta.wav")));
+  EXPECT_EQ(back.sampleRate(), 44100);
+  EXPECT_EQ(back.channels(), 1);
+  // Encoder delay and padding add a little; a second of sound stays about one.
+  EXPECT_GE(back.count(), 44100);
+  EXPECT_LT(back.count(), 44100 + 4410);
+  int16_t peak = 0;
+  for (const int16_t v : leftValues(back)) peak = std::max<int16_t>(peak, v);
+  EXPECT_GT(peak, 8000);
+  EXPECT_EQ(entries(), 3);  // nothing left beside the files
+}
+
+TEST_F(Mp3, AMissingLameFailsAndKeepsTheFiles) {
+  program().settings.lameProgram = "/nonexistent/lame";
+  writeFileBytes(file("velho.mp3"), {1, 2, 3});
+  EXPECT_FALSE(wavToMp3(file("tom.wav"), file("velho.mp3")));
+  EXPECT_TRUE(fileExists(file("tom.wav")));
+  EXPECT_EQ(readFileBytes(file("velho.mp3")), (std::vector<uint8_t>{1, 2, 3}));
+  EXPECT_EQ(entries(), 2);
+}
+
+TEST_F(Mp3, ALameFailureLeavesNoOutputAndTheOldOneIntact) {
+  writeFileBytes(file("ruim.mp3"), {'n', 'o'});
+  EXPECT_FALSE(mp3ToWav(file("ruim.mp3"), file("ruim.wav")));
+  EXPECT_FALSE(fileExists(file("ruim.wav")));
+  writeFileBytes(file("velho.wav"), {4, 5});
+  EXPECT_FALSE(mp3ToWav(file("ruim.mp3"), file("velho.wav")));
+  EXPECT_EQ(readFileBytes(file("velho.wav")), (std::vector<uint8_t>{4, 5}));
+  EXPECT_FALSE(mp3ToWav(file("nada.mp3"), file("x.wav")));
+  EXPECT_EQ(entries(), 3);
+}
+
+TEST_F(Mp3, OptionsAreSplitIntoWords) {
+  program().settings.lameEncodeOptions = "-b 32 --tt \"um tom\"";
+  ASSERT_TRUE(wavToMp3(file("tom.wav"), file("tom.mp3")));
+  // 32 kbit/s for one second, ID3 tag included: a few kilobytes.
+  EXPECT_LT(*fileSize(file("tom.mp3")), 6000u);
+  program().settings.lameEncodeOptions = "--no-such-option";
+  EXPECT_FALSE(wavToMp3(file("tom.wav"), file("outro.mp3")));
+}
+
+}  // namespace
+}  // namespace kalimbro

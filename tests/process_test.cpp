@@ -1,0 +1,80 @@
+#include "platform/process.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "tests/fakes/command_fixture.h"
+
+namespace kalimbro {
+namespace {
+
+using Words = std::vector<std::string>;
+
+TEST(SplitWords, BlanksSeparateAndQuotesGroup) {
+  EXPECT_EQ(splitWords("-V 2  --preset\tstandard"), (Words{"-V", "2", "--preset", "standard"}));
+  EXPECT_EQ(splitWords("  "), Words{});
+  EXPECT_EQ(splitWords("--tt \"a b\" x\"y z\"w"), (Words{"--tt", "a b", "xy zw"}));
+  EXPECT_EQ(splitWords("a \"\" b"), (Words{"a", "", "b"}));
+  EXPECT_EQ(splitWords("\"open quote"), (Words{"open quote"}));
+}
+
+class Process : public CommandTest {};
+
+TEST_F(Process, ExitStatusAndMissingProgram) {
+  const Words ok{"true"}, bad{"false"}, missing{"/nonexistent/program"}, unknown{"kalimbro-no-such-program"};
+  EXPECT_TRUE(runProgram(ok).succeeded());
+  const ProcessResult failed = runProgram(bad);
+  EXPECT_EQ(failed.kind, ProcessResult::Kind::exited);
+  EXPECT_EQ(failed.code, 1);
+  EXPECT_FALSE(failed.succeeded());
+  EXPECT_EQ(runProgram(missing).kind, ProcessResult::Kind::notFound);
+  EXPECT_EQ(runProgram(unknown).kind, ProcessResult::Kind::notFound);
+  EXPECT_FALSE(runProgram(unknown).started());
+}
+
+TEST_F(Process, ArgumentsArriveWholeAndInUtf8) {
+  // A name with a blank, a quote and a Windows-1252 letter, as one word.
+  const std::string name = file("a b \"\xE7\".txt");
+  const Words args{"touch", name};
+  ASSERT_TRUE(runProgram(args).succeeded());
+  EXPECT_TRUE(std::filesystem::exists(dir() + "/a b \"\xC3\xA7\".txt"));
+}
+
+TEST_F(Process, StartedOnceAndTicksWhileWaiting) {
+  int started = 0, ticks = 0;
+  const Words args{"sleep", "1.3"};
+  const ProcessResult r = runProgram(args, {.started = [&] { ++started; }, .everySecond = [&] { ++ticks; }});
+  EXPECT_TRUE(r.succeeded());
+  EXPECT_EQ(started, 1);
+  EXPECT_EQ(ticks, 1);
+}
+
+TEST_F(Process, TheChildWritesNothingOnTheTerminalAndReadsNothing) {
+  // Standard output and error of this process point at a file for the run.
+  const std::string captured = file("captured");
+  const int saved1 = dup(1), saved2 = dup(2);
+  FILE* sink = fopen(captured.c_str(), "w");
+  ASSERT_NE(sink, nullptr);
+  dup2(fileno(sink), 1);
+  dup2(fileno(sink), 2);
+  const Words echo{"echo", "hello"}, cat{"cat"}, ls{"ls", "/nonexistent"};
+  const bool echoed = runProgram(echo).succeeded();
+  const bool catEnded = runProgram(cat).succeeded();  // stdin is empty: cat ends at once
+  const ProcessResult listed = runProgram(ls);
+  dup2(saved1, 1);
+  dup2(saved2, 2);
+  close(saved1);
+  close(saved2);
+  fclose(sink);
+  EXPECT_TRUE(echoed);
+  EXPECT_TRUE(catEnded);
+  EXPECT_EQ(listed.kind, ProcessResult::Kind::exited);
+  EXPECT_NE(listed.code, 0);
+  EXPECT_EQ(std::filesystem::file_size(captured), 0u);
+}
+
+}  // namespace
+}  // namespace kalimbro
