@@ -15,6 +15,7 @@
 #include "sound/vrwav.h"
 #include "tests/fakes/fake_audio.h"
 #include "tests/fakes/fake_clock.h"
+#include "tests/fakes/fake_speech_player.h"
 #include "tests/fakes/key_script.h"
 #include "tests/fakes/probed_keys.h"
 #include "tests/fakes/temp_config.h"
@@ -92,6 +93,9 @@ class PlayCommand : public ::testing::Test {
 
   TempConfigHome config;
   FakeAudio fake;
+  // Speech (beeps, clicks, spoken positions) is heard elsewhere: the device
+  // gets only the sound the command plays.
+  ScopedFakeSpeechPlayer speech;
 };
 
 // ---------------------------------------------------------------- time text

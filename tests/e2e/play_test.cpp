@@ -10,6 +10,9 @@ namespace {
 constexpr std::string_view kPrompt = "Gravador, qual sua opção? ";
 constexpr int kPromptColumns = 26;
 constexpr std::string_view kHowToPlay = "Use espaço para tocar, F1 ajuda";
+// Speech plays at its real rate, and each help line is spoken before the
+// next is written.
+constexpr milliseconds kLongSpeech{60000};
 
 class PlayCommandE2e : public testing::Test {
  protected:
@@ -48,7 +51,7 @@ TEST_F(PlayCommandE2e, TShowsHowToPlayF1TheKeysAndEscGoesBack) {
   EXPECT_TRUE(s->find(std::string(kPrompt) + "t").has_value()) << "the letter is echoed\n" << s->dump();
 
   ASSERT_TRUE(s->sendKey(Key::F1));
-  ASSERT_TRUE(s->waitForText("V volta ao ponto memorizado"));
+  ASSERT_TRUE(s->waitForText("V volta ao ponto memorizado", kLongSpeech));
   const std::vector<std::string_view> help = {
       "As opções são :",
       "Espaço toca e para, esc termina",
