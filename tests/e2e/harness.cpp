@@ -60,6 +60,13 @@ std::string settingsText(const Options& options) {
   if (options.defaultSettings) {
     all.push_back({"SOM", "SAIDA", "nulo"});
     all.push_back({"SOM", "ENTRADA", "nulo"});
+    // Speech plays in real time even on the silent device: the fastest
+    // level, sped up by the playback engine, without punctuation pauses.
+    all.push_back({"TRADUTOR", "VELOCIDADE", "5"});
+    all.push_back({"SINTETIZADOR", "RAPIDINHO5", "S"});
+    all.push_back({"SINTETIZADOR", "PAUSAPONTO5", "0"});
+    all.push_back({"SINTETIZADOR", "PAUSAVIRG5", "0"});
+    all.push_back({"SINTETIZADOR", "PAUSADOISPONTOS5", "0"});
   }
   for (const Setting& s : options.settings) {
     auto same = std::find_if(all.begin(), all.end(), [&](const Setting& o) {

@@ -87,7 +87,8 @@ struct Options {
   std::vector<std::pair<std::string, std::string>> env;
   // Written to a fresh $XDG_CONFIG_HOME/Varelu/Varelu.ini. Unless
   // `defaultSettings` is false, [SOM] SAIDA=nulo and ENTRADA=nulo come
-  // first; an entry here with the same section and key replaces them.
+  // first, with the fastest speech (level 5, sped up, no pauses); an entry
+  // here with the same section and key replaces them.
   std::vector<Setting> settings;
   bool defaultSettings = true;
   // Empty: a fresh directory of the session.

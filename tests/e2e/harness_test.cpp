@@ -207,7 +207,8 @@ TEST(HarnessProcess, TheProgramGetsItsOwnSettingsDirectoriesAndTerminal) {
                 s->workDir().string() + "\nmarcado\nunset\n25 80\n47\n");
   EXPECT_EQ(s->settingsFile(), s->settingsDir() / "Varelu.ini");
   EXPECT_EQ(readFile(s->settingsFile()),
-            "[SOM]\nSAIDA=arquivo:saida.wav\nENTRADA=nulo\n[KALIMBRO]\nMAX_MEMORIA=3\n");
+            "[SOM]\nSAIDA=arquivo:saida.wav\nENTRADA=nulo\n[TRADUTOR]\nVELOCIDADE=5\n[SINTETIZADOR]\n"
+            "RAPIDINHO5=S\nPAUSAPONTO5=0\nPAUSAVIRG5=0\nPAUSADOISPONTOS5=0\n[KALIMBRO]\nMAX_MEMORIA=3\n");
 }
 
 TEST(HarnessProcess, ResizingTheTerminalSignalsTheProgram) {
