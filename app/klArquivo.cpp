@@ -172,6 +172,9 @@ void chooseWorkingFile(bool atStartUp) {
         continue;
       }
     }
+    // The selector leaves the cursor at the end of its field: the name
+    // goes on a line of its own.
+    if (whereX() != 1) crtWriteln();
     crtWriteln(name);
     setWindowTitle(fileWindowTitle(name, false));
     p.workingFileName = workingWavName(name);

@@ -353,9 +353,9 @@ TEST_F(WorkingFile, SaveAsGivenUpChangesNothing) {
   program().workingFileName = file("voz.wav");
   TAmostras* before = program().soundBuffer.get();
   KeyScript keys;
-  keys.key("\x1B");                                        // keep the parameters?
-  keys.type("n").key("\x1B");                              // the new name
-  keys.type("n").type(file("b")).key("\r").key("\x1B");    // the quality: silent
+  keys.key("\x1B");                                                 // keep the parameters?
+  keys.type("n").key("\x1B");                                       // the new name
+  keys.type("n").type(file("b")).key("\r").key("\x1B");             // the quality: silent
   keys.type("n").type(file("b")).key("\r").type("c").key("\x1B");  // the channels
   for (int i = 0; i < 4; ++i) saveAs(program().workingFileName);
   EXPECT_EQ(occurrences("Desistiu..."), 3);

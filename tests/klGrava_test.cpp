@@ -171,7 +171,7 @@ TEST_F(RecordCommands, NewSoundSavesOrNotThenRecordsTheNewFile) {
   program().currentPosition = 2;
   mic.takes = {{0x80, 0xFF, 0x00}};
   KeyScript keys;
-  keys.key("\r");                                // save the old sound first
+  keys.key("\r");                               // save the old sound first
   keys.type(file("novo")).key("\r");            // the new file
   keys.type("t").type("m").key(kF1).key("\r");  // telephone, mono, F1 is no answer, Enter
   newSoundCommand();

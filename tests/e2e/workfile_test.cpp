@@ -27,6 +27,9 @@ constexpr std::string_view kPressEnter = "Tecle Enter para gravar, ESC termina";
 constexpr std::string_view kSaved = "OK, arquivo salvo";
 constexpr std::string_view kBadFile = "Arquivo incompatível com este programa";
 constexpr std::string_view kBadMp3 = "Conversão MP3 foi mal sucedida";
+// The information command's quality line, under which its last line and
+// then the prompt follow.
+constexpr std::string_view kInformationQuality = "Qualidade: ";
 // Waits that may include speech, which plays at its real rate.
 constexpr milliseconds kLong{60000};
 
@@ -184,7 +187,7 @@ TEST_F(WorkFile, AQuotedNameWithBlanksOpensAndInformationDescribesIt) {
   EXPECT_EQ(s->title(), "KALIMBRO meu som.wav");
   EXPECT_FALSE(s->find("Informe o nome do arquivo").has_value()) << s->dump();
   ASSERT_TRUE(s->type("i"));
-  ASSERT_TRUE(waitForPrompt("Stereo"));
+  ASSERT_TRUE(waitForPrompt(kInformationQuality));
   EXPECT_TRUE(s->find("Arquivo de trabalho: meu som.wav").has_value()) << s->dump();
   EXPECT_TRUE(s->find("Velocidade: 8000").has_value()) << s->dump();
   EXPECT_TRUE(s->find("Qualidade: 8 Bits").has_value()) << s->dump();
@@ -264,7 +267,7 @@ TEST_F(WorkFile, ANameThatDoesNotExistIsRecordedAtStartUp) {
   ASSERT_TRUE(waitForPrompt());
   EXPECT_EQ(s->title(), "KALIMBRO gravado.wav");
   ASSERT_TRUE(s->type("i"));
-  ASSERT_TRUE(waitForPrompt("Stereo"));
+  ASSERT_TRUE(waitForPrompt(kInformationQuality));
   EXPECT_TRUE(s->find("Velocidade: 44100").has_value()) << s->dump();
   EXPECT_TRUE(s->find("Qualidade: 16 Bits").has_value()) << s->dump();
   const std::optional<Wav> recorded = readWav(work("gravado.wav"));
@@ -294,8 +297,13 @@ TEST_F(WorkFile, NRecordsANewFileAfterOfferingToSave) {
   ASSERT_TRUE(s->sendKey(Key::Esc));
   ASSERT_TRUE(waitForPrompt("Carregando som"));
   EXPECT_EQ(s->title(), "KALIMBRO novo.wav");
+  // The typed name, then the chosen name on a line of its own.
+  const std::optional<Pos> asked = s->find("Informe o nome do arquivo");
+  ASSERT_TRUE(asked.has_value());
+  EXPECT_EQ(s->row(asked->row + 1), "novo") << s->dump();
+  EXPECT_EQ(s->row(asked->row + 2), "novo") << s->dump();
   ASSERT_TRUE(s->type("i"));
-  ASSERT_TRUE(waitForPrompt("Mono"));
+  ASSERT_TRUE(waitForPrompt(kInformationQuality));
   EXPECT_TRUE(s->find("Arquivo de trabalho: novo.wav").has_value()) << s->dump();
   EXPECT_TRUE(s->find("Velocidade: 11025").has_value()) << s->dump();
   EXPECT_TRUE(s->find("Qualidade: 8 Bits").has_value()) << s->dump();
@@ -364,8 +372,9 @@ TEST_F(WorkFile, AMissingLameKeepsTheWav) {
 }
 
 TEST_F(WorkFile, AnMp3OnTheCommandLineIsEditedAsWavAndEncodedBackAtTheEnd) {
-  ASSERT_NO_FATAL_FAILURE(start(options({"voz.wav"}, {{"voz.wav", wavBytes(22050, 16, 1, std::vector<int16_t>(22050, 900))}})));
   // Make an MP3 with the program itself, then open it in a second run.
+  const std::string voice = wavBytes(22050, 16, 1, std::vector<int16_t>(22050, 900));
+  ASSERT_NO_FATAL_FAILURE(start(options({"voz.wav"}, {{"voz.wav", voice}})));
   ASSERT_TRUE(waitForPrompt());
   ASSERT_TRUE(s->type("s"));
   ASSERT_TRUE(waitForQuestion("Mantenho parâmetros originais da gravação? "));
@@ -387,7 +396,7 @@ TEST_F(WorkFile, AnMp3OnTheCommandLineIsEditedAsWavAndEncodedBackAtTheEnd) {
   EXPECT_TRUE(fs::exists(work("som.mp3.wav")));
   EXPECT_EQ(s->title(), "KALIMBRO som.mp3");
   ASSERT_TRUE(s->type("i"));
-  ASSERT_TRUE(waitForPrompt("Mono"));
+  ASSERT_TRUE(waitForPrompt(kInformationQuality));
   EXPECT_TRUE(s->find("Arquivo de trabalho: som.mp3").has_value()) << s->dump();
   EXPECT_FALSE(s->find("som.mp3.wav").has_value()) << s->dump();
   ASSERT_NO_FATAL_FAILURE(endSaying(Key::Enter));
@@ -401,7 +410,7 @@ TEST_F(WorkFile, ACorruptWavIsReportedAndTheProgramGoesOn) {
   ASSERT_TRUE(waitForText(kBadFile));
   ASSERT_TRUE(waitForPrompt(kBadFile));
   ASSERT_TRUE(s->type("i"));
-  ASSERT_TRUE(waitForPrompt("Mono"));
+  ASSERT_TRUE(waitForPrompt(kInformationQuality));
   EXPECT_TRUE(s->find("Velocidade: 22050").has_value()) << s->dump();
   // No file and no sound: the end asks nothing more.
   ASSERT_TRUE(s->sendKey(Key::Esc));
