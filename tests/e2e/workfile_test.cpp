@@ -191,6 +191,7 @@ TEST_F(WorkFile, AQuotedNameWithBlanksOpensAndInformationDescribesIt) {
   EXPECT_TRUE(s->find("Arquivo de trabalho: meu som.wav").has_value()) << s->dump();
   EXPECT_TRUE(s->find("Velocidade: 8000").has_value()) << s->dump();
   EXPECT_TRUE(s->find("Qualidade: 8 Bits").has_value()) << s->dump();
+  EXPECT_TRUE(s->find("Stereo").has_value()) << s->dump();
   const std::string before = *readFile(work("meu som.wav"));
   ASSERT_NO_FATAL_FAILURE(endSaying("n"));
   EXPECT_EQ(*readFile(work("meu som.wav")), before);
@@ -270,6 +271,7 @@ TEST_F(WorkFile, ANameThatDoesNotExistIsRecordedAtStartUp) {
   ASSERT_TRUE(waitForPrompt(kInformationQuality));
   EXPECT_TRUE(s->find("Velocidade: 44100").has_value()) << s->dump();
   EXPECT_TRUE(s->find("Qualidade: 16 Bits").has_value()) << s->dump();
+  EXPECT_TRUE(s->find("Stereo").has_value()) << s->dump();
   const std::optional<Wav> recorded = readWav(work("gravado.wav"));
   ASSERT_TRUE(recorded.has_value());
   EXPECT_EQ(recorded->sampleRate, 44100u);
