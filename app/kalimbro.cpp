@@ -5,6 +5,7 @@
 #include <string>
 #include <string_view>
 
+#include "app/klArquivo.h"
 #include "app/klMsg.h"
 #include "app/klconfig.h"
 #include "app/programState.h"
@@ -17,6 +18,7 @@
 #include "edit/kldivide.h"
 #include "edit/klremove.h"
 #include "platform/paths.h"
+#include "sound/klGrava.h"
 #include "sound/klToca.h"
 
 namespace kalimbro {
@@ -26,7 +28,7 @@ constexpr std::string_view kVersion = "3.1";
 constexpr uint8_t kEsc = 27;
 
 // Extended key codes the loop answers.
-constexpr uint8_t kF1 = 59, kUp = 72, kDown = 80, kDel = 83;
+constexpr uint8_t kF1 = 59, kF2 = 60, kF3 = 61, kUp = 72, kDown = 80, kDel = 83;
 
 constexpr int64_t kBytesPerMegabyte = 1048576;
 
@@ -40,14 +42,18 @@ std::string iniReadOr(std::string_view key, std::string_view fallback) {
   return value.empty() ? std::string(fallback) : value;
 }
 
+void saveAsCommand() { saveAs(program().workingFileName); }
+
 // The one-letter commands of the loop, by upper-case letter.
 struct Command {
   char letter;
   void (*run)();
 };
 constexpr std::array kCommands = {
-    Command{'T', playCommand},   Command{'R', removeCommand}, Command{'M', mixCommand},
-    Command{'E', effectsCommand}, Command{'X', divideCommand}, Command{'C', configure},
+    Command{'T', playCommand},   Command{'G', recordMoreCommand}, Command{'N', newSoundCommand},
+    Command{'R', removeCommand}, Command{'M', mixCommand},        Command{'E', effectsCommand},
+    Command{'D', undoToSaved},   Command{'S', saveAsCommand},     Command{'X', divideCommand},
+    Command{'C', configure},
     Command{'I', showInformation},
 };
 
@@ -70,6 +76,21 @@ uint8_t readAnswer() {
 }
 
 uint8_t upper(uint8_t key) { return (key >= 'a' && key <= 'z') ? key - 32 : key; }
+
+// F3: saves if wanted, then forgets the working file's name; the sound
+// stays in memory, and the next save asks for a name.
+void forgetWorkingFile() {
+  sayMessage("KLQUERSV", 0);
+  const uint8_t answer = readAnswer();
+  if (answer == kEsc) {
+    sayMessage("KLDESIST", 1);
+    return;
+  }
+  if (upper(answer) != 'N') saveWorkingFile();
+  program().workingFileName.clear();
+  loadWorkingSound();
+  sayMessage("KLOK", 1);
+}
 
 }  // namespace
 
@@ -113,6 +134,8 @@ void mainMenu() {
       } else {
         if (ext == kDel) clearScreen();
         else if (ext == kF1) listOptions();
+        else if (ext == kF2) saveWorkingFile();
+        else if (ext == kF3) forgetWorkingFile();
         continue;
       }
     }
@@ -152,6 +175,22 @@ uint8_t chooseOption() {
   return static_cast<uint8_t>(kOptionLetters[chosen - 1]);
 }
 
+void undoToSaved() {
+  ProgramState& p = program();
+  sayMessage("KLCNFUND", 0);
+  if (upper(readAnswer()) != 'S') return;
+  if (p.workingFileName.empty()) {
+    sayMessage("KLERRO_N", 1);
+    return;
+  }
+  // A reload that fails keeps the sound in memory.
+  if (!p.soundBuffer->loadWav(p.workingFileName)) {
+    sayMessage(p.soundBuffer->outOfMemory() ? "KLFALMEM" : "KLARQERR", 1);
+    return;
+  }
+  sayMessage("KLUNDO", 1);
+}
+
 void showInformation() {
   const ProgramState& p = program();
   sayMessage("KLARQTRB", 0);
@@ -180,7 +219,12 @@ bool confirmEnd() {
     sayMessage("KLQUERSV", 0);
     const uint8_t save = readAnswer();
     if (save == kEsc) return false;
-    // Saving joins with the working-file commands.
+    if (upper(save) != 'N') {
+      // A sound the user wanted saved and that was not is not thrown away:
+      // the program goes on.
+      if (saveWorkingFile() != SaveResult::saved) return false;
+      convertBackToMp3(p.workingFileName);
+    }
   }
   p.soundBuffer.reset();
   if (!p.tempSoundFile.empty()) removeFile(p.tempSoundFile);
@@ -193,8 +237,16 @@ void endProgram() {
   closeConsole();
 }
 
-void runProgram(int, char**) {
+void runProgram(int argc, char** argv) {
+  setCommandLine(argc, argv);
   initProgram();
+  ProgramState& p = program();
+  chooseWorkingFile(true);
+  if (!p.workingFileName.empty()) {
+    if (!fileExists(p.workingFileName)) recordNewFile();
+    loadWorkingSound();
+  }
+  p.tempSoundFile = scratchSoundFileFor(p.workingFileName);
   crtWriteln();
   mainMenu();
   endProgram();

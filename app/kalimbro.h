@@ -1,6 +1,6 @@
 // The main program: start-up, the main option loop with its one-letter
-// commands, and the commands that belong to no other unit (information,
-// spoken help, the end of the program).
+// commands, and the commands that belong to no other unit (undo,
+// information, spoken help, the end of the program).
 #pragma once
 
 #include <cstdint>
@@ -16,6 +16,8 @@ void mainMenu();
 void listOptions();
 // The options as a pop-up list: the chosen letter (lower case) or ESC.
 uint8_t chooseOption();
+// D: back to the working file as last saved.
+void undoToSaved();
 void showInformation();
 bool confirmEnd();
 [[noreturn]] void endProgram();

@@ -1,11 +1,19 @@
 // The one instance of the program-wide state.
 #include "app/programState.h"
 
+#include "platform/paths.h"
+
 namespace kalimbro {
 
 ProgramState& program() {
   static ProgramState state;
   return state;
+}
+
+std::string scratchSoundFileFor(std::string_view workingFileName) {
+  std::string name = fileNamePart(workingFileName);
+  if (name.find_first_not_of(' ') == std::string::npos) name = "kalimbro.wav";
+  return tempDirectory() + name;
 }
 
 }  // namespace kalimbro

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "sound/gramost.h"
 
@@ -39,5 +40,11 @@ struct ProgramState {
 };
 
 ProgramState& program();
+
+// The scratch copy of the sound that goes with a working file: its
+// file-name part in the program's temporary directory, or "kalimbro.wav"
+// there when there is no working file. The main program sets
+// tempSoundFile from it; the effects fall back on it.
+std::string scratchSoundFileFor(std::string_view workingFileName);
 
 }  // namespace kalimbro

@@ -109,7 +109,7 @@ const EffectRow* findEffect(uint8_t key) {
 
 std::string effectScratchFile() {
   std::string name = trimmed(program().tempSoundFile);
-  if (name.empty() || name.back() == '/') name = tempDirectory() + "kalimbro.wav";
+  if (name.empty() || name.back() == '/') name = scratchSoundFileFor({});
   const std::string upper = upperCased(name);
   if (upper.size() < 4 || upper.compare(upper.size() - 4, 4, ".WAV") != 0) name += ".wav";
   return name;

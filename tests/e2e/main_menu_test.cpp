@@ -1,6 +1,6 @@
 // kalimbro's start-up and main option loop, driven as a user drives them:
-// the title and the prompt, an invalid option, the spoken help (F1) and
-// the end of the program with ESC.
+// the title, the file selector given up with ESC, the prompt, an invalid
+// option, the spoken help (F1) and the end of the program with ESC.
 #include <filesystem>
 
 #include "tests/e2e/harness.h"
@@ -14,13 +14,20 @@ constexpr int kPromptColumns = 26;
 constexpr std::string_view kInvalid = "Opção inválida, F1 ajuda";
 constexpr std::string_view kConfirmEnd = "Confirma o fim do programa? ";
 constexpr std::string_view kSaveQuestion = "Quer salvar o arquivo? ";
+constexpr std::string_view kAskFile = "Informe o nome do arquivo";
 // Speech plays at its real rate even on the silent device, and every
 // line of a list is spoken before the next is written.
 constexpr milliseconds kLongSpeech{60000};
 
 class MainMenu : public testing::Test {
  protected:
-  void SetUp() override { ASSERT_NO_FATAL_FAILURE(start(Options{})); }
+  // Started without a file, the program asks for one with the file
+  // selector; ESC there gives up and leads to the prompt with no file.
+  void SetUp() override {
+    ASSERT_NO_FATAL_FAILURE(start(Options{}));
+    ASSERT_TRUE(s->waitForText(kAskFile));
+    ASSERT_TRUE(s->sendKey(Key::Esc));
+  }
 
   void start(const Options& options) {
     std::string error;
@@ -63,9 +70,11 @@ class MainMenu : public testing::Test {
 
 TEST_F(MainMenu, StartUpShowsTheTitleAndWaitsAtThePrompt) {
   ASSERT_TRUE(s->waitForTextAt(0, kTitle));
-  ASSERT_TRUE(waitForPrompt());
+  ASSERT_TRUE(waitForPrompt(kAskFile));
   EXPECT_TRUE(s->altScreenActive());
+  // No file was chosen: the window keeps the program's title.
   EXPECT_EQ(s->title(), "GRAVADOR DE SOM");
+  EXPECT_FALSE(s->find("Nenhum arquivo foi selecionado").has_value()) << s->dump();
 }
 
 TEST_F(MainMenu, ALetterThatNamesNoCommandIsAnInvalidOption) {

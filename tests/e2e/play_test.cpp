@@ -20,6 +20,9 @@ class PlayCommandE2e : public testing::Test {
     std::string error;
     s = Session::start(Options{}, &error);
     ASSERT_NE(s, nullptr) << error;
+    // No file given: leave the start-up file selector for an empty sound.
+    ASSERT_TRUE(s->waitForText("Informe o nome do arquivo"));
+    ASSERT_TRUE(s->sendKey(Key::Esc));
   }
 
   // The prompt below `below` (anywhere when empty), with the cursor right

@@ -72,6 +72,10 @@ class Speech : public testing::Test {
   void start(std::vector<Setting> more = {}) {
     Options options;
     options.settings = std::move(more);
+    // A working file on the command line: start-up goes straight from the
+    // title to the prompt, without the file selector.
+    options.args = {"voz.wav"};
+    options.files = {{"voz.wav", wavBytes(11025, 16, 1, std::vector<int16_t>(1102, 0))}};
     output = "saida.wav";
     // A relative name: the device's file lands in the session's own
     // working directory.

@@ -1,5 +1,5 @@
-// A base for tests that run an editing command: a fake terminal and clock,
-// a private settings home, a fresh program-wide state with an empty sound,
+// A base for tests that run a command: a fake terminal and clock, speech
+// that is recorded rather than played, a private settings home, a fresh program-wide state with an empty sound,
 // and a private directory for the files a test makes. Helpers build sounds
 // and read the screen.
 #pragma once
@@ -12,6 +12,7 @@
 
 #include "sound/gramost.h"
 #include "tests/fakes/fake_clock.h"
+#include "tests/fakes/fake_speech_player.h"
 #include "tests/fakes/fake_terminal.h"
 #include "tests/fakes/temp_config.h"
 
@@ -33,6 +34,7 @@ class CommandTest : public ::testing::Test {
   TempConfigHome config;
   ScopedFakeClock clock;
   FakeTerminal term;
+  ScopedFakeSpeechPlayer speech;
 
  private:
   std::string dir_;

@@ -1,0 +1,334 @@
+// The working file: choosing, loading, recording, saving and MP3.
+#include "app/klArquivo.h"
+
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include "app/klMsg.h"
+#include "app/klmp3.h"
+#include "app/programState.h"
+#include "console/VrCrt.h"
+#include "console/vrarq.h"
+#include "console/vredit.h"
+#include "console/vrfala.h"
+#include "platform/codec.h"
+#include "platform/paths.h"
+#include "sound/gramost.h"
+
+namespace kalimbro {
+namespace {
+
+constexpr uint8_t kEnter = 13, kEsc = 27;
+constexpr size_t kLongestTitle = 133;
+constexpr int kSelectorRows = 10;
+constexpr int kLongestName = 255;
+
+// The raw command line, kept only when the program was given at least one
+// argument.
+std::optional<std::string>& commandLine() {
+  static std::optional<std::string> line;
+  return line;
+}
+
+bool endsWithUpper(std::string_view name, std::string_view upperTail) {
+  return name.size() >= upperTail.size() &&
+         upperCaseAccented(name.substr(name.size() - upperTail.size())) == upperTail;
+}
+
+// Says a question and reads the one-key answer on the same line.
+uint8_t askKey(std::string_view messageKey) {
+  sayMessage(messageKey, 0);
+  uint8_t key, ext;
+  readKeyEchoed(key, ext);
+  crtWriteln();
+  return key;
+}
+
+void setMemoryLimitFromSettings(TAmostras& sound) {
+  constexpr int64_t kValuesPerMegabyte = 1048576;
+  sound.setMemoryLimit(int64_t{program().settings.maxMemoryMb} * kValuesPerMegabyte);
+}
+
+}  // namespace
+
+// ---- The command line -------------------------------------------------------------
+
+std::string rawCommandLine(std::span<const std::string> args) {
+  std::string line;
+  for (const std::string& arg : args) {
+    const std::string word = fromUtf8(arg);
+    if (!line.empty()) line += ' ';
+    if (word.empty() || word.find_first_of(" \t") != std::string::npos) {
+      line += '"' + word + '"';
+    } else {
+      line += word;
+    }
+  }
+  return line;
+}
+
+void setCommandLine(std::span<const std::string> utf8Args) {
+  if (utf8Args.size() < 2) {
+    commandLine().reset();
+  } else {
+    commandLine() = rawCommandLine(utf8Args);
+  }
+}
+
+void setCommandLine(int argc, const char* const* argv) {
+  std::vector<std::string> args;
+  for (int i = 0; i < argc; ++i) args.emplace_back(argv[i]);
+  setCommandLine(args);
+}
+
+std::string commandLineFileName(std::string_view line) {
+  std::string_view rest;
+  if (!line.empty() && line.front() == '"') {
+    // The quoted program path, its closing quote and the blank after it.
+    const size_t close = line.find('"', 1);
+    if (close != std::string_view::npos) rest = line.substr(std::min(line.size(), close + 2));
+  } else {
+    const size_t blank = line.find(' ');
+    if (blank != std::string_view::npos) rest = line.substr(blank + 1);
+  }
+  if (!rest.empty() && rest.front() == '"') {
+    rest.remove_prefix(1);
+    if (!rest.empty()) rest.remove_suffix(1);
+  }
+  return std::string(rest);
+}
+
+// ---- Names and titles ---------------------------------------------------------------
+
+std::string workingWavName(std::string_view name) {
+  std::string result(name);
+  if (!endsWithUpper(name, ".WAV")) result += ".wav";
+  return result;
+}
+
+std::string saveAsWavName(std::string_view name) {
+  std::string result(name);
+  // Only the file-name part counts: a directory may hold a dot.
+  if (endsWithUpper(name, ".MP3") || fileNamePart(name).find('.') == std::string::npos) result += ".wav";
+  return result;
+}
+
+bool isMp3Twin(std::string_view name) { return name.size() > 8 && endsWithUpper(name, ".MP3.WAV"); }
+
+std::string fileWindowTitle(std::string_view name, bool recording) {
+  std::string title = recording ? "KALIMBRO Gravando... " : "KALIMBRO ";
+  title += name;
+  if (title.size() > kLongestTitle) {
+    title.resize(kLongestTitle);
+    title += "...";
+  }
+  return title;
+}
+
+Quality qualityForAnswer(uint8_t key) {
+  switch (upperCaseAccented(key)) {
+    case 'C': return {44100, 16};
+    case 'T': return {11025, 8};
+    default: return {22050, 16};
+  }
+}
+
+int32_t channelsForAnswer(uint8_t key) {
+  const uint8_t k = upperCaseAccented(key);
+  return (k == 'E' || k == 'S') ? 2 : 1;
+}
+
+// ---- Choosing and loading ---------------------------------------------------------------
+
+void chooseWorkingFile(bool atStartUp) {
+  ProgramState& p = program();
+  std::string name;
+  bool ask = !(atStartUp && commandLine().has_value());
+  if (!ask) name = commandLineFileName(*commandLine());
+  bool fromSelector = false;
+  for (;; ask = true) {
+    if (ask) {
+      reserveLines(kSelectorRows);
+      sayMessage("KLNOMARQ", 1);
+      selectFile(kSelectorRows, "*.WAV|*.MP3", name);
+      fromSelector = true;
+    }
+    if (name.empty()) {
+      const uint8_t exit = selectorExitKey();
+      if (fromSelector && (exit == kEnter || exit == kEsc)) {
+        p.workingFileName.clear();
+        return;
+      }
+      sayMessage("KLERRO_N", 2);
+      continue;
+    }
+    if (name.back() == '/') continue;  // a directory
+    if (endsWithUpper(name, ".MP3") && fileExists(name)) {
+      crtWriteln();
+      sayMessage("KLMP3WAV", 1);
+      if (!mp3ToWav(name, name + ".wav")) {
+        sayMessage("KLERRCNV", 2);
+        continue;
+      }
+    }
+    // The selector leaves the cursor at the end of its field: the name
+    // goes on a line of its own.
+    if (whereX() != 1) crtWriteln();
+    crtWriteln(name);
+    setWindowTitle(fileWindowTitle(name, false));
+    p.workingFileName = workingWavName(name);
+    return;
+  }
+}
+
+void loadWorkingSound() {
+  ProgramState& p = program();
+  sayMessage("KLCRGSOM", 1);
+  p.currentPosition = 0;
+  p.markedPosition = 0;
+  setMemoryLimitFromSettings(*p.soundBuffer);
+  if (p.workingFileName.empty()) return;
+  // A failed load leaves the sound in memory as it was.
+  if (!p.soundBuffer->loadWav(p.workingFileName)) {
+    sayMessage(p.soundBuffer->outOfMemory() ? "KLFALMEM" : "KLARQERR", 1);
+    p.workingFileName.clear();
+  }
+}
+
+// ---- Recording a new file ---------------------------------------------------------------
+
+bool recordNewFile() {
+  ProgramState& p = program();
+  TAmostras& sound = *p.soundBuffer;
+  const auto giveUp = [&p] {
+    p.workingFileName.clear();
+    return false;
+  };
+
+  const uint8_t qualityKey = askKey("KLRADTLF");
+  if (qualityKey == kEsc) return giveUp();
+  sound.clear();
+  const Quality quality = qualityForAnswer(qualityKey);
+  const uint8_t channelsKey = askKey("KLSTMONO");
+  if (channelsKey == kEsc) return giveUp();
+  const int32_t channels = channelsForAnswer(channelsKey);
+
+  sayMessage("KLINIGRV", 1);
+  for (;;) {
+    const uint8_t key = readKey();
+    if (key == kEnter) break;
+    if (key == kEsc) return giveUp();
+    if (key == 0) readKey();  // an extended key's code is no answer
+  }
+
+  setWindowTitle(fileWindowTitle(p.workingFileName, true));
+  sound.clear();
+  sound.createSized(channels, quality.sampleRate, quality.bitsPerSample, 0);
+  sound.setCaptureBuffers(p.settings.recordBuffers);
+  const bool recorded = sound.recordFromDevice(p.workingFileName);
+  if (recorded) {
+    sayMessage("KLOK", 1);
+  } else {
+    sayMessage(sound.outOfMemory() ? "KLFALMEM" : "KLERRGRV", 1);
+  }
+  setWindowTitle(fileWindowTitle(p.workingFileName, false));
+  return recorded;
+}
+
+// ---- Saving ------------------------------------------------------------------------------
+
+SaveResult saveWorkingFile() {
+  ProgramState& p = program();
+  std::string name = p.workingFileName;
+  if (name.empty()) {
+    sayMessage("KLNOMARQ", 1);
+    readLine(name);
+    if (name.empty()) {
+      sayMessage("KLDESIST", 1);
+      return SaveResult::gaveUp;
+    }
+  }
+  // A failed save leaves the file that was there untouched.
+  if (!p.soundBuffer->saveWav(name)) {
+    sayMessage("KLERRGRV", 1);
+    return SaveResult::failed;
+  }
+  sayMessage("KLARQSLV", 1);
+  p.workingFileName = name;
+  setWindowTitle(fileWindowTitle(name, false));
+  return SaveResult::saved;
+}
+
+void convertBackToMp3(std::string_view fileName) {
+  if (!isMp3Twin(fileName)) return;
+  sayMessage("KLWAVMP3", 1);
+  const std::string mp3(fileName.substr(0, fileName.size() - 4));
+  // wavToMp3 succeeds only when LAME ended cleanly and wrote a non-empty
+  // MP3: only then may the WAV go.
+  if (wavToMp3(fileName, mp3)) {
+    removeFile(fileName);
+  } else {
+    sayMessage("KLERRCNV", 2);
+  }
+}
+
+void saveAs(std::string_view fileName) {
+  ProgramState& p = program();
+  const std::string original(fileName);
+  const uint8_t keep = askKey("KLMANTOR");
+  if (keep == kEsc) {
+    sayMessage("KLDESIST", 1);
+    return;
+  }
+  if (upperCaseAccented(keep) == 'S') {
+    if (saveWorkingFile() == SaveResult::saved) convertBackToMp3(original);
+    return;
+  }
+
+  sayMessage("KLNOMNAR", 1);
+  reserveLines(2);
+  std::string name = original;
+  const uint8_t end = editField(name, whereX(), whereY(), true, kLongestName);
+  crtWriteln();
+  if (end == kEsc || name.empty()) {
+    sayMessage("KLDESIST", 1);
+    return;
+  }
+  name = saveAsWavName(name);
+
+  const uint8_t qualityKey = askKey("KLRADTLF");
+  if (qualityKey == kEsc) return;
+  const uint8_t channelsKey = askKey("KLSTMONO");
+  if (channelsKey == kEsc) {
+    sayMessage("KLDESIST", 1);
+    return;
+  }
+
+  auto converted = std::make_unique<TAmostras>();
+  setMemoryLimitFromSettings(*converted);
+  converted->convertFrom(*p.soundBuffer, qualityForAnswer(qualityKey).sampleRate);
+  // A conversion cut short by the memory limit would lose the sound.
+  if (converted->outOfMemory()) {
+    sayMessage("KLFALMEM", 1);
+    return;
+  }
+  converted->setBitsPerSample(qualityForAnswer(qualityKey).bitsPerSample);
+  converted->setChannels(channelsForAnswer(channelsKey));
+  if (converted->outOfMemory()) {
+    sayMessage("KLFALMEM", 1);
+    return;
+  }
+  p.soundBuffer = std::move(converted);
+
+  if (!p.soundBuffer->saveWav(name)) {
+    sayMessage("KLERRGRV", 1);
+    return;
+  }
+  p.workingFileName = name;
+  sayMessage("KLARQSLV", 2);
+  setWindowTitle(fileWindowTitle(name, false));
+  convertBackToMp3(name);
+}
+
+}  // namespace kalimbro

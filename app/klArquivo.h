@@ -1,0 +1,78 @@
+// klArquivo: the working file. Chooses it at start-up (from the command
+// line or with the file selector), loads it, records a new sound straight
+// into it when it does not exist, saves it (F2), saves it under another
+// name and format (S), and brings imported MP3 files back to MP3. Used by
+// the main program and the record commands.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+
+namespace kalimbro {
+
+// ---- The command line -----------------------------------------------------------
+
+// The program's arguments as one raw command line, the way the file rules
+// below read it: each argument in Windows-1252, between double quotes when
+// it holds a blank or a tab or is empty, joined by one blank.
+std::string rawCommandLine(std::span<const std::string> args);
+// Keeps the arguments the program was started with (UTF-8) for
+// chooseWorkingFile at start-up.
+void setCommandLine(int argc, const char* const* argv);
+void setCommandLine(std::span<const std::string> utf8Args);
+// The file a raw command line names: the program path is dropped (quoted or
+// up to the first blank), quotes around the rest are dropped, and the rest,
+// whatever it holds, is the name.
+std::string commandLineFileName(std::string_view rawLine);
+
+// ---- Names and titles -------------------------------------------------------------
+
+// The name as the working file: ".wav" appended unless it ends in ".WAV"
+// in any case ("x.mp3" -> "x.mp3.wav", "x.txt" -> "x.txt.wav").
+std::string workingWavName(std::string_view name);
+// A name typed for save-as: ".wav" appended when it ends in ".MP3" or its
+// file-name part holds no "." ("b" -> "b.wav", "b.snd" stays).
+std::string saveAsWavName(std::string_view name);
+// True when `name` is the WAV twin of an MP3 file ("x.mp3.wav").
+bool isMp3Twin(std::string_view name);
+// The recording parameters chosen by the answer to "Qualidade CD, rádio ou
+// telefone? " (C 44100 Hz 16 bits, T 11025 Hz 8 bits, any other key 22050
+// Hz 16 bits) and to "Estéreo ou Mono? " (E or S stereo, any other mono).
+struct Quality {
+  int32_t sampleRate;
+  int32_t bitsPerSample;
+};
+Quality qualityForAnswer(uint8_t key);
+int32_t channelsForAnswer(uint8_t key);
+// "KALIMBRO " + name, or "KALIMBRO Gravando... " + name when recording; a
+// title longer than 133 characters is cut to 133 followed by "...".
+std::string fileWindowTitle(std::string_view name, bool recording);
+
+// ---- The operations --------------------------------------------------------------
+
+// Sets workingFileName from the command line (only at start-up) or with the
+// file selector; decodes an MP3 into its WAV twin. Empty when the user
+// gave up.
+void chooseWorkingFile(bool atStartUp);
+// Loads workingFileName into soundBuffer; the positions go to 0. A failed
+// load says why, empties workingFileName and keeps the sound in memory.
+void loadWorkingSound();
+// Asks the quality and channels and records from the sound input into
+// workingFileName until ESC. False when the user gave up (the name is then
+// emptied) or the recording failed (the name stays).
+bool recordNewFile();
+
+enum class SaveResult { saved, gaveUp, failed };
+// F2: saves soundBuffer as workingFileName, asking for a name when there is
+// none.
+SaveResult saveWorkingFile();
+// Encodes an MP3 twin ("x.mp3.wav") back to its MP3 file and deletes the
+// twin when LAME really produced the MP3; any other name: nothing.
+void convertBackToMp3(std::string_view fileName);
+// S: saves keeping the parameters, or converts the sound to a new rate,
+// width and channel count and saves it under a new name.
+void saveAs(std::string_view fileName);
+
+}  // namespace kalimbro

@@ -1,0 +1,116 @@
+// The record commands.
+#include "sound/klGrava.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <string>
+
+#include "app/klArquivo.h"
+#include "app/klMsg.h"
+#include "app/programState.h"
+#include "console/VrCrt.h"
+#include "console/vrfala.h"
+#include "platform/paths.h"
+#include "sound/gramost.h"
+
+namespace kalimbro {
+namespace {
+
+constexpr uint8_t kEnter = 13, kEsc = 27;
+constexpr uint8_t kPageUp = 73;
+constexpr int64_t kReplaySeconds = 10;
+
+// The temporary file the takes of one G command are recorded into; removed
+// when the command ends.
+class TakeFile {
+ public:
+  TakeFile() : name_(makeTempFile("WAV")) {}
+  ~TakeFile() {
+    if (!name_.empty()) removeFile(name_);
+  }
+  TakeFile(const TakeFile&) = delete;
+  TakeFile& operator=(const TakeFile&) = delete;
+  const std::string& name() const { return name_; }
+
+ private:
+  std::string name_;
+};
+
+uint8_t readAnswer() {
+  uint8_t key, ext;
+  readKeyEchoed(key, ext);
+  crtWriteln();
+  return key;
+}
+
+void setFileTitle(bool recording) { setWindowTitle(fileWindowTitle(program().workingFileName, recording)); }
+
+// Takes until ESC, each appended to the sound; the take and its file live
+// only as long as this loop.
+void recordTakes() {
+  ProgramState& p = program();
+  TAmostras& sound = *p.soundBuffer;
+  const TakeFile takeFile;
+  TAmostras take;
+  take.createSized(sound.channels(), sound.sampleRate(), sound.bitsPerSample(), 0);
+  take.setCaptureBuffers(p.settings.recordBuffers);
+
+  p.currentPosition = sound.count();
+  const int64_t tenSeconds = kReplaySeconds * sound.sampleRate();
+  for (uint8_t key = 0; key != kEsc;) {
+    setFileTitle(false);
+    sayMessage("KLCONTGR", 1);
+    key = readKey();
+    if (isSpeaking()) stopSpeech();
+    if (key == kEnter) {
+      setFileTitle(true);
+      // A take that cannot be recorded leaves the take empty or holding
+      // what could be loaded; that is what is added.
+      take.recordFromDevice(takeFile.name());
+      sound.append(take);
+      take.clear();
+      beepSound();
+    } else if (key == 0 && readKey() == kPageUp) {
+      clickSound();
+      const int64_t from = std::max<int64_t>(0, int64_t{p.currentPosition} - tenSeconds);
+      p.currentPosition = static_cast<int32_t>(from);
+      sound.playRange(from, sound.count() - from);
+      beepSound();
+    }
+    p.currentPosition = sound.count();
+  }
+  crtWriteln();
+}
+
+}  // namespace
+
+void newSoundCommand() {
+  ProgramState& p = program();
+  sayMessage("KLQUERSV", 0);
+  const uint8_t answer = readAnswer();
+  if (answer == kEsc) {
+    sayMessage("KLDESIST", 2);
+    return;
+  }
+  if (upperCaseAccented(answer) != 'N') {
+    // A sound that was to be saved and was not stays in memory: the user
+    // has heard why and decides again.
+    if (saveWorkingFile() != SaveResult::saved) return;
+    convertBackToMp3(p.workingFileName);
+  }
+  p.soundBuffer->clear();
+  sayMessage("KLNOVSOM", 1);
+  chooseWorkingFile(false);
+  if (!p.workingFileName.empty() && !fileExists(p.workingFileName)) recordNewFile();
+  loadWorkingSound();
+}
+
+void recordMoreCommand() {
+  recordTakes();
+  setFileTitle(false);
+  sayMessage("KLSALVAG", 1);
+  const uint8_t answer = readAnswer();
+  if (answer != kEsc && upperCaseAccented(answer) != 'N') saveWorkingFile();
+}
+
+}  // namespace kalimbro

@@ -1,0 +1,448 @@
+// The working file end to end: a sound opened from the command line, a new
+// one recorded at start-up or with N, takes recorded with G and saved with
+// F2, save-as to MP3 through the real LAME, undo, and the save at the end.
+// Sound comes in and goes out through the program's "arquivo" devices, so
+// what is recorded is a WAV file of the test and what is played lands in
+// another.
+#include <filesystem>
+#include <optional>
+
+#include "tests/e2e/harness.h"
+
+namespace kalimbro::e2e {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr std::string_view kPrompt = "Gravador, qual sua opção? ";
+constexpr int kPromptColumns = 26;
+constexpr std::string_view kConfirmEnd = "Confirma o fim do programa? ";
+constexpr std::string_view kSaveQuestion = "Quer salvar o arquivo? ";
+constexpr std::string_view kNextTake = "Aperte enter para continuar gravação, ESC termina";
+// Said with a line end: the answer is read on the line below.
+constexpr std::string_view kStoreQuestion = "Já posso armazenar em disco?";
+constexpr std::string_view kQuality = "Qualidade CD, rádio ou telefone? ";
+constexpr std::string_view kChannels = "Estéreo ou Mono? ";
+constexpr std::string_view kPressEnter = "Tecle Enter para gravar, ESC termina";
+constexpr std::string_view kSaved = "OK, arquivo salvo";
+constexpr std::string_view kBadFile = "Arquivo incompatível com este programa";
+constexpr std::string_view kBadMp3 = "Conversão MP3 foi mal sucedida";
+// The information command's quality line, under which its last line and
+// then the prompt follow.
+constexpr std::string_view kInformationQuality = "Qualidade: ";
+// Waits that may include speech, which plays at its real rate.
+constexpr milliseconds kLong{60000};
+
+constexpr uint32_t kInputRate = 8000;
+constexpr int kInputFrames = 8000;  // one second
+
+// A WAV file as a test reads it back.
+struct Wav {
+  uint16_t channels = 0;
+  uint32_t sampleRate = 0;
+  uint16_t bits = 0;
+  std::vector<int16_t> samples;  // 8-bit samples on the 16-bit scale
+  size_t dataBytes = 0;
+};
+
+uint32_t le(const std::string& b, size_t at, int n) {
+  uint32_t v = 0;
+  for (int i = n - 1; i >= 0; --i) v = v << 8 | static_cast<uint8_t>(b[at + static_cast<size_t>(i)]);
+  return v;
+}
+
+std::optional<Wav> readWav(const fs::path& path) {
+  const std::optional<std::string> bytes = readFile(path);
+  if (!bytes || bytes->size() < 44 || bytes->compare(0, 4, "RIFF") != 0) return std::nullopt;
+  Wav w;
+  w.channels = static_cast<uint16_t>(le(*bytes, 22, 2));
+  w.sampleRate = le(*bytes, 24, 4);
+  w.bits = static_cast<uint16_t>(le(*bytes, 34, 2));
+  w.dataBytes = std::min<size_t>(le(*bytes, 40, 4), bytes->size() - 44);
+  if (w.bits == 16) {
+    for (size_t i = 44; i + 1 < 44 + w.dataBytes; i += 2)
+      w.samples.push_back(static_cast<int16_t>(le(*bytes, i, 2)));
+  } else {
+    for (size_t i = 44; i < 44 + w.dataBytes; ++i)
+      w.samples.push_back(static_cast<int16_t>((static_cast<uint8_t>((*bytes)[i]) - 128) * 256));
+  }
+  return w;
+}
+
+// The one-second sound the input device reads: a ramp that never repeats
+// a value and is never silent.
+std::vector<int16_t> inputSamples() {
+  std::vector<int16_t> v(kInputFrames);
+  for (int i = 0; i < kInputFrames; ++i) v[static_cast<size_t>(i)] = static_cast<int16_t>(i + 1);
+  return v;
+}
+
+class WorkFile : public testing::Test {
+ protected:
+  // The devices read entrada.wav and write saida.wav of the working
+  // directory; LAME is the real one unless `lame` says otherwise.
+  static Options options(std::vector<std::string> args, std::vector<std::pair<std::string, std::string>> files,
+                         std::string lame = "lame") {
+    Options o;
+    o.args = std::move(args);
+    o.files = std::move(files);
+    o.files.emplace_back("entrada.wav", wavBytes(kInputRate, 16, 1, inputSamples()));
+    o.settings = {
+        {"SOM", "SAIDA", "arquivo:saida.wav"},
+        {"SOM", "ENTRADA", "arquivo:entrada.wav"},
+        {"KALIMBRO", "MILI_ECO", "300"},
+        {"KALIMBRO", "PROGLAME", lame},
+        {"KALIMBRO", "LAME_IN_CMD", "-h"},
+        {"KALIMBRO", "LAME_OUT_CMD", "--decode"},
+    };
+    return o;
+  }
+
+  void start(const Options& o) {
+    std::string error;
+    s = Session::start(o, &error);
+    ASSERT_NE(s, nullptr) << error;
+  }
+
+  fs::path work(std::string_view name) const { return s->workDir() / name; }
+
+  // The cursor right after the last prompt: the program waits for an
+  // option. `below` finds only a prompt under the last occurrence of that
+  // text.
+  testing::AssertionResult waitForPrompt(std::string_view below = {}, milliseconds timeout = kLong) {
+    return s->waitUntil(
+        [&] {
+          std::vector<Pos> prompts = s->findAll(kPrompt);
+          if (prompts.empty()) return false;
+          const Pos last = prompts.back();
+          if (!below.empty()) {
+            std::vector<Pos> marks = s->findAll(below);
+            if (marks.empty() || last.row <= marks.back().row) return false;
+          }
+          return s->cursor() == Pos{last.row, last.col + kPromptColumns};
+        },
+        below.empty() ? std::string("the prompt") : "a prompt below \"" + std::string(below) + "\"", timeout);
+  }
+
+  testing::AssertionResult waitForText(std::string_view text) { return s->waitForText(text, kLong); }
+
+  // The cursor right after the last occurrence of `question`.
+  testing::AssertionResult waitForQuestion(std::string_view question, milliseconds timeout = kLong) {
+    return s->waitUntil(
+        [&] {
+          std::vector<Pos> found = s->findAll(question);
+          if (found.empty()) return false;
+          const int columns = static_cast<int>(fromUtf8Length(question));
+          return s->cursor() == Pos{found.back().row, found.back().col + columns};
+        },
+        "the question \"" + std::string(question) + "\"", timeout);
+  }
+  static size_t fromUtf8Length(std::string_view text) {
+    size_t n = 0;
+    for (const char c : text)
+      if ((static_cast<uint8_t>(c) & 0xC0) != 0x80) ++n;
+    return n;
+  }
+
+  // Waits until the file holds at least `bytes` bytes: a recording has
+  // taken in at least that much.
+  testing::AssertionResult waitForSize(const fs::path& path, uintmax_t bytes) {
+    return s->waitUntil(
+        [&] {
+          std::error_code ec;
+          const uintmax_t size = fs::file_size(path, ec);
+          return !ec && size >= bytes;
+        },
+        path.string() + " of " + std::to_string(bytes) + " bytes", kLong);
+  }
+  // The recording file of a take: the one "WAV" file in the program's
+  // temporary directory.
+  std::optional<fs::path> takeFile() {
+    for (const auto& e : fs::recursive_directory_iterator(s->tempDir()))
+      if (e.path().filename().string().rfind("WAV", 0) == 0) return e.path();
+    return std::nullopt;
+  }
+
+  // ESC, S at the end question, then `answer` to the save question; the
+  // program ends with status 0 and removes its temporary files.
+  void endSaying(const Input& answer) {
+    ASSERT_TRUE(s->sendKey(Key::Esc));
+    ASSERT_TRUE(waitForQuestion(kConfirmEnd));
+    ASSERT_TRUE(s->type("s"));
+    ASSERT_TRUE(waitForQuestion(kSaveQuestion));
+    ASSERT_TRUE(s->sendKey(answer));
+    auto status = s->waitForExit(kLong);
+    ASSERT_TRUE(status.has_value()) << "still running\n" << s->dump();
+    EXPECT_TRUE(status->exitedWith(0)) << *status << "\n" << s->dump();
+    EXPECT_TRUE(fs::is_empty(s->tempDir())) << "temporary files were left behind";
+  }
+
+  std::unique_ptr<Session> s;
+};
+
+TEST_F(WorkFile, AQuotedNameWithBlanksOpensAndInformationDescribesIt) {
+  std::vector<int16_t> stereo(200, 0);
+  ASSERT_NO_FATAL_FAILURE(start(options({"meu som.wav"}, {{"meu som.wav", wavBytes(8000, 8, 2, stereo)}})));
+  ASSERT_TRUE(waitForPrompt());
+  EXPECT_EQ(s->title(), "KALIMBRO meu som.wav");
+  EXPECT_FALSE(s->find("Informe o nome do arquivo").has_value()) << s->dump();
+  ASSERT_TRUE(s->type("i"));
+  ASSERT_TRUE(waitForPrompt(kInformationQuality));
+  EXPECT_TRUE(s->find("Arquivo de trabalho: meu som.wav").has_value()) << s->dump();
+  EXPECT_TRUE(s->find("Velocidade: 8000").has_value()) << s->dump();
+  EXPECT_TRUE(s->find("Qualidade: 8 Bits").has_value()) << s->dump();
+  EXPECT_TRUE(s->find("Stereo").has_value()) << s->dump();
+  const std::string before = *readFile(work("meu som.wav"));
+  ASSERT_NO_FATAL_FAILURE(endSaying("n"));
+  EXPECT_EQ(*readFile(work("meu som.wav")), before);
+}
+
+TEST_F(WorkFile, GRecordsATakeThatF2SavesAfterTheOldSound) {
+  const std::vector<int16_t> old(800, 1234);
+  ASSERT_NO_FATAL_FAILURE(start(options({"voz.wav"}, {{"voz.wav", wavBytes(kInputRate, 16, 1, old)}})));
+  ASSERT_TRUE(waitForPrompt());
+  ASSERT_TRUE(s->type("g"));
+  ASSERT_TRUE(waitForText(kNextTake));
+  ASSERT_TRUE(s->sendKey(Key::Enter));
+  ASSERT_TRUE(s->waitUntil([&] { return takeFile().has_value(); }, "the take's file"));
+  // The whole input, and more: the device gives silence after its end.
+  ASSERT_TRUE(waitForSize(*takeFile(), 44 + 2 * kInputFrames));
+  EXPECT_EQ(s->title(), "KALIMBRO Gravando... voz.wav");
+  ASSERT_TRUE(s->sendKey(Key::Esc));
+  ASSERT_TRUE(s->waitUntil([&] { return s->findAll(kNextTake).size() == 2; }, "the next take's prompt", kLong));
+
+  // Page Up plays the last ten seconds: here all of it, into saida.wav.
+  ASSERT_TRUE(s->sendKey(Key::PageUp));
+  ASSERT_TRUE(s->waitUntil([&] { return s->findAll(kNextTake).size() == 3; }, "the prompt after Page Up", kLong));
+  ASSERT_TRUE(s->sendKey(Key::Esc));
+  ASSERT_TRUE(waitForText(kStoreQuestion));
+  EXPECT_FALSE(takeFile().has_value()) << "the take's file outlived the command";
+  ASSERT_TRUE(s->type("n"));
+  ASSERT_TRUE(waitForPrompt(kStoreQuestion));
+  EXPECT_EQ(readWav(work("voz.wav"))->samples, old) << "answered N: nothing saved yet";
+
+  ASSERT_TRUE(s->sendKey(Key::F2));
+  ASSERT_TRUE(waitForPrompt(kSaved));
+  const std::optional<Wav> saved = readWav(work("voz.wav"));
+  ASSERT_TRUE(saved.has_value());
+  EXPECT_EQ(saved->sampleRate, kInputRate);
+  EXPECT_EQ(saved->channels, 1);
+  const std::vector<int16_t> input = inputSamples();
+  ASSERT_GE(saved->samples.size(), old.size() + input.size());
+  EXPECT_EQ(std::vector<int16_t>(saved->samples.begin(), saved->samples.begin() + 800), old);
+  EXPECT_EQ(std::vector<int16_t>(saved->samples.begin() + 800, saved->samples.begin() + 800 + kInputFrames), input);
+  for (size_t i = 800 + kInputFrames; i < saved->samples.size(); ++i)
+    ASSERT_EQ(saved->samples[i], 0) << "after the input, silence; frame " << i;
+
+  // What Page Up played reached the output device: a run of the old
+  // sound's value, in whatever format the output file took from the first
+  // sound played into it.
+  EXPECT_TRUE(s->waitUntil(
+      [&] {
+        const std::optional<Wav> out = readWav(work("saida.wav"));
+        if (!out || out->channels == 0) return false;
+        const int16_t value = out->bits == 16 ? 1234 : static_cast<int16_t>((1234 >> 8) * 256);
+        size_t run = 0;
+        for (size_t i = 0; i < out->samples.size(); i += out->channels) {
+          run = out->samples[i] == value ? run + 1 : 0;
+          if (run >= 100) return true;
+        }
+        return false;
+      },
+      "the replayed sound in saida.wav", kLong));
+  ASSERT_NO_FATAL_FAILURE(endSaying("n"));
+}
+
+TEST_F(WorkFile, ANameThatDoesNotExistIsRecordedAtStartUp) {
+  ASSERT_NO_FATAL_FAILURE(start(options({"gravado"}, {})));
+  ASSERT_TRUE(waitForQuestion(kQuality));
+  ASSERT_TRUE(s->type("c"));
+  ASSERT_TRUE(waitForQuestion(kChannels));
+  ASSERT_TRUE(s->type("e"));
+  ASSERT_TRUE(waitForText(kPressEnter));
+  ASSERT_TRUE(s->sendKey(Key::Enter));
+  // One second at 44100 Hz, 16-bit stereo.
+  ASSERT_TRUE(waitForSize(work("gravado.wav"), 44 + 44100 * 4));
+  EXPECT_EQ(s->title(), "KALIMBRO Gravando... gravado.wav");
+  ASSERT_TRUE(s->sendKey(Key::Esc));
+  ASSERT_TRUE(waitForPrompt());
+  EXPECT_EQ(s->title(), "KALIMBRO gravado.wav");
+  ASSERT_TRUE(s->type("i"));
+  ASSERT_TRUE(waitForPrompt(kInformationQuality));
+  EXPECT_TRUE(s->find("Velocidade: 44100").has_value()) << s->dump();
+  EXPECT_TRUE(s->find("Qualidade: 16 Bits").has_value()) << s->dump();
+  EXPECT_TRUE(s->find("Stereo").has_value()) << s->dump();
+  const std::optional<Wav> recorded = readWav(work("gravado.wav"));
+  ASSERT_TRUE(recorded.has_value());
+  EXPECT_EQ(recorded->sampleRate, 44100u);
+  EXPECT_EQ(recorded->channels, 2);
+  ASSERT_NO_FATAL_FAILURE(endSaying(Key::Enter));
+  EXPECT_EQ(readWav(work("gravado.wav"))->dataBytes, recorded->dataBytes);
+}
+
+TEST_F(WorkFile, NRecordsANewFileAfterOfferingToSave) {
+  ASSERT_NO_FATAL_FAILURE(start(options({"voz.wav"}, {{"voz.wav", wavBytes(22050, 16, 1, {1, 2, 3})}})));
+  ASSERT_TRUE(waitForPrompt());
+  ASSERT_TRUE(s->type("n"));
+  ASSERT_TRUE(waitForQuestion(kSaveQuestion));
+  ASSERT_TRUE(s->type("n"));
+  ASSERT_TRUE(waitForText("Novo som criado"));
+  ASSERT_TRUE(waitForText("Informe o nome do arquivo"));
+  ASSERT_TRUE(s->sendKeys({"novo", Key::Enter}));
+  ASSERT_TRUE(waitForQuestion(kQuality));
+  ASSERT_TRUE(s->type("t"));
+  ASSERT_TRUE(waitForQuestion(kChannels));
+  ASSERT_TRUE(s->type("m"));
+  ASSERT_TRUE(waitForText(kPressEnter));
+  ASSERT_TRUE(s->sendKey(Key::Enter));
+  ASSERT_TRUE(waitForSize(work("novo.wav"), 44 + 11025));
+  ASSERT_TRUE(s->sendKey(Key::Esc));
+  ASSERT_TRUE(waitForPrompt("Carregando som"));
+  EXPECT_EQ(s->title(), "KALIMBRO novo.wav");
+  // The typed name, then the chosen name on a line of its own.
+  const std::optional<Pos> asked = s->find("Informe o nome do arquivo");
+  ASSERT_TRUE(asked.has_value());
+  EXPECT_EQ(s->row(asked->row + 1), "novo") << s->dump();
+  EXPECT_EQ(s->row(asked->row + 2), "novo") << s->dump();
+  ASSERT_TRUE(s->type("i"));
+  ASSERT_TRUE(waitForPrompt(kInformationQuality));
+  EXPECT_TRUE(s->find("Arquivo de trabalho: novo.wav").has_value()) << s->dump();
+  EXPECT_TRUE(s->find("Velocidade: 11025").has_value()) << s->dump();
+  EXPECT_TRUE(s->find("Qualidade: 8 Bits").has_value()) << s->dump();
+  const std::optional<Wav> recorded = readWav(work("novo.wav"));
+  ASSERT_TRUE(recorded.has_value());
+  EXPECT_EQ(recorded->bits, 8);
+  EXPECT_GE(recorded->dataBytes, 11025u);
+  EXPECT_EQ(readWav(work("voz.wav"))->samples, (std::vector<int16_t>{1, 2, 3}));
+  ASSERT_NO_FATAL_FAILURE(endSaying("n"));
+}
+
+TEST_F(WorkFile, SaveAsMp3LeavesARealMp3AndNoWavTwin) {
+  std::vector<int16_t> tone(22050);
+  for (size_t i = 0; i < tone.size(); ++i) tone[i] = static_cast<int16_t>((i % 50) * 400 - 10000);
+  ASSERT_NO_FATAL_FAILURE(start(options({"voz.wav"}, {{"voz.wav", wavBytes(22050, 16, 1, tone)}})));
+  ASSERT_TRUE(waitForPrompt());
+  ASSERT_TRUE(s->type("s"));
+  ASSERT_TRUE(waitForQuestion("Mantenho parâmetros originais da gravação? "));
+  ASSERT_TRUE(s->type("n"));
+  ASSERT_TRUE(waitForText("Informe o novo nome do arquivo:"));
+  ASSERT_TRUE(s->sendKeys({"b.mp3", Key::Enter}));
+  ASSERT_TRUE(waitForQuestion(kQuality));
+  ASSERT_TRUE(s->type("r"));
+  ASSERT_TRUE(waitForQuestion(kChannels));
+  ASSERT_TRUE(s->type("m"));
+  ASSERT_TRUE(waitForText("Vou converter de WAV para MP3, aguarde"));
+  ASSERT_TRUE(waitForPrompt("Vou converter de WAV para MP3, aguarde"));
+  EXPECT_FALSE(s->find(kBadMp3).has_value()) << s->dump();
+  EXPECT_EQ(s->title(), "KALIMBRO b.mp3.wav");
+  const std::optional<std::string> mp3 = readFile(work("b.mp3"));
+  ASSERT_TRUE(mp3.has_value());
+  ASSERT_GT(mp3->size(), 1000u);
+  // An ID3 tag or an MPEG frame sync.
+  EXPECT_TRUE(mp3->compare(0, 3, "ID3") == 0 ||
+              (static_cast<uint8_t>((*mp3)[0]) == 0xFF && (static_cast<uint8_t>((*mp3)[1]) & 0xE0) == 0xE0));
+  EXPECT_FALSE(fs::exists(work("b.mp3.wav")));
+  EXPECT_FALSE(fs::exists(work("b.mp3.wav.wav")));
+  // The MP3 twin is written again at the end and encoded once more.
+  ASSERT_NO_FATAL_FAILURE(endSaying(Key::Enter));
+  EXPECT_FALSE(fs::exists(work("b.mp3.wav")));
+  EXPECT_GT(fs::file_size(work("b.mp3")), 1000u);
+}
+
+TEST_F(WorkFile, AMissingLameKeepsTheWav) {
+  ASSERT_NO_FATAL_FAILURE(
+      start(options({"voz.wav"}, {{"voz.wav", wavBytes(22050, 16, 1, std::vector<int16_t>(2205, 700))}},
+                    "/nonexistent/lame")));
+  ASSERT_TRUE(waitForPrompt());
+  ASSERT_TRUE(s->type("s"));
+  ASSERT_TRUE(waitForQuestion("Mantenho parâmetros originais da gravação? "));
+  ASSERT_TRUE(s->type("n"));
+  ASSERT_TRUE(waitForText("Informe o novo nome do arquivo:"));
+  ASSERT_TRUE(s->sendKeys({"b.mp3", Key::Enter}));
+  ASSERT_TRUE(waitForQuestion(kQuality));
+  ASSERT_TRUE(s->type("r"));
+  ASSERT_TRUE(waitForQuestion(kChannels));
+  ASSERT_TRUE(s->type("m"));
+  ASSERT_TRUE(waitForText(kBadMp3));
+  ASSERT_TRUE(waitForPrompt(kBadMp3));
+  EXPECT_FALSE(fs::exists(work("b.mp3")));
+  const std::optional<Wav> kept = readWav(work("b.mp3.wav"));
+  ASSERT_TRUE(kept.has_value());
+  EXPECT_EQ(kept->samples, std::vector<int16_t>(2205, 700));
+  ASSERT_NO_FATAL_FAILURE(endSaying("n"));
+  EXPECT_TRUE(fs::exists(work("b.mp3.wav")));
+}
+
+TEST_F(WorkFile, AnMp3OnTheCommandLineIsEditedAsWavAndEncodedBackAtTheEnd) {
+  // Make an MP3 with the program itself, then open it in a second run.
+  const std::string voice = wavBytes(22050, 16, 1, std::vector<int16_t>(22050, 900));
+  ASSERT_NO_FATAL_FAILURE(start(options({"voz.wav"}, {{"voz.wav", voice}})));
+  ASSERT_TRUE(waitForPrompt());
+  ASSERT_TRUE(s->type("s"));
+  ASSERT_TRUE(waitForQuestion("Mantenho parâmetros originais da gravação? "));
+  ASSERT_TRUE(s->type("n"));
+  ASSERT_TRUE(waitForText("Informe o novo nome do arquivo:"));
+  ASSERT_TRUE(s->sendKeys({"som.mp3", Key::Enter}));
+  ASSERT_TRUE(waitForQuestion(kQuality));
+  ASSERT_TRUE(s->type("r"));
+  ASSERT_TRUE(waitForQuestion(kChannels));
+  ASSERT_TRUE(s->type("m"));
+  ASSERT_TRUE(waitForPrompt("Vou converter de WAV para MP3, aguarde"));
+  ASSERT_NO_FATAL_FAILURE(endSaying("n"));
+  const std::optional<std::string> mp3 = readFile(work("som.mp3"));
+  ASSERT_TRUE(mp3.has_value());
+
+  ASSERT_NO_FATAL_FAILURE(start(options({"som.mp3"}, {{"som.mp3", *mp3}})));
+  ASSERT_TRUE(waitForText("Vou converter de MP3 para WAV, aguarde"));
+  ASSERT_TRUE(waitForPrompt());
+  EXPECT_TRUE(fs::exists(work("som.mp3.wav")));
+  EXPECT_EQ(s->title(), "KALIMBRO som.mp3");
+  ASSERT_TRUE(s->type("i"));
+  ASSERT_TRUE(waitForPrompt(kInformationQuality));
+  EXPECT_TRUE(s->find("Arquivo de trabalho: som.mp3").has_value()) << s->dump();
+  EXPECT_FALSE(s->find("som.mp3.wav").has_value()) << s->dump();
+  ASSERT_NO_FATAL_FAILURE(endSaying(Key::Enter));
+  EXPECT_FALSE(fs::exists(work("som.mp3.wav")));
+  EXPECT_GT(fs::file_size(work("som.mp3")), 1000u);
+}
+
+TEST_F(WorkFile, ACorruptWavIsReportedAndTheProgramGoesOn) {
+  const std::string corrupt("RIFF\x10\0\0\0WAVEjunkjunk", 20);
+  ASSERT_NO_FATAL_FAILURE(start(options({"ruim.wav"}, {{"ruim.wav", corrupt}})));
+  ASSERT_TRUE(waitForText(kBadFile));
+  ASSERT_TRUE(waitForPrompt(kBadFile));
+  ASSERT_TRUE(s->type("i"));
+  ASSERT_TRUE(waitForPrompt(kInformationQuality));
+  EXPECT_TRUE(s->find("Velocidade: 22050").has_value()) << s->dump();
+  // No file and no sound: the end asks nothing more.
+  ASSERT_TRUE(s->sendKey(Key::Esc));
+  ASSERT_TRUE(waitForQuestion(kConfirmEnd));
+  ASSERT_TRUE(s->type("s"));
+  auto status = s->waitForExit(kLong);
+  ASSERT_TRUE(status.has_value()) << s->dump();
+  EXPECT_TRUE(status->exitedWith(0)) << *status;
+  EXPECT_EQ(*readFile(work("ruim.wav")), corrupt);
+}
+
+TEST_F(WorkFile, UndoAfterRemovingEverythingBringsTheSavedSoundBack) {
+  const std::string original = wavBytes(22050, 16, 1, {100, 200, 300, 400});
+  ASSERT_NO_FATAL_FAILURE(start(options({"voz.wav"}, {{"voz.wav", original}})));
+  ASSERT_TRUE(waitForPrompt());
+  ASSERT_TRUE(s->type("r"));
+  ASSERT_TRUE(waitForQuestion("M remove entre cursor e ponto memorizado: "));
+  ASSERT_TRUE(s->type("t"));
+  ASSERT_TRUE(waitForPrompt("Ok, toda gravação foi removida."));
+  ASSERT_TRUE(s->type("d"));
+  ASSERT_TRUE(waitForQuestion("Vou recuperar a última versão salva, confirma? "));
+  ASSERT_TRUE(s->type("s"));
+  ASSERT_TRUE(waitForPrompt("Retornei ao último som gravado"));
+  // Saving now writes the file back as it was.
+  ASSERT_TRUE(s->sendKey(Key::F2));
+  ASSERT_TRUE(waitForPrompt(kSaved));
+  EXPECT_EQ(*readFile(work("voz.wav")), original);
+  ASSERT_NO_FATAL_FAILURE(endSaying(Key::Enter));
+  EXPECT_EQ(*readFile(work("voz.wav")), original);
+}
+
+}  // namespace
+}  // namespace kalimbro::e2e

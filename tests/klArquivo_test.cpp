@@ -1,0 +1,427 @@
+#include "app/klArquivo.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+
+#include "app/kalimbro.h"
+#include "app/klmp3.h"
+#include "app/programState.h"
+#include "console/VrCrt.h"
+#include "platform/paths.h"
+#include "platform/process.h"
+#include "sound/gramost.h"
+#include "tests/fakes/command_fixture.h"
+#include "tests/fakes/key_script.h"
+
+namespace kalimbro {
+namespace {
+
+using Args = std::vector<std::string>;
+
+// ---------------------------------------------------------------- names
+
+TEST(CommandLine, TheFileNameComesAfterTheProgramPath) {
+  // Both quoted, both with blanks.
+  EXPECT_EQ(commandLineFileName("\"C:/Program Files/kalimbro\" \"C:/Meus sons/a b.wav\""), "C:/Meus sons/a b.wav");
+  // Both unquoted.
+  EXPECT_EQ(commandLineFileName("kalimbro voz.wav"), "voz.wav");
+  // A quoted path followed by an unquoted name, and the other way round.
+  EXPECT_EQ(commandLineFileName("\"/opt/k k/kalimbro\" voz.wav"), "voz.wav");
+  EXPECT_EQ(commandLineFileName("kalimbro \"meu som.wav\""), "meu som.wav");
+  // Whatever follows the program path is the name, extra words included.
+  EXPECT_EQ(commandLineFileName("kalimbro a.wav b.wav"), "a.wav b.wav");
+  // Nothing after the program, or a quote that never closes: no name.
+  EXPECT_EQ(commandLineFileName("kalimbro"), "");
+  EXPECT_EQ(commandLineFileName("kalimbro \"\""), "");
+  EXPECT_EQ(commandLineFileName("\"/opt/kalimbro"), "");
+  EXPECT_EQ(commandLineFileName("kalimbro \""), "");
+}
+
+TEST(CommandLine, ArgumentsAreRebuiltIntoTheRawLine) {
+  EXPECT_EQ(rawCommandLine(Args{"/opt/my progs/kalimbro", "my sound.wav"}),
+            "\"/opt/my progs/kalimbro\" \"my sound.wav\"");
+  EXPECT_EQ(rawCommandLine(Args{"kalimbro", "a.wav", "", "b\tc"}), "kalimbro a.wav \"\" \"b\tc\"");
+  // UTF-8 arguments become Windows-1252 names.
+  EXPECT_EQ(rawCommandLine(Args{"kalimbro", "can\xC3\xA7\xC3\xA3o.wav"}), "kalimbro can\xE7\xE3o.wav");
+  // A name with blanks survives the round trip; extra arguments stay in it.
+  EXPECT_EQ(commandLineFileName(rawCommandLine(Args{"/a b/kalimbro", "x y.wav"})), "x y.wav");
+  EXPECT_EQ(commandLineFileName(rawCommandLine(Args{"kalimbro", "x.wav", "y.wav"})), "x.wav y.wav");
+}
+
+TEST(FileNames, WorkingAndSaveAsExtensions) {
+  EXPECT_EQ(workingWavName("a.Wav"), "a.Wav");
+  EXPECT_EQ(workingWavName("a.WAV"), "a.WAV");
+  EXPECT_EQ(workingWavName("x"), "x.wav");
+  EXPECT_EQ(workingWavName("x.txt"), "x.txt.wav");
+  EXPECT_EQ(workingWavName("x.mp3"), "x.mp3.wav");
+
+  EXPECT_EQ(saveAsWavName("b"), "b.wav");
+  EXPECT_EQ(saveAsWavName("b.mp3"), "b.mp3.wav");
+  EXPECT_EQ(saveAsWavName("b.MP3"), "b.MP3.wav");
+  EXPECT_EQ(saveAsWavName("b.snd"), "b.snd");
+  EXPECT_EQ(saveAsWavName("b.wav"), "b.wav");
+  EXPECT_EQ(saveAsWavName("/home/a.b/c"), "/home/a.b/c.wav");  // the dot of a directory is no extension
+
+  EXPECT_TRUE(isMp3Twin("x.mp3.wav"));
+  EXPECT_TRUE(isMp3Twin("/a/X.Mp3.WAV"));
+  EXPECT_FALSE(isMp3Twin(".mp3.wav"));  // nothing before the extensions
+  EXPECT_FALSE(isMp3Twin("x.wav"));
+  EXPECT_FALSE(isMp3Twin("x.mp3"));
+}
+
+TEST(FileNames, TitlesAreCutAt133Characters) {
+  EXPECT_EQ(fileWindowTitle("voz.wav", false), "KALIMBRO voz.wav");
+  EXPECT_EQ(fileWindowTitle("voz.wav", true), "KALIMBRO Gravando... voz.wav");
+  const std::string name(200, 'n');
+  EXPECT_EQ(fileWindowTitle(name, false), "KALIMBRO " + std::string(124, 'n') + "...");
+  EXPECT_EQ(fileWindowTitle(name, true), "KALIMBRO Gravando... " + std::string(112, 'n') + "...");
+  EXPECT_EQ(fileWindowTitle(std::string(124, 'n'), false).size(), 133u);  // exactly 133: not cut
+}
+
+TEST(FileNames, QualityAndChannelAnswers) {
+  EXPECT_EQ(qualityForAnswer('c').sampleRate, 44100);
+  EXPECT_EQ(qualityForAnswer('C').bitsPerSample, 16);
+  EXPECT_EQ(qualityForAnswer('t').sampleRate, 11025);
+  EXPECT_EQ(qualityForAnswer('T').bitsPerSample, 8);
+  EXPECT_EQ(qualityForAnswer('r').sampleRate, 22050);
+  EXPECT_EQ(qualityForAnswer(13).bitsPerSample, 16);
+  EXPECT_EQ(channelsForAnswer('e'), 2);
+  EXPECT_EQ(channelsForAnswer('S'), 2);
+  EXPECT_EQ(channelsForAnswer('m'), 1);
+  EXPECT_EQ(channelsForAnswer(13), 1);
+}
+
+// ---------------------------------------------------------------- the commands
+
+// A stand-in for LAME: runs `body` with the argument vector instead.
+class FakeLame final : public ProcessRunner {
+ public:
+  explicit FakeLame(std::function<int(std::span<const std::string>)> body) : body_(std::move(body)) {
+    setProcessRunner(this);
+  }
+  ~FakeLame() override { setProcessRunner(nullptr); }
+  ProcessResult run(std::span<const std::string> args, const ProcessCallbacks&) override {
+    ++runs;
+    return {ProcessResult::Kind::exited, body_(args)};
+  }
+  int runs = 0;
+
+ private:
+  std::function<int(std::span<const std::string>)> body_;
+};
+
+class WorkingFile : public CommandTest {
+ protected:
+  void SetUp() override {
+    CommandTest::SetUp();
+    setCommandLine(Args{});
+  }
+  void TearDown() override {
+    setCommandLine(Args{});
+    CommandTest::TearDown();
+  }
+  // A mono 22050 Hz sound of `n` frames counting up from `first`, saved.
+  void makeWav(const std::string& name, int n, int16_t first = 0) {
+    TAmostras s;
+    s.createSized(1, 22050, 16, n);
+    for (int i = 0; i < n; ++i) s.setFrame(i, packFrame(first + i, first + i));
+    ASSERT_TRUE(s.saveWav(name));
+  }
+  static int occurrences(std::string_view text) {
+    const std::string screen = screenText();
+    int n = 0;
+    for (size_t at = screen.find(text); at != std::string::npos; at = screen.find(text, at + 1)) ++n;
+    return n;
+  }
+};
+
+TEST_F(WorkingFile, StartUpTakesTheCommandLineName) {
+  setCommandLine(Args{"/a b/kalimbro", file("meu som")});
+  chooseWorkingFile(true);
+  EXPECT_EQ(program().workingFileName, file("meu som.wav"));
+  EXPECT_EQ(windowTitle(), "KALIMBRO " + file("meu som"));
+  EXPECT_TRUE(shown(file("meu som")));
+
+  // Later choices never read the command line: they ask.
+  KeyScript keys;
+  keys.key("\x1B");
+  chooseWorkingFile(false);
+  EXPECT_TRUE(shown("Informe o nome do arquivo"));
+  EXPECT_EQ(program().workingFileName, "");
+  EXPECT_EQ(keys.remaining(), 0u);
+}
+
+TEST_F(WorkingFile, AnEmptyNameAsksAgainAndEscGivesUp) {
+  setCommandLine(Args{"kalimbro", ""});
+  KeyScript keys;
+  keys.type(file("a.Wav")).key("\r");
+  chooseWorkingFile(true);
+  EXPECT_TRUE(shown("Nenhum arquivo foi selecionado"));
+  EXPECT_EQ(program().workingFileName, file("a.Wav"));
+
+  // Enter on an empty line in the selector is giving up, without a message.
+  KeyScript again;
+  again.key("\r");
+  chooseWorkingFile(false);
+  EXPECT_EQ(program().workingFileName, "");
+  EXPECT_EQ(occurrences("Nenhum arquivo foi selecionado"), 1);
+}
+
+TEST_F(WorkingFile, AnExistingMp3IsDecodedBesideItAndAMissingOneIsNot) {
+  makeWav(file("tom.wav"), 22050);
+  ASSERT_TRUE(wavToMp3(file("tom.wav"), file("tom.mp3")));
+  setCommandLine(Args{"kalimbro", file("tom.mp3")});
+  chooseWorkingFile(true);
+  EXPECT_TRUE(shown("Vou converter de MP3 para WAV, aguarde"));
+  EXPECT_EQ(program().workingFileName, file("tom.mp3.wav"));
+  EXPECT_TRUE(fileExists(file("tom.mp3.wav")));
+
+  setCommandLine(Args{"kalimbro", file("novo.mp3")});
+  chooseWorkingFile(true);
+  EXPECT_EQ(program().workingFileName, file("novo.mp3.wav"));
+  EXPECT_FALSE(fileExists(file("novo.mp3.wav")));
+}
+
+TEST_F(WorkingFile, AnMp3ThatCannotBeDecodedIsReportedAndAskedAgain) {
+  writeFileBytes(file("ruim.mp3"), {'n', 'a', 'o'});
+  setCommandLine(Args{"kalimbro", file("ruim.mp3")});
+  KeyScript keys;
+  keys.key("\x1B");
+  chooseWorkingFile(true);
+  EXPECT_TRUE(shown("Convers\xE3o MP3 foi mal sucedida"));
+  EXPECT_TRUE(shown("Informe o nome do arquivo"));
+  EXPECT_EQ(program().workingFileName, "");
+  EXPECT_FALSE(fileExists(file("ruim.mp3.wav")));
+}
+
+TEST_F(WorkingFile, LoadingResetsThePositionsAndAFailureKeepsTheSound) {
+  makeWav(file("voz.wav"), 5, 100);
+  fillMono(sound(), {7, 8, 9});
+  program().currentPosition = 2;
+  program().markedPosition = 1;
+  program().workingFileName = file("voz.wav");
+  loadWorkingSound();
+  EXPECT_EQ(leftValues(sound()), (std::vector<int16_t>{100, 101, 102, 103, 104}));
+  EXPECT_EQ(program().currentPosition, 0);
+  EXPECT_EQ(program().markedPosition, 0);
+  EXPECT_EQ(program().workingFileName, file("voz.wav"));
+
+  writeFileBytes(file("ruim.wav"), {'R', 'I', 'F', 'F', 0, 0, 0, 0, 'W', 'A', 'V', 'E'});
+  program().workingFileName = file("ruim.wav");
+  loadWorkingSound();
+  EXPECT_TRUE(shown("Arquivo incompat\xEDvel com este programa"));
+  EXPECT_EQ(program().workingFileName, "");
+  EXPECT_EQ(sound().count(), 5);
+}
+
+TEST_F(WorkingFile, ASoundBeyondTheMemoryLimitIsReportedAsSuch) {
+  makeWav(file("longo.wav"), 1100000);
+  fillMono(sound(), {7, 8, 9});
+  program().settings.maxMemoryMb = 1;
+  program().workingFileName = file("longo.wav");
+  loadWorkingSound();
+  EXPECT_EQ(sound().memoryLimit(), 1048576);
+  EXPECT_TRUE(shown("N\xE3o h\xE1 mem\xF3ria suficiente para esta edi\xE7\xE3o"));
+  EXPECT_EQ(program().workingFileName, "");
+  EXPECT_EQ(leftValues(sound()), (std::vector<int16_t>{7, 8, 9}));
+}
+
+TEST_F(WorkingFile, F2SavesUnderTheWorkingNameOrATypedOne) {
+  fillMono(sound(), {1, 2, 3});
+  program().workingFileName = file("voz.wav");
+  EXPECT_EQ(saveWorkingFile(), SaveResult::saved);
+  EXPECT_TRUE(shown("OK, arquivo salvo"));
+  EXPECT_EQ(windowTitle(), "KALIMBRO " + file("voz.wav"));
+
+  // Without a name the typed one is used exactly as typed.
+  program().workingFileName.clear();
+  KeyScript keys;
+  keys.type(file("outro")).key("\r");
+  EXPECT_EQ(saveWorkingFile(), SaveResult::saved);
+  EXPECT_EQ(program().workingFileName, file("outro"));
+  TAmostras back;
+  ASSERT_TRUE(back.loadWav(file("outro")));
+  EXPECT_EQ(leftValues(back), (std::vector<int16_t>{1, 2, 3}));
+
+  program().workingFileName.clear();
+  KeyScript none;
+  none.key("\x1B");
+  EXPECT_EQ(saveWorkingFile(), SaveResult::gaveUp);
+  EXPECT_TRUE(shown("Desistiu..."));
+  EXPECT_EQ(program().workingFileName, "");
+}
+
+TEST_F(WorkingFile, AFailedSaveKeepsTheNameAndSaysSo) {
+  fillMono(sound(), {1, 2, 3});
+  program().workingFileName = file("falta/voz.wav");
+  EXPECT_EQ(saveWorkingFile(), SaveResult::failed);
+  EXPECT_TRUE(shown("Erro de grava\xE7\xE3o"));
+  EXPECT_EQ(program().workingFileName, file("falta/voz.wav"));
+}
+
+TEST_F(WorkingFile, TheMp3TwinGoesOnlyWhenLameReallyWroteTheMp3) {
+  makeWav(file("x.mp3.wav"), 22050);
+  {
+    // Status 0 but nothing written.
+    FakeLame lame([](std::span<const std::string>) { return 0; });
+    convertBackToMp3(file("x.mp3.wav"));
+    EXPECT_EQ(lame.runs, 1);
+    EXPECT_TRUE(fileExists(file("x.mp3.wav")));
+    EXPECT_FALSE(fileExists(file("x.mp3")));
+    EXPECT_TRUE(shown("Convers\xE3o MP3 foi mal sucedida"));
+  }
+  {
+    // Something written, but a failure status.
+    FakeLame lame([](std::span<const std::string> args) {
+      writeFileBytes(args.back(), {1, 2, 3});
+      return 255;
+    });
+    convertBackToMp3(file("x.mp3.wav"));
+    EXPECT_TRUE(fileExists(file("x.mp3.wav")));
+    EXPECT_FALSE(fileExists(file("x.mp3")));
+  }
+  {
+    FakeLame lame([](std::span<const std::string>) { return 0; });
+    convertBackToMp3(file("x.wav"));  // no twin: nothing runs
+    EXPECT_EQ(lame.runs, 0);
+  }
+  // The real LAME.
+  convertBackToMp3(file("x.mp3.wav"));
+  EXPECT_TRUE(shown("Vou converter de WAV para MP3, aguarde"));
+  EXPECT_FALSE(fileExists(file("x.mp3.wav")));
+  EXPECT_GT(*fileSize(file("x.mp3")), 0u);
+}
+
+TEST_F(WorkingFile, SaveAsKeepingTheParametersIsF2ThenMp3) {
+  makeWav(file("tom.mp3.wav"), 10);
+  fillStereo(sound(), std::vector<std::pair<int16_t, int16_t>>(22050, {1000, -1000}), 44100);
+  sound().setBitsPerSample(8);
+  program().workingFileName = file("tom.mp3.wav");
+  KeyScript keys;
+  keys.type("s");
+  saveAs(program().workingFileName);
+  EXPECT_TRUE(fileExists(file("tom.mp3")));
+  EXPECT_FALSE(fileExists(file("tom.mp3.wav")));
+  EXPECT_EQ(sound().sampleRate(), 44100);
+  EXPECT_EQ(sound().bitsPerSample(), 8);
+  EXPECT_EQ(sound().channels(), 2);
+}
+
+TEST_F(WorkingFile, SaveAsANewNameConvertsTheSound) {
+  fillMono(sound(), std::vector<int16_t>(100, 500));
+  program().workingFileName = file("voz.wav");
+  TAmostras* before = program().soundBuffer.get();
+  KeyScript keys;
+  keys.type("n").type(file("b")).key("\r").type("ce");
+  saveAs(program().workingFileName);
+  EXPECT_EQ(program().workingFileName, file("b.wav"));
+  EXPECT_EQ(windowTitle(), "KALIMBRO " + file("b.wav"));
+  EXPECT_NE(program().soundBuffer.get(), before);
+  TAmostras back;
+  ASSERT_TRUE(back.loadWav(file("b.wav")));
+  EXPECT_EQ(back.sampleRate(), 44100);
+  EXPECT_EQ(back.bitsPerSample(), 16);
+  EXPECT_EQ(back.channels(), 2);
+  EXPECT_EQ(back.count(), 200);
+  EXPECT_EQ(unpackFrame(back.getFrame(50)).right, 500);
+
+  // Another extension is kept, and telephone quality is 8 bits at 11025 Hz.
+  KeyScript snd;
+  snd.type("n").type(file("b.snd")).key("\r").type("tm");
+  saveAs(program().workingFileName);
+  EXPECT_EQ(program().workingFileName, file("b.snd"));
+  ASSERT_TRUE(back.loadWav(file("b.snd")));
+  EXPECT_EQ(back.sampleRate(), 11025);
+  EXPECT_EQ(back.bitsPerSample(), 8);
+  EXPECT_EQ(back.channels(), 1);
+}
+
+TEST_F(WorkingFile, SaveAsMp3LeavesOnlyTheMp3) {
+  fillMono(sound(), std::vector<int16_t>(22050, 3000));
+  program().workingFileName = file("voz.wav");
+  KeyScript keys;
+  keys.type("n").type(file("b.mp3")).key("\r").type("rm");
+  saveAs(program().workingFileName);
+  EXPECT_EQ(program().workingFileName, file("b.mp3.wav"));
+  EXPECT_GT(*fileSize(file("b.mp3")), 0u);
+  EXPECT_FALSE(fileExists(file("b.mp3.wav")));
+}
+
+TEST_F(WorkingFile, SaveAsGivenUpChangesNothing) {
+  fillMono(sound(), {1, 2, 3});
+  program().workingFileName = file("voz.wav");
+  TAmostras* before = program().soundBuffer.get();
+  KeyScript keys;
+  keys.key("\x1B");                                                 // keep the parameters?
+  keys.type("n").key("\x1B");                                       // the new name
+  keys.type("n").type(file("b")).key("\r").key("\x1B");             // the quality: silent
+  keys.type("n").type(file("b")).key("\r").type("c").key("\x1B");  // the channels
+  for (int i = 0; i < 4; ++i) saveAs(program().workingFileName);
+  EXPECT_EQ(occurrences("Desistiu..."), 3);
+  EXPECT_EQ(program().soundBuffer.get(), before);
+  EXPECT_EQ(program().workingFileName, file("voz.wav"));
+  EXPECT_FALSE(fileExists(file("b.wav")));
+  EXPECT_FALSE(fileExists(file("voz.wav")));
+}
+
+TEST_F(WorkingFile, SaveAsBeyondTheMemoryLimitKeepsTheSound) {
+  // 600000 values fit in one megabyte of values; at twice the rate and in
+  // stereo they would take 2400000.
+  program().settings.maxMemoryMb = 1;
+  fillMono(sound(), std::vector<int16_t>(600000, 9));
+  program().workingFileName = file("voz.wav");
+  TAmostras* before = program().soundBuffer.get();
+  KeyScript keys;
+  keys.type("n").type(file("b")).key("\r").type("ce");
+  saveAs(program().workingFileName);
+  EXPECT_TRUE(shown("N\xE3o h\xE1 mem\xF3ria suficiente para esta edi\xE7\xE3o"));
+  EXPECT_EQ(program().soundBuffer.get(), before);
+  EXPECT_EQ(sound().count(), 600000);
+  EXPECT_EQ(program().workingFileName, file("voz.wav"));
+  EXPECT_FALSE(fileExists(file("b.wav")));
+}
+
+// ---------------------------------------------------------------- undo
+
+TEST_F(WorkingFile, UndoReturnsToTheSavedSoundAndAFailedOneKeepsTheSound) {
+  makeWav(file("voz.wav"), 4, 10);
+  program().workingFileName = file("voz.wav");
+  loadWorkingSound();
+  sound().deleteRange(0, 2);  // an edit
+  program().currentPosition = 1;
+  KeyScript keys;
+  keys.type("n").type("s");
+  undoToSaved();
+  EXPECT_EQ(leftValues(sound()), (std::vector<int16_t>{12, 13}));  // "n" changes nothing
+  undoToSaved();
+  EXPECT_EQ(leftValues(sound()), (std::vector<int16_t>{10, 11, 12, 13}));
+  EXPECT_TRUE(shown("Retornei ao \xFAltimo som gravado"));
+  EXPECT_EQ(program().currentPosition, 1);
+
+  // The file has become unreadable: the sound in memory stays.
+  writeFileBytes(file("voz.wav"), {'x'});
+  sound().deleteRange(0, 1);
+  KeyScript again;
+  again.type("s");
+  undoToSaved();
+  EXPECT_EQ(leftValues(sound()), (std::vector<int16_t>{11, 12, 13}));
+  EXPECT_TRUE(shown("Arquivo incompat\xEDvel com este programa"));
+  EXPECT_EQ(occurrences("Retornei ao \xFAltimo som gravado"), 1);
+}
+
+TEST_F(WorkingFile, UndoBeyondTheMemoryLimitKeepsTheSound) {
+  makeWav(file("longo.wav"), 1100000);
+  fillMono(sound(), {7, 8, 9});
+  program().workingFileName = file("longo.wav");
+  sound().setMemoryLimit(1048576);
+  KeyScript keys;
+  keys.type("S");
+  undoToSaved();
+  EXPECT_TRUE(shown("N\xE3o h\xE1 mem\xF3ria suficiente para esta edi\xE7\xE3o"));
+  EXPECT_EQ(leftValues(sound()), (std::vector<int16_t>{7, 8, 9}));
+  EXPECT_EQ(program().workingFileName, file("longo.wav"));
+}
+
+}  // namespace
+}  // namespace kalimbro

@@ -1,0 +1,139 @@
+#include "app/klconfig.h"
+
+#include <gtest/gtest.h>
+
+#include "app/programState.h"
+#include "console/vrini.h"
+#include "tests/fakes/command_fixture.h"
+#include "tests/fakes/key_script.h"
+
+namespace kalimbro {
+namespace {
+
+class Configuration : public CommandTest {
+ protected:
+  static std::string key(std::string_view name) { return iniRead("KALIMBRO", name); }
+  Settings& settings() { return program().settings; }
+};
+
+TEST_F(Configuration, WrittenSettingsReadBackTheSame) {
+  Settings s;
+  s.EchoUnits = 250;
+  s.echoPercent = 40;
+  s.ReverbUnits = 1230;
+  s.reverbPercent = 33;
+  s.maxMemoryMb = 64;
+  s.playBuffers = 2;
+  s.recordBuffers = 8;
+  s.lameProgram = "/opt/lame/bin/lame";
+  s.lameEncodeOptions = "-b 128 --tt \"meu som\"";
+  s.lameDecodeOptions = "--decode -S";
+  writeConfig(s);
+  EXPECT_EQ(key("MILI_ECO"), "25");  // the file holds a tenth
+  EXPECT_EQ(key("MILI_REVERB"), "123");
+
+  Settings back;
+  readConfig(back);
+  EXPECT_EQ(back.EchoUnits, 250);
+  EXPECT_EQ(back.echoPercent, 40);
+  EXPECT_EQ(back.ReverbUnits, 1230);
+  EXPECT_EQ(back.reverbPercent, 33);
+  EXPECT_EQ(back.maxMemoryMb, 64);
+  EXPECT_EQ(back.playBuffers, 2);
+  EXPECT_EQ(back.recordBuffers, 8);
+  EXPECT_EQ(back.lameProgram, s.lameProgram);
+  EXPECT_EQ(back.lameEncodeOptions, s.lameEncodeOptions);
+  EXPECT_EQ(back.lameDecodeOptions, s.lameDecodeOptions);
+}
+
+TEST_F(Configuration, ReadingWithoutTheEchoKeyChangesNothing) {
+  iniWrite("KALIMBRO", "FATOR_ECO", "10");
+  Settings s;
+  s.echoPercent = 75;
+  s.lameProgram = "";
+  readConfig(s);
+  EXPECT_EQ(s.echoPercent, 75);
+  EXPECT_EQ(s.lameProgram, "");  // stays empty for the run
+
+  // With the key, numbers that are no numbers read 0 and empty texts get
+  // their defaults; reading limits nothing.
+  iniWrite("KALIMBRO", "MILI_ECO", "25");
+  iniWrite("KALIMBRO", "NBUF_TOCA", "12x");
+  iniWrite("KALIMBRO", "NBUF_GRAVA", "20");
+  readConfig(s);
+  EXPECT_EQ(s.EchoUnits, 250);
+  EXPECT_EQ(s.echoPercent, 10);
+  EXPECT_EQ(s.ReverbUnits, 0);
+  EXPECT_EQ(s.playBuffers, 0);
+  EXPECT_EQ(s.recordBuffers, 20);
+  EXPECT_FALSE(s.lameProgram.empty());
+  EXPECT_EQ(s.lameEncodeOptions, "-h");
+  EXPECT_EQ(s.lameDecodeOptions, "--decode");
+}
+
+TEST_F(Configuration, TheFormCorrectsZerosAndBufferCountsAndSetsTheMemoryLimit) {
+  iniWrite("KALIMBRO", "MILI_ECO", "25");
+  iniWrite("KALIMBRO", "PROGLAME", "/usr/bin/lame");
+  KeyScript keys;
+  keys.type("n");                          // keep the values of the file
+  keys.type("0").key("\r");                // echo milliseconds
+  keys.type("0").key("\r");                // echo percent
+  keys.key("\r").key("\r");                // reverberation unchanged
+  keys.type("3").key("\r");                // memory
+  keys.type("0").key("\r");                // play buffers
+  keys.type("9").key("\x1B");              // record buffers; ESC still takes the form
+  configure();
+  EXPECT_TRUE(shown("OK configurado"));
+  EXPECT_EQ(settings().EchoUnits, 3000);
+  EXPECT_EQ(settings().echoPercent, 75);
+  EXPECT_EQ(settings().ReverbUnits, 2000);  // absent, so read as 0, then corrected
+  EXPECT_EQ(settings().playBuffers, 4);
+  EXPECT_EQ(settings().recordBuffers, 4);
+  EXPECT_EQ(settings().lameProgram, "/usr/bin/lame");
+  EXPECT_EQ(sound().memoryLimit(), 3 * 1048576);
+  EXPECT_EQ(key("MILI_ECO"), "300");
+  EXPECT_EQ(key("NBUF_TOCA"), "4");
+  EXPECT_EQ(key("NBUF_GRAVA"), "4");
+  EXPECT_EQ(key("MAX_MEMORIA"), "3");
+}
+
+TEST_F(Configuration, TheFormShowsTheTenthAndKeepsInRangeValues) {
+  iniWrite("KALIMBRO", "MILI_ECO", "25");
+  KeyScript keys;
+  keys.type("n");
+  for (int i = 0; i < 5; ++i) keys.key("\r");
+  keys.type("2").key("\r").type("8").key("\x1B");
+  configure();
+  EXPECT_TRUE(shown("25"));
+  EXPECT_EQ(settings().EchoUnits, 250);
+  EXPECT_EQ(key("MILI_ECO"), "25");
+  EXPECT_EQ(settings().playBuffers, 2);
+  EXPECT_EQ(settings().recordBuffers, 8);
+}
+
+TEST_F(Configuration, DefaultsKeepTheLameProgramAndEscTouchesNothing) {
+  iniWrite("KALIMBRO", "MILI_ECO", "25");
+  iniWrite("KALIMBRO", "NBUF_TOCA", "7");
+  iniWrite("KALIMBRO", "PROGLAME", "/opt/lame");
+  iniWrite("KALIMBRO", "LAME_IN_CMD", "-b 64");
+  const std::string before = config.readFamilyIni();
+  KeyScript esc;
+  esc.key("\x1B");
+  configure();
+  EXPECT_EQ(config.readFamilyIni(), before);
+  EXPECT_EQ(settings().lameProgram, "lame");  // what the fixture put there
+
+  KeyScript keys;
+  keys.type("s").key("\x1B");
+  configure();
+  EXPECT_EQ(settings().EchoUnits, 3000);
+  EXPECT_EQ(settings().playBuffers, 4);
+  EXPECT_EQ(settings().lameProgram, "/opt/lame");
+  EXPECT_EQ(settings().lameEncodeOptions, "-h");
+  EXPECT_EQ(key("MILI_ECO"), "300");
+  EXPECT_EQ(key("LAME_IN_CMD"), "-h");
+  EXPECT_EQ(key("PROGLAME"), "/opt/lame");
+}
+
+}  // namespace
+}  // namespace kalimbro
