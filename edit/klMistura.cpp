@@ -111,6 +111,9 @@ void mixCommand() {
   selectFile(10, "*.WAV", name);
   if (name.empty()) return;
   if (fileNamePart(name).find('.') == std::string::npos) name += ".wav";
+  // The selector leaves the cursor at the end of its field: the name goes
+  // on a line of its own instead of wrapping from the last column.
+  if (whereX() != 1) crtWriteln();
   crtWriteln(name);
   if (!fileExists(name)) {
     sayMessage("KLERRNOM", 1);

@@ -125,7 +125,10 @@ std::string askFileName() {
   reserveLines(10);
   std::string name;
   selectFile(10, "*.WAV", name);
-  crtWriteln(name);
+  // The selector leaves the cursor at the end of its field: the name goes
+  // on a line of its own instead of wrapping from the last column.
+  if (whereX() != 1) crtWriteln();
+  if (!name.empty()) crtWriteln(name);
   return name;
 }
 

@@ -123,6 +123,12 @@ TEST_F(Mix, AdditionAtTheCursorOfANameTypedWithoutExtension) {
   EXPECT_EQ(program().currentPosition, 1);
 }
 
+TEST_F(Mix, TheChosenNameStandsOnALineOfItsOwn) {
+  mix(file("voz") + "\rmi");
+  // The typed name, then the completed one, whole, from the first column.
+  EXPECT_TRUE(shown("\n" + file("voz") + "\n" + file("voz.wav") + "\n")) << screenText();
+}
+
 TEST_F(Mix, BackgroundWithEmptyAnswersIsSeventyThirty) {
   mix(file("voz.wav") + "\rf\r\ri");
   EXPECT_EQ(leftValues(sound()), (Values{370, 440, 300, 400}));

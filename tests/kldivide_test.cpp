@@ -125,6 +125,15 @@ TEST_F(Divide, ExtractingOverTheSourceItselfKeepsTheStretch) {
   expectPart(file("fala.wav"), 2 * kBps, 2 * kBps);
 }
 
+TEST_F(Divide, TheChosenNamesStandOnLinesOfTheirOwn) {
+  makeSource(file("fala.wav"), 5);
+  divide(file("fala.wav") + "\rn1\r2\r" + file("trecho.wav") + "\r");
+  ASSERT_TRUE(shown("Trecho do arquivo foi extraido."));
+  // Under each typed name, the name again, whole, from the first column.
+  EXPECT_TRUE(shown("\n" + file("fala.wav") + "\n" + file("fala.wav") + "\n")) << screenText();
+  EXPECT_TRUE(shown("\n" + file("trecho.wav") + "\n" + file("trecho.wav") + "\n")) << screenText();
+}
+
 TEST_F(Divide, RefusalsAndGivingUp) {
   makeSource(file("fala.wav"), 5);
   divide(file("x.mp3") + "\r");

@@ -145,6 +145,32 @@ TEST_F(MainMenu, UpOpensTheElevenOptionsAndEnterRunsTheChosenOne) {
   ASSERT_TRUE(waitForPrompt("Velocidade: 22050"));
 }
 
+TEST_F(MainMenu, DownTwiceInTheOptionListRunsTheNewSoundCommand) {
+  ASSERT_TRUE(waitForPrompt());
+  ASSERT_TRUE(s->sendKey(Key::Up));
+  ASSERT_TRUE(s->waitForText("I - Informações"));
+  // Eleven rows, one under the other, in the order of the command letters.
+  const std::vector<std::string_view> options = {
+      "T - Toca",   "G - Grava mais", "N - Novo som", "R - Remove",    "M - Mistura",    "E - Efeito",
+      "D - Desfaz", "S - Salva",      "X - Extrai",   "C - Configura", "I - Informações",
+  };
+  const std::optional<Pos> first = s->find(options[0]);
+  ASSERT_TRUE(first.has_value()) << s->dump();
+  for (size_t i = 1; i < options.size(); ++i)
+    EXPECT_EQ(s->find(options[i]), (Pos{first->row + static_cast<int>(i), first->col})) << options[i] << "\n"
+                                                                                       << s->dump();
+  // The list starts on its first row: two rows down is "N - Novo som".
+  ASSERT_TRUE(s->sendKeys({Key::Down, Key::Down, Key::Enter}));
+  // The new-sound command first offers to save the sound there is; ESC
+  // there gives up and changes nothing.
+  ASSERT_TRUE(s->waitForText(kSaveQuestion));
+  ASSERT_TRUE(s->sendKey(Key::Esc));
+  ASSERT_TRUE(s->waitForText("Desistiu..."));
+  ASSERT_TRUE(waitForPrompt("Desistiu..."));
+  EXPECT_FALSE(s->find("Novo som criado").has_value()) << s->dump();
+  EXPECT_FALSE(s->find(kConfirmEnd).has_value()) << s->dump();
+}
+
 TEST_F(MainMenu, EscInTheOptionListLeadsToTheEndQuestion) {
   ASSERT_TRUE(waitForPrompt());
   ASSERT_TRUE(s->sendKey(Key::Down));

@@ -1,0 +1,414 @@
+// The editing commands end to end, typed as a user types them: effects
+// (E) built in and through the real SoX, kept and dropped; removing
+// everything (R) and undo (D); dividing and extracting files (X); mixing a
+// second file in (M). The sound played goes to the "arquivo" device, so the
+// demonstrations are heard in a WAV file of the test, and the results are
+// read back from the working file after F2.
+#include <algorithm>
+#include <filesystem>
+#include <optional>
+
+#include "tests/e2e/harness.h"
+
+namespace kalimbro::e2e {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr std::string_view kPrompt = "Gravador, qual sua opção? ";
+constexpr int kPromptColumns = 26;
+constexpr std::string_view kWhichEffect = "Qual efeito? ";
+constexpr std::string_view kKeepEffect = "Deseja manter o efeito?(S/N)";
+constexpr std::string_view kSaved = "OK, arquivo salvo";
+constexpr std::string_view kConfirmEnd = "Confirma o fim do programa? ";
+constexpr std::string_view kSaveQuestion = "Quer salvar o arquivo? ";
+// Speech plays at its real rate even on a silent device.
+constexpr milliseconds kLong{60000};
+
+constexpr uint32_t kRate = 8000;
+
+// A WAV file as a test reads it back (16-bit files only).
+struct Wav {
+  uint16_t channels = 0;
+  uint32_t sampleRate = 0;
+  uint16_t bits = 0;
+  std::vector<int16_t> samples;
+};
+
+uint32_t le(const std::string& b, size_t at, int n) {
+  uint32_t v = 0;
+  for (int i = n - 1; i >= 0; --i) v = v << 8 | static_cast<uint8_t>(b[at + static_cast<size_t>(i)]);
+  return v;
+}
+
+std::optional<Wav> readWav16(const fs::path& path) {
+  const std::optional<std::string> bytes = readFile(path);
+  if (!bytes || bytes->size() < 44 || bytes->compare(0, 4, "RIFF") != 0) return std::nullopt;
+  Wav w;
+  w.channels = static_cast<uint16_t>(le(*bytes, 22, 2));
+  w.sampleRate = le(*bytes, 24, 4);
+  w.bits = static_cast<uint16_t>(le(*bytes, 34, 2));
+  const size_t dataBytes = std::min<size_t>(le(*bytes, 40, 4), bytes->size() - 44);
+  for (size_t i = 44; i + 1 < 44 + dataBytes; i += 2) w.samples.push_back(static_cast<int16_t>(le(*bytes, i, 2)));
+  return w;
+}
+
+// True when `part` stands somewhere in `whole`, value for value.
+bool containsRun(const std::vector<int16_t>& whole, const std::vector<int16_t>& part) {
+  return std::search(whole.begin(), whole.end(), part.begin(), part.end()) != whole.end();
+}
+
+// Half a second of values chosen to show the arithmetic of the volume
+// effects: near and past the 16-bit limits, and small odd values whose
+// products are truncated toward zero.
+std::vector<int16_t> loudSound() {
+  constexpr int16_t kCycle[] = {1000, -2000, 30000, -30000, 3, -3, 26213, -26214, 32767, -32768, 0, 7};
+  std::vector<int16_t> v(4000);
+  for (size_t i = 0; i < v.size(); ++i) v[i] = kCycle[i % std::size(kCycle)];
+  return v;
+}
+
+// Every value times `numerator` / 4, truncated toward zero and clipped.
+std::vector<int16_t> scaledByQuarters(const std::vector<int16_t>& in, int numerator) {
+  std::vector<int16_t> out;
+  for (const int16_t x : in)
+    out.push_back(static_cast<int16_t>(std::clamp<int32_t>(x * numerator / 4, -32768, 32767)));
+  return out;
+}
+
+// A sound in which no two frames are alike.
+std::vector<int16_t> rampSound(size_t frames, int16_t first, int16_t step) {
+  std::vector<int16_t> v(frames);
+  for (size_t i = 0; i < frames; ++i) v[i] = static_cast<int16_t>(first + static_cast<int>(i) * step);
+  return v;
+}
+
+class Editing : public testing::Test {
+ protected:
+  // The program opens voz.wav from the command line; what it plays is
+  // appended to saida.wav. The fastest speech of these sessions has the
+  // playback engine play every sound half as fast again, so the 8000 Hz
+  // demonstrations reach the device at 12000 Hz: saida.wav is made at that
+  // rate, and they land there value for value.
+  void startWith(const std::string& voz, std::vector<std::pair<std::string, std::string>> files = {}) {
+    Options o;
+    o.args = {"voz.wav"};
+    o.files = std::move(files);
+    o.files.emplace_back("voz.wav", voz);
+    o.files.emplace_back("saida.wav", wavBytes(kRate * 3 / 2, 16, 1, {}));
+    o.settings = {{"SOM", "SAIDA", "arquivo:saida.wav"}};
+    std::string error;
+    s = Session::start(o, &error);
+    ASSERT_NE(s, nullptr) << error;
+    ASSERT_TRUE(waitForPrompt());
+  }
+
+  fs::path work(std::string_view name) const { return s->workDir() / name; }
+
+  // The cursor right after the last prompt: the program waits for an
+  // option. `below` finds only a prompt under the last occurrence of that
+  // text.
+  testing::AssertionResult waitForPrompt(std::string_view below = {}) {
+    return s->waitUntil(
+        [&] {
+          std::vector<Pos> prompts = s->findAll(kPrompt);
+          if (prompts.empty()) return false;
+          const Pos last = prompts.back();
+          if (!below.empty()) {
+            std::vector<Pos> marks = s->findAll(below);
+            if (marks.empty() || last.row <= marks.back().row) return false;
+          }
+          return s->cursor() == Pos{last.row, last.col + kPromptColumns};
+        },
+        below.empty() ? std::string("the prompt") : "a prompt below \"" + std::string(below) + "\"", kLong);
+  }
+
+  // The cursor right after the last occurrence of `question`: the program
+  // reads the answer on that line.
+  testing::AssertionResult waitForQuestion(std::string_view question) {
+    return s->waitUntil(
+        [&] {
+          std::vector<Pos> found = s->findAll(question);
+          if (found.empty()) return false;
+          return s->cursor() == Pos{found.back().row, found.back().col + columns(question)};
+        },
+        "the question \"" + std::string(question) + "\"", kLong);
+  }
+  // A question said with a line end: the answer is read at the start of
+  // the line below it.
+  testing::AssertionResult waitForQuestionAbove(std::string_view question) {
+    return s->waitUntil(
+        [&] {
+          std::vector<Pos> found = s->findAll(question);
+          if (found.empty()) return false;
+          return s->cursor() == Pos{found.back().row + 1, 0};
+        },
+        "the question \"" + std::string(question) + "\" and the line under it", kLong);
+  }
+  // `text` on a row under the last occurrence of `mark`.
+  testing::AssertionResult waitForTextBelow(std::string_view text, std::string_view mark) {
+    return s->waitUntil(
+        [&] {
+          std::vector<Pos> marks = s->findAll(mark);
+          std::vector<Pos> found = s->findAll(text);
+          return !marks.empty() && !found.empty() && found.back().row > marks.back().row;
+        },
+        "\"" + std::string(text) + "\" below \"" + std::string(mark) + "\"", kLong);
+  }
+  // Under `question`, the name as typed in the selector and then the
+  // chosen name on a line of its own.
+  void expectNameTwiceUnder(std::string_view question, std::string_view name) {
+    const std::optional<Pos> asked = s->find(question);
+    ASSERT_TRUE(asked.has_value()) << s->dump();
+    EXPECT_EQ(s->row(asked->row + 1), name) << s->dump();
+    EXPECT_EQ(s->row(asked->row + 2), name) << s->dump();
+  }
+  static int columns(std::string_view utf8) {
+    int n = 0;
+    for (const char c : utf8)
+      if ((static_cast<uint8_t>(c) & 0xC0) != 0x80) ++n;
+    return n;
+  }
+
+  // E, the effect's key, the keep question answered with `answer`, and ESC
+  // out of the effects loop back to the main prompt.
+  void runEffect(std::string_view effectKey, std::string_view answer) {
+    ASSERT_TRUE(s->type("e"));
+    ASSERT_TRUE(waitForQuestion(kWhichEffect));
+    ASSERT_TRUE(s->type(effectKey));
+    ASSERT_TRUE(waitForQuestionAbove(kKeepEffect));
+    ASSERT_TRUE(s->type(answer));
+    // The loop asks again: only ESC leaves it.
+    ASSERT_TRUE(waitForQuestion(kWhichEffect));
+    ASSERT_TRUE(s->sendKey(Key::Esc));
+    ASSERT_TRUE(waitForPrompt());
+  }
+
+  void saveWithF2() {
+    ASSERT_TRUE(s->sendKey(Key::F2));
+    ASSERT_TRUE(waitForPrompt(kSaved));
+  }
+
+  // ESC, S, and N to the save question: the program ends cleanly and
+  // leaves no scratch copy or SoX output behind.
+  void endWithoutSaving() {
+    ASSERT_TRUE(s->sendKey(Key::Esc));
+    ASSERT_TRUE(waitForQuestion(kConfirmEnd));
+    ASSERT_TRUE(s->type("s"));
+    ASSERT_TRUE(waitForQuestion(kSaveQuestion));
+    ASSERT_TRUE(s->type("n"));
+    auto status = s->waitForExit(kLong);
+    ASSERT_TRUE(status.has_value()) << "still running\n" << s->dump();
+    EXPECT_TRUE(status->exitedWith(0)) << *status << "\n" << s->dump();
+    EXPECT_TRUE(fs::is_empty(s->tempDir())) << "temporary files were left behind";
+  }
+
+  // What the output device received, in the sound's format.
+  std::vector<int16_t> heard() {
+    const std::optional<Wav> out = readWav16(work("saida.wav"));
+    return out ? out->samples : std::vector<int16_t>{};
+  }
+
+  std::unique_ptr<Session> s;
+};
+
+// ---- Effects ----------------------------------------------------------------------------
+
+TEST_F(Editing, VolumeUpKeptIsHeardAndSavedClipped) {
+  const std::vector<int16_t> original = loudSound();
+  ASSERT_NO_FATAL_FAILURE(startWith(wavBytes(kRate, 16, 1, original)));
+  ASSERT_NO_FATAL_FAILURE(runEffect("+", "s"));
+  const std::vector<int16_t> louder = scaledByQuarters(original, 5);
+  // The hand-checked corners: clipped at both ends, truncated toward zero.
+  ASSERT_EQ(louder[2], 32767);
+  ASSERT_EQ(louder[3], -32768);
+  ASSERT_EQ(louder[4], 3);
+  ASSERT_EQ(louder[5], -3);
+  ASSERT_EQ(louder[6], 32766);
+  ASSERT_EQ(louder[7], -32767);
+  EXPECT_TRUE(containsRun(heard(), louder)) << "the demonstration did not play the louder sound";
+
+  // Still only in memory until F2.
+  EXPECT_EQ(readWav16(work("voz.wav"))->samples, original);
+  ASSERT_NO_FATAL_FAILURE(saveWithF2());
+  const std::optional<Wav> saved = readWav16(work("voz.wav"));
+  ASSERT_TRUE(saved.has_value());
+  EXPECT_EQ(saved->sampleRate, kRate);
+  EXPECT_EQ(saved->channels, 1);
+  EXPECT_EQ(saved->bits, 16);
+  EXPECT_EQ(saved->samples, louder);
+}
+
+TEST_F(Editing, ReverseThroughSoxKeptIsSavedReversed) {
+  const std::vector<int16_t> original = rampSound(4000, -12000, 5);
+  ASSERT_NO_FATAL_FAILURE(startWith(wavBytes(kRate, 16, 1, original)));
+  ASSERT_NO_FATAL_FAILURE(runEffect("t", "s"));
+  std::vector<int16_t> reversed(original.rbegin(), original.rend());
+  EXPECT_TRUE(containsRun(heard(), reversed)) << "the demonstration did not play the reversed sound";
+  ASSERT_NO_FATAL_FAILURE(saveWithF2());
+  const std::optional<Wav> saved = readWav16(work("voz.wav"));
+  ASSERT_TRUE(saved.has_value());
+  EXPECT_EQ(saved->sampleRate, kRate);
+  EXPECT_EQ(saved->channels, 1);
+  EXPECT_EQ(saved->samples, reversed);
+  ASSERT_NO_FATAL_FAILURE(endWithoutSaving());
+}
+
+TEST_F(Editing, VolumeDownDroppedLeavesTheSoundAsItWas) {
+  const std::vector<int16_t> original = loudSound();
+  const std::string bytes = wavBytes(kRate, 16, 1, original);
+  ASSERT_NO_FATAL_FAILURE(startWith(bytes));
+  ASSERT_NO_FATAL_FAILURE(runEffect("-", "n"));
+  // The effect was applied and heard before it was dropped.
+  const std::vector<int16_t> softer = scaledByQuarters(original, 3);
+  ASSERT_EQ(softer[9], -24576);
+  EXPECT_TRUE(containsRun(heard(), softer)) << "the demonstration did not play the softer sound";
+  ASSERT_NO_FATAL_FAILURE(saveWithF2());
+  EXPECT_EQ(*readFile(work("voz.wav")), bytes);
+}
+
+// ---- Remove and undo ----------------------------------------------------------------------
+
+TEST_F(Editing, RemovingEverythingEmptiesTheSoundAndUndoBringsTheSavedOneBack) {
+  const std::string bytes = wavBytes(kRate, 16, 1, rampSound(kRate, 1, 3));  // one second
+  ASSERT_NO_FATAL_FAILURE(startWith(bytes));
+  ASSERT_TRUE(s->type("r"));
+  ASSERT_TRUE(waitForQuestion("M remove entre cursor e ponto memorizado: "));
+  ASSERT_TRUE(s->type("t"));
+  ASSERT_TRUE(waitForPrompt("Ok, toda gravação foi removida."));
+
+  // The play command's information tells an empty sound.
+  constexpr std::string_view kHowToPlay = "Use espaço para tocar, F1 ajuda";
+  const auto timeInPlay = [&](std::string_view expected) {
+    ASSERT_TRUE(s->type("t"));
+    ASSERT_TRUE(waitForQuestionAbove(kHowToPlay));
+    ASSERT_TRUE(s->sendKey(Key::F6));
+    // ESC once the line has begun: it cuts the speech short and is read
+    // when the line is done.
+    ASSERT_TRUE(waitForTextBelow("Tempo total: ", kHowToPlay));
+    ASSERT_TRUE(s->sendKey(Key::Esc));
+    ASSERT_TRUE(waitForTextBelow(expected, kHowToPlay));
+    ASSERT_TRUE(waitForPrompt(expected));
+  };
+  ASSERT_NO_FATAL_FAILURE(timeInPlay("Tempo total: 0:0  posição do cursor: 0:0  percentual: 0"));
+
+  ASSERT_TRUE(s->type("d"));
+  ASSERT_TRUE(waitForQuestion("Vou recuperar a última versão salva, confirma? "));
+  ASSERT_TRUE(s->type("s"));
+  ASSERT_TRUE(waitForPrompt("Retornei ao último som gravado"));
+  ASSERT_NO_FATAL_FAILURE(timeInPlay("Tempo total: 1:0  posição do cursor: 0:0  percentual: 0"));
+
+  // Emptied again and saved: a file with a header and no data.
+  ASSERT_TRUE(s->type("r"));
+  ASSERT_TRUE(waitForQuestion("M remove entre cursor e ponto memorizado: "));
+  ASSERT_TRUE(s->type("t"));
+  ASSERT_TRUE(waitForPrompt("Ok, toda gravação foi removida."));
+  ASSERT_NO_FATAL_FAILURE(saveWithF2());
+  const std::optional<std::string> empty = readFile(work("voz.wav"));
+  ASSERT_TRUE(empty.has_value());
+  EXPECT_EQ(*empty, wavBytes(kRate, 16, 1, {}));
+}
+
+// ---- Divide and extract ------------------------------------------------------------------
+
+class DivideE2e : public Editing {
+ protected:
+  // 25 seconds at 8000 Hz, 8-bit mono; each byte tells its second and its
+  // place in it, so a part taken from the wrong place shows.
+  static std::vector<int16_t> longSound() {
+    std::vector<int16_t> v(25 * kRate);
+    for (size_t i = 0; i < v.size(); ++i) {
+      const int byte = static_cast<int>(i / kRate) * 9 + static_cast<int>(i % 7) + 10;
+      v[i] = static_cast<int16_t>((byte - 128) * 256);
+    }
+    return v;
+  }
+  static std::string slice(const std::vector<int16_t>& v, size_t fromSecond, size_t toSecond) {
+    return wavBytes(kRate, 8, 1,
+                    std::vector<int16_t>(v.begin() + static_cast<ptrdiff_t>(fromSecond * kRate),
+                                         v.begin() + static_cast<ptrdiff_t>(toSecond * kRate)));
+  }
+
+  void SetUp() override {
+    ASSERT_NO_FATAL_FAILURE(
+        startWith(wavBytes(kRate, 16, 1, {5, 6, 7}), {{"longo.wav", wavBytes(kRate, 8, 1, longSound())}}));
+    ASSERT_TRUE(s->type("x"));
+    ASSERT_TRUE(waitForQuestionAbove("Informe o nome do arquivo original"));
+    ASSERT_TRUE(s->sendKeys({"longo", Key::Enter}));
+    ASSERT_TRUE(waitForQuestion("Posso dividir em trechos iguais? "));
+    ASSERT_NO_FATAL_FAILURE(expectNameTwiceUnder("Informe o nome do arquivo original", "longo"));
+  }
+};
+
+TEST_F(DivideE2e, TwentyFiveSecondsInTenSecondPartsGiveThreeFiles) {
+  ASSERT_TRUE(s->type("s"));
+  ASSERT_TRUE(waitForQuestion("Informe em segundos o tamanho dos trechos: "));
+  ASSERT_TRUE(s->sendKeys({"10", Key::Enter}));
+  ASSERT_TRUE(waitForQuestionAbove("Informe iniciais dos arquivos de destino"));
+  ASSERT_TRUE(s->sendKeys({"parte", Key::Enter}));
+  ASSERT_TRUE(s->waitForText("Arquivo foi dividido.", kLong));
+  ASSERT_TRUE(s->waitForText("Número de partes: 3", kLong));
+  ASSERT_TRUE(waitForPrompt("Número de partes: 3"));
+
+  const std::vector<int16_t> source = longSound();
+  EXPECT_EQ(readFile(work("parte1.wav")), slice(source, 0, 10));
+  EXPECT_EQ(readFile(work("parte2.wav")), slice(source, 10, 20));
+  EXPECT_EQ(readFile(work("parte3.wav")), slice(source, 20, 25));
+  EXPECT_FALSE(fs::exists(work("parte4.wav")));
+  EXPECT_EQ(readFile(work("longo.wav")), wavBytes(kRate, 8, 1, source)) << "the source was changed";
+}
+
+TEST_F(DivideE2e, AStretchIsExtractedIntoANewFile) {
+  ASSERT_TRUE(s->type("n"));
+  ASSERT_TRUE(waitForQuestion("Informe em segundos o ponto inicial: "));
+  ASSERT_TRUE(s->sendKeys({"3", Key::Enter}));
+  ASSERT_TRUE(waitForQuestion("Informe em segundos o ponto final  : "));
+  ASSERT_TRUE(s->sendKeys({"5", Key::Enter}));
+  ASSERT_TRUE(waitForQuestionAbove("Informe nome do arquivo de destino: "));
+  ASSERT_TRUE(s->sendKeys({"trecho", Key::Enter}));
+  ASSERT_TRUE(waitForPrompt("Trecho do arquivo foi extraido."));
+  ASSERT_NO_FATAL_FAILURE(expectNameTwiceUnder("Informe nome do arquivo de destino", "trecho"));
+  // A name without an extension is given ".WAV".
+  EXPECT_EQ(readFile(work("trecho.WAV")), slice(longSound(), 3, 5));
+  // The working sound is not touched.
+  ASSERT_NO_FATAL_FAILURE(saveWithF2());
+  EXPECT_EQ(readWav16(work("voz.wav"))->samples, (std::vector<int16_t>{5, 6, 7}));
+}
+
+// ---- Mixing -----------------------------------------------------------------------------
+
+TEST_F(Editing, AdditionAtTheStartPutsTheSecondSoundFirst) {
+  const std::vector<int16_t> working = rampSound(2000, 100, 2);
+  // Stereo: made mono by averaging the channels before it goes in.
+  std::vector<int16_t> second;
+  for (int i = 0; i < 800; ++i) {
+    second.push_back(static_cast<int16_t>(-4000 + 4 * i));  // left
+    second.push_back(static_cast<int16_t>(2000 + 8 * i));   // right
+  }
+  ASSERT_NO_FATAL_FAILURE(
+      startWith(wavBytes(kRate, 16, 1, working), {{"outro.wav", wavBytes(kRate, 16, 2, second)}}));
+  ASSERT_TRUE(s->type("m"));
+  ASSERT_TRUE(waitForQuestionAbove("Qual o arquivo de som a misturar? "));
+  ASSERT_TRUE(s->sendKeys({"outro.wav", Key::Enter}));
+  ASSERT_TRUE(waitForQuestion("Adição, Mistura ou Fundo sonoro? "));
+  ASSERT_NO_FATAL_FAILURE(expectNameTwiceUnder("Qual o arquivo de som a misturar?", "outro.wav"));
+  ASSERT_TRUE(s->type("a"));
+  ASSERT_TRUE(waitForQuestion("Mistura no início, no cursor ou no final? "));
+  ASSERT_TRUE(s->type("i"));
+  ASSERT_TRUE(waitForPrompt("Sons misturados"));
+  ASSERT_NO_FATAL_FAILURE(saveWithF2());
+
+  const std::optional<Wav> saved = readWav16(work("voz.wav"));
+  ASSERT_TRUE(saved.has_value());
+  EXPECT_EQ(saved->channels, 1);
+  ASSERT_EQ(saved->samples.size(), 2800u);
+  EXPECT_EQ(saved->samples[0], -1000);  // (-4000 + 2000) / 2
+  EXPECT_EQ(saved->samples[1], -994);
+  EXPECT_EQ(saved->samples[799], -1000 + 6 * 799);
+  EXPECT_EQ(saved->samples[800], 100);  // the working sound follows, unchanged
+  EXPECT_EQ(std::vector<int16_t>(saved->samples.begin() + 800, saved->samples.end()), working);
+  EXPECT_EQ(readFile(work("outro.wav")), wavBytes(kRate, 16, 2, second));
+}
+
+}  // namespace
+}  // namespace kalimbro::e2e
