@@ -16,7 +16,6 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr std::string_view kPrompt = "Gravador, qual sua opção? ";
-constexpr int kPromptColumns = 26;
 constexpr std::string_view kWhichEffect = "Qual efeito? ";
 constexpr std::string_view kKeepEffect = "Deseja manter o efeito?(S/N)";
 constexpr std::string_view kSaved = "OK, arquivo salvo";
@@ -26,32 +25,6 @@ constexpr std::string_view kSaveQuestion = "Quer salvar o arquivo? ";
 constexpr milliseconds kLong{60000};
 
 constexpr uint32_t kRate = 8000;
-
-// A WAV file as a test reads it back (16-bit files only).
-struct Wav {
-  uint16_t channels = 0;
-  uint32_t sampleRate = 0;
-  uint16_t bits = 0;
-  std::vector<int16_t> samples;
-};
-
-uint32_t le(const std::string& b, size_t at, int n) {
-  uint32_t v = 0;
-  for (int i = n - 1; i >= 0; --i) v = v << 8 | static_cast<uint8_t>(b[at + static_cast<size_t>(i)]);
-  return v;
-}
-
-std::optional<Wav> readWav16(const fs::path& path) {
-  const std::optional<std::string> bytes = readFile(path);
-  if (!bytes || bytes->size() < 44 || bytes->compare(0, 4, "RIFF") != 0) return std::nullopt;
-  Wav w;
-  w.channels = static_cast<uint16_t>(le(*bytes, 22, 2));
-  w.sampleRate = le(*bytes, 24, 4);
-  w.bits = static_cast<uint16_t>(le(*bytes, 34, 2));
-  const size_t dataBytes = std::min<size_t>(le(*bytes, 40, 4), bytes->size() - 44);
-  for (size_t i = 44; i + 1 < 44 + dataBytes; i += 2) w.samples.push_back(static_cast<int16_t>(le(*bytes, i, 2)));
-  return w;
-}
 
 // True when `part` stands somewhere in `whole`, value for value.
 bool containsRun(const std::vector<int16_t>& whole, const std::vector<int16_t>& part) {
@@ -105,22 +78,8 @@ class Editing : public testing::Test {
 
   fs::path work(std::string_view name) const { return s->workDir() / name; }
 
-  // The cursor right after the last prompt: the program waits for an
-  // option. `below` finds only a prompt under the last occurrence of that
-  // text.
   testing::AssertionResult waitForPrompt(std::string_view below = {}) {
-    return s->waitUntil(
-        [&] {
-          std::vector<Pos> prompts = s->findAll(kPrompt);
-          if (prompts.empty()) return false;
-          const Pos last = prompts.back();
-          if (!below.empty()) {
-            std::vector<Pos> marks = s->findAll(below);
-            if (marks.empty() || last.row <= marks.back().row) return false;
-          }
-          return s->cursor() == Pos{last.row, last.col + kPromptColumns};
-        },
-        below.empty() ? std::string("the prompt") : "a prompt below \"" + std::string(below) + "\"", kLong);
+    return s->waitForPrompt(kPrompt, below, kLong);
   }
 
   // The cursor right after the last occurrence of `question`: the program
@@ -205,7 +164,7 @@ class Editing : public testing::Test {
 
   // What the output device received, in the sound's format.
   std::vector<int16_t> heard() {
-    const std::optional<Wav> out = readWav16(work("saida.wav"));
+    const std::optional<WavContents> out = readWav(work("saida.wav"));
     return out ? out->samples : std::vector<int16_t>{};
   }
 
@@ -229,9 +188,9 @@ TEST_F(Editing, VolumeUpKeptIsHeardAndSavedClipped) {
   EXPECT_TRUE(containsRun(heard(), louder)) << "the demonstration did not play the louder sound";
 
   // Still only in memory until F2.
-  EXPECT_EQ(readWav16(work("voz.wav"))->samples, original);
+  EXPECT_EQ(readWav(work("voz.wav"))->samples, original);
   ASSERT_NO_FATAL_FAILURE(saveWithF2());
-  const std::optional<Wav> saved = readWav16(work("voz.wav"));
+  const std::optional<WavContents> saved = readWav(work("voz.wav"));
   ASSERT_TRUE(saved.has_value());
   EXPECT_EQ(saved->sampleRate, kRate);
   EXPECT_EQ(saved->channels, 1);
@@ -246,7 +205,7 @@ TEST_F(Editing, ReverseThroughSoxKeptIsSavedReversed) {
   std::vector<int16_t> reversed(original.rbegin(), original.rend());
   EXPECT_TRUE(containsRun(heard(), reversed)) << "the demonstration did not play the reversed sound";
   ASSERT_NO_FATAL_FAILURE(saveWithF2());
-  const std::optional<Wav> saved = readWav16(work("voz.wav"));
+  const std::optional<WavContents> saved = readWav(work("voz.wav"));
   ASSERT_TRUE(saved.has_value());
   EXPECT_EQ(saved->sampleRate, kRate);
   EXPECT_EQ(saved->channels, 1);
@@ -372,7 +331,7 @@ TEST_F(DivideE2e, AStretchIsExtractedIntoANewFile) {
   EXPECT_EQ(readFile(work("trecho.WAV")), slice(longSound(), 3, 5));
   // The working sound is not touched.
   ASSERT_NO_FATAL_FAILURE(saveWithF2());
-  EXPECT_EQ(readWav16(work("voz.wav"))->samples, (std::vector<int16_t>{5, 6, 7}));
+  EXPECT_EQ(readWav(work("voz.wav"))->samples, (std::vector<int16_t>{5, 6, 7}));
 }
 
 // ---- Mixing -----------------------------------------------------------------------------
@@ -398,7 +357,7 @@ TEST_F(Editing, AdditionAtTheStartPutsTheSecondSoundFirst) {
   ASSERT_TRUE(waitForPrompt("Sons misturados"));
   ASSERT_NO_FATAL_FAILURE(saveWithF2());
 
-  const std::optional<Wav> saved = readWav16(work("voz.wav"));
+  const std::optional<WavContents> saved = readWav(work("voz.wav"));
   ASSERT_TRUE(saved.has_value());
   EXPECT_EQ(saved->channels, 1);
   ASSERT_EQ(saved->samples.size(), 2800u);

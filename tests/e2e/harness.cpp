@@ -624,6 +624,27 @@ testing::AssertionResult Session::waitUntil(const std::function<bool()>& conditi
   return testing::AssertionFailure() << "waited " << timeout.count() << " ms for " << what << "\n" << dump();
 }
 
+testing::AssertionResult Session::waitForPrompt(std::string_view prompt, std::string_view below,
+                                                milliseconds timeout) {
+  // Screen columns count characters, not UTF-8 bytes.
+  const int promptColumns = static_cast<int>(
+      std::count_if(prompt.begin(), prompt.end(), [](char c) { return (static_cast<uint8_t>(c) & 0xC0) != 0x80; }));
+  return waitUntil(
+      [&] {
+        const std::vector<Pos> prompts = findAll(prompt);
+        if (prompts.empty()) return false;
+        const Pos last = prompts.back();
+        if (!below.empty()) {
+          const std::vector<Pos> marks = findAll(below);
+          if (marks.empty() || last.row <= marks.back().row) return false;
+        }
+        return cursor() == Pos{last.row, last.col + promptColumns};
+      },
+      below.empty() ? "the prompt \"" + std::string(prompt) + "\""
+                    : "the prompt \"" + std::string(prompt) + "\" below \"" + std::string(below) + "\"",
+      timeout);
+}
+
 testing::AssertionResult Session::waitForText(std::string_view text, milliseconds timeout) {
   return waitUntil([&] { return find(text).has_value(); }, "\"" + std::string(text) + "\" on the screen",
                    timeout);
@@ -720,6 +741,28 @@ std::string wavBytes(uint32_t sampleRate, uint16_t bitsPerSample, uint16_t chann
     }
   }
   return out;
+}
+
+std::optional<WavContents> readWav(const std::filesystem::path& path) {
+  const std::optional<std::string> bytes = readFile(path);
+  if (!bytes || bytes->size() < 44 || bytes->compare(0, 4, "RIFF") != 0) return std::nullopt;
+  const auto le = [&](size_t at, int n) {
+    uint32_t v = 0;
+    for (int i = n - 1; i >= 0; --i) v = v << 8 | static_cast<uint8_t>((*bytes)[at + static_cast<size_t>(i)]);
+    return v;
+  };
+  WavContents w;
+  w.channels = static_cast<uint16_t>(le(22, 2));
+  w.sampleRate = le(24, 4);
+  w.bits = static_cast<uint16_t>(le(34, 2));
+  w.dataBytes = std::min<size_t>(le(40, 4), bytes->size() - 44);
+  if (w.bits == 16) {
+    for (size_t i = 44; i + 1 < 44 + w.dataBytes; i += 2) w.samples.push_back(static_cast<int16_t>(le(i, 2)));
+  } else {
+    for (size_t i = 44; i < 44 + w.dataBytes; ++i)
+      w.samples.push_back(static_cast<int16_t>((static_cast<uint8_t>((*bytes)[i]) - 128) * 256));
+  }
+  return w;
 }
 
 }  // namespace kalimbro::e2e

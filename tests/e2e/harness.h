@@ -160,6 +160,11 @@ class Session {
                                          milliseconds timeout = kDefaultTimeout);
   testing::AssertionResult waitUntil(const std::function<bool()>& condition, std::string_view what,
                                      milliseconds timeout = kDefaultTimeout);
+  // The cursor right after the last `prompt` on the screen: the program
+  // waits for an answer there. With `below`, only a prompt under the last
+  // occurrence of that text counts.
+  testing::AssertionResult waitForPrompt(std::string_view prompt, std::string_view below = {},
+                                         milliseconds timeout = kDefaultTimeout);
   // Waits until the program has written nothing for `quiet` (or `timeout`
   // passed); true when it went quiet.
   bool waitForQuiet(milliseconds quiet = milliseconds(300), milliseconds timeout = kDefaultTimeout);
@@ -214,5 +219,16 @@ bool writeFile(const std::filesystem::path& path, std::string_view bytes);
 // when stereo; stored as 8-bit unsigned when `bitsPerSample` is 8).
 std::string wavBytes(uint32_t sampleRate, uint16_t bitsPerSample, uint16_t channels,
                      const std::vector<int16_t>& samples);
+
+// A canonical-header WAV file as a test reads it back; 8-bit samples are
+// put on the 16-bit scale.
+struct WavContents {
+  uint16_t channels = 0;
+  uint32_t sampleRate = 0;
+  uint16_t bits = 0;
+  size_t dataBytes = 0;
+  std::vector<int16_t> samples;
+};
+std::optional<WavContents> readWav(const std::filesystem::path& path);
 
 }  // namespace kalimbro::e2e

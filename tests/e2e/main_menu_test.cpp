@@ -10,7 +10,6 @@ namespace {
 
 constexpr std::string_view kTitle = "Gravador de Som Varelu - v.3.1";
 constexpr std::string_view kPrompt = "Gravador, qual sua opção? ";
-constexpr int kPromptColumns = 26;
 constexpr std::string_view kInvalid = "Opção inválida, F1 ajuda";
 constexpr std::string_view kConfirmEnd = "Confirma o fim do programa? ";
 constexpr std::string_view kSaveQuestion = "Quer salvar o arquivo? ";
@@ -35,22 +34,8 @@ class MainMenu : public testing::Test {
     ASSERT_NE(s, nullptr) << error;
   }
 
-  // The last prompt on the screen, with the cursor right after it: the
-  // program waits for an option. `below` finds only a prompt under the
-  // first occurrence of that text.
   testing::AssertionResult waitForPrompt(std::string_view below = {}, milliseconds timeout = kDefaultTimeout) {
-    return s->waitUntil(
-        [&] {
-          std::vector<Pos> prompts = s->findAll(kPrompt);
-          if (prompts.empty()) return false;
-          const Pos last = prompts.back();
-          if (!below.empty()) {
-            std::optional<Pos> mark = s->find(below);
-            if (!mark || last.row <= mark->row) return false;
-          }
-          return s->cursor() == Pos{last.row, last.col + kPromptColumns};
-        },
-        below.empty() ? std::string("the prompt") : "a prompt below \"" + std::string(below) + "\"", timeout);
+    return s->waitForPrompt(kPrompt, below, timeout);
   }
 
   // The end of the program leaves the user's terminal as it found it and

@@ -8,7 +8,6 @@ namespace kalimbro::e2e {
 namespace {
 
 constexpr std::string_view kPrompt = "Gravador, qual sua opção? ";
-constexpr int kPromptColumns = 26;
 constexpr std::string_view kHowToPlay = "Use espaço para tocar, F1 ajuda";
 // Speech plays at its real rate, and each help line is spoken before the
 // next is written.
@@ -25,21 +24,8 @@ class PlayCommandE2e : public testing::Test {
     ASSERT_TRUE(s->sendKey(Key::Esc));
   }
 
-  // The prompt below `below` (anywhere when empty), with the cursor right
-  // after it: the program waits for an option.
   testing::AssertionResult waitForPrompt(std::string_view below = {}) {
-    return s->waitUntil(
-        [&] {
-          std::vector<Pos> prompts = s->findAll(kPrompt);
-          if (prompts.empty()) return false;
-          const Pos last = prompts.back();
-          if (!below.empty()) {
-            std::optional<Pos> mark = s->find(below);
-            if (!mark || last.row <= mark->row) return false;
-          }
-          return s->cursor() == Pos{last.row, last.col + kPromptColumns};
-        },
-        "the prompt");
+    return s->waitForPrompt(kPrompt, below, kDefaultTimeout);
   }
 
   std::unique_ptr<Session> s;

@@ -15,7 +15,6 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr std::string_view kPrompt = "Gravador, qual sua opção? ";
-constexpr int kPromptColumns = 26;
 constexpr std::string_view kConfirmEnd = "Confirma o fim do programa? ";
 constexpr std::string_view kSaveQuestion = "Quer salvar o arquivo? ";
 constexpr std::string_view kNextTake = "Aperte enter para continuar gravação, ESC termina";
@@ -35,39 +34,6 @@ constexpr milliseconds kLong{60000};
 
 constexpr uint32_t kInputRate = 8000;
 constexpr int kInputFrames = 8000;  // one second
-
-// A WAV file as a test reads it back.
-struct Wav {
-  uint16_t channels = 0;
-  uint32_t sampleRate = 0;
-  uint16_t bits = 0;
-  std::vector<int16_t> samples;  // 8-bit samples on the 16-bit scale
-  size_t dataBytes = 0;
-};
-
-uint32_t le(const std::string& b, size_t at, int n) {
-  uint32_t v = 0;
-  for (int i = n - 1; i >= 0; --i) v = v << 8 | static_cast<uint8_t>(b[at + static_cast<size_t>(i)]);
-  return v;
-}
-
-std::optional<Wav> readWav(const fs::path& path) {
-  const std::optional<std::string> bytes = readFile(path);
-  if (!bytes || bytes->size() < 44 || bytes->compare(0, 4, "RIFF") != 0) return std::nullopt;
-  Wav w;
-  w.channels = static_cast<uint16_t>(le(*bytes, 22, 2));
-  w.sampleRate = le(*bytes, 24, 4);
-  w.bits = static_cast<uint16_t>(le(*bytes, 34, 2));
-  w.dataBytes = std::min<size_t>(le(*bytes, 40, 4), bytes->size() - 44);
-  if (w.bits == 16) {
-    for (size_t i = 44; i + 1 < 44 + w.dataBytes; i += 2)
-      w.samples.push_back(static_cast<int16_t>(le(*bytes, i, 2)));
-  } else {
-    for (size_t i = 44; i < 44 + w.dataBytes; ++i)
-      w.samples.push_back(static_cast<int16_t>((static_cast<uint8_t>((*bytes)[i]) - 128) * 256));
-  }
-  return w;
-}
 
 // The one-second sound the input device reads: a ramp that never repeats
 // a value and is never silent.
@@ -106,22 +72,8 @@ class WorkFile : public testing::Test {
 
   fs::path work(std::string_view name) const { return s->workDir() / name; }
 
-  // The cursor right after the last prompt: the program waits for an
-  // option. `below` finds only a prompt under the last occurrence of that
-  // text.
   testing::AssertionResult waitForPrompt(std::string_view below = {}, milliseconds timeout = kLong) {
-    return s->waitUntil(
-        [&] {
-          std::vector<Pos> prompts = s->findAll(kPrompt);
-          if (prompts.empty()) return false;
-          const Pos last = prompts.back();
-          if (!below.empty()) {
-            std::vector<Pos> marks = s->findAll(below);
-            if (marks.empty() || last.row <= marks.back().row) return false;
-          }
-          return s->cursor() == Pos{last.row, last.col + kPromptColumns};
-        },
-        below.empty() ? std::string("the prompt") : "a prompt below \"" + std::string(below) + "\"", timeout);
+    return s->waitForPrompt(kPrompt, below, timeout);
   }
 
   testing::AssertionResult waitForText(std::string_view text) { return s->waitForText(text, kLong); }
@@ -223,7 +175,7 @@ TEST_F(WorkFile, GRecordsATakeThatF2SavesAfterTheOldSound) {
 
   ASSERT_TRUE(s->sendKey(Key::F2));
   ASSERT_TRUE(waitForPrompt(kSaved));
-  const std::optional<Wav> saved = readWav(work("voz.wav"));
+  const std::optional<WavContents> saved = readWav(work("voz.wav"));
   ASSERT_TRUE(saved.has_value());
   EXPECT_EQ(saved->sampleRate, kInputRate);
   EXPECT_EQ(saved->channels, 1);
@@ -239,7 +191,7 @@ TEST_F(WorkFile, GRecordsATakeThatF2SavesAfterTheOldSound) {
   // sound played into it.
   EXPECT_TRUE(s->waitUntil(
       [&] {
-        const std::optional<Wav> out = readWav(work("saida.wav"));
+        const std::optional<WavContents> out = readWav(work("saida.wav"));
         if (!out || out->channels == 0) return false;
         const int16_t value = out->bits == 16 ? 1234 : static_cast<int16_t>((1234 >> 8) * 256);
         size_t run = 0;
@@ -272,7 +224,7 @@ TEST_F(WorkFile, ANameThatDoesNotExistIsRecordedAtStartUp) {
   EXPECT_TRUE(s->find("Velocidade: 44100").has_value()) << s->dump();
   EXPECT_TRUE(s->find("Qualidade: 16 Bits").has_value()) << s->dump();
   EXPECT_TRUE(s->find("Stereo").has_value()) << s->dump();
-  const std::optional<Wav> recorded = readWav(work("gravado.wav"));
+  const std::optional<WavContents> recorded = readWav(work("gravado.wav"));
   ASSERT_TRUE(recorded.has_value());
   EXPECT_EQ(recorded->sampleRate, 44100u);
   EXPECT_EQ(recorded->channels, 2);
@@ -309,7 +261,7 @@ TEST_F(WorkFile, NRecordsANewFileAfterOfferingToSave) {
   EXPECT_TRUE(s->find("Arquivo de trabalho: novo.wav").has_value()) << s->dump();
   EXPECT_TRUE(s->find("Velocidade: 11025").has_value()) << s->dump();
   EXPECT_TRUE(s->find("Qualidade: 8 Bits").has_value()) << s->dump();
-  const std::optional<Wav> recorded = readWav(work("novo.wav"));
+  const std::optional<WavContents> recorded = readWav(work("novo.wav"));
   ASSERT_TRUE(recorded.has_value());
   EXPECT_EQ(recorded->bits, 8);
   EXPECT_GE(recorded->dataBytes, 11025u);
@@ -366,7 +318,7 @@ TEST_F(WorkFile, AMissingLameKeepsTheWav) {
   ASSERT_TRUE(waitForText(kBadMp3));
   ASSERT_TRUE(waitForPrompt(kBadMp3));
   EXPECT_FALSE(fs::exists(work("b.mp3")));
-  const std::optional<Wav> kept = readWav(work("b.mp3.wav"));
+  const std::optional<WavContents> kept = readWav(work("b.mp3.wav"));
   ASSERT_TRUE(kept.has_value());
   EXPECT_EQ(kept->samples, std::vector<int16_t>(2205, 700));
   ASSERT_NO_FATAL_FAILURE(endSaying("n"));
