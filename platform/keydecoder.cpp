@@ -82,34 +82,6 @@ Modifiers operator|(Modifiers a, Modifiers b) {
   return {a.shift || b.shift, a.ctrl || b.ctrl, a.alt || b.alt};
 }
 
-InputEvent charEvent(uint8_t ch, Modifiers mods = {}) {
-  InputEvent e;
-  e.kind = InputEvent::Kind::Char;
-  e.ch = ch;
-  e.mods = mods;
-  return e;
-}
-
-InputEvent keyEvent(Key key, Modifiers mods) {
-  InputEvent e;
-  e.kind = InputEvent::Kind::KeyDown;
-  e.key = key;
-  e.mods = mods;
-  return e;
-}
-
-InputEvent characterKeyEvent(uint8_t upper, Modifiers mods) {
-  InputEvent e = keyEvent(Key::Character, mods);
-  e.ch = upper;
-  return e;
-}
-
-InputEvent simpleEvent(InputEvent::Kind kind) {
-  InputEvent e;
-  e.kind = kind;
-  return e;
-}
-
 bool isLetterOrDigit(uint32_t c) {
   return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
 }
@@ -144,7 +116,7 @@ void otherKey(uint32_t code, int modifierParam, std::vector<InputEvent>& out) {
     default: break;
   }
   if (mods.alt && (isLetterOrDigit(code) || code == ' ')) {
-    out.push_back(characterKeyEvent(upper(code), mods));
+    out.push_back(keyDownChar(upper(code), mods));
   } else if (mods.ctrl && upper(code) >= 'A' && upper(code) <= 'Z') {
     out.push_back(charEvent(upper(code) & 0x1F, mods));
   } else if (mods.ctrl && code == ' ') {
@@ -316,7 +288,7 @@ std::vector<InputEvent> KeyDecoder::flushPending() {
   if (p == "\x1b") {
     out.push_back(charEvent(27));
   } else if (p == "\x1bO") {
-    out.push_back(characterKeyEvent('O', {.alt = true}));
+    out.push_back(keyDownChar('O', {.alt = true}));
   }
   // Anything else is an unfinished sequence or character: dropped.
   pending_.clear();
@@ -382,9 +354,9 @@ KeyDecoder::Step KeyDecoder::decodeOne(std::string_view in, size_t& used,
     // ESC followed by a key typed with Alt.
     used = 2;
     if (isLetterOrDigit(b1) || b1 == ' ') {
-      out.push_back(characterKeyEvent(upper(b1), {.alt = true}));
+      out.push_back(keyDownChar(upper(b1), {.alt = true}));
     } else if (b1 >= 1 && b1 <= 26) {
-      out.push_back(characterKeyEvent('A' + b1 - 1, {.ctrl = true, .alt = true}));
+      out.push_back(keyDownChar('A' + b1 - 1, {.ctrl = true, .alt = true}));
     } else if (b1 == 0x7F) {
       out.push_back(charEvent(8, {.alt = true}));
     } else if (b1 < 0x20) {
@@ -412,9 +384,9 @@ KeyDecoder::Step KeyDecoder::decodeOne(std::string_view in, size_t& used,
     // Old xterms put the modifier alone: ESC O 5 P.
     const int m = seq.paramCount >= 2 ? seq.param(1, 1) : seq.param(0, 1);
     if (Key key = lookUp(kLetterKeys, seq.final); key != Key::None) {
-      out.push_back(keyEvent(key, xtermModifiers(m) | alt));
+      out.push_back(keyDown(key, xtermModifiers(m) | alt));
     } else if (Key arrow = lookUp(kRxvtArrows, seq.final); arrow != Key::None) {
-      out.push_back(keyEvent(arrow, Modifiers{.ctrl = true} | alt));
+      out.push_back(keyDown(arrow, Modifiers{.ctrl = true} | alt));
     }
     return Step::Done;
   }
@@ -432,7 +404,7 @@ KeyDecoder::Step KeyDecoder::decodeOne(std::string_view in, size_t& used,
     if (at >= in.size()) return Step::NeedMore;
     used = at + 1;
     if (Key key = lookUp(kLinuxConsoleKeys, in[at]); key != Key::None)
-      out.push_back(keyEvent(key, alt));
+      out.push_back(keyDown(key, alt));
     return Step::Done;
   }
   if (seq.paramCount == 0 && seq.final == 'M') {
@@ -464,7 +436,7 @@ KeyDecoder::Step KeyDecoder::decodeOne(std::string_view in, size_t& used,
       } else if (number == 27) {
         otherKey(static_cast<uint32_t>(seq.param(2, 0)), seq.param(1, 1), out);
       } else if (Key key = lookUp(kTildeKeys, number); key != Key::None) {
-        out.push_back(keyEvent(key, xtermModifiers(seq.param(1, 1)) | alt));
+        out.push_back(keyDown(key, xtermModifiers(seq.param(1, 1)) | alt));
       }
       return Step::Done;  // 201 without a paste, unknown numbers: ignored
     }
@@ -475,9 +447,9 @@ KeyDecoder::Step KeyDecoder::decodeOne(std::string_view in, size_t& used,
   // reports (CSI row;col R) that nobody asked for.
   if (seq.param(0, 1) != 1) return Step::Done;
   if (Key key = lookUp(kLetterKeys, seq.final); key != Key::None) {
-    out.push_back(keyEvent(key, xtermModifiers(seq.param(1, 1)) | alt));
+    out.push_back(keyDown(key, xtermModifiers(seq.param(1, 1)) | alt));
   } else if (Key arrow = lookUp(kRxvtArrows, seq.final); arrow != Key::None) {
-    out.push_back(keyEvent(arrow, Modifiers{.shift = true} | alt));
+    out.push_back(keyDown(arrow, Modifiers{.shift = true} | alt));
   }
   return Step::Done;
 }

@@ -80,4 +80,39 @@ class Terminal {
 
 using InputSink = std::function<void(const InputEvent&)>;
 
+// Building events, for the decoder and for tests that feed the console.
+inline InputEvent simpleEvent(InputEvent::Kind kind) {
+  InputEvent e;
+  e.kind = kind;
+  return e;
+}
+
+inline InputEvent charEvent(uint8_t ch, Modifiers mods = {}) {
+  InputEvent e = simpleEvent(InputEvent::Kind::Char);
+  e.ch = ch;
+  e.mods = mods;
+  return e;
+}
+
+inline InputEvent keyDown(Key key, Modifiers mods = {}) {
+  InputEvent e = simpleEvent(InputEvent::Kind::KeyDown);
+  e.key = key;
+  e.mods = mods;
+  return e;
+}
+
+// A letter, digit or the space bar as a key; `upper` is its upper-case
+// character.
+inline InputEvent keyDownChar(uint8_t upper, Modifiers mods = {}) {
+  InputEvent e = keyDown(Key::Character, mods);
+  e.ch = upper;
+  return e;
+}
+
+inline InputEvent keyUpChar(uint8_t upper, Modifiers mods = {}) {
+  InputEvent e = keyDownChar(upper, mods);
+  e.kind = InputEvent::Kind::KeyUp;
+  return e;
+}
+
 }  // namespace kalimbro

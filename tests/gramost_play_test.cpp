@@ -14,11 +14,7 @@
 namespace kalimbro {
 namespace {
 
-void queueKey(uint8_t key) {
-  InputEvent event;
-  event.ch = key;
-  crtHandleInput(event);
-}
+void queueKey(uint8_t key) { crtHandleInput(charEvent(key)); }
 
 class SoundBufferDevices : public ::testing::Test {
  protected:

@@ -21,12 +21,7 @@ std::vector<uint8_t> pattern(size_t size, int seed = 1) {
   return data;
 }
 
-void queueKey(uint8_t key) {
-  InputEvent event;
-  event.kind = InputEvent::Kind::Char;
-  event.ch = key;
-  crtHandleInput(event);
-}
+void queueKey(uint8_t key) { crtHandleInput(charEvent(key)); }
 
 class Playback : public ::testing::Test {
  protected:

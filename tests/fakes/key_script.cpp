@@ -41,38 +41,4 @@ bool KeyScript::feedOne() {
   return true;
 }
 
-InputEvent charEvent(uint8_t ch, Modifiers mods) {
-  InputEvent ev;
-  ev.kind = InputEvent::Kind::Char;
-  ev.ch = ch;
-  ev.mods = mods;
-  return ev;
-}
-
-InputEvent keyDown(Key key, Modifiers mods) {
-  InputEvent ev;
-  ev.kind = InputEvent::Kind::KeyDown;
-  ev.key = key;
-  ev.mods = mods;
-  return ev;
-}
-
-InputEvent keyDownChar(char ch, Modifiers mods) {
-  InputEvent ev = keyDown(Key::Character, mods);
-  ev.ch = static_cast<uint8_t>(ch);
-  return ev;
-}
-
-InputEvent keyUpChar(char ch, Modifiers mods) {
-  InputEvent ev = keyDownChar(ch, mods);
-  ev.kind = InputEvent::Kind::KeyUp;
-  return ev;
-}
-
-InputEvent simpleEvent(InputEvent::Kind kind) {
-  InputEvent ev;
-  ev.kind = kind;
-  return ev;
-}
-
 }  // namespace kalimbro

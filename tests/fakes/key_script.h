@@ -54,13 +54,7 @@ class KeyScript {
   std::vector<std::pair<int, int>> cursors_;
 };
 
-// Input events as the terminal backend makes them.
-InputEvent charEvent(uint8_t ch, Modifiers mods = {});
-InputEvent keyDown(Key key, Modifiers mods = {});
-InputEvent keyDownChar(char ch, Modifiers mods = {});
-InputEvent keyUpChar(char ch, Modifiers mods = {});
-InputEvent simpleEvent(InputEvent::Kind kind);
-
+// Modifier sets for the events of platform/terminal.h.
 constexpr Modifiers kShift{.shift = true};
 constexpr Modifiers kCtrl{.ctrl = true};
 constexpr Modifiers kAlt{.alt = true};
