@@ -115,6 +115,20 @@ class WorkFile : public testing::Test {
     return std::nullopt;
   }
 
+  // S at the prompt under a new name, not keeping the parameters: radio
+  // quality, mono.
+  void saveAsRadioMono(std::string_view name) {
+    ASSERT_TRUE(s->type("s"));
+    ASSERT_TRUE(waitForQuestion("Mantenho parâmetros originais da gravação? "));
+    ASSERT_TRUE(s->type("n"));
+    ASSERT_TRUE(waitForText("Informe o novo nome do arquivo:"));
+    ASSERT_TRUE(s->sendKeys({name, Key::Enter}));
+    ASSERT_TRUE(waitForQuestion(kQuality));
+    ASSERT_TRUE(s->type("r"));
+    ASSERT_TRUE(waitForQuestion(kChannels));
+    ASSERT_TRUE(s->type("m"));
+  }
+
   // ESC, S at the end question, then `answer` to the save question; the
   // program ends with status 0 and removes its temporary files.
   void endSaying(const Input& answer) {
@@ -274,15 +288,7 @@ TEST_F(WorkFile, SaveAsMp3LeavesARealMp3AndNoWavTwin) {
   for (size_t i = 0; i < tone.size(); ++i) tone[i] = static_cast<int16_t>((i % 50) * 400 - 10000);
   ASSERT_NO_FATAL_FAILURE(start(options({"voz.wav"}, {{"voz.wav", wavBytes(22050, 16, 1, tone)}})));
   ASSERT_TRUE(waitForPrompt());
-  ASSERT_TRUE(s->type("s"));
-  ASSERT_TRUE(waitForQuestion("Mantenho parâmetros originais da gravação? "));
-  ASSERT_TRUE(s->type("n"));
-  ASSERT_TRUE(waitForText("Informe o novo nome do arquivo:"));
-  ASSERT_TRUE(s->sendKeys({"b.mp3", Key::Enter}));
-  ASSERT_TRUE(waitForQuestion(kQuality));
-  ASSERT_TRUE(s->type("r"));
-  ASSERT_TRUE(waitForQuestion(kChannels));
-  ASSERT_TRUE(s->type("m"));
+  ASSERT_NO_FATAL_FAILURE(saveAsRadioMono("b.mp3"));
   ASSERT_TRUE(waitForText("Vou converter de WAV para MP3, aguarde"));
   ASSERT_TRUE(waitForPrompt("Vou converter de WAV para MP3, aguarde"));
   EXPECT_FALSE(s->find(kBadMp3).has_value()) << s->dump();
@@ -306,15 +312,7 @@ TEST_F(WorkFile, AMissingLameKeepsTheWav) {
       start(options({"voz.wav"}, {{"voz.wav", wavBytes(22050, 16, 1, std::vector<int16_t>(2205, 700))}},
                     "/nonexistent/lame")));
   ASSERT_TRUE(waitForPrompt());
-  ASSERT_TRUE(s->type("s"));
-  ASSERT_TRUE(waitForQuestion("Mantenho parâmetros originais da gravação? "));
-  ASSERT_TRUE(s->type("n"));
-  ASSERT_TRUE(waitForText("Informe o novo nome do arquivo:"));
-  ASSERT_TRUE(s->sendKeys({"b.mp3", Key::Enter}));
-  ASSERT_TRUE(waitForQuestion(kQuality));
-  ASSERT_TRUE(s->type("r"));
-  ASSERT_TRUE(waitForQuestion(kChannels));
-  ASSERT_TRUE(s->type("m"));
+  ASSERT_NO_FATAL_FAILURE(saveAsRadioMono("b.mp3"));
   ASSERT_TRUE(waitForText(kBadMp3));
   ASSERT_TRUE(waitForPrompt(kBadMp3));
   EXPECT_FALSE(fs::exists(work("b.mp3")));
@@ -330,15 +328,7 @@ TEST_F(WorkFile, AnMp3OnTheCommandLineIsEditedAsWavAndEncodedBackAtTheEnd) {
   const std::string voice = wavBytes(22050, 16, 1, std::vector<int16_t>(22050, 900));
   ASSERT_NO_FATAL_FAILURE(start(options({"voz.wav"}, {{"voz.wav", voice}})));
   ASSERT_TRUE(waitForPrompt());
-  ASSERT_TRUE(s->type("s"));
-  ASSERT_TRUE(waitForQuestion("Mantenho parâmetros originais da gravação? "));
-  ASSERT_TRUE(s->type("n"));
-  ASSERT_TRUE(waitForText("Informe o novo nome do arquivo:"));
-  ASSERT_TRUE(s->sendKeys({"som.mp3", Key::Enter}));
-  ASSERT_TRUE(waitForQuestion(kQuality));
-  ASSERT_TRUE(s->type("r"));
-  ASSERT_TRUE(waitForQuestion(kChannels));
-  ASSERT_TRUE(s->type("m"));
+  ASSERT_NO_FATAL_FAILURE(saveAsRadioMono("som.mp3"));
   ASSERT_TRUE(waitForPrompt("Vou converter de WAV para MP3, aguarde"));
   ASSERT_NO_FATAL_FAILURE(endSaying("n"));
   const std::optional<std::string> mp3 = readFile(work("som.mp3"));
