@@ -18,6 +18,7 @@
 #include "edit/kldivide.h"
 #include "edit/klremove.h"
 #include "platform/paths.h"
+#include "platform/text.h"
 #include "sound/klGrava.h"
 #include "sound/klToca.h"
 
@@ -58,7 +59,7 @@ constexpr std::array kCommands = {
 };
 
 bool runCommand(uint8_t key) {
-  const uint8_t letter = (key >= 'a' && key <= 'z') ? key - 32 : key;
+  const uint8_t letter = upperAscii(key);
   for (const Command& c : kCommands) {
     if (c.letter == letter) {
       c.run();
@@ -75,8 +76,6 @@ uint8_t readAnswer() {
   return key;
 }
 
-uint8_t upper(uint8_t key) { return (key >= 'a' && key <= 'z') ? key - 32 : key; }
-
 // F3: saves if wanted, then forgets the working file's name; the sound
 // stays in memory, and the next save asks for a name.
 void forgetWorkingFile() {
@@ -86,7 +85,7 @@ void forgetWorkingFile() {
     sayMessage("KLDESIST", 1);
     return;
   }
-  if (upper(answer) != 'N') saveWorkingFile();
+  if (upperAscii(answer) != 'N') saveWorkingFile();
   program().workingFileName.clear();
   loadWorkingSound();
   sayMessage("KLOK", 1);
@@ -178,7 +177,7 @@ uint8_t chooseOption() {
 void undoToSaved() {
   ProgramState& p = program();
   sayMessage("KLCNFUND", 0);
-  if (upper(readAnswer()) != 'S') return;
+  if (upperAscii(readAnswer()) != 'S') return;
   if (p.workingFileName.empty()) {
     sayMessage("KLERRO_N", 1);
     return;
@@ -214,12 +213,12 @@ bool confirmEnd() {
   sayMessage("KLCONFIM", 0);
   const uint8_t answer = readKeySpeak();
   crtWriteln();
-  if (upper(answer) != 'S') return false;
+  if (upperAscii(answer) != 'S') return false;
   if (!p.workingFileName.empty() || p.soundBuffer->count() != 0) {
     sayMessage("KLQUERSV", 0);
     const uint8_t save = readAnswer();
     if (save == kEsc) return false;
-    if (upper(save) != 'N') {
+    if (upperAscii(save) != 'N') {
       // A sound the user wanted saved and that was not is not thrown away:
       // the program goes on.
       if (saveWorkingFile() != SaveResult::saved) return false;

@@ -14,6 +14,7 @@
 #include "console/vrini.h"
 #include "platform/eventloop.h"
 #include "platform/paths.h"
+#include "platform/text.h"
 
 namespace kalimbro {
 namespace {
@@ -325,8 +326,6 @@ bool pushExtended(Console& c, uint8_t code, Modifiers mods) {
 }
 
 bool isAsciiLetter(uint8_t ch) { return (ch >= 'A' && ch <= 'Z') || (ch >= 'a' && ch <= 'z'); }
-
-uint8_t upperAscii(uint8_t ch) { return ch >= 'a' && ch <= 'z' ? ch - 32 : ch; }
 
 // The chord bit of a key of the chord keyboard, 0 for any other key.
 uint8_t chordBit(uint8_t ch) {

@@ -19,6 +19,7 @@
 #include "platform/codec.h"
 #include "platform/eventloop.h"
 #include "platform/paths.h"
+#include "platform/text.h"
 
 namespace kalimbro {
 namespace {
@@ -445,12 +446,6 @@ int runFileList(int startIndex) {
   if (key == kTab) return -2;
   if (key == kEsc) return -1;
   return s.index;
-}
-
-std::string trimmed(std::string_view s) {
-  const size_t b = s.find_first_not_of(' ');
-  if (b == std::string_view::npos) return {};
-  return std::string(s.substr(b, s.find_last_not_of(' ') - b + 1));
 }
 
 }  // namespace

@@ -16,6 +16,7 @@
 #include "console/vrnum.h"
 #include "platform/eventloop.h"
 #include "platform/paths.h"
+#include "platform/text.h"
 #include "sound/wavformat.h"
 
 namespace kalimbro {
@@ -87,15 +88,8 @@ Speech& speech() {
   return s;
 }
 
-std::string trimmed(std::string_view text) {
-  const size_t first = text.find_first_not_of(" \t");
-  if (first == std::string_view::npos) return {};
-  const size_t last = text.find_last_not_of(" \t");
-  return std::string(text.substr(first, last - first + 1));
-}
-
 std::optional<int> parseInt(std::string_view text) {
-  const std::string t = trimmed(text);
+  const std::string t = trimmed(text, " \t");
   int value = 0;
   const auto [end, error] = std::from_chars(t.data(), t.data() + t.size(), value);
   if (error != std::errc() || end != t.data() + t.size() || t.empty()) return std::nullopt;

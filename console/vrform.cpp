@@ -13,6 +13,7 @@
 #include "console/vrfala.h"
 #include "console/vrrevisa.h"
 #include "platform/eventloop.h"
+#include "platform/text.h"
 
 namespace kalimbro {
 namespace {
@@ -35,12 +36,6 @@ constexpr int kNumberWidth = 10;
 
 uint8_t attributeOf(int foreground, int background) {
   return static_cast<uint8_t>((foreground & 15) | (background & 15) << 4);
-}
-
-std::string trimmed(std::string_view s) {
-  const size_t b = s.find_first_not_of(' ');
-  if (b == std::string_view::npos) return {};
-  return std::string(s.substr(b, s.find_last_not_of(' ') - b + 1));
 }
 
 // ---------------------------------------------------------------- forms
@@ -225,12 +220,11 @@ void drawItems() {
 // The first item after `current` whose text, leading blanks aside, begins
 // with `key` in either case; 0 when there is none.
 int nextItemBeginningWith(int current, uint8_t key) {
-  const auto upper = [](uint8_t c) { return c >= 'a' && c <= 'z' ? static_cast<uint8_t>(c - 32) : c; };
   const MenuState& m = menu();
   for (int i = current + 1; i <= static_cast<int>(m.items.size()); ++i) {
     const std::string& t = m.items[i - 1].text;
     const size_t first = t.find_first_not_of(' ');
-    if (first != std::string::npos && upper(static_cast<uint8_t>(t[first])) == upper(key)) return i;
+    if (first != std::string::npos && upperAscii(static_cast<uint8_t>(t[first])) == upperAscii(key)) return i;
   }
   return 0;
 }

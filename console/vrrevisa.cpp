@@ -13,6 +13,7 @@
 
 #include "console/VrCrt.h"
 #include "console/vrfala.h"
+#include "platform/text.h"
 
 namespace kalimbro {
 namespace {
@@ -178,8 +179,6 @@ constexpr std::array kReadingCommands = {
     ReadingCommand{'F', 'L', From::Position, To::UnitEnd},
     ReadingCommand{'F', 'C', From::Position, To::UnitEnd},
 };
-
-uint8_t upperAscii(uint8_t c) { return (c >= 'a' && c <= 'z') ? static_cast<uint8_t>(c - 32) : c; }
 
 void runReadingCommand(Review& r, uint8_t firstKey) {
   const uint8_t secondKey = readKey();

@@ -11,6 +11,7 @@
 #include "console/vrform.h"
 #include "edit/klefeitoSox.h"
 #include "platform/paths.h"
+#include "platform/text.h"
 #include "sound/gramost.h"
 
 namespace kalimbro {
@@ -61,20 +62,6 @@ void demonstrateAndAsk(std::string_view resultKey) {
   keepOrDiscardEffect();
 }
 
-std::string upperCased(std::string_view text) {
-  std::string out(text);
-  for (char& c : out)
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
-  return out;
-}
-
-std::string trimmed(std::string_view text) {
-  const size_t first = text.find_first_not_of(' ');
-  if (first == std::string_view::npos) return {};
-  const size_t last = text.find_last_not_of(' ');
-  return std::string(text.substr(first, last - first + 1));
-}
-
 // ---- The effects table -----------------------------------------------------------
 
 struct EffectRow {
@@ -110,7 +97,7 @@ const EffectRow* findEffect(uint8_t key) {
 std::string effectScratchFile() {
   std::string name = trimmed(program().tempSoundFile);
   if (name.empty() || name.back() == '/') name = scratchSoundFileFor({});
-  const std::string upper = upperCased(name);
+  const std::string upper = upperAscii(name);
   if (upper.size() < 4 || upper.compare(upper.size() - 4, 4, ".WAV") != 0) name += ".wav";
   return name;
 }
@@ -240,7 +227,7 @@ void effectsCommand() {
       if (ext != kUp && ext != kDown) continue;
       key = chooseEffectFromList();
     }
-    if (key >= 'a' && key <= 'z') key = static_cast<uint8_t>(key - 32);
+    key = upperAscii(key);
     if (key == kEsc) return;
     const EffectRow* row = findEffect(key);
     if (row == nullptr) {

@@ -14,6 +14,7 @@
 #include "console/vredit.h"
 #include "console/vrfala.h"
 #include "platform/paths.h"
+#include "platform/text.h"
 #include "sound/wavformat.h"
 
 namespace kalimbro {
@@ -104,12 +105,6 @@ std::string upperCased(std::string_view text) { return upperCaseAccented(text); 
 
 bool endsWith(std::string_view text, std::string_view end) {
   return text.size() >= end.size() && text.substr(text.size() - end.size()) == end;
-}
-
-std::string trimmed(std::string_view text) {
-  const size_t first = text.find_first_not_of(' ');
-  if (first == std::string_view::npos) return {};
-  return std::string(text.substr(first, text.find_last_not_of(' ') - first + 1));
 }
 
 // The name typed without an extension gets ".WAV"; names on disk mostly

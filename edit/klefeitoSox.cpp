@@ -15,6 +15,7 @@
 #include "edit/klEfeito.h"
 #include "platform/paths.h"
 #include "platform/process.h"
+#include "platform/text.h"
 #include "sound/gramost.h"
 
 namespace kalimbro {
@@ -67,19 +68,9 @@ const SoxEffectRow* findSoxEffect(std::string_view name) {
   return nullptr;
 }
 
-std::string trimmed(std::string_view text) {
-  const size_t first = text.find_first_not_of(' ');
-  if (first == std::string_view::npos) return {};
-  const size_t last = text.find_last_not_of(' ');
-  return std::string(text.substr(first, last - first + 1));
-}
-
 bool endsWithWav(std::string_view name) {
   if (name.size() < 4) return false;
-  std::string end(name.substr(name.size() - 4));
-  for (char& c : end)
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
-  return end == ".WAV";
+  return upperAscii(name.substr(name.size() - 4)) == ".WAV";
 }
 
 // A whole typed integer (blanks around it allowed, an optional sign).

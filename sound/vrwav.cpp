@@ -22,6 +22,7 @@
 #include "platform/eventloop.h"
 #include "platform/fd.h"
 #include "platform/paths.h"
+#include "platform/text.h"
 
 namespace kalimbro {
 namespace {
@@ -49,13 +50,6 @@ struct Engine {
 Engine& engine() {
   static Engine e;
   return e;
-}
-
-std::string trimmed(std::string_view text) {
-  const size_t first = text.find_first_not_of(' ');
-  if (first == std::string_view::npos) return {};
-  const size_t last = text.find_last_not_of(' ');
-  return std::string(text.substr(first, last - first + 1));
 }
 
 // Opens a WAV file and walks its header: on success `file` stands at the

@@ -13,6 +13,7 @@
 #include <cstring>
 
 #include "platform/paths.h"
+#include "platform/text.h"
 
 namespace kalimbro {
 
@@ -45,8 +46,7 @@ std::array<uint8_t, kWavHeaderBytes> makeWavHeader(uint32_t dataBytes, uint32_t 
 bool chunkIdIs(const uint8_t* id, std::string_view fourcc) {
   if (fourcc.size() != 4) return false;
   for (size_t i = 0; i < 4; ++i) {
-    const auto upper = [](uint8_t c) { return c >= 'a' && c <= 'z' ? c - 32 : c; };
-    if (upper(id[i]) != upper(static_cast<uint8_t>(fourcc[i]))) return false;
+    if (upperAscii(id[i]) != upperAscii(static_cast<uint8_t>(fourcc[i]))) return false;
   }
   return true;
 }
