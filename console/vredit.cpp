@@ -4,10 +4,6 @@
 // action says so and returns that key.
 #include "console/vredit.h"
 
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <array>
@@ -20,7 +16,7 @@
 #include "console/vrfala_tempo.h"
 #include "console/vrini.h"
 #include "console/vrrevisa.h"
-#include "platform/codec.h"
+#include "platform/process.h"
 
 namespace kalimbro {
 namespace {
@@ -494,44 +490,11 @@ Outcome sayBattery(Editor&) {
 
 // ------------------------------------------------ opening the word (F12)
 
-// Openers run on their own; the finished ones are collected here so that
-// none lingers as a zombie.
-std::vector<pid_t>& openers() {
-  static std::vector<pid_t> pids;
-  return pids;
-}
-
-void collectOpeners() {
-  std::erase_if(openers(), [](pid_t pid) { return waitpid(pid, nullptr, WNOHANG) != 0; });
-}
-
-class SpawnActions {
- public:
-  SpawnActions() { posix_spawn_file_actions_init(&actions_); }
-  ~SpawnActions() { posix_spawn_file_actions_destroy(&actions_); }
-  SpawnActions(const SpawnActions&) = delete;
-  SpawnActions& operator=(const SpawnActions&) = delete;
-  posix_spawn_file_actions_t* get() { return &actions_; }
-
- private:
-  posix_spawn_file_actions_t actions_;
-};
-
-// Starts `program` with the word as its one argument, away from the
-// terminal, without a shell and without waiting for it.
-bool startOpener(std::string_view program, std::string_view word) {
-  collectOpeners();
-  SpawnActions actions;
-  posix_spawn_file_actions_addopen(actions.get(), STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(actions.get(), STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-  posix_spawn_file_actions_adddup2(actions.get(), STDOUT_FILENO, STDERR_FILENO);
-  std::string programArg = toUtf8(program), wordArg = toUtf8(word);
-  char* argv[] = {programArg.data(), wordArg.data(), nullptr};
-  pid_t pid = 0;
-  if (posix_spawnp(&pid, programArg.c_str(), actions.get(), nullptr, argv, environ) != 0)
-    return false;
-  openers().push_back(pid);
-  return true;
+// Starts `program` with the word as its one argument, without a shell and
+// without waiting for it.
+bool startWordOpener(std::string_view program, std::string_view word) {
+  const std::string args[] = {std::string(program), std::string(word)};
+  return startProgram(args);
 }
 
 std::string programSetting(std::string_view key) {
@@ -591,7 +554,7 @@ Outcome openWord(Editor& e) {
   }
   if (program.empty()) program = "xdg-open";
   waitSpeechEnd();
-  const bool started = startOpener(program, word);
+  const bool started = startWordOpener(program, word);
   waitSpeechEnd();
   if (!started) beepSound();
   return Outcome::Continue;
@@ -744,7 +707,7 @@ uint8_t editFieldWidth(std::string& text, int x, int y, bool editable, int width
   setTypingLatency(false);
   stopSpeech();
   setTypingLatency(playAsync);
-  collectOpeners();
+  collectStartedPrograms();
   return e.result;
 }
 

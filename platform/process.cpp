@@ -17,6 +17,7 @@
 
 #include "platform/codec.h"
 #include "platform/eventloop.h"
+#include "platform/fd.h"
 
 extern char** environ;
 
@@ -56,20 +57,6 @@ class SpawnAttributes {
  private:
   posix_spawnattr_t attr_;
   bool ok_ = false;
-};
-
-class UniqueFd {
- public:
-  explicit UniqueFd(int fd) : fd_(fd) {}
-  ~UniqueFd() {
-    if (fd_ >= 0) close(fd_);
-  }
-  UniqueFd(const UniqueFd&) = delete;
-  UniqueFd& operator=(const UniqueFd&) = delete;
-  int get() const { return fd_; }
-
- private:
-  int fd_;
 };
 
 // A started child that has not been reaped yet. Leaving the wait early (a
@@ -136,38 +123,44 @@ ProcessResult waitForChild(pid_t pid, const ProcessCallbacks& callbacks) {
   }
 }
 
+// Starts the program of `args` away from the terminal: it reads nothing,
+// its messages go nowhere, descriptors beyond the three stay behind, and
+// the program's own signal handlers and mask are not the child's. On
+// success `pid` is the child's.
+ProcessResult spawnChild(std::span<const std::string> args, pid_t& pid) {
+  if (args.empty() || args[0].empty()) return {ProcessResult::Kind::notFound, ENOENT};
+  std::vector<std::string> native;
+  native.reserve(args.size());
+  for (const std::string& a : args) native.push_back(toUtf8(a));
+  std::vector<char*> argv;
+  for (std::string& a : native) argv.push_back(a.data());
+  argv.push_back(nullptr);
+
+  FileActions actions;
+  SpawnAttributes attributes;
+  if (!actions.ok() || !attributes.ok()) return {ProcessResult::Kind::notStarted, ENOMEM};
+  posix_spawn_file_actions_addopen(actions.get(), 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(actions.get(), 1, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addopen(actions.get(), 2, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addclosefrom_np(actions.get(), 3);
+  sigset_t all, none;
+  sigfillset(&all);
+  sigemptyset(&none);
+  posix_spawnattr_setsigdefault(attributes.get(), &all);
+  posix_spawnattr_setsigmask(attributes.get(), &none);
+  posix_spawnattr_setflags(attributes.get(), POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
+
+  const int err = posix_spawnp(&pid, argv[0], actions.get(), attributes.get(), argv.data(), environ);
+  if (err == ENOENT || err == EACCES || err == ENOTDIR) return {ProcessResult::Kind::notFound, err};
+  if (err != 0) return {ProcessResult::Kind::notStarted, err};
+  return {ProcessResult::Kind::exited, 0};
+}
+
 class SpawnRunner final : public ProcessRunner {
  public:
   ProcessResult run(std::span<const std::string> args, const ProcessCallbacks& callbacks) override {
-    if (args.empty() || args[0].empty()) return {ProcessResult::Kind::notFound, ENOENT};
-    std::vector<std::string> native;
-    native.reserve(args.size());
-    for (const std::string& a : args) native.push_back(toUtf8(a));
-    std::vector<char*> argv;
-    for (std::string& a : native) argv.push_back(a.data());
-    argv.push_back(nullptr);
-
-    FileActions actions;
-    SpawnAttributes attributes;
-    if (!actions.ok() || !attributes.ok()) return {ProcessResult::Kind::notStarted, ENOMEM};
-    // Nothing of the terminal reaches the child: it reads nothing and its
-    // messages go nowhere; descriptors beyond the three stay behind.
-    posix_spawn_file_actions_addopen(actions.get(), 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(actions.get(), 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(actions.get(), 2, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addclosefrom_np(actions.get(), 3);
-    // The program's own signal handlers and mask are not the child's.
-    sigset_t all, none;
-    sigfillset(&all);
-    sigemptyset(&none);
-    posix_spawnattr_setsigdefault(attributes.get(), &all);
-    posix_spawnattr_setsigmask(attributes.get(), &none);
-    posix_spawnattr_setflags(attributes.get(), POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
-
     pid_t pid = -1;
-    const int err = posix_spawnp(&pid, argv[0], actions.get(), attributes.get(), argv.data(), environ);
-    if (err == ENOENT || err == EACCES || err == ENOTDIR) return {ProcessResult::Kind::notFound, err};
-    if (err != 0) return {ProcessResult::Kind::notStarted, err};
+    if (const ProcessResult spawned = spawnChild(args, pid); !spawned.succeeded()) return spawned;
     if (callbacks.started) {
       ChildGuard guard(pid);  // the callback may throw
       callbacks.started();
@@ -176,6 +169,13 @@ class SpawnRunner final : public ProcessRunner {
     return waitForChild(pid, callbacks);
   }
 };
+
+// Programs started without waiting; the finished ones are collected so
+// that none lingers as a zombie.
+std::vector<pid_t>& detachedChildren() {
+  static std::vector<pid_t> pids;
+  return pids;
+}
 
 ProcessRunner*& installedRunner() {
   static ProcessRunner* runner = nullptr;
@@ -191,6 +191,18 @@ ProcessRunner& processRunner() {
 }
 
 void setProcessRunner(ProcessRunner* runner) { installedRunner() = runner; }
+
+void collectStartedPrograms() {
+  std::erase_if(detachedChildren(), [](pid_t pid) { return waitpid(pid, nullptr, WNOHANG) != 0; });
+}
+
+bool startProgram(std::span<const std::string> args) {
+  collectStartedPrograms();
+  pid_t pid = -1;
+  if (!spawnChild(args, pid).succeeded()) return false;
+  detachedChildren().push_back(pid);
+  return true;
+}
 
 std::vector<std::string> splitWords(std::string_view text) {
   std::vector<std::string> words;

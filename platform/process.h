@@ -53,6 +53,13 @@ inline ProcessResult runProgram(std::span<const std::string> args,
   return processRunner().run(args, callbacks);
 }
 
+// Starts a program (args as for ProcessRunner::run, through the real
+// runner's spawning) and goes on without waiting for it: a document opener,
+// say. False when it could not be started.
+bool startProgram(std::span<const std::string> args);
+// Reaps the programs startProgram started that have ended since.
+void collectStartedPrograms();
+
 // Splits a settings or effect text into words: blanks and tabs separate,
 // double quotes group blanks into a word and are themselves dropped ("" is
 // an empty word). `-V 2 "a b"` gives -V, 2 and a b.
