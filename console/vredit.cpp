@@ -4,7 +4,6 @@
 // action says so and returns that key.
 #include "console/vredit.h"
 
-
 #include <algorithm>
 #include <array>
 #include <limits>
