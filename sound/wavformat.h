@@ -14,6 +14,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/signal_cleanup.h"
+
 namespace kalimbro {
 
 inline constexpr size_t kWavHeaderBytes = 44;
@@ -180,6 +182,7 @@ class FileReplacer {
 
   std::string target_;  // native names
   std::string temp_;
+  SignalRemovedFile tempOnSignal_;
   int fd_ = -1;
   bool failed_ = false;
 };

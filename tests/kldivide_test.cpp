@@ -139,7 +139,7 @@ TEST_F(Divide, RefusalsAndGivingUp) {
   divide(file("x.mp3") + "\r");
   EXPECT_TRUE(shown("N\xE2o posso dividir arquivos MP3, apenas WAV"));
   divide(file("nada") + "\r");
-  EXPECT_TRUE(shown("--> Mensagem inv\xE1lida: KLARQNAO"));
+  EXPECT_TRUE(shown("Arquivo n\xE3o encontrado"));
   writeFileBytes(file("texto.wav"), {'o', 'l', 'a'});
   divide(file("texto.wav") + "\r");
   EXPECT_TRUE(shown("Arquivo incompat\xEDvel com este programa"));
