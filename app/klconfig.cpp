@@ -18,6 +18,9 @@ namespace {
 
 constexpr std::string_view kSection = "KALIMBRO";
 constexpr size_t kMaxTextSetting = 255;
+constexpr std::string_view kDefaultLameProgram = "lame";  // found on PATH
+constexpr std::string_view kDefaultLameEncode = "-h";
+constexpr std::string_view kDefaultLameDecode = "--decode";
 
 // Text that is not a whole decimal number (an empty one included) reads as 0.
 int32_t toInt(const std::string& text) {
@@ -32,6 +35,11 @@ int32_t readInt(std::string_view key) { return toInt(iniRead(kSection, key)); }
 std::string readText(std::string_view key, std::string_view fallback) {
   std::string value = iniRead(kSection, key).substr(0, kMaxTextSetting);
   return value.empty() ? std::string(fallback) : value;
+}
+
+// A text setting left empty takes its default.
+void emptyBecomes(std::string& text, std::string_view fallback) {
+  if (text.empty()) text = fallback;
 }
 
 // Only a zero is replaced: the form keeps a negative value as typed.
@@ -57,6 +65,11 @@ void setDefaultConfig(Settings& s) {
 }
 
 void readConfig(Settings& s) {
+  // The LAME texts are read even from a section without the echo key (a
+  // fresh install): without them no MP3 could be opened or written.
+  s.lameProgram = readText("PROGLAME", kDefaultLameProgram);
+  s.lameEncodeOptions = readText("LAME_IN_CMD", kDefaultLameEncode);
+  s.lameDecodeOptions = readText("LAME_OUT_CMD", kDefaultLameDecode);
   const std::string echo = iniRead(kSection, "MILI_ECO");
   if (echo.empty()) return;
   s.EchoUnits = static_cast<int32_t>(static_cast<int64_t>(toInt(echo)) * 10);
@@ -66,9 +79,6 @@ void readConfig(Settings& s) {
   s.maxMemoryMb = readInt("MAX_MEMORIA");
   s.playBuffers = readInt("NBUF_TOCA");
   s.recordBuffers = readInt("NBUF_GRAVA");
-  s.lameProgram = readText("PROGLAME", "lame");
-  s.lameEncodeOptions = readText("LAME_IN_CMD", "-h");
-  s.lameDecodeOptions = readText("LAME_OUT_CMD", "--decode");
 }
 
 void configure() {
@@ -91,8 +101,8 @@ void configure() {
     const std::string lameProgram = s.lameProgram;
     s = Settings{};
     s.lameProgram = lameProgram;
-    s.lameEncodeOptions = "-h";
-    s.lameDecodeOptions = "--decode";
+    s.lameEncodeOptions = kDefaultLameEncode;
+    s.lameDecodeOptions = kDefaultLameDecode;
   }
 
   reserveLines(kFormRows);
@@ -119,6 +129,9 @@ void configure() {
 
   for (std::string* text : {&s.lameProgram, &s.lameEncodeOptions, &s.lameDecodeOptions})
     text->resize(std::min(text->size(), kMaxTextSetting));
+  emptyBecomes(s.lameProgram, kDefaultLameProgram);
+  emptyBecomes(s.lameEncodeOptions, kDefaultLameEncode);
+  emptyBecomes(s.lameDecodeOptions, kDefaultLameDecode);
   s.EchoUnits = static_cast<int32_t>(std::clamp<int64_t>(int64_t{echoMs} * 10, INT32_MIN, INT32_MAX));
   s.ReverbUnits = static_cast<int32_t>(std::clamp<int64_t>(int64_t{reverbMs} * 10, INT32_MIN, INT32_MAX));
   const Settings defaults;
@@ -130,13 +143,15 @@ void configure() {
   outsideBecomes(s.recordBuffers, 2, 8, defaults.recordBuffers);
 
   p.soundBuffer->setMemoryLimit(int64_t{s.maxMemoryMb} * kValuesPerMegabyte);
-  writeConfig(s);
-  sayMessage("KLOKCONF", 2);
+  // The settings hold for this run either way; the user hears whether they
+  // will also hold for the next one.
+  sayMessage(writeConfig(s) ? "KLOKCONF" : "KLERRGRV", 2);
 }
 
-void writeConfig(const Settings& s) {
-  const auto put = [](std::string_view key, const std::string& value) {
-    iniWrite(kSection, key, value);
+bool writeConfig(const Settings& s) {
+  bool written = true;
+  const auto put = [&written](std::string_view key, const std::string& value) {
+    written = iniWrite(kSection, key, value) && written;
   };
   put("MILI_ECO", std::to_string(s.EchoUnits / 10));
   put("FATOR_ECO", std::to_string(s.echoPercent));
@@ -148,6 +163,7 @@ void writeConfig(const Settings& s) {
   put("PROGLAME", s.lameProgram);
   put("LAME_OUT_CMD", s.lameDecodeOptions);
   put("LAME_IN_CMD", s.lameEncodeOptions);
+  return written;
 }
 
 }  // namespace kalimbro

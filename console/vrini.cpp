@@ -65,12 +65,15 @@ std::string iniRead(std::string_view section, std::string_view key) {
   return out;
 }
 
-void iniWrite(std::string_view section, std::string_view key, std::string_view value) {
+bool iniWrite(std::string_view section, std::string_view key, std::string_view value) {
   const std::string userDir = familyIniDirectory();
-  profileWrite(userDir + std::string(kIniName), section, key, value);
+  const bool written = profileWrite(userDir + std::string(kIniName), section, key, value);
+  // The shared copy is kept up to date where the user may write it; most
+  // users may not, and their own file is what counts.
   if (legacy && userDir != systemSettingsDirectory() && fileExists(systemIniFile())) {
     profileWrite(systemIniFile(), section, key, value);
   }
+  return written;
 }
 
 bool iniLegacy() { return legacy; }

@@ -12,7 +12,8 @@ namespace kalimbro {
 // Value of `key` in `section`, with "@", "@@/" and "@/" substituted; empty
 // when absent.
 std::string iniRead(std::string_view section, std::string_view key);
-void iniWrite(std::string_view section, std::string_view key, std::string_view value);
+// False when the user's settings file could not be written.
+bool iniWrite(std::string_view section, std::string_view key, std::string_view value);
 
 // On at program start; the speech settings turn it off unless "LEGADO" says
 // otherwise.

@@ -20,6 +20,7 @@ namespace {
 
 constexpr uint8_t kEsc = 27;
 constexpr long double kWorkingFallback = 0.7L, kSecondFallback = 0.3L;
+constexpr int64_t kValuesPerMegabyte = 1048576;
 
 // A temporary file of the command: removed when the command is done with it.
 class TempFile {
@@ -81,23 +82,34 @@ int64_t mixPosition(char place, int32_t cursor, int32_t count) {
   return position;
 }
 
-void matchSoundFormat(std::unique_ptr<TAmostras>& second, const TAmostras& working) {
+bool matchSoundFormat(std::unique_ptr<TAmostras>& second, const TAmostras& working) {
   second->setChannels(working.channels());
+  if (second->outOfMemory()) return false;
   second->setBitsPerSample(working.bitsPerSample());
-  if (second->sampleRate() == working.sampleRate()) return;
+  if (second->sampleRate() == working.sampleRate()) return true;
   auto converted = std::make_unique<TAmostras>();
+  converted->setMemoryLimit(second->memoryLimit());
   converted->convertFrom(*second, working.sampleRate());
+  if (converted->outOfMemory()) return false;
   second = std::move(converted);
+  return true;
 }
 
 bool mixSounds(TAmostras& working, const TAmostras& second, bool addition, int64_t position,
                long double workingFactor, long double secondFactor) {
-  if (addition && working.count() > 0 && second.count() > 0) {
-    const int64_t before = working.count();
+  const int64_t before = working.count();
+  if (addition && before > 0 && second.count() > 0) {
     working.insertSilence(position, second.count());
     // Laid over the sound instead of into room made for it, the second
     // sound would damage what is there.
     if (working.count() != before + second.count()) return false;
+  }
+  // The room the mix needs is made before any frame changes, so that a sound
+  // that cannot grow stays as it was.
+  const int64_t end = position + second.count();
+  if (end > working.count()) {
+    working.setFrame(end - 1, 0);
+    if (working.count() != end) return false;
   }
   working.mixAt(second, position, workingFactor, secondFactor);
   return true;
@@ -130,10 +142,17 @@ void mixCommand() {
     soundFile = decoded.name();
   }
   auto second = std::make_unique<TAmostras>();
-  // A file that cannot be read leaves the second sound empty: nothing is mixed.
-  second->loadWav(soundFile);
+  second->setMemoryLimit(int64_t{p.settings.maxMemoryMb} * kValuesPerMegabyte);
+  const bool loaded = second->loadWav(soundFile);
   decoded.remove();
-  matchSoundFormat(second, working);
+  if (!loaded) {
+    sayMessage(second->outOfMemory() ? "KLFALMEM" : "KLARQERR", 1);
+    return;
+  }
+  if (!matchSoundFormat(second, working)) {
+    sayMessage("KLFALMEM", 1);
+    return;
+  }
 
   long double workingFactor = 1.0L, secondFactor = 1.0L;
   bool addition = false;

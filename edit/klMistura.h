@@ -19,9 +19,10 @@ long double percentFactor(std::string_view typed, long double fallback);
 // cursor, 'F' the last frame; kept within 0..count.
 int64_t mixPosition(char place, int32_t cursor, int32_t count);
 // Gives `second` the working sound's channels and sample width, and its
-// rate (the converted sound replaces it).
-void matchSoundFormat(std::unique_ptr<TAmostras>& second, const TAmostras& working);
-// Addition opens room for the whole second sound first; then every frame
+// rate (the converted sound replaces it). False when memory was refused.
+bool matchSoundFormat(std::unique_ptr<TAmostras>& second, const TAmostras& working);
+// Room for the whole second sound is made first (opened at `position` for
+// an addition, added at the end where it reaches past it); then every frame
 // of it is laid over the working sound from `position`. False when the
 // room could not be had (nothing is changed then).
 bool mixSounds(TAmostras& working, const TAmostras& second, bool addition, int64_t position,

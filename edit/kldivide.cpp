@@ -182,7 +182,9 @@ void extract(const SourceWav& source) {
     sayMessage("KLNDIV", 1);
     return;
   }
-  if (!endsWith(upperCased(destination), ".WAV")) destination += ".WAV";
+  // In lower case, like the parts of a division: typed again without an
+  // extension, the name is found by the mix command and at start-up.
+  if (!endsWith(upperCased(destination), ".WAV")) destination += ".wav";
   if (writePart(destination, source, span)) sayMessage("KLARFEXT", 1);
 }
 

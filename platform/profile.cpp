@@ -110,9 +110,13 @@ std::optional<KeyLine> keyLine(std::string_view body) {
 
 enum class ReadResult { Ok, Missing, Failed };
 
+// Only a regular file is settings: a FIFO or a device put in its place is
+// never waited on (opening does not block) nor read.
 ReadResult readWholeFile(const std::string& native, std::string& out) {
-  UniqueFd fd(open(native.c_str(), O_RDONLY | O_CLOEXEC));
+  UniqueFd fd(open(native.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
   if (!fd.valid()) return errno == ENOENT ? ReadResult::Missing : ReadResult::Failed;
+  struct stat st;
+  if (fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return ReadResult::Failed;
   std::string content;
   char buf[8192];
   for (;;) {

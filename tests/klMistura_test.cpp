@@ -6,6 +6,7 @@
 
 #include "app/klmp3.h"
 #include "app/programState.h"
+#include "console/VrCrt.h"
 #include "platform/paths.h"
 #include "sound/gramost.h"
 #include "tests/fakes/command_fixture.h"
@@ -147,11 +148,37 @@ TEST_F(Mix, EscapeGivesUpAtEitherQuestion) {
   EXPECT_TRUE(shown("Desistiu..."));
 }
 
-TEST_F(Mix, AMissingFileIsReportedWithItsUnknownKey) {
+// Each refusal is told and leaves the working sound as it was; none of
+// them says "Sons misturados".
+TEST_F(Mix, SoundsThatCannotBeMixedAreToldAndChangeNothing) {
   mix(file("nada.wav") + "\r");
   EXPECT_TRUE(shown("Arquivo n\xE3o encontrado"));
-  EXPECT_EQ(sound().count(), 4);
   mix("\r");  // no name: nothing at all
+
+  // 24-bit data: the program cannot hold it without loss.
+  std::vector<uint8_t> wide = readFileBytes(file("voz.wav"));
+  wide[34] = 24;
+  writeFileBytes(file("largo.wav"), wide);
+  mix(file("largo.wav") + "\r");
+  EXPECT_TRUE(shown("Arquivo incompat\xEDvel com este programa"));
+
+  // A second sound beyond the memory limit, like the working sound.
+  program().settings.maxMemoryMb = 1;
+  TAmostras big;
+  big.createSized(1, 22050, 16, 1048577);
+  ASSERT_TRUE(big.saveWav(file("grande.wav")));
+  mix(file("grande.wav") + "\r");
+  EXPECT_TRUE(shown("N\xE3o h\xE1 mem\xF3ria suficiente para esta edi\xE7\xE3o"));
+  program().settings.maxMemoryMb = 0;
+
+  // A working sound that cannot grow to take the mix at its end.
+  sound().setMemoryLimit(sound().count());
+  clearScreen();
+  mix(file("voz.wav") + "\rmf");
+  EXPECT_TRUE(shown("N\xE3o h\xE1 mem\xF3ria suficiente para esta edi\xE7\xE3o"));
+
+  EXPECT_EQ(leftValues(sound()), (Values{100, 200, 300, 400}));
+  EXPECT_FALSE(shown("Sons misturados"));
 }
 
 TEST_F(Mix, StereoCdFileIntoMonoRadioSound) {

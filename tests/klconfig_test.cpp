@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "app/programState.h"
 #include "console/vrini.h"
 #include "tests/fakes/command_fixture.h"
@@ -46,14 +48,16 @@ TEST_F(Configuration, WrittenSettingsReadBackTheSame) {
   EXPECT_EQ(back.lameDecodeOptions, s.lameDecodeOptions);
 }
 
-TEST_F(Configuration, ReadingWithoutTheEchoKeyChangesNothing) {
+TEST_F(Configuration, ReadingWithoutTheEchoKeyKeepsTheNumbersButGivesLameItsDefaults) {
   iniWrite("KALIMBRO", "FATOR_ECO", "10");
   Settings s;
   s.echoPercent = 75;
-  s.lameProgram = "";
   readConfig(s);
   EXPECT_EQ(s.echoPercent, 75);
-  EXPECT_EQ(s.lameProgram, "");  // stays empty for the run
+  // A fresh install still opens and writes MP3 files.
+  EXPECT_EQ(s.lameProgram, "lame");
+  EXPECT_EQ(s.lameEncodeOptions, "-h");
+  EXPECT_EQ(s.lameDecodeOptions, "--decode");
 
   // With the key, numbers that are no numbers read 0 and empty texts get
   // their defaults; reading limits nothing.
@@ -133,6 +137,28 @@ TEST_F(Configuration, DefaultsKeepTheLameProgramAndEscTouchesNothing) {
   EXPECT_EQ(key("MILI_ECO"), "300");
   EXPECT_EQ(key("LAME_IN_CMD"), "-h");
   EXPECT_EQ(key("PROGLAME"), "/opt/lame");
+}
+
+TEST_F(Configuration, EmptiedLameTextsTakeTheirDefaultsAndAnUnwritableFileIsTold) {
+  iniWrite("KALIMBRO", "MILI_ECO", "25");
+  KeyScript keys;
+  keys.type("n");
+  for (int i = 0; i < 7; ++i) keys.key("\r");
+  keys.key("\x19");  // Control+Y empties the LAME program's field
+  keys.key("\x1B");
+  configure();
+  EXPECT_EQ(settings().lameProgram, "lame");
+  EXPECT_EQ(key("PROGLAME"), "lame");
+  EXPECT_TRUE(shown("OK configurado"));
+
+  // A directory in the settings file's place: nothing can be written.
+  std::filesystem::remove(config.familyIniFile());
+  std::filesystem::create_directory(config.familyIniFile());
+  KeyScript again;
+  again.type("n").key("\x1B");
+  configure();
+  EXPECT_TRUE(shown("Erro de grava\xE7\xE3o"));
+  EXPECT_FALSE(shown("OK configurado"));
 }
 
 }  // namespace

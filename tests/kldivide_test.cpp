@@ -107,7 +107,7 @@ TEST_F(Divide, ATruncatedSourceStopsWithTheLastHeaderTellingTheTruth) {
 TEST_F(Divide, ExtractionWithAnEndBeyondTheFile) {
   makeSource(file("fala.wav"), 25);
   divide(file("fala.wav") + "\rn20\r99\r" + file("trecho") + "\r");
-  expectPart(file("trecho.WAV"), 20 * kBps, 5 * kBps);
+  expectPart(file("trecho.wav"), 20 * kBps, 5 * kBps);
   EXPECT_TRUE(shown("Trecho do arquivo foi extraido."));
 }
 

@@ -113,6 +113,11 @@ TEST_F(Profile, FailuresLeaveTheOldFile) {
   writeRaw(file("plain"), "x");
   EXPECT_FALSE(profileWrite(file("plain/test.ini"), "A", "K", "v"));
   EXPECT_EQ(readRaw(file("plain")), "x");
+  // A FIFO in the file's place is neither waited on nor replaced.
+  ASSERT_EQ(mkfifo(file("fifo.ini").c_str(), 0600), 0);
+  EXPECT_EQ(profileRead(file("fifo.ini"), "A", "K", "none"), "none");
+  EXPECT_FALSE(profileWrite(file("fifo.ini"), "A", "K", "v"));
+  EXPECT_EQ(fs::status(file("fifo.ini")).type(), fs::file_type::fifo);
 }
 
 TEST_F(Profile, WritingThroughALinkChangesTheFileItNames) {

@@ -327,8 +327,8 @@ TEST_F(DivideE2e, AStretchIsExtractedIntoANewFile) {
   ASSERT_TRUE(s->sendKeys({"trecho", Key::Enter}));
   ASSERT_TRUE(waitForPrompt("Trecho do arquivo foi extraido."));
   ASSERT_NO_FATAL_FAILURE(expectNameTwiceUnder("Informe nome do arquivo de destino", "trecho"));
-  // A name without an extension is given ".WAV".
-  EXPECT_EQ(readFile(work("trecho.WAV")), slice(longSound(), 3, 5));
+  // A name without an extension is given ".wav".
+  EXPECT_EQ(readFile(work("trecho.wav")), slice(longSound(), 3, 5));
   // The working sound is not touched.
   ASSERT_NO_FATAL_FAILURE(saveWithF2());
   EXPECT_EQ(readWav(work("voz.wav"))->samples, (std::vector<int16_t>{5, 6, 7}));
