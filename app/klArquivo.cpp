@@ -1,6 +1,9 @@
 // The working file: choosing, loading, recording, saving and MP3.
 #include "app/klArquivo.h"
 
+#include <unistd.h>
+
+#include <climits>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -68,12 +71,28 @@ std::string rawCommandLine(std::span<const std::string> args) {
   return line;
 }
 
+// An argument naming a file whose path has no Windows-1252 form is replaced
+// by an alias that reaches it, as the file selector does; any other stays.
+std::string reachableArgument(const std::string& utf8Arg) {
+  if (utf8FitsCp1252(utf8Arg)) return utf8Arg;
+  std::string target = utf8Arg;
+  if (!target.starts_with('/')) {
+    char cwd[PATH_MAX];
+    if (getcwd(cwd, sizeof cwd) == nullptr) return utf8Arg;
+    target = std::string(cwd) + "/" + target;
+  }
+  const std::string alias = aliasFor(target, fromUtf8(fileNamePart(utf8Arg)));
+  return alias.empty() ? utf8Arg : toUtf8(alias);
+}
+
 void setCommandLine(std::span<const std::string> utf8Args) {
   if (utf8Args.size() < 2) {
     commandLine().reset();
-  } else {
-    commandLine() = rawCommandLine(utf8Args);
+    return;
   }
+  std::vector<std::string> args{utf8Args.front()};
+  for (const std::string& arg : utf8Args.subspan(1)) args.push_back(reachableArgument(arg));
+  commandLine() = rawCommandLine(args);
 }
 
 void setCommandLine(int argc, const char* const* argv) {
@@ -164,10 +183,14 @@ void chooseWorkingFile(bool atStartUp) {
       continue;
     }
     if (name.back() == '/') continue;  // a directory
-    if (endsWithUpper(name, ".MP3") && fileExists(name)) {
+    // A WAV twin at least as new as its MP3 holds edits saved with F2, or
+    // a conversion back that failed: it is opened, never decoded over.
+    const std::string twin = name + ".wav";
+    if (endsWithUpper(name, ".MP3") && fileExists(name) &&
+        !(fileExists(twin) && modifiedNoEarlier(twin, name))) {
       crtWriteln();
       sayMessage("KLMP3WAV", 1);
-      if (!mp3ToWav(name, name + ".wav")) {
+      if (!mp3ToWav(name, twin)) {
         sayMessage("KLERRCNV", 2);
         continue;
       }
@@ -248,6 +271,9 @@ SaveResult saveWorkingFile() {
       sayMessage("KLDESIST", 1);
       return SaveResult::gaveUp;
     }
+    // WAV data under an MP3 name would later be taken for an MP3: the sound
+    // goes to its WAV twin, encoded to the MP3 at the end.
+    if (endsWithUpper(name, ".MP3")) name += ".wav";
   }
   // A failed save leaves the file that was there untouched.
   if (!p.soundBuffer->saveWav(name)) {
@@ -319,12 +345,14 @@ void saveAs(std::string_view fileName) {
     sayMessage("KLFALMEM", 1);
     return;
   }
-  p.soundBuffer = std::move(converted);
-
-  if (!p.soundBuffer->saveWav(name)) {
+  // Until it is on disk the converted sound does not replace the sound in
+  // memory: a failed save must not leave a lower quality for F2 to write
+  // over the original.
+  if (!converted->saveWav(name)) {
     sayMessage("KLERRGRV", 1);
     return;
   }
+  p.soundBuffer = std::move(converted);
   p.workingFileName = name;
   sayMessage("KLARQSLV", 2);
   setWindowTitle(fileWindowTitle(name, false));

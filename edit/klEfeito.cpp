@@ -106,9 +106,9 @@ void restoreSoundBeforeEffect() {
   Scratch& s = scratch();
   if (s.copy) {
     sound().createCopy(*s.copy);
-  } else if (s.fileSaved) {
-    // A failed reload leaves the sound as the effect left it.
-    sound().loadWav(s.file);
+  } else if (s.fileSaved && !sound().loadWav(s.file)) {
+    // The sound keeps the effect: the user must not believe it gone.
+    sayMessage("KLNDESEF", 1);
   }
 }
 

@@ -34,7 +34,8 @@ void codeWithPassword();
 // effect: tempSoundFile, or a fixed name in the temporary directory when
 // there is none, always ending in ".wav" (SoX goes by the extension).
 std::string effectScratchFile();
-// Puts the sound back as it was before the current effect.
+// Puts the sound back as it was before the current effect; says so when
+// the copy cannot be read back (the sound then keeps the effect).
 void restoreSoundBeforeEffect();
 // Plays the whole working sound and waits for the end.
 void demonstrate();

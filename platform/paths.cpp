@@ -68,6 +68,16 @@ std::string makeTempFile(std::string_view prefix) {
   return fromUtf8(pattern);
 }
 
+std::string aliasFor(std::string_view nativeTarget, std::string_view shownName) {
+  const std::string temp = tempDirectory();
+  if (temp.empty()) return {};
+  std::string dir = nativePath(temp) + "nome.XXXXXX";
+  if (mkdtemp(dir.data()) == nullptr) return {};
+  const std::string link = dir + "/" + toUtf8(shownName);
+  if (symlink(std::string(nativeTarget).c_str(), link.c_str()) != 0) return {};
+  return fromUtf8(link);
+}
+
 std::string nativePath(std::string_view cp1252) { return toUtf8(cp1252); }
 
 bool fileExists(std::string_view cp1252) {
@@ -86,6 +96,13 @@ std::optional<uint64_t> fileSize(std::string_view cp1252) {
   struct stat st;
   if (stat(nativePath(cp1252).c_str(), &st) != 0) return std::nullopt;
   return static_cast<uint64_t>(st.st_size);
+}
+
+bool modifiedNoEarlier(std::string_view a, std::string_view b) {
+  struct stat sa, sb;
+  if (stat(nativePath(a).c_str(), &sa) != 0 || stat(nativePath(b).c_str(), &sb) != 0) return false;
+  if (sa.st_mtim.tv_sec != sb.st_mtim.tv_sec) return sa.st_mtim.tv_sec > sb.st_mtim.tv_sec;
+  return sa.st_mtim.tv_nsec >= sb.st_mtim.tv_nsec;
 }
 
 std::string fileNamePart(std::string_view path) {

@@ -26,12 +26,21 @@ void removeTempDirectory();
 // failure.
 std::string makeTempFile(std::string_view prefix = "WAV");
 
+// A Windows-1252 name that reaches `nativeTarget` although the target's
+// path has no Windows-1252 form: a symbolic link named `shownName`, alone
+// in a fresh directory of the temporary directory. Reading through it reads
+// the target; the program's saves replace the file it points at. Empty
+// when it cannot be made.
+std::string aliasFor(std::string_view nativeTarget, std::string_view shownName);
+
 // Windows-1252 name -> the name as the file system stores it.
 std::string nativePath(std::string_view cp1252);
 bool fileExists(std::string_view cp1252);
 bool directoryExists(std::string_view cp1252);
 bool removeFile(std::string_view cp1252);
 std::optional<uint64_t> fileSize(std::string_view cp1252);
+// True when `a` was modified no earlier than `b` (both must exist).
+bool modifiedNoEarlier(std::string_view a, std::string_view b);
 
 // The part after the last '/'; the part up to and including it.
 std::string fileNamePart(std::string_view path);

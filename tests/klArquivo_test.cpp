@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <functional>
 
 #include "app/kalimbro.h"
@@ -143,6 +144,16 @@ TEST_F(WorkingFile, StartUpTakesTheCommandLineName) {
   EXPECT_EQ(windowTitle(), "KALIMBRO " + file("meu som"));
   EXPECT_TRUE(shown(file("meu som")));
 
+  // A name the program cannot write in Windows-1252 is reached through an
+  // alias, as the selector reaches it, not mangled into a new name.
+  makeWav(file("cjk.wav"), 3, 40);
+  std::filesystem::rename(file("cjk.wav"), file("\xE5\xA3\xB0.wav"));  // a CJK character in UTF-8
+  setCommandLine(Args{"kalimbro", file("\xE5\xA3\xB0.wav")});
+  chooseWorkingFile(true);
+  ASSERT_TRUE(fileExists(program().workingFileName)) << program().workingFileName;
+  loadWorkingSound();
+  EXPECT_EQ(leftValues(sound()), (std::vector<int16_t>{40, 41, 42}));
+
   // Later choices never read the command line: they ask.
   KeyScript keys;
   keys.key("\x1B");
@@ -176,6 +187,14 @@ TEST_F(WorkingFile, AnExistingMp3IsDecodedBesideItAndAMissingOneIsNot) {
   EXPECT_TRUE(shown("Vou converter de MP3 para WAV, aguarde"));
   EXPECT_EQ(program().workingFileName, file("tom.mp3.wav"));
   EXPECT_TRUE(fileExists(file("tom.mp3.wav")));
+
+  // Edits saved into the twin are opened, never decoded over.
+  makeWav(file("tom.mp3.wav"), 5, 70);
+  clearScreen();
+  chooseWorkingFile(true);
+  EXPECT_FALSE(shown("Vou converter de MP3 para WAV, aguarde"));
+  loadWorkingSound();
+  EXPECT_EQ(leftValues(sound()), (std::vector<int16_t>{70, 71, 72, 73, 74}));
 
   setCommandLine(Args{"kalimbro", file("novo.mp3")});
   chooseWorkingFile(true);
@@ -244,6 +263,14 @@ TEST_F(WorkingFile, F2SavesUnderTheWorkingNameOrATypedOne) {
   ASSERT_TRUE(back.loadWav(file("outro")));
   EXPECT_EQ(leftValues(back), (std::vector<int16_t>{1, 2, 3}));
 
+  // A typed MP3 name gets its WAV twin: WAV data never sit under an MP3 name.
+  program().workingFileName.clear();
+  KeyScript mp3;
+  mp3.type(file("som.mp3")).key("\r");
+  EXPECT_EQ(saveWorkingFile(), SaveResult::saved);
+  EXPECT_EQ(program().workingFileName, file("som.mp3.wav"));
+  EXPECT_FALSE(fileExists(file("som.mp3")));
+
   program().workingFileName.clear();
   KeyScript none;
   none.key("\x1B");
@@ -252,12 +279,23 @@ TEST_F(WorkingFile, F2SavesUnderTheWorkingNameOrATypedOne) {
   EXPECT_EQ(program().workingFileName, "");
 }
 
-TEST_F(WorkingFile, AFailedSaveKeepsTheNameAndSaysSo) {
+TEST_F(WorkingFile, AFailedSaveKeepsTheNameAndTheSoundAndSaysSo) {
   fillMono(sound(), {1, 2, 3});
   program().workingFileName = file("falta/voz.wav");
   EXPECT_EQ(saveWorkingFile(), SaveResult::failed);
   EXPECT_TRUE(shown("Erro de grava\xE7\xE3o"));
   EXPECT_EQ(program().workingFileName, file("falta/voz.wav"));
+
+  // A save-as into a missing folder leaves the sound at its own quality, so
+  // that the next F2 does not write a poorer copy over the original.
+  program().workingFileName = file("voz.wav");
+  KeyScript keys;
+  keys.type("n").type(file("falta/b")).key("\r").type("tm");
+  saveAs(program().workingFileName);
+  EXPECT_EQ(sound().sampleRate(), 22050);
+  EXPECT_EQ(sound().bitsPerSample(), 16);
+  EXPECT_EQ(leftValues(sound()), (std::vector<int16_t>{1, 2, 3}));
+  EXPECT_EQ(program().workingFileName, file("voz.wav"));
 }
 
 TEST_F(WorkingFile, TheMp3TwinGoesOnlyWhenLameReallyWroteTheMp3) {

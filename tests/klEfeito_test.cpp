@@ -303,6 +303,16 @@ TEST_F(Effects, DiscardingRestoresEvenWhenTheScratchFileCannotBeWritten) {
   EXPECT_EQ(leftValues(sound()), (std::vector<int16_t>{30000, -100, 2000}));
 }
 
+TEST_F(Effects, AScratchCopyThatCannotBeReadBackIsTold) {
+  KeyScript script;
+  script.key("\x1B");
+  effectsCommand();  // the copy is saved before the question
+  writeFileBytes(effectScratchFile(), {'x'});
+  raiseVolume(sound());
+  restoreSoundBeforeEffect();
+  EXPECT_TRUE(shown("N\xE3o consegui desfazer o efeito"));
+}
+
 TEST_F(Effects, WithoutAWorkingFileTheScratchIsInTheTemporaryDirectory) {
   EXPECT_EQ(effectScratchFile().rfind(tempDirectory(), 0), 0u);
   program().tempSoundFile = tempDirectory();  // the load had cleared the name
