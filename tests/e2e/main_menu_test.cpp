@@ -1,6 +1,8 @@
 // kalimbro's start-up and main option loop, driven as a user drives them:
 // the title, the file selector given up with ESC, the prompt, an invalid
 // option, the spoken help (F1) and the end of the program with ESC.
+#include <signal.h>
+
 #include <filesystem>
 
 #include "tests/e2e/harness.h"
@@ -39,11 +41,16 @@ class MainMenu : public testing::Test {
   }
 
   // The end of the program leaves the user's terminal as it found it and
-  // removes the program's temporary directory.
-  void expectCleanEnd() {
+  // removes the program's temporary directory; `signal` is the one that
+  // ended it, if any.
+  void expectCleanEnd(int signal = 0) {
     auto status = s->waitForExit(milliseconds(20000));
     ASSERT_TRUE(status.has_value()) << "still running\n" << s->dump();
-    EXPECT_TRUE(status->exitedWith(0)) << *status << "\n" << s->dump();
+    if (signal == 0) {
+      EXPECT_TRUE(status->exitedWith(0)) << *status << "\n" << s->dump();
+    } else {
+      EXPECT_EQ(status->signal, signal) << *status;
+    }
     EXPECT_FALSE(s->altScreenActive()) << "the alternate screen is still on";
     EXPECT_TRUE(s->cursorVisible()) << "the cursor was left hidden";
     EXPECT_FALSE(s->mouseReporting()) << "mouse reporting was left on";
@@ -104,6 +111,17 @@ TEST_F(MainMenu, EscThenSEndsTheProgramAndRestoresTheTerminal) {
   // No working file and no sound: the program ends without asking to save
   // (a question would keep it waiting for an answer).
   expectCleanEnd();
+}
+
+TEST_F(MainMenu, AHangUpRestoresTheTerminalAndLeavesNoTemporaryFiles) {
+  ASSERT_TRUE(waitForPrompt());
+  // The effects command keeps a scratch copy of the sound in the temporary
+  // directory.
+  ASSERT_TRUE(s->type("e"));
+  ASSERT_TRUE(s->waitForText("Qual efeito? "));
+  ASSERT_FALSE(std::filesystem::is_empty(s->tempDir()));
+  ASSERT_EQ(kill(s->pid(), SIGHUP), 0);
+  expectCleanEnd(SIGHUP);
 }
 
 TEST_F(MainMenu, EscThenNKeepsTheProgramRunning) {

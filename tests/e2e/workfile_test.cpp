@@ -334,16 +334,48 @@ TEST_F(WorkFile, AnMp3OnTheCommandLineIsEditedAsWavAndEncodedBackAtTheEnd) {
   const std::optional<std::string> mp3 = readFile(work("som.mp3"));
   ASSERT_TRUE(mp3.has_value());
 
-  ASSERT_NO_FATAL_FAILURE(start(options({"som.mp3"}, {{"som.mp3", *mp3}})));
+  // A fresh install: no section of the program's own in the settings.
+  Options fresh = options({"som.mp3"}, {{"som.mp3", *mp3}});
+  std::erase_if(fresh.settings, [](const Setting& e) { return e.section == "KALIMBRO"; });
+  ASSERT_NO_FATAL_FAILURE(start(fresh));
   ASSERT_TRUE(waitForText("Vou converter de MP3 para WAV, aguarde"));
   ASSERT_TRUE(waitForPrompt());
-  EXPECT_TRUE(fs::exists(work("som.mp3.wav")));
+  EXPECT_FALSE(s->find(kBadMp3).has_value()) << s->dump();
+  const std::optional<WavContents> decoded = readWav(work("som.mp3.wav"));
+  ASSERT_TRUE(decoded.has_value());
   EXPECT_EQ(s->title(), "KALIMBRO som.mp3");
   ASSERT_TRUE(s->type("i"));
   ASSERT_TRUE(waitForPrompt(kInformationQuality));
   EXPECT_TRUE(s->find("Arquivo de trabalho: som.mp3").has_value()) << s->dump();
   EXPECT_FALSE(s->find("som.mp3.wav").has_value()) << s->dump();
+  // An edit saved with F2 goes into the WAV twin; the program ends without
+  // converting it back.
+  ASSERT_TRUE(s->type("e"));
+  ASSERT_TRUE(waitForQuestion("Qual efeito? "));
+  ASSERT_TRUE(s->type("+"));
+  ASSERT_TRUE(waitForQuestion("Deseja manter o efeito?(S/N)"));
+  ASSERT_TRUE(s->type("s"));
+  ASSERT_TRUE(waitForQuestion("Qual efeito? "));
+  ASSERT_TRUE(s->sendKey(Key::Esc));
+  ASSERT_TRUE(waitForPrompt("Qual efeito? "));
+  ASSERT_TRUE(s->sendKey(Key::F2));
+  ASSERT_TRUE(waitForPrompt(kSaved));
+  const std::optional<std::string> twin = readFile(work("som.mp3.wav"));
+  const std::optional<WavContents> edited = readWav(work("som.mp3.wav"));
+  ASSERT_TRUE(twin.has_value() && edited.has_value());
+  ASSERT_EQ(edited->samples.size(), decoded->samples.size());
+  EXPECT_EQ(edited->samples[10000], decoded->samples[10000] * 5 / 4) << "the edit is in the twin";
+  ASSERT_NO_FATAL_FAILURE(endSaying("n"));
+
+  // Opened again, the MP3 is not decoded over the saved edits: the twin is
+  // the sound, and it is what goes back into the MP3 at the end.
+  fresh.files = {{"som.mp3", *mp3}, {"som.mp3.wav", *twin}};  // the twin written last
+  ASSERT_NO_FATAL_FAILURE(start(fresh));
+  ASSERT_TRUE(waitForPrompt());
+  EXPECT_FALSE(s->find("Vou converter de MP3 para WAV").has_value()) << s->dump();
+  EXPECT_EQ(readWav(work("som.mp3.wav"))->samples, edited->samples);
   ASSERT_NO_FATAL_FAILURE(endSaying(Key::Enter));
+  EXPECT_FALSE(s->find(kBadMp3).has_value()) << s->dump();
   EXPECT_FALSE(fs::exists(work("som.mp3.wav")));
   EXPECT_GT(fs::file_size(work("som.mp3")), 1000u);
 }
