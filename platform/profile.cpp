@@ -7,6 +7,7 @@
 #include "platform/profile.h"
 
 #include "platform/fd.h"
+#include "platform/signal_cleanup.h"
 
 #include <fcntl.h>
 #include <stdlib.h>
@@ -144,6 +145,7 @@ bool replaceFile(const std::string& native, std::string_view content, std::optio
   std::string tmpName = (dir / ("." + target.filename().string() + ".XXXXXX")).string();
   UniqueFd fd(mkstemp(tmpName.data()));
   if (!fd.valid()) return false;
+  const SignalRemovedFile removedOnSignal(tmpName);
   bool ok = true;
   size_t done = 0;
   while (ok && done < content.size()) {
