@@ -25,7 +25,6 @@
 namespace kalimbro {
 namespace {
 
-constexpr std::string_view kVersion = "3.1";
 constexpr uint8_t kEsc = 27;
 
 // Extended key codes the loop answers.
@@ -103,7 +102,7 @@ void initProgram() {
   initSpeech(0, p.messageSoundDir);
   sayMessage("KLINIC", 0);
   crtWrite(" - v.");
-  writeSpeak(kVersion);
+  writeSpeak(kProgramVersion);
   crtWriteln();
   crtWriteln();
   waitSpeechEnd();
@@ -236,8 +235,8 @@ void endProgram() {
   closeConsole();
 }
 
-void runProgram(int argc, char** argv) {
-  setCommandLine(argc, argv);
+void runProgram(std::span<const std::string> args) {
+  setCommandLine(args);
   initProgram();
   ProgramState& p = program();
   chooseWorkingFile(true);

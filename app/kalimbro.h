@@ -4,11 +4,17 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
 
 namespace kalimbro {
 
-// Runs the whole program: start-up, the option loop, the end.
-[[noreturn]] void runProgram(int argc, char** argv);
+inline constexpr std::string_view kProgramVersion = "3.1";
+
+// Runs the whole program on the command line's file words (args[0] is the
+// program's path): start-up, the option loop, the end.
+[[noreturn]] void runProgram(std::span<const std::string> args);
 
 void initProgram();
 // The option loop; returns when the end of the program is confirmed.

@@ -95,12 +95,6 @@ void setCommandLine(std::span<const std::string> utf8Args) {
   commandLine() = rawCommandLine(args);
 }
 
-void setCommandLine(int argc, const char* const* argv) {
-  std::vector<std::string> args;
-  for (int i = 0; i < argc; ++i) args.emplace_back(argv[i]);
-  setCommandLine(args);
-}
-
 std::string commandLineFileName(std::string_view line) {
   std::string_view rest;
   if (!line.empty() && line.front() == '"') {

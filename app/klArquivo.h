@@ -20,7 +20,6 @@ namespace kalimbro {
 std::string rawCommandLine(std::span<const std::string> args);
 // Keeps the arguments the program was started with (UTF-8) for
 // chooseWorkingFile at start-up.
-void setCommandLine(int argc, const char* const* argv);
 void setCommandLine(std::span<const std::string> utf8Args);
 // The file a raw command line names: the program path is dropped (quoted or
 // up to the first blank), quotes around the rest are dropped, and the rest,

@@ -1,7 +1,11 @@
-// Entry point: takes over the user's terminal, attaches the console to it
-// and runs the program. The console ends the process (closeConsole).
+// Entry point: answers the command-line options, then takes over the
+// user's terminal, attaches the console to it and runs the program. The
+// console ends the process (closeConsole).
 #include <cstdio>
+#include <string>
+#include <vector>
 
+#include "app/commandLine.h"
 #include "app/kalimbro.h"
 #include "console/VrCrt.h"
 #include "platform/paths.h"
@@ -9,13 +13,28 @@
 #include "sound/vrgrav.h"
 #include "sound/vrwav.h"
 
+namespace {
+
+int print(std::FILE* stream, const std::string& text, int status) {
+  std::fputs(text.c_str(), stream);
+  return status;
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
   using namespace kalimbro;
-  auto terminal = TtyTerminal::open(0, 1, crtHandleInput, crtRepaint);
-  if (!terminal) {
-    std::fprintf(stderr, "kalimbro: the standard input must be a terminal\n");
-    return 1;
+  const std::vector<std::string> words(argv, argv + argc);
+  const CommandLineRequest request = parseCommandLine(words);
+  switch (request.kind) {
+    case CommandLineRequest::Kind::help: return print(stdout, usageText(), 0);
+    case CommandLineRequest::Kind::version: return print(stdout, versionText(), 0);
+    case CommandLineRequest::Kind::badOption: return print(stderr, badOptionText(request.option), 2);
+    case CommandLineRequest::Kind::run: break;
   }
+
+  auto terminal = TtyTerminal::open(0, 1, crtHandleInput, crtRepaint);
+  if (!terminal) return print(stderr, notATerminalText(), 1);
   crtInit(terminal.get());
   initPlayback();
   initRecording();
@@ -23,5 +42,5 @@ int main(int argc, char** argv) {
   crtAtClose([] { removeTempDirectory(); });
   crtAtClose([] { endPlayback(); });
   crtAtClose([&terminal] { terminal->restore(); });
-  runProgram(argc, argv);
+  runProgram(request.args);
 }

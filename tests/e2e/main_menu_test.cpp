@@ -2,6 +2,10 @@
 // the title, the file selector given up with ESC, the prompt, an invalid
 // option, the spoken help (F1) and the end of the program with ESC.
 #include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
 
 #include <filesystem>
 
@@ -122,6 +126,57 @@ TEST_F(MainMenu, AHangUpRestoresTheTerminalAndLeavesNoTemporaryFiles) {
   ASSERT_FALSE(std::filesystem::is_empty(s->tempDir()));
   ASSERT_EQ(kill(s->pid(), SIGHUP), 0);
   expectCleanEnd(SIGHUP);
+}
+
+// Run from a script or another program: the answers need no terminal, and
+// an option the program does not know creates nothing.
+TEST(CommandLineE2e, HelpVersionAndUnknownOptionsNeedNoTerminal) {
+  const std::filesystem::path dir = std::filesystem::temp_directory_path() / ("kalimbro-cli-" + std::to_string(getpid()));
+  std::filesystem::create_directories(dir);
+  struct Answer {
+    std::string output;
+    int status;
+  };
+  const auto run = [&dir](const std::string& words) {
+    const std::string command = "cd '" + dir.string() + "' && '" KALIMBRO_BINARY "' " + words + " </dev/null 2>&1";
+    FILE* pipe = popen(command.c_str(), "r");
+    Answer answer{"", -1};
+    if (pipe == nullptr) return answer;
+    char buffer[4096];
+    for (size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) answer.output.append(buffer, n);
+    const int raw = pclose(pipe);
+    answer.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    return answer;
+  };
+  const Answer help = run("--help");
+  EXPECT_EQ(help.status, 0);
+  EXPECT_NE(help.output.find("Uso: kalimbro"), std::string::npos) << help.output;
+  EXPECT_NE(help.output.find("man kalimbro"), std::string::npos) << help.output;
+  EXPECT_EQ(run("-h").output, help.output);
+  const Answer version = run("--version");
+  EXPECT_EQ(version.status, 0);
+  EXPECT_EQ(version.output, "kalimbro 3.1\n");
+  const Answer typo = run("--hlep");
+  EXPECT_EQ(typo.status, 2);
+  EXPECT_NE(typo.output.find("opção desconhecida: --hlep"), std::string::npos) << typo.output;
+  const Answer noTerminal = run("voz.wav");
+  EXPECT_EQ(noTerminal.status, 1);
+  EXPECT_NE(noTerminal.output.find("precisa ser um terminal"), std::string::npos) << noTerminal.output;
+  EXPECT_TRUE(std::filesystem::is_empty(dir)) << "an answer created a file";
+  std::filesystem::remove_all(dir);
+}
+
+TEST(CommandLineE2e, AfterTwoDashesANameMayBeginWithADash) {
+  std::string error;
+  Options options;
+  options.args = {"--", "-voz.wav"};
+  options.files = {{"-voz.wav", wavBytes(22050, 16, 1, std::vector<int16_t>(100, 5))}};
+  auto s = Session::start(options, &error);
+  ASSERT_NE(s, nullptr) << error;
+  ASSERT_TRUE(s->waitForPrompt(kPrompt, "Carregando som"));
+  ASSERT_TRUE(s->type("i"));
+  ASSERT_TRUE(s->waitForText("Arquivo de trabalho: -voz.wav"));
+  EXPECT_FALSE(s->find("incompatível").has_value()) << s->dump();
 }
 
 TEST_F(MainMenu, EscThenNKeepsTheProgramRunning) {

@@ -1,0 +1,36 @@
+// commandLine: the options of the program's command line, read before the
+// terminal is taken over: --help and -h, --version, "--" to end the options,
+// and the words that name the sound file. The entry point uses it; the rest
+// of the program sees only the file words.
+#pragma once
+
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace kalimbro {
+
+struct CommandLineRequest {
+  enum class Kind { run, help, version, badOption };
+  Kind kind = Kind::run;
+  // For `run`: the program path followed by the words that name the file,
+  // without the options and without "--".
+  std::vector<std::string> args;
+  // For `badOption`: the option as typed.
+  std::string option;
+};
+
+// Options come before the file words; "--" ends them, so a name that
+// begins with "-" can still be given. A lone "-" is a name.
+CommandLineRequest parseCommandLine(std::span<const std::string> argv);
+
+// What the program prints (UTF-8): the usage for --help, the name and
+// version for --version, and the one line for an unknown option.
+std::string usageText();
+std::string versionText();
+std::string badOptionText(std::string_view option);
+// The message when standard input is not a terminal.
+std::string notATerminalText();
+
+}  // namespace kalimbro

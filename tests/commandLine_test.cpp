@@ -1,0 +1,35 @@
+#include "app/commandLine.h"
+
+#include <gtest/gtest.h>
+
+namespace kalimbro {
+namespace {
+
+using Kind = CommandLineRequest::Kind;
+using Words = std::vector<std::string>;
+
+CommandLineRequest parse(Words words) { return parseCommandLine(words); }
+
+TEST(CommandLineOptions, OptionsAnswerAndFileWordsPassThrough) {
+  EXPECT_EQ(parse({"kalimbro", "--help"}).kind, Kind::help);
+  EXPECT_EQ(parse({"kalimbro", "voz.wav", "-h"}).kind, Kind::help);
+  EXPECT_EQ(parse({"kalimbro", "--version"}).kind, Kind::version);
+
+  // A typo is refused before anything is recorded under its name.
+  const CommandLineRequest typo = parse({"kalimbro", "--hlep", "voz.wav"});
+  EXPECT_EQ(typo.kind, Kind::badOption);
+  EXPECT_EQ(typo.option, "--hlep");
+  EXPECT_NE(badOptionText(typo.option).find("--hlep"), std::string::npos);
+
+  const CommandLineRequest run = parse({"/usr/bin/kalimbro", "meu", "som.wav"});
+  EXPECT_EQ(run.kind, Kind::run);
+  EXPECT_EQ(run.args, (Words{"/usr/bin/kalimbro", "meu", "som.wav"}));
+
+  // "--" ends the options: names that begin with "-" are names after it.
+  EXPECT_EQ(parse({"kalimbro", "--", "-voz.wav", "--help"}).args, (Words{"kalimbro", "-voz.wav", "--help"}));
+  EXPECT_EQ(parse({"kalimbro", "-"}).args, (Words{"kalimbro", "-"}));
+  EXPECT_EQ(parse({"kalimbro"}).args, (Words{"kalimbro"}));
+}
+
+}  // namespace
+}  // namespace kalimbro
