@@ -16,6 +16,7 @@
 #include "console/vrini.h"
 #include "console/vrrevisa.h"
 #include "platform/process.h"
+#include "platform/text.h"
 
 namespace kalimbro {
 namespace {
@@ -86,8 +87,6 @@ uint8_t charAt(const Editor& e, int i) {
 bool isBlank(uint8_t c) { return c == ' '; }
 bool isAsciiLetter(uint8_t c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
 bool isDigit(uint8_t c) { return c >= '0' && c <= '9'; }
-// Words are made of letters, accented bytes and digits.
-bool isWordChar(uint8_t c) { return isAsciiLetter(c) || isDigit(c) || c >= 128; }
 
 // The index just after the last non-blank character (1 for a blank field).
 int textEnd(const Editor& e) {
@@ -223,12 +222,12 @@ Outcome backspace(Editor& e) {
 Outcome deleteWord(Editor& e) {
   if (refuseReadOnly(e)) return Outcome::Continue;
   int from = std::min(e.position, e.maxLen);
-  while (from > 1 && !isWordChar(charAt(e, from))) --from;
-  while (from > 1 && isWordChar(charAt(e, from - 1))) --from;
-  if (!isWordChar(charAt(e, from))) from = e.position;  // no word at or before the cursor
+  while (from > 1 && !isWordCharacter(charAt(e, from))) --from;
+  while (from > 1 && isWordCharacter(charAt(e, from - 1))) --from;
+  if (!isWordCharacter(charAt(e, from))) from = e.position;  // no word at or before the cursor
   int to = from;
-  while (to <= e.maxLen && isWordChar(charAt(e, to))) ++to;
-  while (to <= e.maxLen && !isWordChar(charAt(e, to))) ++to;
+  while (to <= e.maxLen && isWordCharacter(charAt(e, to))) ++to;
+  while (to <= e.maxLen && !isWordCharacter(charAt(e, to))) ++to;
   const std::string removed = removeRange(e, from, to);
   e.position = from;
   drawField(e);
@@ -369,13 +368,13 @@ Outcome right(Editor& e) {
 
 Outcome previousWord(Editor& e) {
   int p = e.position - 1;
-  while (p >= 1 && !isWordChar(charAt(e, p))) --p;
+  while (p >= 1 && !isWordCharacter(charAt(e, p))) --p;
   if (p < 1) {
     beepSound();
     e.position = 1;
     return Outcome::Continue;
   }
-  while (p > 1 && isWordChar(charAt(e, p - 1))) --p;
+  while (p > 1 && isWordCharacter(charAt(e, p - 1))) --p;
   if (p != e.position) clickSound();
   e.position = p;
   return Outcome::Continue;
@@ -383,8 +382,8 @@ Outcome previousWord(Editor& e) {
 
 Outcome nextWord(Editor& e) {
   int p = e.position;
-  while (p <= e.maxLen && isWordChar(charAt(e, p))) ++p;
-  while (p <= e.maxLen && !isWordChar(charAt(e, p))) ++p;
+  while (p <= e.maxLen && isWordCharacter(charAt(e, p))) ++p;
+  while (p <= e.maxLen && !isWordCharacter(charAt(e, p))) ++p;
   if (p > e.maxLen) {
     beepSound();
     e.position = textEnd(e);

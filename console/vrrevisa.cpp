@@ -49,18 +49,13 @@ std::string rowText(int y) {
   return text;
 }
 
-bool isWordChar(uint8_t c) {
-  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9');
-}
-
 bool isLetter(uint8_t c) {
   return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= 0xC0 && c != 0xD7 && c != 0xF7);
 }
 
-// Box-drawing characters and a few signs split blocks of one colour.
-bool isSeparator(uint8_t c) {
-  return c == '!' || c == ':' || c == '?' || c == '|' || (c >= 176 && c <= 223);
-}
+// A few signs split blocks of one colour; letters, accented ones included,
+// never do.
+bool isSeparator(uint8_t c) { return c == '!' || c == ':' || c == '?' || c == '|'; }
 
 bool onlyConsonants(std::string_view word) {
   constexpr std::string_view kConsonants = "BCDFGHJKLMNPQRSTVWXYZ";
@@ -104,11 +99,11 @@ void speakWordAt(Review& r, int lastCol) {
   const uint8_t first = cellAt(r.col, r.row);
   std::string word(1, static_cast<char>(first));
   ++r.col;
-  while (r.col <= lastCol && isWordChar(cellAt(r.col, r.row))) {
+  while (r.col <= lastCol && isWordCharacter(cellAt(r.col, r.row))) {
     word += static_cast<char>(cellAt(r.col, r.row));
     ++r.col;
   }
-  if (word.size() == 1 && !isWordChar(first)) {
+  if (word.size() == 1 && !isWordCharacter(first)) {
     while (r.col <= lastCol && cellAt(r.col, r.row) == first) {
       if (word.size() < kMaxCopies) word += static_cast<char>(first);
       ++r.col;

@@ -16,6 +16,12 @@ inline std::string trimmed(std::string_view text, std::string_view blanks = " ")
   return std::string(text.substr(first, text.find_last_not_of(blanks) - first + 1));
 }
 
+// Words are made of letters, digits and every byte from 128 up: the
+// accented letters of Portuguese ("gravação" is one word).
+constexpr bool isWordCharacter(uint8_t c) {
+  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c >= 128;
+}
+
 // a to z become A to Z; every other byte stays.
 constexpr uint8_t upperAscii(uint8_t c) { return c >= 'a' && c <= 'z' ? static_cast<uint8_t>(c - 32) : c; }
 

@@ -122,16 +122,16 @@ TEST_F(ScreenReview, F6GoesToATypedRowAndColumn) {
 }
 
 TEST_F(ScreenReview, F1MovesPastAWordOrARunOfOneSign) {
-  put(1, 2, std::string(20, '=') + " xyz abc12,, (ab");
+  put(1, 2, std::string(20, '=') + " xyz abc12,, (ab grava\xE7\xE3o");
   KeyScript keys;
-  for (int i = 0; i < 6; ++i) keys.key(kF1);
+  for (int i = 0; i < 7; ++i) keys.key(kF1);
   const std::vector<Position> seen = review(1, 2, keys);
   std::vector<int> columns;
   for (const auto& [x, y] : seen) columns.push_back(x);
   // The 20 signs as one run; xyz; abc12; the two commas; "(ab" taken
-  // whole; then nothing but blanks up to the row's end (column 81, shown
-  // on 80).
-  EXPECT_EQ(columns, (std::vector<int>{1, 21, 25, 31, 33, 37, 80}));
+  // whole; the accented word whole; then nothing but blanks up to the
+  // row's end (column 81, shown on 80).
+  EXPECT_EQ(columns, (std::vector<int>{1, 21, 25, 31, 33, 37, 46, 80}));
 }
 
 TEST_F(ScreenReview, F1AtTheLastColumnGoesToTheRowEnd) {
@@ -164,7 +164,7 @@ TEST_F(ScreenReview, ControlArrowsJumpOverBlankSeparatedWords) {
 TEST_F(ScreenReview, TabJumpsPastTheBlockOfOneColour) {
   put(1, 8, "Nome:");
   textColor(14);
-  put(6, 8, "joao silva");
+  put(6, 8, "JO\xC3O silva");  // an accented capital never splits a block
   textColor(15);
   put(16, 8, "fim|mais");
   KeyScript keys;
@@ -172,7 +172,7 @@ TEST_F(ScreenReview, TabJumpsPastTheBlockOfOneColour) {
   const std::vector<Position> seen = review(7, 8, keys);
   std::vector<int> columns;
   for (const auto& [x, y] : seen) columns.push_back(x);
-  // "joao silva" ends on 15; "fim" on 18, before the separator; "mais"
+  // "JOÃO silva" ends on 15; "fim" on 18, before the separator; "mais"
   // runs on in blanks of its colour to column 80: then the row's end.
   EXPECT_EQ(columns, (std::vector<int>{7, 17, 20, 24, 24}));
 }
