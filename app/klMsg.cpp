@@ -24,7 +24,8 @@ constexpr MessageRow kCatalogue[] = {
     {"KLESPTOC", "Use espa\xE7o para tocar, F1 ajuda"},
     {"KLAJTOC1", "Espa\xE7o toca e para, esc termina"},
     {"KLAJTOC2", "Posicione com direita, esquerda, home e end."},
-    {"KLAJTOC3", "Page Up e Page Down saltam 10 segundos"},
+    // The keys jump one second; the help says so.
+    {"KLAJTOC3", "Page Up e Page Down saltam 1 segundo"},
     {"KLAJTOC4", "M memoriza o ponto do cursor"},
     {"KLAJTOC5", "V volta ao ponto memorizado"},
     {"KLNOMARQ", "Informe o nome do arquivo"},

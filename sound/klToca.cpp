@@ -80,6 +80,14 @@ int64_t moveOf(const Pass& pass) { return pass.key.shift ? pass.step / 10 : pass
 
 // ---------------------------------------------------------------- actions
 
+// The key that stopped the playing: Space only stops it, any other is also
+// acted on.
+void takeStoppingKey(Pass& pass) {
+  if (!keyPressed()) return;
+  const PressedKey key = readPressedKey();
+  if (!key.is(kSpace, false)) pass.interrupting = key;
+}
+
 // Space: tenth after tenth from the cursor until the end or a key. At most
 // the engine's queue of tenths is ahead of what is heard, so the cursor
 // stops close to where the key was pressed.
@@ -99,9 +107,7 @@ void playOnward(Pass& pass) {
     showPosition();
   }
   crtWriteln();
-  if (!keyPressed()) return;
-  const PressedKey key = readPressedKey();
-  if (!key.is(kSpace, false)) pass.interrupting = key;
+  takeStoppingKey(pass);
 }
 
 void markPosition(Pass&) {
@@ -191,10 +197,16 @@ void secondBack(Pass& pass) {
   showPosition();
 }
 
-// Control+Right and Control+Left queue the whole stretch at once; with the
-// key switch off no key cuts the queuing short.
-void playToEnd(Pass&) { sound().playRange(cursor(), soundEnd() - cursor()); }
-void playFromStart(Pass&) { sound().playRange(0, cursor()); }
+// Control+Right and Control+Left: the rest of the sound, or the start up to
+// the cursor, tenth after tenth so that a key stops them as it stops Space
+// (an hour of sound must not hold the user). The cursor stays.
+void playStretch(Pass& pass, int64_t from, int64_t to) {
+  for (int64_t at = std::max<int64_t>(from, 0); at < to && !keyPressed(); at += pass.step)
+    sound().playRange(at, std::min(pass.step, to - at));
+  takeStoppingKey(pass);
+}
+void playToEnd(Pass& pass) { playStretch(pass, cursor(), soundEnd()); }
+void playFromStart(Pass& pass) { playStretch(pass, 0, cursor()); }
 
 void information(Pass&) { playInformation(); }
 

@@ -45,7 +45,7 @@ TEST_F(PlayCommandE2e, TShowsHowToPlayF1TheKeysAndEscGoesBack) {
       "As opções são :",
       "Espaço toca e para, esc termina",
       "Posicione com direita, esquerda, home e end.",
-      "Page Up e Page Down saltam 10 segundos",
+      "Page Up e Page Down saltam 1 segundo",
       "M memoriza o ponto do cursor",
       "V volta ao ponto memorizado",
   };
