@@ -114,6 +114,9 @@ struct Console {
   bool capital = false, capitalWord = false, numberMode = false;
 
   bool focused = true;
+  // When the window last gained the focus, while the click that gave it
+  // may still be on its way; -1 once a key or a click has come since.
+  int64_t focusGainedAtMs = -1;
   bool caretShown = false;
   std::string title;
   std::string clipboard;
@@ -476,13 +479,30 @@ void crtSetTonePlayer(TonePlayer* player) {
   tonePlayer = player;
 }
 
+// A click that comes right after the window gained the focus is the one
+// that gave it: it is no Enter (or ESC) of the user's.
+bool clickGaveTheFocus(Console& c) {
+  constexpr int64_t kFocusClickMs = 500;
+  const bool gave = c.focusGainedAtMs >= 0 && eventLoop().clock().nowMs() - c.focusGainedAtMs <= kFocusClickMs;
+  c.focusGainedAtMs = -1;
+  return gave;
+}
+
+bool isClick(InputEvent::Kind kind) {
+  return kind == InputEvent::Kind::MouseLeft || kind == InputEvent::Kind::MouseRight ||
+         kind == InputEvent::Kind::MouseMiddle;
+}
+
 void crtHandleInput(const InputEvent& event) {
   Console& c = ensureCreated();
+  if (isClick(event.kind) && clickGaveTheFocus(c)) return;
   switch (event.kind) {
     case InputEvent::Kind::Char:
+      c.focusGainedAtMs = -1;
       handleChar(c, event);
       break;
     case InputEvent::Kind::KeyDown:
+      c.focusGainedAtMs = -1;
       handleKeyDown(c, event);
       break;
     case InputEvent::Kind::KeyUp:
@@ -505,6 +525,7 @@ void crtHandleInput(const InputEvent& event) {
       break;
     case InputEvent::Kind::FocusIn:
       c.focused = true;
+      c.focusGainedAtMs = eventLoop().clock().nowMs();
       pushByte(c, kFocusGained, event.mods);
       break;
     case InputEvent::Kind::FocusOut:

@@ -228,6 +228,19 @@ TEST_F(Console, MouseFocusAndPaste) {
   crtHandleInput(simpleEvent(InputEvent::Kind::FocusIn));
   EXPECT_EQ(drainKeys(), std::string("\x0D\x1B\0\x43\0\x48\0\x50\xDF\xDE", 10));
 
+  // The click that gives the window the focus is swallowed, so that it never
+  // accepts a half-typed answer; a later click, or one after a key, counts.
+  crtHandleInput(simpleEvent(InputEvent::Kind::FocusIn));
+  crtHandleInput(simpleEvent(InputEvent::Kind::MouseLeft));
+  crtHandleInput(simpleEvent(InputEvent::Kind::MouseLeft));
+  crtHandleInput(simpleEvent(InputEvent::Kind::FocusIn));
+  clock.advance(2000);
+  crtHandleInput(simpleEvent(InputEvent::Kind::MouseRight));
+  crtHandleInput(simpleEvent(InputEvent::Kind::FocusIn));
+  crtHandleInput(charEvent('a'));
+  crtHandleInput(simpleEvent(InputEvent::Kind::MouseLeft));
+  EXPECT_EQ(drainKeys(), std::string("\xDE\x0D\xDE\x1B\xDE" "a\x0D", 7));
+
   InputEvent paste = simpleEvent(InputEvent::Kind::Paste);
   paste.text = "colado";
   crtHandleInput(paste);
