@@ -394,12 +394,18 @@ Outcome nextWord(Editor& e) {
   return Outcome::Continue;
 }
 
+// Removes the selected text; the cursor goes where it began.
+std::string deleteSelection(Editor& e) {
+  const int from = selectionLow(e), to = selectionHigh(e);
+  e.position = from;
+  clearSelection(e);
+  return removeRange(e, from, to);
+}
+
 Outcome deleteKey(Editor& e) {
   if (refuseReadOnly(e)) return Outcome::Continue;
   if (hasSelection(e)) {
-    const int from = selectionLow(e), to = selectionHigh(e);
-    e.position = from;
-    const std::string removed = removeRange(e, from, to);
+    const std::string removed = deleteSelection(e);
     drawField(e);
     sayDeleted(removed);
     return Outcome::Continue;
@@ -651,10 +657,11 @@ bool handleKey(Editor& e) {
   e.result = code;
 
   // Shift with an extended key stretches the selection; other keys drop
-  // it, except the clipboard keys and the focus markers.
+  // it, except the clipboard keys, Delete (which deletes it) and the focus
+  // markers. A typed character replaces it.
   bool stretch = false;
   if (extended) {
-    if (code != kCtrlInsert && code != kShiftInsert) {
+    if (code != kCtrlInsert && code != kShiftInsert && !(code == kDelete && !e.mods.shift)) {
       if (e.mods.shift) {
         if (e.selStart == 0) e.selStart = e.selEnd = e.position;
         stretch = true;
@@ -663,6 +670,7 @@ bool handleKey(Editor& e) {
       }
     }
   } else if (code != kCtrlC && code != kCtrlV && code != kFocusGained && code != kFocusLost) {
+    if (code >= 32 && e.editable && hasSelection(e)) deleteSelection(e);
     clearSelection(e);
   }
 

@@ -385,6 +385,15 @@ TEST_F(LineEditor, AnyOtherKeyDropsTheSelection) {
   EXPECT_EQ(clipboard(), "abcdef\r\n");
 }
 
+TEST_F(LineEditor, DeleteRemovesTheSelectionAndTypingReplacesIt) {
+  std::string text = "abcdef";
+  KeyScript keys;
+  keys.key(kRight).key(kRight, kShift).key(kRight, kShift).key(kDelete);  // "bc" goes
+  keys.key(kRight, kShift).key(kRight, kShift).type("X").key(kEnter);    // "de" becomes X
+  editField(text, 1, 1, true, 10);
+  EXPECT_EQ(text, "aXf");
+}
+
 TEST_F(LineEditor, CopyWithoutSelectionTakesTheWholeTextAndALineEnd) {
   std::string text = "abcde";
   KeyScript keys;
