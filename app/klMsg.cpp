@@ -3,6 +3,7 @@
 // forms and lists take bare texts from messageText.
 #include "app/klMsg.h"
 
+#include <algorithm>
 #include <iterator>
 
 #include "console/VrCrt.h"
@@ -199,6 +200,10 @@ std::string messageText(std::string_view key) {
 void sayMessage(std::string_view key, int lineEnds) {
   const std::string text = messageText(key);
   if (lineEnds >= 0) {
+    // A message whose first word would be cut at the right edge begins on
+    // a line of its own.
+    const size_t firstWord = std::min(text.find(' '), text.size());
+    if (whereX() > 1 && whereX() + static_cast<int>(firstWord) - 1 > kScreenColumns) crtWriteln();
     crtWrite(text);
     for (int i = 0; i < lineEnds; ++i) crtWriteln();
   }

@@ -132,6 +132,15 @@ TEST_F(SayMessage, LineEndsFollowTheText) {
   EXPECT_EQ(whereY(), 4);
 }
 
+TEST_F(SayMessage, AFirstWordThatWouldBeCutAtTheRightEdgeStartsANewLine) {
+  gotoXY(78, 1);
+  sayMessage("KLERRO_N", 2);
+  EXPECT_EQ(row(2, 30), "Nenhum arquivo foi selecionado");
+  gotoXY(78, 5);
+  sayMessage("KLOK", 1);  // fits where it is
+  EXPECT_EQ(screenCharAt(78, 5), 'O');
+}
+
 TEST_F(SayMessage, NegativeLineEndsWriteNothing) {
   sayMessage("KLFIM", -1);
   EXPECT_EQ(row(1, 15), std::string(15, ' '));
