@@ -105,6 +105,7 @@ void initProgram() {
   writeSpeak(kProgramVersion);
   crtWriteln();
   crtWriteln();
+  if (crtTerminalSmallerThanGrid()) sayMessage("KLTELPEQ", 1);
   waitSpeechEnd();
 
   p.workingFileName.clear();

@@ -183,6 +183,7 @@ constexpr MessageRow kCatalogue[] = {
     {"KLARQNAO", "Arquivo n\xE3o encontrado"},
     {"KLVALINV", "Valor inv\xE1lido, efeito n\xE3o aplicado"},
     {"KLNDESEF", "N\xE3o consegui desfazer o efeito"},
+    {"KLTELPEQ", "Terminal menor que 80 por 25: a tela acompanha o cursor"},
 };
 
 }  // namespace

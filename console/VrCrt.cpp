@@ -113,6 +113,9 @@ struct Console {
   uint8_t held = 0;   // dot keys still down
   bool capital = false, capitalWord = false, numberMode = false;
 
+  // The first grid row and column a smaller terminal shows.
+  int viewTop = 0, viewLeft = 0;
+
   bool focused = true;
   // When the window last gained the focus, while the click that gave it
   // may still be on its way; -1 once a key or a click has come since.
@@ -201,21 +204,43 @@ void markAllDirty(Console& c) {
   for (int r = 0; r < kScreenRows; ++r) markDirty(c, r, 0, kScreenColumns);
 }
 
+// A terminal smaller than the grid shows the part that holds the cursor,
+// moving only when the cursor leaves it: the newest lines stay in view.
+void followCursor(Console& c) {
+  if (!c.terminal) return;
+  const CellSize size = c.terminal->size();
+  const auto follow = [](int& first, int shown, int at, int whole) {
+    shown = shown > 0 ? std::min(shown, whole) : whole;
+    at = std::min(at, whole - 1);
+    int wanted = first;
+    if (at < wanted) wanted = at;
+    if (at >= wanted + shown) wanted = at - shown + 1;
+    wanted = std::clamp(wanted, 0, whole - shown);
+    const bool moved = wanted != first;
+    first = wanted;
+    return moved;
+  };
+  const bool rowsMoved = follow(c.viewTop, size.rows, c.row, kScreenRows);
+  const bool columnsMoved = follow(c.viewLeft, size.columns, c.col, kScreenColumns);
+  if (rowsMoved || columnsMoved) markAllDirty(c);
+}
+
 // Draws what changed, one terminal call per run of cells of one attribute,
 // and sends it.
 void paint(Console& c) {
+  followCursor(c);
   for (int r = 0; r < kScreenRows; ++r) {
-    int from = c.dirtyFrom[r];
+    int from = std::max(c.dirtyFrom[r], c.viewLeft);
     const int to = c.dirtyTo[r];
     c.dirtyFrom[r] = c.dirtyTo[r] = 0;
-    if (!c.terminal) continue;
+    if (!c.terminal || r < c.viewTop) continue;
     while (from < to) {
       const uint8_t a = c.attrs[r][from];
       int end = from + 1;
       while (end < to && c.attrs[r][end] == a) ++end;
       const std::string_view cells(reinterpret_cast<const char*>(&c.chars[r][from]),
                                    static_cast<size_t>(end - from));
-      c.terminal->drawRun(r, from, cells, rgbOf(c, a & 15), rgbOf(c, a >> 4));
+      c.terminal->drawRun(r - c.viewTop, from - c.viewLeft, cells, rgbOf(c, a & 15), rgbOf(c, a >> 4));
       c.needFlush = true;
       from = end;
     }
@@ -227,7 +252,9 @@ void paint(Console& c) {
 void placeCaret(Console& c, bool visible) {
   c.caretShown = visible;
   if (!c.terminal) return;
-  c.terminal->placeCursor(c.row, std::min(c.col, kScreenColumns - 1), visible);
+  followCursor(c);
+  paint(c);
+  c.terminal->placeCursor(c.row - c.viewTop, std::min(c.col, kScreenColumns - 1) - c.viewLeft, visible);
   c.terminal->flush();
 }
 
@@ -546,6 +573,13 @@ void crtRepaint() {
   markAllDirty(c);
   paint(c);
   if (c.caretShown) placeCaret(c, true);
+}
+
+bool crtTerminalSmallerThanGrid() {
+  const Console& c = ensureCreated();
+  if (!c.terminal) return false;
+  const CellSize size = c.terminal->size();
+  return (size.rows > 0 && size.rows < kScreenRows) || (size.columns > 0 && size.columns < kScreenColumns);
 }
 
 bool keyPressed() {

@@ -45,6 +45,9 @@ void crtHandleInput(const InputEvent& event);
 bool crtQueueKey(std::string_view bytes, Modifiers mods = {});
 // The terminal was resized or exposed: draw the whole grid again.
 void crtRepaint();
+// True when the terminal shows fewer rows or columns than the grid (it then
+// shows the part that holds the cursor).
+bool crtTerminalSmallerThanGrid();
 
 // Keyboard queue.
 bool keyPressed();

@@ -60,9 +60,19 @@ struct InputEvent {
   std::string text;
 };
 
+// A terminal's size in cells; 0 when it does not say.
+struct CellSize {
+  int rows = 0;
+  int columns = 0;
+};
+
 class Terminal {
  public:
   virtual ~Terminal() = default;
+
+  // The cells the terminal shows; a smaller terminal than the console's
+  // grid shows the part of it the console chooses.
+  virtual CellSize size() const { return {}; }
 
   // Draws `cells` (Windows-1252) from column `col` of row `row`, both
   // 0-based, in one foreground and background colour.

@@ -54,9 +54,7 @@ class TtyTerminal final : public Terminal {
   // nothing is drawn or read afterwards.
   void restore();
 
-  // The terminal's size in cells; 0 when it does not say.
-  int rows() const { return rows_; }
-  int columns() const { return columns_; }
+  CellSize size() const override { return {rows_, columns_}; }
   bool trueColour() const { return trueColour_; }
 
   void drawRun(int row, int col, std::string_view cells, Rgb fg, Rgb bg) override;

@@ -251,6 +251,32 @@ TEST_F(Console, MouseFocusAndPaste) {
   EXPECT_EQ(buffer, "colado");
 }
 
+TEST_F(Console, ASmallerTerminalShowsTheCursorsRowAndTheNewestLines) {
+  EXPECT_FALSE(crtTerminalSmallerThanGrid());
+  term.shown = {20, 70};
+  EXPECT_TRUE(crtTerminalSmallerThanGrid());
+  for (int row = 1; row <= 25; ++row) {
+    gotoXY(1, row);
+    crtWrite("linha " + std::to_string(row));
+  }
+  crtWriteln();  // the grid scrolls: the cursor stays on the last row
+  crtWrite("nova");
+  KeyScript keys;
+  keys.key("x").key("y");
+  readKey();
+  EXPECT_EQ(term.rowText(19).substr(0, 4), "nova");
+  EXPECT_EQ(term.rowText(18).substr(0, 8), "linha 25");
+  EXPECT_EQ(term.rowText(0).substr(0, 7), "linha 7");
+  EXPECT_EQ(term.cursorRow, 19);
+
+  // Far right, the columns follow the cursor too.
+  gotoXY(75, 25);
+  crtWrite("fim");
+  readKey();
+  EXPECT_EQ(term.rowText(19).substr(66, 3), "fim");
+  EXPECT_EQ(term.cursorCol, 69);
+}
+
 TEST_F(Console, KeysKeepTheirModifiers) {
   crtHandleInput(keyDown(Key::Right, kShift));
   crtHandleInput(charEvent('a'));

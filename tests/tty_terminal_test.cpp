@@ -206,8 +206,8 @@ TEST(NearestAnsiColour, EveryPaletteColourKeepsItsPlace) {
 TEST_F(TtyTerminalTest, ClipsToASmallTerminal) {
   pty.setSize(10, 20);
   openTerminal();
-  EXPECT_EQ(terminal->rows(), 10);
-  EXPECT_EQ(terminal->columns(), 20);
+  EXPECT_EQ(terminal->size().rows, 10);
+  EXPECT_EQ(terminal->size().columns, 20);
   terminal->drawRun(3, 15, "abcdefghij", {255, 255, 255}, {0, 0, 0});
   terminal->drawRun(10, 0, "below", {255, 255, 255}, {0, 0, 0});
   terminal->drawRun(0, 20, "right", {255, 255, 255}, {0, 0, 0});
@@ -224,8 +224,8 @@ TEST_F(TtyTerminalTest, ResizeReachesTheMainThread) {
   const auto deadline = std::chrono::steady_clock::now() + 2s;
   while (resizes == 0 && std::chrono::steady_clock::now() < deadline) eventLoop().waitForMessage(50);
   EXPECT_EQ(resizes, 1);
-  EXPECT_EQ(terminal->rows(), 30);
-  EXPECT_EQ(terminal->columns(), 100);
+  EXPECT_EQ(terminal->size().rows, 30);
+  EXPECT_EQ(terminal->size().columns, 100);
 }
 
 TEST_F(TtyTerminalTest, CursorIsHiddenWhileDrawingAndPlacedAfter) {

@@ -179,6 +179,31 @@ TEST(CommandLineE2e, AfterTwoDashesANameMayBeginWithADash) {
   EXPECT_FALSE(s->find("incompatível").has_value()) << s->dump();
 }
 
+// A terminal smaller than 80 x 25 is told once and follows the cursor: what
+// was just said stays in view however far down the program writes.
+TEST(SmallTerminalE2e, ShowsTheCursorsRowAndTheNewestLines) {
+  Options options;
+  options.rows = 20;
+  options.cols = 70;
+  std::string error;
+  auto s = Session::start(options, &error);
+  ASSERT_NE(s, nullptr) << error;
+  ASSERT_TRUE(s->waitForText("Terminal menor que 80 por 25: a tela acompanha o cursor"));
+  ASSERT_TRUE(s->waitForText(kAskFile));
+  ASSERT_TRUE(s->sendKey(Key::Esc));
+  // Invalid options, each two lines, until the grid is past the
+  // terminal's last row.
+  for (int i = 0; i < 10; ++i) {
+    ASSERT_TRUE(s->waitForPrompt(kPrompt));
+    ASSERT_TRUE(s->type("z"));
+    ASSERT_TRUE(s->waitForText(kInvalid));
+  }
+  ASSERT_TRUE(s->waitForPrompt(kPrompt, kInvalid));
+  EXPECT_EQ(s->cursor().row, 19) << s->dump();
+  EXPECT_TRUE(s->row(17).starts_with(kInvalid)) << s->dump();
+  EXPECT_EQ(s->findAll("Terminal menor que 80").size(), 1u);
+}
+
 TEST_F(MainMenu, EscThenNKeepsTheProgramRunning) {
   ASSERT_TRUE(waitForPrompt());
   ASSERT_TRUE(s->sendKeys({Key::Esc}));

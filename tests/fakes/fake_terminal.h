@@ -23,6 +23,7 @@ class FakeTerminal final : public Terminal {
 
   FakeTerminal();
 
+  CellSize size() const override { return shown; }
   void drawRun(int row, int col, std::string_view cells, Rgb fg, Rgb bg) override;
   void placeCursor(int row, int col, bool visible) override;
   void setTitle(std::string_view cp1252) override;
@@ -42,6 +43,8 @@ class FakeTerminal final : public Terminal {
   // True when nothing has been drawn since the last flush.
   bool flushed() const { return unflushed_ == 0; }
 
+  // What the terminal says of its size; nothing by default.
+  CellSize shown;
   std::string title;
   std::vector<std::string> clipboardCopies;
   int beeps = 0;
