@@ -80,17 +80,23 @@ void writeHeaderOnSignal() {
   [[maybe_unused]] const ssize_t n = ::pwrite(fd, gSignalHeader.headers[gSignalHeader.current], kHeaderBytes, 0);
 }
 
-// The header for what the file holds now, written at its start and kept
-// where the signal hook finds it.
-bool writeHeader() {
-  Recorder& r = recorder();
+// Puts the header for what the file holds now where the signal hook finds
+// it: after every piece of sound written, so a signal loses none of them.
+void publishHeader() {
+  const Recorder& r = recorder();
   const auto header = headerFor(r.format, r.total);
   const int next = 1 - gSignalHeader.current;
   std::memcpy(gSignalHeader.headers[next], header.data(), header.size());
   std::atomic_signal_fence(std::memory_order_seq_cst);
   gSignalHeader.current = next;
+}
+
+// Writes the header for what the file holds now at its start.
+bool writeHeader() {
+  Recorder& r = recorder();
+  publishHeader();
   r.totalInHeader = r.total;
-  return writeAllAt(r.file.get(), 0, header.data(), header.size());
+  return writeAllAt(r.file.get(), 0, gSignalHeader.headers[gSignalHeader.current], kHeaderBytes);
 }
 
 // The file a recording goes into, emptied. Only a regular file: opening a
@@ -119,6 +125,7 @@ bool writeBuffer(size_t bytes) {
     return false;
   }
   r.total += static_cast<int64_t>(bytes);
+  publishHeader();
   return true;
 }
 
