@@ -119,6 +119,18 @@ class WorkFile : public testing::Test {
     return std::nullopt;
   }
 
+  // Starts on a name that does not exist and begins to record it with the
+  // quality and channels answered.
+  void startRecordingNewFile(const Options& o, std::string_view quality, std::string_view channels) {
+    ASSERT_NO_FATAL_FAILURE(start(o));
+    ASSERT_TRUE(waitForQuestion(kQuality));
+    ASSERT_TRUE(s->type(quality));
+    ASSERT_TRUE(waitForQuestion(kChannels));
+    ASSERT_TRUE(s->type(channels));
+    ASSERT_TRUE(waitForText(kPressEnter));
+    ASSERT_TRUE(s->sendKey(Key::Enter));
+  }
+
   // S at the prompt under a new name, not keeping the parameters: radio
   // quality, mono.
   void saveAsRadioMono(std::string_view name) {
@@ -224,13 +236,7 @@ TEST_F(WorkFile, GRecordsATakeThatF2SavesAfterTheOldSound) {
 }
 
 TEST_F(WorkFile, ANameThatDoesNotExistIsRecordedAtStartUp) {
-  ASSERT_NO_FATAL_FAILURE(start(options({"gravado"}, {})));
-  ASSERT_TRUE(waitForQuestion(kQuality));
-  ASSERT_TRUE(s->type("c"));
-  ASSERT_TRUE(waitForQuestion(kChannels));
-  ASSERT_TRUE(s->type("e"));
-  ASSERT_TRUE(waitForText(kPressEnter));
-  ASSERT_TRUE(s->sendKey(Key::Enter));
+  ASSERT_NO_FATAL_FAILURE(startRecordingNewFile(options({"gravado"}, {}), "c", "e"));
   // One second at 44100 Hz, 16-bit stereo.
   ASSERT_TRUE(waitForSize(work("gravado.wav"), 44 + 44100 * 4));
   EXPECT_EQ(s->title(), "KALIMBRO Gravando... gravado.wav");
@@ -288,13 +294,7 @@ TEST_F(WorkFile, NRecordsANewFileAfterOfferingToSave) {
 }
 
 TEST_F(WorkFile, AHangUpWhileRecordingKeepsTheRecordingAndATakeWithoutAnInputDeviceIsTold) {
-  ASSERT_NO_FATAL_FAILURE(start(options({"novo"}, {})));
-  ASSERT_TRUE(waitForQuestion(kQuality));
-  ASSERT_TRUE(s->type("t"));
-  ASSERT_TRUE(waitForQuestion(kChannels));
-  ASSERT_TRUE(s->type("m"));
-  ASSERT_TRUE(waitForText(kPressEnter));
-  ASSERT_TRUE(s->sendKey(Key::Enter));
+  ASSERT_NO_FATAL_FAILURE(startRecordingNewFile(options({"novo"}, {}), "t", "m"));
   // More than a second at 11025 Hz, 8-bit mono; then the terminal closes.
   ASSERT_TRUE(waitForSize(work("novo.wav"), 44 + 11025 + 2000));
   ASSERT_EQ(kill(s->pid(), SIGHUP), 0);
