@@ -43,7 +43,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       .write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
 
   WavFormat format;
-  uint32_t dataBytes = 0;
+  uint64_t dataBytes = 0;
   int64_t dataOffset = 0;
   if (readWavInfo(file, format, dataBytes, dataOffset)) {
     if (dataOffset < 28 || dataOffset > static_cast<int64_t>(size)) __builtin_trap();

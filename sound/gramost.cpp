@@ -1,10 +1,6 @@
 // The sound in memory: store growth, editing operations, WAV loading and saving.
 #include "sound/gramost.h"
 
-
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <array>
 #include <bit>
@@ -63,15 +59,23 @@ bool TAmostras::reserveValues(int64_t values) {
 }
 
 // Room for frame `index` (>= capacity): 30000 frames while the index is
-// below 25000, else the index times 1.2, truncated.
+// below 25000, else the index times 1.2, truncated. A sound that fits is
+// never refused for the headroom: the growth stops at the memory limit, and
+// when the allocator refuses the headroom the exact room is asked for.
 bool TAmostras::growFor(int64_t index) {
   if (index >= kMaxFrames) {  // count would not fit its 32 bits
     outOfMemory_ = true;
     return false;
   }
-  const int64_t newCapacity = index < 25000 ? 30000 : std::min(index * 6 / 5, kMaxFrames);
-  if (!reserveValues(newCapacity * channels_)) return false;
-  capacity_ = static_cast<int32_t>(newCapacity);
+  const int64_t needed = index + 1;
+  int64_t preferred = index < 25000 ? 30000 : std::min(index * 6 / 5, kMaxFrames);
+  if (memoryLimit_ > 0) preferred = std::max(needed, std::min(preferred, memoryLimit_ / channels_));
+  int64_t granted = preferred;
+  if (!reserveValues(granted * channels_)) {
+    granted = needed;
+    if (preferred == needed || !reserveValues(granted * channels_)) return false;
+  }
+  capacity_ = static_cast<int32_t>(granted);
   return true;
 }
 
@@ -225,7 +229,6 @@ void TAmostras::setSampleRate(int32_t rate) {
 }
 
 void TAmostras::convertFrom(const TAmostras& source, int32_t newRate) {
-  if (!isAcceptedSampleRate(sampleRate_)) return;
   if (&source == this) {
     TAmostras original;
     original.createCopy(*this);
@@ -245,8 +248,10 @@ void TAmostras::convertFrom(const TAmostras& source, int32_t newRate) {
     return;
   }
 
-  setSampleRate(newRate);
   if (newRate <= 0 || source.sampleRate_ <= 0) return;  // no sensible step: stays empty
+  // Any working rate: mixing brings a second sound to the rate of the first,
+  // whatever rate that one was recorded at.
+  sampleRate_ = newRate;
   const long double step =
       static_cast<long double>(source.sampleRate_) / static_cast<long double>(newRate);
   const long double frames = std::trunc(static_cast<long double>(sourceCount) / step);
@@ -295,14 +300,14 @@ void TAmostras::adopt(TAmostras& loaded) {
 // Reads `dataBytes` of PCM data in this buffer's format into its empty
 // store, sized as a frame-by-frame load would size it. The bytes of an
 // incomplete last frame must be there but are not kept.
-bool TAmostras::readData(ByteSource& source, uint32_t dataBytes) {
-  const uint32_t frameBytes =
-      static_cast<uint32_t>(channels_) * static_cast<uint32_t>(bitsPerSample_ / 8);
-  const int64_t frames = dataBytes / frameBytes;
+bool TAmostras::readData(ByteSource& source, uint64_t dataBytes) {
+  const uint64_t frameBytes =
+      static_cast<uint64_t>(channels_) * static_cast<uint64_t>(bitsPerSample_ / 8);
+  const int64_t frames = static_cast<int64_t>(std::min<uint64_t>(dataBytes / frameBytes, kMaxFrames + 1));
   if (frames == 0) return false;  // shorter than one frame
   if (const auto left = source.remaining(); left && *left < dataBytes) return false;  // cut short
   setFrame(frames - 1, 0);
-  if (count_ != frames) return false;
+  if (count_ != frames) return false;  // memory refused, or more frames than a sound holds
   int16_t* store = store_.get();
   const size_t values = static_cast<size_t>(frames) * static_cast<size_t>(channels_);
   if (bitsPerSample_ == 16) {
@@ -322,10 +327,9 @@ bool TAmostras::readData(ByteSource& source, uint32_t dataBytes) {
 
 bool TAmostras::loadWav(std::string_view fileName) {
   outOfMemory_ = false;
-  const int fd = ::open(nativePath(fileName).c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return false;
-  const UniqueFd closer(fd);
-  FdSource source(fd);
+  const UniqueFd file = openSoundFile(fileName);
+  if (!file.valid()) return false;
+  FdSource source(file.get());
   WavLayout layout;
   if (walkWavHeader(source, layout) != WavWalk::ok) return false;
 
@@ -431,13 +435,17 @@ bool TAmostras::recordFromDevice(std::string_view tempFileName) {
   if (recStart(tempFileName, sampleRate_, bitsPerSample_, channels_, captureBuffers_, bufferBytes) != 0)
     return false;
   recBegin();
-  for (;;) {
-    if (keyPressed() && readKey() == kEsc) break;
-    recPoll();
-    delay(50);
+  // A write that fails (a full disk) ends the recording at once, so that
+  // the user hears it instead of speaking on into nothing.
+  bool written = true;
+  while (written && !(keyPressed() && readKey() == kEsc)) {
+    written = recPoll();
+    if (written) delay(50);
   }
-  recStop();
-  return loadWav(tempFileName);
+  written = recStop() && written;
+  // What reached the file is the recording, even after a failure.
+  const bool loaded = loadWav(tempFileName);
+  return written && loaded;
 }
 
 }  // namespace kalimbro

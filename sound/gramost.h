@@ -117,8 +117,8 @@ class TAmostras {
   void setChannels(int32_t channels);
   // Only one of the accepted rates is taken; the frames are not touched.
   void setSampleRate(int32_t rate);
-  // Becomes `source` resampled to newRate by linear interpolation; the last
-  // frame is silent.
+  // Becomes `source` resampled to newRate (any positive rate) by linear
+  // interpolation; the last frame is silent.
   void convertFrom(const TAmostras& source, int32_t newRate);
 
   // Replaces sound and format with a WAV file. On false the sound and format
@@ -137,8 +137,10 @@ class TAmostras {
   void playAll();
   void stopPlaying();
   // Records from the input device into `tempFileName`, in this buffer's
-  // format, until ESC; then loads that file. False when the device cannot
-  // start or the file cannot be loaded.
+  // format, until ESC or a failed write; then loads what reached the file.
+  // False when the device cannot start, a write failed or the file cannot
+  // be loaded (`outOfMemory` tells when memory was refused); the part that
+  // was recorded is loaded all the same when it fits.
   bool recordFromDevice(std::string_view tempFileName);
   void setCaptureBuffers(int32_t n);
 
@@ -150,7 +152,7 @@ class TAmostras {
   bool growFor(int64_t index);
   bool reserveValues(int64_t values);
   void adopt(TAmostras& loaded);
-  bool readData(ByteSource& source, uint32_t dataBytes);
+  bool readData(ByteSource& source, uint64_t dataBytes);
 
   std::unique_ptr<int16_t[], FreeStore> store_;
   // Values in the store: capacity_ x channels_, more only after a refused

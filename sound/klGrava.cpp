@@ -45,6 +45,24 @@ uint8_t readAnswer() {
 
 void setFileTitle(bool recording) { setWindowTitle(fileWindowTitle(program().workingFileName, recording)); }
 
+// One take, added to the sound, then the beep. A take that fails keeps
+// what was recorded of it, and the user hears why it ended; so does one the
+// sound could not grow to hold whole.
+void recordTake(TAmostras& take, const std::string& takeFileName, TAmostras& sound) {
+  const bool recorded = take.recordFromDevice(takeFileName);
+  const int64_t wanted = int64_t{sound.count()} + take.count();
+  sound.append(take);
+  const bool appended = sound.count() == wanted;
+  const bool takeOutOfMemory = take.outOfMemory();
+  take.clear();
+  beepSound();
+  if (!recorded) {
+    sayMessage(takeOutOfMemory ? "KLFALMEM" : "KLERRGRV", 1);
+  } else if (!appended) {
+    sayMessage("KLFALMEM", 1);
+  }
+}
+
 // Takes until ESC, each appended to the sound; the take and its file live
 // only as long as this loop.
 void recordTakes() {
@@ -64,12 +82,7 @@ void recordTakes() {
     if (isSpeaking()) stopSpeech();
     if (key == kEnter) {
       setFileTitle(true);
-      // A take that cannot be recorded leaves the take empty or holding
-      // what could be loaded; that is what is added.
-      take.recordFromDevice(takeFile.name());
-      sound.append(take);
-      take.clear();
-      beepSound();
+      recordTake(take, takeFile.name(), sound);
     } else if (key == 0 && readKey() == kPageUp) {
       clickSound();
       const int64_t from = std::max<int64_t>(0, int64_t{p.currentPosition} - tenSeconds);

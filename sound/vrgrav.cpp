@@ -1,16 +1,22 @@
 // The recording engine. The ring of capture buffers lives in the device:
 // it is opened to hold bufferCount x bufferSize bytes between two polls,
 // and the engine takes them out one buffer at a time into its transfer
-// buffer, which goes to the file whenever it is full. Sizes are counted in
-// 64 bits; the header's 32-bit fields are clamped.
+// buffer, which goes to the file whenever it is full. The file's header
+// tells the truth after every poll that wrote something, and a signal that
+// ends the program writes it once more, so a recording cut off by a closed
+// terminal or a crash keeps what was captured. Sizes are counted in 64
+// bits; the header's 32-bit fields are clamped.
 #include "sound/vrgrav.h"
 
 #include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
+#include <atomic>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <vector>
 
@@ -19,6 +25,7 @@
 #include "platform/audio.h"
 #include "platform/fd.h"
 #include "platform/paths.h"
+#include "platform/signal_cleanup.h"
 #include "sound/wavformat.h"
 
 namespace kalimbro {
@@ -31,15 +38,15 @@ constexpr int64_t kMaxDataField = 0xFFFFFFFFLL - 36;
 
 struct Recorder {
   std::unique_ptr<AudioInput> device;
-  int fd = -1;
+  UniqueFd file;
   AudioFormat format;
   int bufferCount = 0;
   std::vector<uint8_t> buffer;
   size_t fill = 0;
   int64_t total = 0;
+  int64_t totalInHeader = 0;
   bool recording = false;
   bool failed = false;
-  std::string fileName;
   std::string inputDevice;
 };
 
@@ -57,6 +64,51 @@ std::array<uint8_t, kWavHeaderBytes> headerFor(const AudioFormat& f, int64_t dat
                        static_cast<uint16_t>(f.channels), static_cast<uint16_t>(f.bitsPerSample));
 }
 
+// What the signal hook writes into the file being recorded: two header
+// buffers, one always complete while the other is filled, so a signal that
+// interrupts an update still finds a whole header.
+struct SignalHeader {
+  volatile sig_atomic_t fd = -1;
+  volatile sig_atomic_t current = 0;
+  uint8_t headers[2][kHeaderBytes] = {};
+};
+SignalHeader gSignalHeader;
+
+void writeHeaderOnSignal() {
+  const int fd = gSignalHeader.fd;
+  if (fd < 0) return;
+  [[maybe_unused]] const ssize_t n = ::pwrite(fd, gSignalHeader.headers[gSignalHeader.current], kHeaderBytes, 0);
+}
+
+// Puts the header for what the file holds now where the signal hook finds
+// it: after every piece of sound written, so a signal loses none of them.
+void publishHeader() {
+  const Recorder& r = recorder();
+  const auto header = headerFor(r.format, r.total);
+  const int next = 1 - gSignalHeader.current;
+  std::memcpy(gSignalHeader.headers[next], header.data(), header.size());
+  std::atomic_signal_fence(std::memory_order_seq_cst);
+  gSignalHeader.current = next;
+}
+
+// Writes the header for what the file holds now at its start.
+bool writeHeader() {
+  Recorder& r = recorder();
+  publishHeader();
+  r.totalInHeader = r.total;
+  return writeAllAt(r.file.get(), 0, gSignalHeader.headers[gSignalHeader.current], kHeaderBytes);
+}
+
+// The file a recording goes into, emptied. Only a regular file: opening a
+// FIFO would wait for a reader, and a device would swallow the sound.
+UniqueFd openRecordingFile(std::string_view fileName) {
+  UniqueFd fd(::open(nativePath(fileName).c_str(), O_WRONLY | O_CREAT | O_NONBLOCK | O_CLOEXEC, 0644));
+  struct stat st;
+  if (!fd.valid() || fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) || ftruncate(fd.get(), 0) != 0)
+    return UniqueFd();
+  return fd;
+}
+
 // Appends the first `bytes` of the transfer buffer to the file. A failed
 // write stops capture at once; the data are written at their place, so a
 // later write never leaves a hole or a partial piece in the sound.
@@ -64,7 +116,7 @@ bool writeBuffer(size_t bytes) {
   Recorder& r = recorder();
   r.fill = 0;
   if (bytes == 0) return true;
-  if (!writeAllAt(r.fd, static_cast<int64_t>(kHeaderBytes) + r.total, r.buffer.data(), bytes)) {
+  if (!writeAllAt(r.file.get(), static_cast<int64_t>(kHeaderBytes) + r.total, r.buffer.data(), bytes)) {
     r.failed = true;
     if (r.recording) {
       r.device->stop();
@@ -73,6 +125,7 @@ bool writeBuffer(size_t bytes) {
     return false;
   }
   r.total += static_cast<int64_t>(bytes);
+  publishHeader();
   return true;
 }
 
@@ -87,10 +140,12 @@ bool fillBuffer() {
   return true;
 }
 
-void closeFile() {
-  Recorder& r = recorder();
-  if (r.fd >= 0) ::close(r.fd);
-  r.fd = -1;
+// Closes the file; false when the close reports a lost write. The signal
+// hook lets go of it first.
+bool closeFile() {
+  gSignalHeader.fd = -1;
+  setSignalHook(nullptr);
+  return recorder().file.close();
 }
 
 void closeDevice() {
@@ -130,23 +185,27 @@ int recStart(std::string_view fileName, int sampleRate, int bitsPerSample, int c
   std::unique_ptr<AudioInput> device = makeAudioInput(r.inputDevice);
   if (const int rc = device->open(format, size * static_cast<size_t>(count)); rc != 0) return rc;
 
-  const int fd = ::open(nativePath(fileName).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  const auto header = headerFor(format, 0);
-  if (fd < 0 || !writeAllAt(fd, 0, header.data(), header.size())) {
-    if (fd >= 0) ::close(fd);
+  UniqueFd file = openRecordingFile(fileName);
+  if (!file.valid()) {
     device->close();
     return -1;
   }
-  r.device = std::move(device);
-  r.fd = fd;
+  r.file = std::move(file);
   r.format = format;
+  r.total = 0;
+  if (!writeHeader()) {  // the placeholder
+    closeFile();
+    device->close();
+    return -1;
+  }
+  gSignalHeader.fd = r.file.get();
+  setSignalHook(writeHeaderOnSignal);
+  r.device = std::move(device);
   r.bufferCount = count;
   r.buffer.assign(size, 0);
   r.fill = 0;
-  r.total = 0;
   r.recording = false;
   r.failed = false;
-  r.fileName = std::string(fileName);
   return 0;
 }
 
@@ -167,6 +226,7 @@ bool recPoll() {
   for (int i = 0; i < r.bufferCount && fillBuffer(); ++i) {
     if (!writeBuffer(r.buffer.size())) ok = false;
   }
+  if (r.total != r.totalInHeader && !writeHeader()) ok = false;
   return ok;
 }
 
@@ -186,14 +246,8 @@ bool recStop() {
   if (!writeBuffer(r.fill)) ok = false;
   closeDevice();
   toneOff();
-  if (::close(r.fd) != 0) ok = false;
-  r.fd = -1;
-
-  const int fd = ::open(nativePath(r.fileName).c_str(), O_RDWR | O_CLOEXEC);
-  if (fd < 0) return false;
-  const auto header = headerFor(r.format, r.total);
-  if (!writeAllAt(fd, 0, header.data(), header.size())) ok = false;
-  if (::close(fd) != 0) ok = false;
+  if (!writeHeader()) ok = false;
+  if (!closeFile()) ok = false;
   return ok && !r.failed;
 }
 

@@ -22,15 +22,18 @@ void setInputDevice(std::string_view name);
 
 // Opens the input device and creates `fileName` (replacing it) with a
 // placeholder header. 0 = ready; -1 = the file cannot be created or
-// written (the device is closed again); anything else = the device's error
-// code (the file is not touched). `bufferCount` capture buffers (1..16) of
-// `bufferSize` bytes make the ring.
+// written, or is no regular file (the device is closed again); anything
+// else = the device's error code (the file is not touched). `bufferCount`
+// capture buffers (1..16) of `bufferSize` bytes make the ring. Until the
+// recording stops, a signal that ends the program writes the header for
+// what the file holds.
 int recStart(std::string_view fileName, int sampleRate, int bitsPerSample, int channels, int bufferCount,
              int bufferSize);
 // Starts capturing.
 void recBegin();
 // Appends every buffer the device has filled (at most a ring's worth) to
-// the file. False when a write failed: capture then stops at once.
+// the file and brings its header up to date. False when a write failed:
+// capture then stops at once.
 bool recPoll();
 // Stops the device, writes what it still holds (a partly filled last
 // buffer with its recorded bytes only), closes it and writes the final

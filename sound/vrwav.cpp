@@ -6,12 +6,12 @@
 // the main thread.
 #include "sound/vrwav.h"
 
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -52,10 +52,15 @@ Engine& engine() {
   return e;
 }
 
+// A rate as the device seam takes it: a header's 32-bit rate, or a rate
+// sped up by half, is computed in 64 bits and kept within an int (the
+// device refuses what it cannot play).
+int deviceRate(int64_t rate) { return static_cast<int>(std::clamp<int64_t>(rate, 0, INT32_MAX)); }
+
 // Opens a WAV file and walks its header: on success `file` stands at the
 // first data byte. The format tag is left to the caller.
 bool openWavFile(std::string_view name, UniqueFd& fd, WavLayout& layout) {
-  fd = UniqueFd(::open(nativePath(name).c_str(), O_RDONLY | O_CLOEXEC));
+  fd = openSoundFile(name);
   if (!fd.valid()) return false;
   FdSource source(fd.get());
   return walkWavHeader(source, layout) == WavWalk::ok;
@@ -79,9 +84,9 @@ bool parseWavImage(std::span<const uint8_t> image, AudioFormat& format, std::spa
   MemorySource source(image);
   WavLayout layout;
   if (walkWavHeader(source, layout) != WavWalk::ok) return false;
-  format = {static_cast<int>(layout.format.sampleRate), layout.format.bitsPerSample, layout.format.channels};
+  format = {deviceRate(layout.format.sampleRate), layout.format.bitsPerSample, layout.format.channels};
   const size_t start = static_cast<size_t>(layout.dataOffset);
-  data = image.subspan(start, std::min<size_t>(layout.dataBytes, image.size() - start));
+  data = image.subspan(start, static_cast<size_t>(std::min<uint64_t>(layout.dataBytes, image.size() - start)));
   return true;
 }
 
@@ -245,7 +250,7 @@ void endPlayback() { closeDevice(); }
 
 int playBlock(std::span<const uint8_t> data, int sampleRate, int bitsPerSample, int channels) {
   Engine& e = engine();
-  if (e.speedUp) sampleRate = sampleRate * 3 / 2;
+  if (e.speedUp) sampleRate = deviceRate(int64_t{sampleRate} * 3 / 2);
   // Fast mode shortens mono sound, and turns 16-bit data into 8-bit.
   const bool shorten = e.fastMode && channels == 1;
   const int deviceBits = shorten ? 8 : bitsPerSample;
@@ -314,18 +319,15 @@ int playWavFile(std::string_view fileName) {
     WavLayout layout;
     if (!openWavFile(fileName, file, layout)) return -1;
     std::vector<uint8_t> buffer(kBlockBytes);
-    const int sampleRate = static_cast<int>(layout.format.sampleRate);
+    const int sampleRate = deviceRate(layout.format.sampleRate);
     const int bits = layout.format.bitsPerSample;
     const int channels = layout.format.channels;
-    const uint32_t dataBytes = layout.dataBytes;
-    int64_t remaining = dataBytes;
+    uint64_t remaining = layout.dataBytes;
     while (remaining > 0) {
       if (keyStopsPlayback()) break;
       // A remainder of 8193..8447 bytes is read as 7936 first, so that the
       // last piece is never shorter than 256 bytes.
-      const int64_t wanted = (remaining >= 8193 && remaining <= 8447)
-                                 ? 7936
-                                 : std::min<int64_t>(remaining, static_cast<int64_t>(kBlockBytes));
+      const uint64_t wanted = (remaining >= 8193 && remaining <= 8447) ? 7936 : std::min<uint64_t>(remaining, kBlockBytes);
       const size_t got = readPiece(file.get(), buffer.data(), static_cast<size_t>(wanted));
       if (got == 0) {
         result = -1;
@@ -336,7 +338,7 @@ int playWavFile(std::string_view fileName) {
         result = rc;
         break;
       }
-      remaining -= static_cast<int64_t>(got);
+      remaining -= got;
     }
   }
   if (!e.playAsync) {
@@ -352,7 +354,7 @@ void playWavImage(std::span<const uint8_t> image) {
   playBlock(data, format.sampleRate, format.bitsPerSample, format.channels);
 }
 
-bool readWavInfo(std::string_view fileName, WavFormat& format, uint32_t& dataBytes, int64_t& dataOffset) {
+bool readWavInfo(std::string_view fileName, WavFormat& format, uint64_t& dataBytes, int64_t& dataOffset) {
   dataBytes = 0;
   dataOffset = 0;
   UniqueFd file;

@@ -47,9 +47,10 @@ int playWavFile(std::string_view fileName);
 // Plays a complete WAV file image held in memory; a malformed image plays
 // nothing.
 void playWavImage(std::span<const uint8_t> image);
-// The format chunk's first 16 bytes (format tag 1 only), the data size and
-// the file offset of the first data byte. False for anything else.
-bool readWavInfo(std::string_view fileName, WavFormat& format, uint32_t& dataBytes,
+// The format chunk's first 16 bytes (PCM only, an extensible PCM format
+// included), the size of the data really in the file (see walkWavHeader)
+// and the file offset of the first data byte. False for anything else.
+bool readWavInfo(std::string_view fileName, WavFormat& format, uint64_t& dataBytes,
                  int64_t& dataOffset);
 
 // Every output device name, blanks around it removed.

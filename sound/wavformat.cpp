@@ -126,38 +126,86 @@ bool MemorySource::skipBytes(uint64_t n) {
 
 // ---- The header walk -----------------------------------------------------------
 
+namespace {
+
+// An extensible format chunk: the 16 common fields, the extension's size,
+// valid bits, channel mask and the subformat's GUID.
+constexpr size_t kExtensibleFormatBytes = 40;
+constexpr size_t kSubformatOffset = 24;
+constexpr uint8_t kPcmSubformat[16] = {0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x10, 0x00,
+                                       0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
+constexpr uint32_t kUnsetDataSize = 0xFFFFFFFF;
+
+// The next chunk's 8-byte header. After an odd-sized chunk a pad byte
+// belongs, which older writers leave out; a chunk id never begins with
+// byte 0, so a 0 there is the pad.
+bool readChunkHeader(ByteSource& source, bool afterOddChunk, uint8_t (&header)[8]) {
+  if (!source.readExact(header, sizeof header)) return false;
+  if (!afterOddChunk || header[0] != 0) return true;
+  std::memmove(header, header + 1, sizeof header - 1);
+  return source.readExact(header + sizeof header - 1, 1);
+}
+
+WavWalk readFormat(ByteSource& source, uint32_t size, WavFormat& format) {
+  if (size < kWavFormatBytes) return WavWalk::formatTooSmall;
+  uint8_t f[kExtensibleFormatBytes];
+  const size_t kept = std::min<size_t>(size, sizeof f);
+  if (!source.readExact(f, kept) || !source.skipExact(size - kept)) return WavWalk::cutShort;
+  format.formatTag = readLe16(f + 0);
+  format.channels = readLe16(f + 2);
+  format.sampleRate = readLe32(f + 4);
+  format.byteRate = readLe32(f + 8);
+  format.blockAlign = readLe16(f + 12);
+  format.bitsPerSample = readLe16(f + 14);
+  if (format.formatTag == kWavFormatExtensible && kept == kExtensibleFormatBytes &&
+      std::memcmp(f + kSubformatOffset, kPcmSubformat, sizeof kPcmSubformat) == 0)
+    format.formatTag = kWavFormatPcm;
+  return WavWalk::ok;
+}
+
+// The data bytes really there; see walkWavHeader.
+uint64_t presentDataBytes(uint32_t stored, std::optional<uint64_t> left, const WavFormat& format) {
+  if (!left) return stored;
+  if (stored != 0 && stored != kUnsetDataSize && stored <= *left) return stored;
+  const uint64_t frameBytes = uint64_t{format.channels} * ((format.bitsPerSample + 7u) / 8u);
+  return frameBytes == 0 ? *left : *left - *left % frameBytes;
+}
+
+}  // namespace
+
 WavWalk walkWavHeader(ByteSource& source, WavLayout& layout) {
   layout = WavLayout{};
   uint8_t riff[12];
   if (!source.readExact(riff, sizeof riff)) return WavWalk::cutShort;
   if (!chunkIdIs(riff, "RIFF")) return WavWalk::notRiff;
 
-  uint8_t chunk[8];
-  if (!source.readExact(chunk, sizeof chunk)) return WavWalk::cutShort;
-  if (!chunkIdIs(chunk, "fmt ")) return WavWalk::formatNotFirst;
-  const uint32_t formatSize = readLe32(chunk + 4);
-  if (formatSize < kWavFormatBytes) return WavWalk::formatTooSmall;
-  uint8_t* f = layout.formatBytes.data();
-  if (!source.readExact(f, kWavFormatBytes)) return WavWalk::cutShort;
-  // Extension bytes of a longer format chunk are not needed by any reader.
-  if (!source.skipExact(formatSize - kWavFormatBytes)) return WavWalk::cutShort;
-  layout.format.formatTag = readLe16(f + 0);
-  layout.format.channels = readLe16(f + 2);
-  layout.format.sampleRate = readLe32(f + 4);
-  layout.format.byteRate = readLe32(f + 8);
-  layout.format.blockAlign = readLe16(f + 12);
-  layout.format.bitsPerSample = readLe16(f + 14);
-
+  bool haveFormat = false;
+  bool afterOddChunk = false;
   for (;;) {
-    if (!source.readExact(chunk, sizeof chunk)) return WavWalk::cutShort;
+    uint8_t chunk[8];
+    if (!readChunkHeader(source, afterOddChunk, chunk)) return WavWalk::cutShort;
     const uint32_t size = readLe32(chunk + 4);
     if (chunkIdIs(chunk, "data")) {
-      layout.dataBytes = size;
+      if (!haveFormat) return WavWalk::noFormat;
+      layout.dataBytes = presentDataBytes(size, source.remaining(), layout.format);
       layout.dataOffset = source.position();
       return WavWalk::ok;
     }
-    if (!source.skipExact(size)) return WavWalk::cutShort;
+    if (chunkIdIs(chunk, "fmt ") && !haveFormat) {
+      if (const WavWalk read = readFormat(source, size, layout.format); read != WavWalk::ok) return read;
+      haveFormat = true;
+    } else if (!source.skipExact(size)) {
+      return WavWalk::cutShort;
+    }
+    afterOddChunk = size % 2 != 0;
   }
+}
+
+UniqueFd openSoundFile(std::string_view fileName) {
+  UniqueFd fd(::open(nativePath(fileName).c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+  struct stat st;
+  if (!fd.valid() || fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return UniqueFd();
+  return fd;
 }
 
 // ---- FileReplacer ----------------------------------------------------------------

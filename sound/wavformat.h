@@ -14,6 +14,7 @@
 #include <string>
 #include <string_view>
 
+#include "platform/fd.h"
 #include "platform/signal_cleanup.h"
 
 namespace kalimbro {
@@ -23,6 +24,7 @@ inline constexpr size_t kWavHeaderBytes = 44;
 // rate, block align and bits per sample.
 inline constexpr size_t kWavFormatBytes = 16;
 inline constexpr uint16_t kWavFormatPcm = 1;
+inline constexpr uint16_t kWavFormatExtensible = 0xFFFE;
 
 // ---- Little-endian fields ------------------------------------------------
 
@@ -131,9 +133,10 @@ struct WavFormat {
 };
 
 struct WavLayout {
+  // An extensible format whose subformat is PCM has the tag of PCM here:
+  // its data are laid out the same way.
   WavFormat format;
-  std::array<uint8_t, kWavFormatBytes> formatBytes{};  // as stored in the file
-  uint32_t dataBytes = 0;   // the data chunk's stored size
+  uint64_t dataBytes = 0;   // the data really there (see walkWavHeader)
   uint64_t dataOffset = 0;  // position of the first data byte
 };
 
@@ -141,17 +144,26 @@ enum class WavWalk {
   ok,
   cutShort,        // the source ended inside the header or a chunk before the data
   notRiff,         // the first four bytes are not "RIFF"
-  formatNotFirst,  // the first chunk is not "fmt "
+  noFormat,        // the data chunk came before any "fmt " chunk
   formatTooSmall,  // the format chunk is shorter than its 16 fields
 };
 
 // Walks a RIFF/WAVE header: 12 bytes whose first four are "RIFF" (the size
-// and form type are not examined), then the format chunk, which must come
-// first, then chunks of any other kind, skipped, up to "data". Chunk ids are
-// compared without regard to case. No pad byte is skipped after an odd-sized
-// chunk. The format tag is not examined: each reader decides what it accepts.
-// On `ok` the source stands at the first data byte.
+// and form type are not examined), then chunks up to "data", of which the
+// first "fmt " gives the format and the others are skipped. Chunk ids are
+// compared without regard to case. The pad byte after an odd-sized chunk is
+// skipped when it is there (a 0 where a chunk id would begin). The format
+// tag is not examined: each reader decides what it accepts.
+//
+// When the source knows its length, a data size that was never filled in
+// (0 or 0xFFFFFFFF: a recording or a stream cut off) or that reaches past
+// the end (a file cut short) becomes the rest of the source, in whole
+// frames. On `ok` the source stands at the first data byte.
 WavWalk walkWavHeader(ByteSource& source, WavLayout& layout);
+
+// Opens a sound file for reading, only when it is a regular file: a FIFO or
+// a device could hold the program forever. Invalid on any failure.
+UniqueFd openSoundFile(std::string_view fileName);
 
 // ---- Replacing a file safely ---------------------------------------------------
 

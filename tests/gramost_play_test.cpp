@@ -1,6 +1,11 @@
 // The sample buffer's playing and recording, against a fake audio device.
 #include <gtest/gtest.h>
 
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <cstdlib>
 #include <filesystem>
 
@@ -8,6 +13,7 @@
 #include "sound/gramost.h"
 #include "sound/vrgrav.h"
 #include "sound/vrwav.h"
+#include "sound/wavformat.h"
 #include "tests/fakes/fake_audio.h"
 #include "tests/fakes/fake_clock.h"
 
@@ -111,6 +117,46 @@ TEST_F(SoundBufferDevices, RecordFromDeviceLoadsWhatWasCapturedInItsFormat) {
   EXPECT_EQ(s.count(), 2);
   EXPECT_EQ(s.getFrame(0), packFrame(100, -100));
   EXPECT_EQ(s.getFrame(1), packFrame(7, 8));
+}
+
+TEST_F(SoundBufferDevices, RecordFromDeviceFailsOnAFullDiskAndLoadsWhatWasRecorded) {
+  // 8-bit mono: capture buffers of 4096 bytes. The disk takes the header
+  // and two of the three buffers captured.
+  struct UserAtTheMicrophone : ScopedFakeClock {
+    FakeAudio* device;
+    int naps = 0;
+    void sleepMs(int64_t ms) override {
+      FakeClock::sleepMs(ms);
+      if (++naps == 1) {
+        std::vector<uint8_t> bytes(3 * 4096);
+        for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<uint8_t>(i % 200 + 20);
+        device->capture(bytes);
+      } else if (naps == 3) {
+        queueKey(27);  // the user would stop here at the latest
+      }
+    }
+  } user;
+  user.device = &fake;
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    signal(SIGXFSZ, SIG_IGN);
+    const rlimit limit{44 + 2 * 4096 + 1000, 44 + 2 * 4096 + 1000};
+    setrlimit(RLIMIT_FSIZE, &limit);
+    TAmostras s;
+    s.createSized(1, 8000, 8, 0);
+    if (s.recordFromDevice(dir_ + "/take.wav")) _exit(1);
+    if (s.outOfMemory()) _exit(2);
+    if (s.count() != 2 * 4096) _exit(3);
+    for (int i = 0; i < s.count(); ++i)
+      if (s.getFrame(i) != packFrame(sampleFrom8Bit(uint8_t(i % 200 + 20)), sampleFrom8Bit(uint8_t(i % 200 + 20))))
+        _exit(4);
+    _exit(0);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "1: success said, 2: memory blamed, 3: wrong length, 4: wrong frames";
 }
 
 TEST_F(SoundBufferDevices, RecordFromDeviceFailsWhenTheDeviceWillNotOpen) {

@@ -156,13 +156,30 @@ TEST_F(RecordCommands, PageUpPlaysTheLastTenSecondsOrTheWholeShortSound) {
             (std::vector<uint8_t>{1, 0, 1, 0, 2, 0, 2, 0, 3, 0, 3, 0, 4, 0, 4, 0}));
 }
 
-TEST_F(RecordCommands, AFailedTakeAddsNothingAndTheCommandGoesOn) {
+TEST_F(RecordCommands, ATakeThatFailsOrDoesNotFitIsToldAndTheCommandGoesOn) {
   fillMono(sound(), {1, 2});
   fake.inputOpenResult = 2;
   KeyScript keys;
   keys.key("\r").key("\x1B").type("n");
   recordMoreCommand();
   EXPECT_EQ(leftValues(sound()), (std::vector<int16_t>{1, 2}));
+  EXPECT_EQ(occurrences("Erro de grava\xE7\xE3o"), 1);
+
+  // The sound can grow by one frame of the take's two: what fits is kept,
+  // and the user hears that memory ran out.
+  fake.inputOpenResult = 0;
+  sound().setMemoryLimit(sound().capacity() + 1);
+  std::vector<int16_t> take(sound().capacity() - 2, 5);
+  take.push_back(6);
+  take.push_back(7);
+  mic.takes = {pcm16(take)};
+  KeyScript again;
+  again.key("\r").key("\x1B").type("n");
+  recordMoreCommand();
+  EXPECT_TRUE(shown("N\xE3o h\xE1 mem\xF3ria suficiente para esta edi\xE7\xE3o"));
+  EXPECT_EQ(sound().count(), sound().capacity());
+  EXPECT_EQ(unpackFrame(sound().getFrame(sound().count() - 1)).left, 6);
+  EXPECT_EQ(occurrences("Erro de grava\xE7\xE3o"), 1);
 }
 
 TEST_F(RecordCommands, NewSoundSavesOrNotThenRecordsTheNewFile) {

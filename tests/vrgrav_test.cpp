@@ -1,13 +1,18 @@
 #include "sound/vrgrav.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 
+#include "platform/signal_cleanup.h"
 #include "tests/fakes/fake_audio.h"
 
 namespace kalimbro {
@@ -66,7 +71,7 @@ class Recording : public ::testing::Test {
   std::string file_;
 };
 
-TEST_F(Recording, FullBuffersGoToTheFileAsTheyFillAndThePartLastOneAtTheEnd) {
+TEST_F(Recording, FullBuffersGoToTheFileAsTheyFillUnderATrueHeaderAndThePartLastOneAtTheEnd) {
   ASSERT_EQ(recStart(file_, 11025, 8, 1, 4, 4096), 0);
   EXPECT_EQ(fake.inputNames, (std::vector<std::string>{"microfone"}));
   EXPECT_EQ(fake.inputOpens, (std::vector<AudioFormat>{{11025, 8, 1}}));
@@ -78,7 +83,27 @@ TEST_F(Recording, FullBuffersGoToTheFileAsTheyFillAndThePartLastOneAtTheEnd) {
   const std::vector<uint8_t> sound = pattern(10000);
   fake.capture(sound);
   EXPECT_TRUE(recPoll());
-  EXPECT_EQ(fileBytes(file_).size(), 44u + 8192);  // two full buffers; 1808 bytes wait
+  // Two full buffers, and a header that says so; 1808 bytes wait.
+  expectHeader(fileBytes(file_), 11025, 8, 1, 8192);
+
+  // A signal that ends the program here writes the header once more: in a
+  // child, with the header spoiled first, so that only the signal's
+  // cleanup can have put it back.
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    setSignalRemovedDirectory({});  // the temporary directory of this test run stays
+    const int fd = open(file_.c_str(), O_WRONLY);
+    const uint8_t zeros[44] = {};
+    if (fd < 0 || pwrite(fd, zeros, sizeof zeros, 0) != 44) _exit(2);
+    cleanupOnSignal();
+    _exit(0);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  expectHeader(fileBytes(file_), 11025, 8, 1, 8192);
+
   EXPECT_TRUE(recStop());
   EXPECT_EQ(fake.stops, 1);
   EXPECT_EQ(fake.inputCloses, 1);
@@ -144,7 +169,18 @@ TEST_F(Recording, AFileThatCannotBeMadeGivesMinusOneAndClosesTheDevice) {
   EXPECT_EQ(recStart(dir_ + "no/such/dir/take.wav", 11025, 8, 1, 4, 4096), -1);
   EXPECT_EQ(fake.inputOpens.size(), 1u);
   EXPECT_EQ(fake.inputCloses, 1);
-  // A placeholder that cannot be written.
+  // A FIFO or a device is no file to record into. Opening a FIFO nobody
+  // reads could wait forever: the child has an alarm.
+  ASSERT_EQ(mkfifo(file_.c_str(), 0600), 0);
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    alarm(5);
+    _exit(recStart(file_, 11025, 8, 1, 4, 4096) == -1 && fake.inputCloses == 2 ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the FIFO was taken, or held the program";
   if (std::filesystem::exists("/dev/full")) {
     EXPECT_EQ(recStart("/dev/full", 11025, 8, 1, 4, 4096), -1);
     EXPECT_EQ(fake.inputCloses, 2);

@@ -1,7 +1,10 @@
 #include "sound/vrwav.h"
 
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -101,6 +104,12 @@ TEST_F(Playback, SpeedUpPlaysAtOneAndAHalfTimesTheRate) {
   setSpeedUp(true);
   ASSERT_EQ(playBlock(pattern(512), 22050, 16, 2), 0);
   EXPECT_EQ(fake.opens, (std::vector<AudioFormat>{{33075, 16, 2}}));
+  // A hostile header's rate: the device is asked for a rate that did not
+  // wrap around (and refuses it).
+  fake.completeAll();
+  playBlock(pattern(512), 2000000000, 16, 2);
+  ASSERT_EQ(fake.opens.size(), 2u);
+  EXPECT_GE(fake.opens.back().sampleRate, 2000000000);
 }
 
 TEST_F(Playback, AnotherFormatWaitsForTheEndOfTheFirstThenReopens) {
@@ -164,10 +173,10 @@ TEST_F(Playback, PlayWavFileRefusesWhatIsNotAWavFile) {
   EXPECT_EQ(playWavFile(writeFile("rifx.wav", image)), -1);
   image = wavImage(11025, 8, 1, pattern(1000));
   EXPECT_EQ(playWavFile(writeFile("short.wav", std::vector<uint8_t>(image.begin(), image.begin() + 40))), -1);
-  // Data that end before their size: what is there plays, then -1.
+  // Data that end before their size: what is there plays.
   image.resize(44 + 600);
   setPlayAsync(true);
-  EXPECT_EQ(playWavFile(writeFile("cut.wav", image)), -1);
+  EXPECT_EQ(playWavFile(writeFile("cut.wav", image)), 0);
   EXPECT_EQ(blockSizes(), (std::vector<size_t>{600}));
 }
 
@@ -266,7 +275,7 @@ TEST_F(Playback, PlayWavImageFindsTheDataPastOtherChunks) {
 
 TEST_F(Playback, ReadWavInfoGivesTheFormatTheSizeAndWhereTheDataStart) {
   WavFormat format;
-  uint32_t dataBytes = 1;
+  uint64_t dataBytes = 1;
   int64_t dataOffset = 1;
   ASSERT_TRUE(readWavInfo(writeFile("a.wav", wavImage(44100, 16, 2, pattern(1000))), format, dataBytes,
                           dataOffset));
@@ -288,6 +297,26 @@ TEST_F(Playback, ReadWavInfoGivesTheFormatTheSizeAndWhereTheDataStart) {
   ASSERT_TRUE(readWavInfo(writeFile("b.wav", image), format, dataBytes, dataOffset));
   EXPECT_EQ(dataBytes, 10u);
   EXPECT_EQ(dataOffset, 56);
+
+  // A recording cut off before its header was written, in an extensible
+  // format: the data really there.
+  const std::string cut = riff(chunk("fmt ", extensibleFormat(2, 22050, 16))) + "data" + le32(0) + std::string(4003, 'x');
+  ASSERT_TRUE(readWavInfo(writeFile("cut.wav", std::vector<uint8_t>(cut.begin(), cut.end())), format, dataBytes,
+                          dataOffset));
+  EXPECT_EQ(format.formatTag, 1);
+  EXPECT_EQ(dataBytes, 4000u);
+  EXPECT_EQ(dataOffset, 68);
+
+  // Only regular files: a FIFO with a whole WAV file in it is refused at once.
+  ASSERT_EQ(mkfifo((dir_ + "fifo.wav").c_str(), 0600), 0);
+  const int fifo = open((dir_ + "fifo.wav").c_str(), O_RDWR | O_NONBLOCK);
+  ASSERT_GE(fifo, 0);
+  const std::vector<uint8_t> whole = wavImage(11025, 8, 1, pattern(10));
+  ASSERT_EQ(::write(fifo, whole.data(), whole.size()), ssize_t(whole.size()));
+  EXPECT_FALSE(readWavInfo(dir_ + "fifo.wav", format, dataBytes, dataOffset));
+  setPlayAsync(true);
+  EXPECT_EQ(playWavFile(dir_ + "fifo.wav"), -1);
+  close(fifo);
 
   image = wavImage(11025, 16, 1, pattern(10));
   image[20] = 3;  // not PCM

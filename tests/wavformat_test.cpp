@@ -93,23 +93,53 @@ TEST(WavWalk, FindsTheDataOfCanonicalAndWiderFiles) {
   EXPECT_EQ(layout.dataBytes, 3u);
   EXPECT_EQ(layout.format.formatTag, 3);  // the tag is the reader's business
   EXPECT_EQ(layout.format.sampleRate, 8000u);
+
+  // Chunks before the format; an extensible format with the PCM subformat
+  // reads as PCM, one with another subformat keeps its tag.
+  const std::string extensible = riff(chunk("JUNK", std::string(28, '\0')) + chunk("bext", "ab") +
+                                      chunk("fmt ", extensibleFormat(2, 48000, 16)) + chunk("data", "abcd"));
+  ASSERT_EQ(walk(extensible, layout), WavWalk::ok);
+  EXPECT_EQ(layout.format.formatTag, kWavFormatPcm);
+  EXPECT_EQ(layout.format.channels, 2);
+  EXPECT_EQ(layout.format.bitsPerSample, 16);
+  EXPECT_EQ(layout.dataOffset, extensible.size() - 4);
+  ASSERT_EQ(walk(riff(chunk("fmt ", extensibleFormat(2, 48000, 32, 3)) + chunk("data", "abcdefgh")), layout),
+            WavWalk::ok);
+  EXPECT_EQ(layout.format.formatTag, kWavFormatExtensible);
 }
 
-TEST(WavWalk, NoPadByteAfterAnOddChunk) {
+TEST(WavWalk, ThePadByteAfterAnOddChunkIsSkippedWhenItIsThere) {
   WavLayout layout;
   const std::string fmt = chunk("fmt ", pcmFormat(1, 8000, 8));
   EXPECT_EQ(walk(riff(fmt + chunk("junk", "abc") + chunk("data", "d")), layout), WavWalk::ok);
   EXPECT_EQ(layout.dataOffset, 12u + 24 + 11 + 8);
-  // With a pad byte the walk reads "\0dat" as a chunk id and runs off the end.
   EXPECT_EQ(walk(riff(fmt + chunk("junk", "abc") + std::string(1, '\0') + chunk("data", "d")), layout),
-            WavWalk::cutShort);
+            WavWalk::ok);
+  EXPECT_EQ(layout.dataOffset, 12u + 24 + 12 + 8);
+  EXPECT_EQ(layout.dataBytes, 1u);
+}
+
+TEST(WavWalk, ADataSizeNeverFilledInOrPastTheEndIsTheRestOfTheFileInWholeFrames) {
+  WavLayout layout;
+  const std::string head = riff(chunk("fmt ", pcmFormat(2, 8000, 16))).substr(0, 36);
+  const std::string data = std::string(4 * 5 + 3, 'x');  // five frames and a piece of one
+  struct Case {
+    uint32_t stored;
+    std::string after;
+    uint64_t expected;
+  };
+  for (const Case& c : {Case{0xFFFFFFFF, data, 20}, Case{0, data, 20}, Case{1000, data, 20},
+                        Case{0, "", 0}, Case{8, data, 8}}) {
+    ASSERT_EQ(walk(head + "data" + le32(c.stored) + c.after, layout), WavWalk::ok) << c.stored;
+    EXPECT_EQ(layout.dataBytes, c.expected) << c.stored << " with " << c.after.size() << " bytes";
+  }
 }
 
 TEST(WavWalk, Refusals) {
   WavLayout layout;
   const std::string fmt = chunk("fmt ", pcmFormat(1, 8000, 8));
   EXPECT_EQ(walk("RIFX" + le32(0) + "WAVE" + fmt + chunk("data", ""), layout), WavWalk::notRiff);
-  EXPECT_EQ(walk(riff(chunk("LIST", "") + fmt + chunk("data", "")), layout), WavWalk::formatNotFirst);
+  EXPECT_EQ(walk(riff(chunk("data", "ab") + fmt + chunk("data", "")), layout), WavWalk::noFormat);
   EXPECT_EQ(walk(riff(chunk("fmt ", pcmFormat(1, 8000, 8).substr(0, 14)) + chunk("data", "")), layout),
             WavWalk::formatTooSmall);
   const std::string whole = riff(fmt + chunk("LIST", "0123456789") + chunk("data", "x"));

@@ -4,10 +4,13 @@
 // Sound comes in and goes out through the program's "arquivo" devices, so
 // what is recorded is a WAV file of the test and what is played lands in
 // another.
+#include <signal.h>
+
 #include <filesystem>
 #include <optional>
 
 #include "tests/e2e/harness.h"
+#include "tests/fakes/wav_image.h"
 
 namespace kalimbro::e2e {
 namespace {
@@ -26,6 +29,7 @@ constexpr std::string_view kPressEnter = "Tecle Enter para gravar, ESC termina";
 constexpr std::string_view kSaved = "OK, arquivo salvo";
 constexpr std::string_view kBadFile = "Arquivo incompatível com este programa";
 constexpr std::string_view kBadMp3 = "Conversão MP3 foi mal sucedida";
+constexpr std::string_view kRecordingError = "Erro de gravação";
 // The information command's quality line, under which its last line and
 // then the prompt follow.
 constexpr std::string_view kInformationQuality = "Qualidade: ";
@@ -48,14 +52,14 @@ class WorkFile : public testing::Test {
   // The devices read entrada.wav and write saida.wav of the working
   // directory; LAME is the real one unless `lame` says otherwise.
   static Options options(std::vector<std::string> args, std::vector<std::pair<std::string, std::string>> files,
-                         std::string lame = "lame") {
+                         std::string lame = "lame", std::string input = "arquivo:entrada.wav") {
     Options o;
     o.args = std::move(args);
     o.files = std::move(files);
     o.files.emplace_back("entrada.wav", wavBytes(kInputRate, 16, 1, inputSamples()));
     o.settings = {
         {"SOM", "SAIDA", "arquivo:saida.wav"},
-        {"SOM", "ENTRADA", "arquivo:entrada.wav"},
+        {"SOM", "ENTRADA", input},
         {"KALIMBRO", "MILI_ECO", "300"},
         {"KALIMBRO", "PROGLAME", lame},
         {"KALIMBRO", "LAME_IN_CMD", "-h"},
@@ -113,6 +117,18 @@ class WorkFile : public testing::Test {
     for (const auto& e : fs::recursive_directory_iterator(s->tempDir()))
       if (e.path().filename().string().rfind("WAV", 0) == 0) return e.path();
     return std::nullopt;
+  }
+
+  // Starts on a name that does not exist and begins to record it with the
+  // quality and channels answered.
+  void startRecordingNewFile(const Options& o, std::string_view quality, std::string_view channels) {
+    ASSERT_NO_FATAL_FAILURE(start(o));
+    ASSERT_TRUE(waitForQuestion(kQuality));
+    ASSERT_TRUE(s->type(quality));
+    ASSERT_TRUE(waitForQuestion(kChannels));
+    ASSERT_TRUE(s->type(channels));
+    ASSERT_TRUE(waitForText(kPressEnter));
+    ASSERT_TRUE(s->sendKey(Key::Enter));
   }
 
   // S at the prompt under a new name, not keeping the parameters: radio
@@ -220,13 +236,7 @@ TEST_F(WorkFile, GRecordsATakeThatF2SavesAfterTheOldSound) {
 }
 
 TEST_F(WorkFile, ANameThatDoesNotExistIsRecordedAtStartUp) {
-  ASSERT_NO_FATAL_FAILURE(start(options({"gravado"}, {})));
-  ASSERT_TRUE(waitForQuestion(kQuality));
-  ASSERT_TRUE(s->type("c"));
-  ASSERT_TRUE(waitForQuestion(kChannels));
-  ASSERT_TRUE(s->type("e"));
-  ASSERT_TRUE(waitForText(kPressEnter));
-  ASSERT_TRUE(s->sendKey(Key::Enter));
+  ASSERT_NO_FATAL_FAILURE(startRecordingNewFile(options({"gravado"}, {}), "c", "e"));
   // One second at 44100 Hz, 16-bit stereo.
   ASSERT_TRUE(waitForSize(work("gravado.wav"), 44 + 44100 * 4));
   EXPECT_EQ(s->title(), "KALIMBRO Gravando... gravado.wav");
@@ -281,6 +291,76 @@ TEST_F(WorkFile, NRecordsANewFileAfterOfferingToSave) {
   EXPECT_GE(recorded->dataBytes, 11025u);
   EXPECT_EQ(readWav(work("voz.wav"))->samples, (std::vector<int16_t>{1, 2, 3}));
   ASSERT_NO_FATAL_FAILURE(endSaying("n"));
+}
+
+TEST_F(WorkFile, AHangUpWhileRecordingKeepsTheRecordingAndATakeWithoutAnInputDeviceIsTold) {
+  ASSERT_NO_FATAL_FAILURE(startRecordingNewFile(options({"novo"}, {}), "t", "m"));
+  // More than a second at 11025 Hz, 8-bit mono; then the terminal closes.
+  ASSERT_TRUE(waitForSize(work("novo.wav"), 44 + 11025 + 2000));
+  ASSERT_EQ(kill(s->pid(), SIGHUP), 0);
+  const std::optional<ExitStatus> status = s->waitForExit(kLong);
+  ASSERT_TRUE(status.has_value()) << s->dump();
+  EXPECT_FALSE(status->exited) << *status;
+
+  // The header holds every byte that reached the file.
+  const std::optional<std::string> file = readFile(work("novo.wav"));
+  ASSERT_TRUE(file.has_value());
+  ASSERT_GE(file->size(), 44u + 11025);
+  EXPECT_EQ(file->substr(4, 4), le32(uint32_t(file->size() - 8)));
+  EXPECT_EQ(file->substr(40, 4), le32(uint32_t(file->size() - 44)));
+  const std::optional<WavContents> recorded = readWav(work("novo.wav"));
+  ASSERT_TRUE(recorded.has_value());
+  EXPECT_EQ(recorded->sampleRate, 11025u);
+  EXPECT_EQ(recorded->bits, 8);
+
+  // Opened again (with an input device that cannot open), it is the sound.
+  ASSERT_NO_FATAL_FAILURE(start(options({"novo.wav"}, {{"novo.wav", *file}}, "lame", "arquivo:/nonexistent/x.wav")));
+  ASSERT_TRUE(waitForPrompt());
+  EXPECT_FALSE(s->find(kBadFile).has_value()) << s->dump();
+  ASSERT_TRUE(s->type("i"));
+  ASSERT_TRUE(waitForPrompt(kInformationQuality));
+  EXPECT_TRUE(s->find("Velocidade: 11025").has_value()) << s->dump();
+  EXPECT_TRUE(s->find("Qualidade: 8 Bits").has_value()) << s->dump();
+  // A take that cannot be recorded is told, and adds nothing.
+  ASSERT_TRUE(s->type("g"));
+  ASSERT_TRUE(waitForText(kNextTake));
+  ASSERT_TRUE(s->sendKey(Key::Enter));
+  ASSERT_TRUE(waitForText(kRecordingError));
+  ASSERT_TRUE(s->waitUntil([&] { return s->findAll(kNextTake).size() == 2; }, "the next take's prompt", kLong));
+  ASSERT_TRUE(s->sendKey(Key::Esc));
+  ASSERT_TRUE(waitForText(kStoreQuestion));
+  ASSERT_TRUE(s->type("n"));
+  ASSERT_TRUE(waitForPrompt(kStoreQuestion));
+  ASSERT_NO_FATAL_FAILURE(endSaying("s"));
+  const std::optional<WavContents> saved = readWav(work("novo.wav"));
+  ASSERT_TRUE(saved.has_value());
+  EXPECT_EQ(saved->dataBytes, recorded->dataBytes);
+  EXPECT_EQ(saved->samples, recorded->samples);
+}
+
+TEST_F(WorkFile, FilesOfOtherWritersOpenAndF2SavesThemAsCanonicalWav) {
+  const std::vector<int16_t> samples = {1000, -1000, 300, -300, 32767, -32768, 5, 6};
+  const std::string canonical = wavBytes(22050, 16, 2, samples);
+  const std::string frames = canonical.substr(44);
+  const std::string upToSize = canonical.substr(0, 40);
+  const std::vector<std::pair<std::string, std::string>> variants = {
+      {"extensible PCM, chunks before the format, an odd chunk and its pad",
+       riff(chunk("JUNK", std::string(28, '\0')) + chunk("bext", "abc") + '\0' +
+            chunk("fmt ", extensibleFormat(2, 22050, 16)) + chunk("LIST", "INFOa") + '\0' + chunk("data", frames))},
+      {"size of a stream", upToSize + le32(0xFFFFFFFF) + frames},
+      {"size never written", upToSize + le32(0) + frames},
+      {"size past the end", upToSize + le32(1000000) + frames + "\x01"},
+  };
+  for (const auto& [what, bytes] : variants) {
+    SCOPED_TRACE(what);
+    ASSERT_NO_FATAL_FAILURE(start(options({"outro.wav"}, {{"outro.wav", bytes}})));
+    ASSERT_TRUE(waitForPrompt());
+    EXPECT_FALSE(s->find(kBadFile).has_value()) << s->dump();
+    ASSERT_TRUE(s->sendKey(Key::F2));
+    ASSERT_TRUE(waitForPrompt(kSaved));
+    EXPECT_EQ(readFile(work("outro.wav")), canonical);
+    ASSERT_NO_FATAL_FAILURE(endSaying("n"));
+  }
 }
 
 TEST_F(WorkFile, SaveAsMp3LeavesARealMp3AndNoWavTwin) {

@@ -27,6 +27,13 @@ inline std::string pcmFormat(uint16_t channels, uint32_t rate, uint16_t bits, ui
   const uint16_t align = uint16_t(channels * bits / 8);
   return le16(tag) + le16(channels) + le32(rate) + le32(rate * align) + le16(align) + le16(bits);
 }
+// An extensible format chunk's body: the common fields with tag 0xFFFE,
+// then the extension, whose subformat GUID begins with `subformat` (1 PCM,
+// 3 float).
+inline std::string extensibleFormat(uint16_t channels, uint32_t rate, uint16_t bits, uint16_t subformat = 1) {
+  return pcmFormat(channels, rate, bits, 0xFFFE) + le16(22) + le16(bits) + le32(channels == 2 ? 3 : 4) +
+         le16(subformat) + std::string("\0\0\0\0\x10\0\x80\0\0\xAA\0\x38\x9B\x71", 14);
+}
 inline std::string riff(const std::string& chunks) {
   return "RIFF" + le32(uint32_t(chunks.size() + 4)) + "WAVE" + chunks;
 }
