@@ -199,20 +199,6 @@ class CurrentDirectoryGuard {
   std::string path_;
 };
 
-// A name that opens `nativeTarget` although its path has no Windows-1252
-// form: a symbolic link named `shown`, alone in a fresh directory of the
-// program's temporary directory. Opening it reads the file; the program's
-// saves replace the file the link points at. Empty when it cannot be made.
-std::string aliasName(const std::string& nativeTarget, std::string_view shown) {
-  const std::string temp = tempDirectory();
-  if (temp.empty()) return {};
-  std::string dir = nativePath(temp) + "nome.XXXXXX";
-  if (mkdtemp(dir.data()) == nullptr) return {};
-  const std::string link = dir + "/" + toUtf8(shown);
-  if (symlink(nativeTarget.c_str(), link.c_str()) != 0) return {};
-  return fromUtf8(link);
-}
-
 // ---------------------------------------------------------------- the open list
 
 struct ListWindow {

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <climits>
+#include <cstdlib>
 #include <filesystem>
 
 #include "platform/codec.h"
@@ -86,6 +87,26 @@ std::optional<uint64_t> fileSize(std::string_view cp1252) {
   struct stat st;
   if (stat(nativePath(cp1252).c_str(), &st) != 0) return std::nullopt;
   return static_cast<uint64_t>(st.st_size);
+}
+
+std::string aliasName(const std::string& nativeTarget, std::string_view shown) {
+  const std::string temp = tempDirectory();
+  if (temp.empty()) return {};
+  std::string dir = nativePath(temp) + "nome.XXXXXX";
+  if (mkdtemp(dir.data()) == nullptr) return {};
+  const std::string link = dir + "/" + toUtf8(shown);
+  if (symlink(nativeTarget.c_str(), link.c_str()) != 0) return {};
+  return fromUtf8(link);
+}
+
+std::string replacedFile(const std::string& nativeName) {
+  struct stat st;
+  if (lstat(nativeName.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return nativeName;
+  char* real = realpath(nativeName.c_str(), nullptr);
+  if (real == nullptr) return nativeName;
+  std::string target = real;
+  std::free(real);
+  return target;
 }
 
 std::string fileNamePart(std::string_view path) {

@@ -33,6 +33,16 @@ bool directoryExists(std::string_view cp1252);
 bool removeFile(std::string_view cp1252);
 std::optional<uint64_t> fileSize(std::string_view cp1252);
 
+// A name that opens `nativeTarget` although its path has no Windows-1252
+// form: a symbolic link named `shown`, alone in a fresh directory of the
+// program's temporary directory. Opening it reaches the file; the
+// program's saves replace the file the link points at. Empty when it
+// cannot be made.
+std::string aliasName(const std::string& nativeTarget, std::string_view shown);
+// The file a save to `nativeName` replaces: the one a symbolic link (an
+// alias) points at, else the file of that name. Native names.
+std::string replacedFile(const std::string& nativeName);
+
 // The part after the last '/'; the part up to and including it.
 std::string fileNamePart(std::string_view path);
 std::string directoryPart(std::string_view path);
