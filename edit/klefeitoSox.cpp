@@ -83,7 +83,7 @@ bool parseInteger(std::string_view text, int32_t& value) {
   return error == std::errc() && end == digits.data() + digits.size();
 }
 
-// SoX ran and left a non-empty output.
+// True when `file` exists and holds something.
 bool wroteOutput(std::string_view file) {
   const std::optional<uint64_t> size = fileSize(file);
   return size && *size > 0;
