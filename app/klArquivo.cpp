@@ -184,8 +184,8 @@ void chooseWorkingFile(bool atStartUp) {
         !(fileExists(twin) && modifiedNoEarlier(twin, name))) {
       crtWriteln();
       sayMessage("KLMP3WAV", 1);
-      if (!mp3ToWav(name, twin)) {
-        sayMessage("KLERRCNV", 2);
+      if (const Mp3Conversion decoded = mp3ToWav(name, twin); decoded != Mp3Conversion::done) {
+        sayMessage(conversionFailureMessage(decoded), 2);
         continue;
       }
     }
@@ -286,10 +286,10 @@ void convertBackToMp3(std::string_view fileName) {
   const std::string mp3(fileName.substr(0, fileName.size() - 4));
   // wavToMp3 succeeds only when LAME ended cleanly and wrote a non-empty
   // MP3: only then may the WAV go.
-  if (wavToMp3(fileName, mp3)) {
+  if (const Mp3Conversion encoded = wavToMp3(fileName, mp3); encoded == Mp3Conversion::done) {
     removeFile(fileName);
   } else {
-    sayMessage("KLERRCNV", 2);
+    sayMessage(conversionFailureMessage(encoded), 2);
   }
 }
 

@@ -7,15 +7,27 @@
 
 namespace kalimbro {
 
+// How a run of LAME ended.
+enum class Mp3Conversion {
+  done,
+  failed,  // LAME missing, failing or writing nothing
+  gaveUp,  // the user pressed ESC while it ran
+};
+
 // Runs the LAME program (setting lameProgram) with `options` split into
 // words, then the input and the output file, and waits for it, clicking
-// once a second. True only when it ended with status 0 and wrote a
-// non-empty output; the output file is replaced only then (lame writes
-// into a file beside it first), so a failure never damages what was there.
-bool runAndWait(std::string_view options, std::string_view inputFile, std::string_view outputFile);
+// once a second; ESC gives up. Done only when it ended with status 0 and
+// wrote a non-empty output; the output file is replaced only then (lame
+// writes into a hidden file beside it first), so a failure or a give-up
+// never damages what was there. An output reached through a symbolic link
+// (an alias) replaces the file the link points at.
+Mp3Conversion runAndWait(std::string_view options, std::string_view inputFile, std::string_view outputFile);
 // runAndWait with lameDecodeOptions.
-bool mp3ToWav(std::string_view mp3File, std::string_view wavFile);
+Mp3Conversion mp3ToWav(std::string_view mp3File, std::string_view wavFile);
 // runAndWait with lameEncodeOptions.
-bool wavToMp3(std::string_view wavFile, std::string_view mp3File);
+Mp3Conversion wavToMp3(std::string_view wavFile, std::string_view mp3File);
+// What the user hears when a conversion did not happen: "Desistiu..." for
+// a give-up, else KLERRCNV.
+std::string_view conversionFailureMessage(Mp3Conversion conversion);
 
 }  // namespace kalimbro

@@ -607,6 +607,19 @@ uint8_t readKey() {
 
 Modifiers lastKeyModifiers() { return con().lastMods; }
 
+bool escapeTyped() {
+  bool escape = false;
+  while (keyPressed()) {
+    const uint8_t key = readKey();
+    if (key == 0) {
+      if (keyPressed()) readKey();  // an extended key's code is no ESC
+    } else if (key == kEsc) {
+      escape = true;
+    }
+  }
+  return escape;
+}
+
 void gotoXY(int x, int y) {
   Console& c = ensureCreated();
   c.col = std::clamp(x, 1, kScreenColumns) - 1;

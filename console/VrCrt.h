@@ -54,6 +54,10 @@ bool keyPressed();
 uint8_t readKey();
 // Shift/Control/Alt as they were when the key read last was pressed.
 Modifiers lastKeyModifiers();
+// For waits that only ESC may cut short (a helper program running): reads
+// every queued key and tells whether ESC was among them. The other keys
+// are dropped.
+bool escapeTyped();
 
 // Screen.
 void gotoXY(int x, int y);

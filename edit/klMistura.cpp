@@ -135,8 +135,9 @@ void mixCommand() {
   TempFile decoded;
   std::string soundFile = name;
   if (name.size() >= 4 && upperCaseAccented(name.substr(name.size() - 4)) == ".MP3") {
-    if (!decoded.make() || !mp3ToWav(name, decoded.name())) {
-      sayMessage("KLERRCNV", 2);
+    const Mp3Conversion conversion = decoded.make() ? mp3ToWav(name, decoded.name()) : Mp3Conversion::failed;
+    if (conversion != Mp3Conversion::done) {
+      sayMessage(conversionFailureMessage(conversion), 2);
       return;
     }
     soundFile = decoded.name();

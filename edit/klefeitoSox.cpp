@@ -83,6 +83,12 @@ bool parseInteger(std::string_view text, int32_t& value) {
   return error == std::errc() && end == digits.data() + digits.size();
 }
 
+// True when `file` exists and holds something.
+bool wroteOutput(std::string_view file) {
+  const std::optional<uint64_t> size = fileSize(file);
+  return size && *size > 0;
+}
+
 double percentToUnit(double percent) {
   const double x = percent / 100.0;
   if (!(x > 0)) return 0;  // negative (or not a number) gives silence
@@ -99,6 +105,22 @@ std::string numberText(double x) {
   const auto [end, error] = std::to_chars(buf, buf + sizeof buf, x, std::chars_format::fixed);
   if (error != std::errc()) return "0";
   return std::string(buf, end);
+}
+
+std::optional<double> typedNumber(std::string_view text) {
+  std::string t = trimmed(text);
+  // Portuguese writes the decimal comma; a second one still fails below.
+  if (const size_t comma = t.find(','); comma != std::string::npos) t[comma] = '.';
+  // from_chars reads a '-' but no '+'.
+  std::string_view number = t;
+  if (number.starts_with('+')) {
+    number.remove_prefix(1);
+    if (number.starts_with('-')) return std::nullopt;
+  }
+  double value = 0;
+  const auto [end, error] = std::from_chars(number.data(), number.data() + number.size(), value);
+  if (error != std::errc() || end != number.data() + number.size() || !std::isfinite(value)) return std::nullopt;
+  return value;
 }
 
 std::string gainText(int64_t db) {
@@ -159,7 +181,7 @@ std::string soxEffectText(std::string_view effectName, std::string_view paramete
 
 std::vector<std::string> soxArguments(std::string_view soxProgram, std::string_view inputFile,
                                       std::string_view outputFile, std::string_view effectText) {
-  std::vector<std::string> args{std::string(soxProgram), std::string(inputFile), std::string(outputFile)};
+  std::vector<std::string> args{std::string(soxProgram), fileArgument(inputFile), fileArgument(outputFile)};
   for (std::string& word : splitWords(effectText)) args.push_back(std::move(word));
   return args;
 }
@@ -216,27 +238,40 @@ std::string askGainDb() {
 
 namespace {
 
-std::string askParameters(Ask ask) {
+std::string askLine(std::string_view messageKey) {
+  sayMessage(messageKey, 0);
   std::string line;
+  readLine(line);
+  return line;
+}
+
+// The effect's parameters as SoX reads them; nothing when a typed value is
+// refused. Speed and pitch are one number each: anything more would reach
+// SoX as effects and options of its own.
+std::optional<std::string> askParameters(Ask ask) {
   switch (ask) {
     case Ask::nothing:
-      return {};
+      return std::string();
     case Ask::echoForm:
       return askEchoParameters();
     case Ask::equalizerForm:
       return askEqualizerGains();
     case Ask::gainQuestion:
       return askGainDb();
-    case Ask::pitchLine:
-      sayMessage("KLPEGAAF", 0);
-      readLine(line);
-      return line;
-    case Ask::speedLine:
-      sayMessage("KLPEGAVL", 0);
-      readLine(line);
-      return line.empty() ? std::string("1.2") : line;
+    case Ask::pitchLine: {
+      const std::optional<double> cents = typedNumber(askLine("KLPEGAAF"));
+      if (!cents) return std::nullopt;
+      return numberText(*cents);
+    }
+    case Ask::speedLine: {
+      const std::string line = askLine("KLPEGAVL");
+      if (trimmed(line).empty()) return std::string("1.2");
+      const std::optional<double> speed = typedNumber(line);
+      if (!speed || *speed <= 0) return std::nullopt;
+      return numberText(*speed);
+    }
   }
-  return {};
+  return std::nullopt;
 }
 
 }  // namespace
@@ -246,7 +281,11 @@ std::string askParameters(Ask ask) {
 void soxEffect(std::string_view effectName) {
   const SoxEffectRow* row = findSoxEffect(effectName);
   if (row == nullptr) return;
-  const std::string parameters = askParameters(row->ask);
+  const std::optional<std::string> parameters = askParameters(row->ask);
+  if (!parameters) {
+    sayMessage("KLVALINV", 2);
+    return;
+  }
 
   ProgramState& p = program();
   TAmostras& sound = *p.soundBuffer;
@@ -255,37 +294,36 @@ void soxEffect(std::string_view effectName) {
   // An output left from an earlier run must not pass for this one's.
   removeFile(output);
   const ProcessResult result =
-      runProgram(soxArguments(p.soxProgram, input, output, soxEffectText(effectName, parameters)),
-                 {.started = [] { sayMessage("KLFIMEDI", 1); }, .everySecond = {}});
-  // A run that failed may have left half a file: it is not offered.
-  if (!result.succeeded()) removeFile(output);
+      runProgram(soxArguments(p.soxProgram, input, output, soxEffectText(effectName, *parameters)),
+                 {.started = [] { sayMessage("KLFIMEDI", 1); }, .everySecond = {}, .giveUp = escapeTyped});
+  if (!result.succeeded() || !wroteOutput(output)) {
+    // Half a file from a failed or given-up run is not offered; the sound
+    // stays as it was.
+    removeFile(output);
+    sayMessage(result.kind == ProcessResult::Kind::gaveUp ? "KLDESIST" : "KLERRO_E", 2);
+    return;
+  }
 
+  sound.setMemoryLimit(int64_t{p.settings.maxMemoryMb} * kBytesPerMegabyte);
+  if (!sound.loadWav(output)) {
+    // The sound in memory is still the one before the effect.
+    sayMessage(sound.outOfMemory() ? "KLFALMEM" : "KLARQERR", 1);
+    removeFile(output);
+    clearToEndOfScreen(8);
+    return;
+  }
   p.currentPosition = 0;
   p.markedPosition = 0;
-  sound.setMemoryLimit(int64_t{p.settings.maxMemoryMb} * kBytesPerMegabyte);
-  bool loaded = false;
-  if (fileExists(output)) {
-    loaded = sound.loadWav(output);
-    if (!loaded) {
-      // The sound in memory is still the one before the effect.
-      sayMessage(sound.outOfMemory() ? "KLFALMEM" : "KLARQERR", 1);
-      removeFile(output);
-      clearToEndOfScreen(8);
-      return;
-    }
-  }
-  // Without an output (SoX missing or failed) the sound is unchanged and
-  // that is what the user hears.
   sayMessage("KLDEMONS", 0);
   waitSpeechEnd();
   demonstrate();
   crtWriteln();
   crtWriteln();
   if (askKeepEffect()) {
-    if (loaded && std::rename(nativePath(output).c_str(), nativePath(input).c_str()) != 0) removeFile(output);
+    if (std::rename(nativePath(output).c_str(), nativePath(input).c_str()) != 0) removeFile(output);
   } else {
     removeFile(output);
-    if (loaded) restoreSoundBeforeEffect();
+    restoreSoundBeforeEffect();
   }
   clearToEndOfScreen(8);
 }

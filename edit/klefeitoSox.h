@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -17,6 +18,9 @@ namespace kalimbro {
 
 // The shortest decimal form with a point ("0.5", "300", "1.2").
 std::string numberText(double x);
+// A typed real number: exactly one, blanks around it allowed, with a
+// decimal comma ("1,5") or point. Nothing for anything else.
+std::optional<double> typedNumber(std::string_view text);
 // Bass and treble: "+5", "0", "-25".
 std::string gainText(int64_t db);
 // Equalizer bands: "+0", "+1.5", "-3".
@@ -34,8 +38,8 @@ std::string echoParameters(double volumePercent, double delayMs, double gradualP
 // of its parameters (ignored by the effects that ask none). Empty for an
 // unknown name.
 std::string soxEffectText(std::string_view effectName, std::string_view parameters);
-// sox, the input and the output file as whole words, then the effect text
-// split into words.
+// sox, the input and the output file as whole words (never taken for
+// options), then the effect text split into words.
 std::vector<std::string> soxArguments(std::string_view soxProgram, std::string_view inputFile,
                                       std::string_view outputFile, std::string_view effectText);
 // "#@#" and the working file's name in the temporary directory, ending in
@@ -44,7 +48,9 @@ std::string soxOutputFile();
 
 // ---- The command side ---------------------------------------------------------------
 
-// The effects command has just saved the sound to the scratch file.
+// The effects command has just saved the sound to the scratch file. A
+// typed value that is no number, a SoX that fails or writes nothing, and
+// ESC while it runs are told and leave the sound as it was.
 void soxEffect(std::string_view effectName);
 std::string askEchoParameters();
 std::string askEqualizerGains();

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <climits>
+#include <cstdlib>
 #include <filesystem>
 
 #include "platform/codec.h"
@@ -103,6 +104,16 @@ bool modifiedNoEarlier(std::string_view a, std::string_view b) {
   if (stat(nativePath(a).c_str(), &sa) != 0 || stat(nativePath(b).c_str(), &sb) != 0) return false;
   if (sa.st_mtim.tv_sec != sb.st_mtim.tv_sec) return sa.st_mtim.tv_sec > sb.st_mtim.tv_sec;
   return sa.st_mtim.tv_nsec >= sb.st_mtim.tv_nsec;
+}
+
+std::string replacedFile(const std::string& nativeName) {
+  struct stat st;
+  if (lstat(nativeName.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return nativeName;
+  char* real = realpath(nativeName.c_str(), nullptr);
+  if (real == nullptr) return nativeName;
+  std::string target = real;
+  std::free(real);
+  return target;
 }
 
 std::string fileNamePart(std::string_view path) {

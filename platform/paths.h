@@ -42,6 +42,10 @@ std::optional<uint64_t> fileSize(std::string_view cp1252);
 // True when `a` was modified no earlier than `b` (both must exist).
 bool modifiedNoEarlier(std::string_view a, std::string_view b);
 
+// The file a save to `nativeName` replaces: the one a symbolic link (an
+// alias) points at, else the file of that name. Native names.
+std::string replacedFile(const std::string& nativeName);
+
 // The part after the last '/'; the part up to and including it.
 std::string fileNamePart(std::string_view path);
 std::string directoryPart(std::string_view path);

@@ -18,6 +18,7 @@
 #include "platform/codec.h"
 #include "platform/eventloop.h"
 #include "platform/fd.h"
+#include "platform/signal_cleanup.h"
 
 extern char** environ;
 
@@ -59,52 +60,81 @@ class SpawnAttributes {
   bool ok_ = false;
 };
 
-// A started child that has not been reaped yet. Leaving the wait early (a
-// callback that throws) must not leave a running program or a zombie.
-class ChildGuard {
+// How long a child given up may take to go after SIGTERM before SIGKILL
+// follows.
+constexpr auto kLingerAfterTerm = std::chrono::milliseconds(500);
+constexpr int kLingerPollMs = 10;
+
+// A started child until it is reaped. Meanwhile the signal path knows it, so
+// that a hang-up ends it too; leaving early (a callback that throws) ends it
+// here, so that no program keeps running and no zombie stays.
+class RunningChild {
  public:
-  explicit ChildGuard(pid_t pid) : pid_(pid) {}
-  ~ChildGuard() {
-    if (pid_ <= 0) return;
-    kill(pid_, SIGKILL);
-    int status;
-    while (waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
-    }
+  explicit RunningChild(pid_t pid) : pid_(pid) { setSignalEndedChild(pid); }
+  ~RunningChild() {
+    if (pid_ > 0) end();
   }
-  ChildGuard(const ChildGuard&) = delete;
-  ChildGuard& operator=(const ChildGuard&) = delete;
-  void reaped() { pid_ = -1; }
+  RunningChild(const RunningChild&) = delete;
+  RunningChild& operator=(const RunningChild&) = delete;
+
+  pid_t pid() const { return pid_; }
+
+  // True once the child has ended. It is not reaped yet, so its pid (and
+  // the signal path's kill) cannot reach another process.
+  bool ended() const {
+    siginfo_t info{};
+    if (waitid(P_PID, static_cast<id_t>(pid_), &info, WEXITED | WNOHANG | WNOWAIT) != 0)
+      return errno != EINTR;  // reaped elsewhere (SIGCHLD ignored)
+    return info.si_pid == pid_;
+  }
+
+  // Waits for the child's end and collects it.
+  ProcessResult reap() {
+    setSignalEndedChild(0);
+    int status = 0;
+    pid_t r;
+    while ((r = waitpid(pid_, &status, 0)) < 0 && errno == EINTR) {
+    }
+    pid_ = -1;
+    if (r < 0) return {ProcessResult::Kind::exited, -1};  // the status is lost
+    return resultOf(status);
+  }
+
+  // Asks the child's process group to end, forces it when it lingers, and
+  // reaps the child.
+  void end() {
+    kill(-pid_, SIGTERM);
+    const auto deadline = std::chrono::steady_clock::now() + kLingerAfterTerm;
+    while (!ended() && std::chrono::steady_clock::now() < deadline) poll(nullptr, 0, kLingerPollMs);
+    // Whatever is left of the group (the child itself, or programs it
+    // started) goes now.
+    kill(-pid_, SIGKILL);
+    reap();
+  }
 
  private:
+  static ProcessResult resultOf(int status) {
+    if (WIFEXITED(status)) return {ProcessResult::Kind::exited, WEXITSTATUS(status)};
+    if (WIFSIGNALED(status)) return {ProcessResult::Kind::signalled, WTERMSIG(status)};
+    return {ProcessResult::Kind::exited, -1};
+  }
+
   pid_t pid_;
 };
 
-ProcessResult resultOf(int status) {
-  if (WIFEXITED(status)) return {ProcessResult::Kind::exited, WEXITSTATUS(status)};
-  if (WIFSIGNALED(status)) return {ProcessResult::Kind::signalled, WTERMSIG(status)};
-  return {ProcessResult::Kind::exited, -1};
-}
-
-ProcessResult waitForChild(pid_t pid, const ProcessCallbacks& callbacks) {
+ProcessResult waitForChild(RunningChild& child, const ProcessCallbacks& callbacks) {
   using Clock = std::chrono::steady_clock;
-  ChildGuard guard(pid);
   // A pidfd becomes readable when the child ends, so the wait returns at
   // once; without one (old kernels) the loop simply polls.
-  const UniqueFd pidfd(static_cast<int>(syscall(SYS_pidfd_open, pid, 0)));
+  const UniqueFd pidfd(static_cast<int>(syscall(SYS_pidfd_open, child.pid(), 0)));
   auto nextTick = Clock::now() + std::chrono::seconds(1);
   for (;;) {
-    int status = 0;
-    const pid_t r = waitpid(pid, &status, WNOHANG);
-    if (r == pid) {
-      guard.reaped();
-      return resultOf(status);
-    }
-    if (r < 0 && errno != EINTR) {
-      // Reaped elsewhere (SIGCHLD ignored): the status is lost.
-      guard.reaped();
-      return {ProcessResult::Kind::exited, -1};
-    }
+    if (child.ended()) return child.reap();
     eventLoop().processPending();
+    if (callbacks.giveUp && callbacks.giveUp()) {
+      child.end();
+      return {ProcessResult::Kind::gaveUp, 0};
+    }
     const auto now = Clock::now();
     if (now >= nextTick) {
       if (callbacks.everySecond) callbacks.everySecond();
@@ -124,9 +154,9 @@ ProcessResult waitForChild(pid_t pid, const ProcessCallbacks& callbacks) {
 }
 
 // Starts the program of `args` away from the terminal: it reads nothing,
-// its messages go nowhere, descriptors beyond the three stay behind, and
-// the program's own signal handlers and mask are not the child's. On
-// success `pid` is the child's.
+// its messages go nowhere, descriptors beyond the three stay behind, the
+// program's own signal handlers and mask are not the child's, and it leads
+// a process group of its own. On success `pid` is the child's.
 ProcessResult spawnChild(std::span<const std::string> args, pid_t& pid) {
   if (args.empty() || args[0].empty()) return {ProcessResult::Kind::notFound, ENOENT};
   std::vector<std::string> native;
@@ -148,7 +178,9 @@ ProcessResult spawnChild(std::span<const std::string> args, pid_t& pid) {
   sigemptyset(&none);
   posix_spawnattr_setsigdefault(attributes.get(), &all);
   posix_spawnattr_setsigmask(attributes.get(), &none);
-  posix_spawnattr_setflags(attributes.get(), POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
+  posix_spawnattr_setpgroup(attributes.get(), 0);
+  posix_spawnattr_setflags(attributes.get(),
+                           POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETPGROUP);
 
   const int err = posix_spawnp(&pid, argv[0], actions.get(), attributes.get(), argv.data(), environ);
   if (err == ENOENT || err == EACCES || err == ENOTDIR) return {ProcessResult::Kind::notFound, err};
@@ -161,12 +193,9 @@ class SpawnRunner final : public ProcessRunner {
   ProcessResult run(std::span<const std::string> args, const ProcessCallbacks& callbacks) override {
     pid_t pid = -1;
     if (const ProcessResult spawned = spawnChild(args, pid); !spawned.succeeded()) return spawned;
-    if (callbacks.started) {
-      ChildGuard guard(pid);  // the callback may throw
-      callbacks.started();
-      guard.reaped();
-    }
-    return waitForChild(pid, callbacks);
+    RunningChild child(pid);
+    if (callbacks.started) callbacks.started();
+    return waitForChild(child, callbacks);
   }
 };
 
@@ -224,6 +253,12 @@ std::vector<std::string> splitWords(std::string_view text) {
   }
   if (inWord) words.push_back(std::move(word));
   return words;
+}
+
+std::string fileArgument(std::string_view name) {
+  std::string argument = name.starts_with('-') ? "./" : "";
+  argument += name;
+  return argument;
 }
 
 }  // namespace kalimbro

@@ -18,20 +18,23 @@ struct ProcessResult {
     signalled,   // killed by signal `code`
     notFound,    // no such program (or not executable) on PATH
     notStarted,  // any other failure to start it
+    gaveUp,      // the caller gave up waiting: it was ended and reaped
   };
   Kind kind = Kind::notStarted;
   int code = 0;
 
-  bool started() const { return kind == Kind::exited || kind == Kind::signalled; }
+  bool started() const { return kind == Kind::exited || kind == Kind::signalled || kind == Kind::gaveUp; }
   bool succeeded() const { return kind == Kind::exited && code == 0; }
 };
 
 // What the waiting caller does meanwhile: `started` right after the program
-// has started, `everySecond` about once a second until it ends. Either may
-// be empty.
+// has started, `everySecond` about once a second until it ends; `giveUp` is
+// asked often (about every 50 ms), and once it says true the program is
+// ended (SIGTERM, SIGKILL when it lingers) and reaped. Any may be empty.
 struct ProcessCallbacks {
   std::function<void()> started;
   std::function<void()> everySecond;
+  std::function<bool()> giveUp;
 };
 
 class ProcessRunner {
@@ -40,6 +43,7 @@ class ProcessRunner {
   // args[0] names the program (looked up on PATH when it holds no '/');
   // every argument is Windows-1252 and handed over as one whole word.
   // The program's standard input reads nothing and its output goes nowhere.
+  // It runs in a process group of its own, which a give-up ends whole.
   virtual ProcessResult run(std::span<const std::string> args, const ProcessCallbacks& callbacks) = 0;
 };
 
@@ -64,5 +68,9 @@ void collectStartedPrograms();
 // double quotes group blanks into a word and are themselves dropped ("" is
 // an empty word). `-V 2 "a b"` gives -V, 2 and a b.
 std::vector<std::string> splitWords(std::string_view text);
+
+// A file name as a program's argument: a relative name that begins with '-'
+// gets "./" in front, so that the program does not take it for an option.
+std::string fileArgument(std::string_view name);
 
 }  // namespace kalimbro

@@ -104,6 +104,8 @@ void cleanupOnSignal() {
   if (void (*hook)() = gHook) hook();
   if (const pid_t child = gChild; child > 0) {
     gChild = 0;
+    // The runner starts each helper as the leader of its own process group.
+    kill(-child, SIGKILL);
     kill(child, SIGKILL);
     int status;
     while (waitpid(child, &status, 0) < 0 && errno == EINTR) {

@@ -39,7 +39,7 @@ class SignalRemovedFile {
 
 // The directory (native name) removed with everything in it; empty: none.
 void setSignalRemovedDirectory(std::string_view nativeName);
-// The helper program killed and reaped; 0: none.
+// The helper program killed (with its process group) and reaped; 0: none.
 void setSignalEndedChild(pid_t pid);
 // One function run first by the handler; it must itself be
 // async-signal-safe. nullptr: none.

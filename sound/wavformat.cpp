@@ -9,7 +9,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
-#include <cstdlib>
 #include <cstring>
 
 #include "platform/paths.h"
@@ -242,18 +241,11 @@ void FileReplacer::discard() {
 bool FileReplacer::open(std::string_view fileName) {
   discard();
   failed_ = false;
-  target_ = nativePath(fileName);
+  // A symbolic link keeps pointing at the file it named.
+  target_ = replacedFile(nativePath(fileName));
   if (target_.empty()) return false;
 
-  // A symbolic link keeps pointing at the file it named: that file is the one
-  // replaced.
   struct stat st;
-  if (lstat(target_.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
-    if (char* real = realpath(target_.c_str(), nullptr)) {
-      target_ = real;
-      std::free(real);
-    }
-  }
   const bool exists = stat(target_.c_str(), &st) == 0;
   if (exists && (!S_ISREG(st.st_mode) || access(target_.c_str(), W_OK) != 0)) return false;
 

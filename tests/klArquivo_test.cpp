@@ -181,7 +181,7 @@ TEST_F(WorkingFile, AnEmptyNameAsksAgainAndEscGivesUp) {
 
 TEST_F(WorkingFile, AnExistingMp3IsDecodedBesideItAndAMissingOneIsNot) {
   makeWav(file("tom.wav"), 22050);
-  ASSERT_TRUE(wavToMp3(file("tom.wav"), file("tom.mp3")));
+  ASSERT_EQ(wavToMp3(file("tom.wav"), file("tom.mp3")), Mp3Conversion::done);
   setCommandLine(Args{"kalimbro", file("tom.mp3")});
   chooseWorkingFile(true);
   EXPECT_TRUE(shown("Vou converter de MP3 para WAV, aguarde"));

@@ -3,9 +3,13 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <chrono>
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 
+#include "platform/paths.h"
 #include "tests/fakes/command_fixture.h"
 
 namespace kalimbro {
@@ -46,10 +50,29 @@ TEST_F(Process, ArgumentsArriveWholeAndInUtf8) {
 TEST_F(Process, StartedOnceAndTicksWhileWaiting) {
   int started = 0, ticks = 0;
   const Words args{"sleep", "1.3"};
-  const ProcessResult r = runProgram(args, {.started = [&] { ++started; }, .everySecond = [&] { ++ticks; }});
+  const ProcessResult r = runProgram(args, {.started = [&] { ++started; }, .everySecond = [&] { ++ticks; }, .giveUp = {}});
   EXPECT_TRUE(r.succeeded());
   EXPECT_EQ(started, 1);
   EXPECT_EQ(ticks, 1);
+}
+
+TEST_F(Process, GivingUpEndsAndReapsEvenAProgramThatIgnoresSigterm) {
+  // The shell notes its pid, then becomes a sleep that ignores SIGTERM.
+  const std::string pidFile = file("pid");
+  const Words args{"sh", "-c", "trap '' TERM; echo $$ > \"$0\"; exec sleep 60", pidFile};
+  const auto begin = std::chrono::steady_clock::now();
+  const ProcessResult r = runProgram(args, {.started = {}, .everySecond = {}, .giveUp = [&] {
+                                              const auto size = fileSize(pidFile);
+                                              return size && *size > 0;
+                                            }});
+  EXPECT_EQ(r.kind, ProcessResult::Kind::gaveUp);
+  EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::seconds(5));
+  pid_t pid = 0;
+  std::ifstream(pidFile) >> pid;
+  ASSERT_GT(pid, 0);
+  // Neither running nor a zombie.
+  EXPECT_EQ(kill(pid, 0), -1);
+  EXPECT_EQ(errno, ESRCH);
 }
 
 TEST_F(Process, TheChildWritesNothingOnTheTerminalAndReadsNothing) {

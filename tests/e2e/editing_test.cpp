@@ -4,9 +4,12 @@
 // second file in (M). The sound played goes to the "arquivo" device, so the
 // demonstrations are heard in a WAV file of the test, and the results are
 // read back from the working file after F2.
+#include <signal.h>
+
 #include <algorithm>
 #include <filesystem>
 #include <optional>
+#include <sstream>
 
 #include "tests/e2e/harness.h"
 
@@ -49,6 +52,26 @@ std::vector<int16_t> scaledByQuarters(const std::vector<int16_t>& in, int numera
   return out;
 }
 
+// The children of `parent` whose command is `command`, from /proc.
+std::vector<pid_t> childrenRunning(pid_t parent, std::string_view command) {
+  std::vector<pid_t> found;
+  std::error_code ec;
+  for (const fs::directory_entry& entry : fs::directory_iterator("/proc", ec)) {
+    const std::string name = entry.path().filename().string();
+    if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+    // "pid (command) state ppid ...": the command may hold blanks.
+    const std::optional<std::string> stat = readFile(entry.path() / "stat");
+    if (!stat) continue;
+    const size_t open = stat->find('('), close = stat->rfind(')');
+    if (open == std::string::npos || close == std::string::npos || close + 4 > stat->size()) continue;
+    char state = 0;
+    pid_t ppid = 0;
+    std::istringstream(stat->substr(close + 2)) >> state >> ppid;
+    if (ppid == parent && stat->substr(open + 1, close - open - 1) == command) found.push_back(std::stoi(name));
+  }
+  return found;
+}
+
 // A sound in which no two frames are alike.
 std::vector<int16_t> rampSound(size_t frames, int16_t first, int16_t step) {
   std::vector<int16_t> v(frames);
@@ -63,13 +86,15 @@ class Editing : public testing::Test {
   // playback engine play every sound half as fast again, so the 8000 Hz
   // demonstrations reach the device at 12000 Hz: saida.wav is made at that
   // rate, and they land there value for value.
-  void startWith(const std::string& voz, std::vector<std::pair<std::string, std::string>> files = {}) {
+  void startWith(const std::string& voz, std::vector<std::pair<std::string, std::string>> files = {},
+                 std::vector<Setting> settings = {}) {
     Options o;
     o.args = {"voz.wav"};
     o.files = std::move(files);
     o.files.emplace_back("voz.wav", voz);
     o.files.emplace_back("saida.wav", wavBytes(kRate * 3 / 2, 16, 1, {}));
-    o.settings = {{"SOM", "SAIDA", "arquivo:saida.wav"}};
+    o.settings = std::move(settings);
+    o.settings.push_back({"SOM", "SAIDA", "arquivo:saida.wav"});
     std::string error;
     s = Session::start(o, &error);
     ASSERT_NE(s, nullptr) << error;
@@ -211,6 +236,43 @@ TEST_F(Editing, ReverseThroughSoxKeptIsSavedReversed) {
   EXPECT_EQ(saved->channels, 1);
   EXPECT_EQ(saved->samples, reversed);
   ASSERT_NO_FATAL_FAILURE(endWithoutSaving());
+}
+
+TEST_F(Editing, AHangingSoxIsGivenUpWithEscAndTheSoundStays) {
+  const std::string bytes = wavBytes(kRate, 16, 1, rampSound(4000, -12000, 5));
+  ASSERT_NO_FATAL_FAILURE(startWith(bytes, {{"sox-parado", "#!/bin/sh\nexec sleep 60\n"}},
+                                    {{"KALIMBRO", "DIRSOX", "./sox-parado"}}));
+  fs::permissions(work("sox-parado"), fs::perms::owner_all);
+  ASSERT_TRUE(s->type("e"));
+  ASSERT_TRUE(waitForQuestion(kWhichEffect));
+  ASSERT_TRUE(s->type("t"));
+  ASSERT_TRUE(waitForTextBelow("Fim da edição", kWhichEffect));
+  std::vector<pid_t> helper;
+  ASSERT_TRUE(s->waitUntil([&] { return !(helper = childrenRunning(s->pid(), "sleep")).empty(); },
+                           "the helper running"));
+  ASSERT_TRUE(s->sendKey(Key::Esc));
+  ASSERT_TRUE(waitForTextBelow("Desistiu...", "Fim da edição"));
+  // The effects loop asks again, and answers.
+  ASSERT_TRUE(waitForTextBelow(kWhichEffect, "Desistiu..."));
+  ASSERT_TRUE(waitForQuestion(kWhichEffect));
+  for (const pid_t pid : helper) EXPECT_NE(kill(pid, 0), 0) << "the helper " << pid << " is still there";
+  EXPECT_TRUE(childrenRunning(s->pid(), "sleep").empty());
+  EXPECT_FALSE(s->find(kKeepEffect).has_value()) << s->dump();
+  ASSERT_TRUE(s->sendKey(Key::Esc));
+  ASSERT_TRUE(waitForPrompt());
+  ASSERT_NO_FATAL_FAILURE(saveWithF2());
+  EXPECT_EQ(*readFile(work("voz.wav")), bytes);
+
+  // A hang-up while the helper runs ends it with the program.
+  ASSERT_TRUE(s->type("e"));
+  ASSERT_TRUE(waitForQuestion(kWhichEffect));
+  ASSERT_TRUE(s->type("t"));
+  ASSERT_TRUE(s->waitUntil([&] { return !(helper = childrenRunning(s->pid(), "sleep")).empty(); },
+                           "the helper running again"));
+  ASSERT_EQ(kill(s->pid(), SIGHUP), 0);
+  ASSERT_TRUE(s->waitForExit(kLong).has_value()) << s->dump();
+  for (const pid_t pid : helper) EXPECT_NE(kill(pid, 0), 0) << "the helper " << pid << " outlived the program";
+  EXPECT_TRUE(fs::is_empty(s->tempDir())) << "temporary files were left behind";
 }
 
 TEST_F(Editing, VolumeDownDroppedLeavesTheSoundAsItWas) {
