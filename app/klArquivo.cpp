@@ -178,8 +178,11 @@ void chooseWorkingFile(bool atStartUp) {
     }
     if (name.back() == '/') continue;  // a directory
     // A WAV twin at least as new as its MP3 holds edits saved with F2, or
-    // a conversion back that failed: it is opened, never decoded over.
+    // a conversion back that failed: it is opened, never decoded over. The
+    // twin of an MP3 reached through an alias lives beside the real MP3,
+    // not in the temporary directory the alias lives in.
     const std::string twin = name + ".wav";
+    if (endsWithUpper(name, ".MP3")) extendAlias(name, ".wav");
     if (endsWithUpper(name, ".MP3") && fileExists(name) &&
         !(fileExists(twin) && modifiedNoEarlier(twin, name))) {
       crtWriteln();
@@ -287,7 +290,7 @@ void convertBackToMp3(std::string_view fileName) {
   // wavToMp3 succeeds only when LAME ended cleanly and wrote a non-empty
   // MP3: only then may the WAV go.
   if (const Mp3Conversion encoded = wavToMp3(fileName, mp3); encoded == Mp3Conversion::done) {
-    removeFile(fileName);
+    removeFileAndAlias(fileName);
   } else {
     sayMessage(conversionFailureMessage(encoded), 2);
   }

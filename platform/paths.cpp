@@ -109,11 +109,33 @@ bool modifiedNoEarlier(std::string_view a, std::string_view b) {
 std::string replacedFile(const std::string& nativeName) {
   struct stat st;
   if (lstat(nativeName.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return nativeName;
-  char* real = realpath(nativeName.c_str(), nullptr);
-  if (real == nullptr) return nativeName;
-  std::string target = real;
-  std::free(real);
-  return target;
+  if (char* real = realpath(nativeName.c_str(), nullptr)) {
+    std::string target = real;
+    std::free(real);
+    return target;
+  }
+  // A link to a file not written yet: the name it holds.
+  char target[PATH_MAX];
+  const ssize_t n = readlink(nativeName.c_str(), target, sizeof target - 1);
+  if (n <= 0) return nativeName;
+  const std::string held(target, static_cast<size_t>(n));
+  return held.front() == '/' ? held : directoryPart(nativeName) + held;
+}
+
+void extendAlias(std::string_view alias, std::string_view suffix) {
+  const std::string native = nativePath(alias);
+  const std::string target = replacedFile(native);
+  if (target == native) return;
+  // Already there from an earlier choice of the same file: nothing to do.
+  [[maybe_unused]] const int rc = symlink((target + toUtf8(suffix)).c_str(), (native + toUtf8(suffix)).c_str());
+}
+
+bool removeFileAndAlias(std::string_view cp1252) {
+  const std::string native = nativePath(cp1252);
+  const std::string target = replacedFile(native);
+  const bool removed = unlink(target.c_str()) == 0;
+  if (target != native) unlink(native.c_str());
+  return removed;
 }
 
 std::string fileNamePart(std::string_view path) {

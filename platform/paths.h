@@ -45,6 +45,12 @@ bool modifiedNoEarlier(std::string_view a, std::string_view b);
 // The file a save to `nativeName` replaces: the one a symbolic link (an
 // alias) points at, else the file of that name. Native names.
 std::string replacedFile(const std::string& nativeName);
+// When `alias` is an alias, `alias` + `suffix` becomes an alias of its
+// target's name + `suffix` (a file beside the target, existing or not);
+// any other name: nothing.
+void extendAlias(std::string_view alias, std::string_view suffix);
+// Removes a file and, when the name is an alias, the alias too.
+bool removeFileAndAlias(std::string_view cp1252);
 
 // The part after the last '/'; the part up to and including it.
 std::string fileNamePart(std::string_view path);

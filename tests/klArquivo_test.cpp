@@ -196,6 +196,20 @@ TEST_F(WorkingFile, AnExistingMp3IsDecodedBesideItAndAMissingOneIsNot) {
   loadWorkingSound();
   EXPECT_EQ(leftValues(sound()), (std::vector<int16_t>{70, 71, 72, 73, 74}));
 
+  // An MP3 reached through an alias: its twin lies beside the real MP3 (a
+  // failed conversion at the end must not leave the edits in the temporary
+  // directory), and the conversion back replaces the real MP3 and removes
+  // the twin.
+  std::filesystem::rename(file("tom.mp3"), file("\xE5\xA3\xB0.mp3"));
+  setCommandLine(Args{"kalimbro", file("\xE5\xA3\xB0.mp3")});
+  chooseWorkingFile(true);
+  EXPECT_TRUE(std::filesystem::exists(file("\xE5\xA3\xB0.mp3.wav")));
+  const auto mp3Size = std::filesystem::file_size(file("\xE5\xA3\xB0.mp3"));
+  makeWav(program().workingFileName, 44100);  // an edit saved with F2: twice as long
+  convertBackToMp3(program().workingFileName);
+  EXPECT_FALSE(std::filesystem::exists(file("\xE5\xA3\xB0.mp3.wav")));
+  EXPECT_GT(std::filesystem::file_size(file("\xE5\xA3\xB0.mp3")), mp3Size);
+
   setCommandLine(Args{"kalimbro", file("novo.mp3")});
   chooseWorkingFile(true);
   EXPECT_EQ(program().workingFileName, file("novo.mp3.wav"));
