@@ -26,22 +26,15 @@ constexpr size_t kCopyBufferBytes = 65536;
 // The WAV file being divided, open for reading.
 class SourceWav {
  public:
-  SourceWav() = default;
-  ~SourceWav() {
-    if (fd_ >= 0) close(fd_);
-  }
-  SourceWav(const SourceWav&) = delete;
-  SourceWav& operator=(const SourceWav&) = delete;
-
-  // False for a file that cannot be read or is not PCM.
+  // False for a file that cannot be read, is no regular file or is not PCM.
   bool open(std::string_view name) {
-    fd_ = ::open(nativePath(name).c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd_ < 0) return false;
-    FdSource source(fd_);
+    file_ = openSoundFile(name);
+    if (!file_.valid()) return false;
+    FdSource source(file_.get());
     if (walkWavHeader(source, layout_) != WavWalk::ok || layout_.format.formatTag != kWavFormatPcm)
       return false;
     struct stat st;
-    if (fstat(fd_, &st) != 0) return false;
+    if (fstat(file_.get(), &st) != 0) return false;
     // A file cut short holds less than its header says: only what is
     // there is divided, so every part's header tells its real length.
     const uint64_t size = static_cast<uint64_t>(st.st_size);
@@ -52,14 +45,14 @@ class SourceWav {
     return bytesPerSecond_ > 0;
   }
 
-  int fd() const { return fd_; }
+  int fd() const { return file_.get(); }
   const WavFormat& format() const { return layout_.format; }
   uint64_t dataOffset() const { return layout_.dataOffset; }
   uint64_t dataBytes() const { return dataBytes_; }
   uint64_t bytesPerSecond() const { return bytesPerSecond_; }
 
  private:
-  int fd_ = -1;
+  UniqueFd file_;
   WavLayout layout_;
   uint64_t dataBytes_ = 0;
   uint64_t bytesPerSecond_ = 0;
