@@ -68,18 +68,10 @@ bool runCommand(uint8_t key) {
   return false;
 }
 
-uint8_t readAnswer() {
-  uint8_t key, ext;
-  readKeyEchoed(key, ext);
-  crtWriteln();
-  return key;
-}
-
 // F3: saves if wanted, then forgets the working file's name; the sound
 // stays in memory, and the next save asks for a name.
 void forgetWorkingFile() {
-  sayMessage("KLQUERSV", 0);
-  const uint8_t answer = readAnswer();
+  const uint8_t answer = askKey("KLQUERSV");
   if (answer == kEsc) {
     sayMessage("KLDESIST", 1);
     return;
@@ -176,8 +168,7 @@ uint8_t chooseOption() {
 
 void undoToSaved() {
   ProgramState& p = program();
-  sayMessage("KLCNFUND", 0);
-  if (upperAscii(readAnswer()) != 'S') return;
+  if (upperAscii(askKey("KLCNFUND")) != 'S') return;
   if (p.workingFileName.empty()) {
     sayMessage("KLERRO_N", 1);
     return;
@@ -211,12 +202,11 @@ void showInformation() {
 bool confirmEnd() {
   ProgramState& p = program();
   sayMessage("KLCONFIM", 0);
-  const uint8_t answer = readKeySpeak();
+  const uint8_t answer = readAnswerSpoken();
   crtWriteln();
   if (upperAscii(answer) != 'S') return false;
   if (!p.workingFileName.empty() || p.soundBuffer->count() != 0) {
-    sayMessage("KLQUERSV", 0);
-    const uint8_t save = readAnswer();
+    const uint8_t save = askKey("KLQUERSV");
     if (save == kEsc) return false;
     if (upperAscii(save) != 'N') {
       // A sound the user wanted saved and that was not is not thrown away:

@@ -39,15 +39,6 @@ bool endsWithUpper(std::string_view name, std::string_view upperTail) {
          upperCaseAccented(name.substr(name.size() - upperTail.size())) == upperTail;
 }
 
-// Says a question and reads the one-key answer on the same line.
-uint8_t askKey(std::string_view messageKey) {
-  sayMessage(messageKey, 0);
-  uint8_t key, ext;
-  readKeyEchoed(key, ext);
-  crtWriteln();
-  return key;
-}
-
 void setMemoryLimitFromSettings(TAmostras& sound) {
   constexpr int64_t kValuesPerMegabyte = 1048576;
   sound.setMemoryLimit(int64_t{program().settings.maxMemoryMb} * kValuesPerMegabyte);

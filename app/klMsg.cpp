@@ -216,4 +216,11 @@ void sayMessage(std::string_view key, int lineEnds) {
   }
 }
 
+uint8_t askKey(std::string_view questionKey) {
+  sayMessage(questionKey, 0);
+  const uint8_t key = readAnswerEchoed();
+  crtWriteln();
+  return key;
+}
+
 }  // namespace kalimbro

@@ -24,5 +24,8 @@ std::string messageText(std::string_view key);
 // Writes the text followed by `lineEnds` line ends (nothing when negative),
 // then plays the key's recording or speaks the text.
 void sayMessage(std::string_view key, int lineEnds);
+// Says a question (no line end), reads its one-key answer (echoed; an
+// extended key is no answer) and ends the line.
+uint8_t askKey(std::string_view questionKey);
 
 }  // namespace kalimbro

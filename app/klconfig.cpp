@@ -90,10 +90,7 @@ void configure() {
 
   clearScreen();
   sayMessage("KLCONF", 2);
-  sayMessage("KLRESET", 0);
-  uint8_t key, ext;
-  readKeyEchoed(key, ext);
-  crtWriteln();
+  const uint8_t key = askKey("KLRESET");
   if (key == kEsc) return;
 
   readConfig(s);

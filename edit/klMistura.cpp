@@ -43,13 +43,7 @@ class TempFile {
   std::string name_;
 };
 
-uint8_t askKey(std::string_view messageKey) {
-  sayMessage(messageKey, 0);
-  uint8_t key, ext;
-  readKeyEchoed(key, ext);
-  crtWriteln();
-  return upperCaseAccented(key);
-}
+uint8_t askUpperKey(std::string_view messageKey) { return upperCaseAccented(askKey(messageKey)); }
 
 long double askPercent(std::string_view messageKey, long double fallback) {
   sayMessage(messageKey, 0);
@@ -158,7 +152,7 @@ void mixCommand() {
   long double workingFactor = 1.0L, secondFactor = 1.0L;
   bool addition = false;
   for (;;) {
-    const uint8_t kind = askKey("KLADIFUN");
+    const uint8_t kind = askUpperKey("KLADIFUN");
     if (kind == kEsc) {
       sayMessage("KLDESIST", 1);
       return;
@@ -175,7 +169,7 @@ void mixCommand() {
   }
   char place = 0;
   while (place == 0) {
-    const uint8_t key = askKey("KLONDMST");
+    const uint8_t key = askUpperKey("KLONDMST");
     if (key == kEsc) {
       sayMessage("KLDESIST", 1);
       return;

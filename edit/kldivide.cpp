@@ -235,8 +235,7 @@ void divideCommand() {
     return;
   }
   sayMessage("KLDIVPED", 0);
-  const uint8_t key = readKeySpeak();
-  if (key == 0) readKey();  // an extended key: its code is no answer of its own
+  const uint8_t key = readAnswerSpoken();
   crtWrite(std::string(1, static_cast<char>(key)));
   crtWriteln();
   if (key == kEsc) return;

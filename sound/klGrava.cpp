@@ -36,13 +36,6 @@ class TakeFile {
   std::string name_;
 };
 
-uint8_t readAnswer() {
-  uint8_t key, ext;
-  readKeyEchoed(key, ext);
-  crtWriteln();
-  return key;
-}
-
 void setFileTitle(bool recording) { setWindowTitle(fileWindowTitle(program().workingFileName, recording)); }
 
 // One take, added to the sound, then the beep. A take that fails keeps
@@ -99,8 +92,7 @@ void recordTakes() {
 
 void newSoundCommand() {
   ProgramState& p = program();
-  sayMessage("KLQUERSV", 0);
-  const uint8_t answer = readAnswer();
+  const uint8_t answer = askKey("KLQUERSV");
   if (answer == kEsc) {
     sayMessage("KLDESIST", 2);
     return;
@@ -122,7 +114,8 @@ void recordMoreCommand() {
   recordTakes();
   setFileTitle(false);
   sayMessage("KLSALVAG", 1);
-  const uint8_t answer = readAnswer();
+  const uint8_t answer = readAnswerEchoed();
+  crtWriteln();
   if (answer != kEsc && upperCaseAccented(answer) != 'N') saveWorkingFile();
 }
 
