@@ -413,7 +413,8 @@ void TAmostras::playRange(int64_t start, int64_t length) {
       // Packed frames are the device's 16-bit stereo little-endian layout.
       std::array<uint8_t, kBlockFrames * 4> bytes;
       for (int64_t i = 0; i < filled; ++i) writeLe32(bytes.data() + 4 * i, block[i]);
-      playBlock(std::span<const uint8_t>(bytes.data(), static_cast<size_t>(filled * 4)), sampleRate_, 16, 2);
+      playBlock(std::span<const uint8_t>(bytes.data(), static_cast<size_t>(filled * 4)), sampleRate_, 16, 2,
+                /*trueSpeed=*/true);
       playedOffset_ = static_cast<int32_t>(k);
       filled = 0;
     }

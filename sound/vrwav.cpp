@@ -248,9 +248,10 @@ void initPlayback() {
 
 void endPlayback() { closeDevice(); }
 
-int playBlock(std::span<const uint8_t> data, int sampleRate, int bitsPerSample, int channels) {
+int playBlock(std::span<const uint8_t> data, int sampleRate, int bitsPerSample, int channels,
+              bool trueSpeed) {
   Engine& e = engine();
-  if (e.speedUp) sampleRate = deviceRate(int64_t{sampleRate} * 3 / 2);
+  if (e.speedUp && !trueSpeed) sampleRate = deviceRate(int64_t{sampleRate} * 3 / 2);
   // Fast mode shortens mono sound, and turns 16-bit data into 8-bit.
   const bool shorten = e.fastMode && channels == 1;
   const int deviceBits = shorten ? 8 : bitsPerSample;

@@ -33,8 +33,10 @@ void endPlayback();
 // Queues `data` in blocks of at most 8192 bytes, waiting while
 // maxQueuedBlocks blocks are queued. 0, or the device's error code when it
 // cannot be opened in this format. A key waiting with stopOnKey on stops
-// everything and gives 0.
-int playBlock(std::span<const uint8_t> data, int sampleRate, int bitsPerSample, int channels);
+// everything and gives 0. The speedUp switch applies unless `trueSpeed`:
+// the sound a user edits is always heard at its true speed and pitch.
+int playBlock(std::span<const uint8_t> data, int sampleRate, int bitsPerSample, int channels,
+              bool trueSpeed = false);
 // Processes pending messages; stops playback when stopOnKey is on and a key
 // waits (the key stays queued), or when nothing is queued. True while
 // blocks are queued.

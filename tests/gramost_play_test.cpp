@@ -51,7 +51,10 @@ TEST_F(SoundBufferDevices, PlayRangeSendsSixteenBitStereoBlocksOf2048Frames) {
     const auto v = static_cast<int16_t>(i - 1500);
     mono.setFrame(i, packFrame(v, v));
   }
+  // Sped-up speech never speeds up the user's own sound.
+  setSpeedUp(true);
   mono.playRange(0, 3000);
+  setSpeedUp(false);
 
   ASSERT_EQ(fake.blocks.size(), 2u);
   EXPECT_EQ(fake.opens, (std::vector<AudioFormat>{{22050, 16, 2}}));
