@@ -16,6 +16,7 @@
 #include "platform/codec.h"
 #include "platform/eventloop.h"
 #include "platform/signal_cleanup.h"
+#include "platform/terminal_colours.h"
 
 namespace kalimbro {
 namespace {
@@ -33,15 +34,6 @@ constexpr std::string_view kLeaveBytes =
     "\x1b[?2004l\x1b[?1004l\x1b[?1006l\x1b[?1000l\x1b[0m\x1b[?25h"
     "\x1b[23;0t\x1b[?1049l";
 
-// Reference colours of the ANSI colours 0-15: the console palette's colour
-// for each (ANSI orders red, green, blue where the palette orders blue,
-// green, red).
-constexpr std::array<Rgb, 16> kAnsiReference = {{
-    {0, 0, 0},       {255, 0, 0},     {0, 255, 0},     {68, 34, 34},
-    {0, 0, 255},     {142, 0, 142},   {0, 255, 255},   {192, 192, 192},
-    {40, 40, 40},    {255, 128, 128}, {128, 255, 128}, {255, 255, 0},
-    {128, 128, 255}, {255, 128, 255}, {128, 255, 255}, {255, 255, 255},
-}};
 
 // ---- What the signal handlers need, reachable without locks. ----
 
@@ -187,12 +179,6 @@ termios rawModes(const termios& saved) {
   return raw;
 }
 
-bool wantsTrueColour() {
-  const char* value = std::getenv("COLORTERM");
-  if (value == nullptr) return false;
-  const std::string_view v = value;
-  return v == "truecolor" || v == "24bit";
-}
 
 std::string base64(std::string_view bytes) {
   static constexpr char kDigits[] =
@@ -238,16 +224,6 @@ void appendCursorMove(std::string& out, int row, int col) {
   out += 'H';
 }
 
-void appendColour(std::string& out, bool trueColour, bool background, Rgb c) {
-  if (trueColour) {
-    out += background ? "48;2;" : "38;2;";
-    out += std::to_string(c.r) + ';' + std::to_string(c.g) + ';' + std::to_string(c.b);
-  } else {
-    const int ansi = nearestAnsiColour(c);
-    const int base = (background ? 40 : 30) + (ansi >= 8 ? 60 : 0);
-    out += std::to_string(base + ansi % 8);
-  }
-}
 
 void restoreAtExit() {
   if (gOpen != nullptr) gOpen->restore();
@@ -255,20 +231,6 @@ void restoreAtExit() {
 
 }  // namespace
 
-int nearestAnsiColour(Rgb colour) {
-  int best = 0;
-  long bestDistance = -1;
-  for (int i = 0; i < 16; ++i) {
-    const Rgb& ref = kAnsiReference[i];
-    const long dr = colour.r - ref.r, dg = colour.g - ref.g, db = colour.b - ref.b;
-    const long distance = dr * dr + dg * dg + db * db;
-    if (bestDistance < 0 || distance < bestDistance) {
-      best = i;
-      bestDistance = distance;
-    }
-  }
-  return best;
-}
 
 std::unique_ptr<TtyTerminal> TtyTerminal::open(int inFd, int outFd, InputSink sink,
                                                std::function<void()> onResize) {
@@ -308,7 +270,7 @@ bool TtyTerminal::start(const termios& saved) {
   gSignals.armed = 1;
   installHandlers();
 
-  trueColour_ = wantsTrueColour();
+  colourDepth_ = colourDepthFromEnvironment();
   readSize();
   writeAll(outFd_, kEnterBytes);
   cursorShown_ = false;
@@ -364,11 +326,7 @@ void TtyTerminal::drawRun(int row, int col, std::string_view cells, Rgb fg, Rgb 
   hideCursorForDrawing();
   appendCursorMove(out_, row, col);
   if (!coloursKnown_ || fg != lastFg_ || bg != lastBg_) {
-    out_ += "\x1b[";
-    appendColour(out_, trueColour_, false, fg);
-    out_ += ';';
-    appendColour(out_, trueColour_, true, bg);
-    out_ += 'm';
+    out_ += "\x1b[" + sgrColours(colourDepth_, fg, bg) + "m";
     coloursKnown_ = true;
     lastFg_ = fg;
     lastBg_ = bg;

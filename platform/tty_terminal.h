@@ -11,9 +11,9 @@
 // would have) and, as well as can be done, by a crash (SIGSEGV, SIGBUS,
 // SIGFPE, SIGILL, SIGABRT). One TtyTerminal is open at a time.
 //
-// Colours are sent as 24-bit SGR colours when COLORTERM is "truecolor" or
-// "24bit", else as the nearest of the 16 ANSI colours. Cells are converted
-// from Windows-1252 to UTF-8 and clipped to the terminal's real size.
+// Colours are sent as the terminal can take them (terminal_colours). Cells
+// are converted from Windows-1252 to UTF-8 and clipped to the terminal's
+// real size.
 #pragma once
 
 #include <functional>
@@ -25,14 +25,9 @@
 
 #include "platform/keydecoder.h"
 #include "platform/terminal.h"
+#include "platform/terminal_colours.h"
 
 namespace kalimbro {
-
-// The ANSI colour (0-7 normal, 8-15 bright) nearest to `colour`. The
-// reference colours are the console palette's own, so each of the
-// program's sixteen colours keeps its place (brown stays brown, dark grey
-// stays dark grey) and any other colour takes the nearest.
-int nearestAnsiColour(Rgb colour);
 
 class TtyTerminal final : public Terminal {
   struct Passkey {
@@ -55,7 +50,7 @@ class TtyTerminal final : public Terminal {
   void restore();
 
   CellSize size() const override { return {rows_, columns_}; }
-  bool trueColour() const { return trueColour_; }
+  ColourDepth colourDepth() const { return colourDepth_; }
 
   void drawRun(int row, int col, std::string_view cells, Rgb fg, Rgb bg) override;
   void placeCursor(int row, int col, bool visible) override;
@@ -79,7 +74,7 @@ class TtyTerminal final : public Terminal {
   std::function<void()> onResize_;
   KeyDecoder decoder_;
   bool active_ = false;
-  bool trueColour_ = false;
+  ColourDepth colourDepth_ = ColourDepth::ansi16;
   int rows_ = 0;
   int columns_ = 0;
   int inputWatch_ = 0;

@@ -1,4 +1,5 @@
 #include "platform/tty_terminal.h"
+#include "platform/terminal_colours.h"
 
 #include <gtest/gtest.h>
 #include <poll.h>
@@ -90,7 +91,10 @@ class Pty {
 
 class TtyTerminalTest : public testing::Test {
  protected:
-  void SetUp() override { unsetenv("COLORTERM"); }
+  void SetUp() override {
+    unsetenv("COLORTERM");
+    setenv("TERM", "xterm", 1);
+  }
 
   void openTerminal() {
     terminal = TtyTerminal::open(
@@ -168,7 +172,7 @@ TEST_F(TtyTerminalTest, DestroyingRestores) {
 TEST_F(TtyTerminalTest, DrawsWith24BitColours) {
   setenv("COLORTERM", "truecolor", 1);
   openTerminal();
-  EXPECT_TRUE(terminal->trueColour());
+  EXPECT_EQ(terminal->colourDepth(), ColourDepth::trueColour);
   terminal->drawRun(2, 5, "Op\xE7\xE3o", {255, 0, 0}, {0, 0, 255});
   terminal->flush();
   EXPECT_EQ(pty.readAll(), "\x1b[3;6H\x1b[38;2;255;0;0;48;2;0;0;255mOp\xC3\xA7\xC3\xA3o");
@@ -180,14 +184,54 @@ TEST_F(TtyTerminalTest, DrawsWith24BitColours) {
             "\x1b[4;1Hxyz\x1b[4;4H\x1b[38;2;68;34;34;48;2;40;40;40m\xE2\x82\xAC!");
 }
 
-TEST_F(TtyTerminalTest, DrawsWithTheNearestSixteenColours) {
-  setenv("COLORTERM", "256color", 1);
+TEST_F(TtyTerminalTest, DrawsWithTheNearestSixteenOr256Colours) {
   openTerminal();
-  EXPECT_FALSE(terminal->trueColour());
-  terminal->drawRun(0, 0, "a", {255, 128, 128}, {128, 255, 255});
+  EXPECT_EQ(terminal->colourDepth(), ColourDepth::ansi16);
+  terminal->drawRun(0, 0, "a", {255, 128, 128}, {0, 0, 0});
   terminal->drawRun(0, 1, "b", {192, 192, 192}, {0, 0, 255});
   terminal->flush();
-  EXPECT_EQ(pty.readAll(), "\x1b[1;1H\x1b[91;106ma\x1b[1;2H\x1b[37;44mb");
+  EXPECT_EQ(pty.readAll(), "\x1b[1;1H\x1b[91;40ma\x1b[1;2H\x1b[37;44mb");
+  terminal.reset();
+
+  setenv("TERM", "xterm-256color", 1);
+  openTerminal();
+  EXPECT_EQ(terminal->colourDepth(), ColourDepth::palette256);
+  terminal->drawRun(0, 0, "a", {255, 255, 0}, {68, 34, 34});
+  terminal->flush();
+  EXPECT_EQ(pty.readAll(), "\x1b[1;1H\x1b[38;5;226;48;5;235ma");
+}
+
+// Every pair of colours the program draws with stays readable for low
+// vision in a 16-colour terminal, as such terminals show the ANSI colours:
+// the file selector's entries on their brown list (which becomes yellow
+// there), the selection, the prompts' and help lists' backgrounds. The
+// entries stay told apart.
+TEST(TerminalColours, PairsTheProgramUsesStayReadableInSixteenColours) {
+  const Rgb white{255, 255, 255}, yellow{255, 255, 0}, green{0, 255, 0}, cyan{0, 255, 255};
+  const Rgb black{0, 0, 0}, blue{0, 0, 255}, red{255, 0, 0}, purple{142, 0, 142}, brown{68, 34, 34},
+      grey{40, 40, 40};
+  const Rgb xterm[16] = {{0, 0, 0},       {205, 0, 0},   {0, 205, 0},   {205, 205, 0},
+                         {0, 0, 238},     {205, 0, 205}, {0, 205, 205}, {229, 229, 229},
+                         {127, 127, 127}, {255, 0, 0},   {0, 255, 0},   {255, 255, 0},
+                         {92, 92, 255},   {255, 0, 255}, {0, 255, 255}, {255, 255, 255}};
+  const auto shown = [&](Rgb fg, Rgb bg) {
+    const std::string sgr = sgrColours(ColourDepth::ansi16, fg, bg);
+    const int f = std::stoi(sgr.substr(0, sgr.find(';'))), b = std::stoi(sgr.substr(sgr.find(';') + 1));
+    return std::pair<Rgb, Rgb>{xterm[f >= 90 ? f - 90 + 8 : f - 30], xterm[b >= 100 ? b - 100 + 8 : b - 40]};
+  };
+  std::vector<std::pair<Rgb, Rgb>> list;
+  for (const auto& [fg, bg] : std::vector<std::pair<Rgb, Rgb>>{
+           {white, black}, {white, blue}, {white, red}, {white, purple}, {white, grey},
+           {white, brown}, {yellow, brown}, {green, brown}, {cyan, brown}}) {
+    const auto [f, b] = shown(fg, bg);
+    EXPECT_GE(contrastRatio(f, b), 4.5) << int(fg.r) << "," << int(fg.g) << "," << int(fg.b) << " on " << int(bg.r)
+                                        << "," << int(bg.g) << "," << int(bg.b);
+    if (bg == brown) list.push_back({f, b});
+  }
+  // The current entry, a marked one and a directory look unlike a plain one.
+  for (size_t i = 1; i < list.size(); ++i) EXPECT_NE(list[i], list[0]) << i;
+  // Black on black hides a password, and stays so.
+  EXPECT_EQ(sgrColours(ColourDepth::ansi16, black, black), "30;40");
 }
 
 TEST(NearestAnsiColour, EveryPaletteColourKeepsItsPlace) {
