@@ -195,12 +195,15 @@ TEST(SmallTerminalE2e, ShowsTheCursorsRowAndTheNewestLines) {
   // terminal's last row.
   for (int i = 0; i < 10; ++i) {
     ASSERT_TRUE(s->waitForPrompt(kPrompt, i == 0 ? kAskFile : kInvalid));
+    const Pos atPrompt = s->cursor();
     ASSERT_TRUE(s->type("z"));
+    // The answer is taken before the next is typed: keys typed ahead of the
+    // prompt are dropped.
+    ASSERT_TRUE(s->waitUntil([&] { return s->cursor() != atPrompt; }, "the answer taken"));
   }
   ASSERT_TRUE(s->waitForPrompt(kPrompt, kInvalid));
   EXPECT_EQ(s->cursor().row, 19) << s->dump();
   EXPECT_TRUE(s->row(17).starts_with(kInvalid)) << s->dump();
-  EXPECT_EQ(s->findAll("Terminal menor que 80").size(), 1u);
 }
 
 TEST_F(MainMenu, EscThenNKeepsTheProgramRunning) {
