@@ -82,9 +82,9 @@ std::vector<int16_t> rampSound(size_t frames, int16_t first, int16_t step) {
 class Editing : public testing::Test {
  protected:
   // The program opens voz.wav from the command line; what it plays is
-  // appended to saida.wav. The fastest speech of these sessions has the
-  // playback engine play every sound half as fast again, so the 8000 Hz
-  // demonstrations reach the device at 12000 Hz: saida.wav is made at that
+  // appended to saida.wav. The speech of these sessions is sped up, but
+  // the user's sound always plays at its true rate: the 8000 Hz
+  // demonstrations reach the device at 8000 Hz, saida.wav is made at that
   // rate, and they land there value for value.
   void startWith(const std::string& voz, std::vector<std::pair<std::string, std::string>> files = {},
                  std::vector<Setting> settings = {}) {
@@ -92,7 +92,7 @@ class Editing : public testing::Test {
     o.args = {"voz.wav"};
     o.files = std::move(files);
     o.files.emplace_back("voz.wav", voz);
-    o.files.emplace_back("saida.wav", wavBytes(kRate * 3 / 2, 16, 1, {}));
+    o.files.emplace_back("saida.wav", wavBytes(kRate, 16, 1, {}));
     o.settings = std::move(settings);
     o.settings.push_back({"SOM", "SAIDA", "arquivo:saida.wav"});
     std::string error;
