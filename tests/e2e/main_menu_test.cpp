@@ -203,6 +203,42 @@ TEST(SmallTerminalE2e, ShowsTheCursorsRowAndTheNewestLines) {
   EXPECT_EQ(s->findAll("Terminal menor que 80").size(), 1u);
 }
 
+// The braille keyboard switched on in the settings.
+class BrailleKeyboard : public MainMenu {
+ protected:
+  void SetUp() override {
+    Options options;
+    options.settings = {{"BRAILLE", "MODO", "1"}};
+    ASSERT_NO_FATAL_FAILURE(start(options));
+    ASSERT_TRUE(s->waitForText(kAskFile));
+    ASSERT_TRUE(s->sendKey(Key::Esc));
+  }
+  // The keys of a chord pressed together and released, as a terminal that
+  // reports every key with the kitty protocol sends them.
+  static Input chord(std::string_view letters) {
+    std::string bytes;
+    for (char c : letters) bytes += "\x1b[" + std::to_string(c) + ";;" + std::to_string(c) + "u";
+    for (char c : letters) bytes += "\x1b[" + std::to_string(c) + ";1:3u";
+    return Input::raw(bytes);
+  }
+};
+
+TEST_F(BrailleKeyboard, PlainTypingWithoutKeyReleasesChordsWithThem) {
+  // This terminal has said nothing of key releases: letters type.
+  ASSERT_TRUE(waitForPrompt(kAskFile));
+  ASSERT_TRUE(s->type("z"));
+  ASSERT_TRUE(s->waitForText(kInvalid));
+  ASSERT_TRUE(waitForPrompt(kInvalid));
+  // Now it says it reports every key: z is typed as dots 1 3 5 6.
+  ASSERT_TRUE(s->sendKeys({Input::raw("\x1b[?27u"), chord("fskl")}));
+  ASSERT_TRUE(s->waitUntil([&] { return s->findAll(kInvalid).size() == 2; }, "a second invalid option"));
+  ASSERT_TRUE(waitForPrompt(kInvalid));
+  ASSERT_TRUE(s->sendKeys({Key::Esc}));
+  ASSERT_TRUE(s->waitForText(kConfirmEnd));
+  ASSERT_TRUE(s->sendKeys({chord("dsj")}));  // s: dots 2 3 4
+  expectCleanEnd();
+}
+
 TEST_F(MainMenu, EscThenNKeepsTheProgramRunning) {
   ASSERT_TRUE(waitForPrompt());
   ASSERT_TRUE(s->sendKeys({Key::Esc}));
