@@ -191,11 +191,16 @@ TEST(SmallTerminalE2e, ShowsTheCursorsRowAndTheNewestLines) {
   ASSERT_TRUE(s->waitForText("Terminal menor que 80 por 25: a tela acompanha o cursor"));
   ASSERT_TRUE(s->waitForText(kAskFile));
   ASSERT_TRUE(s->sendKey(Key::Esc));
-  // Invalid options, each two lines, until the grid is past the
-  // terminal's last row.
-  for (int i = 0; i < 10; ++i) {
+  // Invalid options, each three rows with the prompt, until the prompt is
+  // past the terminal's last row (and the first message still in view).
+  for (int i = 0; i < 5; ++i) {
     ASSERT_TRUE(s->waitForPrompt(kPrompt, i == 0 ? kAskFile : kInvalid));
+    // Each key once its echo has left this prompt: a key typed while the
+    // answer is still spoken is dropped with the keys flushed before the
+    // next prompt.
+    const Pos atPrompt = s->cursor();
     ASSERT_TRUE(s->type("z"));
+    ASSERT_TRUE(s->waitUntil([&] { return s->cursor() != atPrompt; }, "the key echoed"));
   }
   ASSERT_TRUE(s->waitForPrompt(kPrompt, kInvalid));
   EXPECT_EQ(s->cursor().row, 19) << s->dump();
