@@ -10,6 +10,7 @@
 #include <array>
 #include <cstdlib>
 #include <optional>
+#include <utility>
 
 #include "console/vrini.h"
 #include "platform/eventloop.h"
@@ -128,6 +129,10 @@ struct Console {
   uint8_t held = 0;   // dot keys still down
   bool capital = false, capitalWord = false, numberMode = false;
 
+  // What the braille display shows: the cells and the cursor cell.
+  std::string displayed;
+  int displayedCursor = -1;
+
   // The first grid row and column a smaller terminal shows.
   int viewTop = 0, viewLeft = 0;
 
@@ -147,6 +152,7 @@ Console& con() {
 }
 
 TonePlayer* tonePlayer = nullptr;
+BrailleDisplay* brailleDisplay = nullptr;
 bool closing = false;
 
 std::vector<std::function<void()>>& closeActions() {
@@ -240,6 +246,21 @@ void followCursor(Console& c) {
   if (rowsMoved || columnsMoved) markAllDirty(c);
 }
 
+// The braille display shows the part of the cursor's row that holds the
+// cursor, and is written only when that changed.
+void showCursorRowOnDisplay(Console& c) {
+  if (!brailleDisplay) return;
+  const int width = std::max(1, brailleDisplay->width());
+  const int col = std::min(c.col, kScreenColumns - 1);
+  const int first = col / width * width;
+  const std::string cells(reinterpret_cast<const char*>(&c.chars[c.row][first]),
+                          static_cast<size_t>(std::min(width, kScreenColumns - first)));
+  if (cells == c.displayed && col - first == c.displayedCursor) return;
+  c.displayed = cells;
+  c.displayedCursor = col - first;
+  brailleDisplay->show(cells, c.displayedCursor);
+}
+
 // Draws what changed, one terminal call per run of cells of one attribute,
 // and sends it.
 void paint(Console& c) {
@@ -262,6 +283,7 @@ void paint(Console& c) {
   }
   if (c.needFlush && c.terminal) c.terminal->flush();
   c.needFlush = false;
+  showCursorRowOnDisplay(c);
 }
 
 void placeCaret(Console& c, bool visible) {
@@ -544,6 +566,36 @@ void crtInit(Terminal* terminal) {
 void crtSetTonePlayer(TonePlayer* player) {
   toneOff();
   tonePlayer = player;
+}
+
+void crtSetBrailleDisplay(BrailleDisplay* display) {
+  brailleDisplay = display;
+  Console& c = con();
+  c.displayed.clear();
+  c.displayedCursor = -1;
+  if (c.created) showCursorRowOnDisplay(c);
+}
+
+void crtHandleBrailleKey(const BrailleKey& key) {
+  Console& c = ensureCreated();
+  switch (key.kind) {
+    case BrailleKey::Kind::Character:
+      pushByte(c, static_cast<uint8_t>(key.value), {});
+      break;
+    case BrailleKey::Kind::Extended:
+      pushExtended(c, static_cast<uint8_t>(key.value), {});
+      break;
+    case BrailleKey::Kind::Dots: {
+      // Six dots, the space bar as on the chord keyboard; a chord being
+      // typed on the keyboard meanwhile is kept.
+      const auto cell = static_cast<uint8_t>((key.value & 63) | (key.value & BrailleKey::kSpaceBar ? kSpaceBit : 0));
+      if (cell == 0) break;
+      const uint8_t typing = std::exchange(c.chord, cell);
+      completeChord(c, {});
+      c.chord = typing;
+      break;
+    }
+  }
 }
 
 // A click that comes right after the window gained the focus is the one

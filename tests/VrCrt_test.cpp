@@ -460,6 +460,40 @@ TEST_F(Braille, ModeFromTheSettings) {
   EXPECT_EQ(brailleMode(), 1);
 }
 
+// ---------------------------------------------------------------- braille display
+
+class RecordingBrailleDisplay final : public BrailleDisplay {
+ public:
+  int width() const override { return 40; }
+  void show(std::string_view cells, int cursor) override { shown.push_back({std::string(cells), cursor}); }
+  std::vector<std::pair<std::string, int>> shown;
+};
+
+TEST_F(Console, BrailleDisplayShowsTheCursorsRowAndQueuesItsKeys) {
+  RecordingBrailleDisplay display;
+  crtSetBrailleDisplay(&display);
+  crtWrite("Gravador, qual sua op\xE7\xE3o? ");
+  ASSERT_FALSE(display.shown.empty());
+  EXPECT_EQ(display.shown.back(), std::make_pair("Gravador, qual sua op\xE7\xE3o? " + std::string(14, ' '), 26));
+  const size_t shows = display.shown.size();
+  crtRepaint();  // nothing changed for the display
+  EXPECT_EQ(display.shown.size(), shows);
+  gotoXY(45, 1);  // the second half of the row holds the cursor
+  crtWrite("x");
+  EXPECT_EQ(display.shown.back(), std::make_pair(std::string(4, ' ') + "x" + std::string(35, ' '), 5));
+  crtWriteln();
+  EXPECT_EQ(display.shown.back(), std::make_pair(std::string(40, ' '), 0));  // the next row
+
+  using Kind = BrailleKey::Kind;
+  crtHandleBrailleKey({Kind::Character, 's'});
+  crtHandleBrailleKey({Kind::Extended, 72});
+  crtHandleBrailleKey({Kind::Dots, 0x03});                            // dots 1 2
+  crtHandleBrailleKey({Kind::Dots, BrailleKey::kSpaceBar});           // the space bar
+  crtHandleBrailleKey({Kind::Dots, BrailleKey::kSpaceBar | 0x01});    // with dot 1: Control+A
+  EXPECT_EQ(drainKeys(), std::string("s\0\x48" "b \x01", 6));
+  crtSetBrailleDisplay(nullptr);
+}
+
 // ---------------------------------------------------------------- tone
 
 TEST(ConsoleTone, ImageOf1000Hz) {
