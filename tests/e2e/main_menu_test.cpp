@@ -244,6 +244,24 @@ TEST_F(BrailleKeyboard, PlainTypingWithoutKeyReleasesChordsWithThem) {
   expectCleanEnd();
 }
 
+// Control+Alt+F9 rarely reaches a terminal program; Control+Alt+R, as a
+// terminal sends it (ESC and Control+R), opens the screen review from the
+// file name field just the same.
+TEST(ScreenReviewE2e, ControlAltRReviewsTheScreenFromAField) {
+  std::string error;
+  auto s = Session::start({}, &error);
+  ASSERT_NE(s, nullptr) << error;
+  ASSERT_TRUE(s->waitForText(kAskFile));
+  ASSERT_TRUE(s->waitForQuiet());
+  const Pos field = s->cursor();
+  ASSERT_TRUE(s->sendKey(Input::raw("\x1b\x12")));
+  ASSERT_TRUE(s->waitForQuiet(milliseconds(500)));  // the review's beep
+  ASSERT_TRUE(s->sendKey(Key::PageUp));
+  ASSERT_TRUE(s->waitUntil([&] { return s->cursor() == Pos{0, 0}; }, "the review on the first row"));
+  ASSERT_TRUE(s->sendKey(Key::Esc));
+  ASSERT_TRUE(s->waitUntil([&] { return s->cursor() == field; }, "the cursor back in the field"));
+}
+
 TEST_F(MainMenu, EscThenNKeepsTheProgramRunning) {
   ASSERT_TRUE(waitForPrompt());
   ASSERT_TRUE(s->sendKeys({Key::Esc}));
