@@ -6,6 +6,7 @@
 #include "platform/braille_display.h"
 
 #include <brlapi.h>
+#include <signal.h>
 
 #include <array>
 #include <cstdlib>
@@ -75,6 +76,36 @@ std::optional<BrailleKey> translate(brlapi_keyCode_t code) {
 // screen: a lost display is noticed at the next read instead.
 void BRLAPI_STDCALL ignoreException(brlapi_handle_t*, int, brlapi_packetType_t, const void*, size_t) {}
 
+// The library writes to its socket without MSG_NOSIGNAL, so a server that
+// went away would end the program with SIGPIPE (and leave the terminal
+// raw). The signal is held back around each call, and one it raised is
+// taken before the mask is put back.
+class SigpipeHeld {
+ public:
+  SigpipeHeld() {
+    sigemptyset(&pipe_);
+    sigaddset(&pipe_, SIGPIPE);
+    pthread_sigmask(SIG_BLOCK, &pipe_, &old_);
+    sigset_t pending;
+    sigpending(&pending);
+    wasPending_ = sigismember(&pending, SIGPIPE) == 1;
+  }
+  ~SigpipeHeld() {
+    if (!wasPending_) {
+      const timespec now{0, 0};
+      while (sigtimedwait(&pipe_, nullptr, &now) == SIGPIPE) {
+      }
+    }
+    pthread_sigmask(SIG_SETMASK, &old_, nullptr);
+  }
+  SigpipeHeld(const SigpipeHeld&) = delete;
+  SigpipeHeld& operator=(const SigpipeHeld&) = delete;
+
+ private:
+  sigset_t pipe_, old_;
+  bool wasPending_ = false;
+};
+
 struct HandleFree {
   void operator()(brlapi_handle_t* handle) const { std::free(handle); }
 };
@@ -104,6 +135,7 @@ class BrlapiDisplay final : public BrailleDisplay {
     args.textSize = static_cast<int>(text.size());
     args.cursor = cursor >= 0 && cursor < width_ ? cursor + 1 : BRLAPI_CURSOR_OFF;
     args.charset = "UTF-8";
+    const SigpipeHeld held;
     if (brlapi__write(handle_.get(), &args) < 0) close();
     // Keys that came while the library waited for the write's answer are
     // kept by it, and no longer make the descriptor readable.
@@ -112,8 +144,9 @@ class BrlapiDisplay final : public BrailleDisplay {
 
  private:
   void readKeys() {
+    const SigpipeHeld held;
     brlapi_keyCode_t code = 0;
-    int got;
+    int got = 0;
     while (connected_ && (got = brlapi__readKey(handle_.get(), 0, &code)) == 1) {
       if (const auto key = translate(code); key && sink_) sink_(*key);
     }
@@ -122,6 +155,7 @@ class BrlapiDisplay final : public BrailleDisplay {
 
   void close() {
     if (!connected_) return;
+    const SigpipeHeld held;
     connected_ = false;
     eventLoop().unwatch(watch_);
     brlapi__closeConnection(handle_.get());
@@ -149,6 +183,7 @@ bool acceptConsoleKeys(brlapi_handle_t* handle) {
 }  // namespace
 
 std::unique_ptr<BrailleDisplay> openBrlttyDisplay(BrailleKeySink sink) {
+  const SigpipeHeld held;
   HandleMemory handle(static_cast<brlapi_handle_t*>(std::malloc(brlapi_getHandleSize())));
   if (!handle) return nullptr;
   const int fd = brlapi__openConnection(handle.get(), nullptr, nullptr);
