@@ -139,6 +139,12 @@ TEST_F(TtyTerminalTest, RawModeIsSetAndRestored) {
   // Only one terminal at a time.
   EXPECT_EQ(TtyTerminal::open(pty.slave, pty.slave, {}, {}), nullptr);
 
+  // Every key with its text while a braille mode wants chords, then text
+  // as text again; each time the terminal is asked what it does now.
+  terminal->reportEveryKey(true);
+  terminal->reportEveryKey(false);
+  EXPECT_EQ(pty.readAll(), "\x1b[=27;1u\x1b[?u\x1b[=3;1u\x1b[?u");
+
   terminal->restore();
   EXPECT_TRUE(sameModes(modesOf(pty.slave), before));
   const std::string closing = pty.readAll();
