@@ -8,6 +8,7 @@
 #include "app/commandLine.h"
 #include "app/kalimbro.h"
 #include "console/VrCrt.h"
+#include "platform/braille_display.h"
 #include "platform/paths.h"
 #include "platform/tty_terminal.h"
 #include "sound/vrgrav.h"
@@ -36,6 +37,8 @@ int main(int argc, char** argv) {
   auto terminal = TtyTerminal::open(0, 1, crtHandleInput, crtRepaint);
   if (!terminal) return print(stderr, notATerminalText(), 1);
   crtInit(terminal.get());
+  const auto brailleDisplay = openBrlttyDisplay(crtHandleBrailleKey);
+  crtSetBrailleDisplay(brailleDisplay.get());
   initPlayback();
   initRecording();
   crtSetTonePlayer(&playbackTonePlayer());

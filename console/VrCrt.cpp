@@ -10,6 +10,7 @@
 #include <array>
 #include <cstdlib>
 #include <optional>
+#include <utility>
 
 #include "console/vrini.h"
 #include "platform/eventloop.h"
@@ -72,6 +73,17 @@ constexpr std::array<uint8_t, 64> kBrailleTable = {
     // ... with dots 5 and 6
     '$', 0xFB, 0xFF, 0xFC, '}', 'z', '=', 0xE1, '_', 0xF4, 'w', 0xEF, '#', 'y', 0xFA, 0xE9};
 constexpr uint8_t kNothing = 254;  // a chord that yields no character
+
+// Control+Alt+F9 (review), F11 and F12 (the braille modes) switch virtual
+// terminals on the Linux text console and on most desktops; each also
+// answers to a Control+Alt+letter, which reaches the program everywhere.
+struct SecondKey {
+  uint8_t letter;
+  Key key;
+};
+constexpr std::array<SecondKey, 3> kSecondKeys = {{
+    {'R', Key::F9}, {'B', Key::F11}, {'N', Key::F12},
+}};
 constexpr uint8_t kCapitalSign = '{', kNumberSign = '#';
 
 // Tones: 8-bit mono at 11025 Hz, one second at most.
@@ -109,9 +121,17 @@ struct Console {
   bool fixedColours = false;
 
   int brailleMode = 0;
+  // What the terminal says it reports of the keys (kitty flags), and
+  // whether it was asked to report every key for the chords.
+  uint8_t keyboardFlags = 0;
+  bool everyKeyAsked = false;
   uint8_t chord = 0;  // dots pressed since the chord began
   uint8_t held = 0;   // dot keys still down
   bool capital = false, capitalWord = false, numberMode = false;
+
+  // What the braille display shows: the cells and the cursor cell.
+  std::string displayed;
+  int displayedCursor = -1;
 
   // The first grid row and column a smaller terminal shows.
   int viewTop = 0, viewLeft = 0;
@@ -132,6 +152,7 @@ Console& con() {
 }
 
 TonePlayer* tonePlayer = nullptr;
+BrailleDisplay* brailleDisplay = nullptr;
 bool closing = false;
 
 std::vector<std::function<void()>>& closeActions() {
@@ -225,6 +246,21 @@ void followCursor(Console& c) {
   if (rowsMoved || columnsMoved) markAllDirty(c);
 }
 
+// The braille display shows the part of the cursor's row that holds the
+// cursor, and is written only when that changed.
+void showCursorRowOnDisplay(Console& c) {
+  if (!brailleDisplay) return;
+  const int width = std::max(1, brailleDisplay->width());
+  const int col = std::min(c.col, kScreenColumns - 1);
+  const int first = col / width * width;
+  const std::string cells(reinterpret_cast<const char*>(&c.chars[c.row][first]),
+                          static_cast<size_t>(std::min(width, kScreenColumns - first)));
+  if (cells == c.displayed && col - first == c.displayedCursor) return;
+  c.displayed = cells;
+  c.displayedCursor = col - first;
+  brailleDisplay->show(cells, c.displayedCursor);
+}
+
 // Draws what changed, one terminal call per run of cells of one attribute,
 // and sends it.
 void paint(Console& c) {
@@ -247,6 +283,7 @@ void paint(Console& c) {
   }
   if (c.needFlush && c.terminal) c.terminal->flush();
   c.needFlush = false;
+  showCursorRowOnDisplay(c);
 }
 
 void placeCaret(Console& c, bool visible) {
@@ -373,6 +410,27 @@ uint8_t altCode(uint8_t ch) {
   return 0;
 }
 
+// Chords need the press and release of the letters and the space bar; a
+// terminal that does not report them leaves plain typing alone.
+bool chordsFromKeys(const Console& c) {
+  return c.brailleMode != 0 && (c.keyboardFlags & kKittyEventTypes) && (c.keyboardFlags & kKittyEveryKey);
+}
+
+// A braille mode asks a terminal that reports releases to report every
+// key; without a braille mode text keys come back as text.
+void askForKeyReports(Console& c) {
+  const bool wanted = c.brailleMode != 0 && (c.keyboardFlags & kKittyEventTypes);
+  if (wanted == c.everyKeyAsked || !c.terminal) return;
+  c.everyKeyAsked = wanted;
+  c.terminal->reportEveryKey(wanted);
+}
+
+Key secondKeyOf(uint8_t ch) {
+  for (const SecondKey& k : kSecondKeys)
+    if (k.letter == upperAscii(ch)) return k.key;
+  return Key::None;
+}
+
 void endCapitalAndNumber(Console& c) { c.capital = c.capitalWord = c.numberMode = false; }
 
 // The second braille mode reads text conventions: number and capital
@@ -419,7 +477,7 @@ void handleChar(Console& c, const InputEvent& ev) {
   // sees; Control+Alt is AltGr on many keyboards and types normally.
   if (ev.mods.alt && !ev.mods.ctrl) return;
   uint8_t ch = ev.ch;
-  if (c.brailleMode != 0 && (ch == ' ' || isAsciiLetter(ch))) return;  // they make chords
+  if (chordsFromKeys(c) && (ch == ' ' || isAsciiLetter(ch))) return;  // they make chords
   if (ch == 8 && ev.mods.ctrl) ch = 127;
   else if (ch == 13 && ev.mods.ctrl) ch = 10;
   pushByte(c, ch, ev.mods);
@@ -445,12 +503,16 @@ void handleKeyDown(Console& c, const InputEvent& ev) {
       return;
     }
     if (ev.key == Key::Character) {
-      if (const uint8_t code = altCode(ev.ch)) pushExtended(c, code, ev.mods);
+      if (const Key key = secondKeyOf(ev.ch); ctrl && key != Key::None) {
+        handleKeyDown(c, keyDown(key, ev.mods));
+      } else if (const uint8_t code = altCode(ev.ch)) {
+        pushExtended(c, code, ev.mods);
+      }
       return;
     }
   }
   if (ev.key == Key::Character) {
-    if (!ctrl && c.brailleMode != 0) {
+    if (!ctrl && chordsFromKeys(c)) {
       if (const uint8_t bit = chordBit(ev.ch)) {
         c.chord |= bit;
         c.held |= bit;
@@ -504,6 +566,36 @@ void crtInit(Terminal* terminal) {
 void crtSetTonePlayer(TonePlayer* player) {
   toneOff();
   tonePlayer = player;
+}
+
+void crtSetBrailleDisplay(BrailleDisplay* display) {
+  brailleDisplay = display;
+  Console& c = con();
+  c.displayed.clear();
+  c.displayedCursor = -1;
+  if (c.created) showCursorRowOnDisplay(c);
+}
+
+void crtHandleBrailleKey(const BrailleKey& key) {
+  Console& c = ensureCreated();
+  switch (key.kind) {
+    case BrailleKey::Kind::Character:
+      pushByte(c, static_cast<uint8_t>(key.value), {});
+      break;
+    case BrailleKey::Kind::Extended:
+      pushExtended(c, static_cast<uint8_t>(key.value), {});
+      break;
+    case BrailleKey::Kind::Dots: {
+      // Six dots, the space bar as on the chord keyboard; a chord being
+      // typed on the keyboard meanwhile is kept.
+      const auto cell = static_cast<uint8_t>((key.value & 63) | (key.value & BrailleKey::kSpaceBar ? kSpaceBit : 0));
+      if (cell == 0) break;
+      const uint8_t typing = std::exchange(c.chord, cell);
+      completeChord(c, {});
+      c.chord = typing;
+      break;
+    }
+  }
 }
 
 // A click that comes right after the window gained the focus is the one
@@ -562,6 +654,11 @@ void crtHandleInput(const InputEvent& event) {
     case InputEvent::Kind::Paste:
       c.clipboard = event.text;
       pushExtended(c, kShiftInsert, Modifiers{.shift = true});
+      break;
+    case InputEvent::Kind::KeyboardFlags:
+      c.keyboardFlags = event.ch;
+      if (!chordsFromKeys(c)) c.chord = c.held = 0;
+      askForKeyReports(c);
       break;
   }
 }
@@ -820,10 +917,12 @@ void setBrailleMode(int mode) {
     c.brailleMode = 0;
     c.chord = c.held = 0;
     endCapitalAndNumber(c);
+    askForKeyReports(c);
     if (wasOn) playTone(100, 200);
     return;
   }
   c.brailleMode = mode;
+  askForKeyReports(c);
   playTone(800, 200);
   playTone(mode == 1 ? 1600 : 400, 200);
 }

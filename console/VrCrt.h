@@ -14,6 +14,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/braille_display.h"
 #include "platform/terminal.h"
 
 namespace kalimbro {
@@ -37,6 +38,13 @@ class TonePlayer {
 // settings on first use, as the window creation does.
 void crtInit(Terminal* terminal);
 void crtSetTonePlayer(TonePlayer* player);
+// The braille display that shows the cursor's row (cut to the display's
+// width around the cursor) whenever the cursor changes row or the row is
+// drawn again; nullptr: none.
+void crtSetBrailleDisplay(BrailleDisplay* display);
+// Queues a key pressed on the braille display; a braille cell typed there
+// is read through the braille table (and the conventions of mode 2).
+void crtHandleBrailleKey(const BrailleKey& key);
 // Called by the terminal backend for every decoded input event.
 void crtHandleInput(const InputEvent& event);
 // Queues the bytes of one key as they are (an extended key is 0 and its

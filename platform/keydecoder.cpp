@@ -49,6 +49,29 @@ constexpr LetterKey kLinuxConsoleKeys[] = {
     {'A', Key::F1}, {'B', Key::F2}, {'C', Key::F3}, {'D', Key::F4}, {'E', Key::F5},
 };
 
+// The keypad as the kitty protocol reports it while every key is: its
+// navigation keys, and the keys that type (when no text comes with them).
+struct KeypadKey {
+  uint32_t code;
+  Key key;
+  uint8_t types;
+};
+constexpr KeypadKey kKeypadKeys[] = {
+    {57399, Key::None, '0'},     {57400, Key::None, '1'},     {57401, Key::None, '2'},
+    {57402, Key::None, '3'},     {57403, Key::None, '4'},     {57404, Key::None, '5'},
+    {57405, Key::None, '6'},     {57406, Key::None, '7'},     {57407, Key::None, '8'},
+    {57408, Key::None, '9'},     {57409, Key::None, '.'},     {57410, Key::None, '/'},
+    {57411, Key::None, '*'},     {57412, Key::None, '-'},     {57413, Key::None, '+'},
+    {57414, Key::None, 13},      {57415, Key::None, '='},     {57416, Key::None, ','},
+    {57417, Key::Left, 0},       {57418, Key::Right, 0},      {57419, Key::Up, 0},
+    {57420, Key::Down, 0},       {57421, Key::PageUp, 0},     {57422, Key::PageDown, 0},
+    {57423, Key::Home, 0},       {57424, Key::End, 0},        {57425, Key::Insert, 0},
+    {57426, Key::Delete, 0},
+};
+
+// The event types of the kitty protocol; a key without one is pressed.
+enum class KeyAction { Press = 1, Repeat = 2, Release = 3 };
+
 // rxvt: CSI a..d are Shift+arrows, SS3 a..d Control+arrows.
 constexpr LetterKey kRxvtArrows[] = {
     {'a', Key::Up}, {'b', Key::Down}, {'c', Key::Right}, {'d', Key::Left},
@@ -102,11 +125,44 @@ InputEvent controlByteEvent(uint8_t b) {
   }
 }
 
-// A key given by its code point and xterm modifier, as modifyOtherKeys and
-// CSI u report it. Appends nothing for a character without a Windows-1252
-// form.
-void otherKey(uint32_t code, int modifierParam, std::vector<InputEvent>& out) {
-  const Modifiers mods = xtermModifiers(modifierParam);
+// A key-down, or a key-up when the terminal reports a release.
+void keyEvent(Key key, Modifiers mods, KeyAction action, std::vector<InputEvent>& out) {
+  InputEvent e = keyDown(key, mods);
+  if (action == KeyAction::Release) e.kind = InputEvent::Kind::KeyUp;
+  out.push_back(e);
+}
+
+// Letters, digits and the space bar are keys of their own as well as
+// characters: the braille chords are made of them.
+bool isCharacterKey(uint32_t code) { return isLetterOrDigit(code) || code == ' '; }
+
+// A key given by its code point, as modifyOtherKeys (CSI 27;m;c~) and the
+// kitty protocol (CSI c;m:e;t u) report it: its action, and the text it
+// types (0 when the terminal does not say). A press of a letter, digit or
+// the space bar without Control or Alt is a key-down followed by the
+// character it types; a release is a key-up. Appends nothing for a
+// character without a Windows-1252 form.
+void codedKey(uint32_t code, Modifiers mods, KeyAction action, uint32_t text,
+              std::vector<InputEvent>& out) {
+  for (const KeypadKey& pad : kKeypadKeys) {
+    if (pad.code != code) continue;
+    if (pad.key != Key::None || action == KeyAction::Release) {
+      keyEvent(pad.key, mods, action, out);
+    } else {
+      const auto typed = codePointToCp1252(text);
+      out.push_back(charEvent(typed && *typed >= 0x20 ? *typed : pad.types, mods));
+    }
+    return;
+  }
+  if (action == KeyAction::Release) {
+    InputEvent e = keyUpChar(upper(code), mods);
+    if (!isCharacterKey(code)) {
+      e.key = Key::None;
+      e.ch = 0;
+    }
+    out.push_back(e);
+    return;
+  }
   switch (code) {
     case 13: out.push_back(charEvent(13, mods)); return;
     case 8:
@@ -115,14 +171,16 @@ void otherKey(uint32_t code, int modifierParam, std::vector<InputEvent>& out) {
     case 27: out.push_back(charEvent(27, mods)); return;
     default: break;
   }
-  if (mods.alt && (isLetterOrDigit(code) || code == ' ')) {
+  if (mods.alt && isCharacterKey(code)) {
     out.push_back(keyDownChar(upper(code), mods));
-  } else if (mods.ctrl && upper(code) >= 'A' && upper(code) <= 'Z') {
-    out.push_back(charEvent(upper(code) & 0x1F, mods));
+  } else if (mods.ctrl && ((upper(code) >= 'A' && upper(code) <= 'Z') || (code >= '@' && code <= '_'))) {
+    out.push_back(charEvent(upper(code) & 0x1F, mods));  // Control+\ is 28, as typed alone
   } else if (mods.ctrl && code == ' ') {
     out.push_back(charEvent(' ', mods));
-  } else if (const auto byte = codePointToCp1252(code); byte && *byte >= 0x20) {
-    out.push_back(charEvent(*byte, mods));
+  } else {
+    if (isCharacterKey(code)) out.push_back(keyDownChar(upper(code), mods));
+    const uint32_t typed = text != 0 ? text : mods.shift ? upper(code) : code;
+    if (const auto byte = codePointToCp1252(typed); byte && *byte >= 0x20) out.push_back(charEvent(*byte, mods));
   }
 }
 
@@ -146,9 +204,15 @@ struct Sequence {
   char final = 0;
   size_t paramCount = 0;
   std::array<int, kMaxParams> params{};  // -1: left out
+  std::array<int, kMaxParams> subParams{};  // the first after ':'; -1: none
 
   int param(size_t i, int fallback) const {
     return i < paramCount && params[i] >= 0 ? params[i] : fallback;
+  }
+  // The kitty protocol puts the event type after the modifiers: 5:3.
+  KeyAction action() const {
+    const int type = 1 < paramCount ? subParams[1] : -1;
+    return type == 2 ? KeyAction::Repeat : type == 3 ? KeyAction::Release : KeyAction::Press;
   }
 };
 
@@ -186,21 +250,30 @@ bool scanSequence(std::string_view in, size_t start, Sequence& seq) {
   }
   while (!params.empty() && params.back() >= 0x20 && params.back() <= 0x2F) params.remove_suffix(1);
   if (params.empty()) return true;
-  // Parameters are separated by ';'; of the sub-parameters after ':' only
+  // Parameters are separated by ';', sub-parameters by ':'; of these only
   // the first counts.
   for (;;) {
     const size_t semicolon = params.find(';');
     const std::string_view field = params.substr(0, semicolon);
-    int value = -1;
+    int value = -1, sub = -1;
+    int* digitsOf = &value;
     for (char c : field) {
-      if (c == ':') break;
+      if (c == ':') {
+        if (digitsOf == &sub) break;
+        digitsOf = &sub;
+        continue;
+      }
       if (c < '0' || c > '9') {
         seq.malformed = true;
         return true;
       }
-      value = value < 0 ? c - '0' : std::min(value * 10 + (c - '0'), 999999);
+      int& v = *digitsOf;
+      v = v < 0 ? c - '0' : std::min(v * 10 + (c - '0'), 999999);
     }
-    if (seq.paramCount < kMaxParams) seq.params[seq.paramCount++] = value;
+    if (seq.paramCount < kMaxParams) {
+      seq.subParams[seq.paramCount] = sub;
+      seq.params[seq.paramCount++] = value;
+    }
     if (semicolon == std::string_view::npos) break;
     params.remove_prefix(semicolon + 1);
   }
@@ -396,7 +469,11 @@ KeyDecoder::Step KeyDecoder::decodeOne(std::string_view in, size_t& used,
     mouseButton(seq.param(0, 0), seq.final == 'M', alt, out);
     return Step::Done;
   }
-  if (seq.privateMark || seq.intermediate) return Step::Done;  // replies, reports
+  if (seq.privateMark == '?' && seq.final == 'u' && !seq.intermediate) {
+    out.push_back(keyboardFlagsEvent(static_cast<uint8_t>(seq.param(0, 0))));
+    return Step::Done;
+  }
+  if (seq.privateMark || seq.intermediate) return Step::Done;  // other replies and reports
 
   if (seq.paramCount == 0 && seq.final == '[') {
     // Linux console function keys: one more letter follows.
@@ -427,16 +504,18 @@ KeyDecoder::Step KeyDecoder::decodeOne(std::string_view in, size_t& used,
       out.push_back(charEvent(9, Modifiers{.shift = true} | xtermModifiers(seq.param(1, 1)) | alt));
       return Step::Done;
     case 'u':
-      otherKey(static_cast<uint32_t>(seq.param(0, 0)), seq.param(1, 1), out);
+      codedKey(static_cast<uint32_t>(seq.param(0, 0)), xtermModifiers(seq.param(1, 1)), seq.action(),
+               static_cast<uint32_t>(seq.param(2, 0)), out);
       return Step::Done;
     case '~': {
       const int number = seq.param(0, 0);
       if (number == 200) {
         inPaste_ = true;
       } else if (number == 27) {
-        otherKey(static_cast<uint32_t>(seq.param(2, 0)), seq.param(1, 1), out);
+        codedKey(static_cast<uint32_t>(seq.param(2, 0)), xtermModifiers(seq.param(1, 1)), KeyAction::Press, 0,
+                 out);
       } else if (Key key = lookUp(kTildeKeys, number); key != Key::None) {
-        out.push_back(keyDown(key, xtermModifiers(seq.param(1, 1)) | alt));
+        keyEvent(key, xtermModifiers(seq.param(1, 1)) | alt, seq.action(), out);
       }
       return Step::Done;  // 201 without a paste, unknown numbers: ignored
     }
@@ -447,7 +526,7 @@ KeyDecoder::Step KeyDecoder::decodeOne(std::string_view in, size_t& used,
   // reports (CSI row;col R) that nobody asked for.
   if (seq.param(0, 1) != 1) return Step::Done;
   if (Key key = lookUp(kLetterKeys, seq.final); key != Key::None) {
-    out.push_back(keyDown(key, xtermModifiers(seq.param(1, 1)) | alt));
+    keyEvent(key, xtermModifiers(seq.param(1, 1)) | alt, seq.action(), out);
   } else if (Key arrow = lookUp(kRxvtArrows, seq.final); arrow != Key::None) {
     out.push_back(keyDown(arrow, Modifiers{.shift = true} | alt));
   }

@@ -30,6 +30,12 @@
 //   CSI 200~ .. CSI 201~  one Paste, the text in Windows-1252 (characters
 //                         without a Windows-1252 form become '?')
 //   CSI 27;m;c~, CSI c;m u  keys reported by modifyOtherKeys / CSI u
+//   kitty protocol        CSI c;m:e;t u and the key forms above with m:e:
+//                         e 1 or 2 (press, repeat) a KeyDown, 3 a KeyUp;
+//                         a letter, digit or space pressed is KeyDown
+//                         Key::Character and then Char of the text t;
+//                         keypad keys as the keys they stand for
+//   CSI ? f u             KeyboardFlags f (the keyboard mode in force)
 // Anything else that starts with ESC (ESC with punctuation, unknown or
 // malformed sequences) is swallowed whole.
 #pragma once

@@ -29,6 +29,13 @@ enum class Key : uint8_t {
   Break,
 };
 
+// The kitty keyboard protocol's enhancement flags. With event types the
+// terminal reports releases, but only of keys it sends as escape codes;
+// letters and the space bar come as escape codes (and so with releases)
+// only while every key is reported.
+constexpr uint8_t kKittyDisambiguate = 1, kKittyEventTypes = 2, kKittyEveryKey = 8,
+                  kKittyKeyText = 16;
+
 struct Modifiers {
   bool shift = false;
   bool ctrl = false;
@@ -52,6 +59,8 @@ struct InputEvent {
     FocusIn,
     FocusOut,
     Paste,       // bracketed paste; text holds it in Windows-1252
+    KeyboardFlags,  // the terminal's answer to the keyboard mode query: ch
+                    // holds the kitty keyboard flags now in force
   };
   Kind kind = Kind::Char;
   uint8_t ch = 0;
@@ -86,6 +95,11 @@ class Terminal {
   virtual void beep() = 0;
   // Sends everything drawn so far.
   virtual void flush() = 0;
+  // Asks a terminal that reports key releases to report every key, letters
+  // and the space bar included, with its press and release (the braille
+  // chords are built from them), or to go back to reporting text as text.
+  // The terminal answers with a KeyboardFlags event.
+  virtual void reportEveryKey(bool /*on*/) {}
 };
 
 using InputSink = std::function<void(const InputEvent&)>;
@@ -122,6 +136,12 @@ inline InputEvent keyDownChar(uint8_t upper, Modifiers mods = {}) {
 inline InputEvent keyUpChar(uint8_t upper, Modifiers mods = {}) {
   InputEvent e = keyDownChar(upper, mods);
   e.kind = InputEvent::Kind::KeyUp;
+  return e;
+}
+
+inline InputEvent keyboardFlagsEvent(uint8_t kittyFlags) {
+  InputEvent e = simpleEvent(InputEvent::Kind::KeyboardFlags);
+  e.ch = kittyFlags;
   return e;
 }
 

@@ -24,15 +24,23 @@ namespace {
 // How long a lone ESC waits for the rest of a sequence.
 constexpr int kEscTimeoutMs = 30;
 
-// Alternate screen, saved window title, SGR mouse (button presses), focus
-// reports, bracketed paste, hidden cursor, a clean screen.
+// Alternate screen, the kitty keyboard mode pushed (disambiguated keys with
+// their releases; each screen keeps its own modes, so it comes after the
+// switch) and asked about, saved window title, SGR mouse (button presses),
+// focus reports, bracketed paste, hidden cursor, a clean screen. Terminals
+// without the kitty protocol ignore its sequences and never answer.
 constexpr std::string_view kEnterBytes =
-    "\x1b[?1049h\x1b[22;0t\x1b[?1000h\x1b[?1006h\x1b[?1004h\x1b[?2004h"
+    "\x1b[?1049h\x1b[>3u\x1b[?u\x1b[22;0t\x1b[?1000h\x1b[?1006h\x1b[?1004h\x1b[?2004h"
     "\x1b[?25l\x1b[0m\x1b[H\x1b[2J";
-// The same undone, in reverse.
+// The same undone, in reverse: popping the keyboard mode also drops what
+// reportEveryKey set on top of it.
 constexpr std::string_view kLeaveBytes =
     "\x1b[?2004l\x1b[?1004l\x1b[?1006l\x1b[?1000l\x1b[0m\x1b[?25h"
-    "\x1b[23;0t\x1b[?1049l";
+    "\x1b[23;0t\x1b[<u\x1b[?1049l";
+// The keyboard mode with and without every key (with its text) reported,
+// each followed by the question whose answer tells the console.
+constexpr std::string_view kEveryKeyBytes = "\x1b[=27;1u\x1b[?u";
+constexpr std::string_view kTextAsTextBytes = "\x1b[=3;1u\x1b[?u";
 
 
 // ---- What the signal handlers need, reachable without locks. ----
@@ -359,6 +367,12 @@ void TtyTerminal::copyToClipboard(std::string_view cp1252) {
 void TtyTerminal::beep() {
   if (!active_) return;
   out_ += '\a';
+  flush();
+}
+
+void TtyTerminal::reportEveryKey(bool on) {
+  if (!active_) return;
+  out_ += on ? kEveryKeyBytes : kTextAsTextBytes;
   flush();
 }
 

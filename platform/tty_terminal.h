@@ -2,7 +2,8 @@
 // Opening it puts the terminal in raw mode (no echo, no signals from keys:
 // Control+C arrives as byte 3, no flow control), switches to the alternate
 // screen, hides the cursor and turns on SGR mouse reports, focus reports
-// and bracketed paste. Input is read on the event loop, decoded by
+// and bracketed paste, and asks terminals that speak the kitty keyboard
+// protocol for key releases. Input is read on the event loop, decoded by
 // KeyDecoder and handed to the sink; a resize (SIGWINCH) reaches `onResize`
 // on the main thread, through the event loop.
 //
@@ -58,6 +59,7 @@ class TtyTerminal final : public Terminal {
   void copyToClipboard(std::string_view cp1252) override;
   void beep() override;
   void flush() override;
+  void reportEveryKey(bool on) override;
 
  private:
   bool start(const termios& saved);

@@ -332,6 +332,11 @@ TEST_F(Console, DelaySleepsOnTheEventLoopClock) {
 
 class Braille : public Console {
  protected:
+  // A terminal that reports every key with its release.
+  void SetUp() override {
+    Console::SetUp();
+    crtHandleInput(keyboardFlagsEvent(kKittyDisambiguate | kKittyEventTypes | kKittyEveryKey | kKittyKeyText));
+  }
   // Presses the keys of `dots` together and releases them.
   static void chord(std::string_view keys) {
     for (char k : keys) crtHandleInput(keyDownChar(k));
@@ -395,6 +400,29 @@ TEST_F(Braille, ModeTwoNumbersCapitalsAndSigns) {
   EXPECT_EQ(drainKeys(), "10. aAbBC c@");
 }
 
+TEST_F(Console, BrailleModeWithoutKeyReleasesLeavesTypingAlone) {
+  setBrailleMode(1);
+  for (uint8_t ch : std::string_view("Ana s")) crtHandleInput(charEvent(ch));
+  EXPECT_EQ(drainKeys(), "Ana s");
+  EXPECT_TRUE(term.everyKeyRequests.empty());  // nobody said releases come
+
+  // The terminal reports releases: it is asked for every key, and until it
+  // says every key comes, letters are still typed.
+  crtHandleInput(keyboardFlagsEvent(kKittyDisambiguate | kKittyEventTypes));
+  EXPECT_EQ(term.everyKeyRequests, std::vector<bool>{true});
+  crtHandleInput(charEvent('s'));
+  crtHandleInput(keyDownChar('F'));
+  crtHandleInput(keyUpChar('F'));
+  EXPECT_EQ(drainKeys(), "s");
+  crtHandleInput(keyboardFlagsEvent(kKittyDisambiguate | kKittyEventTypes | kKittyEveryKey));
+  crtHandleInput(keyDownChar('F'));
+  crtHandleInput(charEvent('f'));
+  crtHandleInput(keyUpChar('F'));
+  EXPECT_EQ(drainKeys(), "a");
+  setBrailleMode(0);
+  EXPECT_EQ(term.everyKeyRequests, (std::vector<bool>{true, false}));
+}
+
 TEST_F(Braille, ModeKeysAndTones) {
   crtSetTonePlayer(&player);
   crtHandleInput(keyDown(Key::F11, kCtrlAlt));
@@ -413,12 +441,57 @@ TEST_F(Braille, ModeKeysAndTones) {
   crtHandleInput(keyDown(Key::F12, kCtrlAlt));  // already off: silent
   EXPECT_EQ(player.images.size(), 1u);
   EXPECT_EQ(drainKeys(), "");
+  // The keys that reach the program where Control+Alt+F keys do not.
+  crtHandleInput(keyDownChar('B', kCtrlAlt));
+  EXPECT_EQ(brailleMode(), 1);
+  crtHandleInput(keyDownChar('N', kCtrlAlt));
+  EXPECT_EQ(brailleMode(), 0);
+  crtHandleInput(keyDownChar('R', kCtrlAlt));  // as Control+Alt+F9
+  EXPECT_EQ(readKey(), 0);
+  EXPECT_EQ(readKey(), 102);
+  EXPECT_TRUE(lastKeyModifiers().alt);
+  crtHandleInput(keyDownChar('S', kCtrlAlt));  // other letters keep their codes
+  EXPECT_EQ(drainKeys(), std::string("\0\x1F", 2));
 }
 
 TEST_F(Braille, ModeFromTheSettings) {
   config.writeFamilyIni("[BRAILLE]\nMODO=3\n");
   crtInit(&term);
   EXPECT_EQ(brailleMode(), 1);
+}
+
+// ---------------------------------------------------------------- braille display
+
+class RecordingBrailleDisplay final : public BrailleDisplay {
+ public:
+  int width() const override { return 40; }
+  void show(std::string_view cells, int cursor) override { shown.push_back({std::string(cells), cursor}); }
+  std::vector<std::pair<std::string, int>> shown;
+};
+
+TEST_F(Console, BrailleDisplayShowsTheCursorsRowAndQueuesItsKeys) {
+  RecordingBrailleDisplay display;
+  crtSetBrailleDisplay(&display);
+  crtWrite("Gravador, qual sua op\xE7\xE3o? ");
+  ASSERT_FALSE(display.shown.empty());
+  EXPECT_EQ(display.shown.back(), std::make_pair("Gravador, qual sua op\xE7\xE3o? " + std::string(14, ' '), 26));
+  const size_t shows = display.shown.size();
+  crtRepaint();  // nothing changed for the display
+  EXPECT_EQ(display.shown.size(), shows);
+  gotoXY(45, 1);  // the second half of the row holds the cursor
+  crtWrite("x");
+  EXPECT_EQ(display.shown.back(), std::make_pair(std::string(4, ' ') + "x" + std::string(35, ' '), 5));
+  crtWriteln();
+  EXPECT_EQ(display.shown.back(), std::make_pair(std::string(40, ' '), 0));  // the next row
+
+  using Kind = BrailleKey::Kind;
+  crtHandleBrailleKey({Kind::Character, 's'});
+  crtHandleBrailleKey({Kind::Extended, 72});
+  crtHandleBrailleKey({Kind::Dots, 0x03});                            // dots 1 2
+  crtHandleBrailleKey({Kind::Dots, BrailleKey::kSpaceBar});           // the space bar
+  crtHandleBrailleKey({Kind::Dots, BrailleKey::kSpaceBar | 0x01});    // with dot 1: Control+A
+  EXPECT_EQ(drainKeys(), std::string("s\0\x48" "b \x01", 6));
+  crtSetBrailleDisplay(nullptr);
 }
 
 // ---------------------------------------------------------------- tone

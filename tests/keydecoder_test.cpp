@@ -26,7 +26,11 @@ std::string describe(const InputEvent& e) {
       s = kKeyNames[static_cast<int>(e.key)];
       if (e.key == Key::Character) s += std::string(" ") + static_cast<char>(e.ch);
       break;
-    case InputEvent::Kind::KeyUp: s = "KeyUp"; break;
+    case InputEvent::Kind::KeyUp:
+      s = std::string("KeyUp ") + kKeyNames[static_cast<int>(e.key)];
+      if (e.key == Key::Character) s += std::string(" ") + static_cast<char>(e.ch);
+      break;
+    case InputEvent::Kind::KeyboardFlags: s = "Flags " + std::to_string(e.ch); break;
     case InputEvent::Kind::MouseLeft: s = "MouseLeft"; break;
     case InputEvent::Kind::MouseRight: s = "MouseRight"; break;
     case InputEvent::Kind::MouseMiddle: s = "MouseMiddle"; break;
@@ -189,7 +193,25 @@ TEST(KeyDecoder, ModifyOtherKeys) {
       {"\x1b[27;3;97~", {"Character A A"}},
       {"\x1b[13;5u", {"Char 13 ^"}},
       {"\x1b[231u", {"Char 231"}},  // ç
-      {"\x1b[57399u", {}},          // a key with no character
+      {"\x1b[57358u", {}},          // a key with no character (Caps Lock)
+  });
+}
+
+TEST(KeyDecoder, KittyKeysWithPressAndRelease) {
+  expectCases({
+      {"\x1b[?27u", {"Flags 27"}},
+      // Every key as an escape code: letters and the space bar are keys
+      // with a press and a release, and type their text.
+      {"\x1b[102u\x1b[32;1:1u\x1b[102;1:3u\x1b[32;1:3u",
+       {"Character F", "Char 102", "Character  ", "Char 32", "KeyUp Character F", "KeyUp Character  "}},
+      {"\x1b[97;2;65u\x1b[49;2:2;33u", {"Character A S", "Char 65 S", "Character 1 S", "Char 33 S"}},
+      {"\x1b[231;1;231u\x1b[59;1:3u", {"Char 231", "KeyUp None"}},
+      {"\x1b[13u\x1b[27;1:3u\x1b[92;5u", {"Char 13", "KeyUp None", "Char 28 ^"}},
+      {"\x1b[114;7u\x1b[114;7:3u", {"Character R ^A", "KeyUp Character R ^A"}},
+      // Other keys with the event after their modifiers.
+      {"\x1b[1;1:2A\x1b[1;5:3A\x1b[3;1:3~\x1b[1;1:3P", {"Up", "KeyUp Up ^", "KeyUp Delete", "KeyUp F1"}},
+      {"\x1b[57414u\x1b[57419;1:3u\x1b[57401u\x1b[57401;129;50u",
+       {"Char 13", "KeyUp Up", "Char 50", "Char 50"}},
   });
 }
 

@@ -14,7 +14,7 @@ deb=$(ls "$scratch"/out/kalimbro_*.deb)
 fail() { echo "package: $*" >&2; exit 1; }
 
 depends=$(dpkg-deb -f "$deb" Depends)
-for needed in libasound2 libespeak-ng1 libspeechd2; do
+for needed in libasound2 libespeak-ng1 libspeechd2 libbrlapi0.8; do
   [[ $depends == *"$needed"* ]] || fail "Depends lacks $needed: $depends"
 done
 recommends=$(dpkg-deb -f "$deb" Recommends)

@@ -137,11 +137,17 @@ TEST_F(TtyTerminalTest, RawModeIsSetAndRestored) {
   EXPECT_EQ(raw.c_cc[VMIN], 1);
   const std::string opening = pty.readAll();
   for (const char* mode : {"\x1b[?1049h", "\x1b[?1000h", "\x1b[?1006h", "\x1b[?1004h",
-                           "\x1b[?2004h", "\x1b[?25l"})
+                           "\x1b[?2004h", "\x1b[?25l", "\x1b[>3u"})
     EXPECT_NE(opening.find(mode), std::string::npos) << mode;
 
   // Only one terminal at a time.
   EXPECT_EQ(TtyTerminal::open(pty.slave, pty.slave, {}, {}), nullptr);
+
+  // Every key with its text while a braille mode wants chords, then text
+  // as text again; each time the terminal is asked what it does now.
+  terminal->reportEveryKey(true);
+  terminal->reportEveryKey(false);
+  EXPECT_EQ(pty.readAll(), "\x1b[=27;1u\x1b[?u\x1b[=3;1u\x1b[?u");
 
   terminal->restore();
   EXPECT_TRUE(sameModes(modesOf(pty.slave), before));
@@ -407,6 +413,8 @@ void expectRestoredAfterSignal(int sig, bool mayExitInstead = false) {
   EXPECT_NE(output.find("ol\xC3\xA1"), std::string::npos);
   EXPECT_NE(output.find("\x1b[?1049l"), std::string::npos);
   EXPECT_NE(output.find("\x1b[?25h"), std::string::npos);
+  // The keyboard mode is popped on the alternate screen, where it was pushed.
+  EXPECT_LT(output.find("\x1b[<u"), output.find("\x1b[?1049l"));
 }
 
 TEST(TtyTerminalSignals, EndingSignalsRestoreAndEndTheProcess) {

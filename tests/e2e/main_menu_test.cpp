@@ -191,19 +191,75 @@ TEST(SmallTerminalE2e, ShowsTheCursorsRowAndTheNewestLines) {
   ASSERT_TRUE(s->waitForText("Terminal menor que 80 por 25: a tela acompanha o cursor"));
   ASSERT_TRUE(s->waitForText(kAskFile));
   ASSERT_TRUE(s->sendKey(Key::Esc));
-  // Invalid options, each two lines, until the grid is past the
-  // terminal's last row.
-  for (int i = 0; i < 10; ++i) {
+  // Invalid options, each three rows with the prompt, until the prompt is
+  // past the terminal's last row (and the first message still in view).
+  for (int i = 0; i < 5; ++i) {
     ASSERT_TRUE(s->waitForPrompt(kPrompt, i == 0 ? kAskFile : kInvalid));
+    // Each key once its echo has left this prompt: a key typed while the
+    // answer is still spoken is dropped with the keys flushed before the
+    // next prompt.
     const Pos atPrompt = s->cursor();
     ASSERT_TRUE(s->type("z"));
-    // The answer is taken before the next is typed: keys typed ahead of the
-    // prompt are dropped.
-    ASSERT_TRUE(s->waitUntil([&] { return s->cursor() != atPrompt; }, "the answer taken"));
+    ASSERT_TRUE(s->waitUntil([&] { return s->cursor() != atPrompt; }, "the key echoed"));
   }
   ASSERT_TRUE(s->waitForPrompt(kPrompt, kInvalid));
   EXPECT_EQ(s->cursor().row, 19) << s->dump();
   EXPECT_TRUE(s->row(17).starts_with(kInvalid)) << s->dump();
+  EXPECT_EQ(s->findAll("Terminal menor que 80").size(), 1u);
+}
+
+// The braille keyboard switched on in the settings.
+class BrailleKeyboard : public MainMenu {
+ protected:
+  void SetUp() override {
+    Options options;
+    options.settings = {{"BRAILLE", "MODO", "1"}};
+    ASSERT_NO_FATAL_FAILURE(start(options));
+    ASSERT_TRUE(s->waitForText(kAskFile));
+    ASSERT_TRUE(s->sendKey(Key::Esc));
+  }
+  // The keys of a chord pressed together and released, as a terminal that
+  // reports every key with the kitty protocol sends them.
+  static Input chord(std::string_view letters) {
+    std::string bytes;
+    for (char c : letters) bytes += "\x1b[" + std::to_string(c) + ";;" + std::to_string(c) + "u";
+    for (char c : letters) bytes += "\x1b[" + std::to_string(c) + ";1:3u";
+    return Input::raw(bytes);
+  }
+};
+
+TEST_F(BrailleKeyboard, PlainTypingWithoutKeyReleasesChordsWithThem) {
+  // This terminal has said nothing of key releases: letters type.
+  ASSERT_TRUE(waitForPrompt(kAskFile));
+  ASSERT_TRUE(s->type("z"));
+  ASSERT_TRUE(s->waitForText(kInvalid));
+  ASSERT_TRUE(waitForPrompt(kInvalid));
+  // Now it says it reports every key: z is typed as dots 1 3 5 6.
+  ASSERT_TRUE(s->sendKeys({Input::raw("\x1b[?27u"), chord("fskl")}));
+  ASSERT_TRUE(s->waitUntil([&] { return s->findAll(kInvalid).size() == 2; }, "a second invalid option"));
+  ASSERT_TRUE(waitForPrompt(kInvalid));
+  ASSERT_TRUE(s->sendKeys({Key::Esc}));
+  ASSERT_TRUE(s->waitForText(kConfirmEnd));
+  ASSERT_TRUE(s->sendKeys({chord("dsj")}));  // s: dots 2 3 4
+  expectCleanEnd();
+}
+
+// Control+Alt+F9 rarely reaches a terminal program; Control+Alt+R, as a
+// terminal sends it (ESC and Control+R), opens the screen review from the
+// file name field just the same.
+TEST(ScreenReviewE2e, ControlAltRReviewsTheScreenFromAField) {
+  std::string error;
+  auto s = Session::start({}, &error);
+  ASSERT_NE(s, nullptr) << error;
+  ASSERT_TRUE(s->waitForText(kAskFile));
+  ASSERT_TRUE(s->waitForQuiet());
+  const Pos field = s->cursor();
+  ASSERT_TRUE(s->sendKey(Input::raw("\x1b\x12")));
+  ASSERT_TRUE(s->waitForQuiet(milliseconds(500)));  // the review's beep
+  ASSERT_TRUE(s->sendKey(Key::PageUp));
+  ASSERT_TRUE(s->waitUntil([&] { return s->cursor() == Pos{0, 0}; }, "the review on the first row"));
+  ASSERT_TRUE(s->sendKey(Key::Esc));
+  ASSERT_TRUE(s->waitUntil([&] { return s->cursor() == field; }, "the cursor back in the field"));
 }
 
 TEST_F(MainMenu, EscThenNKeepsTheProgramRunning) {

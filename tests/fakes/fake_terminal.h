@@ -30,6 +30,7 @@ class FakeTerminal final : public Terminal {
   void copyToClipboard(std::string_view cp1252) override;
   void beep() override;
   void flush() override;
+  void reportEveryKey(bool on) override { everyKeyRequests.push_back(on); }
 
   // The picture, 0-based like the seam.
   std::string rowText(int row) const;
@@ -52,6 +53,7 @@ class FakeTerminal final : public Terminal {
   int cursorRow = -1, cursorCol = -1;
   bool cursorVisible = false;
   int cursorShows = 0;  // times the cursor was made visible
+  std::vector<bool> everyKeyRequests;
 
  private:
   struct Cell {
