@@ -5,7 +5,9 @@
 // effect and divide commands read and write its frames one at a time.
 #pragma once
 
+#include <algorithm>
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <cstdlib>
 #include <limits>
@@ -13,9 +15,9 @@
 #include <span>
 #include <string_view>
 
-namespace kalimbro {
+#include "sound/wavformat.h"
 
-class ByteSource;
+namespace kalimbro {
 
 // A frame packed in 32 bits: the left value in the low 16 bits, the right
 // value in the high 16 bits, both signed. Silence is 0; a mono sound hands out
@@ -54,6 +56,30 @@ constexpr bool isAcceptedSampleRate(int64_t rate) {
   return false;
 }
 
+// Long work is heard: a click each second, the clock being read only
+// between blocks of work so that the work itself does not slow down.
+class WorkClicker {
+ public:
+  void blockDone();
+
+ private:
+  std::chrono::steady_clock::time_point nextClick_ = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+};
+
+// Values per block of the editing loops: about a millisecond of work.
+inline constexpr int64_t kWorkBlockValues = int64_t{1} << 20;
+
+// Runs work(begin, end) over first..end-1 in blocks, ascending, with the
+// click each second.
+template <typename Work>
+void inBlocks(int64_t first, int64_t end, Work work) {
+  WorkClicker clicker;
+  for (int64_t begin = first; begin < end; begin += kWorkBlockValues) {
+    work(begin, std::min(end, begin + kWorkBlockValues));
+    clicker.blockDone();
+  }
+}
+
 class TAmostras {
  public:
   // An empty sound: mono, 22050 Hz, 16 bits, 4 capture buffers, no memory limit.
@@ -87,6 +113,11 @@ class TAmostras {
   int32_t captureBuffers() const { return captureBuffers_; }
   // The count x channels values of the sound.
   std::span<const int16_t> samples() const {
+    return {store_.get(), static_cast<size_t>(count_) * static_cast<size_t>(channels_)};
+  }
+  // The same values, for effects that work on whole runs of them; a mono
+  // value is a frame, a stereo frame is two.
+  std::span<int16_t> samples() {
     return {store_.get(), static_cast<size_t>(count_) * static_cast<size_t>(channels_)};
   }
 
@@ -126,7 +157,7 @@ class TAmostras {
   bool loadWav(std::string_view fileName);
   // Writes the canonical header and the data at `bitsPerSample`. On false the
   // file that was there before is untouched.
-  bool saveWav(std::string_view fileName) const;
+  bool saveWav(std::string_view fileName, FlushToDisk flush = FlushToDisk::yes) const;
 
   // Playing and recording, over the playback and recording engines.
   // Hands frames start..start+length-1 to the playback engine as 16-bit
@@ -153,6 +184,8 @@ class TAmostras {
   bool reserveValues(int64_t values);
   void adopt(TAmostras& loaded);
   bool readData(ByteSource& source, uint64_t dataBytes);
+  void copyFramesFrom(const TAmostras& source);
+  void mixFrameByFrame(const TAmostras& other, int64_t offset, long double ownGain, long double otherGain);
 
   std::unique_ptr<int16_t[], FreeStore> store_;
   // Values in the store: capacity_ x channels_, more only after a refused
