@@ -21,11 +21,14 @@ constexpr uint8_t kEnter = 13, kEsc = 27;
 constexpr uint8_t kF1 = 59, kUp = 72, kDown = 80;
 
 // The scratch copy of the sound before the current effect. The file is the
-// usual place; when it cannot be written the copy is kept in memory, so
-// that dropping an effect never loses the sound.
+// usual place (SoX reads it too); when it cannot be written the copy is kept
+// in memory, so that dropping an effect never loses the sound. The file is
+// written only when an effect needs it and the sound has changed since.
 struct Scratch {
   std::string file;
   bool fileSaved = false;
+  // The file holds the sound as it is in memory now.
+  bool fileIsSound = false;
   std::unique_ptr<TAmostras> copy;
 };
 
@@ -39,9 +42,12 @@ TAmostras& sound() { return *program().soundBuffer; }
 // False when the sound could be kept neither on disk nor in memory.
 bool saveSoundBeforeEffect() {
   Scratch& s = scratch();
+  if (s.fileIsSound) return true;
   s.file = effectScratchFile();
   s.copy.reset();
-  s.fileSaved = sound().saveWav(s.file);
+  // A copy for this run of the program only: it need not wait for the disk.
+  s.fileSaved = sound().saveWav(s.file, FlushToDisk::no);
+  s.fileIsSound = s.fileSaved;
   if (s.fileSaved) return true;
   // A scratch file left by an earlier effect is not this sound: neither a
   // reload nor SoX may take it.
@@ -69,12 +75,14 @@ struct EffectRow {
   std::string_view messageKey;  // help line and list item
   void (*builtIn)();            // or
   std::string_view soxName;
+  // Coding asks nothing afterwards: it needs no copy to go back to.
+  bool mayBeDiscarded = true;
 };
 
 constexpr EffectRow kEffects[] = {
     {'+', "KLVOLSOB", volumeUp, {}},       {'-', "KLVOLDES", volumeDown, {}},
     {'I', "KLFADEIN", fadeIn, {}},         {'O', "KLFADEOU", fadeOut, {}},
-    {'P', "KLCODSEN", codeWithPassword, {}}, {'E', "KLOPECO", echoEffect, {}},
+    {'P', "KLCODSEN", codeWithPassword, {}, false}, {'E', "KLOPECO", echoEffect, {}},
     {'X', "KLOPCXE", nullptr, "echo"},     {'R', "KLOPREV", reverbEffect, {}},
     {'S', "KLOPSREV", nullptr, "reverb"},  {'T', "KLVOLTSO", nullptr, "reverse"},
     {'A', "KLTREBL", nullptr, "treble"},   {'G', "KL_BASS", nullptr, "bass"},
@@ -106,9 +114,10 @@ void restoreSoundBeforeEffect() {
   Scratch& s = scratch();
   if (s.copy) {
     sound().createCopy(*s.copy);
-  } else if (s.fileSaved && !sound().loadWav(s.file)) {
+  } else if (s.fileSaved) {
+    s.fileIsSound = sound().loadWav(s.file);
     // The sound keeps the effect: the user must not believe it gone.
-    sayMessage("KLNDESEF", 1);
+    if (!s.fileIsSound) sayMessage("KLNDESEF", 1);
   }
 }
 
@@ -206,11 +215,9 @@ uint8_t chooseEffectFromList() {
 }
 
 void effectsCommand() {
+  // Other commands may have changed the sound since the last effect.
+  scratch().fileIsSound = false;
   for (;;) {
-    if (!saveSoundBeforeEffect()) {
-      sayMessage("KLFALMEM", 1);
-      return;
-    }
     while (keyPressed()) readKey();
     clearToEndOfScreen(whereY());
     textBackground(1);
@@ -232,7 +239,15 @@ void effectsCommand() {
     const EffectRow* row = findEffect(key);
     if (row == nullptr) {
       sayMessage("KLOPINV", 2);
-    } else if (row->builtIn != nullptr) {
+      continue;
+    }
+    if (row->mayBeDiscarded && !saveSoundBeforeEffect()) {
+      sayMessage("KLFALMEM", 1);
+      return;
+    }
+    // From here on only a reload from the file makes the two alike again.
+    scratch().fileIsSound = false;
+    if (row->builtIn != nullptr) {
       row->builtIn();
     } else {
       soxEffect(row->soxName);
