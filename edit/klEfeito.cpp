@@ -3,6 +3,7 @@
 #include "edit/klEfeito.h"
 
 #include <memory>
+#include <optional>
 
 #include "app/klMsg.h"
 #include "app/programState.h"
@@ -23,13 +24,18 @@ constexpr uint8_t kF1 = 59, kUp = 72, kDown = 80;
 // The scratch copy of the sound before the current effect. The file is the
 // usual place (SoX reads it too); when it cannot be written the copy is kept
 // in memory, so that dropping an effect never loses the sound. The file is
-// written only when an effect needs it and the sound has changed since.
+// written only when the sound has changed since the last copy, a piece at a
+// time while the user hears the prompt and chooses, so that an effect on a
+// long sound starts at once; what is left when the key comes is written
+// before the effect.
 struct Scratch {
   std::string file;
   bool fileSaved = false;
   // The file holds the sound as it is in memory now.
   bool fileIsSound = false;
   std::unique_ptr<TAmostras> copy;
+  // The copy being written; given up when the command ends.
+  std::optional<WavWriter> writing;
 };
 
 Scratch& scratch() {
@@ -39,14 +45,35 @@ Scratch& scratch() {
 
 TAmostras& sound() { return *program().soundBuffer; }
 
+void startScratchCopy() {
+  Scratch& s = scratch();
+  if (s.fileIsSound || s.writing) return;
+  s.file = effectScratchFile();
+  s.writing.emplace();
+  if (!s.writing->open(sound(), s.file)) s.writing.reset();
+}
+
+void writeScratchUntilKey() {
+  std::optional<WavWriter>& writing = scratch().writing;
+  while (writing && !writing->done() && !keyPressed()) {
+    if (!writing->writeSome(kWorkBlockValues)) return;
+  }
+}
+
 // False when the sound could be kept neither on disk nor in memory.
 bool saveSoundBeforeEffect() {
   Scratch& s = scratch();
   if (s.fileIsSound) return true;
-  s.file = effectScratchFile();
+  startScratchCopy();
   s.copy.reset();
-  // A copy for this run of the program only: it need not wait for the disk.
-  s.fileSaved = sound().saveWav(s.file, FlushToDisk::no);
+  s.fileSaved = false;
+  if (s.writing) {
+    WorkClicker clicker;
+    while (!s.writing->done() && s.writing->writeSome(kWorkBlockValues)) clicker.blockDone();
+    // A copy for this run of the program only: it need not wait for the disk.
+    s.fileSaved = s.writing->commit(FlushToDisk::no);
+    s.writing.reset();
+  }
   s.fileIsSound = s.fileSaved;
   if (s.fileSaved) return true;
   // A scratch file left by an earlier effect is not this sound: neither a
@@ -58,6 +85,19 @@ bool saveSoundBeforeEffect() {
   s.copy = std::move(copy);
   return true;
 }
+
+// A copy being written would mix the sound before and after the change.
+void soundWillChange() {
+  scratch().writing.reset();
+  scratch().fileIsSound = false;
+}
+
+// Other commands may change the sound between two runs of the effects
+// command.
+struct ScratchForThisRun {
+  ScratchForThisRun() { soundWillChange(); }
+  ~ScratchForThisRun() { soundWillChange(); }
+};
 
 // Says the result and the demonstration, plays, and asks.
 void demonstrateAndAsk(std::string_view resultKey) {
@@ -215,14 +255,15 @@ uint8_t chooseEffectFromList() {
 }
 
 void effectsCommand() {
-  // Other commands may have changed the sound since the last effect.
-  scratch().fileIsSound = false;
+  const ScratchForThisRun scratchForThisRun;
   for (;;) {
     while (keyPressed()) readKey();
     clearToEndOfScreen(whereY());
     textBackground(1);
     sayMessage("KLOPEF", 0);
     textBackground(0);
+    startScratchCopy();
+    writeScratchUntilKey();
     uint8_t key, ext;
     readKeyEchoed(key, ext);
     crtWriteln();
@@ -246,7 +287,7 @@ void effectsCommand() {
       return;
     }
     // From here on only a reload from the file makes the two alike again.
-    scratch().fileIsSound = false;
+    soundWillChange();
     if (row->builtIn != nullptr) {
       row->builtIn();
     } else {

@@ -471,47 +471,63 @@ bool TAmostras::loadWav(std::string_view fileName) {
 }
 
 bool TAmostras::saveWav(std::string_view fileName, FlushToDisk flush) const {
-  if (bitsPerSample_ != 8 && bitsPerSample_ != 16) return false;
-  const size_t values = static_cast<size_t>(count_) * static_cast<size_t>(channels_);
-  const uint64_t dataBytes = static_cast<uint64_t>(values) * static_cast<uint64_t>(bitsPerSample_ / 8);
-  if (dataBytes > UINT32_MAX - 36) return false;  // more than a WAV file can describe
-
-  FileReplacer out;
-  if (!out.open(fileName)) return false;
-  const auto header =
-      makeWavHeader(static_cast<uint32_t>(dataBytes), static_cast<uint32_t>(sampleRate_),
-                    static_cast<uint16_t>(channels_), static_cast<uint16_t>(bitsPerSample_));
-  if (!out.write(header.data(), header.size())) return false;
-
-  // Large pieces straight from the store where the file's layout is the
-  // store's; otherwise through a conversion area.
-  const int16_t* s = store_.get();
-  const bool direct = bitsPerSample_ == 16 && std::endian::native == std::endian::little;
-  std::vector<uint8_t> piece(direct ? 0 : std::min<size_t>(values, kWorkBlockValues) * (bitsPerSample_ / 8));
+  WavWriter writer;
+  if (!writer.open(*this, fileName)) return false;
   WorkClicker clicker;
-  for (size_t done = 0; done < values; clicker.blockDone()) {
-    const size_t n = std::min<size_t>(values - done, kWorkBlockValues);
-    const int16_t* from = s + done;
-    bool written;
-    if (direct) {
-      written = out.write(from, n * sizeof(int16_t));
-    } else if (bitsPerSample_ == 16) {
-      std::memcpy(piece.data(), from, n * sizeof(int16_t));
-      nativeToLittleEndian(reinterpret_cast<int16_t*>(piece.data()), n);
-      written = out.write(piece.data(), n * sizeof(int16_t));
-    } else {
-      if (channels_ == 1) {
-        for (size_t i = 0; i < n; ++i) piece[i] = monoSampleTo8Bit(from[i]);
-      } else {
-        for (size_t i = 0; i < n; ++i) piece[i] = stereoSampleTo8Bit(from[i]);
-      }
-      written = out.write(piece.data(), n);
-    }
-    if (!written) return false;
-    done += n;
+  while (!writer.done()) {
+    if (!writer.writeSome(kWorkBlockValues)) return false;
+    clicker.blockDone();
   }
-  return out.commit(flush);
+  return writer.commit(flush);
 }
+
+// ---- WavWriter ----------------------------------------------------------------------
+
+bool WavWriter::open(const TAmostras& sound, std::string_view fileName) {
+  const int32_t bits = sound.bitsPerSample();
+  if (bits != 8 && bits != 16) return false;
+  const std::span<const int16_t> values = sound.samples();
+  const uint64_t dataBytes = static_cast<uint64_t>(values.size()) * static_cast<uint64_t>(bits / 8);
+  if (dataBytes > UINT32_MAX - 36) return false;  // more than a WAV file can describe
+  if (!out_.open(fileName)) return false;
+  const auto header =
+      makeWavHeader(static_cast<uint32_t>(dataBytes), static_cast<uint32_t>(sound.sampleRate()),
+                    static_cast<uint16_t>(sound.channels()), static_cast<uint16_t>(bits));
+  if (!out_.write(header.data(), header.size())) return false;
+  values_ = values;
+  written_ = 0;
+  bits_ = bits;
+  stereo_ = sound.channels() == 2;
+  return true;
+}
+
+// Straight from the store where the file's layout is the store's;
+// otherwise through a conversion area.
+bool WavWriter::writeSome(size_t most) {
+  const size_t n = std::min(most, values_.size() - written_);
+  const int16_t* from = values_.data() + written_;
+  bool ok;
+  if (bits_ == 16 && std::endian::native == std::endian::little) {
+    ok = out_.write(from, n * sizeof(int16_t));
+  } else if (bits_ == 16) {
+    piece_.resize(n * sizeof(int16_t));
+    std::memcpy(piece_.data(), from, piece_.size());
+    nativeToLittleEndian(reinterpret_cast<int16_t*>(piece_.data()), n);
+    ok = out_.write(piece_.data(), piece_.size());
+  } else {
+    piece_.resize(n);
+    if (stereo_) {
+      for (size_t i = 0; i < n; ++i) piece_[i] = stereoSampleTo8Bit(from[i]);
+    } else {
+      for (size_t i = 0; i < n; ++i) piece_[i] = monoSampleTo8Bit(from[i]);
+    }
+    ok = out_.write(piece_.data(), n);
+  }
+  written_ += n;
+  return ok;
+}
+
+bool WavWriter::commit(FlushToDisk flush) { return done() && out_.commit(flush); }
 
 // ---- Playing and recording --------------------------------------------------
 

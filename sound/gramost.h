@@ -14,6 +14,7 @@
 #include <memory>
 #include <span>
 #include <string_view>
+#include <vector>
 
 #include "sound/wavformat.h"
 
@@ -203,6 +204,29 @@ class TAmostras {
   // buffers a recording uses (2..8).
   int32_t playedOffset_ = 0;
   int32_t captureBuffers_ = 4;
+};
+
+// A sound written to a WAV file a piece at a time, so that the writing can
+// be spread between other work (saveWav writes all of it at once). The file
+// takes the old one's place only when complete; the sound must not change
+// meanwhile.
+class WavWriter {
+ public:
+  // The header; false when the file cannot be written at all.
+  bool open(const TAmostras& sound, std::string_view fileName);
+  // Up to `values` more values; false on a failed write.
+  bool writeSome(size_t values);
+  bool done() const { return written_ == values_.size(); }
+  // Puts the file in place once every value is written.
+  bool commit(FlushToDisk flush);
+
+ private:
+  FileReplacer out_;
+  std::span<const int16_t> values_;
+  size_t written_ = 0;
+  int32_t bits_ = 16;
+  bool stereo_ = false;
+  std::vector<uint8_t> piece_;
 };
 
 // Frame access is the inner loop of every effect: kept inline.
