@@ -63,7 +63,7 @@ bool approximable(long double gain) { return std::fabs(gain) <= kLargestApproxim
 
 bool truncatesAsExact(double v) {
   const double size = std::fabs(v);  // below 2^23 for the gains taken here
-  const double fraction = size - static_cast<double>(static_cast<int64_t>(size));
+  const double fraction = size - static_cast<double>(static_cast<int32_t>(size));
   return size < 1.0 - kNearWhole || (fraction > kNearWhole && fraction < 1.0 - kNearWhole);
 }
 
@@ -94,11 +94,15 @@ bool TAmostras::reserveValues(int64_t values) {
     storeValues_ = 0;
   } else if (values != storeValues_) {
     if (static_cast<uint64_t>(values) > SIZE_MAX / sizeof(int16_t)) return false;
-    void* resized = std::realloc(store_.get(), static_cast<size_t>(values) * sizeof(int16_t));
+    // A new store comes zeroed from calloc, which leaves the fresh pages of
+    // a large store untouched: the headroom costs no memory until it is used.
+    const bool fresh = store_ == nullptr;
+    void* resized = fresh ? std::calloc(static_cast<size_t>(values), sizeof(int16_t))
+                          : std::realloc(store_.get(), static_cast<size_t>(values) * sizeof(int16_t));
     if (resized == nullptr) return false;
     (void)store_.release();
     store_.reset(static_cast<int16_t*>(resized));
-    if (values > storeValues_)
+    if (!fresh && values > storeValues_)
       std::memset(store_.get() + storeValues_, 0,
                   static_cast<size_t>(values - storeValues_) * sizeof(int16_t));
     storeValues_ = values;

@@ -8,8 +8,8 @@
 //                                                      while the prompt is heard) and
 //                                                      ms from the key to the
 //                                                      demonstration (volume up)
-//   soundop soxtrip IN SOX-EFFECT-WORDS...             ms of SoX's round trip on a
-//                                                      loaded sound
+//   soundop soxtrip IN SOX-EFFECT-WORDS...             ms of the scratch copy and of
+//                                                      SoX's round trip after the key
 #include <chrono>
 #include <cstdio>
 #include <string>
@@ -72,15 +72,18 @@ int run(const std::vector<std::string>& a) {
     return 0;
   }
   if (op == "soxtrip") {
-    // What a SoX effect does: the scratch copy, SoX, and the result read back.
-    const auto start = std::chrono::steady_clock::now();
+    // What a SoX effect does: the scratch copy (written while the prompt is
+    // heard), then SoX and the result read back.
     const std::string in = makeTempFile("WAV") + ".wav", out = makeTempFile("WAV") + ".wav";
+    auto start = std::chrono::steady_clock::now();
     if (!sound.saveWav(in, FlushToDisk::no)) return fail("cannot write the scratch copy");
+    const double copy = msSince(start);
+    start = std::chrono::steady_clock::now();
     std::vector<std::string> args = {"sox", in, out};
     args.insert(args.end(), a.begin() + 2, a.end());
     if (!runProgram(args).succeeded()) return fail("sox failed");
     if (!sound.loadWav(out)) return fail("cannot load the result");
-    std::printf("%.0f\n", msSince(start));
+    std::printf("%.0f %.0f\n", copy, msSince(start));
     return 0;
   }
   if (a.size() != 3 || !applyEffect(op, sound)) return fail("unknown operation");
