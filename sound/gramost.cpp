@@ -376,9 +376,11 @@ void TAmostras::convertFrom(const TAmostras& source, int32_t newRate) {
                                                                   : static_cast<int64_t>(frames);
   setFrame(n - 1, 0);
   long double pos = 0;
+  WorkClicker clicker;
   // Linear interpolation between the two source frames around pos; the last
   // frame stays silent.
   for (int64_t j = 0; j + 1 < n; ++j) {
+    if (j % kWorkBlockValues == 0) clicker.blockDone();
     const int64_t k = static_cast<int64_t>(pos);  // pos >= 0: its whole part
     const long double f = pos - static_cast<long double>(k);
     PackedFrame frame;
