@@ -2,7 +2,8 @@
 // signed 16-bit values, left and right interleaved for stereo, handed out and
 // taken in as packed frames. The file commands load and save it, the record
 // commands fill it, the play command plays ranges of it, and the remove, mix,
-// effect and divide commands read and write its frames one at a time.
+// effect and divide commands edit it; the long edits work on whole runs of
+// the store rather than frame by frame.
 #pragma once
 
 #include <algorithm>
