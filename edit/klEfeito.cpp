@@ -3,6 +3,7 @@
 #include "edit/klEfeito.h"
 
 #include <memory>
+#include <optional>
 
 #include "app/klMsg.h"
 #include "app/programState.h"
@@ -21,12 +22,20 @@ constexpr uint8_t kEnter = 13, kEsc = 27;
 constexpr uint8_t kF1 = 59, kUp = 72, kDown = 80;
 
 // The scratch copy of the sound before the current effect. The file is the
-// usual place; when it cannot be written the copy is kept in memory, so
-// that dropping an effect never loses the sound.
+// usual place (SoX reads it too); when it cannot be written the copy is kept
+// in memory, so that dropping an effect never loses the sound. The file is
+// written only when the sound has changed since the last copy, a piece at a
+// time while the user hears the prompt and chooses, so that an effect on a
+// long sound starts at once; what is left when the key comes is written
+// before the effect.
 struct Scratch {
   std::string file;
   bool fileSaved = false;
+  // The file holds the sound as it is in memory now.
+  bool fileIsSound = false;
   std::unique_ptr<TAmostras> copy;
+  // The copy being written; given up when the command ends.
+  std::optional<WavWriter> writing;
 };
 
 Scratch& scratch() {
@@ -36,12 +45,36 @@ Scratch& scratch() {
 
 TAmostras& sound() { return *program().soundBuffer; }
 
+void startScratchCopy() {
+  Scratch& s = scratch();
+  if (s.fileIsSound || s.writing) return;
+  s.file = effectScratchFile();
+  s.writing.emplace();
+  if (!s.writing->open(sound(), s.file)) s.writing.reset();
+}
+
+void writeScratchUntilKey() {
+  std::optional<WavWriter>& writing = scratch().writing;
+  while (writing && !writing->done() && !keyPressed()) {
+    if (!writing->writeSome(kWorkBlockValues)) return;
+  }
+}
+
 // False when the sound could be kept neither on disk nor in memory.
 bool saveSoundBeforeEffect() {
   Scratch& s = scratch();
-  s.file = effectScratchFile();
+  if (s.fileIsSound) return true;
+  startScratchCopy();
   s.copy.reset();
-  s.fileSaved = sound().saveWav(s.file);
+  s.fileSaved = false;
+  if (s.writing) {
+    WorkClicker clicker;
+    while (!s.writing->done() && s.writing->writeSome(kWorkBlockValues)) clicker.blockDone();
+    // A copy for this run of the program only: it need not wait for the disk.
+    s.fileSaved = s.writing->commit(FlushToDisk::no);
+    s.writing.reset();
+  }
+  s.fileIsSound = s.fileSaved;
   if (s.fileSaved) return true;
   // A scratch file left by an earlier effect is not this sound: neither a
   // reload nor SoX may take it.
@@ -52,6 +85,19 @@ bool saveSoundBeforeEffect() {
   s.copy = std::move(copy);
   return true;
 }
+
+// A copy being written would mix the sound before and after the change.
+void soundWillChange() {
+  scratch().writing.reset();
+  scratch().fileIsSound = false;
+}
+
+// Other commands may change the sound between two runs of the effects
+// command.
+struct ScratchForThisRun {
+  ScratchForThisRun() { soundWillChange(); }
+  ~ScratchForThisRun() { soundWillChange(); }
+};
 
 // Says the result and the demonstration, plays, and asks.
 void demonstrateAndAsk(std::string_view resultKey) {
@@ -69,12 +115,14 @@ struct EffectRow {
   std::string_view messageKey;  // help line and list item
   void (*builtIn)();            // or
   std::string_view soxName;
+  // Coding asks nothing afterwards: it needs no copy to go back to.
+  bool mayBeDiscarded = true;
 };
 
 constexpr EffectRow kEffects[] = {
     {'+', "KLVOLSOB", volumeUp, {}},       {'-', "KLVOLDES", volumeDown, {}},
     {'I', "KLFADEIN", fadeIn, {}},         {'O', "KLFADEOU", fadeOut, {}},
-    {'P', "KLCODSEN", codeWithPassword, {}}, {'E', "KLOPECO", echoEffect, {}},
+    {'P', "KLCODSEN", codeWithPassword, {}, false}, {'E', "KLOPECO", echoEffect, {}},
     {'X', "KLOPCXE", nullptr, "echo"},     {'R', "KLOPREV", reverbEffect, {}},
     {'S', "KLOPSREV", nullptr, "reverb"},  {'T', "KLVOLTSO", nullptr, "reverse"},
     {'A', "KLTREBL", nullptr, "treble"},   {'G', "KL_BASS", nullptr, "bass"},
@@ -106,9 +154,10 @@ void restoreSoundBeforeEffect() {
   Scratch& s = scratch();
   if (s.copy) {
     sound().createCopy(*s.copy);
-  } else if (s.fileSaved && !sound().loadWav(s.file)) {
+  } else if (s.fileSaved) {
+    s.fileIsSound = sound().loadWav(s.file);
     // The sound keeps the effect: the user must not believe it gone.
-    sayMessage("KLNDESEF", 1);
+    if (!s.fileIsSound) sayMessage("KLNDESEF", 1);
   }
 }
 
@@ -206,16 +255,15 @@ uint8_t chooseEffectFromList() {
 }
 
 void effectsCommand() {
+  const ScratchForThisRun scratchForThisRun;
   for (;;) {
-    if (!saveSoundBeforeEffect()) {
-      sayMessage("KLFALMEM", 1);
-      return;
-    }
     while (keyPressed()) readKey();
     clearToEndOfScreen(whereY());
     textBackground(1);
     sayMessage("KLOPEF", 0);
     textBackground(0);
+    startScratchCopy();
+    writeScratchUntilKey();
     uint8_t key, ext;
     readKeyEchoed(key, ext);
     crtWriteln();
@@ -232,7 +280,15 @@ void effectsCommand() {
     const EffectRow* row = findEffect(key);
     if (row == nullptr) {
       sayMessage("KLOPINV", 2);
-    } else if (row->builtIn != nullptr) {
+      continue;
+    }
+    if (row->mayBeDiscarded && !saveSoundBeforeEffect()) {
+      sayMessage("KLFALMEM", 1);
+      return;
+    }
+    // From here on only a reload from the file makes the two alike again.
+    soundWillChange();
+    if (row->builtIn != nullptr) {
       row->builtIn();
     } else {
       soxEffect(row->soxName);

@@ -1,7 +1,10 @@
 // The arithmetic of the built-in effects.
 #include "edit/klEfeitoCalc.h"
 
+#include <algorithm>
 #include <memory>
+#include <span>
+#include <vector>
 
 #include "sound/gramost.h"
 
@@ -39,18 +42,25 @@ void addDelayedCopy(TAmostras& s, int32_t percent, int32_t units, bool recircula
   // Lengthened once, before the loop. With no delay this writes silence on
   // the last frame; when the store cannot grow, the tail is cut.
   s.setFrame(int64_t{s.count()} + delay - 1, 0);
-  const int64_t n = s.count();
-  const auto mixed = [&](int64_t i) {
-    const FrameValues x = unpackFrame(s.getFrame(i));
-    const FrameValues y = unpackFrame(s.getFrame(i - delay));
-    // Each product truncated toward zero; the sum wraps to 16 bits.
-    s.setFrame(i, packFrame(static_cast<int32_t>((*own)(x.left) + (*earlier)(y.left)),
-                            static_cast<int32_t>((*own)(x.right) + (*earlier)(y.right))));
+  // Each channel on its own: value j meets value j - lag, the frame one
+  // delay earlier (silence before the start). Each product truncated toward
+  // zero; the sum wraps to 16 bits.
+  const std::span<int16_t> v = s.samples();
+  const int64_t n = static_cast<int64_t>(v.size());
+  const int64_t lag = delay * s.channels();
+  const auto mixed = [&](int64_t j) {
+    const int16_t earlierValue = j >= lag ? v[static_cast<size_t>(j - lag)] : int16_t{0};
+    v[static_cast<size_t>(j)] = static_cast<int16_t>((*own)(v[static_cast<size_t>(j)]) + (*earlier)(earlierValue));
   };
   if (recirculating) {
-    for (int64_t i = 0; i < n; ++i) mixed(i);
+    inBlocks(0, n, [&](int64_t begin, int64_t end) {
+      for (int64_t j = begin; j < end; ++j) mixed(j);
+    });
   } else {
-    for (int64_t i = n - 1; i >= 0; --i) mixed(i);
+    // Downward, so that the earlier value is still the original one.
+    inBlocks(0, n, [&](int64_t begin, int64_t end) {
+      for (int64_t j = n - 1 - begin; j >= n - end; --j) mixed(j);
+    });
   }
 }
 
@@ -119,12 +129,21 @@ std::array<uint8_t, 256> passwordKeyStream(int32_t value) {
 
 void codeFrames(TAmostras& s, int32_t value) {
   const std::array<uint8_t, 256> k = passwordKeyStream(value);
-  const int64_t n = s.count();
-  for (int64_t i = 0; i < n; ++i) {
-    const int32_t m = k[static_cast<size_t>(i % 256)] * 256;
-    const FrameValues v = unpackFrame(s.getFrame(i));
-    s.setFrame(i, packFrame(v.left ^ m, v.right ^ m));
-  }
+  // Frame i takes k[i mod 256] in the high byte of each of its values: one
+  // pattern of 256 frames, laid over the sound again and again.
+  const size_t channels = static_cast<size_t>(s.channels());
+  std::vector<uint16_t> pattern(k.size() * channels);
+  for (size_t j = 0; j < pattern.size(); ++j) pattern[j] = static_cast<uint16_t>(k[j / channels] << 8);
+  const std::span<int16_t> v = s.samples();
+  static_assert(kWorkBlockValues % 512 == 0, "blocks start on a whole pattern");
+  const int64_t patternValues = static_cast<int64_t>(pattern.size());
+  inBlocks(0, static_cast<int64_t>(v.size()), [&](int64_t begin, int64_t end) {
+    for (int64_t at = begin; at < end; at += patternValues) {
+      int16_t* values = v.data() + at;
+      const int64_t n = std::min(patternValues, end - at);
+      for (int64_t j = 0; j < n; ++j) values[j] = static_cast<int16_t>(values[j] ^ pattern[static_cast<size_t>(j)]);
+    }
+  });
 }
 
 }  // namespace kalimbro

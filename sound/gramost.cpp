@@ -6,9 +6,11 @@
 #include <bit>
 #include <cmath>
 #include <cstring>
+#include <optional>
 #include <vector>
 
 #include "console/VrCrt.h"
+#include "console/vrfala.h"
 #include "platform/fd.h"
 #include "platform/paths.h"
 #include "sound/vrgrav.h"
@@ -28,8 +30,55 @@ void nativeToLittleEndian(int16_t* values, size_t n) {
     values[i] = static_cast<int16_t>(__builtin_bswap16(static_cast<uint16_t>(values[i])));
 }
 
+// ---- Block arithmetic ---------------------------------------------------------
+//
+// The editing operations keep extended-precision results: a product or sum
+// truncated toward zero, then clamped. Two cheaper routes reach the same
+// integers.
+
+// A gain that is a whole number of 256ths, below 64 in size: a 16-bit value
+// times it, and the sum of two such products, are exact both in extended
+// precision and as 32-bit integers over 256, so that integer division
+// (truncating toward zero) gives the same value. Volume changes (1.25, 0.75)
+// and plain mixing (1.0) take this route.
+std::optional<int32_t> gainIn256ths(long double gain) {
+  const long double scaled = gain * 256.0L;
+  if (!(std::fabs(scaled) < 16384.0L)) return std::nullopt;
+  const auto whole = static_cast<int32_t>(scaled);
+  if (static_cast<long double>(whole) != scaled) return std::nullopt;
+  return whole;
+}
+
+int16_t scaledIn256ths(int32_t sum) { return clampSample(sum / 256); }
+
+// Any other gain up to 64 in size: computed in double precision, a sample
+// value differs from the extended one by far less than kNearWhole, so both
+// truncate alike unless the value lies that close to a whole number other
+// than 0 (which truncation does not cross); only such values are computed
+// again in extended precision.
+constexpr long double kLargestApproximatedGain = 64.0L;
+constexpr double kNearWhole = 0x1p-20;
+
+bool approximable(long double gain) { return std::fabs(gain) <= kLargestApproximatedGain; }
+
+bool truncatesAsExact(double v) {
+  const double size = std::fabs(v);  // below 2^23 for the gains taken here
+  const double fraction = size - static_cast<double>(static_cast<int32_t>(size));
+  return size < 1.0 - kNearWhole || (fraction > kNearWhole && fraction < 1.0 - kNearWhole);
+}
+
+int16_t clampTruncatedApproximation(double v) {
+  return v <= -32768.0 ? int16_t{-32768} : v >= 32767.0 ? int16_t{32767} : static_cast<int16_t>(v);
+}
+
 }  // namespace
 
+void WorkClicker::blockDone() {
+  const auto now = std::chrono::steady_clock::now();
+  if (now < nextClick_) return;
+  clickSound();
+  nextClick_ = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+}
 
 // ---- The store ------------------------------------------------------------------
 
@@ -45,11 +94,15 @@ bool TAmostras::reserveValues(int64_t values) {
     storeValues_ = 0;
   } else if (values != storeValues_) {
     if (static_cast<uint64_t>(values) > SIZE_MAX / sizeof(int16_t)) return false;
-    void* resized = std::realloc(store_.get(), static_cast<size_t>(values) * sizeof(int16_t));
+    // A new store comes zeroed from calloc, which leaves the fresh pages of
+    // a large store untouched: the headroom costs no memory until it is used.
+    const bool fresh = store_ == nullptr;
+    void* resized = fresh ? std::calloc(static_cast<size_t>(values), sizeof(int16_t))
+                          : std::realloc(store_.get(), static_cast<size_t>(values) * sizeof(int16_t));
     if (resized == nullptr) return false;
     (void)store_.release();
     store_.reset(static_cast<int16_t*>(resized));
-    if (values > storeValues_)
+    if (!fresh && values > storeValues_)
       std::memset(store_.get() + storeValues_, 0,
                   static_cast<size_t>(values - storeValues_) * sizeof(int16_t));
     storeValues_ = values;
@@ -111,11 +164,17 @@ void TAmostras::createCopy(const TAmostras& source) {
   channels_ = source.channels_;
   sampleRate_ = source.sampleRate_;
   bitsPerSample_ = source.bitsPerSample_;
+  copyFramesFrom(source);
+}
+
+// Into this empty buffer of the source's channel count, the store grown
+// once; when the room is refused the buffer stays empty with outOfMemory set.
+void TAmostras::copyFramesFrom(const TAmostras& source) {
   const int64_t n = source.count_;
-  for (int64_t i = 0; i < n; ++i) {
-    setFrame(i, source.getFrame(i));
-    if (i >= capacity_) break;  // memory refused: every later frame would be dropped too
-  }
+  if (n == 0) return;
+  setFrame(n - 1, 0);
+  if (count_ != n) return;
+  std::memcpy(store_.get(), source.store_.get(), static_cast<size_t>(n * channels_) * sizeof(int16_t));
 }
 
 // ---- Editing ------------------------------------------------------------------------
@@ -178,6 +237,45 @@ bool TAmostras::mixAt(const TAmostras& other, int64_t offset, long double ownGai
                       long double otherGain) {
   if (other.sampleRate_ != sampleRate_ || offset > count_) return false;
   const int64_t otherCount = other.count_;
+  if (otherCount == 0) return true;
+  const int64_t end = offset + otherCount;
+  if (end > count_ && end <= kMaxFrames) setFrame(end - 1, 0);  // the store grows once
+  if (count_ < end || other.channels_ != channels_) {
+    mixFrameByFrame(other, offset, ownGain, otherGain);
+    return true;
+  }
+  // Same layout on both sides: value j of the other sound meets value j
+  // past the offset, in the order of the frames (the other sound may be
+  // this one).
+  const int64_t ch = channels_;
+  int16_t* own = store_.get() + offset * ch;
+  const int16_t* added = other.store_.get();
+  const auto ownIn256ths = gainIn256ths(ownGain);
+  const auto otherIn256ths = gainIn256ths(otherGain);
+  if (ownIn256ths && otherIn256ths) {
+    const int32_t a = *ownIn256ths, b = *otherIn256ths;
+    inBlocks(0, otherCount * ch, [&](int64_t begin, int64_t stop) {
+      for (int64_t j = begin; j < stop; ++j) own[j] = scaledIn256ths(own[j] * a + added[j] * b);
+    });
+    return true;
+  }
+  const bool approximate = approximable(ownGain) && approximable(otherGain);
+  const double a = static_cast<double>(ownGain), b = static_cast<double>(otherGain);
+  inBlocks(0, otherCount * ch, [&](int64_t begin, int64_t stop) {
+    for (int64_t j = begin; j < stop; ++j) {
+      const double mixed = own[j] * a + added[j] * b;
+      own[j] = approximate && truncatesAsExact(mixed)
+                   ? clampTruncatedApproximation(mixed)
+                   : clampTruncated(own[j] * ownGain + added[j] * otherGain);
+    }
+  });
+  return true;
+}
+
+// Any layout, and as far as the store can grow when it cannot hold it all.
+void TAmostras::mixFrameByFrame(const TAmostras& other, int64_t offset, long double ownGain,
+                                long double otherGain) {
+  const int64_t otherCount = other.count_;  // the other sound may be this one, growing
   for (int64_t i = 0; i < otherCount; ++i) {
     const FrameValues a = unpackFrame(getFrame(offset + i));
     const FrameValues b = unpackFrame(other.getFrame(i));
@@ -186,7 +284,6 @@ bool TAmostras::mixAt(const TAmostras& other, int64_t offset, long double ownGai
     setFrame(offset + i, packFrame(left, right));
     if (offset + i >= capacity_) break;
   }
-  return true;
 }
 
 void TAmostras::applyGainRamp(int64_t first, int64_t last, long double startGain,
@@ -194,11 +291,35 @@ void TAmostras::applyGainRamp(int64_t first, int64_t last, long double startGain
   if (last <= first) return;
   const long double step =
       (endGain - startGain) / (static_cast<long double>(last) - static_cast<long double>(first));
-  for (int64_t i = std::max<int64_t>(first, 0); i <= last; ++i) {
-    const long double gain =
-        startGain + (static_cast<long double>(i) - static_cast<long double>(first)) * step;
-    const FrameValues v = unpackFrame(getFrame(i));
-    setFrame(i, packFrame(clampTruncated(v.left * gain), clampTruncated(v.right * gain)));
+  const auto gainAt = [&](int64_t i) {
+    return startGain + (static_cast<long double>(i) - static_cast<long double>(first)) * step;
+  };
+  const int64_t begin = std::max<int64_t>(first, 0);
+  const int64_t inside = std::max(begin, std::min<int64_t>(last + 1, count_));
+  const int64_t ch = channels_;
+  int16_t* s = store_.get();
+  if (const auto gain = gainIn256ths(startGain); gain && startGain == endGain) {
+    inBlocks(begin * ch, inside * ch, [&](int64_t from, int64_t to) {
+      for (int64_t j = from; j < to; ++j) s[j] = scaledIn256ths(s[j] * *gain);
+    });
+  } else {
+    const bool approximate = approximable(startGain) && approximable(endGain);
+    const double start = static_cast<double>(startGain), slope = static_cast<double>(step);
+    inBlocks(begin, inside, [&](int64_t from, int64_t to) {
+      for (int64_t i = from; i < to; ++i) {
+        const double gain = start + static_cast<double>(i - first) * slope;
+        for (int16_t* v = s + i * ch; v < s + (i + 1) * ch; ++v) {
+          const double scaled = *v * gain;
+          *v = approximate && truncatesAsExact(scaled) ? clampTruncatedApproximation(scaled)
+                                                       : clampTruncated(*v * gainAt(i));
+        }
+      }
+    });
+  }
+  // Past the end: silence times any gain is silence, written all the same,
+  // so that the sound grows to `last` as frame-by-frame writing makes it.
+  for (int64_t i = inside; i <= last; ++i) {
+    setFrame(i, 0);
     if (i >= capacity_) break;
   }
 }
@@ -240,11 +361,7 @@ void TAmostras::convertFrom(const TAmostras& source, int32_t newRate) {
   const int64_t sourceCount = source.count_;
 
   if (newRate == source.sampleRate_) {
-    setFrame(sourceCount - 1, 0);
-    for (int64_t i = 0; i < sourceCount; ++i) {
-      setFrame(i, source.getFrame(i));
-      if (i >= capacity_) break;
-    }
+    copyFramesFrom(source);
     return;
   }
 
@@ -259,9 +376,11 @@ void TAmostras::convertFrom(const TAmostras& source, int32_t newRate) {
                                                                   : static_cast<int64_t>(frames);
   setFrame(n - 1, 0);
   long double pos = 0;
+  WorkClicker clicker;
   // Linear interpolation between the two source frames around pos; the last
   // frame stays silent.
   for (int64_t j = 0; j + 1 < n; ++j) {
+    if (j % kWorkBlockValues == 0) clicker.blockDone();
     const int64_t k = static_cast<int64_t>(pos);  // pos >= 0: its whole part
     const long double f = pos - static_cast<long double>(k);
     PackedFrame frame;
@@ -310,17 +429,20 @@ bool TAmostras::readData(ByteSource& source, uint64_t dataBytes) {
   if (count_ != frames) return false;  // memory refused, or more frames than a sound holds
   int16_t* store = store_.get();
   const size_t values = static_cast<size_t>(frames) * static_cast<size_t>(channels_);
-  if (bitsPerSample_ == 16) {
-    if (!source.readExact(store, values * sizeof(int16_t))) return false;
-    nativeToLittleEndian(store, values);
-  } else {
-    std::vector<uint8_t> piece(std::min<size_t>(values, 65534));
-    for (size_t done = 0; done < values;) {
-      const size_t n = std::min(piece.size(), values - done);
+  // Straight into the store in large pieces, 8-bit data through a
+  // conversion area.
+  std::vector<uint8_t> piece(bitsPerSample_ == 8 ? std::min<size_t>(values, kWorkBlockValues) : 0);
+  WorkClicker clicker;
+  for (size_t done = 0; done < values; clicker.blockDone()) {
+    const size_t n = std::min<size_t>(values - done, kWorkBlockValues);
+    if (bitsPerSample_ == 16) {
+      if (!source.readExact(store + done, n * sizeof(int16_t))) return false;
+      nativeToLittleEndian(store + done, n);
+    } else {
       if (!source.readExact(piece.data(), n)) return false;
       for (size_t i = 0; i < n; ++i) store[done + i] = sampleFrom8Bit(piece[i]);
-      done += n;
     }
+    done += n;
   }
   return source.skipExact(dataBytes - static_cast<uint64_t>(frames) * frameBytes);
 }
@@ -354,47 +476,64 @@ bool TAmostras::loadWav(std::string_view fileName) {
   return true;
 }
 
-bool TAmostras::saveWav(std::string_view fileName) const {
-  if (bitsPerSample_ != 8 && bitsPerSample_ != 16) return false;
-  const size_t values = static_cast<size_t>(count_) * static_cast<size_t>(channels_);
-  const uint64_t dataBytes = static_cast<uint64_t>(values) * static_cast<uint64_t>(bitsPerSample_ / 8);
-  if (dataBytes > UINT32_MAX - 36) return false;  // more than a WAV file can describe
-
-  FileReplacer out;
-  if (!out.open(fileName)) return false;
-  const auto header =
-      makeWavHeader(static_cast<uint32_t>(dataBytes), static_cast<uint32_t>(sampleRate_),
-                    static_cast<uint16_t>(channels_), static_cast<uint16_t>(bitsPerSample_));
-  if (!out.write(header.data(), header.size())) return false;
-
-  const int16_t* s = store_.get();
-  constexpr size_t kPiece = 32768;
-  if (bitsPerSample_ == 8) {
-    std::vector<uint8_t> piece(kPiece);
-    for (size_t done = 0; done < values;) {
-      const size_t n = std::min(kPiece, values - done);
-      if (channels_ == 1) {
-        for (size_t i = 0; i < n; ++i) piece[i] = monoSampleTo8Bit(s[done + i]);
-      } else {
-        for (size_t i = 0; i < n; ++i) piece[i] = stereoSampleTo8Bit(s[done + i]);
-      }
-      if (!out.write(piece.data(), n)) return false;
-      done += n;
-    }
-  } else if (std::endian::native == std::endian::little) {
-    if (values > 0 && !out.write(s, values * sizeof(int16_t))) return false;
-  } else {
-    std::vector<int16_t> piece(kPiece);
-    for (size_t done = 0; done < values;) {
-      const size_t n = std::min(kPiece, values - done);
-      std::copy_n(s + done, n, piece.data());
-      nativeToLittleEndian(piece.data(), n);
-      if (!out.write(piece.data(), n * sizeof(int16_t))) return false;
-      done += n;
-    }
+bool TAmostras::saveWav(std::string_view fileName, FlushToDisk flush) const {
+  WavWriter writer;
+  if (!writer.open(*this, fileName)) return false;
+  WorkClicker clicker;
+  while (!writer.done()) {
+    if (!writer.writeSome(kWorkBlockValues)) return false;
+    clicker.blockDone();
   }
-  return out.commit();
+  return writer.commit(flush);
 }
+
+// ---- WavWriter ----------------------------------------------------------------------
+
+bool WavWriter::open(const TAmostras& sound, std::string_view fileName) {
+  const int32_t bits = sound.bitsPerSample();
+  if (bits != 8 && bits != 16) return false;
+  const std::span<const int16_t> values = sound.samples();
+  const uint64_t dataBytes = static_cast<uint64_t>(values.size()) * static_cast<uint64_t>(bits / 8);
+  if (dataBytes > UINT32_MAX - 36) return false;  // more than a WAV file can describe
+  if (!out_.open(fileName)) return false;
+  const auto header =
+      makeWavHeader(static_cast<uint32_t>(dataBytes), static_cast<uint32_t>(sound.sampleRate()),
+                    static_cast<uint16_t>(sound.channels()), static_cast<uint16_t>(bits));
+  if (!out_.write(header.data(), header.size())) return false;
+  values_ = values;
+  written_ = 0;
+  bits_ = bits;
+  stereo_ = sound.channels() == 2;
+  return true;
+}
+
+// Straight from the store where the file's layout is the store's;
+// otherwise through a conversion area.
+bool WavWriter::writeSome(size_t most) {
+  const size_t n = std::min(most, values_.size() - written_);
+  const int16_t* from = values_.data() + written_;
+  bool ok;
+  if (bits_ == 16 && std::endian::native == std::endian::little) {
+    ok = out_.write(from, n * sizeof(int16_t));
+  } else if (bits_ == 16) {
+    piece_.resize(n * sizeof(int16_t));
+    std::memcpy(piece_.data(), from, piece_.size());
+    nativeToLittleEndian(reinterpret_cast<int16_t*>(piece_.data()), n);
+    ok = out_.write(piece_.data(), piece_.size());
+  } else {
+    piece_.resize(n);
+    if (stereo_) {
+      for (size_t i = 0; i < n; ++i) piece_[i] = stereoSampleTo8Bit(from[i]);
+    } else {
+      for (size_t i = 0; i < n; ++i) piece_[i] = monoSampleTo8Bit(from[i]);
+    }
+    ok = out_.write(piece_.data(), n);
+  }
+  written_ += n;
+  return ok;
+}
+
+bool WavWriter::commit(FlushToDisk flush) { return done() && out_.commit(flush); }
 
 // ---- Playing and recording --------------------------------------------------
 

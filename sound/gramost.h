@@ -2,20 +2,24 @@
 // signed 16-bit values, left and right interleaved for stereo, handed out and
 // taken in as packed frames. The file commands load and save it, the record
 // commands fill it, the play command plays ranges of it, and the remove, mix,
-// effect and divide commands read and write its frames one at a time.
+// effect and divide commands edit it; the long edits work on whole runs of
+// the store rather than frame by frame.
 #pragma once
 
+#include <algorithm>
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <cstdlib>
 #include <limits>
 #include <memory>
 #include <span>
 #include <string_view>
+#include <vector>
+
+#include "sound/wavformat.h"
 
 namespace kalimbro {
-
-class ByteSource;
 
 // A frame packed in 32 bits: the left value in the low 16 bits, the right
 // value in the high 16 bits, both signed. Silence is 0; a mono sound hands out
@@ -54,6 +58,30 @@ constexpr bool isAcceptedSampleRate(int64_t rate) {
   return false;
 }
 
+// Long work is heard: a click each second, the clock being read only
+// between blocks of work so that the work itself does not slow down.
+class WorkClicker {
+ public:
+  void blockDone();
+
+ private:
+  std::chrono::steady_clock::time_point nextClick_ = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+};
+
+// Values per block of the editing loops: about a millisecond of work.
+inline constexpr int64_t kWorkBlockValues = int64_t{1} << 20;
+
+// Runs work(begin, end) over first..end-1 in blocks, ascending, with the
+// click each second.
+template <typename Work>
+void inBlocks(int64_t first, int64_t end, Work work) {
+  WorkClicker clicker;
+  for (int64_t begin = first; begin < end; begin += kWorkBlockValues) {
+    work(begin, std::min(end, begin + kWorkBlockValues));
+    clicker.blockDone();
+  }
+}
+
 class TAmostras {
  public:
   // An empty sound: mono, 22050 Hz, 16 bits, 4 capture buffers, no memory limit.
@@ -87,6 +115,11 @@ class TAmostras {
   int32_t captureBuffers() const { return captureBuffers_; }
   // The count x channels values of the sound.
   std::span<const int16_t> samples() const {
+    return {store_.get(), static_cast<size_t>(count_) * static_cast<size_t>(channels_)};
+  }
+  // The same values, for effects that work on whole runs of them; a mono
+  // value is a frame, a stereo frame is two.
+  std::span<int16_t> samples() {
     return {store_.get(), static_cast<size_t>(count_) * static_cast<size_t>(channels_)};
   }
 
@@ -126,7 +159,7 @@ class TAmostras {
   bool loadWav(std::string_view fileName);
   // Writes the canonical header and the data at `bitsPerSample`. On false the
   // file that was there before is untouched.
-  bool saveWav(std::string_view fileName) const;
+  bool saveWav(std::string_view fileName, FlushToDisk flush = FlushToDisk::yes) const;
 
   // Playing and recording, over the playback and recording engines.
   // Hands frames start..start+length-1 to the playback engine as 16-bit
@@ -153,6 +186,8 @@ class TAmostras {
   bool reserveValues(int64_t values);
   void adopt(TAmostras& loaded);
   bool readData(ByteSource& source, uint64_t dataBytes);
+  void copyFramesFrom(const TAmostras& source);
+  void mixFrameByFrame(const TAmostras& other, int64_t offset, long double ownGain, long double otherGain);
 
   std::unique_ptr<int16_t[], FreeStore> store_;
   // Values in the store: capacity_ x channels_, more only after a refused
@@ -170,6 +205,29 @@ class TAmostras {
   // buffers a recording uses (2..8).
   int32_t playedOffset_ = 0;
   int32_t captureBuffers_ = 4;
+};
+
+// A sound written to a WAV file a piece at a time, so that the writing can
+// be spread between other work (saveWav writes all of it at once). The file
+// takes the old one's place only when complete; the sound must not change
+// meanwhile.
+class WavWriter {
+ public:
+  // The header; false when the file cannot be written at all.
+  bool open(const TAmostras& sound, std::string_view fileName);
+  // Up to `values` more values; false on a failed write.
+  bool writeSome(size_t values);
+  bool done() const { return written_ == values_.size(); }
+  // Puts the file in place once every value is written.
+  bool commit(FlushToDisk flush);
+
+ private:
+  FileReplacer out_;
+  std::span<const int16_t> values_;
+  size_t written_ = 0;
+  int32_t bits_ = 16;
+  bool stereo_ = false;
+  std::vector<uint8_t> piece_;
 };
 
 // Frame access is the inner loop of every effect: kept inline.

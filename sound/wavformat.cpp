@@ -289,13 +289,13 @@ bool FileReplacer::write(const void* data, size_t n) {
   return true;
 }
 
-bool FileReplacer::commit() {
+bool FileReplacer::commit(FlushToDisk flush) {
   if (fd_ < 0 || failed_) {
     discard();
     return false;
   }
   // Some file systems only report a lost write when the data reach the disk.
-  bool ok = fsync(fd_) == 0 || errno == EINVAL;
+  bool ok = flush == FlushToDisk::no || fsync(fd_) == 0 || errno == EINVAL;
   ok = (::close(fd_) == 0) && ok;
   fd_ = -1;
   if (ok) ok = std::rename(temp_.c_str(), target_.c_str()) == 0;
@@ -305,6 +305,7 @@ bool FileReplacer::commit() {
   }
   temp_.clear();
   tempOnSignal_.clear();
+  if (flush == FlushToDisk::no) return true;
   // Make the rename itself durable.
   const size_t slash = target_.rfind('/');
   const std::string dir = slash == std::string::npos ? std::string(".") : target_.substr(0, slash + 1);

@@ -167,6 +167,11 @@ UniqueFd openSoundFile(std::string_view fileName);
 
 // ---- Replacing a file safely ---------------------------------------------------
 
+// The user's files reach the disk before they take the old version's place;
+// a scratch copy that lives only while the program runs need not wait for
+// the disk.
+enum class FlushToDisk : bool { no, yes };
+
 // Writes a new version of a file beside it (a hidden temporary file in the
 // same directory) and renames it over the old one only when every byte, the
 // flush to disk and the close have succeeded. Until then, and whenever
@@ -187,7 +192,7 @@ class FileReplacer {
   bool write(const void* data, size_t n);
   // Puts the new file in place; false (and the old file untouched) on any
   // failure since open.
-  bool commit();
+  bool commit(FlushToDisk flush = FlushToDisk::yes);
 
  private:
   void discard();

@@ -305,8 +305,8 @@ TEST_F(Effects, DiscardingRestoresEvenWhenTheScratchFileCannotBeWritten) {
 
 TEST_F(Effects, AScratchCopyThatCannotBeReadBackIsTold) {
   KeyScript script;
-  script.key("\x1B");
-  effectsCommand();  // the copy is saved before the question
+  script.type("+s").key("\x1B");
+  effectsCommand();  // the copy is saved before the effect
   writeFileBytes(effectScratchFile(), {'x'});
   raiseVolume(sound());
   restoreSoundBeforeEffect();

@@ -1,0 +1,100 @@
+// soundop: one editing operation as a user meets it, from file to file, for
+// scripts/bench to time against the SoX command that does the same. It goes
+// through the program's own loading, effects and saving.
+//
+//   soundop copy|volume|fade|echo|reverb|code IN OUT   load, apply, save
+//   soundop mix IN SECOND OUT                          load both, mix at 0, save
+//   soundop key IN                                     ms of the scratch copy (written
+//                                                      while the prompt is heard) and
+//                                                      ms from the key to the
+//                                                      demonstration (volume up)
+//   soundop soxtrip IN SOX-EFFECT-WORDS...             ms of the scratch copy and of
+//                                                      SoX's round trip after the key
+#include <chrono>
+#include <cstdio>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "edit/klEfeitoCalc.h"
+#include "platform/paths.h"
+#include "platform/process.h"
+#include "sound/gramost.h"
+
+namespace kalimbro {
+namespace {
+
+// The effects command's default settings.
+constexpr int32_t kEchoPercent = 75, kEchoUnits = 3000;
+constexpr int32_t kReverbPercent = 80, kReverbUnits = 2000;
+
+bool applyEffect(std::string_view name, TAmostras& s) {
+  if (name == "copy") return true;
+  if (name == "volume") raiseVolume(s);
+  else if (name == "fade") fadeInTo(s, int64_t{s.count()} - 1);
+  else if (name == "echo") addEcho(s, kEchoPercent, kEchoUnits);
+  else if (name == "reverb") addReverb(s, kReverbPercent, kReverbUnits);
+  else if (name == "code") codeFrames(s, 12345678);
+  else return false;
+  return true;
+}
+
+double msSince(std::chrono::steady_clock::time_point start) {
+  return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+}
+
+int fail(const char* what) {
+  std::fprintf(stderr, "soundop: %s\n", what);
+  return 1;
+}
+
+int run(const std::vector<std::string>& a) {
+  if (a.size() < 2) return fail("usage: soundop OPERATION IN [...]");
+  TAmostras sound;
+  if (!sound.loadWav(a[1])) return fail("cannot load the input");
+  const std::string& op = a[0];
+  if (op == "mix") {
+    if (a.size() != 4) return fail("usage: soundop mix IN SECOND OUT");
+    TAmostras second;
+    if (!second.loadWav(a[2])) return fail("cannot load the second input");
+    sound.mixAt(second, 0, 1.0L, 1.0L);
+    return sound.saveWav(a[3]) ? 0 : fail("cannot save");
+  }
+  if (op == "key") {
+    // What the effects command does while the user hears the prompt, then
+    // between the key and the demonstration.
+    auto start = std::chrono::steady_clock::now();
+    if (!sound.saveWav(makeTempFile("WAV"), FlushToDisk::no)) return fail("cannot write the scratch copy");
+    const double copy = msSince(start);
+    start = std::chrono::steady_clock::now();
+    raiseVolume(sound);
+    std::printf("%.0f %.0f\n", copy, msSince(start));
+    return 0;
+  }
+  if (op == "soxtrip") {
+    // What a SoX effect does: the scratch copy (written while the prompt is
+    // heard), then SoX and the result read back.
+    const std::string in = makeTempFile("WAV") + ".wav", out = makeTempFile("WAV") + ".wav";
+    auto start = std::chrono::steady_clock::now();
+    if (!sound.saveWav(in, FlushToDisk::no)) return fail("cannot write the scratch copy");
+    const double copy = msSince(start);
+    start = std::chrono::steady_clock::now();
+    std::vector<std::string> args = {"sox", in, out};
+    args.insert(args.end(), a.begin() + 2, a.end());
+    if (!runProgram(args).succeeded()) return fail("sox failed");
+    if (!sound.loadWav(out)) return fail("cannot load the result");
+    std::printf("%.0f %.0f\n", copy, msSince(start));
+    return 0;
+  }
+  if (a.size() != 3 || !applyEffect(op, sound)) return fail("unknown operation");
+  return sound.saveWav(a[2]) ? 0 : fail("cannot save");
+}
+
+}  // namespace
+}  // namespace kalimbro
+
+int main(int argc, char** argv) {
+  const int status = kalimbro::run(std::vector<std::string>(argv + 1, argv + argc));
+  kalimbro::removeTempDirectory();
+  return status;
+}
