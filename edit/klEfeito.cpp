@@ -181,9 +181,10 @@ bool askKeepEffect() {
 
 // ---- The command ------------------------------------------------------------------------
 
+// The answer stays on the screen with what was said before it; the next
+// question comes below.
 void keepOrDiscardEffect() {
   if (!askKeepEffect()) restoreSoundBeforeEffect();
-  clearToEndOfScreen(8);
 }
 
 void volumeUp() {

@@ -309,7 +309,6 @@ void soxEffect(std::string_view effectName) {
     // The sound in memory is still the one before the effect.
     sayMessage(sound.outOfMemory() ? "KLFALMEM" : "KLARQERR", 1);
     removeFile(output);
-    clearToEndOfScreen(8);
     return;
   }
   p.currentPosition = 0;
@@ -325,7 +324,6 @@ void soxEffect(std::string_view effectName) {
     removeFile(output);
     restoreSoundBeforeEffect();
   }
-  clearToEndOfScreen(8);
 }
 
 }  // namespace kalimbro
