@@ -260,6 +260,17 @@ TEST(ScreenReviewE2e, ControlAltRReviewsTheScreenFromAField) {
   ASSERT_TRUE(s->waitUntil([&] { return s->cursor() == Pos{0, 0}; }, "the review on the first row"));
   ASSERT_TRUE(s->sendKey(Key::Esc));
   ASSERT_TRUE(s->waitUntil([&] { return s->cursor() == field; }, "the cursor back in the field"));
+
+  // An accented word is one word for the review: F1 from its start moves
+  // past the whole of it.
+  ASSERT_TRUE(s->type("ação x"));
+  ASSERT_TRUE(s->waitForText("ação x"));
+  ASSERT_TRUE(s->sendKey(Input::raw("\x1b\x12")));
+  ASSERT_TRUE(s->waitForQuiet(milliseconds(500)));
+  ASSERT_TRUE(s->sendKey(Key::Home));
+  ASSERT_TRUE(s->waitUntil([&] { return s->cursor() == Pos{field.row, 0}; }, "the review at the row's start"));
+  ASSERT_TRUE(s->sendKey(Key::F1));
+  ASSERT_TRUE(s->waitUntil([&] { return s->cursor() == Pos{field.row, 4}; }, "the review past \"ação\""));
 }
 
 TEST_F(MainMenu, EscThenNKeepsTheProgramRunning) {

@@ -2,6 +2,8 @@
 // program starts with when no file is named: its opening line, its help,
 // the end of the sound and the information line, and ESC back to the
 // main prompt.
+#include <algorithm>
+
 #include "tests/e2e/harness.h"
 
 namespace kalimbro::e2e {
@@ -62,6 +64,40 @@ TEST_F(PlayCommandE2e, TShowsHowToPlayF1TheKeysAndEscGoesBack) {
   ASSERT_TRUE(s->sendKey(Key::Esc));
   ASSERT_TRUE(waitForPrompt("percentual: 0"));
   EXPECT_TRUE(s->isRunning());
+}
+
+// Control+Right plays the rest of a long sound, and a key stops it as it
+// stops Space: the user is back at the prompt long before the end, having
+// heard only part of it.
+TEST(PlayCommandLongSoundE2e, ControlRightStopsAtAKey) {
+  constexpr uint32_t kRate = 8000;
+  const std::vector<int16_t> twentySeconds(20 * kRate, 1000);
+  Options options;
+  options.args = {"voz.wav"};
+  options.files = {{"voz.wav", wavBytes(kRate, 16, 1, twentySeconds)},
+                   {"saida.wav", wavBytes(kRate, 16, 1, {})}};
+  options.settings = {{"SOM", "SAIDA", "arquivo:saida.wav"}};
+  std::string error;
+  auto s = Session::start(options, &error);
+  ASSERT_NE(s, nullptr) << error;
+  ASSERT_TRUE(s->waitForPrompt(kPrompt, "Carregando som", kLongSpeech));
+  ASSERT_TRUE(s->type("t"));
+  ASSERT_TRUE(s->waitForText(kHowToPlay));
+  ASSERT_TRUE(s->waitForQuiet(milliseconds(500)));
+  ASSERT_TRUE(s->sendKey(Input(Key::Right, mod::Ctrl)));
+  // Some of the sound reaches the device, then Space stops it.
+  ASSERT_TRUE(s->waitUntil(
+      [&] {
+        const std::optional<WavContents> heard = readWav(s->workDir() / "saida.wav");
+        return heard && std::count(heard->samples.begin(), heard->samples.end(), 1000) > 0;
+      },
+      "the sound playing", kLongSpeech));
+  ASSERT_TRUE(s->sendKeys({" ", Key::Esc}));
+  ASSERT_TRUE(s->waitForPrompt(kPrompt, kHowToPlay, kLongSpeech));
+  const std::optional<WavContents> heard = readWav(s->workDir() / "saida.wav");
+  ASSERT_TRUE(heard.has_value());
+  EXPECT_LT(std::count(heard->samples.begin(), heard->samples.end(), 1000), 10 * kRate)
+      << "the key did not stop the playing";
 }
 
 }  // namespace
