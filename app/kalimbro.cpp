@@ -30,12 +30,6 @@ constexpr uint8_t kEsc = 27;
 // Extended key codes the loop answers.
 constexpr uint8_t kF1 = 59, kF2 = 60, kF3 = 61, kUp = 72, kDown = 80, kDel = 83;
 
-constexpr int64_t kBytesPerMegabyte = 1048576;
-
-void setMemoryLimitFromSettings() {
-  ProgramState& p = program();
-  p.soundBuffer->setMemoryLimit(static_cast<int64_t>(p.settings.maxMemoryMb) * kBytesPerMegabyte);
-}
 
 std::string iniReadOr(std::string_view key, std::string_view fallback) {
   std::string value = iniRead("KALIMBRO", key);
@@ -106,7 +100,7 @@ void initProgram() {
   p.markedPosition = 0;
   setDefaultConfig(p.settings);
   readConfig(p.settings);
-  setMemoryLimitFromSettings();
+  p.soundBuffer->setMemoryLimit(memoryLimitFromSettings());
 }
 
 void mainMenu() {

@@ -39,11 +39,6 @@ bool endsWithUpper(std::string_view name, std::string_view upperTail) {
          upperCaseAccented(name.substr(name.size() - upperTail.size())) == upperTail;
 }
 
-void setMemoryLimitFromSettings(TAmostras& sound) {
-  constexpr int64_t kValuesPerMegabyte = 1048576;
-  sound.setMemoryLimit(int64_t{program().settings.maxMemoryMb} * kValuesPerMegabyte);
-}
-
 }  // namespace
 
 // ---- The command line -------------------------------------------------------------
@@ -198,7 +193,7 @@ void loadWorkingSound() {
   sayMessage("KLCRGSOM", 1);
   p.currentPosition = 0;
   p.markedPosition = 0;
-  setMemoryLimitFromSettings(*p.soundBuffer);
+  p.soundBuffer->setMemoryLimit(memoryLimitFromSettings());
   if (p.workingFileName.empty()) return;
   // A failed load leaves the sound in memory as it was.
   if (!p.soundBuffer->loadWav(p.workingFileName)) {
@@ -320,7 +315,7 @@ void saveAs(std::string_view fileName) {
   }
 
   auto converted = std::make_unique<TAmostras>();
-  setMemoryLimitFromSettings(*converted);
+  converted->setMemoryLimit(memoryLimitFromSettings());
   converted->convertFrom(*p.soundBuffer, qualityForAnswer(qualityKey).sampleRate);
   // A conversion cut short by the memory limit would lose the sound.
   if (converted->outOfMemory()) {

@@ -84,7 +84,6 @@ void readConfig(Settings& s) {
 void configure() {
   constexpr uint8_t kEsc = 27;
   constexpr int kFormRows = 11, kTextWidth = 80;
-  constexpr int64_t kValuesPerMegabyte = 1048576;
   ProgramState& p = program();
   Settings& s = p.settings;
 
@@ -139,7 +138,7 @@ void configure() {
   outsideBecomes(s.playBuffers, 2, 8, defaults.playBuffers);
   outsideBecomes(s.recordBuffers, 2, 8, defaults.recordBuffers);
 
-  p.soundBuffer->setMemoryLimit(int64_t{s.maxMemoryMb} * kValuesPerMegabyte);
+  p.soundBuffer->setMemoryLimit(memoryLimitFromSettings());
   // The settings hold for this run either way; the user hears whether they
   // will also hold for the next one.
   sayMessage(writeConfig(s) ? "KLOKCONF" : "KLERRGRV", 2);

@@ -10,6 +10,11 @@ ProgramState& program() {
   return state;
 }
 
+int64_t memoryLimitFromSettings() {
+  constexpr int64_t kValuesPerMegabyte = 1048576;
+  return int64_t{program().settings.maxMemoryMb} * kValuesPerMegabyte;
+}
+
 std::string scratchSoundFileFor(std::string_view workingFileName) {
   std::string name = fileNamePart(workingFileName);
   if (name.find_first_not_of(' ') == std::string::npos) name = "kalimbro.wav";

@@ -41,6 +41,10 @@ struct ProgramState {
 
 ProgramState& program();
 
+// The memory limit of a sound, in 16-bit values, from MAX_MEMORIA
+// (megabytes of values); 0 means none.
+int64_t memoryLimitFromSettings();
+
 // The scratch copy of the sound that goes with a working file: its
 // file-name part in the program's temporary directory, or "kalimbro.wav"
 // there when there is no working file. The main program sets

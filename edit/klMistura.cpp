@@ -20,7 +20,6 @@ namespace {
 
 constexpr uint8_t kEsc = 27;
 constexpr long double kWorkingFallback = 0.7L, kSecondFallback = 0.3L;
-constexpr int64_t kValuesPerMegabyte = 1048576;
 
 // A temporary file of the command: removed when the command is done with it.
 class TempFile {
@@ -137,7 +136,7 @@ void mixCommand() {
     soundFile = decoded.name();
   }
   auto second = std::make_unique<TAmostras>();
-  second->setMemoryLimit(int64_t{p.settings.maxMemoryMb} * kValuesPerMegabyte);
+  second->setMemoryLimit(memoryLimitFromSettings());
   const bool loaded = second->loadWav(soundFile);
   decoded.remove();
   if (!loaded) {

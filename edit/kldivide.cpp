@@ -1,7 +1,6 @@
 // The divide command.
 #include "edit/kldivide.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 

@@ -21,7 +21,6 @@
 namespace kalimbro {
 namespace {
 
-constexpr int64_t kBytesPerMegabyte = 1048576;
 // Bass and treble gains above this many decibels are confirmed first.
 constexpr int64_t kLoudGainDb = 20;
 constexpr int kEchoLabelWidth = 35;
@@ -304,7 +303,7 @@ void soxEffect(std::string_view effectName) {
     return;
   }
 
-  sound.setMemoryLimit(int64_t{p.settings.maxMemoryMb} * kBytesPerMegabyte);
+  sound.setMemoryLimit(memoryLimitFromSettings());
   if (!sound.loadWav(output)) {
     // The sound in memory is still the one before the effect.
     sayMessage(sound.outOfMemory() ? "KLFALMEM" : "KLARQERR", 1);
