@@ -50,7 +50,8 @@ void startScratchCopy() {
   if (s.fileIsSound || s.writing) return;
   s.file = effectScratchFile();
   s.writing.emplace();
-  if (!s.writing->open(sound(), s.file)) s.writing.reset();
+  // A copy for this run of the program only: it need not wait for the disk.
+  if (!s.writing->open(sound(), s.file, FlushToDisk::no)) s.writing.reset();
 }
 
 void writeScratchUntilKey() {
@@ -70,8 +71,7 @@ bool saveSoundBeforeEffect() {
   if (s.writing) {
     WorkClicker clicker;
     while (!s.writing->done() && s.writing->writeSome(kWorkBlockValues)) clicker.blockDone();
-    // A copy for this run of the program only: it need not wait for the disk.
-    s.fileSaved = s.writing->commit(FlushToDisk::no);
+    s.fileSaved = s.writing->commit();
     s.writing.reset();
   }
   s.fileIsSound = s.fileSaved;

@@ -214,12 +214,12 @@ class TAmostras {
 class WavWriter {
  public:
   // The header; false when the file cannot be written at all.
-  bool open(const TAmostras& sound, std::string_view fileName);
+  bool open(const TAmostras& sound, std::string_view fileName, FlushToDisk flush = FlushToDisk::yes);
   // Up to `values` more values; false on a failed write.
   bool writeSome(size_t values);
   bool done() const { return written_ == values_.size(); }
   // Puts the file in place once every value is written.
-  bool commit(FlushToDisk flush);
+  bool commit();
 
  private:
   FileReplacer out_;

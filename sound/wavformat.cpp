@@ -231,6 +231,7 @@ std::string uniqueSuffix() {
 FileReplacer::~FileReplacer() { discard(); }
 
 void FileReplacer::discard() {
+  staged_ = 0;
   if (fd_ >= 0) ::close(fd_);
   fd_ = -1;
   if (!temp_.empty()) ::unlink(temp_.c_str());
@@ -238,9 +239,11 @@ void FileReplacer::discard() {
   tempOnSignal_.clear();
 }
 
-bool FileReplacer::open(std::string_view fileName) {
+bool FileReplacer::open(std::string_view fileName, FlushToDisk flush) {
   discard();
   failed_ = false;
+  flush_ = flush;
+  direct_ = false;
   // A symbolic link keeps pointing at the file it named.
   target_ = replacedFile(nativePath(fileName));
   if (target_.empty()) return false;
@@ -255,6 +258,7 @@ bool FileReplacer::open(std::string_view fileName) {
   for (int attempt = 0; attempt < 100 && fd_ < 0; ++attempt) {
     std::string name = dir + "." + base + "." + uniqueSuffix();
     fd_ = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd_ >= 0) direct_ = flush == FlushToDisk::yes && fcntl(fd_, F_SETFL, O_DIRECT) == 0;
     if (fd_ >= 0) {
       temp_ = std::move(name);
       tempOnSignal_.set(temp_);
@@ -273,8 +277,63 @@ bool FileReplacer::open(std::string_view fileName) {
   return !failed_;
 }
 
+// A direct write needs whole blocks from aligned memory at aligned file
+// offsets: the bytes gather in a staging area of whole blocks, and what is
+// left at the end goes through the cache.
+constexpr size_t kStagingBytes = size_t{8} << 20;
+constexpr size_t kDirectAlignment = 4096;
+
 bool FileReplacer::write(const void* data, size_t n) {
   if (fd_ < 0 || failed_) return false;
+  if (!direct_) return put(data, n);
+  if (!staging_) {
+    staging_.reset(static_cast<uint8_t*>(std::aligned_alloc(kDirectAlignment, kStagingBytes)));
+    if (!staging_) {
+      stopDirect();
+      return put(data, n);
+    }
+  }
+  const auto* p = static_cast<const uint8_t*>(data);
+  while (n > 0) {
+    const size_t taken = std::min(n, kStagingBytes - staged_);
+    std::memcpy(staging_.get() + staged_, p, taken);
+    staged_ += taken;
+    p += taken;
+    n -= taken;
+    if (staged_ == kStagingBytes && !sendStaged()) return false;
+  }
+  return true;
+}
+
+bool FileReplacer::sendStaged() {
+  const size_t n = staged_;
+  staged_ = 0;
+  if (direct_) {
+    ssize_t sent;
+    while ((sent = ::write(fd_, staging_.get(), n)) < 0 && errno == EINTR) {
+    }
+    if (sent == static_cast<ssize_t>(n)) return true;
+    // Some file systems take O_DIRECT at open and refuse it at the write;
+    // a short write leaves the offset unaligned. Either way the rest goes
+    // through the cache, from where this piece's write left off.
+    if (sent < 0 && errno != EINVAL) {
+      failed_ = true;
+      return false;
+    }
+    stopDirect();
+    const size_t done = sent > 0 ? static_cast<size_t>(sent) : 0;
+    return put(staging_.get() + done, n - done);
+  }
+  return put(staging_.get(), n);
+}
+
+void FileReplacer::stopDirect() {
+  direct_ = false;
+  if (fcntl(fd_, F_SETFL, 0) != 0) failed_ = true;
+}
+
+bool FileReplacer::put(const void* data, size_t n) {
+  if (failed_) return false;
   const auto* p = static_cast<const uint8_t*>(data);
   while (n > 0) {
     const ssize_t put = ::write(fd_, p, std::min<size_t>(n, size_t{1} << 30));
@@ -289,13 +348,17 @@ bool FileReplacer::write(const void* data, size_t n) {
   return true;
 }
 
-bool FileReplacer::commit(FlushToDisk flush) {
+bool FileReplacer::commit() {
+  if (fd_ >= 0 && direct_ && staged_ > 0) {
+    stopDirect();
+    sendStaged();
+  }
   if (fd_ < 0 || failed_) {
     discard();
     return false;
   }
   // Some file systems only report a lost write when the data reach the disk.
-  bool ok = flush == FlushToDisk::no || fsync(fd_) == 0 || errno == EINVAL;
+  bool ok = flush_ == FlushToDisk::no || fsync(fd_) == 0 || errno == EINVAL;
   ok = (::close(fd_) == 0) && ok;
   fd_ = -1;
   if (ok) ok = std::rename(temp_.c_str(), target_.c_str()) == 0;
@@ -305,7 +368,7 @@ bool FileReplacer::commit(FlushToDisk flush) {
   }
   temp_.clear();
   tempOnSignal_.clear();
-  if (flush == FlushToDisk::no) return true;
+  if (flush_ == FlushToDisk::no) return true;
   // Make the rename itself durable.
   const size_t slash = target_.rfind('/');
   const std::string dir = slash == std::string::npos ? std::string(".") : target_.substr(0, slash + 1);

@@ -9,6 +9,8 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -176,7 +178,9 @@ enum class FlushToDisk : bool { no, yes };
 // same directory) and renames it over the old one only when every byte, the
 // flush to disk and the close have succeeded. Until then, and whenever
 // anything fails, the previous file stays as it was; an unfinished temporary
-// file is removed.
+// file is removed. A file bound for the disk goes there in large aligned
+// pieces that bypass the page cache (O_DIRECT) where the file system
+// allows it: no copy into the cache, and nothing left for the flush.
 class FileReplacer {
  public:
   FileReplacer() = default;
@@ -187,21 +191,31 @@ class FileReplacer {
   // `fileName` is a Windows-1252 name. False when the file could not be
   // replaced at all (directory missing or not writable, existing file
   // read-only).
-  bool open(std::string_view fileName);
+  bool open(std::string_view fileName, FlushToDisk flush = FlushToDisk::yes);
   // False on any failure, this one or an earlier one.
   bool write(const void* data, size_t n);
   // Puts the new file in place; false (and the old file untouched) on any
   // failure since open.
-  bool commit(FlushToDisk flush = FlushToDisk::yes);
+  bool commit();
 
  private:
   void discard();
+  bool put(const void* data, size_t n);
+  bool sendStaged();
+  void stopDirect();
 
   std::string target_;  // native names
   std::string temp_;
   SignalRemovedFile tempOnSignal_;
   int fd_ = -1;
   bool failed_ = false;
+  FlushToDisk flush_ = FlushToDisk::yes;
+  bool direct_ = false;
+  struct FreeStaging {
+    void operator()(uint8_t* p) const { std::free(p); }
+  };
+  std::unique_ptr<uint8_t, FreeStaging> staging_;  // aligned, for direct writes
+  size_t staged_ = 0;
 };
 
 }  // namespace kalimbro

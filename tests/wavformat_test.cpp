@@ -219,6 +219,27 @@ TEST_F(FileReplacerTest, ReplacesOnlyOnCommitAndKeepsPermissions) {
   EXPECT_EQ(entries(), 1u);
 }
 
+// Large files go to the disk in aligned pieces from a staging area, and the
+// remainder at the end: pieces of every size, larger and smaller than that
+// area, must come out in order and whole, with nothing after them.
+TEST_F(FileReplacerTest, ALargeFileWrittenInPiecesOfEverySizeComesOutWhole) {
+  std::string content(size_t{21} << 20, '\0');
+  for (size_t i = 0; i < content.size(); ++i) content[i] = static_cast<char>((i * 7919) >> 5);
+  content.resize(content.size() - 4051);
+  const std::string target = dir_ + "longo.wav";
+  FileReplacer out;
+  ASSERT_TRUE(out.open(target));
+  size_t done = 0;
+  for (const size_t piece : {size_t{44}, size_t{1}, size_t{9} << 20, size_t{4096}, size_t{3} << 20, size_t{5}}) {
+    ASSERT_TRUE(out.write(content.data() + done, piece));
+    done += piece;
+  }
+  ASSERT_TRUE(out.write(content.data() + done, content.size() - done));
+  ASSERT_TRUE(out.commit());
+  std::ifstream in(target, std::ios::binary);
+  EXPECT_TRUE(std::string(std::istreambuf_iterator<char>(in), {}) == content);
+}
+
 TEST_F(FileReplacerTest, ReplacesTheFileBehindASymbolicLink) {
   std::ofstream(dir_ + "real.wav") << "old";
   ASSERT_EQ(symlink("real.wav", (dir_ + "link.wav").c_str()), 0);
