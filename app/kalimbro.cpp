@@ -82,7 +82,6 @@ void initProgram() {
   ProgramState& p = program();
   clearScreen();
   setWindowTitle("GRAVADOR DE SOM");
-  delay(200);
   p.messageSoundDir = iniReadOr("DIRKALIMBRO", programDirectory() + "/../share/varelu/som/kalimbro");
   p.soxProgram = iniReadOr("DIRSOX", "sox");
   initSpeech(0, p.messageSoundDir);

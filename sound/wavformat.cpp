@@ -231,6 +231,7 @@ std::string uniqueSuffix() {
 FileReplacer::~FileReplacer() { discard(); }
 
 void FileReplacer::discard() {
+  writer_.reset();
   staged_ = 0;
   if (fd_ >= 0) ::close(fd_);
   fd_ = -1;
@@ -243,6 +244,7 @@ bool FileReplacer::open(std::string_view fileName, FlushToDisk flush) {
   discard();
   failed_ = false;
   flush_ = flush;
+  offset_ = 0;
   direct_ = false;
   // A symbolic link keeps pointing at the file it named.
   target_ = replacedFile(nativePath(fileName));
@@ -278,25 +280,22 @@ bool FileReplacer::open(std::string_view fileName, FlushToDisk flush) {
 }
 
 // A direct write needs whole blocks from aligned memory at aligned file
-// offsets: the bytes gather in a staging area of whole blocks, and what is
+// offsets: the bytes gather in staging areas of whole blocks, and what is
 // left at the end goes through the cache.
 constexpr size_t kStagingBytes = size_t{8} << 20;
 constexpr size_t kDirectAlignment = 4096;
 
 bool FileReplacer::write(const void* data, size_t n) {
   if (fd_ < 0 || failed_) return false;
-  if (!direct_) return put(data, n);
-  if (!staging_) {
-    staging_.reset(static_cast<uint8_t*>(std::aligned_alloc(kDirectAlignment, kStagingBytes)));
-    if (!staging_) {
-      stopDirect();
-      return put(data, n);
-    }
+  if (direct_ && !staging_[0]) {
+    for (auto& area : staging_) area.reset(static_cast<uint8_t*>(std::aligned_alloc(kDirectAlignment, kStagingBytes)));
+    if (!staging_[0] || !staging_[1]) direct_ = false;
   }
+  if (!direct_) return put(data, n);
   const auto* p = static_cast<const uint8_t*>(data);
   while (n > 0) {
     const size_t taken = std::min(n, kStagingBytes - staged_);
-    std::memcpy(staging_.get() + staged_, p, taken);
+    std::memcpy(staging_[filling_].get() + staged_, p, taken);
     staged_ += taken;
     p += taken;
     n -= taken;
@@ -306,52 +305,31 @@ bool FileReplacer::write(const void* data, size_t n) {
 }
 
 bool FileReplacer::sendStaged() {
-  const size_t n = staged_;
+  if (!writer_) writer_ = std::make_unique<PieceWriter>(fd_);
+  if (!writer_->send(staging_[filling_].get(), staged_, offset_)) failed_ = true;
+  offset_ += staged_;
   staged_ = 0;
-  if (direct_) {
-    ssize_t sent;
-    while ((sent = ::write(fd_, staging_.get(), n)) < 0 && errno == EINTR) {
-    }
-    if (sent == static_cast<ssize_t>(n)) return true;
-    // Some file systems take O_DIRECT at open and refuse it at the write;
-    // a short write leaves the offset unaligned. Either way the rest goes
-    // through the cache, from where this piece's write left off.
-    if (sent < 0 && errno != EINVAL) {
-      failed_ = true;
-      return false;
-    }
-    stopDirect();
-    const size_t done = sent > 0 ? static_cast<size_t>(sent) : 0;
-    return put(staging_.get() + done, n - done);
-  }
-  return put(staging_.get(), n);
-}
-
-void FileReplacer::stopDirect() {
-  direct_ = false;
-  if (fcntl(fd_, F_SETFL, 0) != 0) failed_ = true;
+  filling_ ^= 1;
+  return !failed_;
 }
 
 bool FileReplacer::put(const void* data, size_t n) {
-  if (failed_) return false;
-  const auto* p = static_cast<const uint8_t*>(data);
-  while (n > 0) {
-    const ssize_t put = ::write(fd_, p, std::min<size_t>(n, size_t{1} << 30));
-    if (put < 0 && errno == EINTR) continue;
-    if (put <= 0) {
-      failed_ = true;
-      return false;
-    }
-    p += put;
-    n -= static_cast<size_t>(put);
+  if (failed_ || !writeWholeAt(fd_, static_cast<const uint8_t*>(data), n, offset_)) {
+    failed_ = true;
+    return false;
   }
+  offset_ += n;
   return true;
 }
 
 bool FileReplacer::commit() {
-  if (fd_ >= 0 && direct_ && staged_ > 0) {
-    stopDirect();
-    sendStaged();
+  if (fd_ >= 0 && writer_ && !writer_->finish()) failed_ = true;
+  writer_.reset();
+  if (fd_ >= 0 && direct_) {
+    // The remainder is not whole blocks.
+    direct_ = false;
+    if (fcntl(fd_, F_SETFL, 0) != 0) failed_ = true;
+    put(staging_[filling_].get(), staged_);
   }
   if (fd_ < 0 || failed_) {
     discard();

@@ -17,6 +17,7 @@
 #include <string_view>
 
 #include "platform/fd.h"
+#include "platform/piece_writer.h"
 #include "platform/signal_cleanup.h"
 
 namespace kalimbro {
@@ -202,7 +203,6 @@ class FileReplacer {
   void discard();
   bool put(const void* data, size_t n);
   bool sendStaged();
-  void stopDirect();
 
   std::string target_;  // native names
   std::string temp_;
@@ -210,12 +210,16 @@ class FileReplacer {
   int fd_ = -1;
   bool failed_ = false;
   FlushToDisk flush_ = FlushToDisk::yes;
+  uint64_t offset_ = 0;  // bytes put in the file or on their way
+  // Direct writes: two staging areas, one filling while the other is written.
   bool direct_ = false;
   struct FreeStaging {
     void operator()(uint8_t* p) const { std::free(p); }
   };
-  std::unique_ptr<uint8_t, FreeStaging> staging_;  // aligned, for direct writes
+  std::array<std::unique_ptr<uint8_t, FreeStaging>, 2> staging_;
+  int filling_ = 0;
   size_t staged_ = 0;
+  std::unique_ptr<PieceWriter> writer_;
 };
 
 }  // namespace kalimbro

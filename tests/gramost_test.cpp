@@ -602,7 +602,7 @@ TEST_F(SoundFiles, AFailedSaveLeavesThePreviousFile) {
   const std::string before = read("work.wav");
 
   TAmostras big;
-  big.createSized(2, 44100, 16, 100000);  // 400044 bytes
+  big.createSized(2, 44100, 16, 3000000);  // 12000044 bytes: larger pieces go to the disk directly
   const pid_t child = fork();
   ASSERT_GE(child, 0);
   if (child == 0) {

@@ -8,8 +8,9 @@
 //                                                      while the prompt is heard) and
 //                                                      ms from the key to the
 //                                                      demonstration (volume up)
-//   soundop soxtrip IN SOX-EFFECT-WORDS...             ms of the scratch copy and of
-//                                                      SoX's round trip after the key
+//   soundop soxtrip IN SOX-EFFECT-WORDS...             ms of the scratch copy, of SoX's
+//                                                      round trip after the key and
+//                                                      of SoX's own run within it
 #include <chrono>
 #include <cstdio>
 #include <string>
@@ -82,8 +83,9 @@ int run(const std::vector<std::string>& a) {
     std::vector<std::string> args = {"sox", in, out};
     args.insert(args.end(), a.begin() + 2, a.end());
     if (!runProgram(args).succeeded()) return fail("sox failed");
+    const double soxAlone = msSince(start);
     if (!sound.loadWav(out)) return fail("cannot load the result");
-    std::printf("%.0f %.0f\n", copy, msSince(start));
+    std::printf("%.0f %.0f %.0f\n", copy, msSince(start), soxAlone);
     return 0;
   }
   if (a.size() != 3 || !applyEffect(op, sound)) return fail("unknown operation");
