@@ -93,6 +93,27 @@ bool rampApproximately(int16_t* out, const int16_t* in, int32_t n, int shift, do
   return unsafe == 0;
 }
 
+// Frames [from, to) of a sound resampled by linear interpolation between
+// the two input frames around each position, in extended precision; the
+// position of frame `from` is `pos`, and each frame's is the previous one's
+// plus `step`, added frame by frame. Returns the position of frame `to`.
+// The processors with SSE3 truncate extended values without switching the
+// rounding mode, several times faster.
+[[gnu::target_clones("sse3", "default")]]
+long double resampleLinearly(const int16_t* in, int64_t inFrames, int channels, int16_t* out, int64_t from,
+                             int64_t to, long double pos, long double step) {
+  const auto at = [&](int64_t frame, int c) { return frame < inFrames ? in[frame * channels + c] : 0; };
+  for (int64_t j = from; j < to; ++j, pos += step) {
+    const int64_t k = static_cast<int64_t>(pos);  // pos >= 0: its whole part
+    const long double f = pos - static_cast<long double>(k);
+    for (int c = 0; c < channels; ++c) {
+      const int a = at(k, c);
+      out[j * channels + c] = f == 0 ? static_cast<int16_t>(a) : clampTruncated(f * (at(k + 1, c) - a) + a);
+    }
+  }
+  return pos;
+}
+
 }  // namespace
 
 void WorkClicker::blockDone() {
@@ -415,27 +436,13 @@ void TAmostras::convertFrom(const TAmostras& source, int32_t newRate) {
   const int64_t n = frames > static_cast<long double>(kMaxFrames) ? kMaxFrames + 1
                                                                   : static_cast<int64_t>(frames);
   setFrame(n - 1, 0);
+  // All of it or nothing: a conversion cut short is never used.
+  if (count_ != n) return;
   long double pos = 0;
-  WorkClicker clicker;
-  // Linear interpolation between the two source frames around pos; the last
-  // frame stays silent.
-  for (int64_t j = 0; j + 1 < n; ++j) {
-    if (j % kWorkBlockValues == 0) clicker.blockDone();
-    const int64_t k = static_cast<int64_t>(pos);  // pos >= 0: its whole part
-    const long double f = pos - static_cast<long double>(k);
-    PackedFrame frame;
-    if (f == 0) {
-      frame = source.getFrame(k);
-    } else {
-      const FrameValues a = unpackFrame(source.getFrame(k));
-      const FrameValues b = unpackFrame(source.getFrame(k + 1));
-      frame = packFrame(clampTruncated(f * (b.left - a.left) + a.left),
-                        clampTruncated(f * (b.right - a.right) + a.right));
-    }
-    setFrame(j, frame);
-    if (j >= capacity_) break;
-    pos += step;
-  }
+  // The last frame stays silent.
+  inBlocks(0, n - 1, [&](int64_t from, int64_t to) {
+    pos = resampleLinearly(source.store_.get(), sourceCount, channels_, store_.get(), from, to, pos, step);
+  });
 }
 
 // ---- Files ------------------------------------------------------------------------

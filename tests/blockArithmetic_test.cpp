@@ -68,6 +68,26 @@ void referenceCoding(TAmostras& s, int32_t value) {
   }
 }
 
+// Linear interpolation frame by frame, the position added up frame by frame.
+void referenceConvert(TAmostras& s, int32_t newRate) {
+  TAmostras source;
+  source.createCopy(s);
+  s.createSized(source.channels(), newRate, source.bitsPerSample(), 0);
+  const long double step = static_cast<long double>(source.sampleRate()) / newRate;
+  const auto n = static_cast<int64_t>(std::trunc(static_cast<long double>(source.count()) / step));
+  s.setFrame(n - 1, 0);
+  long double pos = 0;
+  for (int64_t j = 0; j + 1 < n; ++j, pos += step) {
+    const auto k = static_cast<int64_t>(pos);
+    const long double f = pos - static_cast<long double>(k);
+    const FrameValues a = unpackFrame(source.getFrame(k));
+    const FrameValues b = unpackFrame(source.getFrame(k + 1));
+    s.setFrame(j, f == 0 ? source.getFrame(k)
+                         : packFrame(clampTruncated(f * (b.left - a.left) + a.left),
+                                     clampTruncated(f * (b.right - a.right) + a.right)));
+  }
+}
+
 // ---- Sounds ---------------------------------------------------------------------------
 
 // Random values over the whole range, with runs of silence and the values
@@ -169,6 +189,15 @@ TEST(BlockArithmetic, MixingGivesTheFrameByFrameSamples) {
   expectSameAsReference(
       "mix into itself", [](TAmostras& s) { s.mixAt(s, s.count() / 3, 1.0L, 0.7L); },
       [](TAmostras& s) { referenceMix(s, s, s.count() / 3, 1.0L, 0.7L); });
+}
+
+TEST(BlockArithmetic, RateConversionGivesTheFrameByFrameSamples) {
+  const std::pair<int32_t, int32_t> rates[] = {{44100, 22050}, {22050, 44100}, {44100, 48000}, {8000, 44100}, {48000, 11025}};
+  for (const auto& [from, to] : rates) {
+    expectSameAsReference(
+        "rate", [&](TAmostras& s) { s.setSampleRate(from); s.convertFrom(s, to); },
+        [&](TAmostras& s) { s.setSampleRate(from); referenceConvert(s, to); });
+  }
 }
 
 }  // namespace
