@@ -260,8 +260,8 @@ bool FileReplacer::open(std::string_view fileName, FlushToDisk flush) {
   for (int attempt = 0; attempt < 100 && fd_ < 0; ++attempt) {
     std::string name = dir + "." + base + "." + uniqueSuffix();
     fd_ = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd_ >= 0) direct_ = flush == FlushToDisk::yes && fcntl(fd_, F_SETFL, O_DIRECT) == 0;
     if (fd_ >= 0) {
+      direct_ = flush == FlushToDisk::yes && fcntl(fd_, F_SETFL, O_DIRECT) == 0;
       temp_ = std::move(name);
       tempOnSignal_.set(temp_);
     } else if (errno != EEXIST) {
@@ -326,10 +326,13 @@ bool FileReplacer::commit() {
   if (fd_ >= 0 && writer_ && !writer_->finish()) failed_ = true;
   writer_.reset();
   if (fd_ >= 0 && direct_) {
-    // The remainder is not whole blocks.
+    // The whole blocks of what is left go directly; the last part of a
+    // block through the cache.
+    const size_t blocks = staged_ & ~(kDirectAlignment - 1);
+    put(staging_[filling_].get(), blocks);
     direct_ = false;
     if (fcntl(fd_, F_SETFL, 0) != 0) failed_ = true;
-    put(staging_[filling_].get(), staged_);
+    put(staging_[filling_].get() + blocks, staged_ - blocks);
   }
   if (fd_ < 0 || failed_) {
     discard();
