@@ -2,12 +2,12 @@
 #include "platform/piece_writer.h"
 
 #include <fcntl.h>
-#include <signal.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
-#include <system_error>
+
+#include "platform/worker_thread.h"
 
 namespace kalimbro {
 
@@ -28,18 +28,7 @@ bool writeWholeAt(int fd, const uint8_t* data, size_t n, uint64_t offset) {
   return true;
 }
 
-PieceWriter::PieceWriter(int fd) : fd_(fd) {
-  // Signals stay with the main thread, whose handlers expect to run there.
-  sigset_t all, previous;
-  sigfillset(&all);
-  pthread_sigmask(SIG_SETMASK, &all, &previous);
-  try {
-    thread_ = std::thread(&PieceWriter::run, this);
-  } catch (const std::system_error&) {
-    // No second thread: `send` writes each piece itself.
-  }
-  pthread_sigmask(SIG_SETMASK, &previous, nullptr);
-}
+PieceWriter::PieceWriter(int fd) : fd_(fd), thread_(startWorkerThread([this] { run(); })) {}
 
 PieceWriter::~PieceWriter() {
   {

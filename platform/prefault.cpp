@@ -1,12 +1,12 @@
 // Readies a large buffer's pages from a second thread (see prefault.h).
 #include "platform/prefault.h"
 
-#include <signal.h>
 #include <sys/mman.h>
 
 #include <algorithm>
 #include <cstdint>
-#include <system_error>
+
+#include "platform/worker_thread.h"
 
 namespace kalimbro {
 namespace {
@@ -20,16 +20,7 @@ constexpr size_t kStepBytes = size_t{8} << 20;
 
 PagePrefaulter::PagePrefaulter(void* start, size_t bytes) {
   if (bytes < kSmallestBuffer) return;
-  // Signals stay with the main thread, whose handlers expect to run there.
-  sigset_t all, previous;
-  sigfillset(&all);
-  pthread_sigmask(SIG_SETMASK, &all, &previous);
-  try {
-    thread_ = std::thread(&PagePrefaulter::run, this, static_cast<char*>(start), bytes);
-  } catch (const std::system_error&) {
-    // No second thread: the filling touches its pages itself.
-  }
-  pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+  thread_ = startWorkerThread([this, start, bytes] { run(static_cast<char*>(start), bytes); });
 }
 
 PagePrefaulter::~PagePrefaulter() {
