@@ -244,7 +244,7 @@ bool FileReplacer::open(std::string_view fileName, FlushToDisk flush) {
   discard();
   failed_ = false;
   flush_ = flush;
-  offset_ = 0;
+  offset_ = sentToDisk_ = 0;
   direct_ = false;
   // A symbolic link keeps pointing at the file it named.
   target_ = replacedFile(nativePath(fileName));
@@ -319,6 +319,14 @@ bool FileReplacer::put(const void* data, size_t n) {
     return false;
   }
   offset_ += n;
+  // What goes through the cache starts on its way to the disk at once: a
+  // large scratch copy left dirty in memory would hold back the writing of
+  // whatever comes next (SoX's output) until the disk had taken it.
+  if (offset_ - sentToDisk_ >= kStagingBytes) {
+    sync_file_range(fd_, static_cast<off_t>(sentToDisk_), static_cast<off_t>(offset_ - sentToDisk_),
+                    SYNC_FILE_RANGE_WRITE);
+    sentToDisk_ = offset_;
+  }
   return true;
 }
 

@@ -211,6 +211,7 @@ class FileReplacer {
   bool failed_ = false;
   FlushToDisk flush_ = FlushToDisk::yes;
   uint64_t offset_ = 0;  // bytes put in the file or on their way
+  uint64_t sentToDisk_ = 0;  // bytes written through the cache whose writeback has started
   // Direct writes: two staging areas, one filling while the other is written.
   bool direct_ = false;
   struct FreeStaging {
