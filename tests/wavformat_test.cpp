@@ -1,4 +1,5 @@
 #include "sound/wavformat.h"
+#include "platform/piece_writer.h"
 #include "tests/fakes/wav_image.h"
 
 #include <fcntl.h>
@@ -238,6 +239,24 @@ TEST_F(FileReplacerTest, ALargeFileWrittenInPiecesOfEverySizeComesOutWhole) {
   ASSERT_TRUE(out.commit());
   std::ifstream in(target, std::ios::binary);
   EXPECT_TRUE(std::string(std::istreambuf_iterator<char>(in), {}) == content);
+}
+
+// A file system may take O_DIRECT and then refuse a write (here: memory
+// and length not aligned): the piece goes through the cache instead.
+TEST_F(FileReplacerTest, APieceRefusedInDirectModeIsWrittenThroughTheCache) {
+  const int fd = open((dir_ + "direto.wav").c_str(), O_WRONLY | O_CREAT, 0644);
+  ASSERT_GE(fd, 0);
+  if (fcntl(fd, F_SETFL, O_DIRECT) != 0) {
+    close(fd);
+    GTEST_SKIP() << "this file system refuses O_DIRECT at once";
+  }
+  const std::string content = "xRIFF and an odd number of bytes";
+  const auto* bytes = reinterpret_cast<const uint8_t*>(content.data());
+  EXPECT_TRUE(writeWholeAt(fd, bytes + 1, content.size() - 1, 0));
+  EXPECT_FALSE(fcntl(fd, F_GETFL) & O_DIRECT);
+  close(fd);
+  std::ifstream in(dir_ + "direto.wav", std::ios::binary);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), content.substr(1));
 }
 
 TEST_F(FileReplacerTest, ReplacesTheFileBehindASymbolicLink) {
