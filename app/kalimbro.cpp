@@ -30,7 +30,6 @@ constexpr uint8_t kEsc = 27;
 // Extended key codes the loop answers.
 constexpr uint8_t kF1 = 59, kF2 = 60, kF3 = 61, kUp = 72, kDown = 80, kDel = 83;
 
-
 std::string iniReadOr(std::string_view key, std::string_view fallback) {
   std::string value = iniRead("KALIMBRO", key);
   return value.empty() ? std::string(fallback) : value;

@@ -62,35 +62,32 @@ constexpr double kNearWhole = 0x1p-20;
 
 bool approximable(long double gain) { return std::fabs(gain) <= kLargestApproximatedGain; }
 
+// Both without branches, so that loops over them vectorise.
 bool truncatesAsExact(double v) {
   const double size = std::fabs(v);  // below 2^23 for the gains taken here
   const double fraction = size - static_cast<double>(static_cast<int32_t>(size));
-  return size < 1.0 - kNearWhole || (fraction > kNearWhole && fraction < 1.0 - kNearWhole);
+  return (size < 1.0 - kNearWhole) | ((fraction > kNearWhole) & (fraction < 1.0 - kNearWhole));
 }
 
 int16_t clampTruncatedApproximation(double v) {
-  return v <= -32768.0 ? int16_t{-32768} : v >= 32767.0 ? int16_t{32767} : static_cast<int16_t>(v);
+  return static_cast<int16_t>(static_cast<int32_t>(std::min(std::max(v, -32768.0), 32767.0)));
 }
 
 // A gain ramp over a short run of values in double precision, into `out`:
 // value k belongs to the frame (k >> shift) after the run's first, whose
 // gain is start + (base + that frame) x slope. False when any value lies
-// too near a whole number to be trusted (see truncatesAsExact, here without
-// branches). Whole numbers convert exactly in 32 bits, and the loop
-// vectorises where the processor has AVX2.
+// too near a whole number to be trusted. Whole numbers convert exactly in
+// 32 bits, and the loop vectorises where the processor has AVX2.
 [[gnu::target_clones("avx2", "default")]]
 bool rampApproximately(int16_t* out, const int16_t* in, int32_t n, int shift, double start, double base,
                        double slope) {
-  int64_t unsafe = 0;
+  int64_t safe = 1;
   for (int32_t k = 0; k < n; ++k) {
     const double scaled = in[k] * (start + (base + static_cast<double>(k >> shift)) * slope);
-    const double size = std::fabs(scaled);
-    const double fraction = size - static_cast<double>(static_cast<int32_t>(size));
-    unsafe |= (size >= 1.0 - kNearWhole) & ((fraction <= kNearWhole) | (fraction >= 1.0 - kNearWhole));
-    // clampTruncatedApproximation without branches.
-    out[k] = static_cast<int16_t>(static_cast<int32_t>(std::min(std::max(scaled, -32768.0), 32767.0)));
+    safe &= truncatesAsExact(scaled);
+    out[k] = clampTruncatedApproximation(scaled);
   }
-  return unsafe == 0;
+  return safe != 0;
 }
 
 // Frames [from, to) of a sound resampled by linear interpolation between
