@@ -22,7 +22,15 @@
 #include <string>
 #include <thread>
 
+#include "sound/wavformat.h"
+
 namespace {
+
+using kalimbro::MemorySource;
+using kalimbro::readLe16;
+using kalimbro::walkWavHeader;
+using kalimbro::WavLayout;
+using kalimbro::WavWalk;
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
@@ -32,41 +40,23 @@ std::string readFile(const fs::path& path) {
   return {std::istreambuf_iterator<char>(in), {}};
 }
 
-uint32_t le(const std::string& s, size_t at, int bytes) {
-  uint32_t v = 0;
-  for (int i = bytes - 1; i >= 0; --i) v = v << 8 | static_cast<uint8_t>(s[at + static_cast<size_t>(i)]);
-  return v;
-}
-
 // Where the data start and how wide a sample is, once the header is there.
-struct Layout {
-  size_t dataStart = 0;
-  int bits = 0;
-};
-
-std::optional<Layout> layoutOf(const std::string& wav) {
-  if (wav.size() < 12 || wav.compare(0, 4, "RIFF") != 0) return std::nullopt;
-  Layout layout;
-  for (size_t at = 12; at + 8 <= wav.size();) {
-    const uint32_t size = le(wav, at + 4, 4);
-    if (wav.compare(at, 4, "fmt ") == 0 && at + 24 <= wav.size()) layout.bits = static_cast<int>(le(wav, at + 22, 2));
-    if (wav.compare(at, 4, "data") == 0) {
-      layout.dataStart = at + 8;
-      return layout.bits ? std::optional(layout) : std::nullopt;
-    }
-    at += 8 + size + (size & 1);
-  }
-  return std::nullopt;
+std::optional<WavLayout> layoutOf(const std::string& wav) {
+  MemorySource source({reinterpret_cast<const uint8_t*>(wav.data()), wav.size()});
+  WavLayout layout;
+  if (walkWavHeader(source, layout) != WavWalk::ok) return std::nullopt;
+  return layout;
 }
 
-bool audible(const std::string& wav, const Layout& layout) {
-  if (layout.bits == 8) {
-    for (size_t i = layout.dataStart; i < wav.size(); ++i)
-      if (std::abs(static_cast<uint8_t>(wav[i]) - 128) > 8) return true;
+bool audible(const std::string& wav, const WavLayout& layout) {
+  const auto* bytes = reinterpret_cast<const uint8_t*>(wav.data());
+  if (layout.format.bitsPerSample == 8) {
+    for (size_t i = layout.dataOffset; i < wav.size(); ++i)
+      if (std::abs(bytes[i] - 128) > 8) return true;
     return false;
   }
-  for (size_t i = layout.dataStart; i + 1 < wav.size(); i += 2)
-    if (std::abs(static_cast<int16_t>(le(wav, i, 2))) > 2048) return true;
+  for (size_t i = layout.dataOffset; i + 1 < wav.size(); i += 2)
+    if (std::abs(static_cast<int16_t>(readLe16(bytes + i))) > 2048) return true;
   return false;
 }
 
@@ -99,7 +89,7 @@ bool timeOneStart(const std::string& program, const fs::path& dir) {
     while (read(master, drain, sizeof drain) > 0) {
     }
     const std::string wav = readFile(output);
-    if (const auto layout = layoutOf(wav); layout && wav.size() > layout->dataStart) {
+    if (const auto layout = layoutOf(wav); layout && wav.size() > layout->dataOffset) {
       if (!firstSound) firstSound = msSince(start);
       if (audible(wav, *layout)) firstWord = msSince(start);
     }
