@@ -5,7 +5,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 
@@ -67,6 +69,79 @@ std::string makeTempFile(std::string_view prefix) {
   if (fd < 0) return {};
   close(fd);
   return fromUtf8(pattern);
+}
+
+namespace {
+
+// 64-bit FNV-1a: a short, stable folder name for a path.
+uint64_t pathHash(std::string_view path) {
+  uint64_t h = 0xcbf29ce484222325ull;
+  for (const char c : path) {
+    h ^= static_cast<uint8_t>(c);
+    h *= 0x100000001b3ull;
+  }
+  return h;
+}
+
+// The absolute native path of the file a name reaches: symbolic links
+// followed, the directory resolved when it exists.
+std::string absoluteTarget(std::string_view cp1252) {
+  std::string path = replacedFile(nativePath(cp1252));
+  if (!path.starts_with('/')) {
+    char cwd[PATH_MAX];
+    if (getcwd(cwd, sizeof cwd) != nullptr) path = std::string(cwd) + "/" + path;
+  }
+  const std::string dir = directoryPart(path);
+  if (char* real = realpath(dir.c_str(), nullptr)) {
+    std::string resolved = real;
+    std::free(real);
+    if (resolved.back() != '/') resolved += '/';
+    path = resolved + fileNamePart(path);
+  }
+  return path;
+}
+
+bool makePrivateDirectory(const std::string& native) {
+  if (mkdir(native.c_str(), 0700) != 0 && errno != EEXIST) return false;
+  struct stat st;
+  return lstat(native.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && access(native.c_str(), W_OK | X_OK) == 0;
+}
+
+}  // namespace
+
+std::string stateDirectory() {
+  std::string base;
+  if (const char* xdg = getenv("XDG_STATE_HOME"); xdg && *xdg == '/') {
+    base = xdg;
+  } else if (const char* home = getenv("HOME"); home && *home) {
+    base = std::string(home) + "/.local/state";
+  } else {
+    return {};
+  }
+  std::error_code ec;
+  std::filesystem::create_directories(base, ec);
+  const std::string dir = base + "/kalimbro";
+  if (!makePrivateDirectory(dir)) return {};
+  return fromUtf8(dir) + "/";
+}
+
+std::string soundStateDirectory(std::string_view soundFile) {
+  const std::string state = stateDirectory();
+  if (state.empty() || soundFile.empty()) return {};
+  const std::string path = absoluteTarget(soundFile);
+  char folder[17];
+  std::snprintf(folder, sizeof folder, "%016llx", static_cast<unsigned long long>(pathHash(path)));
+  const std::string dir = nativePath(state) + folder;
+  if (!makePrivateDirectory(dir)) return {};
+  // Which sound the folder belongs to, for whoever looks into it.
+  const std::string record = dir + "/som";
+  if (access(record.c_str(), F_OK) != 0) {
+    if (std::FILE* f = std::fopen(record.c_str(), "we")) {
+      std::fputs((path + "\n").c_str(), f);
+      std::fclose(f);
+    }
+  }
+  return fromUtf8(dir) + "/";
 }
 
 std::string aliasFor(std::string_view nativeTarget, std::string_view shownName) {

@@ -26,6 +26,17 @@ void removeTempDirectory();
 // failure.
 std::string makeTempFile(std::string_view prefix = "WAV");
 
+// The program's state folder, $XDG_STATE_HOME/kalimbro (else
+// ~/.local/state/kalimbro), with a trailing '/': what must outlive a run
+// (takes cut off by a signal, what identifies a decoded MP3). Made, mode
+// 0700, on first use; empty when it cannot be made.
+std::string stateDirectory();
+// The state folder of one sound file, with a trailing '/': a folder of
+// stateDirectory() named after the file's absolute path (through symbolic
+// links), holding a file "som" with that path. Made on first use; empty
+// when it cannot be made.
+std::string soundStateDirectory(std::string_view soundFile);
+
 // A Windows-1252 name that reaches `nativeTarget` although the target's
 // path has no Windows-1252 form: a symbolic link named `shownName`, alone
 // in a fresh directory of the temporary directory. Reading through it reads

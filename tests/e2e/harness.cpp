@@ -95,11 +95,12 @@ std::string settingsText(const Options& options) {
 }
 
 std::vector<std::string> environmentFor(const Options& options, const fs::path& configHome,
-                                        const fs::path& tempDir) {
+                                        const fs::path& tempDir, const fs::path& stateHome) {
   std::vector<std::pair<std::string, std::string>> set = {
       {"TERM", "xterm-256color"},
       {"XDG_CONFIG_HOME", configHome.string()},
       {"TMPDIR", tempDir.string()},
+      {"XDG_STATE_HOME", stateHome.string()},
   };
   for (const auto& extra : options.env) {
     auto same = std::find_if(set.begin(), set.end(), [&](const auto& e) { return e.first == extra.first; });
@@ -310,6 +311,7 @@ std::unique_ptr<Session> Session::start(const Options& options, std::string* err
   const fs::path configHome = s->root_ / "config";
   s->settingsDir_ = configHome / "Varelu";
   s->tempDir_ = s->root_ / "tmp";
+  s->stateHome_ = s->root_ / "state";
   s->workDir_ = options.workDir.empty() ? s->root_ / "work" : options.workDir;
   std::error_code ec;
   for (const fs::path& dir : {s->settingsDir_, s->tempDir_, s->workDir_}) {
@@ -327,7 +329,7 @@ std::unique_ptr<Session> Session::start(const Options& options, std::string* err
 
   std::vector<std::string> argStrings = {options.program};
   argStrings.insert(argStrings.end(), options.args.begin(), options.args.end());
-  std::vector<std::string> envStrings = environmentFor(options, configHome, s->tempDir_);
+  std::vector<std::string> envStrings = environmentFor(options, configHome, s->tempDir_, s->stateHome_);
   std::vector<char*> argv = pointers(argStrings);
   std::vector<char*> envp = pointers(envStrings);
   const std::string workDir = s->workDir_.string();

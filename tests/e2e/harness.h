@@ -181,6 +181,9 @@ class Session {
   std::filesystem::path settingsFile() const { return settingsDir_ / "Varelu.ini"; }
   // The program's $TMPDIR.
   const std::filesystem::path& tempDir() const { return tempDir_; }
+  // The program's $XDG_STATE_HOME (Options::env may name another, shared
+  // by two sessions).
+  const std::filesystem::path& stateHome() const { return stateHome_; }
 
  private:
   struct Terminal;
@@ -210,6 +213,7 @@ class Session {
   std::filesystem::path workDir_;
   std::filesystem::path settingsDir_;
   std::filesystem::path tempDir_;
+  std::filesystem::path stateHome_;
 };
 
 // Whole-file helpers for the files tests prepare and inspect.

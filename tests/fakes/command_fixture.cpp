@@ -30,6 +30,8 @@ void CommandTest::SetUp() {
   std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/kalimbro-cmd.XXXXXX";
   ASSERT_NE(mkdtemp(pattern.data()), nullptr);
   dir_ = pattern;
+  // What the program keeps between runs stays inside the test's directory.
+  setenv("XDG_STATE_HOME", (dir_ + "/state").c_str(), 1);
 }
 
 void CommandTest::TearDown() {
