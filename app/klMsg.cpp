@@ -184,6 +184,8 @@ constexpr MessageRow kCatalogue[] = {
     {"KLVALINV", "Valor inv\xE1lido, efeito n\xE3o aplicado"},
     {"KLNDESEF", "N\xE3o consegui desfazer o efeito"},
     {"KLTELPEQ", "Terminal menor que 80 por 25: a tela acompanha o cursor"},
+    // SoX ran and gave nothing usable.
+    {"KLSOXFAL", "O Sox falhou, o som continua como estava"},
 };
 
 }  // namespace

@@ -181,10 +181,11 @@ bool askKeepEffect() {
 
 // ---- The command ------------------------------------------------------------------------
 
-// The answer stays on the screen with what was said before it; the next
-// question comes below.
+// The screen is cleared from the row under the effects menu's header, so
+// that the next question comes back at the same place after every effect.
 void keepOrDiscardEffect() {
   if (!askKeepEffect()) restoreSoundBeforeEffect();
+  clearToEndOfScreen(kRowAfterEffect);
 }
 
 void volumeUp() {

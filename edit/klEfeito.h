@@ -30,6 +30,10 @@ void codeWithPassword();
 
 // ---- Shared with the SoX effects ---------------------------------------------
 
+// After an effect the screen is cleared from this row down, so that the
+// effects question always comes back at the same place.
+inline constexpr int kRowAfterEffect = 8;
+
 // The scratch file that holds the sound as it was before the current
 // effect: tempSoundFile, or a fixed name in the temporary directory when
 // there is none, always ending in ".wav" (SoX goes by the extension).

@@ -17,6 +17,7 @@
 #include "platform/process.h"
 #include "platform/text.h"
 #include "sound/gramost.h"
+#include "sound/wavformat.h"
 
 namespace kalimbro {
 namespace {
@@ -82,10 +83,24 @@ bool parseInteger(std::string_view text, int32_t& value) {
   return error == std::errc() && end == digits.data() + digits.size();
 }
 
-// True when `file` exists and holds something.
-bool wroteOutput(std::string_view file) {
-  const std::optional<uint64_t> size = fileSize(file);
-  return size && *size > 0;
+// True when `file` is a WAV file with no sound in it.
+bool holdsNoFrames(std::string_view file) {
+  const UniqueFd fd = openSoundFile(file);
+  if (!fd.valid()) return false;
+  FdSource source(fd.get());
+  WavLayout layout;
+  return walkWavHeader(source, layout) == WavWalk::ok && layout.dataBytes == 0;
+}
+
+// What the user hears when SoX's run gives nothing to offer; empty when
+// its output is worth demonstrating.
+std::string_view soxFailureMessage(const ProcessResult& result, std::string_view output, int64_t framesBefore) {
+  if (result.kind == ProcessResult::Kind::gaveUp) return "KLDESIST";
+  if (!result.started()) return "KLERRO_E";
+  const std::optional<uint64_t> size = fileSize(output);
+  if (!result.succeeded() || !size || *size == 0) return "KLSOXFAL";
+  if (framesBefore > 0 && holdsNoFrames(output)) return "KLSOXFAL";
+  return {};
 }
 
 double percentToUnit(double percent) {
@@ -295,11 +310,11 @@ void soxEffect(std::string_view effectName) {
   const ProcessResult result =
       runProgram(soxArguments(p.soxProgram, input, output, soxEffectText(effectName, *parameters)),
                  {.started = [] { sayMessage("KLFIMEDI", 1); }, .everySecond = {}, .giveUp = escapeTyped});
-  if (!result.succeeded() || !wroteOutput(output)) {
-    // Half a file from a failed or given-up run is not offered; the sound
-    // stays as it was.
+  // Half a file from a failed or given-up run is not offered, nor an empty
+  // result of a sound that was not empty: the sound stays as it was.
+  if (const std::string_view failure = soxFailureMessage(result, output, sound.count()); !failure.empty()) {
     removeFile(output);
-    sayMessage(result.kind == ProcessResult::Kind::gaveUp ? "KLDESIST" : "KLERRO_E", 2);
+    sayMessage(failure, 2);
     return;
   }
 
@@ -308,6 +323,7 @@ void soxEffect(std::string_view effectName) {
     // The sound in memory is still the one before the effect.
     sayMessage(sound.outOfMemory() ? "KLFALMEM" : "KLARQERR", 1);
     removeFile(output);
+    clearToEndOfScreen(kRowAfterEffect);
     return;
   }
   p.currentPosition = 0;
@@ -323,6 +339,7 @@ void soxEffect(std::string_view effectName) {
     removeFile(output);
     restoreSoundBeforeEffect();
   }
+  clearToEndOfScreen(kRowAfterEffect);
 }
 
 }  // namespace kalimbro

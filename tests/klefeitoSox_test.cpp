@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <memory>
 
 #include "app/programState.h"
+#include "console/VrCrt.h"
 #include "edit/klEfeito.h"
 #include "platform/paths.h"
 #include "platform/process.h"
@@ -152,24 +154,45 @@ void reverseAndLeave() {
   EXPECT_EQ(script.remaining(), 0u);
 }
 
-TEST_F(SoxEffects, ASoxThatCannotRunFailsOrWritesNothingIsToldAndNothingIsAsked) {
-  program().soxProgram = "/nonexistent/sox";
+// Reverse with SoX's run replaced by `runner` (nullptr: the real one), then
+// ESC out; what was said is on a fresh screen.
+void reverseWith(std::unique_ptr<RecordingRunner> runner) {
+  const std::unique_ptr<RecordingRunner> inForce = std::move(runner);
+  clearScreen();
   reverseAndLeave();
-  {
-    RecordingRunner failing;  // half a file, then an error status
-    TAmostras other;
-    fillMono(other, {1, 2, 3});
-    ASSERT_TRUE(other.saveWav(file("o.wav")));
-    failing.output = readFileBytes(file("o.wav"));
-    failing.exitCode = 2;
-    reverseAndLeave();
-  }
-  {
-    RecordingRunner silent;  // a clean end without an output
-    silent.writeOutput = false;
-    reverseAndLeave();
-  }
-  EXPECT_TRUE(shown("N\xE3o foi possivel executar o Sox"));
+}
+
+TEST_F(SoxEffects, ASoxThatCannotRunFailsOrGivesNothingIsToldAndNothingIsAsked) {
+  constexpr std::string_view kCannotRun = "N\xE3o foi possivel executar o Sox";
+  constexpr std::string_view kFailed = "O Sox falhou, o som continua como estava";
+  program().soxProgram = "/nonexistent/sox";
+  reverseWith(nullptr);
+  EXPECT_TRUE(shown(kCannotRun));
+  EXPECT_FALSE(shown(kFailed));
+  program().soxProgram = "sox";
+
+  TAmostras other;
+  fillMono(other, {1, 2, 3});
+  ASSERT_TRUE(other.saveWav(file("o.wav")));
+  auto failing = std::make_unique<RecordingRunner>();  // half a file, then an error status
+  failing->output = readFileBytes(file("o.wav"));
+  failing->exitCode = 2;
+  reverseWith(std::move(failing));
+  EXPECT_TRUE(shown(kFailed));
+
+  auto silent = std::make_unique<RecordingRunner>();  // a clean end without an output
+  silent->writeOutput = false;
+  reverseWith(std::move(silent));
+  EXPECT_TRUE(shown(kFailed));
+
+  TAmostras nothing;
+  fillMono(nothing, {});
+  ASSERT_TRUE(nothing.saveWav(file("vazio.wav")));
+  auto empty = std::make_unique<RecordingRunner>();  // a clean end with a header and no sound
+  empty->output = readFileBytes(file("vazio.wav"));
+  reverseWith(std::move(empty));
+  EXPECT_TRUE(shown(kFailed));
+
   EXPECT_FALSE(shown("Demonstra\xE7\xE3o"));
   EXPECT_EQ(leftValues(sound()), values);
   EXPECT_EQ(program().currentPosition, 40);
