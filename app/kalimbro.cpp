@@ -228,6 +228,7 @@ void runProgram(std::span<const std::string> args) {
     loadWorkingSound();
   }
   p.tempSoundFile = scratchSoundFileFor(p.workingFileName);
+  offerInterruptedTakes();
   crtWriteln();
   mainMenu();
   endProgram();

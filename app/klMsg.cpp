@@ -186,6 +186,12 @@ constexpr MessageRow kCatalogue[] = {
     {"KLTELPEQ", "Terminal menor que 80 por 25: a tela acompanha o cursor"},
     // SoX ran and gave nothing usable.
     {"KLSOXFAL", "O Sox falhou, o som continua como estava"},
+    // Takes of a recording cut off by the end of the program.
+    {"KLGRVINT", "Grava\xE7\xE3o interrompida de "},
+    {"KLSEMNOM", "som sem nome"},
+    {"KLGRVACR", "Acrescento ao fim deste som? "},
+    {"KLGRVGRD", "A grava\xE7\xE3o foi guardada em "},
+    {"KLGRVFIC", "A grava\xE7\xE3o continua em "},
 };
 
 }  // namespace

@@ -1,8 +1,11 @@
 // The record commands.
 #include "sound/klGrava.h"
 
+#include <time.h>
+
 #include <algorithm>
 #include <cstdint>
+#include <ctime>
 #include <string>
 
 #include "app/klArquivo.h"
@@ -11,6 +14,7 @@
 #include "console/VrCrt.h"
 #include "console/vrfala.h"
 #include "platform/paths.h"
+#include "platform/take_store.h"
 #include "sound/gramost.h"
 
 namespace kalimbro {
@@ -19,22 +23,6 @@ namespace {
 constexpr uint8_t kEnter = 13, kEsc = 27;
 constexpr uint8_t kPageUp = 73;
 constexpr int64_t kReplaySeconds = 10;
-
-// The temporary file the takes of one G command are recorded into; removed
-// when the command ends.
-class TakeFile {
- public:
-  TakeFile() : name_(makeTempFile("WAV")) {}
-  ~TakeFile() {
-    if (!name_.empty()) removeFile(name_);
-  }
-  TakeFile(const TakeFile&) = delete;
-  TakeFile& operator=(const TakeFile&) = delete;
-  const std::string& name() const { return name_; }
-
- private:
-  std::string name_;
-};
 
 void setFileTitle(bool recording) { setWindowTitle(fileWindowTitle(program().workingFileName, recording)); }
 
@@ -56,12 +44,10 @@ void recordTake(TAmostras& take, const std::string& takeFileName, TAmostras& sou
   }
 }
 
-// Takes until ESC, each appended to the sound; the take and its file live
-// only as long as this loop.
-void recordTakes() {
+// Takes until ESC, each appended to the sound.
+void recordTakes(TakeRun& takes) {
   ProgramState& p = program();
   TAmostras& sound = *p.soundBuffer;
-  const TakeFile takeFile;
   TAmostras take;
   take.createSized(sound.channels(), sound.sampleRate(), sound.bitsPerSample(), 0);
   take.setCaptureBuffers(p.settings.recordBuffers);
@@ -75,7 +61,7 @@ void recordTakes() {
     if (isSpeaking()) stopSpeech();
     if (key == kEnter) {
       setFileTitle(true);
-      recordTake(take, takeFile.name(), sound);
+      recordTake(take, takes.nextTakeFile(), sound);
     } else if (key == 0 && readKey() == kPageUp) {
       clickSound();
       const int64_t from = std::max<int64_t>(0, int64_t{p.currentPosition} - tenSeconds);
@@ -88,7 +74,113 @@ void recordTakes() {
   crtWriteln();
 }
 
+// ---- Takes left by a program that was ended ----------------------------------
+
+std::string formatTime(int64_t seconds, const char* format) {
+  const time_t when = static_cast<time_t>(seconds);
+  struct tm local {};
+  localtime_r(&when, &local);
+  char text[32];
+  return std::strftime(text, sizeof text, format, &local) > 0 ? std::string(text) : std::string();
+}
+
+// `other` at the end of `sound`, resampled to its rate when they differ;
+// false when memory ran out before all of it was added.
+bool appendAtSoundRate(TAmostras& sound, const TAmostras& other) {
+  if (other.sampleRate() != sound.sampleRate()) {
+    TAmostras resampled;
+    resampled.setMemoryLimit(sound.memoryLimit());
+    resampled.convertFrom(other, sound.sampleRate());
+    return !resampled.outOfMemory() && appendAtSoundRate(sound, resampled);
+  }
+  const int64_t wanted = int64_t{sound.count()} + other.count();
+  sound.append(other);
+  return sound.count() == wanted;
+}
+
+// Every take of a run, one after the other, in one sound of the first
+// take's format. False when memory ran out.
+bool loadTakes(const LeftTakeRun& run, TAmostras& takes) {
+  TAmostras take;
+  take.setMemoryLimit(takes.memoryLimit());
+  for (const std::string& file : run.takeFiles) {
+    if (!take.loadWav(file)) {
+      if (take.outOfMemory()) return false;
+      continue;  // a take cut off before its header: nothing was captured
+    }
+    if (take.count() == 0) continue;
+    if (takes.count() == 0) takes.createSized(take.channels(), take.sampleRate(), take.bitsPerSample(), 0);
+    if (!appendAtSoundRate(takes, take)) return false;
+  }
+  return true;
+}
+
+// A new file name beside the run's sound (in the current folder for a sound
+// without a name) for takes the user did not want added.
+std::string setAsideName(const LeftTakeRun& run) {
+  std::string stem = "gravacao";
+  std::string folder;
+  if (!run.soundFile.empty()) {
+    folder = directoryPart(run.soundFile);
+    stem = fileNamePart(run.soundFile);
+    if (upperCaseAccented(stem).ends_with(".WAV")) stem.resize(stem.size() - 4);
+    stem += "-gravacao";
+  }
+  stem += "-" + formatTime(run.lastWritten, "%Y%m%d-%H%M%S");
+  std::string name = folder + stem + ".wav";
+  for (int n = 2; fileExists(name) && n < 1000; ++n) name = folder + stem + "-" + std::to_string(n) + ".wav";
+  return name;
+}
+
+// Asks whether the run's takes go at the end of the sound; if not, they are
+// kept in a WAV file of their own and the user hears where.
+void offerTakes(LeftTakeRun& run) {
+  TAmostras& sound = *program().soundBuffer;
+  TAmostras takes;
+  takes.setMemoryLimit(memoryLimitFromSettings());
+  const bool loaded = loadTakes(run, takes);
+  if (loaded && takes.count() == 0) {
+    removeTakeRun(run);
+    return;
+  }
+  if (loaded) {
+    sayMessage("KLGRVINT", 0);
+    writeSpeak(run.soundFile.empty() ? messageText("KLSEMNOM") : fileNamePart(run.soundFile));
+    writelnSpeak(", " + formatTime(run.lastWritten, "%d/%m/%Y %H:%M") + ".");
+    const uint8_t answer = askKey("KLGRVACR");
+    if (answer == kEsc) {
+      sayMessage("KLDESIST", 1);
+      return;
+    }
+    if (upperCaseAccented(answer) == 'S') {
+      if (sound.count() == 0) sound.createSized(takes.channels(), takes.sampleRate(), takes.bitsPerSample(), 0);
+      const int32_t before = sound.count();
+      if (appendAtSoundRate(sound, takes)) {
+        removeTakeRun(run);
+        sayMessage("KLOK", 1);
+        return;
+      }
+      // Half of it added would leave the rest nowhere: the sound goes back.
+      sound.deleteRange(before, int64_t{sound.count()} - before);
+      sayMessage("KLFALMEM", 1);
+    }
+    const std::string name = setAsideName(run);
+    if (takes.saveWav(name)) {
+      removeTakeRun(run);
+      sayMessage("KLGRVGRD", 0);
+      writelnSpeak(name);
+      return;
+    }
+  }
+  sayMessage("KLGRVFIC", 0);
+  writelnSpeak(run.folder);
+}
+
 }  // namespace
+
+void offerInterruptedTakes() {
+  for (LeftTakeRun& run : findLeftTakeRuns()) offerTakes(run);
+}
 
 void newSoundCommand() {
   ProgramState& p = program();
@@ -111,7 +203,11 @@ void newSoundCommand() {
 }
 
 void recordMoreCommand() {
-  recordTakes();
+  // Each take's file is kept until the save question is answered, so that
+  // a signal that ends the program meanwhile loses nothing that was
+  // captured: the next start offers it back.
+  TakeRun takes(program().workingFileName);
+  recordTakes(takes);
   setFileTitle(false);
   sayMessage("KLSALVAG", 1);
   const uint8_t answer = readAnswerEchoed();

@@ -11,5 +11,8 @@ namespace kalimbro {
 void newSoundCommand();
 // Main menu G.
 void recordMoreCommand();
+// At start: the takes of G commands cut off by a signal, a crash or a
+// kill are offered for the end of the sound, or kept in a file of their own.
+void offerInterruptedTakes();
 
 }  // namespace kalimbro

@@ -312,6 +312,8 @@ std::unique_ptr<Session> Session::start(const Options& options, std::string* err
   s->settingsDir_ = configHome / "Varelu";
   s->tempDir_ = s->root_ / "tmp";
   s->stateHome_ = s->root_ / "state";
+  for (const auto& [name, value] : options.env)
+    if (name == "XDG_STATE_HOME") s->stateHome_ = value;
   s->workDir_ = options.workDir.empty() ? s->root_ / "work" : options.workDir;
   std::error_code ec;
   for (const fs::path& dir : {s->settingsDir_, s->tempDir_, s->workDir_}) {

@@ -181,8 +181,8 @@ class Session {
   std::filesystem::path settingsFile() const { return settingsDir_ / "Varelu.ini"; }
   // The program's $TMPDIR.
   const std::filesystem::path& tempDir() const { return tempDir_; }
-  // The program's $XDG_STATE_HOME (Options::env may name another, shared
-  // by two sessions).
+  // The program's $XDG_STATE_HOME: the session's own, or the one
+  // Options::env names (to share it between sessions).
   const std::filesystem::path& stateHome() const { return stateHome_; }
 
  private:

@@ -111,12 +111,14 @@ class WorkFile : public testing::Test {
         },
         path.string() + " of " + std::to_string(bytes) + " bytes", kLong);
   }
-  // The recording file of a take: the one "WAV" file in the program's
-  // temporary directory.
+  // The recording file of the last take: a WAV file in the program's
+  // state folder, where it outlives the program.
   std::optional<fs::path> takeFile() {
-    for (const auto& e : fs::recursive_directory_iterator(s->tempDir()))
-      if (e.path().filename().string().rfind("WAV", 0) == 0) return e.path();
-    return std::nullopt;
+    std::optional<fs::path> last;
+    std::error_code ec;
+    for (auto e = fs::recursive_directory_iterator(s->stateHome(), ec); !ec && e != fs::end(e); e.increment(ec))
+      if (e->is_regular_file() && e->path().extension() == ".wav" && (!last || *last < e->path())) last = e->path();
+    return last;
   }
 
   // Starts on a name that does not exist and begins to record it with the
@@ -198,9 +200,9 @@ TEST_F(WorkFile, GRecordsATakeThatF2SavesAfterTheOldSound) {
   ASSERT_TRUE(s->waitUntil([&] { return s->findAll(kNextTake).size() == 3; }, "the prompt after Page Up", kLong));
   ASSERT_TRUE(s->sendKey(Key::Esc));
   ASSERT_TRUE(waitForText(kStoreQuestion));
-  EXPECT_FALSE(takeFile().has_value()) << "the take's file outlived the command";
   ASSERT_TRUE(s->type("n"));
   ASSERT_TRUE(waitForPrompt(kStoreQuestion));
+  EXPECT_FALSE(takeFile().has_value()) << "the take's file outlived the command";
   EXPECT_EQ(readWav(work("voz.wav"))->samples, old) << "answered N: nothing saved yet";
 
   ASSERT_TRUE(s->sendKey(Key::F2));
@@ -336,6 +338,70 @@ TEST_F(WorkFile, AHangUpWhileRecordingKeepsTheRecordingAndATakeWithoutAnInputDev
   ASSERT_TRUE(saved.has_value());
   EXPECT_EQ(saved->dataBytes, recorded->dataBytes);
   EXPECT_EQ(saved->samples, recorded->samples);
+}
+
+// Takes cut off by the end of the program are offered at the next start:
+// added to the sound, or kept in a file beside it.
+TEST_F(WorkFile, TakesCutOffBySignalsComeBackAtTheNextStart) {
+  std::string root = (fs::temp_directory_path() / "kalimbro-takes-XXXXXX").string();
+  ASSERT_NE(mkdtemp(root.data()), nullptr);
+  const fs::path shared = root;
+  const std::vector<int16_t> old(800, 1234);
+  Options o = options({"voz.wav"}, {{"voz.wav", wavBytes(kInputRate, 16, 1, old)}});
+  o.workDir = shared / "work";
+  o.env = {{"XDG_STATE_HOME", (shared / "state").string()}};
+  const std::vector<int16_t> input = inputSamples();
+  // G, a take, and `signal` once the whole input is in the take's file.
+  const auto recordTakeThenEnd = [&](int signal) {
+    ASSERT_TRUE(waitForPrompt());
+    ASSERT_TRUE(s->type("g"));
+    ASSERT_TRUE(waitForText(kNextTake));
+    ASSERT_TRUE(s->sendKey(Key::Enter));
+    ASSERT_TRUE(s->waitUntil([&] { return takeFile().has_value(); }, "the take's file"));
+    ASSERT_TRUE(waitForSize(*takeFile(), 44 + 2 * kInputFrames));
+    ASSERT_EQ(kill(s->pid(), signal), 0);
+    ASSERT_TRUE(s->waitForExit(kLong).has_value()) << s->dump();
+  };
+  constexpr std::string_view kFound = "Gravação interrompida de voz.wav, ";
+  constexpr std::string_view kAdd = "Acrescento ao fim deste som? ";
+
+  ASSERT_NO_FATAL_FAILURE(start(o));
+  ASSERT_NO_FATAL_FAILURE(recordTakeThenEnd(SIGTERM));
+  o.files.clear();
+  ASSERT_NO_FATAL_FAILURE(start(o));
+  ASSERT_TRUE(waitForQuestion(kAdd));
+  EXPECT_TRUE(s->find(kFound).has_value()) << s->dump();
+  ASSERT_TRUE(s->type("s"));
+  ASSERT_TRUE(waitForPrompt(kAdd));
+  ASSERT_TRUE(s->sendKey(Key::F2));
+  ASSERT_TRUE(waitForPrompt(kSaved));
+  std::optional<WavContents> saved = readWav(shared / "work" / "voz.wav");
+  ASSERT_TRUE(saved.has_value());
+  ASSERT_GE(saved->samples.size(), old.size() + input.size());
+  EXPECT_EQ(std::vector<int16_t>(saved->samples.begin(), saved->samples.begin() + 800), old);
+  EXPECT_EQ(std::vector<int16_t>(saved->samples.begin() + 800, saved->samples.begin() + 800 + kInputFrames), input);
+  const size_t savedFrames = saved->samples.size();
+
+  // Declined, a take is kept beside its sound, and the sound stays as saved.
+  ASSERT_NO_FATAL_FAILURE(recordTakeThenEnd(SIGHUP));
+  ASSERT_NO_FATAL_FAILURE(start(o));
+  ASSERT_TRUE(waitForQuestion(kAdd));
+  ASSERT_TRUE(s->type("n"));
+  ASSERT_TRUE(waitForPrompt(kAdd));
+  std::optional<fs::path> kept;
+  for (const auto& e : fs::directory_iterator(shared / "work"))
+    if (e.path().filename().string().starts_with("voz-gravacao-")) kept = e.path();
+  ASSERT_TRUE(kept.has_value()) << s->dump();
+  EXPECT_TRUE(s->find("A gravação foi guardada em " + shared.string()).has_value()) << s->dump();
+  const std::optional<WavContents> take = readWav(*kept);
+  ASSERT_TRUE(take.has_value());
+  ASSERT_GE(take->samples.size(), input.size());
+  EXPECT_EQ(std::vector<int16_t>(take->samples.begin(), take->samples.begin() + kInputFrames), input);
+  EXPECT_FALSE(takeFile().has_value()) << "the take stayed in the state folder too";
+  ASSERT_NO_FATAL_FAILURE(endSaying("s"));
+  EXPECT_EQ(readWav(shared / "work" / "voz.wav")->samples.size(), savedFrames);
+  s.reset();
+  fs::remove_all(shared);
 }
 
 TEST_F(WorkFile, FilesOfOtherWritersOpenAndF2SavesThemAsCanonicalWav) {

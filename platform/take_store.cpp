@@ -1,0 +1,162 @@
+// The folders that keep recording takes until their command ends.
+#include "platform/take_store.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+
+#include "platform/codec.h"
+#include "platform/paths.h"
+
+namespace kalimbro {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr std::string_view kTakesFolder = "gravacoes";
+constexpr std::string_view kLockFile = "em-uso";
+// The sound folder of the state folder that holds a sound's record.
+constexpr std::string_view kSoundRecord = "som";
+
+bool makeFolder(const std::string& native) { return mkdir(native.c_str(), 0700) == 0 || errno == EEXIST; }
+
+// The state folder of a sound without a name.
+std::string unnamedSoundFolder() {
+  const std::string state = stateDirectory();
+  if (state.empty()) return {};
+  const std::string folder = nativePath(state) + "sem-nome";
+  return makeFolder(folder) ? fromUtf8(folder) + "/" : std::string();
+}
+
+std::string runName() {
+  const time_t now = time(nullptr);
+  struct tm local {};
+  localtime_r(&now, &local);
+  char name[64];
+  std::snprintf(name, sizeof name, "%04d%02d%02d-%02d%02d%02d-%d", local.tm_year + 1900, local.tm_mon + 1,
+                local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec, static_cast<int>(getpid()));
+  return name;
+}
+
+// A fresh run folder in `takes` (native), locked; empty when none can be made.
+std::string makeRunFolder(const std::string& takes, UniqueFd& lock) {
+  if (!makeFolder(takes)) return {};
+  const std::string name = takes + "/" + runName();
+  for (int n = 1; n < 100; ++n) {
+    const std::string folder = n == 1 ? name : name + "-" + std::to_string(n);
+    if (mkdir(folder.c_str(), 0700) != 0) {
+      if (errno == EEXIST) continue;
+      return {};
+    }
+    lock = UniqueFd(::open((folder + "/" + std::string(kLockFile)).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600));
+    if (!lock.valid() || flock(lock.get(), LOCK_EX | LOCK_NB) != 0) {
+      lock.reset();
+      std::error_code ec;
+      fs::remove_all(folder, ec);
+      return {};
+    }
+    return folder + "/";
+  }
+  return {};
+}
+
+// The lock of a run whose command is gone; invalid while its command lives.
+UniqueFd lockOfLeftRun(const fs::path& run) {
+  UniqueFd lock(::open((run / kLockFile).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600));
+  if (!lock.valid() || flock(lock.get(), LOCK_EX | LOCK_NB) != 0) return UniqueFd();
+  return lock;
+}
+
+std::string firstLine(const fs::path& file) {
+  std::ifstream in(file);
+  std::string line;
+  std::getline(in, line);
+  return line;
+}
+
+std::vector<fs::path> sortedEntries(const fs::path& folder) {
+  std::vector<fs::path> entries;
+  std::error_code ec;
+  for (const fs::directory_entry& entry : fs::directory_iterator(folder, ec)) entries.push_back(entry.path());
+  std::sort(entries.begin(), entries.end());
+  return entries;
+}
+
+}  // namespace
+
+TakeRun::TakeRun(std::string_view soundFile) {
+  const std::string sound = soundFile.empty() ? unnamedSoundFolder() : soundStateDirectory(soundFile);
+  if (!sound.empty()) folder_ = makeRunFolder(nativePath(sound) + std::string(kTakesFolder), lock_);
+  if (!folder_.empty()) return;
+  // No state folder: the takes live as long as the program does.
+  if (const std::string temp = tempDirectory(); !temp.empty()) {
+    std::string pattern = nativePath(temp) + "gravacoes.XXXXXX";
+    if (mkdtemp(pattern.data()) != nullptr) folder_ = pattern + "/";
+  }
+}
+
+TakeRun::~TakeRun() {
+  if (folder_.empty()) return;
+  std::error_code ec;
+  fs::remove_all(folder_, ec);
+}
+
+std::string TakeRun::nextTakeFile() {
+  if (folder_.empty()) return {};
+  char name[16];
+  std::snprintf(name, sizeof name, "%03d.wav", ++takes_);
+  const std::string file = folder_ + name;
+  UniqueFd fd(::open(file.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+  return fd.valid() ? fromUtf8(file) : std::string();
+}
+
+std::vector<LeftTakeRun> findLeftTakeRuns() {
+  std::vector<LeftTakeRun> runs;
+  const std::string state = stateDirectory();
+  if (state.empty()) return runs;
+  for (const fs::path& sound : sortedEntries(nativePath(state))) {
+    std::error_code ec;
+    if (!fs::is_directory(fs::symlink_status(sound, ec))) continue;
+    for (const fs::path& run : sortedEntries(sound / kTakesFolder)) {
+      if (!fs::is_directory(fs::symlink_status(run, ec))) continue;
+      UniqueFd lock = lockOfLeftRun(run);
+      if (!lock.valid()) continue;
+      LeftTakeRun left;
+      for (const fs::path& file : sortedEntries(run)) {
+        struct stat st;
+        if (file.extension() != ".wav" || lstat(file.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
+        left.takeFiles.push_back(fromUtf8(file.string()));
+        left.lastWritten = std::max<int64_t>(left.lastWritten, st.st_mtim.tv_sec);
+      }
+      if (left.takeFiles.empty()) {
+        fs::remove_all(run, ec);
+        continue;
+      }
+      left.folder = fromUtf8(run.string()) + "/";
+      left.soundFile = fromUtf8(firstLine(sound / kSoundRecord));
+      left.lock = std::move(lock);
+      runs.push_back(std::move(left));
+    }
+  }
+  // Run folders are named by their start time.
+  std::sort(runs.begin(), runs.end(), [](const LeftTakeRun& a, const LeftTakeRun& b) {
+    return fileNamePart(a.folder.substr(0, a.folder.size() - 1)) < fileNamePart(b.folder.substr(0, b.folder.size() - 1));
+  });
+  return runs;
+}
+
+void removeTakeRun(LeftTakeRun& run) {
+  std::error_code ec;
+  fs::remove_all(nativePath(run.folder), ec);
+  run.lock.reset();
+}
+
+}  // namespace kalimbro

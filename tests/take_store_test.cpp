@@ -1,0 +1,72 @@
+#include "platform/take_store.h"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "platform/paths.h"
+
+namespace kalimbro {
+namespace {
+
+namespace fs = std::filesystem;
+
+class TakeStore : public testing::Test {
+ protected:
+  void SetUp() override {
+    std::string pattern = (fs::temp_directory_path() / "kalimbro-takestore-XXXXXX").string();
+    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+    root_ = pattern;
+    setenv("XDG_STATE_HOME", (root_ / "state").c_str(), 1);
+  }
+  void TearDown() override {
+    unsetenv("XDG_STATE_HOME");
+    fs::remove_all(root_);
+  }
+
+  static void writeTake(const std::string& name) { std::ofstream(nativePath(name)) << "RIFF"; }
+  std::string sound() const { return (root_ / "voz.wav").string(); }
+
+  fs::path root_;
+};
+
+TEST_F(TakeStore, ARunIsLeftOnlyOnceItsCommandIsGoneAndThenOffersItsTakesInOrder) {
+  std::string first, second;
+  {
+    TakeRun running(sound());
+    first = running.nextTakeFile();
+    second = running.nextTakeFile();
+    ASSERT_FALSE(first.empty());
+    writeTake(first);
+    writeTake(second);
+    // A program still recording keeps its takes to itself.
+    EXPECT_TRUE(findLeftTakeRuns().empty());
+    // Its end takes them away.
+  }
+  EXPECT_FALSE(fs::exists(nativePath(first)));
+
+  // What a killed command leaves: its folder, unlocked, with the takes.
+  const fs::path left = fs::path(nativePath(soundStateDirectory(sound()))) / "gravacoes" / "20261208-091200-1";
+  fs::create_directories(left);
+  writeTake((left / "002.wav").string());
+  writeTake((left / "001.wav").string());
+  const fs::path empty = left.parent_path() / "20261208-091500-2";
+  fs::create_directories(empty);
+
+  std::vector<LeftTakeRun> runs = findLeftTakeRuns();
+  ASSERT_EQ(runs.size(), 1u);
+  EXPECT_EQ(runs[0].soundFile, sound());
+  ASSERT_EQ(runs[0].takeFiles.size(), 2u);
+  EXPECT_EQ(fileNamePart(runs[0].takeFiles[0]), "001.wav");
+  EXPECT_EQ(fileNamePart(runs[0].takeFiles[1]), "002.wav");
+  EXPECT_FALSE(fs::exists(empty)) << "a run that kept nothing stays";
+  // Another start meanwhile does not offer it a second time.
+  EXPECT_TRUE(findLeftTakeRuns().empty());
+  removeTakeRun(runs[0]);
+  EXPECT_FALSE(fs::exists(left));
+}
+
+}  // namespace
+}  // namespace kalimbro
