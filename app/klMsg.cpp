@@ -184,6 +184,10 @@ constexpr MessageRow kCatalogue[] = {
     {"KLVALINV", "Valor inv\xE1lido, efeito n\xE3o aplicado"},
     {"KLNDESEF", "N\xE3o consegui desfazer o efeito"},
     {"KLTELPEQ", "Terminal menor que 80 por 25: a tela acompanha o cursor"},
+    // Where the WAV copy of an MP3 went, or where the edits stayed; a name follows.
+    {"KLWAVANT", "O WAV antigo deste MP3 foi guardado como "},
+    {"KLWAVNGU", "N\xE3o consegui guardar o WAV antigo deste MP3: "},
+    {"KLALTARQ", "As altera\xE7\xF5" "es continuam no arquivo "},
 };
 
 }  // namespace
