@@ -8,6 +8,7 @@
 #include "app/klArquivo.h"
 #include "app/klMsg.h"
 #include "app/klconfig.h"
+#include "app/mp3Twin.h"
 #include "app/programState.h"
 #include "console/VrCrt.h"
 #include "console/vrfala.h"
@@ -70,6 +71,7 @@ void forgetWorkingFile() {
     return;
   }
   if (upperAscii(answer) != 'N') saveWorkingFile();
+  dropUneditedTwin(program().workingFileName);
   program().workingFileName.clear();
   loadWorkingSound();
   sayMessage("KLOK", 1);
@@ -203,10 +205,12 @@ bool confirmEnd() {
     if (upperAscii(save) != 'N') {
       // A sound the user wanted saved and that was not is not thrown away:
       // the program goes on.
-      if (saveWorkingFile() != SaveResult::saved) return false;
-      convertBackToMp3(p.workingFileName);
+      if (saveAndConvertBack() != SaveResult::saved) return false;
     }
   }
+  // A decoded MP3 copy holding nothing of the user's does not outlive the
+  // session.
+  dropUneditedTwin(p.workingFileName);
   p.soundBuffer.reset();
   if (!p.tempSoundFile.empty()) removeFile(p.tempSoundFile);
   return true;

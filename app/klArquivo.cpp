@@ -10,6 +10,7 @@
 
 #include "app/klMsg.h"
 #include "app/klmp3.h"
+#include "app/mp3Twin.h"
 #include "app/programState.h"
 #include "console/VrCrt.h"
 #include "console/vrarq.h"
@@ -37,6 +38,34 @@ std::optional<std::string>& commandLine() {
 bool endsWithUpper(std::string_view name, std::string_view upperTail) {
   return name.size() >= upperTail.size() &&
          upperCaseAccented(name.substr(name.size() - upperTail.size())) == upperTail;
+}
+
+// The file a name stands for as the user can find it: behind an alias in
+// the temporary directory, the real file.
+std::string placeOf(std::string_view name) { return fromUtf8(replacedFile(nativePath(name))); }
+
+// Moves a twin out of the way and says where it went (or that it could
+// not). False when it is still there.
+bool keepTwinAside(std::string_view twin) {
+  const std::string kept = setTwinAside(twin);
+  if (kept.empty()) {
+    sayMessage("KLWAVNGU", 0);
+    writelnSpeak(placeOf(twin));
+    return false;
+  }
+  sayMessage("KLWAVANT", 0);
+  writelnSpeak(kept);
+  return true;
+}
+
+// A twin about to be written as a new working file: a file already there
+// that may hold edits goes aside first. False when it could not.
+bool makeRoomForTwin(std::string_view twin) {
+  if (!fileExists(twin)) {
+    forgetTwin(twin);
+    return true;
+  }
+  return twinIsPlainCopy(twin) || keepTwinAside(twin);
 }
 
 }  // namespace
@@ -163,19 +192,27 @@ void chooseWorkingFile(bool atStartUp) {
       continue;
     }
     if (name.back() == '/') continue;  // a directory
-    // A WAV twin at least as new as its MP3 holds edits saved with F2, or
-    // a conversion back that failed: it is opened, never decoded over. The
-    // twin of an MP3 reached through an alias lives beside the real MP3,
-    // not in the temporary directory the alias lives in.
+    // The twin of an MP3 reached through an alias lives beside the real
+    // MP3, not in the temporary directory the alias lives in.
     const std::string twin = name + ".wav";
-    if (endsWithUpper(name, ".MP3")) extendAlias(name, ".wav");
-    if (endsWithUpper(name, ".MP3") && fileExists(name) &&
-        !(fileExists(twin) && modifiedNoEarlier(twin, name))) {
-      crtWriteln();
-      sayMessage("KLMP3WAV", 1);
-      if (const Mp3Conversion decoded = mp3ToWav(name, twin); decoded != Mp3Conversion::done) {
-        sayMessage(conversionFailureMessage(decoded), 2);
-        continue;
+    const bool mp3Name = endsWithUpper(name, ".MP3");
+    if (mp3Name) extendAlias(name, ".wav");
+    const std::optional<FileStamp> found = mp3Name ? fileStamp(twin) : std::nullopt;
+    if (mp3Name && !found) forgetTwin(twin);  // a record that outlived its twin
+    if (mp3Name && fileExists(name)) {
+      // A twin is opened instead of its MP3 only when it holds the user's
+      // edits of this very MP3; whatever else it may hold is kept aside.
+      const std::optional<FileStamp> mp3 = fileStamp(name);
+      const TwinUse use = found ? twinUse(readTwinRecord(twin), mp3, *found) : TwinUse::decode;
+      if (use == TwinUse::setAside && !keepTwinAside(twin)) continue;
+      if (use != TwinUse::open) {
+        crtWriteln();
+        sayMessage("KLMP3WAV", 1);
+        if (const Mp3Conversion decoded = mp3ToWav(name, twin); decoded != Mp3Conversion::done) {
+          sayMessage(conversionFailureMessage(decoded), 2);
+          continue;
+        }
+        noteTwinDecoded(twin, mp3);
       }
     }
     // The selector leaves the cursor at the end of its field: the name
@@ -198,6 +235,7 @@ void loadWorkingSound() {
   // A failed load leaves the sound in memory as it was.
   if (!p.soundBuffer->loadWav(p.workingFileName)) {
     sayMessage(p.soundBuffer->outOfMemory() ? "KLFALMEM" : "KLARQERR", 1);
+    dropUneditedTwin(p.workingFileName);
     p.workingFileName.clear();
   }
 }
@@ -233,6 +271,8 @@ bool recordNewFile() {
   sound.createSized(channels, quality.sampleRate, quality.bitsPerSample, 0);
   sound.setCaptureBuffers(p.settings.recordBuffers);
   const bool recorded = sound.recordFromDevice(p.workingFileName);
+  // What was recorded into an MP3's twin is the user's own.
+  if (isMp3Twin(p.workingFileName)) noteTwinSaved(p.workingFileName);
   if (recorded) {
     sayMessage("KLOK", 1);
   } else {
@@ -247,6 +287,7 @@ bool recordNewFile() {
 SaveResult saveWorkingFile() {
   ProgramState& p = program();
   std::string name = p.workingFileName;
+  bool namedMp3 = false;
   if (name.empty()) {
     sayMessage("KLNOMARQ", 1);
     readLine(name);
@@ -255,31 +296,57 @@ SaveResult saveWorkingFile() {
       return SaveResult::gaveUp;
     }
     // WAV data under an MP3 name would later be taken for an MP3: the sound
-    // goes to its WAV twin, encoded to the MP3 at the end.
-    if (endsWithUpper(name, ".MP3")) name += ".wav";
+    // goes to its WAV twin and from there into the MP3.
+    namedMp3 = endsWithUpper(name, ".MP3");
+    if (namedMp3) name += ".wav";
+    // A twin already there is not this session's: it may hold edits.
+    if (isMp3Twin(name) && !makeRoomForTwin(name)) {
+      sayMessage("KLERRGRV", 1);
+      return SaveResult::failed;
+    }
   }
   // A failed save leaves the file that was there untouched.
   if (!p.soundBuffer->saveWav(name)) {
     sayMessage("KLERRGRV", 1);
     return SaveResult::failed;
   }
-  sayMessage("KLARQSLV", 1);
+  if (isMp3Twin(name)) noteTwinSaved(name);
   p.workingFileName = name;
   setWindowTitle(fileWindowTitle(name, false));
+  // The user named an MP3 file: it is written now, as save-as does, so that
+  // "saved" is true of the file the user will look for. Should LAME fail,
+  // the user hears where the sound is instead.
+  if (namedMp3 && !convertBackToMp3(name)) return SaveResult::saved;
+  sayMessage("KLARQSLV", 1);
   return SaveResult::saved;
 }
 
-void convertBackToMp3(std::string_view fileName) {
-  if (!isMp3Twin(fileName)) return;
+SaveResult saveAndConvertBack() {
+  const bool named = !program().workingFileName.empty();
+  const SaveResult saved = saveWorkingFile();
+  if (saved == SaveResult::saved && named) convertBackToMp3(program().workingFileName);
+  return saved;
+}
+
+bool convertBackToMp3(std::string_view fileName) {
+  if (!isMp3Twin(fileName)) return false;
   sayMessage("KLWAVMP3", 1);
   const std::string mp3(fileName.substr(0, fileName.size() - 4));
   // wavToMp3 succeeds only when LAME ended cleanly and wrote a non-empty
-  // MP3: only then may the WAV go.
-  if (const Mp3Conversion encoded = wavToMp3(fileName, mp3); encoded == Mp3Conversion::done) {
+  // MP3: only then may the WAV go (its record first, found through the
+  // name while the file is still there).
+  const Mp3Conversion encoded = wavToMp3(fileName, mp3);
+  if (encoded == Mp3Conversion::done) {
+    forgetTwin(fileName);
     removeFileAndAlias(fileName);
-  } else {
-    sayMessage(conversionFailureMessage(encoded), 2);
+    return true;
   }
+  // The program may be about to end: the user hears where the edits are.
+  sayMessage(conversionFailureMessage(encoded), 1);
+  sayMessage("KLALTARQ", 0);
+  writelnSpeak(placeOf(fileName));
+  crtWriteln();
+  return false;
 }
 
 void saveAs(std::string_view fileName) {
@@ -331,14 +398,18 @@ void saveAs(std::string_view fileName) {
   // Until it is on disk the converted sound does not replace the sound in
   // memory: a failed save must not leave a lower quality for F2 to write
   // over the original.
-  if (!converted->saveWav(name)) {
+  const bool newName = name != original;
+  if ((newName && isMp3Twin(name) && !makeRoomForTwin(name)) || !converted->saveWav(name)) {
     sayMessage("KLERRGRV", 1);
     return;
   }
+  if (isMp3Twin(name)) noteTwinSaved(name);
   p.soundBuffer = std::move(converted);
   p.workingFileName = name;
   sayMessage("KLARQSLV", 2);
   setWindowTitle(fileWindowTitle(name, false));
+  // The copy of an MP3 this session was editing goes, unless it holds edits.
+  if (newName) dropUneditedTwin(original);
   convertBackToMp3(name);
 }
 

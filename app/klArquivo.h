@@ -65,11 +65,15 @@ bool recordNewFile();
 
 enum class SaveResult { saved, gaveUp, failed };
 // F2: saves soundBuffer as workingFileName, asking for a name when there is
-// none.
+// none; a typed MP3 name saves into its twin and encodes the MP3 at once.
 SaveResult saveWorkingFile();
+// Saves (as F2 does), then brings an MP3 twin back to its MP3, as the end
+// of the program and N do; a name typed for the save was encoded by it.
+SaveResult saveAndConvertBack();
 // Encodes an MP3 twin ("x.mp3.wav") back to its MP3 file and deletes the
-// twin when LAME really produced the MP3; any other name: nothing.
-void convertBackToMp3(std::string_view fileName);
+// twin when LAME really produced the MP3; true then. A failure says where
+// the edits stayed. Any other name: nothing, false.
+bool convertBackToMp3(std::string_view fileName);
 // S: saves keeping the parameters, or converts the sound to a new rate,
 // width and channel count and saves it under a new name.
 void saveAs(std::string_view fileName);

@@ -192,6 +192,10 @@ constexpr MessageRow kCatalogue[] = {
     {"KLGRVACR", "Acrescento ao fim deste som? "},
     {"KLGRVGRD", "A grava\xE7\xE3o foi guardada em "},
     {"KLGRVFIC", "A grava\xE7\xE3o continua em "},
+    // Where the WAV copy of an MP3 went, or where the edits stayed; a name follows.
+    {"KLWAVANT", "O WAV antigo deste MP3 foi guardado como "},
+    {"KLWAVNGU", "N\xE3o consegui guardar o WAV antigo deste MP3: "},
+    {"KLALTARQ", "As altera\xE7\xF5" "es continuam no arquivo "},
 };
 
 }  // namespace

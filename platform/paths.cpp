@@ -1,6 +1,7 @@
 // Linux places and file helpers.
 #include "platform/paths.h"
 
+#include <fcntl.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -174,13 +175,6 @@ std::optional<uint64_t> fileSize(std::string_view cp1252) {
   return static_cast<uint64_t>(st.st_size);
 }
 
-bool modifiedNoEarlier(std::string_view a, std::string_view b) {
-  struct stat sa, sb;
-  if (stat(nativePath(a).c_str(), &sa) != 0 || stat(nativePath(b).c_str(), &sb) != 0) return false;
-  if (sa.st_mtim.tv_sec != sb.st_mtim.tv_sec) return sa.st_mtim.tv_sec > sb.st_mtim.tv_sec;
-  return sa.st_mtim.tv_nsec >= sb.st_mtim.tv_nsec;
-}
-
 std::string replacedFile(const std::string& nativeName) {
   struct stat st;
   if (lstat(nativeName.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return nativeName;
@@ -211,6 +205,22 @@ bool removeFileAndAlias(std::string_view cp1252) {
   const bool removed = unlink(target.c_str()) == 0;
   if (target != native) unlink(native.c_str());
   return removed;
+}
+
+std::optional<FileStamp> fileStamp(std::string_view cp1252) {
+  struct stat st;
+  if (stat(nativePath(cp1252).c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
+  return FileStamp{static_cast<uint64_t>(st.st_size), st.st_mtim.tv_sec, st.st_mtim.tv_nsec};
+}
+
+bool renameWithoutReplacing(const std::string& nativeFrom, const std::string& nativeTo) {
+  if (renameat2(AT_FDCWD, nativeFrom.c_str(), AT_FDCWD, nativeTo.c_str(), RENAME_NOREPLACE) == 0) return true;
+  if (errno != EINVAL && errno != ENOSYS) return false;
+  // A file system without the no-replace rename: a second link cannot
+  // replace a file either.
+  if (link(nativeFrom.c_str(), nativeTo.c_str()) != 0) return false;
+  unlink(nativeFrom.c_str());
+  return true;
 }
 
 std::string fileNamePart(std::string_view path) {

@@ -50,8 +50,6 @@ bool fileExists(std::string_view cp1252);
 bool directoryExists(std::string_view cp1252);
 bool removeFile(std::string_view cp1252);
 std::optional<uint64_t> fileSize(std::string_view cp1252);
-// True when `a` was modified no earlier than `b` (both must exist).
-bool modifiedNoEarlier(std::string_view a, std::string_view b);
 
 // The file a save to `nativeName` replaces: the one a symbolic link (an
 // alias) points at, else the file of that name. Native names.
@@ -62,6 +60,22 @@ std::string replacedFile(const std::string& nativeName);
 void extendAlias(std::string_view alias, std::string_view suffix);
 // Removes a file and, when the name is an alias, the alias too.
 bool removeFileAndAlias(std::string_view cp1252);
+
+// What tells one version of a file from another without reading it: its
+// size and its modification time to the nanosecond (kept by cp -p, rsync
+// and backups, so a different file copied in with an older time still
+// differs).
+struct FileStamp {
+  uint64_t size = 0;
+  int64_t seconds = 0;
+  int64_t nanoseconds = 0;
+  bool operator==(const FileStamp&) const = default;
+};
+std::optional<FileStamp> fileStamp(std::string_view cp1252);
+// Renames a file to a name no file has yet, never replacing one; native
+// names. False, with errno EEXIST when `nativeTo` exists, or the rename's
+// own error.
+bool renameWithoutReplacing(const std::string& nativeFrom, const std::string& nativeTo);
 
 // The part after the last '/'; the part up to and including it.
 std::string fileNamePart(std::string_view path);

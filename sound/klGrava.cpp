@@ -10,6 +10,7 @@
 
 #include "app/klArquivo.h"
 #include "app/klMsg.h"
+#include "app/mp3Twin.h"
 #include "app/programState.h"
 #include "console/VrCrt.h"
 #include "console/vrfala.h"
@@ -192,9 +193,9 @@ void newSoundCommand() {
   if (upperCaseAccented(answer) != 'N') {
     // A sound that was to be saved and was not stays in memory: the user
     // has heard why and decides again.
-    if (saveWorkingFile() != SaveResult::saved) return;
-    convertBackToMp3(p.workingFileName);
+    if (saveAndConvertBack() != SaveResult::saved) return;
   }
+  dropUneditedTwin(p.workingFileName);
   p.soundBuffer->clear();
   sayMessage("KLNOVSOM", 1);
   chooseWorkingFile(false);

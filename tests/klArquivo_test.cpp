@@ -188,8 +188,10 @@ TEST_F(WorkingFile, AnExistingMp3IsDecodedBesideItAndAMissingOneIsNot) {
   EXPECT_EQ(program().workingFileName, file("tom.mp3.wav"));
   EXPECT_TRUE(fileExists(file("tom.mp3.wav")));
 
-  // Edits saved into the twin are opened, never decoded over.
-  makeWav(file("tom.mp3.wav"), 5, 70);
+  // Edits saved into the twin are opened over the same MP3, never decoded
+  // over.
+  fillMono(sound(), {70, 71, 72, 73, 74});
+  ASSERT_EQ(saveWorkingFile(), SaveResult::saved);
   clearScreen();
   chooseWorkingFile(true);
   EXPECT_FALSE(shown("Vou converter de MP3 para WAV, aguarde"));
@@ -277,13 +279,18 @@ TEST_F(WorkingFile, F2SavesUnderTheWorkingNameOrATypedOne) {
   ASSERT_TRUE(back.loadWav(file("outro")));
   EXPECT_EQ(leftValues(back), (std::vector<int16_t>{1, 2, 3}));
 
-  // A typed MP3 name gets its WAV twin: WAV data never sit under an MP3 name.
+  // A typed MP3 name gets its WAV twin (WAV data never sit under an MP3
+  // name), and the MP3 is written before the file is said to be saved.
   program().workingFileName.clear();
+  fillMono(sound(), std::vector<int16_t>(22050, 3000));
+  clearScreen();
   KeyScript mp3;
   mp3.type(file("som.mp3")).key("\r");
   EXPECT_EQ(saveWorkingFile(), SaveResult::saved);
   EXPECT_EQ(program().workingFileName, file("som.mp3.wav"));
-  EXPECT_FALSE(fileExists(file("som.mp3")));
+  EXPECT_GT(*fileSize(file("som.mp3")), 0u);
+  EXPECT_FALSE(fileExists(file("som.mp3.wav")));
+  EXPECT_LT(screenText().find("Vou converter de WAV para MP3"), screenText().find("OK, arquivo salvo"));
 
   program().workingFileName.clear();
   KeyScript none;
@@ -317,11 +324,12 @@ TEST_F(WorkingFile, TheMp3TwinGoesOnlyWhenLameReallyWroteTheMp3) {
   {
     // Status 0 but nothing written.
     FakeLame lame([](std::span<const std::string>) { return 0; });
-    convertBackToMp3(file("x.mp3.wav"));
+    EXPECT_FALSE(convertBackToMp3(file("x.mp3.wav")));
     EXPECT_EQ(lame.runs, 1);
     EXPECT_TRUE(fileExists(file("x.mp3.wav")));
     EXPECT_FALSE(fileExists(file("x.mp3")));
     EXPECT_TRUE(shown("Convers\xE3o MP3 foi mal sucedida"));
+    EXPECT_TRUE(shown("As altera\xE7\xF5" "es continuam no arquivo " + file("x.mp3.wav")));
   }
   {
     // Something written, but a failure status.
@@ -398,6 +406,25 @@ TEST_F(WorkingFile, SaveAsMp3LeavesOnlyTheMp3) {
   EXPECT_EQ(program().workingFileName, file("b.mp3.wav"));
   EXPECT_GT(*fileSize(file("b.mp3")), 0u);
   EXPECT_FALSE(fileExists(file("b.mp3.wav")));
+}
+
+TEST_F(WorkingFile, ADecodedCopyGoesWhenSaveAsReplacesItUnlessTheUserSavedIntoIt) {
+  makeWav(file("tom.wav"), 22050);
+  ASSERT_EQ(wavToMp3(file("tom.wav"), file("tom.mp3")), Mp3Conversion::done);
+  setCommandLine(Args{"kalimbro", file("tom.mp3")});
+  for (const bool saved : {false, true}) {
+    SCOPED_TRACE(saved ? "saved with F2" : "not saved");
+    chooseWorkingFile(true);
+    loadWorkingSound();
+    if (saved) {
+      ASSERT_EQ(saveWorkingFile(), SaveResult::saved);
+    }
+    KeyScript keys;
+    keys.type("n").type(file("b")).key("\r").type("rm");
+    saveAs(program().workingFileName);
+    EXPECT_EQ(program().workingFileName, file("b.wav"));
+    EXPECT_EQ(fileExists(file("tom.mp3.wav")), saved);
+  }
 }
 
 TEST_F(WorkingFile, SaveAsGivenUpChangesNothing) {

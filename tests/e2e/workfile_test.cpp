@@ -5,6 +5,7 @@
 // what is recorded is a WAV file of the test and what is played lands in
 // another.
 #include <signal.h>
+#include <stdlib.h>
 
 #include <filesystem>
 #include <optional>
@@ -30,6 +31,12 @@ constexpr std::string_view kSaved = "OK, arquivo salvo";
 constexpr std::string_view kBadFile = "Arquivo incompatível com este programa";
 constexpr std::string_view kBadMp3 = "Conversão MP3 foi mal sucedida";
 constexpr std::string_view kRecordingError = "Erro de gravação";
+constexpr std::string_view kDecoding = "Vou converter de MP3 para WAV, aguarde";
+constexpr std::string_view kEncoding = "Vou converter de WAV para MP3, aguarde";
+// Followed by the name the old copy of an MP3 was moved to, or the name
+// of the copy that holds the edits.
+constexpr std::string_view kKeptAs = "O WAV antigo deste MP3 foi guardado como ";
+constexpr std::string_view kEditsIn = "As alterações continuam no arquivo ";
 // The information command's quality line, under which its last line and
 // then the prompt follow.
 constexpr std::string_view kInformationQuality = "Qualidade: ";
@@ -148,20 +155,43 @@ class WorkFile : public testing::Test {
   }
 
   // ESC, S at the end question, then `answer` to the save question; the
-  // program ends with status 0 and removes its temporary files.
-  void endSaying(const Input& answer) {
+  // program says `heard` (if given) on its way out, ends with status 0 and
+  // removes its temporary files.
+  void endSaying(const Input& answer, std::string_view heard = {}) {
     ASSERT_TRUE(s->sendKey(Key::Esc));
     ASSERT_TRUE(waitForQuestion(kConfirmEnd));
     ASSERT_TRUE(s->type("s"));
     ASSERT_TRUE(waitForQuestion(kSaveQuestion));
     ASSERT_TRUE(s->sendKey(answer));
+    if (!heard.empty()) {
+      ASSERT_TRUE(waitForText(heard));
+    }
     auto status = s->waitForExit(kLong);
     ASSERT_TRUE(status.has_value()) << "still running\n" << s->dump();
     EXPECT_TRUE(status->exitedWith(0)) << *status << "\n" << s->dump();
     EXPECT_TRUE(fs::is_empty(s->tempDir())) << "temporary files were left behind";
   }
 
+  // The same working directory and state folder for every session that
+  // goes through here, as for one user running the program again and again.
+  Options keptBetweenRuns(Options o) {
+    if (kept_.empty()) {
+      const char* tmp = std::getenv("TMPDIR");
+      std::string pattern = std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/kalimbro-runs-XXXXXX";
+      if (mkdtemp(pattern.data()) != nullptr) kept_ = pattern;
+    }
+    o.workDir = kept_ / "work";
+    o.env.emplace_back("XDG_STATE_HOME", (kept_ / "state").string());
+    return o;
+  }
+  void TearDown() override {
+    s.reset();
+    std::error_code ec;
+    if (!kept_.empty()) fs::remove_all(kept_, ec);
+  }
+
   std::unique_ptr<Session> s;
+  fs::path kept_;
 };
 
 TEST_F(WorkFile, AQuotedNameWithBlanksOpensAndInformationDescribesIt) {
@@ -429,22 +459,43 @@ TEST_F(WorkFile, FilesOfOtherWritersOpenAndF2SavesThemAsCanonicalWav) {
   }
 }
 
-TEST_F(WorkFile, SaveAsMp3LeavesARealMp3AndNoWavTwin) {
+// An ID3 tag or an MPEG frame sync, and more than a few bytes.
+bool looksLikeMp3(const std::optional<std::string>& bytes) {
+  return bytes.has_value() && bytes->size() > 1000 &&
+         (bytes->compare(0, 3, "ID3") == 0 ||
+          (static_cast<uint8_t>((*bytes)[0]) == 0xFF && (static_cast<uint8_t>((*bytes)[1]) & 0xE0) == 0xE0));
+}
+
+TEST_F(WorkFile, F2UnderAnMp3NameAndSaveAsMp3LeaveRealMp3sAndNoWavTwin) {
   std::vector<int16_t> tone(22050);
   for (size_t i = 0; i < tone.size(); ++i) tone[i] = static_cast<int16_t>((i % 50) * 400 - 10000);
-  ASSERT_NO_FATAL_FAILURE(start(options({"voz.wav"}, {{"voz.wav", wavBytes(22050, 16, 1, tone)}})));
+  const std::string leftOver = wavBytes(8000, 16, 1, std::vector<int16_t>(100, 77));
+  ASSERT_NO_FATAL_FAILURE(
+      start(options({"voz.wav"}, {{"voz.wav", wavBytes(22050, 16, 1, tone)}, {"y.mp3.wav", leftOver}})));
   ASSERT_TRUE(waitForPrompt());
+  // F3 forgets the name; F2 then asks for one. Given an MP3 name it writes
+  // that MP3 before it says the file is saved; the WAV found under the
+  // twin's name is kept under another.
+  ASSERT_TRUE(s->sendKey(Key::F3));
+  ASSERT_TRUE(waitForQuestion(kSaveQuestion));
+  ASSERT_TRUE(s->type("n"));
+  ASSERT_TRUE(waitForPrompt("Ok"));
+  ASSERT_TRUE(s->sendKey(Key::F2));
+  ASSERT_TRUE(waitForText("Informe o nome do arquivo"));
+  ASSERT_TRUE(s->sendKeys({"y.mp3", Key::Enter}));
+  ASSERT_TRUE(waitForPrompt(kSaved));
+  EXPECT_TRUE(s->find(std::string(kKeptAs) + "y.mp3.anterior.wav").has_value()) << s->dump();
+  EXPECT_TRUE(s->find(kEncoding).has_value()) << s->dump();
+  EXPECT_TRUE(looksLikeMp3(readFile(work("y.mp3"))));
+  EXPECT_FALSE(fs::exists(work("y.mp3.wav")));
+  EXPECT_EQ(readFile(work("y.mp3.anterior.wav")), leftOver);
+
   ASSERT_NO_FATAL_FAILURE(saveAsRadioMono("b.mp3"));
-  ASSERT_TRUE(waitForText("Vou converter de WAV para MP3, aguarde"));
-  ASSERT_TRUE(waitForPrompt("Vou converter de WAV para MP3, aguarde"));
+  ASSERT_TRUE(waitForText(kEncoding));
+  ASSERT_TRUE(waitForPrompt(kEncoding));
   EXPECT_FALSE(s->find(kBadMp3).has_value()) << s->dump();
   EXPECT_EQ(s->title(), "KALIMBRO b.mp3.wav");
-  const std::optional<std::string> mp3 = readFile(work("b.mp3"));
-  ASSERT_TRUE(mp3.has_value());
-  ASSERT_GT(mp3->size(), 1000u);
-  // An ID3 tag or an MPEG frame sync.
-  EXPECT_TRUE(mp3->compare(0, 3, "ID3") == 0 ||
-              (static_cast<uint8_t>((*mp3)[0]) == 0xFF && (static_cast<uint8_t>((*mp3)[1]) & 0xE0) == 0xE0));
+  EXPECT_TRUE(looksLikeMp3(readFile(work("b.mp3"))));
   EXPECT_FALSE(fs::exists(work("b.mp3.wav")));
   EXPECT_FALSE(fs::exists(work("b.mp3.wav.wav")));
   // The MP3 twin is written again at the end and encoded once more.
@@ -465,35 +516,57 @@ TEST_F(WorkFile, AMissingLameKeepsTheWav) {
   const std::optional<WavContents> kept = readWav(work("b.mp3.wav"));
   ASSERT_TRUE(kept.has_value());
   EXPECT_EQ(kept->samples, std::vector<int16_t>(2205, 700));
-  ASSERT_NO_FATAL_FAILURE(endSaying("n"));
-  EXPECT_TRUE(fs::exists(work("b.mp3.wav")));
+  // Saved at the end, the sound cannot become the MP3 either: the user
+  // hears where it is before the program ends.
+  ASSERT_TRUE(s->sendKey(Key::Delete));
+  ASSERT_TRUE(waitForPrompt());
+  ASSERT_NO_FATAL_FAILURE(endSaying(Key::Enter, std::string(kEditsIn) + "b.mp3.wav"));
+  EXPECT_FALSE(fs::exists(work("b.mp3")));
+  EXPECT_EQ(readWav(work("b.mp3.wav"))->samples, kept->samples);
 }
 
-TEST_F(WorkFile, AnMp3OnTheCommandLineIsEditedAsWavAndEncodedBackAtTheEnd) {
-  // Make an MP3 with the program itself, then open it in a second run.
+TEST_F(WorkFile, AnMp3IsEditedInItsWavTwinWhichIsOpenedAgainOnlyOverThatVeryMp3) {
+  // Make two MP3s with the program itself: som.mp3 from a second of one
+  // sound, outro.mp3 from half a second of another (opened with N).
   const std::string voice = wavBytes(22050, 16, 1, std::vector<int16_t>(22050, 900));
-  ASSERT_NO_FATAL_FAILURE(start(options({"voz.wav"}, {{"voz.wav", voice}})));
+  const std::string other = wavBytes(22050, 16, 1, std::vector<int16_t>(11025, -3000));
+  ASSERT_NO_FATAL_FAILURE(start(options({"voz.wav"}, {{"voz.wav", voice}, {"outra.wav", other}})));
   ASSERT_TRUE(waitForPrompt());
   ASSERT_NO_FATAL_FAILURE(saveAsRadioMono("som.mp3"));
-  ASSERT_TRUE(waitForPrompt("Vou converter de WAV para MP3, aguarde"));
+  ASSERT_TRUE(waitForPrompt(kEncoding));
+  ASSERT_TRUE(s->type("n"));
+  ASSERT_TRUE(waitForQuestion(kSaveQuestion));
+  ASSERT_TRUE(s->type("n"));
+  ASSERT_TRUE(waitForText("Informe o nome do arquivo"));
+  ASSERT_TRUE(s->sendKeys({"outra.wav", Key::Enter}));
+  ASSERT_TRUE(waitForPrompt("Carregando som"));
+  ASSERT_NO_FATAL_FAILURE(saveAsRadioMono("outro.mp3"));
+  ASSERT_TRUE(waitForPrompt(kEncoding));
   ASSERT_NO_FATAL_FAILURE(endSaying("n"));
   const std::optional<std::string> mp3 = readFile(work("som.mp3"));
-  ASSERT_TRUE(mp3.has_value());
+  const std::optional<std::string> otherMp3 = readFile(work("outro.mp3"));
+  ASSERT_TRUE(mp3.has_value() && otherMp3.has_value());
 
-  // A fresh install: no section of the program's own in the settings.
-  Options fresh = options({"som.mp3"}, {{"som.mp3", *mp3}});
+  // A fresh install: no section of the program's own in the settings. A
+  // WAV twin left beside the MP3 by an older version is not known to come
+  // from it: it is kept under a new name, said, and the MP3 is decoded.
+  const std::string leftOver = wavBytes(8000, 16, 1, std::vector<int16_t>(100, 77));
+  Options fresh = keptBetweenRuns(options({"som.mp3"}, {{"som.mp3", *mp3}, {"som.mp3.wav", leftOver}}));
   std::erase_if(fresh.settings, [](const Setting& e) { return e.section == "KALIMBRO"; });
   ASSERT_NO_FATAL_FAILURE(start(fresh));
-  ASSERT_TRUE(waitForText("Vou converter de MP3 para WAV, aguarde"));
+  ASSERT_TRUE(waitForText(kDecoding));
   ASSERT_TRUE(waitForPrompt());
+  EXPECT_TRUE(s->find(std::string(kKeptAs) + "som.mp3.anterior.wav").has_value()) << s->dump();
+  EXPECT_EQ(readFile(work("som.mp3.anterior.wav")), leftOver);
   EXPECT_FALSE(s->find(kBadMp3).has_value()) << s->dump();
   const std::optional<WavContents> decoded = readWav(work("som.mp3.wav"));
   ASSERT_TRUE(decoded.has_value());
+  EXPECT_EQ(decoded->sampleRate, 22050u);
   EXPECT_EQ(s->title(), "KALIMBRO som.mp3");
   ASSERT_TRUE(s->type("i"));
   ASSERT_TRUE(waitForPrompt(kInformationQuality));
   EXPECT_TRUE(s->find("Arquivo de trabalho: som.mp3").has_value()) << s->dump();
-  EXPECT_FALSE(s->find("som.mp3.wav").has_value()) << s->dump();
+  EXPECT_FALSE(s->find("Arquivo de trabalho: som.mp3.wav").has_value()) << s->dump();
   // An edit saved with F2 goes into the WAV twin; the program ends without
   // converting it back.
   ASSERT_TRUE(s->type("e"));
@@ -506,24 +579,43 @@ TEST_F(WorkFile, AnMp3OnTheCommandLineIsEditedAsWavAndEncodedBackAtTheEnd) {
   ASSERT_TRUE(waitForPrompt("Qual efeito? "));
   ASSERT_TRUE(s->sendKey(Key::F2));
   ASSERT_TRUE(waitForPrompt(kSaved));
-  const std::optional<std::string> twin = readFile(work("som.mp3.wav"));
   const std::optional<WavContents> edited = readWav(work("som.mp3.wav"));
-  ASSERT_TRUE(twin.has_value() && edited.has_value());
+  ASSERT_TRUE(edited.has_value());
   ASSERT_EQ(edited->samples.size(), decoded->samples.size());
   EXPECT_EQ(edited->samples[10000], decoded->samples[10000] * 5 / 4) << "the edit is in the twin";
   ASSERT_NO_FATAL_FAILURE(endSaying("n"));
+  EXPECT_EQ(readWav(work("som.mp3.wav"))->samples, edited->samples) << "the edits outlive the session";
 
-  // Opened again, the MP3 is not decoded over the saved edits: the twin is
-  // the sound, and it is what goes back into the MP3 at the end.
-  fresh.files = {{"som.mp3", *mp3}, {"som.mp3.wav", *twin}};  // the twin written last
+  // Opened again over the same MP3, the twin holds the user's edits of it:
+  // it is the sound, not decoded over.
+  fresh.files.clear();
   ASSERT_NO_FATAL_FAILURE(start(fresh));
   ASSERT_TRUE(waitForPrompt());
-  EXPECT_FALSE(s->find("Vou converter de MP3 para WAV").has_value()) << s->dump();
+  EXPECT_FALSE(s->find(kDecoding).has_value()) << s->dump();
+  EXPECT_FALSE(s->find(kKeptAs).has_value()) << s->dump();
+  ASSERT_NO_FATAL_FAILURE(endSaying("n"));
   EXPECT_EQ(readWav(work("som.mp3.wav"))->samples, edited->samples);
-  ASSERT_NO_FATAL_FAILURE(endSaying(Key::Enter));
-  EXPECT_FALSE(s->find(kBadMp3).has_value()) << s->dump();
+  EXPECT_EQ(readFile(work("som.mp3")), mp3);
+
+  // Another MP3 put in its place with an older time (cp -p, a restored
+  // backup): the edits of the first one are not taken for this one's. They
+  // are kept under a new name, and this MP3 is decoded.
+  ASSERT_TRUE(writeFile(work("som.mp3"), *otherMp3));
+  fs::last_write_time(work("som.mp3"), fs::last_write_time(work("som.mp3.wav")) - std::chrono::hours(24));
+  ASSERT_NO_FATAL_FAILURE(start(fresh));
+  ASSERT_TRUE(waitForText(kDecoding));
+  ASSERT_TRUE(waitForPrompt());
+  EXPECT_TRUE(s->find(std::string(kKeptAs) + "som.mp3.anterior2.wav").has_value()) << s->dump();
+  EXPECT_EQ(readWav(work("som.mp3.anterior2.wav"))->samples, edited->samples);
+  EXPECT_EQ(readFile(work("som.mp3.anterior.wav")), leftOver);
+  const std::optional<WavContents> otherDecoded = readWav(work("som.mp3.wav"));
+  ASSERT_TRUE(otherDecoded.has_value());
+  EXPECT_LT(otherDecoded->samples.size(), edited->samples.size()) << "half a second, not the old second";
+  // Ended without saving, a copy with nothing of the user's in it goes; the
+  // MP3 stays as it was.
+  ASSERT_NO_FATAL_FAILURE(endSaying("n"));
   EXPECT_FALSE(fs::exists(work("som.mp3.wav")));
-  EXPECT_GT(fs::file_size(work("som.mp3")), 1000u);
+  EXPECT_EQ(readFile(work("som.mp3")), otherMp3);
 }
 
 TEST_F(WorkFile, ACorruptWavIsReportedAndTheProgramGoesOn) {

@@ -1,0 +1,174 @@
+// The record of an MP3's WAV twin.
+#include "app/mp3Twin.h"
+
+#include <cerrno>
+#include <charconv>
+#include <cinttypes>
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+
+#include "app/klArquivo.h"
+#include "platform/codec.h"
+
+namespace kalimbro {
+namespace {
+
+// The record's file in the twin's state folder.
+constexpr std::string_view kRecordFile = "copia-mp3";
+
+std::string recordPath(std::string_view twin) {
+  const std::string dir = soundStateDirectory(twin);
+  return dir.empty() ? std::string() : nativePath(dir) + std::string(kRecordFile);
+}
+
+std::string formatStamp(const FileStamp& stamp) {
+  char text[80];
+  std::snprintf(text, sizeof text, "%" PRIu64 " %" PRId64 " %" PRId64, stamp.size, stamp.seconds,
+                stamp.nanoseconds);
+  return text;
+}
+
+// The record's words, in order, read one at a time.
+class Words {
+ public:
+  explicit Words(std::string_view text) : in_{std::string(text)} {}
+  bool next(std::string& word) { return static_cast<bool>(in_ >> word); }
+  bool expect(std::string_view word) {
+    std::string got;
+    return next(got) && got == word;
+  }
+  template <typename T>
+  bool number(T& value) {
+    std::string word;
+    if (!next(word)) return false;
+    const auto [end, error] = std::from_chars(word.data(), word.data() + word.size(), value);
+    return error == std::errc() && end == word.data() + word.size();
+  }
+  bool stamp(FileStamp& stamp) { return number(stamp.size) && number(stamp.seconds) && number(stamp.nanoseconds); }
+
+ private:
+  std::istringstream in_;
+};
+
+// Written beside the old record and renamed over it, so that a record is
+// always whole.
+void writeRecord(std::string_view twin, const TwinRecord& record) {
+  const std::string path = recordPath(twin);
+  if (path.empty()) return;
+  const std::string fresh = path + ".novo";
+  {
+    std::ofstream out(fresh, std::ios::trunc);
+    out << formatTwinRecord(record);
+    if (!out.flush()) {
+      std::remove(fresh.c_str());
+      return;
+    }
+  }
+  if (std::rename(fresh.c_str(), path.c_str()) != 0) std::remove(fresh.c_str());
+}
+
+}  // namespace
+
+std::string formatTwinRecord(const TwinRecord& record) {
+  std::string text = "mp3 " + (record.mp3 ? formatStamp(*record.mp3) : std::string("nenhum")) + "\n";
+  text += "wav " + formatStamp(record.twin) + "\n";
+  text += std::string("editado ") + (record.edited ? "1" : "0") + "\n";
+  return text;
+}
+
+std::optional<TwinRecord> parseTwinRecord(std::string_view text) {
+  Words words(text);
+  TwinRecord record;
+  if (!words.expect("mp3")) return std::nullopt;
+  if (text.find("mp3 nenhum\n") == 0) {
+    words.expect("nenhum");
+  } else if (FileStamp mp3; words.stamp(mp3)) {
+    record.mp3 = mp3;
+  } else {
+    return std::nullopt;
+  }
+  int edited = -1;
+  if (!words.expect("wav") || !words.stamp(record.twin) || !words.expect("editado") || !words.number(edited) ||
+      (edited != 0 && edited != 1))
+    return std::nullopt;
+  record.edited = edited == 1;
+  return record;
+}
+
+TwinUse twinUse(const std::optional<TwinRecord>& record, const std::optional<FileStamp>& mp3,
+                const FileStamp& twin) {
+  // A twin written since the program last wrote it, or never recorded
+  // (left by an older version), holds something unknown.
+  if (!record || record->twin != twin) return TwinUse::setAside;
+  if (!record->edited) return TwinUse::decode;
+  return record->mp3 == mp3 ? TwinUse::open : TwinUse::setAside;
+}
+
+std::optional<TwinRecord> readTwinRecord(std::string_view twin) {
+  const std::string path = recordPath(twin);
+  if (path.empty()) return std::nullopt;
+  std::ifstream in(path);
+  if (!in) return std::nullopt;
+  std::ostringstream text;
+  text << in.rdbuf();
+  return parseTwinRecord(text.str());
+}
+
+void noteTwinDecoded(std::string_view twin, const std::optional<FileStamp>& mp3) {
+  const std::optional<FileStamp> written = fileStamp(twin);
+  if (!written) return;
+  writeRecord(twin, {.mp3 = mp3, .twin = *written, .edited = false});
+}
+
+void noteTwinSaved(std::string_view twin) {
+  const std::optional<FileStamp> written = fileStamp(twin);
+  if (!written) return;
+  // A twin saved without a record (a new name, or written again after its
+  // encoding) belongs to the MP3 as it is now, or to none.
+  TwinRecord record{.mp3 = fileStamp(twin.substr(0, twin.size() - 4)), .twin = *written, .edited = true};
+  if (const std::optional<TwinRecord> known = readTwinRecord(twin)) record.mp3 = known->mp3;
+  writeRecord(twin, record);
+}
+
+void forgetTwin(std::string_view twin) {
+  const std::string path = recordPath(twin);
+  if (!path.empty()) std::remove(path.c_str());
+}
+
+bool twinIsPlainCopy(std::string_view twin) {
+  const std::optional<FileStamp> now = fileStamp(twin);
+  if (!now) return false;
+  const std::optional<TwinRecord> record = readTwinRecord(twin);
+  // Once its MP3 is gone or replaced, a copy is the last of that sound.
+  return record && !record->edited && record->twin == *now && record->mp3 &&
+         record->mp3 == fileStamp(twin.substr(0, twin.size() - 4));
+}
+
+void dropUneditedTwin(std::string_view twin) {
+  if (!isMp3Twin(twin)) return;
+  if (!fileExists(twin)) {
+    forgetTwin(twin);
+    return;
+  }
+  if (!twinIsPlainCopy(twin)) return;
+  if (removeFileAndAlias(twin)) forgetTwin(twin);
+}
+
+std::string setTwinAside(std::string_view twin) {
+  // Behind an alias, the real file moves, beside itself.
+  const std::string from = replacedFile(nativePath(twin));
+  const std::string stem = from.substr(0, from.size() - 4);  // without ".wav"
+  constexpr int kMostTries = 999;
+  for (int n = 1; n <= kMostTries; ++n) {
+    const std::string to = stem + ".anterior" + (n > 1 ? std::to_string(n) : std::string()) + ".wav";
+    if (renameWithoutReplacing(from, to)) {
+      forgetTwin(twin);
+      return fromUtf8(to);
+    }
+    if (errno != EEXIST) return {};
+  }
+  return {};
+}
+
+}  // namespace kalimbro
