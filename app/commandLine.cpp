@@ -1,6 +1,9 @@
 // The program's command-line options and the texts it prints for them.
 #include "app/commandLine.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include "app/kalimbro.h"
 #include "platform/codec.h"
 
@@ -16,7 +19,8 @@ constexpr std::string_view kUsage =
     "\n"
     "ARQUIVO \xE9 o som a editar, WAV ou MP3 (o MP3 \xE9 convertido com o lame).\n"
     "Um nome que ainda n\xE3o existe \xE9 gravado do microfone. Sem ARQUIVO, o\n"
-    "programa pergunta o nome com o seletor de arquivos.\n"
+    "programa pergunta o nome com o seletor de arquivos; dada uma pasta, o\n"
+    "seletor pergunta nela.\n"
     "\n"
     "Op\xE7\xF5" "es:\n"
     "  -h, --help     mostra esta ajuda e termina\n"
@@ -46,6 +50,7 @@ CommandLineRequest parseCommandLine(std::span<const std::string> argv) {
   for (const std::string& word : argv.subspan(argv.empty() ? 0 : 1)) {
     if (optionsEnded || !isOption(word)) {
       request.args.push_back(word);
+      if (request.args.size() > 2) return {.kind = CommandLineRequest::Kind::tooManyNames, .args = {}, .option = {}};
     } else if (word == "--") {
       optionsEnded = true;
     } else if (word == "--help" || word == "-h") {
@@ -59,14 +64,32 @@ CommandLineRequest parseCommandLine(std::span<const std::string> argv) {
   return request;
 }
 
+bool startInNamedFolder(CommandLineRequest& request) {
+  struct stat st;
+  if (request.args.size() != 2 || stat(request.args[1].c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return true;
+  if (chdir(request.args[1].c_str()) != 0) return false;
+  request.args.pop_back();
+  return true;
+}
+
 std::string usageText() { return toUtf8(kUsage); }
 
 std::string versionText() { return "kalimbro " + std::string(kProgramVersion) + "\n"; }
 
 std::string badOptionText(std::string_view option) {
   // The option is the user's own text: it stays as it came.
-  return toUtf8("kalimbro: op\xE7\xE3o desconhecida: ") + std::string(option) +
-         toUtf8(" (veja kalimbro --help)\n");
+  return toUtf8("kalimbro: op\xE7\xE3o desconhecida: ") + std::string(option) + "\n" +
+         toUtf8("Um nome que come\xE7" "a por \"-\" vem depois de --, assim: kalimbro -- ") + std::string(option) +
+         toUtf8("\n(veja kalimbro --help)\n");
+}
+
+std::string tooManyNamesText() {
+  return toUtf8("kalimbro: argumentos demais: d\xEA um s\xF3 arquivo; um nome com espa\xE7os vai entre aspas,\n"
+                "assim: kalimbro \"meu som.wav\" (veja kalimbro --help)\n");
+}
+
+std::string folderNotEnteredText(std::string_view folder) {
+  return toUtf8("kalimbro: n\xE3o consigo abrir a pasta ") + std::string(folder) + "\n";
 }
 
 std::string notATerminalText() {

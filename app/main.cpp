@@ -26,13 +26,15 @@ int print(std::FILE* stream, const std::string& text, int status) {
 int main(int argc, char** argv) {
   using namespace kalimbro;
   const std::vector<std::string> words(argv, argv + argc);
-  const CommandLineRequest request = parseCommandLine(words);
+  CommandLineRequest request = parseCommandLine(words);
   switch (request.kind) {
     case CommandLineRequest::Kind::help: return print(stdout, usageText(), 0);
     case CommandLineRequest::Kind::version: return print(stdout, versionText(), 0);
     case CommandLineRequest::Kind::badOption: return print(stderr, badOptionText(request.option), 2);
+    case CommandLineRequest::Kind::tooManyNames: return print(stderr, tooManyNamesText(), 2);
     case CommandLineRequest::Kind::run: break;
   }
+  if (!startInNamedFolder(request)) return print(stderr, folderNotEnteredText(request.args[1]), 2);
 
   auto terminal = TtyTerminal::open(0, 1, crtHandleInput, crtRepaint);
   if (!terminal) return print(stderr, notATerminalText(), 1);

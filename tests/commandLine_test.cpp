@@ -21,12 +21,20 @@ TEST(CommandLineOptions, OptionsAnswerAndFileWordsPassThrough) {
   EXPECT_EQ(typo.option, "--hlep");
   EXPECT_NE(badOptionText(typo.option).find("--hlep"), std::string::npos);
 
-  const CommandLineRequest run = parse({"/usr/bin/kalimbro", "meu", "som.wav"});
+  // A name that begins with "-" is told how to get past the options.
+  EXPECT_NE(badOptionText("-voz.wav").find("kalimbro -- -voz.wav"), std::string::npos);
+
+  const CommandLineRequest run = parse({"/usr/bin/kalimbro", "som.wav"});
   EXPECT_EQ(run.kind, Kind::run);
-  EXPECT_EQ(run.args, (Words{"/usr/bin/kalimbro", "meu", "som.wav"}));
+  EXPECT_EQ(run.args, (Words{"/usr/bin/kalimbro", "som.wav"}));
+  // Two names (a shell's "*.wav", a name with blanks left unquoted) are
+  // refused, not joined into one name to record into.
+  EXPECT_EQ(parse({"kalimbro", "meu", "som.wav"}).kind, Kind::tooManyNames);
+  EXPECT_EQ(parse({"kalimbro", "--", "a.wav", "-b.wav"}).kind, Kind::tooManyNames);
 
   // "--" ends the options: names that begin with "-" are names after it.
-  EXPECT_EQ(parse({"kalimbro", "--", "-voz.wav", "--help"}).args, (Words{"kalimbro", "-voz.wav", "--help"}));
+  EXPECT_EQ(parse({"kalimbro", "--", "-voz.wav"}).args, (Words{"kalimbro", "-voz.wav"}));
+  EXPECT_EQ(parse({"kalimbro", "--", "--help"}).args, (Words{"kalimbro", "--help"}));
   EXPECT_EQ(parse({"kalimbro", "-"}).args, (Words{"kalimbro", "-"}));
   EXPECT_EQ(parse({"kalimbro"}).args, (Words{"kalimbro"}));
 }

@@ -159,11 +159,31 @@ TEST(CommandLineE2e, HelpVersionAndUnknownOptionsNeedNoTerminal) {
   const Answer typo = run("--hlep");
   EXPECT_EQ(typo.status, 2);
   EXPECT_NE(typo.output.find("opção desconhecida: --hlep"), std::string::npos) << typo.output;
+  const Answer twoNames = run("a.wav b.wav");
+  EXPECT_EQ(twoNames.status, 2);
+  EXPECT_NE(twoNames.output.find("argumentos demais"), std::string::npos) << twoNames.output;
+
   const Answer noTerminal = run("voz.wav");
   EXPECT_EQ(noTerminal.status, 1);
   EXPECT_NE(noTerminal.output.find("precisa ser um terminal"), std::string::npos) << noTerminal.output;
   EXPECT_TRUE(std::filesystem::is_empty(dir)) << "an answer created a file";
   std::filesystem::remove_all(dir);
+}
+
+// A folder is where the file is asked for, never a name to record into.
+TEST(CommandLineE2e, AFolderOpensTheSelectorThere) {
+  std::string error;
+  Options options;
+  options.args = {"sons"};
+  options.files = {{"sons/voz.wav", wavBytes(22050, 16, 1, std::vector<int16_t>(100, 5))}};
+  auto s = Session::start(options, &error);
+  ASSERT_NE(s, nullptr) << error;
+  ASSERT_TRUE(s->waitForText(kAskFile));
+  EXPECT_FALSE(s->find("Qualidade").has_value()) << s->dump();
+  ASSERT_TRUE(s->sendKeys({"voz.wav", Key::Enter}));
+  ASSERT_TRUE(s->waitForPrompt(kPrompt, "Carregando som"));
+  EXPECT_FALSE(s->find("incompatível").has_value()) << s->dump();
+  EXPECT_FALSE(std::filesystem::exists(s->workDir() / "sons.wav"));
 }
 
 TEST(CommandLineE2e, AfterTwoDashesANameMayBeginWithADash) {
