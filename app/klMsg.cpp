@@ -184,6 +184,10 @@ constexpr MessageRow kCatalogue[] = {
     {"KLVALINV", "Valor inv\xE1lido, efeito n\xE3o aplicado"},
     {"KLNDESEF", "N\xE3o consegui desfazer o efeito"},
     {"KLTELPEQ", "Terminal menor que 80 por 25: a tela acompanha o cursor"},
+    // Said when no private temporary directory could be made.
+    {"KLSEMPTM", "N\xE3o consegui criar uma pasta tempor\xE1ria: efeitos do SoX, gravar mais e misturar MP3 "
+                 "ficam desligados"},
+    {"KLPRECPT", "Sem pasta tempor\xE1ria, este comando n\xE3o pode ser feito"},
 };
 
 }  // namespace

@@ -111,6 +111,11 @@ void newSoundCommand() {
 }
 
 void recordMoreCommand() {
+  // The takes are recorded into a file of the temporary directory.
+  if (tempDirectory().empty()) {
+    sayMessage("KLPRECPT", 2);
+    return;
+  }
   recordTakes();
   setFileTitle(false);
   sayMessage("KLSALVAG", 1);
