@@ -1,8 +1,6 @@
 // MP3 conversion with LAME.
 #include "app/klmp3.h"
 
-#include <fcntl.h>
-#include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 

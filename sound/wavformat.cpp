@@ -64,6 +64,8 @@ bool ByteSource::skipExact(uint64_t n) {
   return true;
 }
 
+bool ByteSource::peekExact(void*, size_t) const { return false; }
+
 bool ByteSource::skipBytes(uint64_t n) {
   uint8_t scratch[8192];
   while (n > 0) {
@@ -79,14 +81,10 @@ FdSource::FdSource(int fd) : fd_(fd) {
   if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) size_ = static_cast<uint64_t>(st.st_size);
 }
 
-bool ByteSource::peekExact(void*, size_t) const { return false; }
-
 bool FdSource::peekExact(void* dst, size_t n) const {
   if (!size_) return false;
   const off_t at = lseek(fd_, 0, SEEK_CUR);
-  if (at < 0) return false;
-  auto* out = static_cast<uint8_t*>(dst);
-  return readAllAt(fd_, at, out, n);
+  return at >= 0 && readAllAt(fd_, at, static_cast<uint8_t*>(dst), n);
 }
 
 std::optional<uint64_t> FdSource::remaining() const {
