@@ -223,11 +223,15 @@ void endProgram() {
 }
 
 void runProgram(std::span<const std::string> args) {
+  // What killed runs left goes before this run makes its own.
+  removeLeftoverTempDirectories();
   setCommandLine(args);
   initProgram();
+  if (tempDirectory().empty()) sayMessage("KLSEMPTM", 2);
   ProgramState& p = program();
   chooseWorkingFile(true);
   if (!p.workingFileName.empty()) {
+    removeLeftoversBeside(p.workingFileName);
     if (!fileExists(p.workingFileName)) recordNewFile();
     loadWorkingSound();
   }

@@ -196,6 +196,10 @@ constexpr MessageRow kCatalogue[] = {
     {"KLWAVANT", "O WAV antigo deste MP3 foi guardado como "},
     {"KLWAVNGU", "N\xE3o consegui guardar o WAV antigo deste MP3: "},
     {"KLALTARQ", "As altera\xE7\xF5" "es continuam no arquivo "},
+    // Said when no private temporary directory could be made.
+    {"KLSEMPTM", "N\xE3o consegui criar uma pasta tempor\xE1ria: efeitos do SoX e misturar MP3 ficam "
+                 "desligados"},
+    {"KLPRECPT", "Sem pasta tempor\xE1ria, este comando n\xE3o pode ser feito"},
 };
 
 }  // namespace

@@ -1,8 +1,6 @@
 // MP3 conversion with LAME.
 #include "app/klmp3.h"
 
-#include <fcntl.h>
-#include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -33,18 +31,18 @@ mode_t replacementMode(const std::string& nativeTarget) {
 
 // The file LAME writes into: a hidden new file beside the file the output
 // replaces, renamed over it only when LAME has succeeded, and removed
-// otherwise (a signal that ends the program removes it too).
+// otherwise (a signal that ends the program removes it too; a start after
+// a kill finds it unlocked and removes it).
 class PendingOutput {
  public:
   explicit PendingOutput(std::string_view outputFile) : target_(replacedFile(nativePath(outputFile))) {
-    std::string pattern = directoryPart(target_) + "." + fileNamePart(target_).substr(0, 200) + ".XXXXXX";
-    const int fd = mkstemp(pattern.data());
-    if (fd < 0) return;
-    hidden_ = pattern;
+    if (target_.empty()) return;
+    HiddenSibling sibling = createHiddenSibling(target_);
+    if (sibling.name.empty()) return;
+    hidden_ = std::move(sibling.name);
+    lock_ = std::move(sibling.lock);
     onSignal_.set(hidden_);
-    // mkstemp makes the file private.
-    fchmod(fd, replacementMode(target_));
-    close(fd);
+    fchmod(sibling.fd.get(), replacementMode(target_));
     // LAME is given a Windows-1252 name like every argument: a hidden file
     // whose path has no such form (beside the target of an alias) is reached
     // through an alias of its own, left in the temporary directory.
@@ -67,12 +65,14 @@ class PendingOutput {
     if (std::rename(hidden_.c_str(), target_.c_str()) != 0) return false;
     hidden_.clear();
     onSignal_.clear();
+    lock_.reset();
     return true;
   }
 
  private:
   std::string target_;  // native names
   std::string hidden_;
+  UniqueFd lock_;  // held until the file has its place or is gone
   SignalRemovedFile onSignal_;
   std::string name_;
 };

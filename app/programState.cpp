@@ -16,9 +16,13 @@ int64_t memoryLimitFromSettings() {
 }
 
 std::string scratchSoundFileFor(std::string_view workingFileName) {
+  // Without the private directory the bare name would be a file of the
+  // current directory, perhaps the user's own.
+  const std::string dir = tempDirectory();
+  if (dir.empty()) return {};
   std::string name = fileNamePart(workingFileName);
   if (name.find_first_not_of(' ') == std::string::npos) name = "kalimbro.wav";
-  return tempDirectory() + name;
+  return dir + name;
 }
 
 }  // namespace kalimbro

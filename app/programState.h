@@ -47,8 +47,9 @@ int64_t memoryLimitFromSettings();
 
 // The scratch copy of the sound that goes with a working file: its
 // file-name part in the program's temporary directory, or "kalimbro.wav"
-// there when there is no working file. The main program sets
-// tempSoundFile from it; the effects fall back on it.
+// there when there is no working file; empty when there is no temporary
+// directory. The main program sets tempSoundFile from it; the effects fall
+// back on it.
 std::string scratchSoundFileFor(std::string_view workingFileName);
 
 }  // namespace kalimbro

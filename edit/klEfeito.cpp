@@ -49,6 +49,7 @@ void startScratchCopy() {
   Scratch& s = scratch();
   if (s.fileIsSound || s.writing) return;
   s.file = effectScratchFile();
+  if (s.file.empty()) return;
   s.writing.emplace();
   // A copy for this run of the program only: it need not wait for the disk.
   if (!s.writing->open(sound(), s.file, FlushToDisk::no)) s.writing.reset();
@@ -78,7 +79,7 @@ bool saveSoundBeforeEffect() {
   if (s.fileSaved) return true;
   // A scratch file left by an earlier effect is not this sound: neither a
   // reload nor SoX may take it.
-  removeFile(s.file);
+  if (!s.file.empty()) removeFile(s.file);
   auto copy = std::make_unique<TAmostras>();
   copy->createCopy(sound());
   if (copy->outOfMemory() || copy->count() != sound().count()) return false;
@@ -145,6 +146,8 @@ const EffectRow* findEffect(uint8_t key) {
 std::string effectScratchFile() {
   std::string name = trimmed(program().tempSoundFile);
   if (name.empty() || name.back() == '/') name = scratchSoundFileFor({});
+  // No temporary directory: no file at all, the copy stays in memory.
+  if (name.empty()) return {};
   const std::string upper = upperAscii(name);
   if (upper.size() < 4 || upper.compare(upper.size() - 4, 4, ".WAV") != 0) name += ".wav";
   return name;

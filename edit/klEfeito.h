@@ -36,7 +36,8 @@ inline constexpr int kRowAfterEffect = 8;
 
 // The scratch file that holds the sound as it was before the current
 // effect: tempSoundFile, or a fixed name in the temporary directory when
-// there is none, always ending in ".wav" (SoX goes by the extension).
+// there is none, always ending in ".wav" (SoX goes by the extension);
+// empty when there is no temporary directory.
 std::string effectScratchFile();
 // Puts the sound back as it was before the current effect; says so when
 // the copy cannot be read back (the sound then keeps the effect).

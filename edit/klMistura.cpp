@@ -128,6 +128,11 @@ void mixCommand() {
   TempFile decoded;
   std::string soundFile = name;
   if (name.size() >= 4 && upperCaseAccented(name.substr(name.size() - 4)) == ".MP3") {
+    // The decoded copy goes to the temporary directory.
+    if (tempDirectory().empty()) {
+      sayMessage("KLPRECPT", 2);
+      return;
+    }
     const Mp3Conversion conversion = decoded.make() ? mp3ToWav(name, decoded.name()) : Mp3Conversion::failed;
     if (conversion != Mp3Conversion::done) {
       sayMessage(conversionFailureMessage(conversion), 2);

@@ -201,7 +201,9 @@ std::vector<std::string> soxArguments(std::string_view soxProgram, std::string_v
 }
 
 std::string soxOutputFile() {
-  std::string name = tempDirectory() + "#@#" + fileNamePart(trimmed(program().workingFileName));
+  const std::string dir = tempDirectory();
+  if (dir.empty()) return {};
+  std::string name = dir + "#@#" + fileNamePart(trimmed(program().workingFileName));
   if (!endsWithWav(name)) name += ".wav";
   return name;
 }
@@ -295,6 +297,12 @@ std::optional<std::string> askParameters(Ask ask) {
 void soxEffect(std::string_view effectName) {
   const SoxEffectRow* row = findSoxEffect(effectName);
   if (row == nullptr) return;
+  // SoX reads and writes files: without the temporary directory there is
+  // no place for them.
+  if (effectScratchFile().empty() || soxOutputFile().empty()) {
+    sayMessage("KLPRECPT", 2);
+    return;
+  }
   const std::optional<std::string> parameters = askParameters(row->ask);
   if (!parameters) {
     sayMessage("KLVALINV", 2);

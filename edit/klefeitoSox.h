@@ -43,7 +43,7 @@ std::string soxEffectText(std::string_view effectName, std::string_view paramete
 std::vector<std::string> soxArguments(std::string_view soxProgram, std::string_view inputFile,
                                       std::string_view outputFile, std::string_view effectText);
 // "#@#" and the working file's name in the temporary directory, ending in
-// ".wav".
+// ".wav"; empty when there is no temporary directory.
 std::string soxOutputFile();
 
 // ---- The command side ---------------------------------------------------------------

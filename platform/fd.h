@@ -36,6 +36,8 @@ class UniqueFd {
     return rc == 0;
   }
   void reset() { close(); }
+  // Gives the descriptor up to the caller, who closes it.
+  int release() { return std::exchange(fd_, -1); }
 
  private:
   int fd_ = -1;

@@ -1,16 +1,21 @@
 // Linux places and file helpers.
 #include "platform/paths.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <stdlib.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <vector>
 
 #include "platform/codec.h"
 #include "platform/signal_cleanup.h"
@@ -18,9 +23,66 @@
 namespace kalimbro {
 namespace {
 
-std::string& tempDirectoryName() {
-  static std::string name;
-  return name;
+// The private temporary directory of this run, and the descriptor that
+// holds its lock.
+struct TempDirectoryState {
+  std::string name;
+  UniqueFd lock;
+};
+
+TempDirectoryState& tempDirectoryState() {
+  static TempDirectoryState state;
+  return state;
+}
+
+constexpr std::string_view kTempDirectoryPrefix = "kalimbro.";
+// The mark inside a temporary directory of this program: a directory of
+// that name without it was not made by this program (or not by a version
+// that locks it), and is never removed at start.
+constexpr const char* kTempDirectoryMark = ".kalimbro-em-uso";
+constexpr std::string_view kSiblingMark = ".kalimbro-";
+constexpr size_t kSiblingSuffixBytes = 10;
+constexpr std::string_view kSiblingDigits = "0123456789abcdefghijklmnopqrstuvwxyz";
+
+std::vector<std::string>& systemTempPlaces() {
+  static std::vector<std::string> places{"/tmp", "/var/tmp"};
+  return places;
+}
+
+// Where private temporary directories are made, in order of preference:
+// $TMPDIR when it names an absolute place the program can name, then the
+// system's places.
+std::vector<std::string> tempBases() {
+  std::vector<std::string> bases;
+  if (const char* tmpdir = getenv("TMPDIR"); tmpdir && *tmpdir == '/' && utf8FitsCp1252(tmpdir)) {
+    std::string base = tmpdir;
+    while (base.size() > 1 && base.back() == '/') base.pop_back();
+    bases.push_back(base);
+  }
+  for (const std::string& system : systemTempPlaces()) {
+    if (std::find(bases.begin(), bases.end(), system) == bases.end()) bases.push_back(system);
+  }
+  return bases;
+}
+
+bool isTempDirectoryName(std::string_view name) {
+  return name.size() == kTempDirectoryPrefix.size() + 6 && name.starts_with(kTempDirectoryPrefix);
+}
+
+// A directory made with mkdtemp under `base`, locked and marked; empty when
+// it cannot be made there.
+std::string makeLockedDirectory(const std::string& base, UniqueFd& lock) {
+  std::string pattern = base + "/" + std::string(kTempDirectoryPrefix) + "XXXXXX";
+  if (mkdtemp(pattern.data()) == nullptr) return {};
+  UniqueFd dir(open(pattern.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  // The lock comes before the mark: a directory with the mark and without
+  // the lock is always a leftover. Where the file system has no locks the
+  // directory goes unmarked, and is never taken for one.
+  if (dir.valid() && flock(dir.get(), LOCK_EX | LOCK_NB) == 0) {
+    const UniqueFd mark(openat(dir.get(), kTempDirectoryMark, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+  }
+  lock = std::move(dir);
+  return pattern;
 }
 
 }  // namespace
@@ -43,23 +105,30 @@ std::string userConfigDirectory() {
 }
 
 std::string tempDirectory() {
-  std::string& name = tempDirectoryName();
-  if (!name.empty()) return name;
-  const char* base = getenv("TMPDIR");
-  std::string pattern = std::string(base && *base ? base : "/tmp") + "/kalimbro.XXXXXX";
-  if (mkdtemp(pattern.data()) == nullptr) return {};
-  setSignalRemovedDirectory(pattern);
-  name = fromUtf8(pattern) + "/";
-  return name;
+  TempDirectoryState& state = tempDirectoryState();
+  if (!state.name.empty()) return state.name;
+  for (const std::string& base : tempBases()) {
+    UniqueFd lock;
+    const std::string made = makeLockedDirectory(base, lock);
+    if (made.empty()) continue;
+    setSignalRemovedDirectory(made);
+    state.name = fromUtf8(made) + "/";
+    state.lock = std::move(lock);
+    // Whatever way the process ends normally, the directory goes with it.
+    [[maybe_unused]] static const bool removedAtExit = std::atexit(removeTempDirectory) == 0;
+    return state.name;
+  }
+  return {};
 }
 
 void removeTempDirectory() {
-  std::string& name = tempDirectoryName();
-  if (name.empty()) return;
+  TempDirectoryState& state = tempDirectoryState();
+  if (state.name.empty()) return;
   setSignalRemovedDirectory({});
   std::error_code ec;
-  std::filesystem::remove_all(nativePath(name), ec);
-  name.clear();
+  std::filesystem::remove_all(nativePath(state.name), ec);
+  state.name.clear();
+  state.lock.reset();
 }
 
 std::string makeTempFile(std::string_view prefix) {
@@ -70,6 +139,119 @@ std::string makeTempFile(std::string_view prefix) {
   if (fd < 0) return {};
   close(fd);
   return fromUtf8(pattern);
+}
+
+namespace {
+
+// The names in the directory open as `dirFd` that `wanted` accepts.
+std::vector<std::string> namesIn(int dirFd, bool (*wanted)(std::string_view)) {
+  std::vector<std::string> names;
+  DIR* listing = fdopendir(fcntl(dirFd, F_DUPFD_CLOEXEC, 0));
+  if (listing == nullptr) return names;
+  while (const dirent* entry = readdir(listing)) {
+    if (wanted(entry->d_name)) names.emplace_back(entry->d_name);
+  }
+  closedir(listing);
+  return names;
+}
+
+}  // namespace
+
+void setSystemTempPlaces(std::vector<std::string> places) { systemTempPlaces() = std::move(places); }
+
+void removeLeftoverTempDirectories() {
+  for (const std::string& base : tempBases()) {
+    const UniqueFd baseFd(open(base.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!baseFd.valid()) continue;
+    for (const std::string& name : namesIn(baseFd.get(), isTempDirectoryName)) {
+      const UniqueFd dir(openat(baseFd.get(), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+      struct stat st;
+      if (!dir.valid() || fstat(dir.get(), &st) != 0 || st.st_uid != geteuid()) continue;
+      if (faccessat(dir.get(), kTempDirectoryMark, F_OK, AT_SYMLINK_NOFOLLOW) != 0) continue;
+      // Taken only when its run is gone; held until the directory is.
+      if (flock(dir.get(), LOCK_EX | LOCK_NB) != 0) continue;
+      emptyDirectoryAndClose(fcntl(dir.get(), F_DUPFD_CLOEXEC, 0));
+      unlinkat(baseFd.get(), name.c_str(), AT_REMOVEDIR);
+    }
+  }
+}
+
+// ---- Hidden siblings -----------------------------------------------------------
+
+namespace {
+
+std::string siblingSuffix() {
+  static uint64_t counter = 0;
+  timespec ts{};
+  clock_gettime(CLOCK_REALTIME, &ts);
+  uint64_t x = static_cast<uint64_t>(ts.tv_nsec) ^ (static_cast<uint64_t>(ts.tv_sec) << 30) ^
+               (static_cast<uint64_t>(getpid()) << 16) ^ (++counter * 0x9E3779B97F4A7C15ull);
+  std::string s;
+  for (size_t i = 0; i < kSiblingSuffixBytes; ++i) {
+    s += kSiblingDigits[x % kSiblingDigits.size()];
+    x /= kSiblingDigits.size();
+  }
+  return s;
+}
+
+// True for a name createHiddenSibling gives (the file-name part only).
+bool isHiddenSiblingName(std::string_view fileName) {
+  const size_t tail = kSiblingMark.size() + kSiblingSuffixBytes;
+  // A dot, at least one byte of the name, the mark and the suffix.
+  if (fileName.size() < 2 + tail || fileName.front() != '.') return false;
+  const std::string_view end = fileName.substr(fileName.size() - tail);
+  return end.starts_with(kSiblingMark) &&
+         end.substr(kSiblingMark.size()).find_first_not_of(kSiblingDigits) == std::string_view::npos;
+}
+
+void removeLeftoverSiblings(const std::string& nativeDirectory) {
+  const char* dir = nativeDirectory.empty() ? "." : nativeDirectory.c_str();
+  const UniqueFd dirFd(open(dir, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!dirFd.valid()) return;
+  for (const std::string& name : namesIn(dirFd.get(), isHiddenSiblingName)) {
+    const UniqueFd file(openat(dirFd.get(), name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    struct stat st, now;
+    if (!file.valid() || fstat(file.get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != geteuid()) continue;
+    if (flock(file.get(), LOCK_EX | LOCK_NB) != 0) continue;
+    // Still the same file under that name.
+    if (fstatat(dirFd.get(), name.c_str(), &now, AT_SYMLINK_NOFOLLOW) != 0 || now.st_dev != st.st_dev ||
+        now.st_ino != st.st_ino)
+      continue;
+    unlinkat(dirFd.get(), name.c_str(), 0);
+  }
+}
+
+}  // namespace
+
+HiddenSibling createHiddenSibling(const std::string& nativeTarget, mode_t mode) {
+  HiddenSibling sibling;
+  const std::string dir = directoryPart(nativeTarget);
+  const std::string base = nativeTarget.substr(dir.size(), 200);
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    std::string name = dir + "." + base + std::string(kSiblingMark) + siblingSuffix();
+    UniqueFd fd(open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode));
+    if (!fd.valid()) {
+      if (errno == EEXIST) continue;
+      return sibling;
+    }
+    UniqueFd lock(fcntl(fd.get(), F_DUPFD_CLOEXEC, 0));
+    // A file system without locks still gets its saves; only a leftover
+    // there would stay.
+    if (lock.valid()) flock(lock.get(), LOCK_EX | LOCK_NB);
+    sibling.name = std::move(name);
+    sibling.fd = std::move(fd);
+    sibling.lock = std::move(lock);
+    return sibling;
+  }
+  return sibling;
+}
+
+void removeLeftoversBeside(std::string_view cp1252File) {
+  const std::string native = nativePath(cp1252File);
+  const std::string dir = directoryPart(native);
+  removeLeftoverSiblings(dir);
+  const std::string target = replacedFile(native);
+  if (!target.empty() && directoryPart(target) != dir) removeLeftoverSiblings(directoryPart(target));
 }
 
 namespace {
@@ -88,6 +270,7 @@ uint64_t pathHash(std::string_view path) {
 // followed, the directory resolved when it exists.
 std::string absoluteTarget(std::string_view cp1252) {
   std::string path = replacedFile(nativePath(cp1252));
+  if (path.empty()) path = nativePath(cp1252);
   if (!path.starts_with('/')) {
     char cwd[PATH_MAX];
     if (getcwd(cwd, sizeof cwd) != nullptr) path = std::string(cwd) + "/" + path;
@@ -183,18 +366,25 @@ std::string replacedFile(const std::string& nativeName) {
     std::free(real);
     return target;
   }
-  // A link to a file not written yet: the name it holds.
-  char target[PATH_MAX];
-  const ssize_t n = readlink(nativeName.c_str(), target, sizeof target - 1);
-  if (n <= 0) return nativeName;
-  const std::string held(target, static_cast<size_t>(n));
-  return held.front() == '/' ? held : directoryPart(nativeName) + held;
+  // Links to a file not written yet: the name the last of them holds. The
+  // bound is the kernel's own for following links.
+  constexpr int kMostLinks = 40;
+  std::string link = nativeName;
+  for (int followed = 0; followed < kMostLinks; ++followed) {
+    char held[PATH_MAX];
+    const ssize_t n = readlink(link.c_str(), held, sizeof held - 1);
+    if (n <= 0) return {};
+    const std::string next(held, static_cast<size_t>(n));
+    link = next.front() == '/' ? next : directoryPart(link) + next;
+    if (lstat(link.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return link;
+  }
+  return {};
 }
 
 void extendAlias(std::string_view alias, std::string_view suffix) {
   const std::string native = nativePath(alias);
   const std::string target = replacedFile(native);
-  if (target == native) return;
+  if (target.empty() || target == native) return;
   // Already there from an earlier choice of the same file: nothing to do.
   [[maybe_unused]] const int rc = symlink((target + toUtf8(suffix)).c_str(), (native + toUtf8(suffix)).c_str());
 }
@@ -202,6 +392,7 @@ void extendAlias(std::string_view alias, std::string_view suffix) {
 bool removeFileAndAlias(std::string_view cp1252) {
   const std::string native = nativePath(cp1252);
   const std::string target = replacedFile(native);
+  if (target.empty()) return false;
   const bool removed = unlink(target.c_str()) == 0;
   if (target != native) unlink(native.c_str());
   return removed;

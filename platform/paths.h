@@ -3,10 +3,15 @@
 // Windows-1252 names and convert at the file system.
 #pragma once
 
+#include <sys/types.h>
+
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
+
+#include "platform/fd.h"
 
 namespace kalimbro {
 
@@ -18,13 +23,43 @@ std::string systemSettingsDirectory();
 std::string userConfigDirectory();
 
 // The program's private temporary directory, with a trailing '/'. Made on
-// first use with mkdtemp under $TMPDIR (else /tmp), mode 0700; removed with
-// everything in it by removeTempDirectory.
+// first use with mkdtemp under the first place where that succeeds of
+// $TMPDIR (when it is an absolute name), /tmp and /var/tmp, mode 0700.
+// The run holds an flock on it, and a mark inside says it is this
+// program's, so that a later start can tell a directory left by a killed
+// run from one in use. Removed with everything in it by
+// removeTempDirectory, at the latest when the process exits. Empty when
+// no such directory can be made: then there is no place for scratch
+// files, and no name may be built from it.
 std::string tempDirectory();
 void removeTempDirectory();
 // A new empty file "WAV......" in tempDirectory; its name, or empty on
 // failure.
 std::string makeTempFile(std::string_view prefix = "WAV");
+// Removes what killed runs of this program left in the places
+// tempDirectory uses: the user's own "kalimbro.XXXXXX" directories that
+// hold the mark and whose lock can be taken. Nothing else is touched.
+void removeLeftoverTempDirectories();
+// The places tried after $TMPDIR: /tmp and /var/tmp, unless a test names
+// others (or none).
+void setSystemTempPlaces(std::vector<std::string> places);
+
+// A new file that is to take the place of `nativeTarget` by a rename:
+// hidden beside it, ".NAME.kalimbro-XXXXXXXXXX" (NAME cut to 200 bytes),
+// created with `mode` less the umask and locked (flock) until both
+// descriptors are closed, so that a later start tells a file being written
+// from one left by a killed run. An empty name when it cannot be made.
+struct HiddenSibling {
+  std::string name;  // native
+  UniqueFd fd;       // open for writing
+  UniqueFd lock;     // a second descriptor of the same open file
+};
+HiddenSibling createHiddenSibling(const std::string& nativeTarget, mode_t mode = 0666);
+// Removes the hidden siblings that killed runs left where a save of
+// `cp1252File` writes: beside the name and beside the file its links lead
+// to. Only the user's own regular files of such a name whose lock can be
+// taken go; nothing else is touched.
+void removeLeftoversBeside(std::string_view cp1252File);
 
 // The program's state folder, $XDG_STATE_HOME/kalimbro (else
 // ~/.local/state/kalimbro), with a trailing '/': what must outlive a run
@@ -52,7 +87,9 @@ bool removeFile(std::string_view cp1252);
 std::optional<uint64_t> fileSize(std::string_view cp1252);
 
 // The file a save to `nativeName` replaces: the one a symbolic link (an
-// alias) points at, else the file of that name. Native names.
+// alias), or the last of a chain of links, points at, whether it exists or
+// not; else the file of that name. Native names. Empty when the links
+// lead nowhere (a loop, or more of them than the system follows).
 std::string replacedFile(const std::string& nativeName);
 // When `alias` is an alias, `alias` + `suffix` becomes an alias of its
 // target's name + `suffix` (a file beside the target, existing or not);

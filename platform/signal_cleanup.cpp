@@ -99,6 +99,10 @@ void setSignalEndedChild(pid_t pid) { gChild = pid; }
 
 void setSignalHook(void (*hook)()) { gHook = hook; }
 
+void emptyDirectoryAndClose(int dirFd) {
+  if (dirFd >= 0) emptyDirectory(dirFd, 0);
+}
+
 void cleanupOnSignal() {
   const int savedErrno = errno;
   if (void (*hook)() = gHook) hook();

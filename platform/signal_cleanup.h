@@ -45,4 +45,9 @@ void setSignalEndedChild(pid_t pid);
 // async-signal-safe. nullptr: none.
 void setSignalHook(void (*hook)());
 
+// Empties the directory open as `dirFd` (files, and directories a few
+// levels down) and closes the descriptor, with system calls only. The
+// handler uses it, and so does the start's removal of leftovers.
+void emptyDirectoryAndClose(int dirFd);
+
 }  // namespace kalimbro

@@ -31,6 +31,8 @@ class TakeRun {
   TakeRun(const TakeRun&) = delete;
   TakeRun& operator=(const TakeRun&) = delete;
 
+  // False when there is nowhere to keep takes at all.
+  bool ok() const { return !folder_.empty(); }
   // A new empty file for the next take (Windows-1252); empty on failure.
   std::string nextTakeFile();
 

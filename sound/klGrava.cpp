@@ -208,6 +208,10 @@ void recordMoreCommand() {
   // a signal that ends the program meanwhile loses nothing that was
   // captured: the next start offers it back.
   TakeRun takes(program().workingFileName);
+  if (!takes.ok()) {
+    sayMessage("KLPRECPT", 2);
+    return;
+  }
   recordTakes(takes);
   setFileTitle(false);
   sayMessage("KLSALVAG", 1);

@@ -3,7 +3,6 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -65,6 +64,8 @@ bool ByteSource::skipExact(uint64_t n) {
   return true;
 }
 
+bool ByteSource::peekExact(void*, size_t) const { return false; }
+
 bool ByteSource::skipBytes(uint64_t n) {
   uint8_t scratch[8192];
   while (n > 0) {
@@ -78,6 +79,12 @@ bool ByteSource::skipBytes(uint64_t n) {
 FdSource::FdSource(int fd) : fd_(fd) {
   struct stat st;
   if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) size_ = static_cast<uint64_t>(st.st_size);
+}
+
+bool FdSource::peekExact(void* dst, size_t n) const {
+  if (!size_) return false;
+  const off_t at = lseek(fd_, 0, SEEK_CUR);
+  return at >= 0 && readAllAt(fd_, at, static_cast<uint8_t*>(dst), n);
 }
 
 std::optional<uint64_t> FdSource::remaining() const {
@@ -109,6 +116,12 @@ bool FdSource::skipBytes(uint64_t n) {
 }
 
 std::optional<uint64_t> MemorySource::remaining() const { return bytes_.size() - next_; }
+
+bool MemorySource::peekExact(void* dst, size_t n) const {
+  if (n > bytes_.size() - next_) return false;
+  if (n > 0) std::memcpy(dst, bytes_.data() + next_, n);
+  return true;
+}
 
 size_t MemorySource::readSome(void* dst, size_t n) {
   const size_t got = std::min(n, bytes_.size() - next_);
@@ -162,10 +175,31 @@ WavWalk readFormat(ByteSource& source, uint32_t size, WavFormat& format) {
   return WavWalk::ok;
 }
 
+// True when a data size of 0 is a chunk that is really empty: the RIFF
+// size was filled in and counts, within the file, a whole chunk right
+// after the data chunk's header (a list of tags a later writer added). A
+// writer that streams leaves the sizes as placeholders, or fills in only
+// the RIFF size, and its data run to the end of the file.
+bool emptyDataChunk(const ByteSource& source, uint32_t riffSize, uint64_t left) {
+  if (riffSize == 0 || riffSize == kUnsetDataSize) return false;
+  const uint64_t riffEnd = uint64_t{riffSize} + 8;
+  const uint64_t dataOffset = source.position();
+  constexpr uint64_t kChunkHeaderBytes = 8;
+  if (riffEnd < dataOffset + kChunkHeaderBytes || riffEnd > dataOffset + left) return false;
+  uint8_t next[kChunkHeaderBytes];
+  if (!source.peekExact(next, sizeof next)) return false;
+  // A chunk id is four printable characters.
+  for (size_t i = 0; i < 4; ++i)
+    if (next[i] < 0x20 || next[i] > 0x7E) return false;
+  return dataOffset + kChunkHeaderBytes + readLe32(next + 4) <= riffEnd;
+}
+
 // The data bytes really there; see walkWavHeader.
-uint64_t presentDataBytes(uint32_t stored, std::optional<uint64_t> left, const WavFormat& format) {
+uint64_t presentDataBytes(const ByteSource& source, uint32_t stored, uint32_t riffSize, const WavFormat& format) {
+  const std::optional<uint64_t> left = source.remaining();
   if (!left) return stored;
   if (stored != 0 && stored != kUnsetDataSize && stored <= *left) return stored;
+  if (stored == 0 && emptyDataChunk(source, riffSize, *left)) return 0;
   const uint64_t frameBytes = uint64_t{format.channels} * ((format.bitsPerSample + 7u) / 8u);
   return frameBytes == 0 ? *left : *left - *left % frameBytes;
 }
@@ -186,8 +220,8 @@ WavWalk walkWavHeader(ByteSource& source, WavLayout& layout) {
     const uint32_t size = readLe32(chunk + 4);
     if (chunkIdIs(chunk, "data")) {
       if (!haveFormat) return WavWalk::noFormat;
-      layout.dataBytes = presentDataBytes(size, source.remaining(), layout.format);
       layout.dataOffset = source.position();
+      layout.dataBytes = presentDataBytes(source, size, readLe32(riff + 4), layout.format);
       return WavWalk::ok;
     }
     if (chunkIdIs(chunk, "fmt ") && !haveFormat) {
@@ -209,25 +243,6 @@ UniqueFd openSoundFile(std::string_view fileName) {
 
 // ---- FileReplacer ----------------------------------------------------------------
 
-namespace {
-
-std::string uniqueSuffix() {
-  static uint64_t counter = 0;
-  timespec ts{};
-  clock_gettime(CLOCK_REALTIME, &ts);
-  uint64_t x = static_cast<uint64_t>(ts.tv_nsec) ^ (static_cast<uint64_t>(ts.tv_sec) << 30) ^
-               (static_cast<uint64_t>(getpid()) << 16) ^ (++counter * 0x9E3779B97F4A7C15ull);
-  static constexpr char kDigits[] = "0123456789abcdefghijklmnopqrstuvwxyz";
-  std::string s;
-  for (int i = 0; i < 10; ++i) {
-    s += kDigits[x % 36];
-    x /= 36;
-  }
-  return s;
-}
-
-}  // namespace
-
 FileReplacer::~FileReplacer() { discard(); }
 
 void FileReplacer::discard() {
@@ -238,6 +253,7 @@ void FileReplacer::discard() {
   if (!temp_.empty()) ::unlink(temp_.c_str());
   temp_.clear();
   tempOnSignal_.clear();
+  tempLock_.reset();
 }
 
 bool FileReplacer::open(std::string_view fileName, FlushToDisk flush) {
@@ -254,21 +270,13 @@ bool FileReplacer::open(std::string_view fileName, FlushToDisk flush) {
   const bool exists = stat(target_.c_str(), &st) == 0;
   if (exists && (!S_ISREG(st.st_mode) || access(target_.c_str(), W_OK) != 0)) return false;
 
-  const size_t slash = target_.rfind('/');
-  const std::string dir = slash == std::string::npos ? std::string() : target_.substr(0, slash + 1);
-  const std::string base = target_.substr(dir.size(), 200);
-  for (int attempt = 0; attempt < 100 && fd_ < 0; ++attempt) {
-    std::string name = dir + "." + base + "." + uniqueSuffix();
-    fd_ = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd_ >= 0) {
-      direct_ = flush == FlushToDisk::yes && fcntl(fd_, F_SETFL, O_DIRECT) == 0;
-      temp_ = std::move(name);
-      tempOnSignal_.set(temp_);
-    } else if (errno != EEXIST) {
-      return false;
-    }
-  }
-  if (fd_ < 0) return false;
+  HiddenSibling sibling = createHiddenSibling(target_);
+  if (sibling.name.empty()) return false;
+  fd_ = sibling.fd.release();
+  tempLock_ = std::move(sibling.lock);
+  temp_ = std::move(sibling.name);
+  tempOnSignal_.set(temp_);
+  direct_ = flush == FlushToDisk::yes && fcntl(fd_, F_SETFL, O_DIRECT) == 0;
   if (exists) {
     // The new version keeps the old one's permissions and, where allowed, owner.
     if (fchmod(fd_, st.st_mode & 07777) != 0) failed_ = true;
@@ -357,6 +365,7 @@ bool FileReplacer::commit() {
   }
   temp_.clear();
   tempOnSignal_.clear();
+  tempLock_.reset();
   if (flush_ == FlushToDisk::no) return true;
   // Make the rename itself durable.
   const size_t slash = target_.rfind('/');

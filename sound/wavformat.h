@@ -85,6 +85,9 @@ class ByteSource {
   uint64_t position() const { return position_; }
   // Bytes left, when the source knows (a regular file, memory).
   virtual std::optional<uint64_t> remaining() const = 0;
+  // The next `n` bytes without passing over them, where the source can go
+  // back (a regular file, memory); false otherwise or when fewer are left.
+  virtual bool peekExact(void* dst, size_t n) const;
 
  protected:
   // Up to `n` bytes; fewer only at the end of the source or on an error.
@@ -101,6 +104,7 @@ class FdSource : public ByteSource {
  public:
   explicit FdSource(int fd);
   std::optional<uint64_t> remaining() const override;
+  bool peekExact(void* dst, size_t n) const override;
 
  protected:
   size_t readSome(void* dst, size_t n) override;
@@ -115,6 +119,7 @@ class MemorySource : public ByteSource {
  public:
   explicit MemorySource(std::span<const uint8_t> bytes) : bytes_(bytes) {}
   std::optional<uint64_t> remaining() const override;
+  bool peekExact(void* dst, size_t n) const override;
 
  protected:
   size_t readSome(void* dst, size_t n) override;
@@ -159,9 +164,12 @@ enum class WavWalk {
 // tag is not examined: each reader decides what it accepts.
 //
 // When the source knows its length, a data size that was never filled in
-// (0 or 0xFFFFFFFF: a recording or a stream cut off) or that reaches past
+// (0xFFFFFFFF, or 0: a recording or a stream cut off) or that reaches past
 // the end (a file cut short) becomes the rest of the source, in whole
-// frames. On `ok` the source stands at the first data byte.
+// frames. A data size of 0 stays 0 where the RIFF size was filled in and
+// counts a whole chunk right after the data chunk's header: an empty data
+// chunk with tags after it. On `ok` the source stands at the first data
+// byte.
 WavWalk walkWavHeader(ByteSource& source, WavLayout& layout);
 
 // Opens a sound file for reading, only when it is a regular file: a FIFO or
@@ -175,11 +183,11 @@ UniqueFd openSoundFile(std::string_view fileName);
 // the disk.
 enum class FlushToDisk : bool { no, yes };
 
-// Writes a new version of a file beside it (a hidden temporary file in the
-// same directory) and renames it over the old one only when every byte, the
-// flush to disk and the close have succeeded. Until then, and whenever
-// anything fails, the previous file stays as it was; an unfinished temporary
-// file is removed. A file bound for the disk goes there in large aligned
+// Writes a new version of a file beside it (a hidden sibling in the same
+// directory, see createHiddenSibling) and renames it over the old one only
+// when every byte, the flush to disk and the close have succeeded. Until
+// then, and whenever anything fails, the previous file stays as it was; an
+// unfinished temporary file is removed. A file bound for the disk goes there in large aligned
 // pieces that bypass the page cache (O_DIRECT) where the file system
 // allows it: no copy into the cache, and nothing left for the flush.
 class FileReplacer {
@@ -207,6 +215,9 @@ class FileReplacer {
   std::string target_;  // native names
   std::string temp_;
   SignalRemovedFile tempOnSignal_;
+  // Held from the creation of the new file until it has its place, so that
+  // no start of the program takes it for a leftover meanwhile.
+  UniqueFd tempLock_;
   int fd_ = -1;
   bool failed_ = false;
   FlushToDisk flush_ = FlushToDisk::yes;

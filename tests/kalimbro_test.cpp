@@ -3,10 +3,18 @@
 #include "app/kalimbro.h"
 
 #include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <filesystem>
+#include <optional>
+#include <set>
 
 #include "app/programState.h"
 #include "console/VrCrt.h"
+#include "edit/klEfeito.h"
+#include "edit/klMistura.h"
 #include "platform/paths.h"
+#include "sound/klGrava.h"
 #include "sound/gramost.h"
 #include "tests/fakes/command_fixture.h"
 #include "tests/fakes/key_script.h"
@@ -79,6 +87,77 @@ TEST_F(MainLoop, TheEndSavesTheWorkingFileAndEncodesAnMp3TwinBack) {
   mainMenu();
   EXPECT_GT(*fileSize(file("som.mp3")), 0u);
   EXPECT_FALSE(fileExists(file("som.mp3.wav")));
+}
+
+// Runs in `dir` with nowhere to make the temporary directory; puts the
+// current directory, $TMPDIR and the system places back afterwards.
+class NoTemporaryDirectory {
+ public:
+  explicit NoTemporaryDirectory(const std::string& dir) : previous_(std::filesystem::current_path()) {
+    if (const char* tmpdir = getenv("TMPDIR")) savedTmpdir_ = tmpdir;
+    std::filesystem::current_path(dir);
+    removeTempDirectory();
+    setenv("TMPDIR", "/nonexistent-kalimbro", 1);
+    setSystemTempPlaces({dir + "/falta"});
+  }
+  ~NoTemporaryDirectory() {
+    removeTempDirectory();
+    setSystemTempPlaces({"/tmp", "/var/tmp"});
+    if (savedTmpdir_) {
+      setenv("TMPDIR", savedTmpdir_->c_str(), 1);
+    } else {
+      unsetenv("TMPDIR");
+    }
+    std::filesystem::current_path(previous_);
+  }
+  NoTemporaryDirectory(const NoTemporaryDirectory&) = delete;
+  NoTemporaryDirectory& operator=(const NoTemporaryDirectory&) = delete;
+
+ private:
+  std::filesystem::path previous_;
+  std::optional<std::string> savedTmpdir_;
+};
+
+// A scratch name built on an empty temporary directory would be a bare
+// name of the current directory, where the user's own file may be: the
+// commands that need the directory say so and touch no file, the others go
+// on (G keeps its takes in the state folder), and the end removes nothing.
+TEST_F(MainLoop, WithoutATemporaryDirectoryNoFileOfTheCurrentDirectoryIsTouched) {
+  const NoTemporaryDirectory nowhere(dir());
+  ASSERT_EQ(tempDirectory(), "");
+  fillMono(sound(), {1000, 2000, 3000});
+  ASSERT_TRUE(sound().saveWav("voz.wav"));
+  const std::vector<uint8_t> before = readFileBytes("voz.wav");
+  writeFileBytes("musica.mp3", {'I', 'D', '3'});
+  program().workingFileName = "voz.wav";
+  program().tempSoundFile = scratchSoundFileFor(program().workingFileName);
+  EXPECT_EQ(program().tempSoundFile, "");
+
+  constexpr std::string_view kNoPlace = "Sem pasta tempor\xE1ria, este comando n\xE3o pode ser feito";
+  KeyScript keys;
+  keys.type("t");                         // a SoX effect needs files
+  keys.type("+").type("n").key("\x1B");   // a built-in one keeps its copy in memory
+  keys.key("\x1B").type("n");             // G keeps takes in the state folder: no take, not saved
+  keys.type("musica.mp3\r");              // an MP3 to mix is decoded into a file
+  keys.type("s").type("n");               // the end, without saving
+  effectsCommand();
+  EXPECT_TRUE(shown(kNoPlace));
+  EXPECT_TRUE(shown("Aumentei o volume"));
+  EXPECT_EQ(leftValues(sound()), (std::vector<int16_t>{1000, 2000, 3000}));
+  clearScreen();
+  recordMoreCommand();
+  EXPECT_FALSE(shown(kNoPlace));
+  clearScreen();
+  mixCommand();
+  EXPECT_TRUE(shown(kNoPlace));
+  EXPECT_TRUE(confirmEnd());
+
+  EXPECT_EQ(keys.remaining(), 0u);
+  EXPECT_EQ(readFileBytes("voz.wav"), before);
+  std::set<std::string> files;
+  for (const auto& e : std::filesystem::directory_iterator(dir()))
+    if (e.is_regular_file()) files.insert(e.path().filename().string());
+  EXPECT_EQ(files, (std::set<std::string>{"musica.mp3", "voz.wav"}));
 }
 
 TEST(ScratchFile, NamedAfterTheWorkingFileOrFixedWithoutOne) {

@@ -1,4 +1,5 @@
 #include "sound/wavformat.h"
+#include "platform/paths.h"
 #include "platform/piece_writer.h"
 #include "tests/fakes/wav_image.h"
 
@@ -136,6 +137,27 @@ TEST(WavWalk, ADataSizeNeverFilledInOrPastTheEndIsTheRestOfTheFileInWholeFrames)
   }
 }
 
+// A data size of 0 means "never filled in" unless the RIFF size counts a
+// whole chunk right after the data chunk's header: then the data chunk is
+// really empty and what follows is not sound.
+TEST(WavWalk, AnEmptyDataChunkFollowedByOtherChunksStaysEmpty) {
+  WavLayout layout;
+  const std::string fmt = chunk("fmt ", pcmFormat(1, 8000, 16));
+  const std::string list = chunk("LIST", "INFOISFT" + le32(6) + "Lavf58");
+  const std::string written = riff(fmt + chunk("data", "") + list);
+  for (const std::string& file : {written, written + "xy"}) {
+    ASSERT_EQ(walk(file, layout), WavWalk::ok);
+    EXPECT_EQ(layout.dataBytes, 0u) << file.size() << " bytes";
+  }
+  // A streaming writer's placeholders, or only the RIFF size filled in:
+  // the data run to the end.
+  const std::string streamed = "WAVE" + fmt + "data" + le32(0) + std::string("\x01\0\xFF\xFF", 4) + "LIST";
+  for (const uint32_t riffSize : {0u, 0xFFFFFFFFu, 36u, uint32_t(streamed.size() + 100), uint32_t(streamed.size())}) {
+    ASSERT_EQ(walk("RIFF" + le32(riffSize) + streamed, layout), WavWalk::ok);
+    EXPECT_EQ(layout.dataBytes, 8u) << "RIFF size " << riffSize;
+  }
+}
+
 TEST(WavWalk, Refusals) {
   WavLayout layout;
   const std::string fmt = chunk("fmt ", pcmFormat(1, 8000, 8));
@@ -192,6 +214,11 @@ TEST_F(WavFileSource, LeavesTheDescriptorAtTheFirstDataByte) {
 }
 
 using FileReplacerTest = TempDir;
+
+std::string readText(const std::string& name) {
+  std::ifstream in(name, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
 
 TEST_F(FileReplacerTest, ReplacesOnlyOnCommitAndKeepsPermissions) {
   const std::string target = dir_ + "som.wav";
@@ -259,16 +286,71 @@ TEST_F(FileReplacerTest, APieceRefusedInDirectModeIsWrittenThroughTheCache) {
   EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), content.substr(1));
 }
 
-TEST_F(FileReplacerTest, ReplacesTheFileBehindASymbolicLink) {
+TEST_F(FileReplacerTest, ReplacesTheFileAtTheEndOfAChainOfSymbolicLinks) {
+  namespace fs = std::filesystem;
+  auto save = [](const std::string& name, const std::string& content) {
+    FileReplacer out;
+    return out.open(name) && out.write(content.data(), content.size()) && out.commit();
+  };
   std::ofstream(dir_ + "real.wav") << "old";
   ASSERT_EQ(symlink("real.wav", (dir_ + "link.wav").c_str()), 0);
-  FileReplacer out;
-  ASSERT_TRUE(out.open(dir_ + "link.wav"));
-  ASSERT_TRUE(out.write("new", 3));
-  ASSERT_TRUE(out.commit());
-  EXPECT_TRUE(std::filesystem::is_symlink(dir_ + "link.wav"));
-  std::ifstream in(dir_ + "real.wav");
-  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "new");
+  ASSERT_TRUE(save(dir_ + "link.wav", "new"));
+  EXPECT_TRUE(fs::is_symlink(dir_ + "link.wav"));
+  EXPECT_EQ(readText(dir_ + "real.wav"), "new");
+
+  // The last file of the chain is not there yet, and each link is read
+  // from its own directory.
+  fs::create_directories(dir_ + "a/b");
+  ASSERT_EQ(symlink("a/meio.wav", (dir_ + "primeiro.wav").c_str()), 0);
+  ASSERT_EQ(symlink("b/ultimo.wav", (dir_ + "a/meio.wav").c_str()), 0);
+  ASSERT_TRUE(save(dir_ + "primeiro.wav", "made at the end"));
+  EXPECT_TRUE(fs::is_symlink(dir_ + "primeiro.wav"));
+  EXPECT_TRUE(fs::is_symlink(dir_ + "a/meio.wav"));
+  EXPECT_EQ(readText(dir_ + "a/b/ultimo.wav"), "made at the end");
+
+  // Links that lead nowhere are not replaced by a file.
+  ASSERT_EQ(symlink("volta.wav", (dir_ + "ida.wav").c_str()), 0);
+  ASSERT_EQ(symlink("ida.wav", (dir_ + "volta.wav").c_str()), 0);
+  EXPECT_FALSE(save(dir_ + "ida.wav", "nowhere"));
+  EXPECT_TRUE(fs::is_symlink(dir_ + "ida.wav"));
+  EXPECT_TRUE(fs::is_symlink(dir_ + "volta.wav"));
+}
+
+// A save killed halfway leaves its hidden file, unlocked; a save under way
+// holds the lock on its own. A start removes the first kind only, and
+// never a file of the user that merely looks like one.
+TEST_F(FileReplacerTest, AStartRemovesTheHiddenFilesOfKilledSavesOnly) {
+  namespace fs = std::filesystem;
+  std::ofstream(dir_ + "som.wav") << "old";
+  fs::create_directory(dir_ + "real");
+  ASSERT_EQ(symlink("real/longe.wav", (dir_ + "ligado.wav").c_str()), 0);
+  std::ofstream(dir_ + "outro.wav") << "the user's";
+  const std::string killedHere = createHiddenSibling(dir_ + "som.wav").name;
+  const std::string killedThere = createHiddenSibling(dir_ + "real/longe.wav").name;
+  ASSERT_FALSE(killedHere.empty());
+  ASSERT_EQ(fs::path(killedHere).filename().string().rfind(".som.wav.", 0), 0u) << killedHere;
+  const std::vector<std::string> lookAlikes = {".som.wav.backup", ".bashrc.backup", ".som.wav.kalimbro-ABCDEFGHIJ",
+                                               ".som.wav.kalimbro-0123", "som.wav.kalimbro-0123456789"};
+  for (const std::string& name : lookAlikes) std::ofstream(dir_ + name) << "the user's";
+  // The right name, but a link (to a file of the user) and a directory.
+  ASSERT_EQ(symlink("outro.wav", (dir_ + ".outro.wav.kalimbro-0123456789").c_str()), 0);
+  fs::create_directory(dir_ + ".pasta.kalimbro-0123456789");
+
+  FileReplacer running;
+  ASSERT_TRUE(running.open(dir_ + "som.wav"));
+  ASSERT_TRUE(running.write("new", 3));
+
+  const size_t before = entries();
+  removeLeftoversBeside(dir_ + "ligado.wav");  // the link and where it leads
+  EXPECT_FALSE(fs::exists(killedHere));
+  EXPECT_FALSE(fs::exists(killedThere));
+  EXPECT_EQ(entries(), before - 1);
+  for (const std::string& name : lookAlikes) EXPECT_EQ(readText(dir_ + name), "the user's") << name;
+  EXPECT_EQ(readText(dir_ + ".outro.wav.kalimbro-0123456789"), "the user's");
+  EXPECT_TRUE(fs::is_directory(dir_ + ".pasta.kalimbro-0123456789"));
+
+  ASSERT_TRUE(running.commit());  // its hidden file was left alone
+  EXPECT_EQ(readText(dir_ + "som.wav"), "new");
 }
 
 TEST_F(FileReplacerTest, FailsWithoutADirectory) {

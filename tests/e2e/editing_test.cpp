@@ -98,8 +98,9 @@ class Editing : public testing::Test {
   // demonstrations reach the device at 8000 Hz, saida.wav is made at that
   // rate, and they land there value for value.
   void startWith(const std::string& voz, std::vector<std::pair<std::string, std::string>> files = {},
-                 std::vector<Setting> settings = {}) {
+                 std::vector<Setting> settings = {}, std::vector<std::pair<std::string, std::string>> env = {}) {
     Options o;
+    o.env = std::move(env);
     o.args = {"voz.wav"};
     o.files = std::move(files);
     o.files.emplace_back("voz.wav", voz);
@@ -286,6 +287,21 @@ TEST_F(Editing, AHangingSoxIsGivenUpWithEscAndTheSoundStays) {
   ASSERT_TRUE(s->waitForExit(kLong).has_value()) << s->dump();
   for (const pid_t pid : helper) EXPECT_FALSE(stillRunning(pid)) << "the helper " << pid << " outlived the program";
   EXPECT_TRUE(fs::is_empty(s->tempDir())) << "temporary files were left behind";
+}
+
+// A $TMPDIR that does not exist is no reason to write scratch copies
+// beside the user's file, nor to remove that file at the end: the program
+// makes its temporary directory in the system's place instead, where the
+// effects, SoX's too, work as usual.
+TEST_F(Editing, AnUnusableTmpdirLeavesTheWorkingFileWhereItIs) {
+  const std::string bytes = wavBytes(kRate, 16, 1, rampSound(2000, -12000, 7));
+  ASSERT_NO_FATAL_FAILURE(startWith(bytes, {}, {}, {{"TMPDIR", "/nonexistent-kalimbro"}}));
+  ASSERT_NO_FATAL_FAILURE(runEffect("t", "n"));
+  ASSERT_NO_FATAL_FAILURE(runEffect("+", "n"));
+  EXPECT_FALSE(s->find("Sem pasta").has_value()) << s->dump();
+  ASSERT_NO_FATAL_FAILURE(endWithoutSaving());
+  EXPECT_TRUE(readFile(work("voz.wav")) == bytes) << "the working file is gone or changed";
+  EXPECT_EQ(std::distance(fs::directory_iterator(s->workDir()), {}), 2) << "voz.wav and saida.wav only";
 }
 
 TEST_F(Editing, VolumeDownDroppedLeavesTheSoundAsItWas) {

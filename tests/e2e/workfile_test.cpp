@@ -7,8 +7,10 @@
 #include <signal.h>
 #include <stdlib.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <optional>
+#include <set>
 
 #include "tests/e2e/harness.h"
 #include "tests/fakes/wav_image.h"
@@ -519,7 +521,10 @@ TEST_F(WorkFile, AMissingLameKeepsTheWav) {
   // Saved at the end, the sound cannot become the MP3 either: the user
   // hears where it is before the program ends.
   ASSERT_TRUE(s->sendKey(Key::Delete));
-  ASSERT_TRUE(waitForPrompt());
+  // The prompt on the cleared screen, not the one before it: a key sent
+  // earlier would be flushed with the keys typed ahead.
+  ASSERT_TRUE(s->waitUntil([&] { return s->cursor() == Pos{0, static_cast<int>(fromUtf8Length(kPrompt))}; },
+                           "the prompt on a cleared screen", kLong));
   ASSERT_NO_FATAL_FAILURE(endSaying(Key::Enter, std::string(kEditsIn) + "b.mp3.wav"));
   EXPECT_FALSE(fs::exists(work("b.mp3")));
   EXPECT_EQ(readWav(work("b.mp3.wav"))->samples, kept->samples);
@@ -654,6 +659,95 @@ TEST_F(WorkFile, UndoAfterRemovingEverythingBringsTheSavedSoundBack) {
   EXPECT_EQ(*readFile(work("voz.wav")), original);
   ASSERT_NO_FATAL_FAILURE(endSaying(Key::Enter));
   EXPECT_EQ(*readFile(work("voz.wav")), original);
+}
+
+// The names in `dir` that begin with `prefix`.
+std::set<std::string> namesIn(const fs::path& dir, std::string_view prefix) {
+  std::set<std::string> names;
+  for (const auto& e : fs::directory_iterator(dir)) {
+    const std::string name = e.path().filename().string();
+    if (name.starts_with(prefix)) names.insert(name);
+  }
+  return names;
+}
+
+// A run killed while LAME decodes an MP3 leaves the hidden file LAME was
+// writing beside the MP3, and its temporary directory. The next start in
+// that place removes both, and leaves alone what a running session is
+// using and what only looks like such a leftover.
+TEST_F(WorkFile, AStartRemovesWhatAKilledRunLeftAndNothingElse) {
+  const char* base = std::getenv("TMPDIR");
+  std::string pattern = std::string(base && *base ? base : "/tmp") + "/kalimbro-sobras-XXXXXX";
+  ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+  const fs::path shared = pattern, work = shared / "work", tmp = shared / "tmp";
+  fs::create_directories(work);
+  fs::create_directories(tmp);
+  const fs::path waiting = shared / "espera";
+  ASSERT_TRUE(writeFile(waiting, ""));
+  // Removing it all ends the waiting decoders too.
+  struct Cleanup {
+    fs::path shared;
+    ~Cleanup() {
+      std::error_code ec;
+      fs::remove_all(shared, ec);
+    }
+  } cleanup{shared};
+
+  // A "LAME" that writes nothing and waits as long as the test does.
+  auto decoding = [&](const std::string& mp3) {
+    Options o = options({mp3}, {{mp3, "ID3"}}, "sh");
+    for (Setting& e : o.settings)
+      if (e.key == "LAME_OUT_CMD")
+        e.value = "-c \"i=0; while [ -e " + waiting.string() + " ] && [ $i -lt 600 ]; do sleep 0.1; i=$((i+1)); done\"";
+    o.workDir = work;
+    o.env = {{"TMPDIR", tmp.string()}};
+    return o;
+  };
+  auto startDecoding = [&](const std::string& mp3, std::unique_ptr<Session>& session) {
+    std::string error;
+    session = Session::start(decoding(mp3), &error);
+    ASSERT_NE(session, nullptr) << error;
+    ASSERT_TRUE(session->waitForText("Vou converter de MP3 para WAV, aguarde", kLong));
+    ASSERT_TRUE(session->waitUntil([&] { return !namesIn(work, "." + mp3 + ".wav.").empty(); },
+                                   "the hidden file LAME writes"));
+  };
+  std::unique_ptr<Session> running, killed;
+  ASSERT_NO_FATAL_FAILURE(startDecoding("a.mp3", running));
+  const std::set<std::string> runningDirs = namesIn(tmp, "kalimbro.");
+  ASSERT_NO_FATAL_FAILURE(startDecoding("b.mp3", killed));
+  ASSERT_EQ(kill(killed->pid(), SIGKILL), 0);
+  ASSERT_TRUE(killed->waitForExit(kLong).has_value());
+  const std::set<std::string> killedHidden = namesIn(work, ".b.mp3.wav.");
+  const std::set<std::string> runningHidden = namesIn(work, ".a.mp3.wav.");
+  std::set<std::string> killedDirs = namesIn(tmp, "kalimbro.");
+  for (const std::string& name : runningDirs) killedDirs.erase(name);
+  EXPECT_EQ(runningDirs.size(), 1u) << "made at start";
+  EXPECT_EQ(killedDirs.size(), 1u) << "made at start, left by the kill";
+
+  // The user's own files of such names.
+  for (const char* name : {".b.mp3.wav.backup", ".bashrc.backup", ".b.mp3.wav.kalimbro-copia"})
+    ASSERT_TRUE(writeFile(work / name, "the user's"));
+  fs::create_directories(tmp / "kalimbro.minha");
+  ASSERT_TRUE(writeFile(tmp / "kalimbro.minha" / "nota.txt", "the user's"));
+
+  ASSERT_NO_FATAL_FAILURE(start([&] {
+    Options o = options({"voz.wav"}, {{"voz.wav", wavBytes(22050, 16, 1, {1, 2, 3})}});
+    o.workDir = work;
+    o.env = {{"TMPDIR", tmp.string()}};
+    return o;
+  }()));
+  ASSERT_TRUE(waitForPrompt());
+  for (const std::string& name : killedHidden) EXPECT_FALSE(fs::exists(work / name)) << name;
+  for (const std::string& name : runningHidden) EXPECT_TRUE(fs::exists(work / name)) << name;
+  const std::set<std::string> dirs = namesIn(tmp, "kalimbro.");
+  for (const std::string& name : runningDirs) EXPECT_TRUE(dirs.contains(name)) << name;
+  for (const std::string& name : killedDirs) EXPECT_FALSE(dirs.contains(name)) << name;
+  EXPECT_TRUE(dirs.contains("kalimbro.minha"));
+  EXPECT_EQ(dirs.size(), runningDirs.size() + 2) << "the running one's, the user's and this run's own";
+  for (const char* name : {".b.mp3.wav.backup", ".bashrc.backup", ".b.mp3.wav.kalimbro-copia"})
+    EXPECT_EQ(readFile(work / name), "the user's") << name;
+  EXPECT_EQ(readFile(tmp / "kalimbro.minha" / "nota.txt"), "the user's");
+  s.reset();  // before its directories go
 }
 
 }  // namespace
