@@ -212,6 +212,13 @@ bool confirmEnd() {
   return true;
 }
 
+void tellOutputTrouble(OutputTrouble trouble) {
+  // Whatever was being written, the message stands on its own line, where
+  // a braille display or a sighted helper finds it.
+  if (whereX() > 1) crtWriteln();
+  sayMessage(trouble == OutputTrouble::cannotOpen ? "KLSOMNAO" : "KLSOMPAR", 1);
+}
+
 void endProgram() {
   sayMessage("KLFIM", 1);
   endSpeech();
@@ -223,10 +230,7 @@ void runProgram(std::span<const std::string> args) {
   initProgram();
   ProgramState& p = program();
   chooseWorkingFile(true);
-  if (!p.workingFileName.empty()) {
-    if (!fileExists(p.workingFileName)) recordNewFile();
-    loadWorkingSound();
-  }
+  if (!p.workingFileName.empty()) recordOrLoadWorkingSound();
   p.tempSoundFile = scratchSoundFileFor(p.workingFileName);
   crtWriteln();
   mainMenu();

@@ -184,6 +184,11 @@ constexpr MessageRow kCatalogue[] = {
     {"KLVALINV", "Valor inv\xE1lido, efeito n\xE3o aplicado"},
     {"KLNDESEF", "N\xE3o consegui desfazer o efeito"},
     {"KLTELPEQ", "Terminal menor que 80 por 25: a tela acompanha o cursor"},
+    // Said when the sound devices cannot be opened or stop working.
+    {"KLSOMNAO", "N\xE3o foi poss\xEDvel abrir o dispositivo de som"},
+    {"KLSOMPAR", "O dispositivo de som parou de funcionar"},
+    {"KLENTNAO", "N\xE3o foi poss\xEDvel abrir o dispositivo de entrada de som"},
+    {"KLENTPAR", "O dispositivo de entrada de som parou de funcionar"},
 };
 
 }  // namespace
