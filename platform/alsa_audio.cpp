@@ -26,6 +26,10 @@ constexpr std::chrono::milliseconds kFirstRecoveryPause{10};
 // long, while it should, is lost: a server that stopped answering.
 constexpr std::chrono::milliseconds kStallLimit{2000};
 
+// Added to the time a block's delay promises, so that a block is never
+// reported before it was heard.
+constexpr std::chrono::milliseconds kHearingSlack{20};
+
 using SteadyClock = std::chrono::steady_clock;
 
 void ignoreAlsaError(const char*, int, const char*, int, const char*, ...) {}
@@ -135,17 +139,27 @@ void AlsaOutput::reportEverythingLocked(int status) {
   toWrite_.clear();
 }
 
+// The frames the device holds ahead of what is heard; 0 after an error,
+// which means it ran dry and stopped.
+static snd_pcm_sframes_t pcmDelay(snd_pcm_t* pcm) {
+  snd_pcm_sframes_t delay = 0;
+  if (snd_pcm_delay(pcm, &delay) < 0 || delay < 0) delay = 0;
+  return delay;
+}
+
+// A block is done once the device's delay says its last frame was played,
+// or once the time that delay promised when it went in has passed: after
+// the last block PipeWire's plugin keeps counting its own latency in the
+// delay, which then never drains.
 void AlsaOutput::reportWrittenAndPlayedLocked() {
   if (inDevice_.empty()) return;
-  snd_pcm_sframes_t delay = 0;
-  // An error here means the device ran dry and stopped: all was played.
-  if (snd_pcm_delay(pcm_, &delay) < 0 || delay < 0) delay = 0;
-  const int64_t played = framesWritten_ - delay;
+  const SteadyClock::time_point now = SteadyClock::now();
+  const int64_t played = framesWritten_ - pcmDelay(pcm_);
   if (played > lastPlayed_) {
     lastPlayed_ = played;
-    lastProgress_ = SteadyClock::now();
+    lastProgress_ = now;
   }
-  while (!inDevice_.empty() && inDevice_.front().endFrame <= played) {
+  while (!inDevice_.empty() && (inDevice_.front().endFrame <= played || inDevice_.front().endTime <= now)) {
     done_->post(inDevice_.front().block, kBlockDone);
     inDevice_.pop_front();
   }
@@ -228,7 +242,8 @@ void AlsaOutput::feed() {
         continue;
       }
       if (!toWrite_.empty() && toWrite_.front().bytes.size() - toWrite_.front().written < frameBytes) {
-        inDevice_.push_back({toWrite_.front().block, framesWritten_});
+        const auto heardIn = std::chrono::microseconds(pcmDelay(pcm_) * 1'000'000 / format_.sampleRate);
+        inDevice_.push_back({toWrite_.front().block, framesWritten_, SteadyClock::now() + heardIn + kHearingSlack});
         toWrite_.pop_front();
         progressed = true;
       }

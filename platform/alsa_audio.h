@@ -52,6 +52,8 @@ class AlsaOutput final : public AudioOutput {
   struct InDevice {
     int block;
     int64_t endFrame;  // frames written when its last frame went in
+    // When it must have been heard: the device's delay then, from now.
+    std::chrono::steady_clock::time_point endTime;
   };
   void feed();
   void reportWrittenAndPlayedLocked();
