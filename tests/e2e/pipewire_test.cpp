@@ -174,8 +174,9 @@ TEST_F(PipeWireE2e, WhatIsPlayedReachesTheSinkWholeAtItsPitch) {
   EXPECT_LE(heard.longestHole, 3) << heard;
 }
 
-// A new file recorded from the default source, which hears a known tone.
-TEST_F(PipeWireE2e, ARecordingHoldsWhatTheSourceHeard) {
+// A new file recorded from the default source, which hears a known tone;
+// then a take whose server dies under it ends by itself and says why.
+TEST_F(PipeWireE2e, ARecordingHoldsWhatTheSourceHeardAndEndsWhenTheServerDies) {
   ASSERT_TRUE(stack->addNullSink("microfone"));
   ASSERT_TRUE(stack->pactl({"load-module", "module-remap-source", "master=microfone.monitor", "source_name=entrada"}));
   ASSERT_TRUE(stack->pactl({"set-default-source", "entrada"}));
@@ -210,6 +211,18 @@ TEST_F(PipeWireE2e, ARecordingHoldsWhatTheSourceHeard) {
   EXPECT_GT(heard.seconds, seconds - 0.5) << heard << " of " << seconds << " s";
   EXPECT_NEAR(heard.hz, 660, 5) << heard;
   EXPECT_LE(heard.longestHole, 3) << heard;
+
+  ASSERT_TRUE(s->type("g"));
+  ASSERT_TRUE(s->waitForText("Aperte enter para continuar grava", kLongSpeech));
+  ASSERT_TRUE(s->sendKey(Key::Enter));
+  ASSERT_TRUE(s->waitUntil([&] { return s->title().find("Gravando") != std::string::npos; }, "recording"));
+  std::this_thread::sleep_for(milliseconds(500));
+  stack->killServer();
+  ASSERT_TRUE(s->waitForText("O dispositivo de entrada de som parou de funcionar", milliseconds(5000)));
+  ASSERT_TRUE(s->sendKey(Key::Esc));
+  ASSERT_TRUE(s->waitForText("Já posso armazenar em disco?", kLongSpeech));
+  ASSERT_TRUE(s->type("n"));
+  ASSERT_TRUE(s->waitForPrompt(kPrompt, "armazenar", kLongSpeech));
 }
 
 // The server dies while a long sound plays: the user is told once, keys
