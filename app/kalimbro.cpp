@@ -216,6 +216,13 @@ bool confirmEnd() {
   return true;
 }
 
+void tellOutputTrouble(OutputTrouble trouble) {
+  // Whatever was being written, the message stands on its own line, where
+  // a braille display or a sighted helper finds it.
+  if (whereX() > 1) crtWriteln();
+  sayMessage(trouble == OutputTrouble::cannotOpen ? "KLSOMNAO" : "KLSOMPAR", 1);
+}
+
 void endProgram() {
   sayMessage("KLFIM", 1);
   endSpeech();
@@ -232,8 +239,7 @@ void runProgram(std::span<const std::string> args) {
   chooseWorkingFile(true);
   if (!p.workingFileName.empty()) {
     removeLeftoversBeside(p.workingFileName);
-    if (!fileExists(p.workingFileName)) recordNewFile();
-    loadWorkingSound();
+    recordOrLoadWorkingSound();
   }
   p.tempSoundFile = scratchSoundFileFor(p.workingFileName);
   offerInterruptedTakes();

@@ -8,6 +8,8 @@
 #include <string>
 #include <string_view>
 
+#include "sound/vrwav.h"
+
 namespace kalimbro {
 
 inline constexpr std::string_view kProgramVersion = "3.1";
@@ -27,5 +29,8 @@ void undoToSaved();
 void showInformation();
 bool confirmEnd();
 [[noreturn]] void endProgram();
+// The playback engine's trouble handler: says on a line of its own that
+// the sound device could not be opened or stopped working.
+void tellOutputTrouble(OutputTrouble trouble);
 
 }  // namespace kalimbro

@@ -273,13 +273,34 @@ bool recordNewFile() {
   const bool recorded = sound.recordFromDevice(p.workingFileName);
   // What was recorded into an MP3's twin is the user's own.
   if (isMp3Twin(p.workingFileName)) noteTwinSaved(p.workingFileName);
-  if (recorded) {
-    sayMessage("KLOK", 1);
-  } else {
-    sayMessage(sound.outOfMemory() ? "KLFALMEM" : "KLERRGRV", 1);
-  }
+  sayMessage(recorded ? "KLOK" : recordingFailureKey(sound), 1);
   setWindowTitle(fileWindowTitle(p.workingFileName, false));
   return recorded;
+}
+
+void recordOrLoadWorkingSound() {
+  ProgramState& p = program();
+  const auto neverMade = [&p] { return !p.workingFileName.empty() && !fileExists(p.workingFileName); };
+  if (neverMade()) {
+    recordNewFile();
+    if (neverMade()) {
+      p.workingFileName.clear();
+      p.currentPosition = 0;
+      p.markedPosition = 0;
+      return;
+    }
+  }
+  loadWorkingSound();
+}
+
+std::string_view recordingFailureKey(const TAmostras& sound) {
+  if (sound.outOfMemory()) return "KLFALMEM";
+  switch (sound.inputFault()) {
+    case InputFault::unavailable: return "KLENTNAO";
+    case InputFault::lost: return "KLENTPAR";
+    case InputFault::none: break;
+  }
+  return "KLERRGRV";
 }
 
 // ---- Saving ------------------------------------------------------------------------------

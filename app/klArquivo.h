@@ -12,6 +12,8 @@
 
 namespace kalimbro {
 
+class TAmostras;
+
 // ---- The command line -----------------------------------------------------------
 
 // The program's arguments as one raw command line, the way the file rules
@@ -62,6 +64,15 @@ void loadWorkingSound();
 // workingFileName until ESC. False when the user gave up (the name is then
 // emptied) or the recording failed (the name stays).
 bool recordNewFile();
+// Start-up and N: records workingFileName first when no such file exists,
+// then loads it. A recording that made no file (no input device) leaves
+// nothing to load: the name is forgotten, as a failed load would forget
+// it, the sound stays empty and the positions go to 0.
+void recordOrLoadWorkingSound();
+// The message that says why recording into `sound` failed: memory, an
+// input device that could not be opened or stopped working, or the
+// recording itself.
+std::string_view recordingFailureKey(const TAmostras& sound);
 
 enum class SaveResult { saved, gaveUp, failed };
 // F2: saves soundBuffer as workingFileName, asking for a name when there is

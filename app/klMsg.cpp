@@ -200,6 +200,11 @@ constexpr MessageRow kCatalogue[] = {
     {"KLSEMPTM", "N\xE3o consegui criar uma pasta tempor\xE1ria: efeitos do SoX e misturar MP3 ficam "
                  "desligados"},
     {"KLPRECPT", "Sem pasta tempor\xE1ria, este comando n\xE3o pode ser feito"},
+    // Said when the sound devices cannot be opened or stop working.
+    {"KLSOMNAO", "N\xE3o foi poss\xEDvel abrir o dispositivo de som"},
+    {"KLSOMPAR", "O dispositivo de som parou de funcionar"},
+    {"KLENTNAO", "N\xE3o foi poss\xEDvel abrir o dispositivo de entrada de som"},
+    {"KLENTPAR", "O dispositivo de entrada de som parou de funcionar"},
 };
 
 }  // namespace

@@ -42,6 +42,7 @@ int main(int argc, char** argv) {
   const auto brailleDisplay = openBrlttyDisplay(crtHandleBrailleKey);
   crtSetBrailleDisplay(brailleDisplay.get());
   initPlayback();
+  setOutputTroubleHandler(tellOutputTrouble);
   initRecording();
   crtSetTonePlayer(&playbackTonePlayer());
   crtAtClose([] { removeTempDirectory(); });

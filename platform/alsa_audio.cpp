@@ -16,6 +16,22 @@ namespace {
 // How much sound the device itself holds ahead of what is heard.
 constexpr unsigned kOutputLatencyUs = 100'000;
 
+// Underruns or overruns mended in a row without one frame getting through
+// before the device counts as lost. On output the pauses between the tries
+// grow from none (a device that ran dry between two sounds underruns once
+// at every new sound) to 10, 20, 40 ms; capture is paced by its polls.
+constexpr int kMostRecoveries = 5;
+constexpr std::chrono::milliseconds kFirstRecoveryPause{10};
+// A device that neither takes nor plays nor delivers anything for this
+// long, while it should, is lost: a server that stopped answering.
+constexpr std::chrono::milliseconds kStallLimit{2000};
+
+// Added to the time a block's delay promises, so that a block is never
+// reported before it was heard.
+constexpr std::chrono::milliseconds kHearingSlack{20};
+
+using SteadyClock = std::chrono::steady_clock;
+
 void ignoreAlsaError(const char*, int, const char*, int, const char*, ...) {}
 
 void silenceAlsa() {
@@ -74,6 +90,8 @@ int AlsaOutput::open(const AudioFormat& format, DoneHandler onDone) {
   pcm_ = pcm;
   format_ = format;
   framesWritten_ = 0;
+  recoveries_ = 0;
+  lastPlayed_ = 0;
   resetRequested_ = quit_ = broken_ = false;
   open_ = true;
   thread_ = std::thread([this] { feed(); });
@@ -84,6 +102,7 @@ int AlsaOutput::queue(int block, std::span<const uint8_t> bytes) {
   if (!open_) return EBADF;
   {
     std::lock_guard lock(mutex_);
+    if (broken_) return ENODEV;
     toWrite_.push_back({block, bytes});
   }
   wake_.notify_one();
@@ -107,50 +126,82 @@ void AlsaOutput::close() {
   }
   wake_.notify_one();
   thread_.join();
-  snd_pcm_close(pcm_);
+  if (pcm_ != nullptr) snd_pcm_close(pcm_);
   pcm_ = nullptr;
   done_.reset();
   open_ = false;
 }
 
-void AlsaOutput::reportEverythingLocked() {
-  for (const InDevice& b : inDevice_) done_->post(b.block, kBlockDone);
-  for (const Pending& b : toWrite_) done_->post(b.block, kBlockDone);
+void AlsaOutput::reportEverythingLocked(int status) {
+  for (const InDevice& b : inDevice_) done_->post(b.block, status);
+  for (const Pending& b : toWrite_) done_->post(b.block, status);
   inDevice_.clear();
   toWrite_.clear();
 }
 
+// The frames the device holds ahead of what is heard; 0 after an error,
+// which means it ran dry and stopped.
+static snd_pcm_sframes_t pcmDelay(snd_pcm_t* pcm) {
+  snd_pcm_sframes_t delay = 0;
+  if (snd_pcm_delay(pcm, &delay) < 0 || delay < 0) delay = 0;
+  return delay;
+}
+
+// A block is done once the device's delay says its last frame was played,
+// or once the time that delay promised when it went in has passed: after
+// the last block PipeWire's plugin keeps counting its own latency in the
+// delay, which then never drains.
 void AlsaOutput::reportWrittenAndPlayedLocked() {
   if (inDevice_.empty()) return;
-  snd_pcm_sframes_t delay = 0;
-  // An error here means the device ran dry and stopped: all was played.
-  if (snd_pcm_delay(pcm_, &delay) < 0 || delay < 0) delay = 0;
-  const int64_t played = framesWritten_ - delay;
-  while (!inDevice_.empty() && inDevice_.front().endFrame <= played) {
+  const SteadyClock::time_point now = SteadyClock::now();
+  const int64_t played = framesWritten_ - pcmDelay(pcm_);
+  if (played > lastPlayed_) {
+    lastPlayed_ = played;
+    lastProgress_ = now;
+  }
+  while (!inDevice_.empty() && (inDevice_.front().endFrame <= played || inDevice_.front().endTime <= now)) {
     done_->post(inDevice_.front().block, kBlockDone);
     inDevice_.pop_front();
   }
 }
 
+// The PCM is closed here, on the thread that owns it; nothing is played
+// any more and nothing waits for it.
+void AlsaOutput::loseDeviceLocked() {
+  snd_pcm_close(pcm_);
+  pcm_ = nullptr;
+  broken_ = true;
+  reportEverythingLocked(kBlockNoDriver);
+  framesWritten_ = 0;
+  lastPlayed_ = 0;
+}
+
+bool AlsaOutput::pauseLocked(std::unique_lock<std::mutex>& lock, std::chrono::milliseconds pause) {
+  return wake_.wait_for(lock, pause, [this] { return resetRequested_ || quit_; });
+}
+
 void AlsaOutput::feed() {
   const size_t frameBytes = static_cast<size_t>(format_.frameBytes());
   std::unique_lock lock(mutex_);
+  lastProgress_ = SteadyClock::now();
   for (;;) {
     if (resetRequested_ || quit_) {
-      snd_pcm_drop(pcm_);
-      reportEverythingLocked();
+      if (pcm_ != nullptr) snd_pcm_drop(pcm_);
+      reportEverythingLocked(kBlockDone);
       framesWritten_ = 0;
+      lastPlayed_ = 0;
+      recoveries_ = 0;
+      lastProgress_ = SteadyClock::now();
       if (quit_) return;
-      snd_pcm_prepare(pcm_);
+      if (pcm_ != nullptr) snd_pcm_prepare(pcm_);
       resetRequested_ = false;
       resetDone_.notify_all();
       continue;
     }
     bool progressed = false;
-    if (broken_) {
-      // The device is gone: nothing more is played, nothing waits for it.
-      if (!toWrite_.empty() || !inDevice_.empty()) reportEverythingLocked();
-    } else if (!toWrite_.empty()) {
+    // A lost device has nothing queued (queue() refuses): it only waits
+    // for its close.
+    if (!broken_ && !toWrite_.empty()) {
       const Pending head = toWrite_.front();
       const snd_pcm_uframes_t frames = (head.bytes.size() - head.written) / frameBytes;
       snd_pcm_sframes_t n = 0;
@@ -166,31 +217,50 @@ void AlsaOutput::feed() {
       if (n > 0) {
         front.written += static_cast<size_t>(n) * frameBytes;
         framesWritten_ += n;
+        recoveries_ = 0;
+        lastProgress_ = SteadyClock::now();
         progressed = true;
       } else if (n == -EPIPE || n == -ESTRPIPE || n == -EINTR) {
         // Underrun or suspend: what was in the device has been played or
-        // lost; start over and write again.
+        // lost; start over and write again, a few times at most.
         for (const InDevice& b : inDevice_) done_->post(b.block, kBlockDone);
         inDevice_.clear();
         framesWritten_ = 0;
-        if (snd_pcm_recover(pcm_, static_cast<int>(n), 1) < 0) broken_ = true;
+        lastPlayed_ = 0;
+        if (++recoveries_ > kMostRecoveries) {
+          loseDeviceLocked();
+          continue;
+        }
+        if (recoveries_ > 1 && pauseLocked(lock, kFirstRecoveryPause * (1 << (recoveries_ - 2)))) continue;
+        if (snd_pcm_recover(pcm_, static_cast<int>(n), 1) < 0) {
+          loseDeviceLocked();
+          continue;
+        }
         progressed = true;
       } else if (n < 0 && n != -EAGAIN) {
-        broken_ = true;
-        done_->post(front.block, kBlockNoDriver);
-        toWrite_.pop_front();
-        progressed = true;
+        loseDeviceLocked();
+        continue;
       }
-      if (!broken_ && !toWrite_.empty() && toWrite_.front().bytes.size() - toWrite_.front().written < frameBytes) {
-        inDevice_.push_back({toWrite_.front().block, framesWritten_});
+      if (!toWrite_.empty() && toWrite_.front().bytes.size() - toWrite_.front().written < frameBytes) {
+        const auto heardIn = std::chrono::microseconds(pcmDelay(pcm_) * 1'000'000 / format_.sampleRate);
+        inDevice_.push_back({toWrite_.front().block, framesWritten_, SteadyClock::now() + heardIn + kHearingSlack});
         toWrite_.pop_front();
         progressed = true;
       }
     }
-    if (!broken_) reportWrittenAndPlayedLocked();
+    if (!broken_) {
+      reportWrittenAndPlayedLocked();
+      const bool waiting = !toWrite_.empty() || !inDevice_.empty();
+      if (waiting && SteadyClock::now() - lastProgress_ > kStallLimit) {
+        loseDeviceLocked();
+        continue;
+      }
+    }
     if (progressed) continue;
     if (toWrite_.empty() && inDevice_.empty()) {
       wake_.wait(lock, [this] { return resetRequested_ || quit_ || !toWrite_.empty(); });
+      // Time without anything to play is no stall.
+      lastProgress_ = SteadyClock::now();
     } else {
       wake_.wait_for(lock, std::chrono::milliseconds(5));
     }
@@ -211,6 +281,8 @@ int AlsaInput::open(const AudioFormat& format, size_t ringBytes) {
   format_ = format;
   bufferFrames_ = static_cast<long>(bufferSize);
   running_ = false;
+  lost_ = false;
+  recoveries_ = 0;
   residue_.clear();
   residueRead_ = 0;
   return 0;
@@ -222,11 +294,21 @@ int AlsaInput::start() {
   const int rc = snd_pcm_start(pcm_);
   if (rc < 0) return -rc;
   running_ = true;
+  recoveries_ = 0;
+  lastData_ = SteadyClock::now();
   return 0;
 }
 
+int64_t AlsaInput::loseDevice() {
+  snd_pcm_close(pcm_);
+  pcm_ = nullptr;
+  running_ = false;
+  lost_ = true;
+  return -ENODEV;
+}
+
 int64_t AlsaInput::read(std::span<uint8_t> into) {
-  if (pcm_ == nullptr) return -EBADF;
+  if (pcm_ == nullptr) return lost_ ? -ENODEV : -EBADF;
   const size_t frameBytes = static_cast<size_t>(format_.frameBytes());
   if (residueRead_ < residue_.size()) {
     size_t bytes = std::min(into.size(), residue_.size() - residueRead_);
@@ -240,15 +322,23 @@ int64_t AlsaInput::read(std::span<uint8_t> into) {
   const snd_pcm_uframes_t frames = std::min<snd_pcm_uframes_t>(into.size() / frameBytes, bufferFrames_);
   if (frames == 0) return 0;
   const snd_pcm_sframes_t n = snd_pcm_readi(pcm_, into.data(), frames);
-  if (n >= 0) return n * static_cast<int64_t>(frameBytes);
-  if (n == -EAGAIN) return 0;
+  const SteadyClock::time_point now = SteadyClock::now();
+  if (n > 0) {
+    recoveries_ = 0;
+    lastData_ = now;
+    return n * static_cast<int64_t>(frameBytes);
+  }
+  if (n == 0 || n == -EAGAIN) return now - lastData_ > kStallLimit ? loseDevice() : 0;
   if (n == -EPIPE || n == -ESTRPIPE) {
     // Overrun: the device could not keep what was not read in time. That
-    // stretch is gone; what was read stays, and capture starts again.
-    if (snd_pcm_recover(pcm_, static_cast<int>(n), 1) == 0) snd_pcm_start(pcm_);
+    // stretch is gone; what was read stays, and capture starts again. A
+    // device that overruns again at once, time after time, is gone.
+    if (++recoveries_ > kMostRecoveries || snd_pcm_recover(pcm_, static_cast<int>(n), 1) < 0) return loseDevice();
+    snd_pcm_start(pcm_);
+    lastData_ = now;
     return 0;
   }
-  return n;
+  return loseDevice();
 }
 
 void AlsaInput::stop() {
@@ -269,6 +359,7 @@ void AlsaInput::stop() {
 }
 
 void AlsaInput::close() {
+  lost_ = false;
   if (pcm_ == nullptr) return;
   snd_pcm_close(pcm_);
   pcm_ = nullptr;

@@ -6,8 +6,17 @@
 // the caller's thread; an overrun is recovered with snd_pcm_prepare and
 // capture goes on. ALSA's own error printing is silenced: it would land in
 // the middle of the terminal screen.
+//
+// A sound server can go away under an open PCM (PipeWire restarted, a
+// crash): its plugin then fails every write or read with an underrun that
+// snd_pcm_recover "mends" at once. Recovery is therefore bounded: a few
+// tries in a row without one frame getting through, or a device that takes
+// nothing for a while, and the PCM is closed and the device counts as
+// lost. Output then reports every block kBlockNoDriver and refuses new
+// ones; capture returns -ENODEV. The owner opens a new device to try again.
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <memory>
@@ -43,10 +52,16 @@ class AlsaOutput final : public AudioOutput {
   struct InDevice {
     int block;
     int64_t endFrame;  // frames written when its last frame went in
+    // When it must have been heard: the device's delay then, from now.
+    std::chrono::steady_clock::time_point endTime;
   };
   void feed();
   void reportWrittenAndPlayedLocked();
-  void reportEverythingLocked();
+  void reportEverythingLocked(int status);
+  void loseDeviceLocked();
+  // Waits up to `pause` unless a reset or the close is asked for; true
+  // when one is.
+  bool pauseLocked(std::unique_lock<std::mutex>& lock, std::chrono::milliseconds pause);
 
   std::string name_;
   _snd_pcm* pcm_ = nullptr;
@@ -59,6 +74,11 @@ class AlsaOutput final : public AudioOutput {
   std::deque<Pending> toWrite_;
   std::deque<InDevice> inDevice_;
   int64_t framesWritten_ = 0;
+  // Progress of the feeding thread: recoveries since a frame last went in,
+  // and when the device last took or played anything.
+  int recoveries_ = 0;
+  int64_t lastPlayed_ = 0;
+  std::chrono::steady_clock::time_point lastProgress_;
   bool resetRequested_ = false;
   bool quit_ = false;
   bool broken_ = false;
@@ -77,11 +97,16 @@ class AlsaInput final : public AudioInput {
   void close() override;
 
  private:
+  int64_t loseDevice();
+
   std::string name_;
   _snd_pcm* pcm_ = nullptr;
   AudioFormat format_;
   long bufferFrames_ = 0;
   bool running_ = false;
+  bool lost_ = false;  // the device stopped working and was closed
+  int recoveries_ = 0;
+  std::chrono::steady_clock::time_point lastData_;
   std::vector<uint8_t> residue_;  // captured before stop(), not read yet
   size_t residueRead_ = 0;
 };

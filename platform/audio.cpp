@@ -105,8 +105,8 @@ AudioDoneQueue::State::~State() {
 void AudioDoneQueue::State::deliver() {
   uint64_t count;
   [[maybe_unused]] ssize_t n = read(fd, &count, sizeof count);
-  // One report at a time: a handler may process messages itself (a line is
-  // read after a driver failure), and the reports must keep their order.
+  // One report at a time: a handler may process messages itself, and the
+  // reports must keep their order.
   for (;;) {
     std::pair<int, int> report;
     {

@@ -48,12 +48,13 @@ struct AudioFormat {
 bool isSupportedAudioFormat(const AudioFormat& format);
 
 // How a queued block ended, as the done handler receives it. A block the
-// device played or dropped is kBlockDone; the other values are the driver
-// failures the playback engine names to the user.
+// device played or dropped is kBlockDone; the other values are driver
+// failures, after which the device plays nothing more: its owner closes it
+// and opens a new one for the next sound.
 enum BlockStatus : int {
   kBlockDone = 0,
   kBlockBadHandle = 5,    // the device handle went bad
-  kBlockNoDriver = 6,     // the device disappeared
+  kBlockNoDriver = 6,     // the device disappeared (a sound server went away)
   kBlockNoMemory = 7,
   kBlockStillQueued = 33,
 };
@@ -69,7 +70,8 @@ class AudioOutput {
   // Queues one block after those already queued. The bytes are not copied:
   // they must stay untouched until the block is reported done. `bytes`
   // holds whole frames. 0, or an error and the block is not queued (no
-  // done report will come for it).
+  // done report will come for it); a device that failed refuses every
+  // block with ENODEV.
   virtual int queue(int block, std::span<const uint8_t> bytes) = 0;
   // Drops everything queued at once. When it returns every queued block has
   // been reported done (the reports are waiting for message processing)
@@ -88,8 +90,9 @@ class AudioInput {
   virtual int start() = 0;
   // Copies what has been captured, up to into.size() bytes of whole frames,
   // without waiting. Returns the bytes copied (0 when nothing is waiting) or
-  // a negative error. An overrun loses the stretch the device could not
-  // keep and capture goes on.
+  // a negative error: the device stopped working (-ENODEV when it went
+  // away) and delivers nothing more. An overrun loses the stretch the
+  // device could not keep and capture goes on.
   virtual int64_t read(std::span<uint8_t> into) = 0;
   // Stops capturing. What was captured before the stop stays readable until
   // read() returns 0.

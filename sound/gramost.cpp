@@ -584,25 +584,27 @@ bool WavWriter::commit() { return done() && out_.commit(); }
 
 void TAmostras::stopPlaying() { stopPlayback(); }
 
-void TAmostras::playRange(int64_t start, int64_t length) {
+bool TAmostras::playRange(int64_t start, int64_t length) {
   constexpr int64_t kBlockFrames = 2048;
   playedOffset_ = 0;
-  if (start + length - 1 > count_) return;
+  if (start + length - 1 > count_) return true;
   std::array<uint32_t, kBlockFrames> block;
   int64_t filled = 0;
   for (int64_t k = 0; k < length; ++k) {
-    if (stopOnKey() && keyPressed()) return;  // the key stays for the caller
+    if (stopOnKey() && keyPressed()) return true;  // the key stays for the caller
     block[filled++] = static_cast<uint32_t>(getFrame(start + k));
     if (filled == kBlockFrames || k == length - 1) {
       // Packed frames are the device's 16-bit stereo little-endian layout.
       std::array<uint8_t, kBlockFrames * 4> bytes;
       for (int64_t i = 0; i < filled; ++i) writeLe32(bytes.data() + 4 * i, block[i]);
-      playBlock(std::span<const uint8_t>(bytes.data(), static_cast<size_t>(filled * 4)), sampleRate_, 16, 2,
-                /*trueSpeed=*/true);
+      if (playBlock(std::span<const uint8_t>(bytes.data(), static_cast<size_t>(filled * 4)), sampleRate_, 16,
+                    2, /*trueSpeed=*/true) != 0)
+        return false;
       playedOffset_ = static_cast<int32_t>(k);
       filled = 0;
     }
   }
+  return true;
 }
 
 void TAmostras::playAll() {
@@ -617,8 +619,12 @@ bool TAmostras::recordFromDevice(std::string_view tempFileName) {
   constexpr uint8_t kEsc = 27;
   // Each capture buffer holds 4096 frames.
   const int bufferBytes = bitsPerSample_ * 512 * channels_;
-  if (recStart(tempFileName, sampleRate_, bitsPerSample_, channels_, captureBuffers_, bufferBytes) != 0)
+  inputFault_ = InputFault::none;
+  if (const int rc = recStart(tempFileName, sampleRate_, bitsPerSample_, channels_, captureBuffers_, bufferBytes);
+      rc != 0) {
+    if (rc != -1) inputFault_ = InputFault::unavailable;  // -1 is the file
     return false;
+  }
   recBegin();
   // A write that fails (a full disk) ends the recording at once, so that
   // the user hears it instead of speaking on into nothing.
@@ -628,6 +634,7 @@ bool TAmostras::recordFromDevice(std::string_view tempFileName) {
     if (written) delay(50);
   }
   written = recStop() && written;
+  if (recInputLost()) inputFault_ = InputFault::lost;
   // What reached the file is the recording, even after a failure.
   const bool loaded = loadWav(tempFileName);
   return written && loaded;

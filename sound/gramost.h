@@ -26,6 +26,13 @@ namespace kalimbro {
 // frames with equal halves.
 using PackedFrame = uint32_t;
 
+// What the input device had to do with a failed recordFromDevice.
+enum class InputFault {
+  none,
+  unavailable,  // it could not be opened: nothing was recorded, no file made
+  lost,         // it stopped working during the recording: what came before is kept
+};
+
 struct FrameValues {
   int16_t left;
   int16_t right;
@@ -113,6 +120,8 @@ class TAmostras {
   bool outOfMemory() const { return outOfMemory_; }
   int32_t playedOffset() const { return playedOffset_; }
   int32_t captureBuffers() const { return captureBuffers_; }
+  // Set by recordFromDevice.
+  InputFault inputFault() const { return inputFault_; }
   // The count x channels values of the sound.
   std::span<const int16_t> samples() const {
     return {store_.get(), static_cast<size_t>(count_) * static_cast<size_t>(channels_)};
@@ -164,16 +173,19 @@ class TAmostras {
   // Playing and recording, over the playback and recording engines.
   // Hands frames start..start+length-1 to the playback engine as 16-bit
   // stereo blocks of 2048 frames; returns once the last block is queued (or
-  // at once when a key stops playback).
-  void playRange(int64_t start, int64_t length);
+  // at once when a key stops playback). False when the output device could
+  // not take them (it could not be opened, or failed meanwhile); a range
+  // reaching past the end plays nothing and is no failure.
+  bool playRange(int64_t start, int64_t length);
   // Every frame, waiting until the engine is idle.
   void playAll();
   void stopPlaying();
   // Records from the input device into `tempFileName`, in this buffer's
   // format, until ESC or a failed write; then loads what reached the file.
   // False when the device cannot start, a write failed or the file cannot
-  // be loaded (`outOfMemory` tells when memory was refused); the part that
-  // was recorded is loaded all the same when it fits.
+  // be loaded (`outOfMemory` tells when memory was refused, `inputFault`
+  // when the device was at fault); the part that was recorded is loaded all
+  // the same when it fits.
   bool recordFromDevice(std::string_view tempFileName);
   void setCaptureBuffers(int32_t n);
 
@@ -205,6 +217,7 @@ class TAmostras {
   // buffers a recording uses (2..8).
   int32_t playedOffset_ = 0;
   int32_t captureBuffers_ = 4;
+  InputFault inputFault_ = InputFault::none;
 };
 
 // A sound written to a WAV file a piece at a time, so that the writing can

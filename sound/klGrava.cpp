@@ -35,11 +35,11 @@ void recordTake(TAmostras& take, const std::string& takeFileName, TAmostras& sou
   const int64_t wanted = int64_t{sound.count()} + take.count();
   sound.append(take);
   const bool appended = sound.count() == wanted;
-  const bool takeOutOfMemory = take.outOfMemory();
+  const std::string_view failure = recordingFailureKey(take);
   take.clear();
   beepSound();
   if (!recorded) {
-    sayMessage(takeOutOfMemory ? "KLFALMEM" : "KLERRGRV", 1);
+    sayMessage(failure, 1);
   } else if (!appended) {
     sayMessage("KLFALMEM", 1);
   }
@@ -199,8 +199,7 @@ void newSoundCommand() {
   p.soundBuffer->clear();
   sayMessage("KLNOVSOM", 1);
   chooseWorkingFile(false);
-  if (!p.workingFileName.empty() && !fileExists(p.workingFileName)) recordNewFile();
-  loadWorkingSound();
+  recordOrLoadWorkingSound();
 }
 
 void recordMoreCommand() {

@@ -90,7 +90,10 @@ void takeStoppingKey(Pass& pass) {
 
 // Space: tenth after tenth from the cursor until the end or a key. At most
 // the engine's queue of tenths is ahead of what is heard, so the cursor
-// stops close to where the key was pressed.
+// stops close to where the key was pressed. The last piece, shorter than a
+// tenth, is heard too (it may be the end of a word), and the cursor still
+// moves a whole tenth. A tenth the device could not take stops the playing
+// where it is: the cursor does not run on over sound nobody heard.
 void playOnward(Pass& pass) {
   const int64_t end = soundEnd();
   int64_t at = cursor();
@@ -101,7 +104,7 @@ void playOnward(Pass& pass) {
   if (at < 0) at = 0;
   setCursor(at);
   while (at <= end && !keyPressed()) {
-    sound().playRange(at, pass.step);
+    if (!sound().playRange(at, std::min(pass.step, end - at))) break;
     at += pass.step;
     setCursor(at);
     showPosition();
@@ -201,8 +204,9 @@ void secondBack(Pass& pass) {
 // the cursor, tenth after tenth so that a key stops them as it stops Space
 // (an hour of sound must not hold the user). The cursor stays.
 void playStretch(Pass& pass, int64_t from, int64_t to) {
-  for (int64_t at = std::max<int64_t>(from, 0); at < to && !keyPressed(); at += pass.step)
-    sound().playRange(at, std::min(pass.step, to - at));
+  for (int64_t at = std::max<int64_t>(from, 0); at < to && !keyPressed(); at += pass.step) {
+    if (!sound().playRange(at, std::min(pass.step, to - at))) break;
+  }
   takeStoppingKey(pass);
 }
 void playToEnd(Pass& pass) { playStretch(pass, cursor(), soundEnd()); }

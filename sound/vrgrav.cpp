@@ -47,6 +47,7 @@ struct Recorder {
   int64_t totalInHeader = 0;
   bool recording = false;
   bool failed = false;
+  bool inputLost = false;
   std::string inputDevice;
 };
 
@@ -130,10 +131,20 @@ bool writeBuffer(size_t bytes) {
 }
 
 // Reads from the device into the transfer buffer; true when it is full.
+// A device that stopped working ends the capture as a failed write does:
+// what came before it stays.
 bool fillBuffer() {
   Recorder& r = recorder();
   while (r.fill < r.buffer.size()) {
     const int64_t n = r.device->read(std::span<uint8_t>(r.buffer).subspan(r.fill));
+    if (n < 0) {
+      r.inputLost = true;
+      r.failed = true;
+      if (r.recording) {
+        r.device->stop();
+        r.recording = false;
+      }
+    }
     if (n <= 0) return false;
     r.fill += static_cast<size_t>(n);
   }
@@ -206,6 +217,7 @@ int recStart(std::string_view fileName, int sampleRate, int bitsPerSample, int c
   r.fill = 0;
   r.recording = false;
   r.failed = false;
+  r.inputLost = false;
   return 0;
 }
 
@@ -227,7 +239,7 @@ bool recPoll() {
     if (!writeBuffer(r.buffer.size())) ok = false;
   }
   if (r.total != r.totalInHeader && !writeHeader()) ok = false;
-  return ok;
+  return ok && !r.inputLost;
 }
 
 bool recStop() {
@@ -250,5 +262,7 @@ bool recStop() {
   if (!closeFile()) ok = false;
   return ok && !r.failed;
 }
+
+bool recInputLost() { return recorder().inputLost; }
 
 }  // namespace kalimbro

@@ -32,12 +32,16 @@ int recStart(std::string_view fileName, int sampleRate, int bitsPerSample, int c
 // Starts capturing.
 void recBegin();
 // Appends every buffer the device has filled (at most a ring's worth) to
-// the file and brings its header up to date. False when a write failed:
-// capture then stops at once.
+// the file and brings its header up to date. False when a write failed or
+// the device stopped working (recInputLost): capture then stops at once.
 bool recPoll();
 // Stops the device, writes what it still holds (a partly filled last
 // buffer with its recorded bytes only), closes it and writes the final
-// header. True only when every write since recStart succeeded.
+// header. True only when every write since recStart succeeded and the
+// device worked to the end.
 bool recStop();
+// Whether the input device stopped working during the last recording
+// (its sound server went away); what it delivered before is in the file.
+bool recInputLost();
 
 }  // namespace kalimbro

@@ -15,6 +15,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <optional>
 
 #include "console/vrfala.h"
 #include "console/vrini.h"
@@ -45,6 +46,15 @@ struct Engine {
   bool speedUp = false;
   bool fastMode = false;
   std::array<uint8_t, kBlockBytes> fastPiece{};
+  // The device reported a failure: it is closed and opened again before
+  // the next block.
+  bool deviceBroken = false;
+  // The failure episode: what is still to be told, whether it was told,
+  // and whether the telling runs now.
+  std::optional<OutputTrouble> troubleToTell;
+  bool troubleTold = false;
+  bool telling = false;
+  OutputTroubleHandler troubleHandler;
 };
 
 Engine& engine() {
@@ -90,26 +100,44 @@ bool parseWavImage(std::span<const uint8_t> image, AudioFormat& format, std::spa
   return true;
 }
 
-// The texts of the driver failures a done block can report.
-struct DriverFailure {
-  int code;
-  const char* text;
-};
-constexpr DriverFailure kDriverFailures[] = {
-    {kBlockBadHandle, "Specified device handle is invalid."},
-    {kBlockNoDriver, "No device driver is present."},
-    {kBlockNoMemory, "Unable to allocate or lock memory."},
-    {kBlockStillQueued, "The data block pointed to by the pwh parameter is still in queue"},
-};
+// A failure is told once per episode: noted here, told as the play call
+// ends (tellTrouble).
+void noteTrouble(OutputTrouble trouble) {
+  Engine& e = engine();
+  if (!e.troubleTold && !e.troubleToTell) e.troubleToTell = trouble;
+}
 
+// A block played: the device works, and its next failure is news.
+void endTroubleEpisode() {
+  Engine& e = engine();
+  e.troubleTold = false;
+  e.troubleToTell.reset();
+}
+
+void tellTrouble() {
+  Engine& e = engine();
+  if (!e.troubleToTell || e.telling) return;
+  const OutputTrouble trouble = *e.troubleToTell;
+  e.troubleToTell.reset();
+  e.troubleTold = true;
+  if (!e.troubleHandler) return;
+  // The message is spoken through this engine: what fails meanwhile is the
+  // same episode, and is not told again.
+  e.telling = true;
+  e.troubleHandler(trouble);
+  e.telling = false;
+}
+
+// A driver failure is not waited on: the device is opened again for the
+// next sound, and the user is told as the play call ends.
 void blockDone(int block, int status) {
   Engine& e = engine();
   if (block < 1 || block > kBlockCount) return;
-  if (status != kBlockDone) {
-    for (const DriverFailure& f : kDriverFailures) {
-      if (f.code == status) crtWrite(f.text);
-    }
-    crtReadLine();
+  if (status == kBlockDone) {
+    if (!e.deviceBroken) endTroubleEpisode();
+  } else {
+    e.deviceBroken = true;
+    noteTrouble(OutputTrouble::stopped);
   }
   e.busy[block - 1] = false;
   e.queued = std::max(0, e.queued - 1);
@@ -126,6 +154,7 @@ void closeDevice() {
   e.device.reset();
   e.queued = 0;
   e.busy.fill(false);
+  e.deviceBroken = false;
 }
 
 int openOutput() {
@@ -133,7 +162,10 @@ int openOutput() {
   if (e.device) return 0;
   std::unique_ptr<AudioOutput> device = makeAudioOutput(e.outputDevice);
   const int rc = device->open(e.format, [](int block, int status) { blockDone(block, status); });
-  if (rc != 0) return rc;
+  if (rc != 0) {
+    noteTrouble(OutputTrouble::cannotOpen);
+    return rc;
+  }
   e.device = std::move(device);
   return 0;
 }
@@ -146,6 +178,7 @@ int ensureFormat(int sampleRate, int bits, int channels) {
     closeDevice();
     e.format = wanted;
   }
+  if (e.deviceBroken) closeDevice();
   return openOutput();
 }
 
@@ -158,12 +191,15 @@ int nextBlockNumber() {
   return e.busy[number - 1] ? 0 : number;
 }
 
-bool queueBlock(std::span<const uint8_t> data) {
+// 0 when the block is queued, or dropped because the queue did not drain
+// in time; otherwise the device's refusal (it failed).
+int queueBlock(std::span<const uint8_t> data) {
   Engine& e = engine();
-  for (int i = 0; i < 40 && e.queued >= e.maxQueued; ++i) eventLoop().waitForMessage(50);
-  if (e.queued >= e.maxQueued || !e.device) return false;
+  for (int i = 0; i < 40 && e.queued >= e.maxQueued && !e.deviceBroken; ++i) eventLoop().waitForMessage(50);
+  if (e.deviceBroken || !e.device) return ENODEV;
+  if (e.queued >= e.maxQueued) return 0;
   const int number = nextBlockNumber();
-  if (number == 0) return false;
+  if (number == 0) return 0;
   ++e.queued;
   e.lastBlock = number;
 
@@ -181,12 +217,14 @@ bool queueBlock(std::span<const uint8_t> data) {
   if (eightBitMono && length > 0 && length < kBlockBytes) block[length - 1] = 128;
 
   e.busy[number - 1] = true;
-  if (e.device->queue(number, std::span<const uint8_t>(block, deviceLength)) != 0) {
+  if (const int rc = e.device->queue(number, std::span<const uint8_t>(block, deviceLength)); rc != 0) {
     e.busy[number - 1] = false;
     --e.queued;
-    return false;
+    e.deviceBroken = true;
+    noteTrouble(OutputTrouble::stopped);
+    return rc;
   }
-  return true;
+  return 0;
 }
 
 bool keyStopsPlayback() { return engine().stopOnKey && keyPressed(); }
@@ -244,12 +282,16 @@ void initPlayback() {
   e.speedUp = false;
   e.fastMode = false;
   e.outputDevice = trimmed(iniRead("SOM", "SAIDA"));
+  e.troubleToTell.reset();
+  e.troubleTold = false;
+  e.troubleHandler = nullptr;
 }
 
 void endPlayback() { closeDevice(); }
 
-int playBlock(std::span<const uint8_t> data, int sampleRate, int bitsPerSample, int channels,
-              bool trueSpeed) {
+namespace {
+
+int queueData(std::span<const uint8_t> data, int sampleRate, int bitsPerSample, int channels, bool trueSpeed) {
   Engine& e = engine();
   if (e.speedUp && !trueSpeed) sampleRate = deviceRate(int64_t{sampleRate} * 3 / 2);
   // Fast mode shortens mono sound, and turns 16-bit data into 8-bit.
@@ -259,7 +301,8 @@ int playBlock(std::span<const uint8_t> data, int sampleRate, int bitsPerSample, 
 
   size_t pos = 0;
   while (pos < data.size()) {
-    while (e.queued >= e.maxQueued) {
+    // A device that fails gives its blocks back at once, so this wait ends.
+    while (e.queued >= e.maxQueued && !e.deviceBroken) {
       if (keyStopsPlayback()) {
         stopPlayback();
         return 0;
@@ -271,18 +314,29 @@ int playBlock(std::span<const uint8_t> data, int sampleRate, int bitsPerSample, 
       return 0;
     }
     const std::span<const uint8_t> piece = data.subspan(pos, std::min(kBlockBytes, data.size() - pos));
+    int rc;
     if (shorten) {
       // The caller's data stay as they are: the piece is shortened in a
       // copy.
       std::copy(piece.begin(), piece.end(), e.fastPiece.begin());
       const size_t length = compressForSpeed(e.fastPiece, piece.size(), bitsPerSample, sampleRate);
-      queueBlock(std::span<const uint8_t>(e.fastPiece.data(), length));
+      rc = queueBlock(std::span<const uint8_t>(e.fastPiece.data(), length));
     } else {
-      queueBlock(piece);
+      rc = queueBlock(piece);
     }
+    if (rc != 0) return rc;
     pos += piece.size();
   }
   return 0;
+}
+
+}  // namespace
+
+int playBlock(std::span<const uint8_t> data, int sampleRate, int bitsPerSample, int channels,
+              bool trueSpeed) {
+  const int rc = queueData(data, sampleRate, bitsPerSample, channels, trueSpeed);
+  tellTrouble();
+  return rc;
 }
 
 bool isPlaying() {
@@ -393,6 +447,8 @@ void setOutputDevice(std::string_view name) {
   closeDevice();
   e.outputDevice = std::string(name);
 }
+
+void setOutputTroubleHandler(OutputTroubleHandler handler) { engine().troubleHandler = std::move(handler); }
 
 bool stopOnKey() { return engine().stopOnKey; }
 void setStopOnKey(bool on) { engine().stopOnKey = on; }

@@ -14,6 +14,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -25,16 +26,20 @@
 namespace kalimbro {
 
 // Program start: every switch to its first value, nothing queued, the
-// device closed, the output device read from the settings.
+// device closed, the output device read from the settings, no trouble
+// handler.
 void initPlayback();
 // Program end: stops what plays and closes the device.
 void endPlayback();
 
 // Queues `data` in blocks of at most 8192 bytes, waiting while
 // maxQueuedBlocks blocks are queued. 0, or the device's error code when it
-// cannot be opened in this format. A key waiting with stopOnKey on stops
-// everything and gives 0. The speedUp switch applies unless `trueSpeed`:
-// the sound a user edits is always heard at its true speed and pitch.
+// cannot be opened in this format, or ENODEV when the device failed before
+// all was queued (the rest is not queued). A key waiting with stopOnKey on
+// stops everything and gives 0. The speedUp switch applies unless
+// `trueSpeed`: the sound a user edits is always heard at its true speed and
+// pitch. A device that failed is opened again for the next call, so sound
+// comes back when the device does.
 int playBlock(std::span<const uint8_t> data, int sampleRate, int bitsPerSample, int channels,
               bool trueSpeed = false);
 // Processes pending messages; stops playback when stopOnKey is on and a key
@@ -64,6 +69,19 @@ std::string outputDevice();
 // A new name takes effect at once: what plays is stopped and the device
 // is opened again with the next block.
 void setOutputDevice(std::string_view name);
+
+// What the engine has to tell the user about the output device.
+enum class OutputTrouble {
+  cannotOpen,  // it could not be opened (no sound server, no sound card)
+  stopped,     // it failed while it played (its server went away, a driver failure)
+};
+// The program's way of telling it (main says a catalogue message). The
+// engine calls it on the main thread as a play call ends, never from inside
+// message processing, and at most once per failure episode: from the first
+// failure until the device has played a block again. Sound played while it
+// runs (the message spoken) never calls it again. Empty: nobody is told.
+using OutputTroubleHandler = std::function<void(OutputTrouble)>;
+void setOutputTroubleHandler(OutputTroubleHandler handler);
 
 // Switches. stopOnKey: a key waiting stops playback (on at start).
 // playAsync: playWavFile returns without waiting for the end (off).

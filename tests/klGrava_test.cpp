@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <deque>
 #include <filesystem>
 
@@ -37,6 +38,8 @@ std::vector<uint8_t> pcm16(const std::vector<int16_t>& values) {
 struct Microphone : ScopedFakeClock {
   FakeAudio* device = nullptr;
   std::deque<std::vector<uint8_t>> takes;
+  // The device goes away once it has delivered the take.
+  bool loseDeviceAfterTake = false;
   std::vector<std::string> titles;
   int seenStarts = 0;
   int naps = 0;
@@ -53,6 +56,7 @@ struct Microphone : ScopedFakeClock {
         device->capture(takes.front());
         takes.pop_front();
       }
+      if (loseDeviceAfterTake) device->inputFailure = -ENODEV;
     } else if (naps == 2) {
       crtQueueKey("\x1B");
     }
@@ -163,7 +167,8 @@ TEST_F(RecordCommands, ATakeThatFailsOrDoesNotFitIsToldAndTheCommandGoesOn) {
   keys.key("\r").key("\x1B").type("n");
   recordMoreCommand();
   EXPECT_EQ(leftValues(sound()), (std::vector<int16_t>{1, 2}));
-  EXPECT_EQ(occurrences("Erro de grava\xE7\xE3o"), 1);
+  EXPECT_EQ(occurrences("N\xE3o foi poss\xEDvel abrir o dispositivo de entrada de som"), 1);
+  EXPECT_EQ(occurrences("Erro de grava\xE7\xE3o"), 0);
 
   // The sound can grow by one frame of the take's two: what fits is kept,
   // and the user hears that memory ran out.
@@ -179,7 +184,7 @@ TEST_F(RecordCommands, ATakeThatFailsOrDoesNotFitIsToldAndTheCommandGoesOn) {
   EXPECT_TRUE(shown("N\xE3o h\xE1 mem\xF3ria suficiente para esta edi\xE7\xE3o"));
   EXPECT_EQ(sound().count(), sound().capacity());
   EXPECT_EQ(unpackFrame(sound().getFrame(sound().count() - 1)).left, 6);
-  EXPECT_EQ(occurrences("Erro de grava\xE7\xE3o"), 1);
+  EXPECT_EQ(occurrences("Erro de grava\xE7\xE3o"), 0);
 }
 
 TEST_F(RecordCommands, NewSoundSavesOrNotThenRecordsTheNewFile) {
@@ -259,17 +264,34 @@ TEST_F(RecordCommands, GivingUpTheRecordingOfANewFileEmptiesTheName) {
   EXPECT_TRUE(mic.titles.empty());
 }
 
-TEST_F(RecordCommands, ARecordingThatFailsIsReportedAndTheLoadSaysWhy) {
+TEST_F(RecordCommands, AnInputDeviceMissingOrLostIsSaidOnceAndAFileNeverMadeIsNotLoaded) {
   fake.inputOpenResult = 2;
   program().workingFileName = file("novo.wav");
+  program().currentPosition = 7;
   KeyScript keys;
   keys.type("cm").key("\r");
-  EXPECT_FALSE(recordNewFile());
-  EXPECT_TRUE(shown("Erro de grava\xE7\xE3o"));
-  EXPECT_EQ(program().workingFileName, file("novo.wav"));
-  loadWorkingSound();
-  EXPECT_TRUE(shown("Arquivo incompat\xEDvel com este programa"));
+  recordOrLoadWorkingSound();
+  EXPECT_EQ(occurrences("N\xE3o foi poss\xEDvel abrir o dispositivo de entrada de som"), 1);
+  EXPECT_FALSE(shown("Erro de grava\xE7\xE3o"));
+  EXPECT_FALSE(shown("Carregando som"));
+  EXPECT_FALSE(shown("Arquivo incompat\xEDvel com este programa"));
+  EXPECT_FALSE(fileExists(file("novo.wav")));
   EXPECT_EQ(program().workingFileName, "");
+  EXPECT_EQ(program().currentPosition, 0);
+
+  // A device that goes away during the recording ends it by itself: what
+  // it delivered is the sound, and the user hears why it ended.
+  fake.inputOpenResult = 0;
+  mic.takes = {pcm16({1, 2, 3, 4})};
+  mic.loseDeviceAfterTake = true;
+  program().workingFileName = file("novo.wav");
+  KeyScript again;
+  again.type("cm").key("\r");
+  recordOrLoadWorkingSound();
+  EXPECT_TRUE(shown("O dispositivo de entrada de som parou de funcionar"));
+  EXPECT_FALSE(shown("Erro de grava\xE7\xE3o"));
+  EXPECT_EQ(program().workingFileName, file("novo.wav"));
+  EXPECT_EQ(leftValues(sound()), (std::vector<int16_t>{1, 2, 3, 4}));
 }
 
 }  // namespace

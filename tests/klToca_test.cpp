@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <memory>
 #include <string>
 #include <vector>
@@ -442,13 +443,14 @@ TEST_F(PlayCommand, AKeyOtherThanSpaceStopsThePlayingAndActsAtOnce) {
   EXPECT_TRUE(screenShows("Posi\xE7\xE3o do cursor memorizada"));
 }
 
-TEST_F(PlayCommand, SpaceToTheEndGoesUpToATenthPastItThenSaysTheEnd) {
+TEST_F(PlayCommand, SpaceToTheEndPlaysTheLastFrameGoesUpToATenthPastItThenSaysTheEnd) {
   fake.autoComplete = true;
   makeSound(22050, 5000);
   ProbedKeys keys;
   keys.key(kSpace)
       .key(kSpace, {}, [] {
-        // Two whole tenths were heard; the third would reach past the end.
+        // Two whole tenths and the short rest were heard; the cursor moved
+        // a whole tenth for each.
         EXPECT_EQ(program().currentPosition, 3 * 2205);
         EXPECT_EQ(screenRow(2).substr(0, 3), "0:3");
       })
@@ -458,7 +460,20 @@ TEST_F(PlayCommand, SpaceToTheEndGoesUpToATenthPastItThenSaysTheEnd) {
       })
       .key(kEsc, {}, [] { EXPECT_EQ(program().currentPosition, 5000); });
   playCommand();
-  EXPECT_EQ(framesPlayed(), soundFrames(0, 4410));
+  EXPECT_EQ(framesPlayed(), soundFrames(0, 5000));
+}
+
+TEST_F(PlayCommand, SpaceThatCannotPlayLeavesTheCursorWhereItWas) {
+  makeSound(22050, 22050);
+  program().currentPosition = 4410;
+  fake.openResult = ENOENT;
+  KeyScript keys;
+  keys.key(kSpace).key(kCtrlRight).key(kEsc);
+  playCommand();
+  EXPECT_EQ(program().currentPosition, 4410);
+  EXPECT_FALSE(screenShows("Fim do som"));
+  // Each play stops at its first refused tenth instead of trying the rest.
+  EXPECT_EQ(fake.opens.size(), 2u);
 }
 
 TEST_F(PlayCommand, ControlArrowsPlayTheRestOrTheStartUntilAKeyAndKeepTheCursor) {

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <filesystem>
 #include <fstream>
 
@@ -13,6 +14,7 @@
 #include "platform/eventloop.h"
 #include "sound/wavformat.h"
 #include "tests/fakes/fake_audio.h"
+#include "tests/fakes/fake_clock.h"
 #include "tests/fakes/wav_image.h"
 
 namespace kalimbro {
@@ -236,17 +238,62 @@ TEST_F(Playback, MaxQueuedBlocksStaysWithinOneToSixteen) {
   EXPECT_EQ(maxQueuedBlocks(), 16);
 }
 
-TEST_F(Playback, ADriverFailureIsShownAndWaitsForALine) {
-  ASSERT_EQ(playBlock(pattern(300), 11025, 8, 1), 0);
-  fake.complete(1, kBlockBadHandle);
-  queueKey('\r');
+// A device that fails (its sound server went away) is told to the user once
+// per episode, by the program's handler, as the play call ends; nothing
+// waits for a line, and the next sound opens the device again.
+TEST_F(Playback, AFailingDeviceIsToldOncePerEpisodeAndOpenedAgainForTheNextSound) {
+  std::vector<OutputTrouble> told;
+  setOutputTroubleHandler([&told](OutputTrouble trouble) {
+    told.push_back(trouble);
+    // The message is spoken through this engine.
+    playBlock(pattern(300), 11025, 8, 1);
+  });
   setStopOnKey(false);
+  queueKey('\r');
+  ASSERT_EQ(playBlock(pattern(2 * 8192), 11025, 8, 1), 0);
+  fake.complete(fake.pendingCount(), kBlockBadHandle);
   EXPECT_FALSE(isPlaying());
-  const std::string text = "Specified device handle is invalid.";
-  std::string shown;
-  for (int x = 1; x <= static_cast<int>(text.size()); ++x) shown += static_cast<char>(screenCharAt(x, 1));
-  EXPECT_EQ(shown, text);
-  EXPECT_FALSE(keyPressed());  // the Enter was read
+  EXPECT_TRUE(keyPressed()) << "no line is read";
+  EXPECT_EQ(screenCharAt(1, 1), ' ');
+  EXPECT_TRUE(told.empty()) << "told as a play call ends, not while messages are processed";
+
+  ASSERT_EQ(playBlock(pattern(300), 11025, 8, 1), 0);
+  EXPECT_EQ(told, std::vector<OutputTrouble>{OutputTrouble::stopped});
+  EXPECT_EQ(fake.opens.size(), 2u);
+  EXPECT_EQ(fake.closes, 1);
+
+  // Failing again before anything was heard is the same episode; once a
+  // block has played, the next failure is news.
+  fake.complete(fake.pendingCount(), kBlockNoDriver);
+  EXPECT_FALSE(isPlaying());
+  ASSERT_EQ(playBlock(pattern(300), 11025, 8, 1), 0);
+  EXPECT_EQ(told.size(), 1u);
+  EXPECT_EQ(fake.opens.size(), 3u);
+  fake.complete(fake.pendingCount());
+  EXPECT_FALSE(isPlaying());
+  fake.openResult = EHOSTDOWN;
+  setOutputDevice("outra");
+  EXPECT_EQ(playBlock(pattern(300), 11025, 8, 1), EHOSTDOWN);
+  EXPECT_EQ(playBlock(pattern(300), 11025, 8, 1), EHOSTDOWN);
+  EXPECT_EQ(told, (std::vector<OutputTrouble>{OutputTrouble::stopped, OutputTrouble::cannotOpen}));
+}
+
+// A device that fails while playBlock waits for room gives its blocks back
+// at once, and the call ends instead of waiting for them for ever.
+TEST_F(Playback, AFailureWhileWaitingForRoomEndsThePlayCall) {
+  struct FailingDevice : ScopedFakeClock {
+    explicit FailingDevice(FakeAudio& fake) : fake(fake) {}
+    void sleepMs(int64_t ms) override {
+      FakeClock::sleepMs(ms);
+      fake.complete(fake.pendingCount(), kBlockNoDriver);
+    }
+    FakeAudio& fake;
+  } failing(fake);
+  setStopOnKey(false);
+  setMaxQueuedBlocks(2);
+  EXPECT_EQ(playBlock(pattern(5 * 8192), 44100, 16, 2), ENODEV);
+  EXPECT_EQ(fake.blocks.size(), 2u);
+  EXPECT_FALSE(isPlaying());
 }
 
 TEST_F(Playback, PlayWavImageFindsTheDataPastOtherChunks) {

@@ -39,6 +39,7 @@ constexpr std::string_view kEncoding = "Vou converter de WAV para MP3, aguarde";
 // of the copy that holds the edits.
 constexpr std::string_view kKeptAs = "O WAV antigo deste MP3 foi guardado como ";
 constexpr std::string_view kEditsIn = "As alterações continuam no arquivo ";
+constexpr std::string_view kNoInputDevice = "Não foi possível abrir o dispositivo de entrada de som";
 // The information command's quality line, under which its last line and
 // then the prompt follow.
 constexpr std::string_view kInformationQuality = "Qualidade: ";
@@ -355,11 +356,11 @@ TEST_F(WorkFile, AHangUpWhileRecordingKeepsTheRecordingAndATakeWithoutAnInputDev
   ASSERT_TRUE(waitForPrompt(kInformationQuality));
   EXPECT_TRUE(s->find("Velocidade: 11025").has_value()) << s->dump();
   EXPECT_TRUE(s->find("Qualidade: 8 Bits").has_value()) << s->dump();
-  // A take that cannot be recorded is told, and adds nothing.
+  // A take that cannot be recorded is told why, and adds nothing.
   ASSERT_TRUE(s->type("g"));
   ASSERT_TRUE(waitForText(kNextTake));
   ASSERT_TRUE(s->sendKey(Key::Enter));
-  ASSERT_TRUE(waitForText(kRecordingError));
+  ASSERT_TRUE(waitForText(kNoInputDevice));
   ASSERT_TRUE(s->waitUntil([&] { return s->findAll(kNextTake).size() == 2; }, "the next take's prompt", kLong));
   ASSERT_TRUE(s->sendKey(Key::Esc));
   ASSERT_TRUE(waitForText(kStoreQuestion));

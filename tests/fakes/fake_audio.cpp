@@ -118,6 +118,7 @@ class FakeInput final : public AudioInput {
   }
   int64_t read(std::span<uint8_t> into) override {
     auto& captured = fake_.captured();
+    if (captured.empty() && fake_.inputFailure < 0) return fake_.inputFailure;
     size_t n = std::min(into.size(), captured.size());
     n -= n % frameBytes_;
     std::copy_n(captured.begin(), n, into.begin());

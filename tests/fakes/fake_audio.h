@@ -55,8 +55,10 @@ class FakeAudio {
   void complete(size_t count = 1, int status = kBlockDone);
   void completeAll() { complete(pendingCount()); }
 
-  // Input.
+  // Input. Once inputFailure is set (a negative error), every read that
+  // finds nothing captured waiting returns it: a device that went away.
   int inputOpenResult = 0;
+  int64_t inputFailure = 0;
   std::vector<std::string> inputNames;
   std::vector<AudioFormat> inputOpens;
   size_t ringBytes = 0;
