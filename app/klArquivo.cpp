@@ -246,6 +246,7 @@ bool recordNewFile() {
   ProgramState& p = program();
   TAmostras& sound = *p.soundBuffer;
   const auto giveUp = [&p] {
+    sayMessage("KLDESIST", 1);
     p.workingFileName.clear();
     return false;
   };
@@ -280,10 +281,10 @@ bool recordNewFile() {
 
 void recordOrLoadWorkingSound() {
   ProgramState& p = program();
-  const auto neverMade = [&p] { return !p.workingFileName.empty() && !fileExists(p.workingFileName); };
-  if (neverMade()) {
+  if (!p.workingFileName.empty() && !fileExists(p.workingFileName)) {
     recordNewFile();
-    if (neverMade()) {
+    // Given up, or nothing was made: there is nothing to load.
+    if (p.workingFileName.empty() || !fileExists(p.workingFileName)) {
       p.workingFileName.clear();
       p.currentPosition = 0;
       p.markedPosition = 0;

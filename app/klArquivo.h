@@ -61,13 +61,13 @@ void chooseWorkingFile(bool atStartUp);
 // load says why, empties workingFileName and keeps the sound in memory.
 void loadWorkingSound();
 // Asks the quality and channels and records from the sound input into
-// workingFileName until ESC. False when the user gave up (the name is then
-// emptied) or the recording failed (the name stays).
+// workingFileName until ESC. False when the user gave up ("Desistiu...",
+// the name is then emptied) or the recording failed (the name stays).
 bool recordNewFile();
 // Start-up and N: records workingFileName first when no such file exists,
-// then loads it. A recording that made no file (no input device) leaves
-// nothing to load: the name is forgotten, as a failed load would forget
-// it, the sound stays empty and the positions go to 0.
+// then loads it. A recording given up or that made no file (no input
+// device) leaves nothing to load: the name is forgotten, as a failed load
+// would forget it, the sound stays as it is and the positions go to 0.
 void recordOrLoadWorkingSound();
 // The message that says why recording into `sound` failed: memory, an
 // input device that could not be opened or stopped working, or the

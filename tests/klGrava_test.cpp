@@ -255,6 +255,9 @@ TEST_F(RecordCommands, GivingUpTheRecordingOfANewFileEmptiesTheName) {
   EXPECT_EQ(sound().count(), 0);
   EXPECT_FALSE(fileExists(file("novo.wav")));
   EXPECT_TRUE(fake.inputOpens.empty());
+  // Told as every question given up is, and nothing claimed to load.
+  EXPECT_TRUE(shown("Desistiu..."));
+  EXPECT_FALSE(shown("Carregando som"));
 
   // ESC at "Enter to record" gives up too; the recording title never shows.
   KeyScript again;
