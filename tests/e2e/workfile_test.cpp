@@ -518,7 +518,10 @@ TEST_F(WorkFile, AMissingLameKeepsTheWav) {
   EXPECT_EQ(kept->samples, std::vector<int16_t>(2205, 700));
   // Saved at the end, the sound cannot become the MP3 either: the user
   // hears where it is before the program ends.
+  // The old prompt stays on the screen until Delete clears it; a key sent
+  // before the new prompt would be emptied from the queue with the others.
   ASSERT_TRUE(s->sendKey(Key::Delete));
+  ASSERT_TRUE(s->waitUntil([&] { return !s->find(kBadMp3).has_value(); }, "the screen cleared", kLong));
   ASSERT_TRUE(waitForPrompt());
   ASSERT_NO_FATAL_FAILURE(endSaying(Key::Enter, std::string(kEditsIn) + "b.mp3.wav"));
   EXPECT_FALSE(fs::exists(work("b.mp3")));
