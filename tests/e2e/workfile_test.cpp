@@ -521,6 +521,8 @@ TEST_F(WorkFile, AMissingLameKeepsTheWav) {
   EXPECT_EQ(kept->samples, std::vector<int16_t>(2205, 700));
   // Saved at the end, the sound cannot become the MP3 either: the user
   // hears where it is before the program ends.
+  // The old prompt stays on the screen until Delete clears it; a key sent
+  // before the new prompt would be emptied from the queue with the others.
   ASSERT_TRUE(s->sendKey(Key::Delete));
   // The prompt on the cleared screen, not the one before it: a key sent
   // earlier would be flushed with the keys typed ahead.
