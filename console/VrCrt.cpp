@@ -1,7 +1,9 @@
-// The console: screen grid, cursor, colours, key queue and its translation
-// tables, braille chords and tones. It draws through the Terminal seam and
-// is fed input events by the terminal backend; waiting goes through the
-// event loop, so the whole unit runs in tests without a terminal.
+// The console: screen grid, cursor, colours, key queue, tones, title and
+// clipboard. Keys are translated by console/key_translation and chords read
+// by console/braille_chords; this unit applies what they give. It draws
+// through the Terminal seam and is fed input events by the terminal
+// backend; waiting goes through the event loop, so the whole unit runs in
+// tests without a terminal.
 #include "console/VrCrt.h"
 
 #include <errno.h>  // program_invocation_short_name
@@ -12,10 +14,13 @@
 #include <optional>
 #include <utility>
 
+#include "console/braille_chords.h"
+#include "console/key_translation.h"
 #include "console/vrini.h"
 #include "platform/eventloop.h"
 #include "platform/paths.h"
 #include "platform/text.h"
+#include "sound/wavformat.h"
 
 namespace kalimbro {
 namespace {
@@ -28,63 +33,6 @@ constexpr std::array<Rgb, 16> kColourRgb = {{
     {40, 40, 40},    {128, 128, 255}, {128, 255, 128}, {128, 255, 255},
     {255, 128, 128}, {255, 128, 255}, {255, 255, 0},   {255, 255, 255},
 }};
-
-// The keys that queue 0 and a code; Shift changes only Insert.
-struct ExtendedKey {
-  Key key;
-  uint8_t code;
-  uint8_t withControl;
-};
-constexpr std::array<ExtendedKey, 22> kExtendedKeys = {{
-    {Key::F1, 59, 94},      {Key::F2, 60, 95},       {Key::F3, 61, 96},
-    {Key::F4, 62, 97},      {Key::F5, 63, 98},       {Key::F6, 64, 99},
-    {Key::F7, 65, 100},     {Key::F8, 66, 101},      {Key::F9, 67, 102},
-    {Key::F10, 68, 103},    {Key::F11, 69, 104},     {Key::F12, 70, 105},
-    {Key::Insert, 82, 255}, {Key::Delete, 83, 83},   {Key::Home, 71, 119},
-    {Key::End, 79, 117},    {Key::PageUp, 73, 132},  {Key::PageDown, 81, 118},
-    {Key::Up, 72, 113},     {Key::Down, 80, 114},    {Key::Left, 75, 115},
-    {Key::Right, 77, 116},
-}};
-constexpr uint8_t kShiftInsert = 254;
-
-// Alt+letter gives 0 and the letter's scan code, A to Z.
-constexpr std::array<uint8_t, 26> kLetterScanCodes = {
-    30, 48, 46, 32, 18, 33, 34, 35, 23, 36, 37, 38, 50,
-    49, 24, 25, 16, 19, 31, 20, 22, 47, 17, 45, 21, 44};
-// Alt+digit: 1-9 give 120-128, 0 gives 129.
-constexpr uint8_t kFirstDigitCode = 120;
-constexpr uint8_t kDigitZeroCode = 129;
-
-// Mouse and focus keys.
-constexpr uint8_t kEnter = 13, kEsc = 27, kF9 = 67, kUp = 72, kDown = 80;
-constexpr uint8_t kFocusGained = 222, kFocusLost = 223;
-
-// The braille chord keyboard: F D S J K L are dots 1 to 6, the space bar
-// is bit 64. The table is indexed by the dot bits (dot n is bit n-1).
-constexpr std::string_view kDotKeys = "FDSJKL";
-constexpr uint8_t kSpaceBit = 64;
-constexpr std::array<uint8_t, 64> kBrailleTable = {
-    // dots from 1-4 only
-    ' ', 'a', ',', 'b', '\'', 'k', ';', 'l', '^', 'c', 'i', 'f', 0xED, 'm', 's', 'p',
-    // ... with dot 5
-    '~', 'e', ':', 'h', '*', 'o', '!', 'r', 0xAC, 'd', 'j', 'g', 0xE3, 'n', 't', 'q',
-    // ... with dot 6
-    0xFD, 0xE2, '?', 0xEA, '-', 'u', '"', 'v', '{', 0xEE, 0xF5, 0xE0, 0xF3, 'x', 0xE8, 0xE7,
-    // ... with dots 5 and 6
-    '$', 0xFB, 0xFF, 0xFC, '}', 'z', '=', 0xE1, '_', 0xF4, 'w', 0xEF, '#', 'y', 0xFA, 0xE9};
-constexpr uint8_t kNothing = 254;  // a chord that yields no character
-
-// Control+Alt+F9 (review), F11 and F12 (the braille modes) switch virtual
-// terminals on the Linux text console and on most desktops; each also
-// answers to a Control+Alt+letter, which reaches the program everywhere.
-struct SecondKey {
-  uint8_t letter;
-  Key key;
-};
-constexpr std::array<SecondKey, 3> kSecondKeys = {{
-    {'R', Key::F9}, {'B', Key::F11}, {'N', Key::F12},
-}};
-constexpr uint8_t kCapitalSign = '{', kNumberSign = '#';
 
 // Tones: 8-bit mono at 11025 Hz, one second at most.
 constexpr int kToneRate = 11025;
@@ -120,14 +68,11 @@ struct Console {
   std::array<uint8_t, 16> palette{};
   bool fixedColours = false;
 
-  int brailleMode = 0;
+  BrailleChords chords;
   // What the terminal says it reports of the keys (kitty flags), and
   // whether it was asked to report every key for the chords.
   uint8_t keyboardFlags = 0;
   bool everyKeyAsked = false;
-  uint8_t chord = 0;  // dots pressed since the chord began
-  uint8_t held = 0;   // dot keys still down
-  bool capital = false, capitalWord = false, numberMode = false;
 
   // What the braille display shows: the cells and the cursor cell.
   std::string displayed;
@@ -392,159 +337,54 @@ bool pushExtended(Console& c, uint8_t code, Modifiers mods) {
   return pushKey(c, std::string_view(bytes, 2), mods);
 }
 
-bool isAsciiLetter(uint8_t ch) { return (ch >= 'A' && ch <= 'Z') || (ch >= 'a' && ch <= 'z'); }
-
-// The chord bit of a key of the chord keyboard, 0 for any other key.
-uint8_t chordBit(uint8_t ch) {
-  if (ch == ' ') return kSpaceBit;
-  const size_t at = kDotKeys.find(static_cast<char>(upperAscii(ch)));
-  return at == std::string_view::npos ? 0 : static_cast<uint8_t>(1u << at);
-}
-
-// Alt+letter and Alt+digit codes; 0 for other keys.
-uint8_t altCode(uint8_t ch) {
-  ch = upperAscii(ch);
-  if (ch >= 'A' && ch <= 'Z') return kLetterScanCodes[ch - 'A'];
-  if (ch >= '1' && ch <= '9') return static_cast<uint8_t>(kFirstDigitCode + (ch - '1'));
-  if (ch == '0') return kDigitZeroCode;
-  return 0;
-}
-
 // Chords need the press and release of the letters and the space bar; a
 // terminal that does not report them leaves plain typing alone.
 bool chordsFromKeys(const Console& c) {
-  return c.brailleMode != 0 && (c.keyboardFlags & kKittyEventTypes) && (c.keyboardFlags & kKittyEveryKey);
+  return c.chords.mode() != 0 && (c.keyboardFlags & kKittyEventTypes) && (c.keyboardFlags & kKittyEveryKey);
 }
 
 // A braille mode asks a terminal that reports releases to report every
 // key; without a braille mode text keys come back as text.
 void askForKeyReports(Console& c) {
-  const bool wanted = c.brailleMode != 0 && (c.keyboardFlags & kKittyEventTypes);
+  const bool wanted = c.chords.mode() != 0 && (c.keyboardFlags & kKittyEventTypes);
   if (wanted == c.everyKeyAsked || !c.terminal) return;
   c.everyKeyAsked = wanted;
   c.terminal->reportEveryKey(wanted);
 }
 
-Key secondKeyOf(uint8_t ch) {
-  for (const SecondKey& k : kSecondKeys)
-    if (k.letter == upperAscii(ch)) return k.key;
-  return Key::None;
-}
-
-void endCapitalAndNumber(Console& c) { c.capital = c.capitalWord = c.numberMode = false; }
-
-// The second braille mode reads text conventions: number and capital
-// signs, full stop and at sign.
-uint8_t convertMode2(Console& c, uint8_t ch) {
-  if (ch == '\'') ch = '.';
-  else if (ch == 0xFB) ch = '@';
-  if (c.numberMode) {
-    if (ch == '\'') ch = '.';
-    else if (ch >= 'a' && ch <= 'i') ch = static_cast<uint8_t>('1' + (ch - 'a'));
-    else if (ch == 'j') ch = '0';
-    else if (ch == '~') c.numberMode = false;
-  }
-  if ((c.capital || c.capitalWord) && ch >= 'a' && ch <= 'z') ch -= 32;
-  if (ch == kNumberSign) {
-    c.numberMode = true;
-    return kNothing;
-  }
-  if (ch == kCapitalSign) {
-    if (c.capital) c.capitalWord = true;
-    else c.capital = true;
-    return kNothing;
-  }
-  c.capital = false;
-  return ch;
-}
-
-void completeChord(Console& c, Modifiers mods) {
-  uint8_t ch;
-  if (c.chord & kSpaceBit) {
-    // The space bar alone is a blank; with dots, a control character.
-    ch = c.chord == kSpaceBit ? ' ' : (kBrailleTable[c.chord & 63] & 31);
-    endCapitalAndNumber(c);
-  } else {
-    ch = kBrailleTable[c.chord];
-    if (c.brailleMode == 2) ch = convertMode2(c, ch);
-  }
-  c.chord = 0;
-  if (ch != kNothing) pushByte(c, ch, mods);
-}
-
-void handleChar(Console& c, const InputEvent& ev) {
-  // Alt without Control makes a system character, which the console never
-  // sees; Control+Alt is AltGr on many keyboards and types normally.
-  if (ev.mods.alt && !ev.mods.ctrl) return;
-  uint8_t ch = ev.ch;
-  if (chordsFromKeys(c) && (ch == ' ' || isAsciiLetter(ch))) return;  // they make chords
-  if (ch == 8 && ev.mods.ctrl) ch = 127;
-  else if (ch == 13 && ev.mods.ctrl) ch = 10;
-  pushByte(c, ch, ev.mods);
-}
-
-void handleKeyDown(Console& c, const InputEvent& ev) {
-  const bool ctrl = ev.mods.ctrl, alt = ev.mods.alt;
-  // F10 and Alt without Control belong to the window system; only
-  // Alt+Left and Alt+Right come through.
-  if (ev.key == Key::F10) return;
-  if (alt && !ctrl && ev.key != Key::Left && ev.key != Key::Right) return;
-  if (ev.key == Key::Break) {
-    if (ctrl) closeConsole();
-    return;
-  }
-  if (alt) {
-    if (ctrl && ev.key == Key::F12) {
+// Does what a translated key asks; a key is dropped when the queue has no
+// room for all of its bytes.
+void applyKeyAction(Console& c, const KeyAction& action, Modifiers mods) {
+  switch (action.kind) {
+    case KeyAction::Kind::ignore:
+      break;
+    case KeyAction::Kind::queueByte:
+      pushByte(c, action.code, mods);
+      break;
+    case KeyAction::Kind::queueExtended:
+      pushExtended(c, action.code, mods);
+      break;
+    case KeyAction::Kind::closeConsole:
+      closeConsole();
+    case KeyAction::Kind::brailleOff:
       setBrailleMode(0);
-      return;
-    }
-    if (ctrl && ev.key == Key::F11) {
-      setBrailleMode(c.brailleMode + 1);
-      return;
-    }
-    if (ev.key == Key::Character) {
-      if (const Key key = secondKeyOf(ev.ch); ctrl && key != Key::None) {
-        handleKeyDown(c, keyDown(key, ev.mods));
-      } else if (const uint8_t code = altCode(ev.ch)) {
-        pushExtended(c, code, ev.mods);
-      }
-      return;
-    }
+      break;
+    case KeyAction::Kind::brailleNext:
+      setBrailleMode(c.chords.mode() + 1);
+      break;
+    case KeyAction::Kind::chordPress:
+      c.chords.press(action.code);
+      break;
+    case KeyAction::Kind::chordRelease:
+      if (const auto ch = c.chords.release(action.code)) pushByte(c, *ch, mods);
+      break;
+    case KeyAction::Kind::otherRelease:
+      c.chords.endCapitalAndNumber();
+      break;
   }
-  if (ev.key == Key::Character) {
-    if (!ctrl && chordsFromKeys(c)) {
-      if (const uint8_t bit = chordBit(ev.ch)) {
-        c.chord |= bit;
-        c.held |= bit;
-      }
-    }
-    return;
-  }
-  for (const ExtendedKey& k : kExtendedKeys) {
-    if (k.key != ev.key) continue;
-    uint8_t code = ctrl ? k.withControl : k.code;
-    if (ev.key == Key::Insert && ev.mods.shift && !ctrl) code = kShiftInsert;
-    pushExtended(c, code, ev.mods);  // dropped when the queue has no room for both bytes
-    return;
-  }
-}
-
-void handleKeyUp(Console& c, const InputEvent& ev) {
-  const bool chordKey =
-      ev.key == Key::Character && (ev.ch == ' ' || isAsciiLetter(ev.ch)) && !ev.mods.ctrl;
-  if (!chordKey) {
-    endCapitalAndNumber(c);
-    return;
-  }
-  c.held &= static_cast<uint8_t>(~chordBit(ev.ch));
-  if (c.held == 0 && c.chord != 0) completeChord(c, ev.mods);
 }
 
 // ---------------------------------------------------------------- tones
-
-void appendLe(std::vector<uint8_t>& out, uint32_t v, int bytes) {
-  for (int i = 0; i < bytes; ++i) out.push_back(static_cast<uint8_t>(v >> (8 * i)));
-}
 
 void playTone(int frequency, int ms) {
   toneOn(frequency);
@@ -588,11 +428,9 @@ void crtHandleBrailleKey(const BrailleKey& key) {
     case BrailleKey::Kind::Dots: {
       // Six dots, the space bar as on the chord keyboard; a chord being
       // typed on the keyboard meanwhile is kept.
-      const auto cell = static_cast<uint8_t>((key.value & 63) | (key.value & BrailleKey::kSpaceBar ? kSpaceBit : 0));
-      if (cell == 0) break;
-      const uint8_t typing = std::exchange(c.chord, cell);
-      completeChord(c, {});
-      c.chord = typing;
+      const auto cell =
+          static_cast<uint8_t>((key.value & 63) | (key.value & BrailleKey::kSpaceBar ? kChordSpaceBit : 0));
+      if (const auto ch = c.chords.cell(cell)) pushByte(c, *ch, {});
       break;
     }
   }
@@ -617,30 +455,16 @@ void crtHandleInput(const InputEvent& event) {
   if (isClick(event.kind) && clickGaveTheFocus(c)) return;
   switch (event.kind) {
     case InputEvent::Kind::Char:
-      c.focusGainedAtMs = -1;
-      handleChar(c, event);
-      break;
     case InputEvent::Kind::KeyDown:
       c.focusGainedAtMs = -1;
-      handleKeyDown(c, event);
-      break;
+      [[fallthrough]];
     case InputEvent::Kind::KeyUp:
-      handleKeyUp(c, event);
-      break;
     case InputEvent::Kind::MouseLeft:
-      pushByte(c, kEnter, event.mods);
-      break;
     case InputEvent::Kind::MouseRight:
-      pushByte(c, kEsc, event.mods);
-      break;
     case InputEvent::Kind::MouseMiddle:
-      pushExtended(c, kF9, event.mods);
-      break;
     case InputEvent::Kind::WheelUp:
-      pushExtended(c, kUp, event.mods);
-      break;
     case InputEvent::Kind::WheelDown:
-      pushExtended(c, kDown, event.mods);
+      applyKeyAction(c, translateKey(event, chordsFromKeys(c)), event.mods);
       break;
     case InputEvent::Kind::FocusIn:
       c.focused = true;
@@ -657,7 +481,7 @@ void crtHandleInput(const InputEvent& event) {
       break;
     case InputEvent::Kind::KeyboardFlags:
       c.keyboardFlags = event.ch;
-      if (!chordsFromKeys(c)) c.chord = c.held = 0;
+      if (!chordsFromKeys(c)) c.chords.dropChord();
       askForKeyReports(c);
       break;
   }
@@ -844,22 +668,10 @@ std::vector<uint8_t> toneImage(int frequency) {
   data.resize(static_cast<size_t>(start));
   if (!data.empty()) data.back() = kToneEnd;
 
-  std::vector<uint8_t> image;
-  image.reserve(44 + data.size());
-  const auto size = static_cast<uint32_t>(data.size());
-  for (char ch : std::string_view("RIFF")) image.push_back(static_cast<uint8_t>(ch));
-  appendLe(image, size + 36, 4);
-  for (char ch : std::string_view("WAVEfmt ")) image.push_back(static_cast<uint8_t>(ch));
-  appendLe(image, 16, 4);         // format block size
-  appendLe(image, 1, 2);          // PCM
-  appendLe(image, 1, 2);          // mono
-  appendLe(image, kToneRate, 4);  // sample rate
-  appendLe(image, kToneRate, 4);  // bytes per second
-  appendLe(image, 1, 2);          // block align
-  appendLe(image, 8, 2);          // bits per sample
-  for (char ch : std::string_view("data")) image.push_back(static_cast<uint8_t>(ch));
-  appendLe(image, size, 4);
-  image.insert(image.end(), data.begin(), data.end());
+  std::vector<uint8_t> image(kWavHeaderBytes + data.size());
+  fillWavHeader(std::span<uint8_t, kWavHeaderBytes>(image.data(), kWavHeaderBytes),
+                static_cast<uint32_t>(data.size()), kToneRate, 1, 8);
+  std::copy(data.begin(), data.end(), image.begin() + kWavHeaderBytes);
   return image;
 }
 
@@ -906,22 +718,20 @@ void pasteFromClipboard(std::string& buffer, size_t size) {
   buffer = c.clipboard.substr(0, size - 1);
 }
 
-int brailleMode() { return ensureCreated().brailleMode; }
+int brailleMode() { return ensureCreated().chords.mode(); }
 
 void setBrailleMode(int mode) {
   Console& c = ensureCreated();
   if (mode > 2) mode = 1;
   if (mode < 0) mode = 0;
   if (mode == 0) {
-    const bool wasOn = c.brailleMode != 0;
-    c.brailleMode = 0;
-    c.chord = c.held = 0;
-    endCapitalAndNumber(c);
+    const bool wasOn = c.chords.mode() != 0;
+    c.chords.setMode(0);
     askForKeyReports(c);
     if (wasOn) playTone(100, 200);
     return;
   }
-  c.brailleMode = mode;
+  c.chords.setMode(mode);
   askForKeyReports(c);
   playTone(800, 200);
   playTone(mode == 1 ? 1600 : 400, 200);

@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/eventloop.h"
@@ -361,6 +362,22 @@ TEST_F(TtyTerminalTest, SinkMayDestroyTheTerminal) {
   EXPECT_TRUE(sameModes(modesOf(pty.slave), before));
 }
 
+// Waits for `child` to end, at most `limit`; a child still running then is
+// killed, so that a test fails instead of waiting for ever.
+bool waitForChild(pid_t child, int& status, std::chrono::milliseconds limit = 10s) {
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  for (;;) {
+    const pid_t ended = waitpid(child, &status, WNOHANG);
+    if (ended == child) return true;
+    if (ended < 0) return false;
+    if (std::chrono::steady_clock::now() >= deadline) break;
+    std::this_thread::sleep_for(10ms);
+  }
+  kill(child, SIGKILL);
+  waitpid(child, &status, 0);
+  return false;
+}
+
 // A child opens the terminal and is killed by `sig` (or, for 0, exits);
 // the parent checks that the child died of that signal and left the
 // terminal as it found it.
@@ -376,6 +393,13 @@ void expectRestoredAfterSignal(int sig, bool mayExitInstead = false) {
   if (child == 0) {
     const rlimit noCore{0, 0};
     setrlimit(RLIMIT_CORE, &noCore);
+    // A test binary started under nohup or as a background job ignores
+    // SIGHUP or SIGINT, and the terminal keeps an ignored signal ignored:
+    // the child must start from the defaults to be ended by them.
+    for (int s : {SIGTERM, SIGHUP, SIGINT, SIGSEGV, SIGABRT}) signal(s, SIG_DFL);
+    sigset_t none;
+    sigemptyset(&none);
+    sigprocmask(SIG_SETMASK, &none, nullptr);
     auto terminal = TtyTerminal::open(pty.slave, pty.slave, {}, {});
     if (!terminal) _exit(90);
     terminal->drawRun(0, 0, "ol\xE1", {255, 255, 255}, {0, 0, 0});
@@ -390,17 +414,23 @@ void expectRestoredAfterSignal(int sig, bool mayExitInstead = false) {
     for (;;) pause();
   }
   close(ready[1]);
+  pollfd readyPoll{ready[0], POLLIN, 0};
   char byte = 0;
-  ASSERT_EQ(read(ready[0], &byte, 1), 1);
+  const bool childReady = poll(&readyPoll, 1, 10'000) == 1 && read(ready[0], &byte, 1) == 1;
   close(ready[0]);
   int status = 0;
+  if (!childReady) {
+    kill(child, SIGKILL);
+    waitpid(child, &status, 0);
+    FAIL() << "the child did not open the terminal";
+  }
   if (sig == 0) {
-    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(waitForChild(child, status)) << "the child did not end";
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
   } else {
     EXPECT_FALSE(modesOf(pty.slave).c_lflag & ECHO);  // raw while the child runs
     ASSERT_EQ(kill(child, sig), 0);
-    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(waitForChild(child, status)) << "the child did not end";
     if (mayExitInstead && WIFEXITED(status)) {
       EXPECT_NE(WEXITSTATUS(status), 0);
     } else {
