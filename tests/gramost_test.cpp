@@ -1,4 +1,5 @@
 #include "sound/gramost.h"
+#include "tests/fakes/replace_faults.h"
 #include "tests/fakes/wav_image.h"
 
 #include <signal.h>
@@ -618,6 +619,14 @@ TEST_F(SoundFiles, AFailedSaveLeavesThePreviousFile) {
   EXPECT_EQ(WEXITSTATUS(status), 0) << "saveWav reported success on a failed write";
   EXPECT_EQ(read("work.wav"), before);
   EXPECT_EQ(entries(), 1u) << "the unfinished file was left behind";
+
+  // A disk that refuses any one write, flush or rename of the save.
+  TAmostras changed;
+  fillMono(changed, {4, 5});
+  const ReplaceFaultRuns runs = expectFailedSavesChangeNothing({dir_}, [&] { return changed.saveWav(target); });
+  EXPECT_EQ(runs.flushes, 1);
+  EXPECT_EQ(runs.renames, 1);
+  old.saveWav(target);
 
   EXPECT_FALSE(old.saveWav(dir_ + "no/such/dir.wav"));
   TAmostras wide;

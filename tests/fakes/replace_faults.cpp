@@ -5,6 +5,7 @@
 #include <atomic>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 
 namespace kalimbro {
@@ -20,6 +21,13 @@ bool failChosenStep(ReplaceStep step) {
   if (step != chosenStep.load() || ++seen != chosenNth.load()) return false;
   reached = true;
   return true;
+}
+
+// Large contents as their size and a hash: what a failed comparison prints
+// stays readable.
+std::string shortForm(std::string bytes) {
+  if (bytes.size() <= 64) return bytes;
+  return std::to_string(bytes.size()) + " bytes, hash " + std::to_string(std::hash<std::string>{}(bytes));
 }
 
 // A loop that never runs through is a fault of the save, not a slow test.
@@ -85,7 +93,7 @@ std::map<std::string, std::string> filesBelow(const std::string& directory) {
       files[name] = "-> " + fs::read_symlink(it->path()).string();
     } else if (it->is_regular_file()) {
       std::ifstream in(it->path(), std::ios::binary);
-      files[name] = std::string(std::istreambuf_iterator<char>(in), {});
+      files[name] = shortForm(std::string(std::istreambuf_iterator<char>(in), {}));
     }
   }
   return files;

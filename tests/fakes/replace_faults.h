@@ -55,8 +55,9 @@ ReplaceFaultRuns failEachReplaceStep(const std::function<void(const ReplaceFault
 ReplaceFaultRuns expectFailedSavesChangeNothing(const std::vector<std::string>& directories,
                                                 const std::function<bool()>& save);
 
-// Every file below a native directory with its bytes (a link: where it
-// points), by name relative to that directory.
+// Every file below a native directory with its bytes (more than 64 of them:
+// their count and a hash; a link: where it points), by name relative to
+// that directory.
 std::map<std::string, std::string> filesBelow(const std::string& directory);
 
 }  // namespace kalimbro
