@@ -538,6 +538,9 @@ TEST_F(SoundFiles, RefusedFilesLeaveTheSoundAsItWas) {
       {"extensible float", riff(chunk("fmt ", extensibleFormat(1, 8000, 32, 3)) + chunk("data", "abcd"))},
       {"extensible 24 bits", riff(chunk("fmt ", extensibleFormat(1, 8000, 24)) + chunk("data", "abc"))},
       {"24 bits", riff(chunk("fmt ", pcmFormat(1, 8000, 24)) + chunk("data", "abc"))},
+      // Less than a byte a sample: frames of no bytes at all.
+      {"no bits", riff(chunk("fmt ", pcmFormat(1, 8000, 0)) + chunk("data", "ab"))},
+      {"7 bits", riff(chunk("fmt ", pcmFormat(2, 8000, 7)) + chunk("data", "ab"))},
       {"no channels", riff(chunk("fmt ", pcmFormat(0, 8000, 16)) + chunk("data", "ab"))},
       {"three channels", riff(chunk("fmt ", pcmFormat(3, 8000, 16)) + chunk("data", std::string(6, 'a')))},
       {"rate zero", riff(chunk("fmt ", pcmFormat(1, 0, 16)) + chunk("data", "ab"))},
