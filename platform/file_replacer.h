@@ -52,7 +52,7 @@ class FileReplacer {
   // A Windows-1252 name under which another program (LAME) writes the new
   // version itself, instead of `write`: the hidden file, or, where its path
   // has no Windows-1252 form, an alias of it left in the temporary
-  // directory. Empty when there is none.
+  // directory (a new one each call). Empty when there is none.
   std::string newFileName() const;
   // Puts the new file in place; false (the old file untouched, nothing
   // left beside it) on any failure since open.
