@@ -5,6 +5,8 @@
 
 #include <string_view>
 
+#include "platform/file_replacer.h"
+
 namespace kalimbro {
 
 // How a run of LAME ended.
@@ -20,8 +22,10 @@ enum class Mp3Conversion {
 // wrote a non-empty output; the output file is replaced only then (lame
 // writes into a hidden file beside it first), so a failure or a give-up
 // never damages what was there. An output reached through a symbolic link
-// (an alias) replaces the file the link points at.
-Mp3Conversion runAndWait(std::string_view options, std::string_view inputFile, std::string_view outputFile);
+// (an alias) replaces the file the link points at. The output reaches the
+// disk before it takes the old one's place unless `flush` says otherwise.
+Mp3Conversion runAndWait(std::string_view options, std::string_view inputFile, std::string_view outputFile,
+                         FlushToDisk flush = FlushToDisk::yes);
 // runAndWait with lameDecodeOptions.
 Mp3Conversion mp3ToWav(std::string_view mp3File, std::string_view wavFile);
 // runAndWait with lameEncodeOptions.

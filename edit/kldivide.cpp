@@ -12,6 +12,7 @@
 #include "console/vrarq.h"
 #include "console/vredit.h"
 #include "console/vrfala.h"
+#include "platform/file_replacer.h"
 #include "platform/paths.h"
 #include "platform/text.h"
 #include "sound/wavformat.h"

@@ -28,7 +28,7 @@ bool writeWholeAt(int fd, const uint8_t* data, size_t n, uint64_t offset) {
   return true;
 }
 
-PieceWriter::PieceWriter(int fd) : fd_(fd), thread_(startWorkerThread([this] { run(); })) {}
+PieceWriter::PieceWriter(int fd, WriteAt writeAt) : fd_(fd), writeAt_(writeAt), thread_(startWorkerThread([this] { run(); })) {}
 
 PieceWriter::~PieceWriter() {
   {
@@ -42,7 +42,7 @@ PieceWriter::~PieceWriter() {
 
 bool PieceWriter::send(const uint8_t* data, size_t n, uint64_t offset) {
   if (!thread_.joinable()) {
-    if (!failed_ && !writeWholeAt(fd_, data, n, offset)) failed_ = true;
+    if (!failed_ && !writeAt_(fd_, data, n, offset)) failed_ = true;
     return !failed_;
   }
   {
@@ -68,7 +68,7 @@ void PieceWriter::run() {
     if (!inFlight_) return;
     const Piece piece = *inFlight_;
     lock.unlock();
-    const bool written = writeWholeAt(fd_, piece.data, piece.n, piece.offset);
+    const bool written = writeAt_(fd_, piece.data, piece.n, piece.offset);
     lock.lock();
     failed_ = failed_ || !written;
     inFlight_.reset();

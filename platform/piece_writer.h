@@ -22,7 +22,9 @@ bool writeWholeAt(int fd, const uint8_t* data, size_t n, uint64_t offset);
 // `finish` returns. Without a thread the pieces are written at once.
 class PieceWriter {
  public:
-  explicit PieceWriter(int fd);
+  using WriteAt = bool (*)(int fd, const uint8_t* data, size_t n, uint64_t offset);
+  // Every piece is written by `writeAt`.
+  PieceWriter(int fd, WriteAt writeAt);
   ~PieceWriter();  // waits for the piece in flight
   PieceWriter(const PieceWriter&) = delete;
   PieceWriter& operator=(const PieceWriter&) = delete;
@@ -42,6 +44,7 @@ class PieceWriter {
   void run();
 
   int fd_;
+  WriteAt writeAt_;
   std::mutex mutex_;
   std::condition_variable changed_;
   std::optional<Piece> inFlight_;

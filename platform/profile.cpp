@@ -7,10 +7,9 @@
 #include "platform/profile.h"
 
 #include "platform/fd.h"
-#include "platform/signal_cleanup.h"
+#include "platform/file_replacer.h"
 
 #include <fcntl.h>
-#include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -131,49 +130,15 @@ ReadResult readWholeFile(const std::string& native, std::string& out) {
   return ReadResult::Ok;
 }
 
-// Replaces the file at `native` by `content` through a temporary file in
-// the same directory and a rename, so the old file stays whole until the
-// new one is complete on disk.
-bool replaceFile(const std::string& native, std::string_view content, std::optional<mode_t> mode) {
-  namespace fs = std::filesystem;
-  const fs::path target(native);
-  const fs::path dir = target.has_parent_path() ? target.parent_path() : fs::path(".");
+// Replaces the file `path` by `content`, making the directory of the file it
+// names (`native`, through its links) when missing.
+bool replaceFile(std::string_view path, const std::string& native, std::string_view content) {
   std::error_code ec;
-  fs::create_directories(dir, ec);
+  const std::string dir = directoryPart(native);
+  if (!dir.empty()) std::filesystem::create_directories(dir, ec);
   if (ec) return false;
-
-  std::string tmpName = (dir / ("." + target.filename().string() + ".XXXXXX")).string();
-  UniqueFd fd(mkstemp(tmpName.data()));
-  if (!fd.valid()) return false;
-  const SignalRemovedFile removedOnSignal(tmpName);
-  bool ok = true;
-  size_t done = 0;
-  while (ok && done < content.size()) {
-    const ssize_t n = write(fd.get(), content.data() + done, content.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) ok = false;
-    else done += static_cast<size_t>(n);
-  }
-  if (ok) {
-    mode_t wanted;
-    if (mode) {
-      wanted = *mode;
-    } else {
-      const mode_t mask = umask(0);
-      umask(mask);
-      wanted = 0666 & ~mask;
-    }
-    ok = fchmod(fd.get(), wanted) == 0 && fsync(fd.get()) == 0;
-  }
-  ok = fd.close() && ok;
-  if (ok) ok = rename(tmpName.c_str(), native.c_str()) == 0;
-  if (!ok) {
-    unlink(tmpName.c_str());
-    return false;
-  }
-  UniqueFd dirFd(open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (dirFd.valid()) fsync(dirFd.get());
-  return true;
+  FileReplacer out;
+  return out.open(path) && out.write(content.data(), content.size()) && out.commit();
 }
 
 // A value is one line of the file: line breaks and zeros inside it would
@@ -217,28 +182,13 @@ std::string profileRead(std::string_view path, std::string_view section, std::st
 
 bool profileWrite(std::string_view path, std::string_view section, std::string_view key,
                   std::string_view value) {
-  std::string native = nativePath(path);
   // Writing through a link keeps the link and changes the file it names.
-  std::error_code ec;
-  if (std::filesystem::is_symlink(native, ec)) {
-    const auto real = std::filesystem::weakly_canonical(native, ec);
-    if (ec) return false;
-    native = real.string();
-  }
+  const std::string native = replacedFile(nativePath(path));
+  if (native.empty()) return false;
 
   std::string content;
-  std::optional<mode_t> mode;
-  switch (readWholeFile(native, content)) {
-    case ReadResult::Failed:
-      return false;  // never replace a file that could not be read
-    case ReadResult::Missing:
-      break;
-    case ReadResult::Ok: {
-      struct stat st;
-      if (stat(native.c_str(), &st) == 0) mode = st.st_mode & 07777;
-      break;
-    }
-  }
+  const ReadResult read = readWholeFile(native, content);
+  if (read == ReadResult::Failed) return false;  // never replace a file that could not be read
 
   std::vector<Line> lines = splitLines(content);
   std::string eol = "\n";
@@ -298,8 +248,8 @@ bool profileWrite(std::string_view path, std::string_view section, std::string_v
   std::string out;
   out.reserve(content.size() + newValue.size() + key.size() + section.size() + 8);
   for (const Line& l : lines) out += l.text + l.end;
-  if (out == content && mode) return true;  // nothing changes
-  return replaceFile(native, out, mode);
+  if (out == content && read == ReadResult::Ok) return true;  // nothing changes
+  return replaceFile(path, native, out);
 }
 
 }  // namespace kalimbro

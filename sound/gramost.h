@@ -17,6 +17,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/file_replacer.h"
 #include "sound/wavformat.h"
 
 namespace kalimbro {

@@ -1,4 +1,5 @@
 #include "sound/gramost.h"
+#include "tests/fakes/replace_faults.h"
 #include "tests/fakes/wav_image.h"
 
 #include <signal.h>
@@ -537,6 +538,9 @@ TEST_F(SoundFiles, RefusedFilesLeaveTheSoundAsItWas) {
       {"extensible float", riff(chunk("fmt ", extensibleFormat(1, 8000, 32, 3)) + chunk("data", "abcd"))},
       {"extensible 24 bits", riff(chunk("fmt ", extensibleFormat(1, 8000, 24)) + chunk("data", "abc"))},
       {"24 bits", riff(chunk("fmt ", pcmFormat(1, 8000, 24)) + chunk("data", "abc"))},
+      // Less than a byte a sample: frames of no bytes at all.
+      {"no bits", riff(chunk("fmt ", pcmFormat(1, 8000, 0)) + chunk("data", "ab"))},
+      {"7 bits", riff(chunk("fmt ", pcmFormat(2, 8000, 7)) + chunk("data", "ab"))},
       {"no channels", riff(chunk("fmt ", pcmFormat(0, 8000, 16)) + chunk("data", "ab"))},
       {"three channels", riff(chunk("fmt ", pcmFormat(3, 8000, 16)) + chunk("data", std::string(6, 'a')))},
       {"rate zero", riff(chunk("fmt ", pcmFormat(1, 0, 16)) + chunk("data", "ab"))},
@@ -618,6 +622,14 @@ TEST_F(SoundFiles, AFailedSaveLeavesThePreviousFile) {
   EXPECT_EQ(WEXITSTATUS(status), 0) << "saveWav reported success on a failed write";
   EXPECT_EQ(read("work.wav"), before);
   EXPECT_EQ(entries(), 1u) << "the unfinished file was left behind";
+
+  // A disk that refuses any one write, flush or rename of the save.
+  TAmostras changed;
+  fillMono(changed, {4, 5});
+  const ReplaceFaultRuns runs = expectFailedSavesChangeNothing({dir_}, [&] { return changed.saveWav(target); });
+  EXPECT_EQ(runs.flushes, 1);
+  EXPECT_EQ(runs.renames, 1);
+  old.saveWav(target);
 
   EXPECT_FALSE(old.saveWav(dir_ + "no/such/dir.wav"));
   TAmostras wide;

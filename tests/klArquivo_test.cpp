@@ -14,6 +14,7 @@
 #include "sound/gramost.h"
 #include "tests/fakes/command_fixture.h"
 #include "tests/fakes/key_script.h"
+#include "tests/fakes/replace_faults.h"
 
 namespace kalimbro {
 namespace {
@@ -317,6 +318,27 @@ TEST_F(WorkingFile, AFailedSaveKeepsTheNameAndTheSoundAndSaysSo) {
   EXPECT_EQ(sound().bitsPerSample(), 16);
   EXPECT_EQ(leftValues(sound()), (std::vector<int16_t>{1, 2, 3}));
   EXPECT_EQ(program().workingFileName, file("voz.wav"));
+
+  // A disk that refuses any one write, flush or rename of F2 or of a save
+  // under a new name: the user hears it, and every file is as it was.
+  makeWav(file("b.wav"), 5, 100);
+  auto saidSaved = [](auto save) {
+    clearScreen();
+    save();
+    const bool saved = shown("OK, arquivo salvo");
+    EXPECT_NE(saved, shown("Erro de grava\xE7\xE3o"));
+    return saved;
+  };
+  expectFailedSavesChangeNothing({dir()}, [&] { return saidSaved(saveWorkingFile); });
+  expectFailedSavesChangeNothing({dir()}, [&] {
+    KeyScript answers;
+    answers.type("n").type(file("b")).key("\r").type("tm");
+    const int rate = sound().sampleRate();
+    const bool saved = saidSaved([] { saveAs(program().workingFileName); });
+    EXPECT_TRUE(saved || sound().sampleRate() == rate);  // the sound in memory kept its quality
+    return saved;
+  });
+  EXPECT_EQ(program().workingFileName, file("b.wav"));
 }
 
 TEST_F(WorkingFile, TheMp3TwinGoesOnlyWhenLameReallyWroteTheMp3) {

@@ -11,6 +11,7 @@
 #include "sound/gramost.h"
 #include "tests/fakes/command_fixture.h"
 #include "tests/fakes/key_script.h"
+#include "tests/fakes/replace_faults.h"
 
 namespace kalimbro {
 namespace {
@@ -301,6 +302,26 @@ TEST_F(Effects, DiscardingRestoresEvenWhenTheScratchFileCannotBeWritten) {
   script.type("rn").key("\x1B");
   effectsCommand();
   EXPECT_EQ(leftValues(sound()), (std::vector<int16_t>{30000, -100, 2000}));
+
+  // Nor when the disk refuses a step of the copy. A copy that a reload or
+  // SoX could take is always the whole sound: nothing half-written stays.
+  program().tempSoundFile.clear();
+  const std::string scratch = effectScratchFile();
+  const std::string temp = nativePath(tempDirectory());
+  const ReplaceFaultRuns runs = failEachReplaceStep([&](const ReplaceFault& fault) {
+    removeFile(scratch);
+    const size_t before = filesBelow(temp).size();
+    KeyScript discarded;
+    discarded.type("+n").key("\x1B");
+    effectsCommand();
+    EXPECT_EQ(leftValues(sound()), (std::vector<int16_t>{30000, -100, 2000})) << fault;
+    const bool copied = fileExists(scratch);
+    EXPECT_EQ(filesBelow(temp).size(), before + (copied ? 1 : 0)) << fault;
+    TAmostras copy;
+    EXPECT_TRUE(!copied || (copy.loadWav(scratch) && leftValues(copy) == leftValues(sound()))) << fault;
+  });
+  EXPECT_EQ(runs.flushes, 0);  // a scratch copy does not wait for the disk
+  EXPECT_EQ(runs.renames, 1);
 }
 
 TEST_F(Effects, AScratchCopyThatCannotBeReadBackIsTold) {

@@ -6,10 +6,12 @@
 #include <filesystem>
 #include <limits>
 
+#include "console/VrCrt.h"
 #include "platform/paths.h"
 #include "sound/wavformat.h"
 #include "tests/fakes/command_fixture.h"
 #include "tests/fakes/key_script.h"
+#include "tests/fakes/replace_faults.h"
 
 namespace kalimbro {
 namespace {
@@ -123,6 +125,36 @@ TEST_F(Divide, ExtractingOverTheSourceItselfKeepsTheStretch) {
   makeSource(file("fala.wav"), 25);
   divide(file("fala.wav") + "\rn2\r4\r" + file("fala.wav") + "\r");
   expectPart(file("fala.wav"), 2 * kBps, 2 * kBps);
+}
+
+// A disk that refuses a step of a part's writing: the user hears it, the
+// file of that name stays as it was, and a division stops there.
+TEST_F(Divide, ARefusedWriteIsToldAndKeepsWhatWasThere) {
+  makeSource(file("fala.wav"), 5);
+  writeFileBytes(file("trecho.wav"), {1, 2, 3});
+  const ReplaceFaultRuns runs = expectFailedSavesChangeNothing({dir()}, [&] {
+    clearScreen();
+    divide(file("fala.wav") + "\rn1\r2\r" + file("trecho.wav") + "\r");
+    const bool extracted = shown("Trecho do arquivo foi extraido.");
+    EXPECT_NE(extracted, shown("Erro de grava\xE7\xE3o"));
+    return extracted;
+  });
+  EXPECT_EQ(runs.flushes, 1);
+  EXPECT_EQ(runs.renames, 1);
+  expectPart(file("trecho.wav"), 1 * kBps, 1 * kBps);
+
+  writeFileBytes(file("parte2.wav"), {4, 5});
+  {
+    const ReplaceFault secondPart(ReplaceStep::rename, 2);
+    clearScreen();
+    divide(file("fala.wav") + "\rs2\r" + file("parte") + "\r");
+    EXPECT_TRUE(secondPart.hit());
+  }
+  EXPECT_TRUE(shown("Erro de grava\xE7\xE3o"));
+  EXPECT_FALSE(shown("Arquivo foi dividido."));
+  expectPart(file("parte1.wav"), 0, 2 * kBps);
+  EXPECT_EQ(readFileBytes(file("parte2.wav")), (std::vector<uint8_t>{4, 5}));
+  EXPECT_FALSE(fileExists(file("parte3.wav")));
 }
 
 TEST_F(Divide, TheChosenNamesStandOnLinesOfTheirOwn) {

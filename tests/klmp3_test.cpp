@@ -9,6 +9,7 @@
 #include "platform/paths.h"
 #include "sound/gramost.h"
 #include "tests/fakes/command_fixture.h"
+#include "tests/fakes/replace_faults.h"
 
 namespace kalimbro {
 namespace {
@@ -66,6 +67,18 @@ TEST_F(Mp3, ALameFailureLeavesNoOutputAndTheOldOneIntact) {
   EXPECT_EQ(readFileBytes(file("velho.wav")), (std::vector<uint8_t>{4, 5}));
   EXPECT_EQ(mp3ToWav(file("nada.mp3"), file("x.wav")), Mp3Conversion::failed);
   EXPECT_EQ(entries(), 3);
+
+  // A disk that refuses the flush or the rename of what LAME wrote.
+  writeFileBytes(file("velho.mp3"), {6, 7});
+  const ReplaceFaultRuns encoding = expectFailedSavesChangeNothing(
+      {dir()}, [&] { return wavToMp3(file("tom.wav"), file("velho.mp3")) == Mp3Conversion::done; });
+  EXPECT_EQ(encoding.writes, 0);  // LAME writes for itself
+  EXPECT_EQ(encoding.flushes, 1);
+  EXPECT_EQ(encoding.renames, 1);
+  const ReplaceFaultRuns decoding = expectFailedSavesChangeNothing(
+      {dir()}, [&] { return mp3ToWav(file("velho.mp3"), file("velho.wav")) == Mp3Conversion::done; });
+  EXPECT_EQ(decoding.flushes, 0);  // a decoded copy can be made again from the MP3
+  EXPECT_EQ(decoding.renames, 1);
 }
 
 TEST_F(Mp3, AnAliasReplacesTheFileItPointsAtAndADashNameIsNoOption) {

@@ -8,6 +8,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "tests/fakes/replace_faults.h"
 #include "tests/fakes/temp_config.h"
 
 namespace kalimbro {
@@ -118,6 +119,13 @@ TEST_F(Profile, FailuresLeaveTheOldFile) {
   EXPECT_EQ(profileRead(file("fifo.ini"), "A", "K", "none"), "none");
   EXPECT_FALSE(profileWrite(file("fifo.ini"), "A", "K", "v"));
   EXPECT_EQ(fs::status(file("fifo.ini")).type(), fs::file_type::fifo);
+  // A disk that refuses any one write, flush or rename.
+  writeRaw(file(), "[A]\nK=0\n");
+  int value = 0;
+  const ReplaceFaultRuns runs = expectFailedSavesChangeNothing(
+      {home.path()}, [&] { return profileWrite(file(), "A", "K", std::to_string(++value)); });
+  EXPECT_EQ(runs.flushes, 1);
+  EXPECT_EQ(runs.renames, 1);
 }
 
 TEST_F(Profile, WritingThroughALinkChangesTheFileItNames) {

@@ -15,7 +15,7 @@
 #include "console/vrini.h"
 #include "platform/codec.h"
 #include "platform/paths.h"
-#include "sound/wavformat.h"
+#include "platform/file_replacer.h"
 #include "tests/fakes/fake_clock.h"
 #include "tests/fakes/fake_terminal.h"
 #include "tests/fakes/probed_keys.h"
