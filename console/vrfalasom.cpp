@@ -6,8 +6,8 @@
 
 #include "console/VrCrt.h"
 #include "console/vrsintese.h"
+#include "platform/wav_header.h"
 #include "sound/vrwav.h"
-#include "sound/wavformat.h"
 
 namespace kalimbro {
 namespace {

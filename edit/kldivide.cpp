@@ -14,6 +14,7 @@
 #include "console/vrfala.h"
 #include "platform/paths.h"
 #include "platform/text.h"
+#include "platform/wav_header.h"
 #include "sound/wavformat.h"
 
 namespace kalimbro {

@@ -14,6 +14,7 @@
 #include "platform/fd.h"
 #include "platform/paths.h"
 #include "platform/prefault.h"
+#include "platform/wav_header.h"
 #include "sound/vrgrav.h"
 #include "sound/vrwav.h"
 #include "sound/wavformat.h"

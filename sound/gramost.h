@@ -17,6 +17,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/wav_header.h"
 #include "sound/wavformat.h"
 
 namespace kalimbro {

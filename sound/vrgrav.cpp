@@ -26,7 +26,7 @@
 #include "platform/fd.h"
 #include "platform/paths.h"
 #include "platform/signal_cleanup.h"
-#include "sound/wavformat.h"
+#include "platform/wav_header.h"
 
 namespace kalimbro {
 namespace {

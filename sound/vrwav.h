@@ -21,7 +21,7 @@
 #include <vector>
 
 #include "console/VrCrt.h"
-#include "sound/wavformat.h"
+#include "platform/wav_header.h"
 
 namespace kalimbro {
 

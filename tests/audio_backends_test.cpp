@@ -14,9 +14,9 @@
 
 #include "console/VrCrt.h"
 #include "platform/audio.h"
+#include "platform/wav_header.h"
 #include "sound/vrgrav.h"
 #include "sound/vrwav.h"
-#include "sound/wavformat.h"
 #include "tests/fakes/wav_image.h"
 
 namespace kalimbro {

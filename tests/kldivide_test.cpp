@@ -7,7 +7,7 @@
 #include <limits>
 
 #include "platform/paths.h"
-#include "sound/wavformat.h"
+#include "platform/wav_header.h"
 #include "tests/fakes/command_fixture.h"
 #include "tests/fakes/key_script.h"
 

@@ -12,7 +12,7 @@
 
 #include "console/VrCrt.h"
 #include "platform/eventloop.h"
-#include "sound/wavformat.h"
+#include "platform/wav_header.h"
 #include "tests/fakes/fake_audio.h"
 #include "tests/fakes/fake_clock.h"
 #include "tests/fakes/wav_image.h"

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "sound/wavformat.h"
+#include "platform/wav_header.h"
 
 namespace kalimbro {
 
