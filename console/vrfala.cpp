@@ -480,16 +480,4 @@ void beepSound() {
   waitSpeechEnd();
 }
 
-uint8_t upperCaseAccented(uint8_t c) {
-  if (c >= 'a' && c <= 'z') return c - 32;
-  if (c > 223) return c - 32;
-  return c;
-}
-
-std::string upperCaseAccented(std::string_view text) {
-  std::string out(text);
-  for (char& c : out) c = static_cast<char>(upperCaseAccented(static_cast<uint8_t>(c)));
-  return out;
-}
-
 }  // namespace kalimbro
