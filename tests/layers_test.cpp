@@ -1,9 +1,9 @@
 // The folders call one way only. Every source file's #include lines are read
 // and held against the layer its file belongs to:
 //   app/          the main program: may include anything;
-//   sound/kl*, edit/*  the commands: engines, console and platform, and of
-//                 app/ only the catalogue, the program-wide state and the
-//                 working file;
+//   sound/kl*, edit/*  the commands: one another, engines, console and
+//                 platform, and of app/ only the catalogue, the program-wide
+//                 state and the working file;
 //   sound/ (the rest)  the engines: other engines and platform, and of the
 //                 console only the settings (vrini);
 //   console/      console and platform;
@@ -34,7 +34,7 @@ Layer layerOf(const std::string& path) {
   if (folder == "edit") return Layer::command;
   if (folder == "sound") return name.starts_with("kl") ? Layer::command : Layer::engine;
   if (folder == "console") return Layer::console;
-  return Layer::platform;
+  return Layer::platform;  // the test refuses any other folder before asking
 }
 
 bool allowed(const std::string& from, const std::string& to) {
