@@ -435,4 +435,58 @@ void saveAs(std::string_view fileName) {
   convertBackToMp3(name);
 }
 
+// ---- Other sound files -------------------------------------------------------------
+
+namespace {
+
+// A temporary file: removed when its owner is done with it.
+class TempFile {
+ public:
+  TempFile() = default;
+  ~TempFile() { remove(); }
+  TempFile(const TempFile&) = delete;
+  TempFile& operator=(const TempFile&) = delete;
+  bool make() {
+    name_ = makeTempFile("WAV");
+    return !name_.empty();
+  }
+  void remove() {
+    if (!name_.empty()) removeFile(name_);
+    name_.clear();
+  }
+  const std::string& name() const { return name_; }
+
+ private:
+  std::string name_;
+};
+
+}  // namespace
+
+bool loadSoundFile(std::string_view name, TAmostras& sound) {
+  TempFile decoded;
+  std::string soundFile(name);
+  if (name.size() >= 4 && upperCaseAccented(name.substr(name.size() - 4)) == ".MP3") {
+    // The decoded copy goes to the temporary directory.
+    if (tempDirectory().empty()) {
+      sayMessage("KLPRECPT", 2);
+      return false;
+    }
+    const Mp3Conversion conversion = decoded.make() ? mp3ToWav(name, decoded.name()) : Mp3Conversion::failed;
+    if (conversion != Mp3Conversion::done) {
+      sayMessage(conversionFailureMessage(conversion), 2);
+      return false;
+    }
+    soundFile = decoded.name();
+  }
+  const bool loaded = sound.loadWav(soundFile);
+  decoded.remove();
+  if (!loaded) {
+    sayMessage(sound.outOfMemory() ? "KLFALMEM" : "KLARQERR", 1);
+    return false;
+  }
+  return true;
+}
+
+void dropUneditedWorkingTwin() { dropUneditedTwin(program().workingFileName); }
+
 }  // namespace kalimbro

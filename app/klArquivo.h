@@ -1,8 +1,9 @@
 // klArquivo: the working file. Chooses it at start-up (from the command
 // line or with the file selector), loads it, records a new sound straight
 // into it when it does not exist, saves it (F2), saves it under another
-// name and format (S), and brings imported MP3 files back to MP3. Used by
-// the main program and the record commands.
+// name and format (S), and brings imported MP3 files back to MP3; reads
+// other sound files, MP3 or WAV, for the mix. Used by the main program, the
+// record commands and the mix command.
 #pragma once
 
 #include <cstdint>
@@ -88,5 +89,17 @@ bool convertBackToMp3(std::string_view fileName);
 // S: saves keeping the parameters, or converts the sound to a new rate,
 // width and channel count and saves it under a new name.
 void saveAs(std::string_view fileName);
+
+// ---- Other sound files -------------------------------------------------------------
+
+// Loads the sound file `name` into `sound` (the mix command's second sound):
+// an MP3, known by its name, is decoded with LAME into a temporary file
+// first, removed again after the load. False when it could not be read;
+// the user has heard why (no temporary directory, a conversion that failed
+// or was given up, memory, a file that is no sound).
+bool loadSoundFile(std::string_view name, TAmostras& sound);
+// N moves on from the working file: an MP3 twin of it that holds nothing
+// of the user's goes, with its record.
+void dropUneditedWorkingTwin();
 
 }  // namespace kalimbro

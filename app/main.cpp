@@ -7,6 +7,7 @@
 
 #include "app/commandLine.h"
 #include "app/kalimbro.h"
+#include "app/soundLinks.h"
 #include "console/VrCrt.h"
 #include "platform/braille_display.h"
 #include "platform/paths.h"
@@ -44,7 +45,7 @@ int main(int argc, char** argv) {
   initPlayback();
   setOutputTroubleHandler(tellOutputTrouble);
   initRecording();
-  crtSetTonePlayer(&playbackTonePlayer());
+  linkConsoleAndSound();
   crtAtClose([] { removeTempDirectory(); });
   crtAtClose([] { endPlayback(); });
   crtAtClose([&terminal] { terminal->restore(); });

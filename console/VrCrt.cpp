@@ -20,7 +20,7 @@
 #include "platform/eventloop.h"
 #include "platform/paths.h"
 #include "platform/text.h"
-#include "sound/wavformat.h"
+#include "platform/wav_header.h"
 
 namespace kalimbro {
 namespace {

@@ -17,7 +17,7 @@
 #include "platform/eventloop.h"
 #include "platform/paths.h"
 #include "platform/text.h"
-#include "sound/wavformat.h"
+#include "platform/wav_header.h"
 
 namespace kalimbro {
 namespace {
@@ -478,18 +478,6 @@ void beepSound() {
   flushKeyboard();
   speechPlayer().playImage(speech().beep);
   waitSpeechEnd();
-}
-
-uint8_t upperCaseAccented(uint8_t c) {
-  if (c >= 'a' && c <= 'z') return c - 32;
-  if (c > 223) return c - 32;
-  return c;
-}
-
-std::string upperCaseAccented(std::string_view text) {
-  std::string out(text);
-  for (char& c : out) c = static_cast<char>(upperCaseAccented(static_cast<uint8_t>(c)));
-  return out;
 }
 
 }  // namespace kalimbro

@@ -13,6 +13,7 @@
 
 #include "console/vrfalasom.h"
 #include "console/vrsapi.h"
+#include "platform/text.h"  // upperCaseAccented, which answers are compared with
 
 namespace kalimbro {
 
@@ -57,10 +58,6 @@ void flushKeyboard();
 
 void clickSound();
 void beepSound();
-
-// a-z to A-Z and every byte above 223 minus 32.
-std::string upperCaseAccented(std::string_view text);
-uint8_t upperCaseAccented(uint8_t c);
 
 // The sound side of speech: the program's player unless a test installed
 // another (nullptr puts the program's back).

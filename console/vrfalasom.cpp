@@ -1,56 +1,41 @@
-// The program's speech player: files and images go to the playback engine,
-// words are synthesized into memory and played as images.
+// The speech player the program links at start, and the silent one that
+// stands in until then.
 #include "console/vrfalasom.h"
-
-#include <vector>
-
-#include "console/VrCrt.h"
-#include "console/vrsintese.h"
-#include "sound/vrwav.h"
-#include "sound/wavformat.h"
 
 namespace kalimbro {
 namespace {
 
-class EngineSpeechPlayer final : public SpeechPlayer {
+class SilentSpeechPlayer final : public SpeechPlayer {
  public:
-  int startWords(int speedLevel) override {
-    const int error = synthStart();
-    if (error == 0) synthSetSpeedLevel(speedLevel);
-    return error;
-  }
-  void releaseWords() override { synthRelease(); }
-  std::string wordsVoiceName() override { return synthVoiceName(); }
+  int startWords(int) override { return 0; }
+  void releaseWords() override {}
+  std::string wordsVoiceName() override { return {}; }
 
-  int playFile(std::string_view path) override { return playWavFile(path); }
-  void playImage(std::span<const uint8_t> image) override { playWavImage(image); }
+  int playFile(std::string_view) override { return 0; }
+  void playImage(std::span<const uint8_t>) override {}
+  void playWords(std::string_view) override {}
 
-  void playWords(std::string_view text) override {
-    const std::vector<uint8_t> samples = synthesizeWord(text, [] { return keyPressed(); });
-    if (samples.empty()) return;
-    std::vector<uint8_t> image(kWavHeaderBytes + samples.size());
-    fillWavHeader(std::span<uint8_t, kWavHeaderBytes>(image.data(), kWavHeaderBytes),
-                  static_cast<uint32_t>(samples.size()), kSynthSampleRate, 1, 8);
-    std::copy(samples.begin(), samples.end(), image.begin() + kWavHeaderBytes);
-    playWavImage(image);
-  }
+  bool isPlaying() override { return false; }
+  void stop() override {}
 
-  bool isPlaying() override { return kalimbro::isPlaying(); }
-  void stop() override { stopPlayback(); }
-
-  bool speedUp() override { return kalimbro::speedUp(); }
-  void setSpeedUp(bool on) override { kalimbro::setSpeedUp(on); }
-  bool fastMode() override { return kalimbro::fastMode(); }
-  void setFastMode(bool on) override { kalimbro::setFastMode(on); }
-  bool playAsync() override { return kalimbro::playAsync(); }
-  void setPlayAsync(bool on) override { kalimbro::setPlayAsync(on); }
+  // Nothing plays, so no switch changes anything.
+  bool speedUp() override { return false; }
+  void setSpeedUp(bool) override {}
+  bool fastMode() override { return false; }
+  void setFastMode(bool) override {}
+  bool playAsync() override { return false; }
+  void setPlayAsync(bool) override {}
 };
+
+SpeechPlayer* linked = nullptr;
 
 }  // namespace
 
+void setProgramSpeechPlayer(SpeechPlayer* player) { linked = player; }
+
 SpeechPlayer& programSpeechPlayer() {
-  static EngineSpeechPlayer player;
-  return player;
+  static SilentSpeechPlayer silent;
+  return linked ? *linked : silent;
 }
 
 }  // namespace kalimbro

@@ -4,7 +4,8 @@
 // synthesizer, asks whether anything still sounds and stops it, and turns
 // the playback switches of the speed levels and the line editor. The
 // program's player is the playback engine (vrwav) with the word
-// synthesizer (vrsintese); tests put a recording fake in its place.
+// synthesizer (vrsintese), linked at start (app/soundLinks); tests put a
+// recording fake in its place.
 #pragma once
 
 #include <cstdint>
@@ -49,7 +50,9 @@ class SpeechPlayer {
   virtual void setPlayAsync(bool on) = 0;
 };
 
-// The program's player: the playback engine and the word synthesizer.
+// The program's player, as linked at start; until then (and after
+// nullptr) a player that sounds nothing.
+void setProgramSpeechPlayer(SpeechPlayer* player);
 SpeechPlayer& programSpeechPlayer();
 
 }  // namespace kalimbro

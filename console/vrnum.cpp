@@ -9,7 +9,7 @@
 
 #include "console/vrfala.h"
 #include "platform/paths.h"
-#include "sound/wavformat.h"
+#include "platform/wav_header.h"
 
 namespace kalimbro {
 namespace {

@@ -5,8 +5,8 @@
 #include <cmath>
 #include <string>
 
+#include "app/klArquivo.h"
 #include "app/klMsg.h"
-#include "app/klmp3.h"
 #include "app/programState.h"
 #include "console/VrCrt.h"
 #include "console/vrarq.h"
@@ -20,27 +20,6 @@ namespace {
 
 constexpr uint8_t kEsc = 27;
 constexpr long double kWorkingFallback = 0.7L, kSecondFallback = 0.3L;
-
-// A temporary file of the command: removed when the command is done with it.
-class TempFile {
- public:
-  TempFile() = default;
-  ~TempFile() { remove(); }
-  TempFile(const TempFile&) = delete;
-  TempFile& operator=(const TempFile&) = delete;
-  bool make() {
-    name_ = makeTempFile("WAV");
-    return !name_.empty();
-  }
-  void remove() {
-    if (!name_.empty()) removeFile(name_);
-    name_.clear();
-  }
-  const std::string& name() const { return name_; }
-
- private:
-  std::string name_;
-};
 
 uint8_t askUpperKey(std::string_view messageKey) { return upperCaseAccented(askKey(messageKey)); }
 
@@ -125,29 +104,9 @@ void mixCommand() {
     return;
   }
 
-  TempFile decoded;
-  std::string soundFile = name;
-  if (name.size() >= 4 && upperCaseAccented(name.substr(name.size() - 4)) == ".MP3") {
-    // The decoded copy goes to the temporary directory.
-    if (tempDirectory().empty()) {
-      sayMessage("KLPRECPT", 2);
-      return;
-    }
-    const Mp3Conversion conversion = decoded.make() ? mp3ToWav(name, decoded.name()) : Mp3Conversion::failed;
-    if (conversion != Mp3Conversion::done) {
-      sayMessage(conversionFailureMessage(conversion), 2);
-      return;
-    }
-    soundFile = decoded.name();
-  }
   auto second = std::make_unique<TAmostras>();
   second->setMemoryLimit(memoryLimitFromSettings());
-  const bool loaded = second->loadWav(soundFile);
-  decoded.remove();
-  if (!loaded) {
-    sayMessage(second->outOfMemory() ? "KLFALMEM" : "KLARQERR", 1);
-    return;
-  }
+  if (!loadSoundFile(name, *second)) return;
   if (!matchSoundFormat(second, working)) {
     sayMessage("KLFALMEM", 1);
     return;

@@ -15,7 +15,7 @@
 #include "platform/file_replacer.h"
 #include "platform/paths.h"
 #include "platform/text.h"
-#include "sound/wavformat.h"
+#include "platform/wav_header.h"
 
 namespace kalimbro {
 namespace {

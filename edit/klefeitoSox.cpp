@@ -16,8 +16,8 @@
 #include "platform/paths.h"
 #include "platform/process.h"
 #include "platform/text.h"
+#include "platform/wav_header.h"
 #include "sound/gramost.h"
-#include "sound/wavformat.h"
 
 namespace kalimbro {
 namespace {

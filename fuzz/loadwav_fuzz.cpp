@@ -11,8 +11,8 @@
 #include <string>
 
 #include "platform/paths.h"
+#include "platform/wav_header.h"
 #include "sound/gramost.h"
-#include "sound/wavformat.h"
 
 namespace {
 

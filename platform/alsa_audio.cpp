@@ -9,6 +9,7 @@
 #include <cstdlib>
 
 #include "platform/codec.h"
+#include "platform/worker_thread.h"
 
 namespace kalimbro {
 namespace {
@@ -93,8 +94,14 @@ int AlsaOutput::open(const AudioFormat& format, DoneHandler onDone) {
   recoveries_ = 0;
   lastPlayed_ = 0;
   resetRequested_ = quit_ = broken_ = false;
+  thread_ = startWorkerThread([this] { feed(); });
+  if (!thread_.joinable()) {
+    snd_pcm_close(pcm_);
+    pcm_ = nullptr;
+    done_.reset();
+    return EAGAIN;
+  }
   open_ = true;
-  thread_ = std::thread([this] { feed(); });
   return 0;
 }
 

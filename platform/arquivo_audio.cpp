@@ -11,7 +11,7 @@
 
 #include "platform/fd.h"
 #include "platform/paths.h"
-#include "sound/wavformat.h"
+#include "platform/wav_header.h"
 
 namespace kalimbro {
 namespace {

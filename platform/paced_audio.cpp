@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <cerrno>
 
+#include "platform/worker_thread.h"
+
 namespace kalimbro {
 namespace {
 
@@ -33,8 +35,13 @@ int PacedOutput::open(const AudioFormat& format, DoneHandler onDone) {
   }
   format_ = format;
   quit_ = false;
+  thread_ = startWorkerThread([this] { feed(); });
+  if (!thread_.joinable()) {
+    done_.reset();
+    closeSink();
+    return EAGAIN;
+  }
   open_ = true;
-  thread_ = std::thread([this] { feed(); });
   return 0;
 }
 

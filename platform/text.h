@@ -1,6 +1,5 @@
 // Small helpers for the program's Windows-1252 text: blanks trimmed, and
-// the upper-casing of a to z with which typed answers and names are
-// compared.
+// the upper-casings with which typed answers and names are compared.
 #pragma once
 
 #include <cstdint>
@@ -28,6 +27,20 @@ constexpr uint8_t upperAscii(uint8_t c) { return c >= 'a' && c <= 'z' ? static_c
 inline std::string upperAscii(std::string_view text) {
   std::string out(text);
   for (char& c : out) c = static_cast<char>(upperAscii(static_cast<uint8_t>(c)));
+  return out;
+}
+
+// a-z to A-Z and every byte above 223 minus 32: the accented small letters
+// of Windows-1252 become capitals.
+constexpr uint8_t upperCaseAccented(uint8_t c) {
+  if (c >= 'a' && c <= 'z') return static_cast<uint8_t>(c - 32);
+  if (c > 223) return static_cast<uint8_t>(c - 32);
+  return c;
+}
+
+inline std::string upperCaseAccented(std::string_view text) {
+  std::string out(text);
+  for (char& c : out) c = static_cast<char>(upperCaseAccented(static_cast<uint8_t>(c)));
   return out;
 }
 

@@ -1,4 +1,5 @@
-// Second threads for large copies, kept away from the program's signals.
+// The one way the program starts a second thread (the audio devices'
+// feeders, large writes and copies): kept away from the program's signals.
 #pragma once
 
 #include <functional>

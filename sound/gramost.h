@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "platform/file_replacer.h"
-#include "sound/wavformat.h"
+#include "platform/wav_header.h"
 
 namespace kalimbro {
 
@@ -66,8 +66,9 @@ constexpr bool isAcceptedSampleRate(int64_t rate) {
   return false;
 }
 
-// Long work is heard: a click each second, the clock being read only
-// between blocks of work so that the work itself does not slow down.
+// Long work is heard: a click each second (userSide().click()), the clock
+// being read only between blocks of work so that the work itself does not
+// slow down.
 class WorkClicker {
  public:
   void blockDone();
@@ -171,7 +172,8 @@ class TAmostras {
   // file that was there before is untouched.
   bool saveWav(std::string_view fileName, FlushToDisk flush = FlushToDisk::yes) const;
 
-  // Playing and recording, over the playback and recording engines.
+  // Playing and recording, over the playback and recording engines
+  // (gramost_play.cpp).
   // Hands frames start..start+length-1 to the playback engine as 16-bit
   // stereo blocks of 2048 frames; returns once the last block is queued (or
   // at once when a key stops playback). False when the output device could

@@ -10,7 +10,6 @@
 
 #include "app/klArquivo.h"
 #include "app/klMsg.h"
-#include "app/mp3Twin.h"
 #include "app/programState.h"
 #include "console/VrCrt.h"
 #include "console/vrfala.h"
@@ -195,7 +194,7 @@ void newSoundCommand() {
     // has heard why and decides again.
     if (saveAndConvertBack() != SaveResult::saved) return;
   }
-  dropUneditedTwin(p.workingFileName);
+  dropUneditedWorkingTwin();
   p.soundBuffer->clear();
   sayMessage("KLNOVSOM", 1);
   chooseWorkingFile(false);

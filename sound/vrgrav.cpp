@@ -20,13 +20,13 @@
 #include <memory>
 #include <vector>
 
-#include "console/VrCrt.h"
 #include "console/vrini.h"
 #include "platform/audio.h"
 #include "platform/fd.h"
 #include "platform/paths.h"
 #include "platform/signal_cleanup.h"
-#include "sound/wavformat.h"
+#include "platform/wav_header.h"
+#include "sound/userSide.h"
 
 namespace kalimbro {
 namespace {
@@ -185,7 +185,7 @@ int recStart(std::string_view fileName, int sampleRate, int bitsPerSample, int c
   // One recording at a time: one left open is abandoned.
   closeDevice();
   closeFile();
-  toneOff();
+  userSide().toneOff();
 
   const AudioFormat format{sampleRate, bitsPerSample, channels};
   const int count = std::clamp(bufferCount, 1, kMaxBuffers);
@@ -257,7 +257,7 @@ bool recStop() {
   }
   if (!writeBuffer(r.fill)) ok = false;
   closeDevice();
-  toneOff();
+  userSide().toneOff();
   if (!writeHeader()) ok = false;
   if (!closeFile()) ok = false;
   return ok && !r.failed;

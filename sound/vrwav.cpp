@@ -17,13 +17,13 @@
 #include <memory>
 #include <optional>
 
-#include "console/vrfala.h"
 #include "console/vrini.h"
 #include "platform/audio.h"
 #include "platform/eventloop.h"
 #include "platform/fd.h"
 #include "platform/paths.h"
 #include "platform/text.h"
+#include "sound/userSide.h"
 
 namespace kalimbro {
 namespace {
@@ -227,11 +227,11 @@ int queueBlock(std::span<const uint8_t> data) {
   return 0;
 }
 
-bool keyStopsPlayback() { return engine().stopOnKey && keyPressed(); }
+bool keyStopsPlayback() { return engine().stopOnKey && userSide().keyPressed(); }
 
-class DeviceTonePlayer final : public TonePlayer {
+class LoopPlayer {
  public:
-  void playLooping(const std::vector<uint8_t>& wavImage) override {
+  void playLooping(const std::vector<uint8_t>& wavImage) {
     stop();
     image_ = wavImage;
     AudioFormat format;
@@ -248,7 +248,7 @@ class DeviceTonePlayer final : public TonePlayer {
     device_->queue(2, data_);
   }
 
-  void stop() override {
+  void stop() {
     if (device_) {
       std::unique_ptr<AudioOutput> device = std::move(device_);
       device->close();
@@ -266,6 +266,11 @@ class DeviceTonePlayer final : public TonePlayer {
   std::span<const uint8_t> data_;
   std::unique_ptr<AudioOutput> device_;
 };
+
+LoopPlayer& loopPlayer() {
+  static LoopPlayer player;
+  return player;
+}
 
 }  // namespace
 
@@ -307,7 +312,7 @@ int queueData(std::span<const uint8_t> data, int sampleRate, int bitsPerSample, 
         stopPlayback();
         return 0;
       }
-      delay(10);
+      userSide().delay(10);
     }
     if (keyStopsPlayback()) {
       stopPlayback();
@@ -504,9 +509,8 @@ size_t compressForSpeed(std::span<uint8_t> data, size_t length, int bitsPerSampl
   return static_cast<size_t>(w);
 }
 
-TonePlayer& playbackTonePlayer() {
-  static DeviceTonePlayer player;
-  return player;
-}
+void playLooping(const std::vector<uint8_t>& wavImage) { loopPlayer().playLooping(wavImage); }
+
+void stopLooping() { loopPlayer().stop(); }
 
 }  // namespace kalimbro

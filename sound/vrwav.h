@@ -4,7 +4,8 @@
 // lets its callers ask whether anything still plays and stop everything at
 // once. On top of the block queue it plays WAV files and WAV images and
 // reads WAV headers. Used by the sample buffer, the play command, the
-// divide command, speech and the console's tones.
+// divide command, and (linked by the program, app/soundLinks) speech and
+// the console's tones.
 //
 // The output device is named, not numbered: "" is the system default, and
 // any name of listOutputDevices works (an ALSA PCM, "nulo",
@@ -20,8 +21,7 @@
 #include <string_view>
 #include <vector>
 
-#include "console/VrCrt.h"
-#include "sound/wavformat.h"
+#include "platform/wav_header.h"
 
 namespace kalimbro {
 
@@ -104,8 +104,10 @@ void setMaxQueuedBlocks(int count);
 size_t compressForSpeed(std::span<uint8_t> data, size_t length, int bitsPerSample, int sampleRate);
 
 // The console's tones: loops a WAV image on a device of its own (opened on
-// outputDevice()), so a tone sounds beside whatever the engine plays.
-// Install it with crtSetTonePlayer.
-TonePlayer& playbackTonePlayer();
+// outputDevice()), so a tone sounds beside whatever the engine plays. A
+// malformed image plays nothing.
+void playLooping(const std::vector<uint8_t>& wavImage);
+// Stops the looping image and closes its device.
+void stopLooping();
 
 }  // namespace kalimbro

@@ -3,6 +3,7 @@
 // captured from a file, over a "null" slave).
 #include <alsa/asoundlib.h>
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <stdlib.h>
 
 #include <chrono>
@@ -10,13 +11,14 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <set>
 #include <thread>
 
 #include "console/VrCrt.h"
 #include "platform/audio.h"
+#include "platform/wav_header.h"
 #include "sound/vrgrav.h"
 #include "sound/vrwav.h"
-#include "sound/wavformat.h"
 #include "tests/fakes/wav_image.h"
 
 namespace kalimbro {
@@ -302,6 +304,41 @@ TEST_F(Alsa, AnUnknownPcmGivesAnErrorCodeAndNothingElse) {
   const int recorded = recStart(dir_ + "take.wav", 11025, 8, 1, 4, 4096);
   EXPECT_GT(recorded, 0);
   EXPECT_FALSE(std::filesystem::exists(dir_ + "take.wav"));
+}
+
+std::set<std::string> threadIds() {
+  std::set<std::string> ids;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc/self/task"))
+    ids.insert(entry.path().filename().string());
+  return ids;
+}
+
+uint64_t blockedSignals(const std::string& threadId) {
+  std::ifstream status("/proc/self/task/" + threadId + "/status");
+  for (std::string line; std::getline(status, line);)
+    if (line.starts_with("SigBlk:")) return std::stoull(line.substr(7), nullptr, 16);
+  return 0;
+}
+
+// The signal handlers restore the terminal and remove files while the main
+// thread stands still; a feeding thread must never be the one that runs
+// them.
+TEST_F(Alsa, FeedingThreadsTakeNoSignalOfTheProgram) {
+  for (const std::string& device : {std::string("KalimbroTeste"), std::string("nulo"), "arquivo:" + dir_ + "saida.wav"}) {
+    const std::set<std::string> before = threadIds();
+    std::unique_ptr<AudioOutput> output = makeAudioOutput(device);
+    ASSERT_EQ(output->open({11025, 8, 1}, [](int, int) {}), 0) << device;
+    int feeders = 0;
+    for (const std::string& id : threadIds()) {
+      if (before.contains(id)) continue;
+      ++feeders;
+      const uint64_t blocked = blockedSignals(id);
+      for (const int signal : {SIGTERM, SIGHUP, SIGINT, SIGQUIT, SIGWINCH})
+        EXPECT_TRUE(blocked >> (signal - 1) & 1) << device << " lets signal " << signal << " in";
+    }
+    EXPECT_EQ(feeders, 1) << device;
+    output->close();
+  }
 }
 
 }  // namespace

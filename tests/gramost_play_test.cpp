@@ -10,10 +10,10 @@
 #include <filesystem>
 
 #include "console/VrCrt.h"
+#include "platform/wav_header.h"
 #include "sound/gramost.h"
 #include "sound/vrgrav.h"
 #include "sound/vrwav.h"
-#include "sound/wavformat.h"
 #include "tests/fakes/fake_audio.h"
 #include "tests/fakes/fake_clock.h"
 

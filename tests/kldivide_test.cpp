@@ -8,7 +8,7 @@
 
 #include "console/VrCrt.h"
 #include "platform/paths.h"
-#include "sound/wavformat.h"
+#include "platform/wav_header.h"
 #include "tests/fakes/command_fixture.h"
 #include "tests/fakes/key_script.h"
 #include "tests/fakes/replace_faults.h"

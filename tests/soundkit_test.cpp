@@ -15,7 +15,7 @@
 #include "console/vrnum.h"
 #include "console/vrsintese.h"
 #include "platform/codec.h"
-#include "sound/wavformat.h"
+#include "platform/wav_header.h"
 
 namespace kalimbro {
 namespace {

@@ -10,7 +10,7 @@
 #include "console/vrini.h"
 #include "console/vrnum.h"
 #include "platform/paths.h"
-#include "sound/wavformat.h"
+#include "platform/wav_header.h"
 #include "tests/fakes/fake_clock.h"
 #include "tests/fakes/fake_speech_player.h"
 #include "tests/fakes/fake_terminal.h"

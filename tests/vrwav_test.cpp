@@ -12,7 +12,7 @@
 
 #include "console/VrCrt.h"
 #include "platform/eventloop.h"
-#include "sound/wavformat.h"
+#include "platform/wav_header.h"
 #include "tests/fakes/fake_audio.h"
 #include "tests/fakes/fake_clock.h"
 #include "tests/fakes/wav_image.h"
@@ -483,8 +483,7 @@ TEST(CompressForSpeed, ShortDataAreOnlyConvertedAndSilenceEnds) {
 TEST_F(Playback, TheTonePlayerLoopsItsImageOnADeviceOfItsOwn) {
   std::vector<uint8_t> tone(1000);
   for (size_t i = 0; i < tone.size(); ++i) tone[i] = (i / 5) % 2 ? 160 : 96;
-  TonePlayer& player = playbackTonePlayer();
-  player.playLooping(wavImage(11025, 8, 1, tone));
+  playLooping(wavImage(11025, 8, 1, tone));
   EXPECT_EQ(fake.opens, (std::vector<AudioFormat>{{11025, 8, 1}}));
   ASSERT_EQ(fake.blocks.size(), 2u);
   fake.complete(1);
@@ -492,7 +491,7 @@ TEST_F(Playback, TheTonePlayerLoopsItsImageOnADeviceOfItsOwn) {
   ASSERT_EQ(fake.blocks.size(), 3u);
   EXPECT_EQ(fake.blocks[2].number, fake.blocks[0].number);
   for (const auto& b : fake.blocks) EXPECT_EQ(b.bytes, tone);
-  player.stop();
+  stopLooping();
   EXPECT_EQ(fake.closes, 1);
   EXPECT_EQ(fake.pendingCount(), 0u);
   eventLoop().processPending();

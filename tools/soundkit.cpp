@@ -12,7 +12,7 @@
 #include "console/vrsintese.h"
 #include "platform/codec.h"
 #include "platform/paths.h"
-#include "sound/wavformat.h"
+#include "platform/wav_header.h"
 
 namespace kalimbro {
 namespace {

@@ -22,7 +22,7 @@
 #include <string>
 #include <thread>
 
-#include "sound/wavformat.h"
+#include "platform/wav_header.h"
 
 namespace {
 

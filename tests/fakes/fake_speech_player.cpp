@@ -1,6 +1,6 @@
 #include "tests/fakes/fake_speech_player.h"
 
-#include "sound/wavformat.h"
+#include "platform/wav_header.h"
 
 namespace kalimbro {
 

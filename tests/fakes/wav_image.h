@@ -2,19 +2,24 @@
 // pieces to build unusual files chunk by chunk (as byte strings).
 #pragma once
 
+#include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
 
-#include "sound/wavformat.h"
+#include "platform/wav_header.h"
 
 namespace kalimbro {
 
 inline std::vector<uint8_t> wavImage(int rate, int bits, int channels, const std::vector<uint8_t>& data) {
   const auto header = makeWavHeader(static_cast<uint32_t>(data.size()), static_cast<uint32_t>(rate),
                                     static_cast<uint16_t>(channels), static_cast<uint16_t>(bits));
-  std::vector<uint8_t> image(header.begin(), header.end());
-  image.insert(image.end(), data.begin(), data.end());
+  // Filled in place: growing a vector made from the header trips a false
+  // out-of-bounds warning of GCC 12 where this is inlined.
+  std::vector<uint8_t> image(header.size() + data.size());
+  std::copy(header.begin(), header.end(), image.begin());
+  std::copy(data.begin(), data.end(), image.begin() + static_cast<std::ptrdiff_t>(header.size()));
   return image;
 }
 

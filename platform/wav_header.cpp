@@ -1,5 +1,5 @@
 // The RIFF/WAVE PCM layout: header writer and chunk walk.
-#include "sound/wavformat.h"
+#include "platform/wav_header.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -7,7 +7,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <climits>
 #include <cstring>
 
 #include "platform/paths.h"

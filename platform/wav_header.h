@@ -1,18 +1,18 @@
-// wavformat: the RIFF/WAVE PCM layout that every reader and writer of sound
-// files in the program shares. It holds the one writer of the canonical
-// 44-byte header, the 8- and 16-bit sample encodings, the little-endian
-// field access, the walk over a file's chunks up to its data (used by the
-// sample buffer's loader and the playback engine's file readers).
+// wav_header: the RIFF/WAVE PCM layout that every reader and writer of
+// sound files in the program shares. It holds the one writer of the
+// canonical 44-byte header, the 8- and 16-bit sample encodings, the
+// little-endian field access and the walk over a file's chunks up to its
+// data (used by the sample buffer's loader, the playback engine's file
+// readers, the divide command, speech's sound images and the arquivo:
+// device). It lives with the platform because it reads through file
+// descriptors and needs nothing above them: every layer may use it.
 #pragma once
 
 #include <array>
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
-#include <memory>
 #include <optional>
 #include <span>
-#include <string>
 #include <string_view>
 
 #include "platform/fd.h"

@@ -1,15 +1,17 @@
-#include "sound/wavformat.h"
-#include "tests/fakes/wav_image.h"
+// The WAV header unit: the canonical header, the sample encodings and the
+// walk over a file's chunks, from memory and from a file.
+#include "platform/wav_header.h"
 
 #include <fcntl.h>
 #include <stdlib.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <string>
+
+#include "tests/fakes/wav_image.h"
 
 namespace kalimbro {
 namespace {
@@ -170,19 +172,16 @@ TEST(WavWalk, Refusals) {
   EXPECT_EQ(walk(whole.substr(0, 62), layout), WavWalk::ok);
 }
 
-class TempDir : public ::testing::Test {
+class WavFileSource : public ::testing::Test {
  protected:
   void SetUp() override {
-    const char* base = getenv("TMPDIR");
-    std::string pattern = std::string(base && *base ? base : "/tmp") + "/wavformat_test.XXXXXX";
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern + "/";
+    char pattern[] = "/tmp/wav_header_test.XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    dir_ = std::string(pattern) + "/";
   }
   void TearDown() override { std::filesystem::remove_all(dir_); }
   std::string dir_;
 };
-
-using WavFileSource = TempDir;
 
 TEST_F(WavFileSource, LeavesTheDescriptorAtTheFirstDataByte) {
   const std::string file = riff(chunk("fmt ", pcmFormat(1, 8000, 8)) + chunk("fact", "1234") + chunk("data", "PCM!"));

@@ -1,0 +1,74 @@
+// The sound in memory meets the devices: ranges played through the
+// playback engine, recordings made through the recording engine. A key
+// waiting stops playback, ESC ends a recording (see userSide.h).
+#include "sound/gramost.h"
+
+#include <algorithm>
+#include <array>
+
+#include "platform/wav_header.h"
+#include "sound/userSide.h"
+#include "sound/vrgrav.h"
+#include "sound/vrwav.h"
+
+namespace kalimbro {
+
+void TAmostras::stopPlaying() { stopPlayback(); }
+
+bool TAmostras::playRange(int64_t start, int64_t length) {
+  constexpr int64_t kBlockFrames = 2048;
+  playedOffset_ = 0;
+  if (start + length - 1 > count_) return true;
+  std::array<uint32_t, kBlockFrames> block;
+  int64_t filled = 0;
+  for (int64_t k = 0; k < length; ++k) {
+    if (stopOnKey() && userSide().keyPressed()) return true;  // the key stays for the caller
+    block[filled++] = static_cast<uint32_t>(getFrame(start + k));
+    if (filled == kBlockFrames || k == length - 1) {
+      // Packed frames are the device's 16-bit stereo little-endian layout.
+      std::array<uint8_t, kBlockFrames * 4> bytes;
+      for (int64_t i = 0; i < filled; ++i) writeLe32(bytes.data() + 4 * i, block[i]);
+      if (playBlock(std::span<const uint8_t>(bytes.data(), static_cast<size_t>(filled * 4)), sampleRate_, 16,
+                    2, /*trueSpeed=*/true) != 0)
+        return false;
+      playedOffset_ = static_cast<int32_t>(k);
+      filled = 0;
+    }
+  }
+  return true;
+}
+
+void TAmostras::playAll() {
+  stopPlaying();
+  playRange(0, count_);
+  while (isPlaying()) userSide().delay(100);
+}
+
+void TAmostras::setCaptureBuffers(int32_t n) { captureBuffers_ = std::clamp(n, 2, 8); }
+
+bool TAmostras::recordFromDevice(std::string_view tempFileName) {
+  constexpr uint8_t kEsc = 27;
+  // Each capture buffer holds 4096 frames.
+  const int bufferBytes = bitsPerSample_ * 512 * channels_;
+  inputFault_ = InputFault::none;
+  if (const int rc = recStart(tempFileName, sampleRate_, bitsPerSample_, channels_, captureBuffers_, bufferBytes);
+      rc != 0) {
+    if (rc != -1) inputFault_ = InputFault::unavailable;  // -1 is the file
+    return false;
+  }
+  recBegin();
+  // A write that fails (a full disk) ends the recording at once, so that
+  // the user hears it instead of speaking on into nothing.
+  bool written = true;
+  while (written && !(userSide().keyPressed() && userSide().readKey() == kEsc)) {
+    written = recPoll();
+    if (written) userSide().delay(50);
+  }
+  written = recStop() && written;
+  if (recInputLost()) inputFault_ = InputFault::lost;
+  // What reached the file is the recording, even after a failure.
+  const bool loaded = loadWav(tempFileName);
+  return written && loaded;
+}
+
+}  // namespace kalimbro
