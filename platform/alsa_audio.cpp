@@ -124,7 +124,11 @@ void AlsaOutput::reportWrittenAndPlayedLocked() {
   if (inDevice_.empty()) return;
   snd_pcm_sframes_t delay = 0;
   // An error here means the device ran dry and stopped: all was played.
-  if (snd_pcm_delay(pcm_, &delay) < 0 || delay < 0) delay = 0;
+  // The room left is asked first because only that notices the running
+  // dry on PipeWire: its plugin goes on giving its graph's latency as the
+  // delay after the last frame was taken, which held the last block of
+  // every sound (and whatever waited for it) for 0.1 to 1.3 s more.
+  if (snd_pcm_avail(pcm_) < 0 || snd_pcm_delay(pcm_, &delay) < 0 || delay < 0) delay = 0;
   const int64_t played = framesWritten_ - delay;
   while (!inDevice_.empty() && inDevice_.front().endFrame <= played) {
     done_->post(inDevice_.front().block, kBlockDone);
