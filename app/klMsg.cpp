@@ -196,6 +196,9 @@ constexpr MessageRow kCatalogue[] = {
     {"KLWAVANT", "O WAV antigo deste MP3 foi guardado como "},
     {"KLWAVNGU", "N\xE3o consegui guardar o WAV antigo deste MP3: "},
     {"KLALTARQ", "As altera\xE7\xF5" "es continuam no arquivo "},
+    // Speech through the system's speech server, chosen in the configuration form.
+    {"KLFALSRV", "Fala pelo speech-dispatcher"},
+    {"KLSRVFAL", "O speech-dispatcher n\xE3o respondeu, a fala segue pela voz do programa"},
 };
 
 }  // namespace

@@ -280,6 +280,17 @@ void setSpeechEngineStarter(SpeechEngineStarter starter) {
 }
 
 bool speechEngineActive() { return speech().engineActive; }
+
+bool speechServerChosen() {
+  return switchOn(iniRead("TRADUTOR", "SAPI")) && iniInt("SERVFALA", "TIPOSAPI", 0) != kEspeakEngineType;
+}
+
+bool chooseSpeechServer(bool on) {
+  bool written = iniWrite("TRADUTOR", "SAPI", on ? "S" : "N");
+  if (on && iniInt("SERVFALA", "TIPOSAPI", 0) == kEspeakEngineType)
+    written = iniWrite("SERVFALA", "TIPOSAPI", "0") && written;
+  return written;
+}
 LowVisionSettings lowVisionSettings() { return speech().lowVision; }
 
 void initSpeech(int speed, std::string_view dir) {
