@@ -127,7 +127,7 @@ void AlsaOutput::reportWrittenAndPlayedLocked() {
   // The room left is asked first because only that notices the running
   // dry on PipeWire: its plugin goes on giving its graph's latency as the
   // delay after the last frame was taken, which held the last block of
-  // every sound (and whatever waited for it) for 0.1 to 1.3 s more.
+  // every sound (and whatever waited for it) for 0.1 to 2.5 s more.
   if (snd_pcm_avail(pcm_) < 0 || snd_pcm_delay(pcm_, &delay) < 0 || delay < 0) delay = 0;
   const int64_t played = framesWritten_ - delay;
   while (!inDevice_.empty() && inDevice_.front().endFrame <= played) {

@@ -166,6 +166,14 @@ class Run {
       pump(10);
     }
   }
+  bool waitForRecorded(size_t frames, int ms) {
+    const auto until = Clock::now() + std::chrono::milliseconds(ms);
+    while (rec_.left.size() < frames) {
+      if (Clock::now() >= until) return false;
+      pump(10);
+    }
+    return true;
+  }
   void type(const char* bytes) { [[maybe_unused]] ssize_t n = write(terminal_, bytes, std::strlen(bytes)); }
   size_t recorded() const { return rec_.left.size(); }
   const std::string& screen() const { return screen_; }
@@ -278,7 +286,9 @@ Measured measure(const std::string& program, const std::string& monitor, const f
   if (duringPrompt) run.listen(150);
   const size_t mark = run.recorded();
   run.type(kF1);
+  // Three seconds of what follows, however late the recorder hands them over.
   run.listen(3000);
+  if (!run.waitForRecorded(mark + 3 * kRate, 10000)) return fail("the recording stopped");
   const std::optional<double> gap = run.gapAfter(mark);
   if (!gap || std::getenv("SPEECHGAP_SHOW")) {
     if (!gap) std::fprintf(stderr, "speechgap: the opening sound or the first line was not told apart:\n");
