@@ -519,6 +519,10 @@ TEST_F(WorkFile, AMissingLameKeepsTheWav) {
   // Saved at the end, the sound cannot become the MP3 either: the user
   // hears where it is before the program ends.
   ASSERT_TRUE(s->sendKey(Key::Delete));
+  // The prompt before Del already has the cursor after it: wait for the
+  // cleared screen, or ESC could come before Del is taken and be emptied
+  // out of the keyboard queue with it.
+  ASSERT_TRUE(s->waitUntil([&] { return !s->find(kBadMp3).has_value(); }, "the screen cleared by Del"));
   ASSERT_TRUE(waitForPrompt());
   ASSERT_NO_FATAL_FAILURE(endSaying(Key::Enter, std::string(kEditsIn) + "b.mp3.wav"));
   EXPECT_FALSE(fs::exists(work("b.mp3")));
