@@ -291,6 +291,7 @@ bool chooseSpeechServer(bool on) {
     written = iniWrite("SERVFALA", "TIPOSAPI", "0") && written;
   return written;
 }
+
 LowVisionSettings lowVisionSettings() { return speech().lowVision; }
 
 void initSpeech(int speed, std::string_view dir) {
