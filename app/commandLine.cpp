@@ -37,6 +37,9 @@ constexpr std::string_view kUsage =
     "  nulo            sa\xED" "da descartada, entrada em sil\xEAncio\n"
     "  arquivo:CAMINHO sa\xED" "da gravada no WAV CAMINHO, entrada lida dele\n"
     "\n"
+    "Fala pelo speech-dispatcher, o servidor de fala do sistema: S no \xFAltimo\n"
+    "campo do comando C, ou SAPI=S em [TRADUTOR] e TIPOSAPI=0 em [SERVFALA].\n"
+    "\n"
     "Mais informa\xE7\xF5" "es: man kalimbro\n";
 
 bool isOption(std::string_view word) { return word.size() > 1 && word.front() == '-'; }

@@ -205,6 +205,9 @@ constexpr MessageRow kCatalogue[] = {
     {"KLSOMPAR", "O dispositivo de som parou de funcionar"},
     {"KLENTNAO", "N\xE3o foi poss\xEDvel abrir o dispositivo de entrada de som"},
     {"KLENTPAR", "O dispositivo de entrada de som parou de funcionar"},
+    // Speech through the system's speech server, chosen in the configuration form.
+    {"KLFALSRV", "Fala pelo speech-dispatcher"},
+    {"KLSRVFAL", "O speech-dispatcher n\xE3o respondeu, a fala segue pela voz do programa"},
 };
 
 }  // namespace

@@ -83,7 +83,7 @@ void readConfig(Settings& s) {
 
 void configure() {
   constexpr uint8_t kEsc = 27;
-  constexpr int kFormRows = 11, kTextWidth = 80;
+  constexpr int kFormRows = 12, kTextWidth = 80;  // eleven fields and the line after them
   ProgramState& p = program();
   Settings& s = p.settings;
 
@@ -121,6 +121,10 @@ void configure() {
   addText("KLCNVMP3", s.lameProgram);
   addText("KLMP3OUT", s.lameEncodeOptions);
   addText("KLMP3IN", s.lameDecodeOptions);
+  // The speech server: S or N, one key, as every answer of the program.
+  const bool serverBefore = speechServerChosen();
+  std::string server(1, serverBefore ? 'S' : 'N');
+  formAddText("KLFALSRV", messageText("KLFALSRV"), server, 1);
   formRun(true);  // however the form ends, what it holds is taken
 
   for (std::string* text : {&s.lameProgram, &s.lameEncodeOptions, &s.lameDecodeOptions})
@@ -141,7 +145,18 @@ void configure() {
   p.soundBuffer->setMemoryLimit(memoryLimitFromSettings());
   // The settings hold for this run either way; the user hears whether they
   // will also hold for the next one.
-  sayMessage(writeConfig(s) ? "KLOKCONF" : "KLERRGRV", 2);
+  bool written = writeConfig(s);
+  // An emptied field keeps the choice as it was.
+  const bool serverWanted = server.empty() ? serverBefore : upperCaseAccented(server[0]) == 'S';
+  if (serverWanted != serverBefore) {
+    written = chooseSpeechServer(serverWanted) && written;
+    // Speech starts again with the new choice, at once.
+    const std::string soundDir = speechSoundDir();
+    endSpeech();
+    initSpeech(0, soundDir);
+    if (serverWanted && !speechEngineActive()) sayMessage("KLSRVFAL", 2);
+  }
+  sayMessage(written ? "KLOKCONF" : "KLERRGRV", 2);
 }
 
 bool writeConfig(const Settings& s) {

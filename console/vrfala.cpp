@@ -280,6 +280,18 @@ void setSpeechEngineStarter(SpeechEngineStarter starter) {
 }
 
 bool speechEngineActive() { return speech().engineActive; }
+
+bool speechServerChosen() {
+  return switchOn(iniRead("TRADUTOR", "SAPI")) && iniInt("SERVFALA", "TIPOSAPI", 0) != kEspeakEngineType;
+}
+
+bool chooseSpeechServer(bool on) {
+  bool written = iniWrite("TRADUTOR", "SAPI", on ? "S" : "N");
+  if (on && iniInt("SERVFALA", "TIPOSAPI", 0) == kEspeakEngineType)
+    written = iniWrite("SERVFALA", "TIPOSAPI", "0") && written;
+  return written;
+}
+
 LowVisionSettings lowVisionSettings() { return speech().lowVision; }
 
 void initSpeech(int speed, std::string_view dir) {
@@ -317,8 +329,9 @@ void initSpeech(int speed, std::string_view dir) {
   if (switchOn(iniRead("TRADUTOR", "SAPI"))) {
     SpeechEngineSettings settings;
     settings.voice = iniInt("SERVFALA", "VOZ", 0);
-    settings.rate = iniInt("SERVFALA", "VELOCIDADE", 0);
-    settings.pitch = iniInt("SERVFALA", "TOM", 0);
+    // An empty rate or pitch leaves the service's own.
+    if (!iniRead("SERVFALA", "VELOCIDADE").empty()) settings.rate = iniInt("SERVFALA", "VELOCIDADE", 0);
+    if (!iniRead("SERVFALA", "TOM").empty()) settings.pitch = iniInt("SERVFALA", "TOM", 0);
     settings.type = iniInt("SERVFALA", "TIPOSAPI", 0);
     if (settings.rate > 10 && settings.type != kEngineType4) settings.rate = 0;
     s.engine = s.engineStarter ? s.engineStarter(settings, player)

@@ -70,6 +70,14 @@ using SpeechEngineStarter =
 void setSpeechEngineStarter(SpeechEngineStarter starter);
 // Whether text goes to a speech engine.
 bool speechEngineActive();
+// Whether the settings give text to the system's speech server,
+// speech-dispatcher: "TRADUTOR"/"SAPI" on and an engine type other than
+// espeak-ng's own.
+bool speechServerChosen();
+// Writes that choice: "SAPI" S or N, and espeak-ng's own engine type
+// becomes the server's when the server is chosen. False when the settings
+// file could not be written. Speech changes at the next initSpeech.
+bool chooseSpeechServer(bool on);
 
 // The low-vision line of section "BAIXAVISAO", as initSpeech read it.
 struct LowVisionSettings {

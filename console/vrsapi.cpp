@@ -164,8 +164,8 @@ std::unique_ptr<SpeechEngine> startDispatcher(const SpeechEngineSettings& settin
   }
   spd_set_language(connection, kLanguage);
   chooseVoice(connection, settings.voice);
-  spd_set_voice_rate(connection, std::clamp(settings.rate * kSettingScale, -100, 100));
-  spd_set_voice_pitch(connection, std::clamp(settings.pitch * kSettingScale, -100, 100));
+  if (settings.rate) spd_set_voice_rate(connection, std::clamp(*settings.rate * kSettingScale, -100, 100));
+  if (settings.pitch) spd_set_voice_pitch(connection, std::clamp(*settings.pitch * kSettingScale, -100, 100));
   return engine;
 }
 

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string_view>
 
 namespace kalimbro {
@@ -17,8 +18,10 @@ class SpeechPlayer;
 // Section "SERVFALA" of the settings.
 struct SpeechEngineSettings {
   int voice = 0;  // 1-based number of a voice of the service; 0: its default
-  int rate = 0;   // -10..10
-  int pitch = 0;  // -10..10
+  // -10..10; none when the setting is empty: the service keeps the rate and
+  // pitch its own settings give (those its user chose for every program).
+  std::optional<int> rate;
+  std::optional<int> pitch;
   int type = 0;
 };
 

@@ -148,9 +148,13 @@ void AlsaOutput::reportEverythingLocked(int status) {
 
 // The frames the device holds ahead of what is heard; 0 after an error,
 // which means it ran dry and stopped.
+// An error means the device ran dry and stopped: all was played. The room
+// left is asked first because only that notices the running dry on
+// PipeWire, whose plugin goes on giving its graph's latency as the delay
+// after the last frame was taken.
 static snd_pcm_sframes_t pcmDelay(snd_pcm_t* pcm) {
   snd_pcm_sframes_t delay = 0;
-  if (snd_pcm_delay(pcm, &delay) < 0 || delay < 0) delay = 0;
+  if (snd_pcm_avail(pcm) < 0 || snd_pcm_delay(pcm, &delay) < 0 || delay < 0) delay = 0;
   return delay;
 }
 

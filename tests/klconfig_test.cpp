@@ -5,8 +5,10 @@
 #include <filesystem>
 
 #include "app/programState.h"
+#include "console/vrfala.h"
 #include "console/vrini.h"
 #include "tests/fakes/command_fixture.h"
+#include "tests/fakes/fake_speech_player.h"
 #include "tests/fakes/key_script.h"
 
 namespace kalimbro {
@@ -159,6 +161,59 @@ TEST_F(Configuration, EmptiedLameTextsTakeTheirDefaultsAndAnUnwritableFileIsTold
   configure();
   EXPECT_TRUE(shown("Erro de grava\xE7\xE3o"));
   EXPECT_FALSE(shown("OK configurado"));
+}
+
+// The last field chooses the speech server: the change is written to the
+// speech settings and speech starts again with it at once.
+TEST_F(Configuration, TheLastFieldChoosesTheSpeechServerAndSpeechStartsAgain) {
+  // Letters from nowhere, as before speech first started in these tests.
+  iniWrite("TRADUTOR", "DIRLETRAS", dir() + "/letras");
+  iniWrite("TRADUTOR", "SAPI", "S");
+  iniWrite("SERVFALA", "TIPOSAPI", "3");  // espeak-ng as the engine: not the server
+  const auto toLastField = [](KeyScript& keys) {
+    keys.type("n");
+    for (int i = 0; i < 10; ++i) keys.key("\r");
+  };
+  FakeSpeechEngine engine;
+  {
+    ScopedFakeEngineStarter starter(&engine);
+    KeyScript keep;
+    toLastField(keep);
+    keep.key("\x1B");
+    configure();
+    EXPECT_TRUE(shown("Fala pelo speech-dispatcher N"));
+    EXPECT_TRUE(starter.starts.empty());  // nothing changed: speech is left alone
+    EXPECT_EQ(iniRead("SERVFALA", "TIPOSAPI"), "3");
+
+    KeyScript on;
+    toLastField(on);
+    on.type("s").key("\x1B");
+    configure();
+    EXPECT_EQ(iniRead("TRADUTOR", "SAPI"), "S");
+    EXPECT_EQ(iniRead("SERVFALA", "TIPOSAPI"), "0");
+    ASSERT_EQ(starter.starts.size(), 1u);
+    EXPECT_EQ(starter.starts[0].type, 0);
+    EXPECT_TRUE(speechEngineActive());
+    EXPECT_TRUE(shown("OK configurado"));
+
+    KeyScript off;
+    toLastField(off);
+    off.type("N").key("\x1B");
+    configure();
+    EXPECT_EQ(iniRead("TRADUTOR", "SAPI"), "N");
+    EXPECT_EQ(starter.starts.size(), 1u);
+    EXPECT_FALSE(speechEngineActive());
+  }
+  // A server that does not answer is told; the choice is kept for later.
+  ScopedFakeEngineStarter failing(nullptr);
+  KeyScript on;
+  toLastField(on);
+  on.type("s").key("\x1B");
+  configure();
+  EXPECT_TRUE(shown("O speech-dispatcher n\xE3o respondeu"));
+  EXPECT_FALSE(speechEngineActive());
+  EXPECT_EQ(iniRead("TRADUTOR", "SAPI"), "S");
+  endSpeech();
 }
 
 }  // namespace

@@ -442,6 +442,11 @@ TEST_F(SpeechWithEngine, TextGoesToTheEngineAndSoundsWaitForIt) {
 
   configure("SAPI=S\n[SERVFALA]\nVELOCIDADE=15\nTIPOSAPI=4\n");
   EXPECT_EQ(starter.starts.back().rate, 15);
+  // Empty: the service keeps the rate and pitch its user chose.
+  EXPECT_FALSE(starter.starts.back().pitch.has_value());
+  configure("SAPI=S\n[SERVFALA]\nTOM=0\n");
+  EXPECT_FALSE(starter.starts.back().rate.has_value());
+  EXPECT_EQ(starter.starts.back().pitch, 0);
 }
 
 TEST_F(Speech, AnEngineThatFailsFallsBackSilently) {
