@@ -285,13 +285,13 @@ std::string absoluteTarget(std::string_view cp1252) {
   return path;
 }
 
+}  // namespace
+
 bool makePrivateDirectory(const std::string& native) {
   if (mkdir(native.c_str(), 0700) != 0 && errno != EEXIST) return false;
   struct stat st;
   return lstat(native.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && access(native.c_str(), W_OK | X_OK) == 0;
 }
-
-}  // namespace
 
 std::string stateDirectory() {
   std::string base;

@@ -66,6 +66,9 @@ void removeLeftoversBeside(std::string_view cp1252File);
 // (takes cut off by a signal, what identifies a decoded MP3). Made, mode
 // 0700, on first use; empty when it cannot be made.
 std::string stateDirectory();
+// Makes a folder (native name) that only the user may enter, or takes the
+// one there; false unless it is a writable folder afterwards.
+bool makePrivateDirectory(const std::string& native);
 // The state folder of one sound file, with a trailing '/': a folder of
 // stateDirectory() named after the file's absolute path (through symbolic
 // links), holding a file "som" with that path. Made on first use; empty

@@ -26,14 +26,12 @@ constexpr std::string_view kLockFile = "em-uso";
 // The sound folder of the state folder that holds a sound's record.
 constexpr std::string_view kSoundRecord = "som";
 
-bool makeFolder(const std::string& native) { return mkdir(native.c_str(), 0700) == 0 || errno == EEXIST; }
-
 // The state folder of a sound without a name.
 std::string unnamedSoundFolder() {
   const std::string state = stateDirectory();
   if (state.empty()) return {};
   const std::string folder = nativePath(state) + "sem-nome";
-  return makeFolder(folder) ? fromUtf8(folder) + "/" : std::string();
+  return makePrivateDirectory(folder) ? fromUtf8(folder) + "/" : std::string();
 }
 
 std::string runName() {
@@ -48,7 +46,7 @@ std::string runName() {
 
 // A fresh run folder in `takes` (native), locked; empty when none can be made.
 std::string makeRunFolder(const std::string& takes, UniqueFd& lock) {
-  if (!makeFolder(takes)) return {};
+  if (!makePrivateDirectory(takes)) return {};
   const std::string name = takes + "/" + runName();
   for (int n = 1; n < 100; ++n) {
     const std::string folder = n == 1 ? name : name + "-" + std::to_string(n);

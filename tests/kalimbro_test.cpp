@@ -18,6 +18,7 @@
 #include "sound/gramost.h"
 #include "tests/fakes/command_fixture.h"
 #include "tests/fakes/key_script.h"
+#include "tests/fakes/temp_places.h"
 
 namespace kalimbro {
 namespace {
@@ -94,28 +95,17 @@ TEST_F(MainLoop, TheEndSavesTheWorkingFileAndEncodesAnMp3TwinBack) {
 class NoTemporaryDirectory {
  public:
   explicit NoTemporaryDirectory(const std::string& dir) : previous_(std::filesystem::current_path()) {
-    if (const char* tmpdir = getenv("TMPDIR")) savedTmpdir_ = tmpdir;
     std::filesystem::current_path(dir);
-    removeTempDirectory();
     setenv("TMPDIR", "/nonexistent-kalimbro", 1);
     setSystemTempPlaces({dir + "/falta"});
   }
-  ~NoTemporaryDirectory() {
-    removeTempDirectory();
-    setSystemTempPlaces({"/tmp", "/var/tmp"});
-    if (savedTmpdir_) {
-      setenv("TMPDIR", savedTmpdir_->c_str(), 1);
-    } else {
-      unsetenv("TMPDIR");
-    }
-    std::filesystem::current_path(previous_);
-  }
+  ~NoTemporaryDirectory() { std::filesystem::current_path(previous_); }
   NoTemporaryDirectory(const NoTemporaryDirectory&) = delete;
   NoTemporaryDirectory& operator=(const NoTemporaryDirectory&) = delete;
 
  private:
+  RestoredTempPlaces restored_;
   std::filesystem::path previous_;
-  std::optional<std::string> savedTmpdir_;
 };
 
 // A scratch name built on an empty temporary directory would be a bare

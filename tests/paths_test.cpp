@@ -14,6 +14,8 @@
 #include <optional>
 #include <string>
 
+#include "tests/fakes/temp_places.h"
+
 namespace kalimbro {
 namespace {
 
@@ -25,21 +27,14 @@ namespace fs = std::filesystem;
 class TempPlaces : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (const char* tmp = getenv("TMPDIR")) savedTmpdir_ = tmp;
-    const std::string base = savedTmpdir_ && !savedTmpdir_->empty() ? *savedTmpdir_ : "/tmp";
+    const std::optional<std::string>& saved = restored_.savedTmpdir();
+    const std::string base = saved && !saved->empty() ? *saved : "/tmp";
     std::string pattern = base + "/paths_test.XXXXXX";
     ASSERT_NE(mkdtemp(pattern.data()), nullptr);
     dir_ = pattern;
-    removeTempDirectory();
   }
   void TearDown() override {
     removeTempDirectory();
-    setSystemTempPlaces({"/tmp", "/var/tmp"});
-    if (savedTmpdir_) {
-      setenv("TMPDIR", savedTmpdir_->c_str(), 1);
-    } else {
-      unsetenv("TMPDIR");
-    }
     std::error_code ec;
     fs::permissions(dir_, fs::perms::owner_all, ec);
     fs::remove_all(dir_, ec);
@@ -49,8 +44,8 @@ class TempPlaces : public ::testing::Test {
     setenv("TMPDIR", value.c_str(), 1);
   }
 
+  RestoredTempPlaces restored_;
   std::string dir_;
-  std::optional<std::string> savedTmpdir_;
 };
 
 TEST_F(TempPlaces, ATmpdirThatCannotBeUsedGivesWayToTheSystemPlaces) {

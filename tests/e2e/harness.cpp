@@ -124,13 +124,6 @@ std::vector<std::string> environmentFor(const Options& options, const fs::path& 
   return env;
 }
 
-std::vector<char*> pointers(std::vector<std::string>& strings) {
-  std::vector<char*> out;
-  for (std::string& s : strings) out.push_back(s.data());
-  out.push_back(nullptr);
-  return out;
-}
-
 }  // namespace
 
 // ---------------------------------------------------------------- keys
@@ -332,8 +325,8 @@ std::unique_ptr<Session> Session::start(const Options& options, std::string* err
   std::vector<std::string> argStrings = {options.program};
   argStrings.insert(argStrings.end(), options.args.begin(), options.args.end());
   std::vector<std::string> envStrings = environmentFor(options, configHome, s->tempDir_, s->stateHome_);
-  std::vector<char*> argv = pointers(argStrings);
-  std::vector<char*> envp = pointers(envStrings);
+  std::vector<char*> argv = execPointers(argStrings);
+  std::vector<char*> envp = execPointers(envStrings);
   const std::string workDir = s->workDir_.string();
 
   // The child reports a failed exec through this pipe; a successful exec
@@ -699,6 +692,13 @@ void Session::resize(int rows, int cols) {
 }
 
 // ---------------------------------------------------------------- files
+
+std::vector<char*> execPointers(std::vector<std::string>& strings) {
+  std::vector<char*> out;
+  for (std::string& s : strings) out.push_back(s.data());
+  out.push_back(nullptr);
+  return out;
+}
 
 std::optional<std::string> readFile(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);

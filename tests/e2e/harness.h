@@ -216,6 +216,9 @@ class Session {
   std::filesystem::path stateHome_;
 };
 
+// The NULL-ended array of C strings execve takes, pointing into `strings`.
+std::vector<char*> execPointers(std::vector<std::string>& strings);
+
 // Whole-file helpers for the files tests prepare and inspect.
 std::optional<std::string> readFile(const std::filesystem::path& path);
 bool writeFile(const std::filesystem::path& path, std::string_view bytes);

@@ -14,6 +14,8 @@
 #include <chrono>
 #include <cstring>
 
+#include "tests/e2e/harness.h"
+
 extern char** environ;
 
 namespace kalimbro::e2e {
@@ -64,13 +66,6 @@ bool waitFor(Condition condition, milliseconds limit) {
     std::this_thread::sleep_for(milliseconds(50));
   }
   return true;
-}
-
-std::vector<char*> pointers(std::vector<std::string>& strings) {
-  std::vector<char*> out;
-  for (std::string& s : strings) out.push_back(s.data());
-  out.push_back(nullptr);
-  return out;
 }
 
 }  // namespace
@@ -148,8 +143,8 @@ pid_t PipeWireStack::spawnWith(const std::vector<std::string>& args, int stdoutF
     if (!replaced) env.emplace_back(entry);
   }
   for (const auto& [name, value] : set) env.push_back(name + "=" + value);
-  std::vector<char*> argp = pointers(argv);
-  std::vector<char*> envp = pointers(env);
+  std::vector<char*> argp = execPointers(argv);
+  std::vector<char*> envp = execPointers(env);
   const std::string errors = (dir_ / "log" / "stderr.log").string();
   const pid_t parent = getpid();
 

@@ -131,6 +131,16 @@ class WorkFile : public testing::Test {
     return last;
   }
 
+  // G at the prompt and Enter: a take that goes on until the whole input
+  // (and more: the device gives silence after its end) is in its file.
+  void recordTheWholeInputInATake() {
+    ASSERT_TRUE(s->type("g"));
+    ASSERT_TRUE(waitForText(kNextTake));
+    ASSERT_TRUE(s->sendKey(Key::Enter));
+    ASSERT_TRUE(s->waitUntil([&] { return takeFile().has_value(); }, "the take's file"));
+    ASSERT_TRUE(waitForSize(*takeFile(), 44 + 2 * kInputFrames));
+  }
+
   // Starts on a name that does not exist and begins to record it with the
   // quality and channels answered.
   void startRecordingNewFile(const Options& o, std::string_view quality, std::string_view channels) {
@@ -218,12 +228,7 @@ TEST_F(WorkFile, GRecordsATakeThatF2SavesAfterTheOldSound) {
   const std::vector<int16_t> old(800, 1234);
   ASSERT_NO_FATAL_FAILURE(start(options({"voz.wav"}, {{"voz.wav", wavBytes(kInputRate, 16, 1, old)}})));
   ASSERT_TRUE(waitForPrompt());
-  ASSERT_TRUE(s->type("g"));
-  ASSERT_TRUE(waitForText(kNextTake));
-  ASSERT_TRUE(s->sendKey(Key::Enter));
-  ASSERT_TRUE(s->waitUntil([&] { return takeFile().has_value(); }, "the take's file"));
-  // The whole input, and more: the device gives silence after its end.
-  ASSERT_TRUE(waitForSize(*takeFile(), 44 + 2 * kInputFrames));
+  ASSERT_NO_FATAL_FAILURE(recordTheWholeInputInATake());
   EXPECT_EQ(s->title(), "KALIMBRO Gravando... voz.wav");
   ASSERT_TRUE(s->sendKey(Key::Esc));
   ASSERT_TRUE(s->waitUntil([&] { return s->findAll(kNextTake).size() == 2; }, "the next take's prompt", kLong));
@@ -387,11 +392,7 @@ TEST_F(WorkFile, TakesCutOffBySignalsComeBackAtTheNextStart) {
   // G, a take, and `signal` once the whole input is in the take's file.
   const auto recordTakeThenEnd = [&](int signal) {
     ASSERT_TRUE(waitForPrompt());
-    ASSERT_TRUE(s->type("g"));
-    ASSERT_TRUE(waitForText(kNextTake));
-    ASSERT_TRUE(s->sendKey(Key::Enter));
-    ASSERT_TRUE(s->waitUntil([&] { return takeFile().has_value(); }, "the take's file"));
-    ASSERT_TRUE(waitForSize(*takeFile(), 44 + 2 * kInputFrames));
+    ASSERT_NO_FATAL_FAILURE(recordTheWholeInputInATake());
     ASSERT_EQ(kill(s->pid(), signal), 0);
     ASSERT_TRUE(s->waitForExit(kLong).has_value()) << s->dump();
   };
