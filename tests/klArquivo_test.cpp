@@ -182,7 +182,7 @@ TEST_F(WorkingFile, AnEmptyNameAsksAgainAndEscGivesUp) {
 
 TEST_F(WorkingFile, AnExistingMp3IsDecodedBesideItAndAMissingOneIsNot) {
   makeWav(file("tom.wav"), 22050);
-  ASSERT_EQ(wavToMp3(file("tom.wav"), file("tom.mp3")), Mp3Conversion::done);
+  ASSERT_EQ(wavToMp3(file("tom.wav"), file("tom.mp3")), Conversion::done);
   setCommandLine(Args{"kalimbro", file("tom.mp3")});
   chooseWorkingFile(true);
   EXPECT_TRUE(shown("Vou converter de MP3 para WAV, aguarde"));
@@ -432,7 +432,7 @@ TEST_F(WorkingFile, SaveAsMp3LeavesOnlyTheMp3) {
 
 TEST_F(WorkingFile, ADecodedCopyGoesWhenSaveAsReplacesItUnlessTheUserSavedIntoIt) {
   makeWav(file("tom.wav"), 22050);
-  ASSERT_EQ(wavToMp3(file("tom.wav"), file("tom.mp3")), Mp3Conversion::done);
+  ASSERT_EQ(wavToMp3(file("tom.wav"), file("tom.mp3")), Conversion::done);
   setCommandLine(Args{"kalimbro", file("tom.mp3")});
   for (const bool saved : {false, true}) {
     SCOPED_TRACE(saved ? "saved with F2" : "not saved");

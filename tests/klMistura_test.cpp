@@ -200,7 +200,7 @@ TEST_F(Mix, Mp3IsDecodedWithLameIntoATemporaryFileThatIsRemoved) {
   for (size_t i = 0; i < values.size(); ++i) values[i] = static_cast<int16_t>((i / 25) % 2 ? 8000 : -8000);
   fillMono(tone, values);
   ASSERT_TRUE(tone.saveWav(file("tom.wav")));
-  ASSERT_EQ(wavToMp3(file("tom.wav"), file("tom.mp3")), Mp3Conversion::done);
+  ASSERT_EQ(wavToMp3(file("tom.wav"), file("tom.mp3")), Conversion::done);
   mix(file("tom.mp3") + "\rai");
   EXPECT_GE(sound().count(), 4 + 22050);
   EXPECT_TRUE(shown("Sons misturados"));
