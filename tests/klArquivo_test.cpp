@@ -12,6 +12,7 @@
 #include "platform/paths.h"
 #include "platform/process.h"
 #include "sound/gramost.h"
+#include "sound/soundFiles.h"
 #include "tests/fakes/command_fixture.h"
 #include "tests/fakes/key_script.h"
 #include "tests/fakes/replace_faults.h"
@@ -417,6 +418,21 @@ TEST_F(WorkingFile, SaveAsANewNameConvertsTheSound) {
   EXPECT_EQ(back.sampleRate(), 11025);
   EXPECT_EQ(back.bitsPerSample(), 8);
   EXPECT_EQ(back.channels(), 1);
+
+  // A sound kind's extension is kept and names what is written, by save-as
+  // and by F2 after it.
+  KeyScript flac;
+  flac.type("n").type(file("b.flac")).key("\r").type("rm");
+  saveAs(program().workingFileName);
+  EXPECT_EQ(program().workingFileName, file("b.flac"));
+  EXPECT_EQ(kindOfFile(file("b.flac")), SoundKind::flac);
+  fillMono(sound(), std::vector<int16_t>(300, -700));
+  EXPECT_EQ(saveWorkingFile(), SaveResult::saved);
+  const SoundLoad flacBack = loadSound(file("b.flac"), back);
+  ASSERT_TRUE(flacBack.ok());
+  EXPECT_EQ(flacBack.format, newFileFormat(SoundKind::flac, 16));
+  EXPECT_EQ(back.sampleRate(), 22050);
+  EXPECT_EQ(leftValues(back), std::vector<int16_t>(300, -700));
 }
 
 TEST_F(WorkingFile, SaveAsMp3LeavesOnlyTheMp3) {
