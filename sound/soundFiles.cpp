@@ -1,0 +1,515 @@
+// Sound files of every kind: the choice of reader and writer, and reading
+// and writing through libsndfile in blocks straight into and out of the
+// store.
+#include "sound/soundFiles.h"
+
+#include <sndfile.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <array>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/fd.h"
+#include "platform/paths.h"
+#include "platform/prefault.h"
+#include "platform/wav_header.h"
+
+namespace kalimbro {
+namespace {
+
+constexpr int64_t kMaxFrames = std::numeric_limits<int32_t>::max();
+
+// ---- The kind of a file ------------------------------------------------------------
+
+struct Extension {
+  std::string_view name;
+  SoundKind kind;
+};
+constexpr std::array<Extension, 12> kExtensions = {{
+    {"wav", SoundKind::wav},
+    {"flac", SoundKind::flac},
+    {"ogg", SoundKind::vorbis},
+    {"oga", SoundKind::vorbis},
+    {"opus", SoundKind::opus},
+    {"aif", SoundKind::aiff},
+    {"aiff", SoundKind::aiff},
+    {"aifc", SoundKind::aiff},
+    {"m4a", SoundKind::aac},
+    {"mp4", SoundKind::aac},
+    {"aac", SoundKind::aac},
+    {"mp3", SoundKind::mp3},
+}};
+
+bool equalsIgnoringCase(std::string_view a, std::string_view b) {
+  const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [&](char x, char y) {
+           return lower(x) == lower(y);
+         });
+}
+
+bool bytesAre(std::span<const uint8_t> bytes, size_t at, std::string_view expected) {
+  return bytes.size() >= at + expected.size() &&
+         std::memcmp(bytes.data() + at, expected.data(), expected.size()) == 0;
+}
+
+// The codec of an Ogg file, told by the first packet of its first page.
+std::optional<SoundKind> oggCodec(std::span<const uint8_t> bytes) {
+  constexpr size_t kPageHeader = 27;
+  if (bytes.size() <= kPageHeader) return std::nullopt;
+  const size_t packet = kPageHeader + bytes[kPageHeader - 1];  // after the segment table
+  if (bytesAre(bytes, packet, "OpusHead")) return SoundKind::opus;
+  if (bytesAre(bytes, packet, "\x01vorbis")) return SoundKind::vorbis;
+  return std::nullopt;
+}
+
+// An ADTS header: twelve bits of sync and the layer bits 00.
+bool isAdtsHeader(std::span<const uint8_t> b) {
+  return b.size() >= 2 && b[0] == 0xFF && (b[1] & 0xF6) == 0xF0;
+}
+
+// An MPEG audio frame header: eleven bits of sync, a version, a layer, a
+// bit rate and a sampling rate that are not the reserved values.
+bool isMpegAudioHeader(std::span<const uint8_t> b) {
+  if (b.size() < 3 || b[0] != 0xFF || (b[1] & 0xE0) != 0xE0) return false;
+  const int version = (b[1] >> 3) & 3, layer = (b[1] >> 1) & 3;
+  const int bitRate = b[2] >> 4, samplingRate = (b[2] >> 2) & 3;
+  return version != 1 && layer != 0 && bitRate != 15 && samplingRate != 3;
+}
+
+// ---- libsndfile ------------------------------------------------------------------------
+
+struct CloseSndfile {
+  void operator()(SNDFILE* file) const { sf_close(file); }
+};
+using Sndfile = std::unique_ptr<SNDFILE, CloseSndfile>;
+
+// The file's own format as this program names it; nothing for a kind or an
+// encoding that is not read here.
+std::optional<SoundFileFormat> formatOf(const SF_INFO& info) {
+  SoundFileFormat format;
+  switch (info.format & SF_FORMAT_TYPEMASK) {
+    case SF_FORMAT_WAV:
+    case SF_FORMAT_WAVEX:
+    case SF_FORMAT_RF64: format.kind = SoundKind::wav; break;
+    case SF_FORMAT_AIFF: format.kind = SoundKind::aiff; break;
+    case SF_FORMAT_FLAC: format.kind = SoundKind::flac; break;
+    case SF_FORMAT_OGG:
+      switch (info.format & SF_FORMAT_SUBMASK) {
+        case SF_FORMAT_VORBIS: return SoundFileFormat{SoundKind::vorbis, 0, false};
+        case SF_FORMAT_OPUS: return SoundFileFormat{SoundKind::opus, 0, false};
+        default: return std::nullopt;
+      }
+    default: return std::nullopt;
+  }
+  switch (info.format & SF_FORMAT_SUBMASK) {
+    case SF_FORMAT_PCM_U8:
+    case SF_FORMAT_PCM_S8: format.bitsPerSample = 8; break;
+    case SF_FORMAT_PCM_16: format.bitsPerSample = 16; break;
+    case SF_FORMAT_PCM_24: format.bitsPerSample = 24; break;
+    case SF_FORMAT_PCM_32: format.bitsPerSample = 32; break;
+    case SF_FORMAT_FLOAT: format.bitsPerSample = 32; format.floatingPoint = true; break;
+    case SF_FORMAT_DOUBLE: format.bitsPerSample = 64; format.floatingPoint = true; break;
+    default: return std::nullopt;  // compressed WAV, A-law, u-law ...
+  }
+  return format;
+}
+
+// ---- Reduction to 16 bits -------------------------------------------------------------------
+
+// Triangular dither of one 16-bit step: the difference of two uniform
+// values, from a fixed-seed generator so that a file always loads alike.
+class Dither {
+ public:
+  // In (-65536, 65536): steps of 1/65536 of a 16-bit step.
+  int32_t next() {
+    state_ ^= state_ << 13;
+    state_ ^= state_ >> 17;
+    state_ ^= state_ << 5;
+    return static_cast<int32_t>(state_ & 0xFFFF) - static_cast<int32_t>(state_ >> 16);
+  }
+
+ private:
+  uint32_t state_ = 0x9E3779B9u;
+};
+
+// Frames of more than two channels into stereo: even channels on the left,
+// odd ones on the right, the last of an odd count on both; averaged.
+template <typename T, typename Sum>
+void mixToStereo(const T* in, int32_t fileChannels, int64_t frames, Sum* out) {
+  const int32_t right = fileChannels / 2, left = fileChannels - right;
+  const bool shared = fileChannels % 2 == 1;
+  for (int64_t f = 0; f < frames; ++f) {
+    const T* frame = in + f * fileChannels;
+    Sum l = 0, r = 0;
+    for (int32_t c = 0; c + 1 < fileChannels; c += 2) {
+      l += frame[c];
+      r += frame[c + 1];
+    }
+    if (shared) {
+      l += frame[fileChannels - 1];
+      r += frame[fileChannels - 1];
+    }
+    out[2 * f] = l / left;
+    out[2 * f + 1] = r / (shared ? right + 1 : right);
+  }
+}
+
+// 32-bit values (libsndfile's integer scale: 16-bit values times 65536)
+// to 16 bits. A block whose values 16 bits hold exactly is taken as it is.
+void reduceInts(const int64_t* in, size_t n, int16_t* out, Dither& dither) {
+  bool exact = true;
+  for (size_t i = 0; i < n; ++i) exact &= (in[i] & 0xFFFF) == 0;
+  if (exact) {
+    for (size_t i = 0; i < n; ++i) out[i] = clampSample(in[i] >> 16);
+    return;
+  }
+  // Rounded to the nearest after the dither is added.
+  for (size_t i = 0; i < n; ++i) out[i] = clampSample((in[i] + dither.next() + 0x8000) >> 16);
+}
+
+// Floating-point values (full scale 1.0) to 16 bits, alike.
+void reduceFloats(const double* in, size_t n, int16_t* out, Dither& dither) {
+  bool exact = true;
+  for (size_t i = 0; i < n; ++i) {
+    const double v = in[i] * 32768.0;
+    exact &= v == std::floor(v);  // full scale (1.0) too: it is clipped, not dithered
+  }
+  for (size_t i = 0; i < n; ++i) {
+    double v = in[i] * 32768.0;
+    if (!exact) v = std::floor(v + dither.next() / 65536.0 + 0.5);
+    out[i] = !(v == v) ? 0 : v <= -32768.0 ? -32768 : v >= 32767.0 ? 32767 : static_cast<int16_t>(v);
+  }
+}
+
+// Frames per block of reading and writing: about a million values.
+int64_t blockFrames(int32_t channels) { return std::max<int64_t>(kWorkBlockValues / channels / 4, 1); }
+
+// Reads every frame of `file` into the empty store of `loaded`, whose
+// format is already the memory's (1 or 2 channels). False when the file
+// gives fewer frames than it announced.
+bool readFrames(SNDFILE* file, const SF_INFO& info, const SoundFileFormat& format, TAmostras& loaded) {
+  const int64_t frames = loaded.count();
+  const int32_t fileChannels = info.channels;
+  const int32_t channels = loaded.channels();
+  int16_t* store = loaded.samples().data();
+  const size_t storeBytes = loaded.samples().size_bytes();
+  const bool lossy = !isPcmKind(format.kind);
+  // 8- and 16-bit files of one or two channels go straight into the store.
+  const bool straight = !lossy && format.bitsPerSample <= 16 && fileChannels <= 2;
+  const bool floats = lossy || format.floatingPoint;
+  const int64_t block = blockFrames(fileChannels);
+  std::vector<int32_t> ints;
+  std::vector<float> floatValues;
+  std::vector<int64_t> wideInts;
+  std::vector<double> wideFloats;
+  if (!straight) {
+    if (floats) {
+      floatValues.resize(static_cast<size_t>(block * fileChannels));
+      wideFloats.resize(static_cast<size_t>(block * channels));
+    } else {
+      ints.resize(static_cast<size_t>(block * fileChannels));
+      wideInts.resize(static_cast<size_t>(block * channels));
+    }
+  }
+  Dither dither;
+  PagePrefaulter prefaulter(store, storeBytes);
+  WorkClicker clicker;
+  for (int64_t done = 0; done < frames; clicker.blockDone()) {
+    const int64_t n = std::min(block, frames - done);
+    int16_t* out = store + done * channels;
+    const size_t values = static_cast<size_t>(n * channels);
+    if (straight) {
+      if (sf_readf_short(file, out, n) != n) return false;
+    } else if (floats) {
+      if (sf_readf_float(file, floatValues.data(), n) != n) return false;
+      if (fileChannels > 2) {
+        mixToStereo(floatValues.data(), fileChannels, n, wideFloats.data());
+      } else {
+        std::copy_n(floatValues.begin(), values, wideFloats.begin());
+      }
+      reduceFloats(wideFloats.data(), values, out, dither);
+    } else {
+      if (sf_readf_int(file, ints.data(), n) != n) return false;
+      if (fileChannels > 2) {
+        mixToStereo(ints.data(), fileChannels, n, wideInts.data());
+      } else {
+        std::copy_n(ints.begin(), values, wideInts.begin());
+      }
+      reduceInts(wideInts.data(), values, out, dither);
+    }
+    done += n;
+    prefaulter.filled(static_cast<size_t>(done * channels) * sizeof(int16_t));
+  }
+  return true;
+}
+
+// The 8- and 16-bit PCM WAV files of one or two channels that loadWav has
+// always read.
+bool isPlainWav(int fd) {
+  FdSource source(fd);
+  WavLayout layout;
+  if (walkWavHeader(source, layout) != WavWalk::ok) return false;
+  const WavFormat& f = layout.format;
+  return f.formatTag == kWavFormatPcm && (f.channels == 1 || f.channels == 2) &&
+         (f.bitsPerSample == 8 || f.bitsPerSample == 16);
+}
+
+SoundLoad failed(LoadFailure failure) { return SoundLoad{failure, {}, {}}; }
+
+// ---- Writing ------------------------------------------------------------------------------
+
+// The rates an Opus file carries.
+constexpr std::array<int32_t, 5> kOpusRates = {8000, 12000, 16000, 24000, 48000};
+int32_t opusRateFor(int32_t rate) {
+  for (const int32_t r : kOpusRates)
+    if (r >= rate) return r;
+  return kOpusRates.back();
+}
+// Bits per second per channel of an Opus file, and libsndfile's compression
+// level that gives it (its bit rate goes from 256 kb/s per channel at level
+// 0 to 6 kb/s at level 1).
+constexpr double kOpusBitsPerChannel = 32000;
+constexpr double kOpusLevel = (256000 - kOpusBitsPerChannel) / (256000 - 6000);
+// Vorbis quality 0.4 (oggenc's 4).
+constexpr double kVorbisLevel = 0.6;
+
+std::optional<int> sndfileFormat(const SoundFileFormat& format) {
+  int subtype = 0;
+  if (format.floatingPoint) {
+    if (format.bitsPerSample == 32) subtype = SF_FORMAT_FLOAT;
+    if (format.bitsPerSample == 64) subtype = SF_FORMAT_DOUBLE;
+  } else {
+    switch (format.bitsPerSample) {
+      case 8: subtype = SF_FORMAT_PCM_S8; break;
+      case 16: subtype = SF_FORMAT_PCM_16; break;
+      case 24: subtype = SF_FORMAT_PCM_24; break;
+      case 32: subtype = SF_FORMAT_PCM_32; break;
+      default: break;
+    }
+  }
+  switch (format.kind) {
+    case SoundKind::wav:
+      if (subtype == SF_FORMAT_PCM_S8) subtype = SF_FORMAT_PCM_U8;  // WAV's 8 bits are unsigned
+      return subtype == 0 ? std::nullopt : std::optional(SF_FORMAT_WAV | subtype);
+    case SoundKind::aiff: return subtype == 0 ? std::nullopt : std::optional(SF_FORMAT_AIFF | subtype);
+    case SoundKind::flac: return subtype == 0 ? std::nullopt : std::optional(SF_FORMAT_FLAC | subtype);
+    case SoundKind::vorbis: return SF_FORMAT_OGG | SF_FORMAT_VORBIS;
+    case SoundKind::opus: return SF_FORMAT_OGG | SF_FORMAT_OPUS;
+    case SoundKind::aac:
+    case SoundKind::mp3: return std::nullopt;
+  }
+  return std::nullopt;
+}
+
+// Every frame, in blocks straight from the store.
+bool writeFrames(SNDFILE* file, const TAmostras& sound) {
+  const int32_t channels = sound.channels();
+  const int16_t* values = sound.samples().data();
+  const int64_t frames = sound.count();
+  const int64_t block = blockFrames(channels);
+  WorkClicker clicker;
+  for (int64_t done = 0; done < frames; clicker.blockDone()) {
+    const int64_t n = std::min(block, frames - done);
+    if (sf_writef_short(file, values + done * channels, n) != n) return false;
+    done += n;
+  }
+  return true;
+}
+
+// Every frame resampled to `rate` by linear interpolation between the two
+// frames around each new one (the last frame held past the end), a block
+// at a time.
+bool writeResampled(SNDFILE* file, const TAmostras& sound, int32_t rate) {
+  const int32_t channels = sound.channels();
+  const int16_t* in = sound.samples().data();
+  const int64_t inFrames = sound.count();
+  const int64_t from = sound.sampleRate();
+  // Whole frames of the new rate within the sound.
+  const int64_t outFrames = static_cast<int64_t>(static_cast<__int128>(inFrames) * rate / from);
+  const int64_t block = blockFrames(channels);
+  std::vector<int16_t> out(static_cast<size_t>(block * channels));
+  // The position of the next new frame: frame `at` of the sound and
+  // `part`/rate of the way to the next.
+  int64_t at = 0, part = 0;
+  WorkClicker clicker;
+  for (int64_t done = 0; done < outFrames; clicker.blockDone()) {
+    const int64_t n = std::min(block, outFrames - done);
+    for (int64_t j = 0; j < n; ++j) {
+      const int64_t next = std::min(at + 1, inFrames - 1);
+      for (int32_t c = 0; c < channels; ++c) {
+        const int64_t a = in[at * channels + c], b = in[next * channels + c];
+        out[static_cast<size_t>(j * channels + c)] = static_cast<int16_t>(a + (b - a) * part / rate);
+      }
+      part += from;
+      at += part / rate;
+      part %= rate;
+    }
+    if (sf_writef_short(file, out.data(), n) != n) return false;
+    done += n;
+  }
+  return true;
+}
+
+}  // namespace
+
+// ---- The kind of a file ------------------------------------------------------------------
+
+std::optional<SoundKind> kindOfName(std::string_view name) {
+  const size_t dot = name.rfind('.');
+  if (dot == std::string_view::npos || name.find_first_of("/\\", dot) != std::string_view::npos)
+    return std::nullopt;
+  const std::string_view extension = name.substr(dot + 1);
+  for (const Extension& e : kExtensions)
+    if (equalsIgnoringCase(extension, e.name)) return e.kind;
+  return std::nullopt;
+}
+
+std::optional<SoundKind> kindOfFile(std::string_view name, std::span<const uint8_t> b) {
+  const std::optional<SoundKind> byName = kindOfName(name);
+  if (b.size() >= 12 && (bytesAre(b, 0, "RIFF") || bytesAre(b, 0, "RF64")) && bytesAre(b, 8, "WAVE"))
+    return SoundKind::wav;
+  if (bytesAre(b, 0, "FORM") && (bytesAre(b, 8, "AIFF") || bytesAre(b, 8, "AIFC"))) return SoundKind::aiff;
+  if (bytesAre(b, 0, "fLaC")) return SoundKind::flac;
+  if (bytesAre(b, 0, "OggS")) {
+    if (const auto codec = oggCodec(b)) return codec;
+    return byName;
+  }
+  if (bytesAre(b, 4, "ftyp")) return SoundKind::aac;
+  if (bytesAre(b, 0, "ID3")) {
+    if (byName == SoundKind::aac || byName == SoundKind::flac) return byName;
+    return SoundKind::mp3;
+  }
+  if (isAdtsHeader(b)) return SoundKind::aac;
+  if (isMpegAudioHeader(b)) return SoundKind::mp3;
+  return byName;
+}
+
+std::optional<SoundKind> kindOfFile(std::string_view fileName) {
+  const UniqueFd file = openSoundFile(fileName);
+  if (!file.valid()) return std::nullopt;
+  std::array<uint8_t, kKindBytes> bytes;
+  size_t got = 0;
+  while (got < bytes.size()) {
+    const ssize_t n = ::pread(file.get(), bytes.data() + got, bytes.size() - got, static_cast<off_t>(got));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return std::nullopt;
+    if (n == 0) break;
+    got += static_cast<size_t>(n);
+  }
+  return kindOfFile(fileName, std::span<const uint8_t>(bytes.data(), got));
+}
+
+bool isPcmKind(SoundKind kind) {
+  return kind == SoundKind::wav || kind == SoundKind::flac || kind == SoundKind::aiff;
+}
+
+SoundFileFormat newFileFormat(SoundKind kind, int32_t bitsPerSample) {
+  if (!isPcmKind(kind)) return {kind, 0, false};
+  return {kind, bitsPerSample == 8 ? 8 : 16, false};
+}
+
+// ---- Loading ---------------------------------------------------------------------------------
+
+SoundLoad loadSound(std::string_view fileName, TAmostras& sound) {
+  UniqueFd fd = openSoundFile(fileName);
+  if (!fd.valid()) return failed(LoadFailure::unreadable);
+  if (isPlainWav(fd.get())) {
+    fd.reset();
+    if (!sound.loadWav(fileName)) return failed(sound.outOfMemory() ? LoadFailure::memory : LoadFailure::unreadable);
+    return SoundLoad{LoadFailure::none, {SoundKind::wav, sound.bitsPerSample(), false}, {}};
+  }
+
+  if (::lseek(fd.get(), 0, SEEK_SET) != 0) return failed(LoadFailure::unreadable);
+  SF_INFO info{};
+  const Sndfile file(sf_open_fd(fd.get(), SFM_READ, &info, SF_FALSE));
+  if (!file) return failed(LoadFailure::unreadable);
+  const std::optional<SoundFileFormat> format = formatOf(info);
+  if (!format || info.channels < 1 || info.samplerate < 1 || info.frames < 0)
+    return failed(LoadFailure::unreadable);
+  if (info.frames > kMaxFrames) return failed(LoadFailure::memory);
+
+  SoundLoad result{LoadFailure::none, *format, {}};
+  const bool pcm = isPcmKind(format->kind);
+  if (pcm && (format->bitsPerSample > 16 || format->floatingPoint)) {
+    result.reduced.fileBits = format->bitsPerSample;
+    result.reduced.fileFloat = format->floatingPoint;
+  }
+  if (info.channels > 2) result.reduced.fileChannels = info.channels;
+
+  // Into a buffer of its own: the sound in memory stays as it was until the
+  // whole file is read.
+  TAmostras loaded;
+  loaded.setMemoryLimit(sound.memoryLimit());
+  loaded.createSized(std::min(info.channels, 2), info.samplerate,
+                     pcm && format->bitsPerSample == 8 ? 8 : 16, 0);
+  if (info.frames > 0) {
+    loaded.setFrame(info.frames - 1, 0);
+    if (loaded.count() != info.frames) return failed(LoadFailure::memory);
+  }
+  if (!readFrames(file.get(), info, *format, loaded)) return failed(LoadFailure::unreadable);
+  sound.takeOver(loaded);
+  return result;
+}
+
+// ---- Saving ---------------------------------------------------------------------------------
+
+bool saveSound(std::string_view fileName, const TAmostras& sound, const SoundFileFormat& format,
+               FlushToDisk flush) {
+  if (format.kind == SoundKind::wav && !format.floatingPoint &&
+      (format.bitsPerSample == 8 || format.bitsPerSample == 16)) {
+    WavWriter writer;
+    if (!writer.open(sound, fileName, flush, format.bitsPerSample)) return false;
+    WorkClicker clicker;
+    while (!writer.done()) {
+      if (!writer.writeSome(kWorkBlockValues)) return false;
+      clicker.blockDone();
+    }
+    return writer.commit();
+  }
+
+  const std::optional<int> sfFormat = sndfileFormat(format);
+  if (!sfFormat) return false;
+  SF_INFO info{};
+  info.format = *sfFormat;
+  info.channels = sound.channels();
+  info.samplerate = format.kind == SoundKind::opus ? opusRateFor(sound.sampleRate()) : sound.sampleRate();
+  if (sound.sampleRate() < 1 || !sf_format_check(&info)) return false;
+  // WAV and AIFF sizes are 32-bit fields.
+  if (format.kind == SoundKind::wav || format.kind == SoundKind::aiff) {
+    const uint64_t dataBytes = static_cast<uint64_t>(sound.samples().size()) *
+                               static_cast<uint64_t>(format.bitsPerSample / 8);
+    if (dataBytes > UINT32_MAX - 4096) return false;
+  }
+
+  FileReplacer out;
+  if (!out.open(fileName, flush)) return false;
+  const std::string newFile = out.newFileName();
+  if (newFile.empty()) return false;
+  {
+    Sndfile file(sf_open(nativePath(newFile).c_str(), SFM_WRITE, &info));
+    if (!file) return false;
+    // Full scale is 1.0 in a float file; libsndfile would otherwise write
+    // the 16-bit values as they are.
+    if (format.floatingPoint) sf_command(file.get(), SFC_SET_SCALE_INT_FLOAT_WRITE, nullptr, SF_TRUE);
+    if (format.kind == SoundKind::opus || format.kind == SoundKind::vorbis) {
+      double level = format.kind == SoundKind::opus ? kOpusLevel : kVorbisLevel;
+      if (!sf_command(file.get(), SFC_SET_COMPRESSION_LEVEL, &level, sizeof level)) return false;
+    }
+    const bool written = info.samplerate == sound.sampleRate() ? writeFrames(file.get(), sound)
+                                                               : writeResampled(file.get(), sound, info.samplerate);
+    if (!written) return false;
+    // Closing writes what libsndfile still holds (the header's sizes, the
+    // last Ogg page); a failure there is a failed save.
+    if (sf_close(file.release()) != 0) return false;
+  }
+  return out.commit();
+}
+
+}  // namespace kalimbro
