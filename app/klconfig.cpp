@@ -9,6 +9,7 @@
 #include "app/klMsg.h"
 #include "app/programState.h"
 #include "console/VrCrt.h"
+#include "console/keys.h"
 #include "console/vrfala.h"
 #include "console/vrform.h"
 #include "console/vrini.h"
@@ -82,7 +83,6 @@ void readConfig(Settings& s) {
 }
 
 void configure() {
-  constexpr uint8_t kEsc = 27;
   constexpr int kFormRows = 12, kTextWidth = 80;  // eleven fields and the line after them
   ProgramState& p = program();
   Settings& s = p.settings;

@@ -16,6 +16,7 @@
 
 #include "console/braille_chords.h"
 #include "console/key_translation.h"
+#include "console/keys.h"
 #include "console/vrini.h"
 #include "platform/eventloop.h"
 #include "platform/paths.h"
@@ -621,7 +622,6 @@ void crtWriteln(std::string_view bytes) {
 }
 
 std::string crtReadLine(size_t bufferSize) {
-  constexpr uint8_t kBackspace = 8;
   const size_t room = bufferSize > 2 ? bufferSize - 2 : 0;
   std::string line;
   for (;;) {

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "console/VrCrt.h"
+#include "console/keys.h"
 #include "console/vrfala_tempo.h"
 #include "console/vrini.h"
 #include "console/vrnum.h"
@@ -27,9 +28,6 @@ constexpr int kDefaultLevel = 3, kLevels = 5;
 constexpr int kPauseStepMs = 50;
 constexpr int kEngineType4 = 4;
 constexpr int kLongestSpokenNumber = 6;  // digits; longer runs are spelled
-
-constexpr uint8_t kFocusGained = 222, kFocusLost = 223;
-constexpr uint8_t kAltQ = 16, kAltE = 18, kF8 = 66;
 
 struct LevelSettings {
   int fullStopPause = 250;

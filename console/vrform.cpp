@@ -9,6 +9,7 @@
 #include <variant>
 
 #include "console/VrCrt.h"
+#include "console/keys.h"
 #include "console/vredit.h"
 #include "console/vrfala.h"
 #include "console/vrrevisa.h"
@@ -17,14 +18,6 @@
 
 namespace kalimbro {
 namespace {
-
-// ---------------------------------------------------------------- keys
-
-constexpr uint8_t kTab = 9, kEnter = 13, kEsc = 27, kCtrlQ = 17, kFocusLost = 223;
-// Extended codes.
-constexpr uint8_t kHome = 71, kUp = 72, kPageUp = 73, kRight = 77, kEnd = 79, kDown = 80,
-                  kPageDown = 81, kCtrlUp = 113, kCtrlDown = 114, kCtrlPageUp = 132,
-                  kCtrlPageDown = 118, kCtrlF9 = 102;
 
 constexpr int kLabelBackground = 4;
 constexpr int kValueBackground = 0;
@@ -233,10 +226,10 @@ int nextItemBeginningWith(int current, uint8_t key) {
 // * + - / and the control characters.
 bool isJumpKey(uint8_t key) {
   const uint8_t c = key >= 'a' && key <= 'z' ? key - 32 : key;
-  if (c == 0 || c >= 91) return false;
-  if (c >= 27 && c <= 41) return false;
-  if (c == 44 || c == 46) return false;
-  if (c >= 58 && c <= 64) return false;
+  if (c == 0 || c > 'Z') return false;
+  if (c >= kEsc && c <= ')') return false;  // ESC to Control+_, the blank and !"#$%&'()
+  if (c == ',' || c == '.') return false;
+  if (c >= ':' && c <= '@') return false;
   return true;
 }
 

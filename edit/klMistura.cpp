@@ -9,6 +9,7 @@
 #include "app/klMsg.h"
 #include "app/programState.h"
 #include "console/VrCrt.h"
+#include "console/keys.h"
 #include "console/vrarq.h"
 #include "console/vredit.h"
 #include "console/vrfala.h"
@@ -18,7 +19,6 @@
 namespace kalimbro {
 namespace {
 
-constexpr uint8_t kEsc = 27;
 constexpr long double kWorkingFallback = 0.7L, kSecondFallback = 0.3L;
 
 uint8_t askUpperKey(std::string_view messageKey) { return upperCaseAccented(askKey(messageKey)); }

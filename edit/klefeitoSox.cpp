@@ -30,23 +30,30 @@ constexpr int kEchoLabelWidth = 35;
 enum class Ask { nothing, echoForm, pitchLine, speedLine, gainQuestion, equalizerForm };
 
 struct SoxEffectRow {
-  std::string_view name;  // as the effects command names it
+  SoxEffect effect;
   Ask ask;
   std::string_view text;  // after the two file names; the parameters follow
 };
 
+// In the order of SoxEffect, one row for each.
 constexpr SoxEffectRow kSoxEffects[] = {
-    {"echo", Ask::echoForm, " echo"},
-    {"reverb", Ask::nothing, " gain -3 pad 0 3 reverb"},
-    {"pitch", Ask::pitchLine, " pitch"},
-    {"reverse", Ask::nothing, " reverse"},
-    {"speed", Ask::speedLine, " speed"},
-    {"bass", Ask::gainQuestion, " bass"},
-    {"treble", Ask::gainQuestion, " treble"},
-    {"norm", Ask::nothing, " gain -n"},
+    {SoxEffect::echo, Ask::echoForm, " echo"},
+    {SoxEffect::reverb, Ask::nothing, " gain -3 pad 0 3 reverb"},
+    {SoxEffect::pitch, Ask::pitchLine, " pitch"},
+    {SoxEffect::reverse, Ask::nothing, " reverse"},
+    {SoxEffect::speed, Ask::speedLine, " speed"},
+    {SoxEffect::bass, Ask::gainQuestion, " bass"},
+    {SoxEffect::treble, Ask::gainQuestion, " treble"},
+    {SoxEffect::norm, Ask::nothing, " gain -n"},
     // Each band's text brings its own leading blank.
-    {"equalizer", Ask::equalizerForm, ""},
+    {SoxEffect::equalizer, Ask::equalizerForm, ""},
 };
+static_assert(std::size(kSoxEffects) == static_cast<size_t>(SoxEffect::equalizer) + 1);
+static_assert([] {
+  for (size_t i = 0; i < std::size(kSoxEffects); ++i)
+    if (static_cast<size_t>(kSoxEffects[i].effect) != i) return false;
+  return true;
+}());
 
 struct EqualizerBand {
   std::string_view labelKey;
@@ -62,11 +69,7 @@ constexpr EqualizerBand kBands[] = {
 };
 constexpr int kBandCount = static_cast<int>(std::size(kBands));
 
-const SoxEffectRow* findSoxEffect(std::string_view name) {
-  for (const SoxEffectRow& row : kSoxEffects)
-    if (row.name == name) return &row;
-  return nullptr;
-}
+const SoxEffectRow& rowOf(SoxEffect effect) { return kSoxEffects[static_cast<size_t>(effect)]; }
 
 bool endsWithWav(std::string_view name) {
   if (name.size() < 4) return false;
@@ -175,11 +178,10 @@ std::string echoParameters(double volumePercent, double delayMs, double gradualP
          numberText(percentToUnit(gradualPercent));
 }
 
-std::string soxEffectText(std::string_view effectName, std::string_view parameters) {
-  const SoxEffectRow* row = findSoxEffect(effectName);
-  if (row == nullptr) return {};
-  std::string text(row->text);
-  switch (row->ask) {
+std::string soxEffectText(SoxEffect effect, std::string_view parameters) {
+  const SoxEffectRow& row = rowOf(effect);
+  std::string text(row.text);
+  switch (row.ask) {
     case Ask::nothing:
       break;
     case Ask::equalizerForm:
@@ -294,16 +296,14 @@ std::optional<std::string> askParameters(Ask ask) {
 
 // ---- The effect ---------------------------------------------------------------------
 
-void soxEffect(std::string_view effectName) {
-  const SoxEffectRow* row = findSoxEffect(effectName);
-  if (row == nullptr) return;
+void soxEffect(SoxEffect effect) {
   // SoX reads and writes files: without the temporary directory there is
   // no place for them.
   if (effectScratchFile().empty() || soxOutputFile().empty()) {
     sayMessage("KLPRECPT", 2);
     return;
   }
-  const std::optional<std::string> parameters = askParameters(row->ask);
+  const std::optional<std::string> parameters = askParameters(rowOf(effect).ask);
   if (!parameters) {
     sayMessage("KLVALINV", 2);
     return;
@@ -316,7 +316,7 @@ void soxEffect(std::string_view effectName) {
   // An output left from an earlier run must not pass for this one's.
   removeFile(output);
   const ProcessResult result =
-      runProgram(soxArguments(p.soxProgram, input, output, soxEffectText(effectName, *parameters)),
+      runProgram(soxArguments(p.soxProgram, input, output, soxEffectText(effect, *parameters)),
                  {.started = [] { sayMessage("KLFIMEDI", 1); }, .everySecond = {}, .giveUp = escapeTyped});
   // Half a file from a failed or given-up run is not offered, nor an empty
   // result of a sound that was not empty: the sound stays as it was.

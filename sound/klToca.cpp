@@ -14,6 +14,7 @@
 #include "app/klMsg.h"
 #include "app/programState.h"
 #include "console/VrCrt.h"
+#include "console/keys.h"
 #include "console/vredit.h"
 #include "console/vrfala.h"
 #include "sound/gramost.h"
@@ -21,11 +22,6 @@
 
 namespace kalimbro {
 namespace {
-
-constexpr uint8_t kEnter = 13, kEsc = 27, kSpace = ' ';
-// Extended key codes.
-constexpr uint8_t kF1 = 59, kF5 = 63, kF6 = 64, kHome = 71, kPageUp = 73, kLeft = 75, kRight = 77,
-                  kEnd = 79, kPageDown = 81, kControlLeft = 115, kControlRight = 116;
 
 constexpr int32_t kDefaultPlayBuffers = 4;
 constexpr int32_t kMostPlayBuffers = 16;
@@ -285,8 +281,8 @@ constexpr std::array kKeyTable = {
     KeyBinding{kLeft, true, stepBack},
     KeyBinding{kPageDown, true, secondForward},
     KeyBinding{kPageUp, true, secondBack},
-    KeyBinding{kControlRight, true, playToEnd},
-    KeyBinding{kControlLeft, true, playFromStart},
+    KeyBinding{kCtrlRight, true, playToEnd},
+    KeyBinding{kCtrlLeft, true, playFromStart},
     KeyBinding{kF6, true, information},
     KeyBinding{kF5, true, typedPosition},
 };
