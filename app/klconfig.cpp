@@ -2,7 +2,6 @@
 #include "app/klconfig.h"
 
 #include <algorithm>
-#include <charconv>
 #include <climits>
 #include <string>
 
@@ -13,6 +12,7 @@
 #include "console/vrfala.h"
 #include "console/vrform.h"
 #include "console/vrini.h"
+#include "platform/number_text.h"
 
 namespace kalimbro {
 namespace {
@@ -23,13 +23,8 @@ constexpr std::string_view kDefaultLameProgram = "lame";  // found on PATH
 constexpr std::string_view kDefaultLameEncode = "-h";
 constexpr std::string_view kDefaultLameDecode = "--decode";
 
-// Text that is not a whole decimal number (an empty one included) reads as 0.
-int32_t toInt(const std::string& text) {
-  int32_t value = 0;
-  const char* end = text.data() + text.size();
-  const auto [ptr, ec] = std::from_chars(text.data(), end, value);
-  return (ec == std::errc() && ptr == end) ? value : 0;
-}
+// Text that is not a whole number (an empty one included) reads as 0.
+int32_t toInt(std::string_view text) { return wholeNumber32(text).value_or(0); }
 
 int32_t readInt(std::string_view key) { return toInt(iniRead(kSection, key)); }
 

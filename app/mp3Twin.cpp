@@ -2,7 +2,6 @@
 #include "app/mp3Twin.h"
 
 #include <cerrno>
-#include <charconv>
 #include <cinttypes>
 #include <cstdio>
 #include <fstream>
@@ -10,6 +9,7 @@
 
 #include "app/klArquivo.h"
 #include "platform/codec.h"
+#include "platform/number_text.h"
 
 namespace kalimbro {
 namespace {
@@ -38,14 +38,19 @@ class Words {
     std::string got;
     return next(got) && got == word;
   }
-  template <typename T>
-  bool number(T& value) {
+  bool number(int64_t& value) {
     std::string word;
     if (!next(word)) return false;
-    const auto [end, error] = std::from_chars(word.data(), word.data() + word.size(), value);
-    return error == std::errc() && end == word.data() + word.size();
+    const std::optional<int64_t> read = wholeNumber(word);
+    if (read) value = *read;
+    return read.has_value();
   }
-  bool stamp(FileStamp& stamp) { return number(stamp.size) && number(stamp.seconds) && number(stamp.nanoseconds); }
+  bool stamp(FileStamp& stamp) {
+    int64_t size = -1;
+    if (!number(size) || size < 0) return false;
+    stamp.size = static_cast<uint64_t>(size);
+    return number(stamp.seconds) && number(stamp.nanoseconds);
+  }
 
  private:
   std::istringstream in_;
@@ -88,7 +93,7 @@ std::optional<TwinRecord> parseTwinRecord(std::string_view text) {
   } else {
     return std::nullopt;
   }
-  int edited = -1;
+  int64_t edited = -1;
   if (!words.expect("wav") || !words.stamp(record.twin) || !words.expect("editado") || !words.number(edited) ||
       (edited != 0 && edited != 1))
     return std::nullopt;

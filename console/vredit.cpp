@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <array>
-#include <limits>
 #include <string_view>
 #include <vector>
 
@@ -16,6 +15,7 @@
 #include "console/vrfala_tempo.h"
 #include "console/vrini.h"
 #include "console/vrrevisa.h"
+#include "platform/number_text.h"
 #include "platform/process.h"
 #include "platform/text.h"
 
@@ -729,27 +729,8 @@ void readLine(std::string& text) {
 void readInt(int64_t& n) {
   std::string text;
   readLine(text);
-  const size_t from = text.find_first_not_of(' ');
-  if (from == std::string::npos) return;
-  std::string_view digits = std::string_view(text).substr(from);
-  bool negative = false;
-  if (digits.front() == '-' || digits.front() == '+') {
-    negative = digits.front() == '-';
-    digits.remove_prefix(1);
-  }
-  // The leading digits, saturating instead of overflowing.
-  constexpr uint64_t kLimit = static_cast<uint64_t>(std::numeric_limits<int64_t>::max()) + 1;
-  uint64_t magnitude = 0;
-  for (const char c : digits) {
-    if (!isDigit(static_cast<uint8_t>(c))) break;
-    const auto digit = static_cast<uint64_t>(c - '0');
-    magnitude = magnitude > (kLimit - digit) / 10 ? kLimit : magnitude * 10 + digit;
-  }
-  if (magnitude >= kLimit) {
-    n = negative ? std::numeric_limits<int64_t>::min() : std::numeric_limits<int64_t>::max();
-  } else {
-    n = negative ? -static_cast<int64_t>(magnitude) : static_cast<int64_t>(magnitude);
-  }
+  if (text.find_first_not_of(kNumberBlanks) == std::string::npos) return;
+  n = leadingWholeNumber(text);
 }
 
 int lastEditPosition() { return lastPosition; }

@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <charconv>
-#include <cmath>
 #include <limits>
 #include <variant>
 
@@ -14,6 +13,7 @@
 #include "console/vrfala.h"
 #include "console/vrrevisa.h"
 #include "platform/eventloop.h"
+#include "platform/number_text.h"
 #include "platform/text.h"
 
 namespace kalimbro {
@@ -55,34 +55,10 @@ FormState& form() {
   return state;
 }
 
-// The value of an integer field: an optional sign and the digits after it;
-// no digits give 0. Held to 32 bits.
+// The value of an integer field, held to 32 bits.
 int32_t integerValue(std::string_view text) {
-  const std::string t = trimmed(text);
-  size_t i = 0;
-  bool negative = false;
-  if (i < t.size() && (t[i] == '-' || t[i] == '+')) negative = t[i++] == '-';
-  int64_t v = 0;
-  for (; i < t.size() && t[i] >= '0' && t[i] <= '9'; ++i) {
-    v = v * 10 + (t[i] - '0');
-    if (v > int64_t{1} << 40) break;  // far past 32 bits already
-  }
-  if (negative) v = -v;
-  return static_cast<int32_t>(std::clamp<int64_t>(v, std::numeric_limits<int32_t>::min(),
+  return static_cast<int32_t>(std::clamp<int64_t>(leadingWholeNumber(text), std::numeric_limits<int32_t>::min(),
                                                   std::numeric_limits<int32_t>::max()));
-}
-
-// The value of a real field: the first comma is the decimal separator; the
-// number at the start of the text counts, nothing readable gives 0.
-double realValue(std::string_view text) {
-  std::string t = trimmed(text);
-  if (const size_t comma = t.find(','); comma != std::string::npos) t[comma] = '.';
-  std::string_view digits = t;
-  if (digits.starts_with('+')) digits.remove_prefix(1);
-  double v = 0;
-  const auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), v);
-  if (ec != std::errc() || !std::isfinite(v)) return 0;
-  return v;
 }
 
 std::string realText(double x, int decimals) {
@@ -157,7 +133,7 @@ void writeBack(const FormField& f) {
   } else if (auto* i = std::get_if<int32_t*>(&f.target)) {
     **i = integerValue(f.text);
   } else {
-    **std::get_if<double*>(&f.target) = realValue(f.text);
+    **std::get_if<double*>(&f.target) = leadingDecimalNumber(f.text);
   }
 }
 

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdio>
 #include <iterator>
+#include <optional>
 
 #include "app/klMsg.h"
 #include "app/programState.h"
@@ -13,6 +14,7 @@
 #include "console/vrfala.h"
 #include "console/vrform.h"
 #include "edit/klEfeito.h"
+#include "platform/number_text.h"
 #include "platform/paths.h"
 #include "platform/process.h"
 #include "platform/text.h"
@@ -76,16 +78,6 @@ bool endsWithWav(std::string_view name) {
   return upperAscii(name.substr(name.size() - 4)) == ".WAV";
 }
 
-// A whole typed integer (blanks around it allowed, an optional sign).
-bool parseInteger(std::string_view text, int32_t& value) {
-  std::string t = trimmed(text);
-  std::string_view digits = t;
-  if (!digits.empty() && digits.front() == '+') digits.remove_prefix(1);
-  if (digits.empty() || digits.front() == '+') return false;
-  const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), value);
-  return error == std::errc() && end == digits.data() + digits.size();
-}
-
 // True when `file` is a WAV file with no sound in it.
 bool holdsNoFrames(std::string_view file) {
   const UniqueFd fd = openSoundFile(file);
@@ -122,22 +114,6 @@ std::string numberText(double x) {
   const auto [end, error] = std::to_chars(buf, buf + sizeof buf, x, std::chars_format::fixed);
   if (error != std::errc()) return "0";
   return std::string(buf, end);
-}
-
-std::optional<double> typedNumber(std::string_view text) {
-  std::string t = trimmed(text);
-  // Portuguese writes the decimal comma; a second one still fails below.
-  if (const size_t comma = t.find(','); comma != std::string::npos) t[comma] = '.';
-  // from_chars reads a '-' but no '+'.
-  std::string_view number = t;
-  if (number.starts_with('+')) {
-    number.remove_prefix(1);
-    if (number.starts_with('-')) return std::nullopt;
-  }
-  double value = 0;
-  const auto [end, error] = std::from_chars(number.data(), number.data() + number.size(), value);
-  if (error != std::errc() || end != number.data() + number.size() || !std::isfinite(value)) return std::nullopt;
-  return value;
 }
 
 std::string gainText(int64_t db) {
@@ -241,9 +217,10 @@ std::string askGainDb() {
     std::string line;
     readLine(line);
     int32_t db = 0;  // an empty line counts as 0
-    if (!trimmed(line).empty() && !parseInteger(line, db)) {
-      sayMessage("KLASSUM0", 1);
-      db = 0;
+    if (!trimmed(line, kNumberBlanks).empty()) {
+      const std::optional<int32_t> typed = wholeNumber32(line);
+      if (!typed) sayMessage("KLASSUM0", 1);
+      db = typed.value_or(0);
     }
     if (db <= kLoudGainDb) return gainText(db);
     sayMessage("KLAVISO1", 1);
@@ -277,14 +254,14 @@ std::optional<std::string> askParameters(Ask ask) {
     case Ask::gainQuestion:
       return askGainDb();
     case Ask::pitchLine: {
-      const std::optional<double> cents = typedNumber(askLine("KLPEGAAF"));
+      const std::optional<double> cents = decimalNumber(askLine("KLPEGAAF"));
       if (!cents) return std::nullopt;
       return numberText(*cents);
     }
     case Ask::speedLine: {
       const std::string line = askLine("KLPEGAVL");
-      if (trimmed(line).empty()) return std::string("1.2");
-      const std::optional<double> speed = typedNumber(line);
+      if (trimmed(line, kNumberBlanks).empty()) return std::string("1.2");
+      const std::optional<double> speed = decimalNumber(line);
       if (!speed || *speed <= 0) return std::nullopt;
       return numberText(*speed);
     }

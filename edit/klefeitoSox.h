@@ -6,7 +6,6 @@
 #pragma once
 
 #include <cstdint>
-#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -21,9 +20,6 @@ enum class SoxEffect : uint8_t { echo, reverb, pitch, reverse, speed, bass, treb
 
 // The shortest decimal form with a point ("0.5", "300", "1.2").
 std::string numberText(double x);
-// A typed real number: exactly one, blanks around it allowed, with a
-// decimal comma ("1,5") or point. Nothing for anything else.
-std::optional<double> typedNumber(std::string_view text);
 // Bass and treble: "+5", "0", "-25".
 std::string gainText(int64_t db);
 // Equalizer bands: "+0", "+1.5", "-3".
