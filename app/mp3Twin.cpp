@@ -9,6 +9,7 @@
 
 #include "app/klArquivo.h"
 #include "platform/codec.h"
+#include "platform/file_replacer.h"
 #include "platform/number_text.h"
 
 namespace kalimbro {
@@ -56,21 +57,13 @@ class Words {
   std::istringstream in_;
 };
 
-// Written beside the old record and renamed over it, so that a record is
-// always whole.
+// Replaced whole, so that a record is never half written.
 void writeRecord(std::string_view twin, const TwinRecord& record) {
-  const std::string path = recordPath(twin);
-  if (path.empty()) return;
-  const std::string fresh = path + ".novo";
-  {
-    std::ofstream out(fresh, std::ios::trunc);
-    out << formatTwinRecord(record);
-    if (!out.flush()) {
-      std::remove(fresh.c_str());
-      return;
-    }
-  }
-  if (std::rename(fresh.c_str(), path.c_str()) != 0) std::remove(fresh.c_str());
+  const std::string dir = soundStateDirectory(twin);
+  if (dir.empty()) return;
+  const std::string text = formatTwinRecord(record);
+  FileReplacer out;
+  if (out.open(dir + std::string(kRecordFile)) && out.write(text.data(), text.size())) out.commit();
 }
 
 }  // namespace
