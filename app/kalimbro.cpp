@@ -1,7 +1,7 @@
 // The main program and its option loop.
 #include "app/kalimbro.h"
 
-#include <array>
+#include <iterator>
 #include <string>
 #include <string_view>
 
@@ -11,6 +11,7 @@
 #include "app/mp3Twin.h"
 #include "app/programState.h"
 #include "console/VrCrt.h"
+#include "console/keys.h"
 #include "console/vrfala.h"
 #include "console/vrform.h"
 #include "console/vrini.h"
@@ -26,41 +27,12 @@
 namespace kalimbro {
 namespace {
 
-constexpr uint8_t kEsc = 27;
-
-// Extended key codes the loop answers.
-constexpr uint8_t kF1 = 59, kF2 = 60, kF3 = 61, kUp = 72, kDown = 80, kDel = 83;
-
 std::string iniReadOr(std::string_view key, std::string_view fallback) {
   std::string value = iniRead("KALIMBRO", key);
   return value.empty() ? std::string(fallback) : value;
 }
 
 void saveAsCommand() { saveAs(program().workingFileName); }
-
-// The one-letter commands of the loop, by upper-case letter.
-struct Command {
-  char letter;
-  void (*run)();
-};
-constexpr std::array kCommands = {
-    Command{'T', playCommand},   Command{'G', recordMoreCommand}, Command{'N', newSoundCommand},
-    Command{'R', removeCommand}, Command{'M', mixCommand},        Command{'E', effectsCommand},
-    Command{'D', undoToSaved},   Command{'S', saveAsCommand},     Command{'X', divideCommand},
-    Command{'C', configure},
-    Command{'I', showInformation},
-};
-
-bool runCommand(uint8_t key) {
-  const uint8_t letter = upperAscii(key);
-  for (const Command& c : kCommands) {
-    if (c.letter == letter) {
-      c.run();
-      return true;
-    }
-  }
-  return false;
-}
 
 // F3: saves if wanted, then forgets the working file's name; the sound
 // stays in memory, and the next save asks for a name.
@@ -75,6 +47,68 @@ void forgetWorkingFile() {
   program().workingFileName.clear();
   loadWorkingSound();
   sayMessage("KLOK", 1);
+}
+
+// One row per command of the loop: a letter, or an extended key, and what
+// it runs. The lettered commands make the pop-up option list in this order,
+// each under its catalogue text; the spoken help reads the same lines but
+// for X.
+struct MenuCommand {
+  uint8_t letter;    // upper case; 0 for an extended key
+  uint8_t extended;  // the key's code after the 0
+  void (*run)();
+  std::string_view text;
+  bool inSpokenHelp;
+};
+
+constexpr MenuCommand letterCommand(char letter, void (*run)(), std::string_view text, bool inSpokenHelp = true) {
+  return {static_cast<uint8_t>(letter), 0, run, text, inSpokenHelp};
+}
+constexpr MenuCommand extendedCommand(uint8_t code, void (*run)()) { return {0, code, run, {}, false}; }
+
+constexpr MenuCommand kCommands[] = {
+    letterCommand('T', playCommand, "KLTOCA"),
+    letterCommand('G', recordMoreCommand, "KLGRAVA"),
+    letterCommand('N', newSoundCommand, "KLNOVO"),
+    letterCommand('R', removeCommand, "KLREMOVE"),
+    letterCommand('M', mixCommand, "KLMIXA"),
+    letterCommand('E', effectsCommand, "KLEFEIT"),
+    letterCommand('D', undoToSaved, "KLDESFAZ"),
+    letterCommand('S', saveAsCommand, "KLSALVA"),
+    letterCommand('X', divideCommand, "KLEXTRAI", false),
+    letterCommand('C', configure, "KLCONFIG"),
+    letterCommand('I', showInformation, "KLINFO"),
+    extendedCommand(kDelete, clearScreen),
+    extendedCommand(kF1, listOptions),
+    extendedCommand(kF2, [] { saveWorkingFile(); }),
+    extendedCommand(kF3, forgetWorkingFile),
+};
+
+// Each key runs one command; Up, Down and ESC stay the loop's own. The
+// loop looks letters up in upper case; the option list answers in lower.
+constexpr bool eachKeyOnce() {
+  for (size_t i = 0; i < std::size(kCommands); ++i) {
+    const MenuCommand& a = kCommands[i];
+    if (a.letter != 0 && (a.letter < 'A' || a.letter > 'Z')) return false;
+    if (a.letter == 0 && (a.extended == kUp || a.extended == kDown)) return false;
+    for (size_t j = i + 1; j < std::size(kCommands); ++j)
+      if (a.letter == kCommands[j].letter && a.extended == kCommands[j].extended) return false;
+  }
+  return true;
+}
+static_assert(eachKeyOnce());
+
+constexpr int kListedCommands = [] {
+  int n = 0;
+  for (const MenuCommand& c : kCommands) n += c.letter != 0;
+  return n;
+}();
+
+// The command of an upper-case letter, or (letter 0) of an extended key.
+const MenuCommand* commandFor(uint8_t letter, uint8_t extended) {
+  for (const MenuCommand& c : kCommands)
+    if (c.letter == letter && c.extended == extended) return &c;
+  return nullptr;
 }
 
 }  // namespace
@@ -114,50 +148,47 @@ void mainMenu() {
     crtWriteln();
 
     if (key == 0) {
-      if (ext == kUp || ext == kDown) {
-        key = chooseOption();
-      } else {
-        if (ext == kDel) clearScreen();
-        else if (ext == kF1) listOptions();
-        else if (ext == kF2) saveWorkingFile();
-        else if (ext == kF3) forgetWorkingFile();
+      if (ext != kUp && ext != kDown) {
+        // Other extended keys do nothing.
+        if (const MenuCommand* command = commandFor(0, ext)) command->run();
         continue;
       }
+      key = chooseOption();
     }
     if (key == kEsc) {
       if (confirmEnd()) return;
       continue;
     }
-    if (!runCommand(key)) sayMessage("KLOPINV", 2);
+    if (const MenuCommand* command = commandFor(upperAscii(key), 0)) {
+      command->run();
+    } else {
+      sayMessage("KLOPINV", 2);
+    }
   }
 }
 
 void listOptions() {
-  static constexpr std::array<std::string_view, 10> kHelpLines = {
-      "KLTOCA", "KLGRAVA", "KLNOVO", "KLREMOVE", "KLMIXA",
-      "KLEFEIT", "KLDESFAZ", "KLSALVA", "KLCONFIG", "KLINFO"};
   speakSound("KLMENU");
   textBackground(4);
   sayMessage("KLASOPC", 1);
   textBackground(0);
   crtWriteln();
-  for (std::string_view key : kHelpLines) sayMessage(key, 1);
+  for (const MenuCommand& c : kCommands)
+    if (c.inSpokenHelp) sayMessage(c.text, 1);
 }
 
 uint8_t chooseOption() {
-  static constexpr std::string_view kOptionLetters = "tgnrmedsxci";
-  static constexpr std::array<std::string_view, kOptionLetters.size()> kOptionKeys = {
-      "KLTOCA", "KLGRAVA", "KLNOVO",  "KLREMOVE", "KLMIXA", "KLEFEIT",
-      "KLDESFAZ", "KLSALVA", "KLEXTRAI", "KLCONFIG", "KLINFO"};
   constexpr int kListWidth = 18, kListColour = 5;
-  const int rows = static_cast<int>(kOptionLetters.size());
   speakSound("KLMENU");
-  reserveLines(rows);
-  menuOpen(whereX(), whereY(), kListWidth, kListColour, rows);
-  for (std::string_view key : kOptionKeys) menuAddItem(key, messageText(key));
+  reserveLines(kListedCommands);
+  menuOpen(whereX(), whereY(), kListWidth, kListColour, kListedCommands);
+  for (const MenuCommand& c : kCommands)
+    if (c.letter != 0) menuAddItem(c.text, messageText(c.text));
   const int chosen = menuRun();
-  if (chosen < 1 || chosen > rows) return kEsc;
-  return static_cast<uint8_t>(kOptionLetters[chosen - 1]);
+  int row = 0;
+  for (const MenuCommand& c : kCommands)
+    if (c.letter != 0 && ++row == chosen) return static_cast<uint8_t>(c.letter - 'A' + 'a');
+  return kEsc;
 }
 
 void undoToSaved() {

@@ -14,6 +14,7 @@
 #include "app/openSave.h"
 #include "app/programState.h"
 #include "console/VrCrt.h"
+#include "console/keys.h"
 #include "console/vrarq.h"
 #include "console/vredit.h"
 #include "console/vrfala.h"
@@ -25,7 +26,6 @@
 namespace kalimbro {
 namespace {
 
-constexpr uint8_t kEnter = 13, kEsc = 27;
 constexpr size_t kLongestTitle = 133;
 constexpr int kSelectorRows = 10;
 constexpr int kLongestName = 255;

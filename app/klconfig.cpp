@@ -2,16 +2,17 @@
 #include "app/klconfig.h"
 
 #include <algorithm>
-#include <charconv>
 #include <climits>
 #include <string>
 
 #include "app/klMsg.h"
 #include "app/programState.h"
 #include "console/VrCrt.h"
+#include "console/keys.h"
 #include "console/vrfala.h"
 #include "console/vrform.h"
 #include "console/vrini.h"
+#include "platform/number_text.h"
 
 namespace kalimbro {
 namespace {
@@ -23,13 +24,8 @@ constexpr std::string_view kDefaultLameEncode = "-h";
 constexpr std::string_view kDefaultLameDecode = "--decode";
 constexpr std::string_view kDefaultFfmpegProgram = "ffmpeg";  // found on PATH
 
-// Text that is not a whole decimal number (an empty one included) reads as 0.
-int32_t toInt(const std::string& text) {
-  int32_t value = 0;
-  const char* end = text.data() + text.size();
-  const auto [ptr, ec] = std::from_chars(text.data(), end, value);
-  return (ec == std::errc() && ptr == end) ? value : 0;
-}
+// Text that is not a whole number (an empty one included) reads as 0.
+int32_t toInt(std::string_view text) { return wholeNumber32(text).value_or(0); }
 
 int32_t readInt(std::string_view key) { return toInt(iniRead(kSection, key)); }
 
@@ -85,7 +81,6 @@ void readConfig(Settings& s) {
 }
 
 void configure() {
-  constexpr uint8_t kEsc = 27;
   constexpr int kFormRows = 12, kTextWidth = 80;  // eleven fields and the line after them
   ProgramState& p = program();
   Settings& s = p.settings;

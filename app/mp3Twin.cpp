@@ -2,7 +2,6 @@
 #include "app/mp3Twin.h"
 
 #include <cerrno>
-#include <charconv>
 #include <cinttypes>
 #include <cstdio>
 #include <fstream>
@@ -10,6 +9,8 @@
 
 #include "app/klArquivo.h"
 #include "platform/codec.h"
+#include "platform/file_replacer.h"
+#include "platform/number_text.h"
 
 namespace kalimbro {
 namespace {
@@ -38,34 +39,31 @@ class Words {
     std::string got;
     return next(got) && got == word;
   }
-  template <typename T>
-  bool number(T& value) {
+  bool number(int64_t& value) {
     std::string word;
     if (!next(word)) return false;
-    const auto [end, error] = std::from_chars(word.data(), word.data() + word.size(), value);
-    return error == std::errc() && end == word.data() + word.size();
+    const std::optional<int64_t> read = wholeNumber(word);
+    if (read) value = *read;
+    return read.has_value();
   }
-  bool stamp(FileStamp& stamp) { return number(stamp.size) && number(stamp.seconds) && number(stamp.nanoseconds); }
+  bool stamp(FileStamp& stamp) {
+    int64_t size = -1;
+    if (!number(size) || size < 0) return false;
+    stamp.size = static_cast<uint64_t>(size);
+    return number(stamp.seconds) && number(stamp.nanoseconds);
+  }
 
  private:
   std::istringstream in_;
 };
 
-// Written beside the old record and renamed over it, so that a record is
-// always whole.
+// Replaced whole, so that a record is never half written.
 void writeRecord(std::string_view twin, const TwinRecord& record) {
-  const std::string path = recordPath(twin);
-  if (path.empty()) return;
-  const std::string fresh = path + ".novo";
-  {
-    std::ofstream out(fresh, std::ios::trunc);
-    out << formatTwinRecord(record);
-    if (!out.flush()) {
-      std::remove(fresh.c_str());
-      return;
-    }
-  }
-  if (std::rename(fresh.c_str(), path.c_str()) != 0) std::remove(fresh.c_str());
+  const std::string dir = soundStateDirectory(twin);
+  if (dir.empty()) return;
+  const std::string text = formatTwinRecord(record);
+  FileReplacer out;
+  if (out.open(dir + std::string(kRecordFile)) && out.write(text.data(), text.size())) out.commit();
 }
 
 }  // namespace
@@ -88,7 +86,7 @@ std::optional<TwinRecord> parseTwinRecord(std::string_view text) {
   } else {
     return std::nullopt;
   }
-  int edited = -1;
+  int64_t edited = -1;
   if (!words.expect("wav") || !words.stamp(record.twin) || !words.expect("editado") || !words.number(edited) ||
       (edited != 0 && edited != 1))
     return std::nullopt;

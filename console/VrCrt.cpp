@@ -16,8 +16,10 @@
 
 #include "console/braille_chords.h"
 #include "console/key_translation.h"
+#include "console/keys.h"
 #include "console/vrini.h"
 #include "platform/eventloop.h"
+#include "platform/number_text.h"
 #include "platform/paths.h"
 #include "platform/text.h"
 #include "platform/wav_header.h"
@@ -107,28 +109,10 @@ std::vector<std::function<void()>>& closeActions() {
 
 // ---------------------------------------------------------------- settings
 
-std::optional<int> parseInteger(std::string_view s) {
-  while (!s.empty() && s.front() == ' ') s.remove_prefix(1);
-  while (!s.empty() && s.back() == ' ') s.remove_suffix(1);
-  if (s.empty()) return std::nullopt;
-  bool negative = false;
-  if (s.front() == '-' || s.front() == '+') {
-    negative = s.front() == '-';
-    s.remove_prefix(1);
-  }
-  if (s.empty() || s.size() > 9) return std::nullopt;
-  int value = 0;
-  for (char ch : s) {
-    if (ch < '0' || ch > '9') return std::nullopt;
-    value = value * 10 + (ch - '0');
-  }
-  return negative ? -value : value;
-}
-
 bool beginsWithS(std::string_view s) { return !s.empty() && (s.front() == 'S' || s.front() == 's'); }
 
 int colourSetting(std::string_view key, int fallback) {
-  const auto v = parseInteger(iniRead("VIDEO", key));
+  const auto v = wholeNumber32(iniRead("VIDEO", key));
   return v && *v >= 0 && *v <= 15 ? *v : fallback;
 }
 
@@ -140,7 +124,7 @@ void readSettings(Console& c) {
   std::string_view table = tableSetting;
   for (int i = 0; i < 16 && !table.empty(); ++i) {
     const size_t comma = table.find(',');
-    const auto v = parseInteger(table.substr(0, comma));
+    const auto v = wholeNumber32(table.substr(0, comma));
     if (!v || *v < 0 || *v > 15) break;
     c.palette[i] = static_cast<uint8_t>(*v);
     if (comma == std::string_view::npos) break;
@@ -621,7 +605,6 @@ void crtWriteln(std::string_view bytes) {
 }
 
 std::string crtReadLine(size_t bufferSize) {
-  constexpr uint8_t kBackspace = 8;
   const size_t room = bufferSize > 2 ? bufferSize - 2 : 0;
   std::string line;
   for (;;) {

@@ -17,26 +17,18 @@ struct ExtendedKey {
   uint8_t withControl;
 };
 constexpr std::array<ExtendedKey, 22> kExtendedKeys = {{
-    {Key::F1, 59, 94},      {Key::F2, 60, 95},       {Key::F3, 61, 96},
-    {Key::F4, 62, 97},      {Key::F5, 63, 98},       {Key::F6, 64, 99},
-    {Key::F7, 65, 100},     {Key::F8, 66, 101},      {Key::F9, 67, 102},
-    {Key::F10, 68, 103},    {Key::F11, 69, 104},     {Key::F12, 70, 105},
-    {Key::Insert, 82, 255}, {Key::Delete, 83, 83},   {Key::Home, 71, 119},
-    {Key::End, 79, 117},    {Key::PageUp, 73, 132},  {Key::PageDown, 81, 118},
-    {Key::Up, 72, 113},     {Key::Down, 80, 114},    {Key::Left, 75, 115},
-    {Key::Right, 77, 116},
+    {Key::F1, kF1, kCtrlF1},                   {Key::F2, kF2, kCtrlF2},
+    {Key::F3, kF3, kCtrlF3},                   {Key::F4, kF4, kCtrlF4},
+    {Key::F5, kF5, kCtrlF5},                   {Key::F6, kF6, kCtrlF6},
+    {Key::F7, kF7, kCtrlF7},                   {Key::F8, kF8, kCtrlF8},
+    {Key::F9, kF9, kCtrlF9},                   {Key::F10, kF10, kCtrlF10},
+    {Key::F11, kF11, kCtrlF11},                {Key::F12, kF12, kCtrlF12},
+    {Key::Insert, kInsert, kCtrlInsert},       {Key::Delete, kDelete, kDelete},
+    {Key::Home, kHome, kCtrlHome},             {Key::End, kEnd, kCtrlEnd},
+    {Key::PageUp, kPageUp, kCtrlPageUp},       {Key::PageDown, kPageDown, kCtrlPageDown},
+    {Key::Up, kUp, kCtrlUp},                   {Key::Down, kDown, kCtrlDown},
+    {Key::Left, kLeft, kCtrlLeft},             {Key::Right, kRight, kCtrlRight},
 }};
-
-// Alt+letter gives 0 and the letter's scan code, A to Z.
-constexpr std::array<uint8_t, 26> kLetterScanCodes = {
-    30, 48, 46, 32, 18, 33, 34, 35, 23, 36, 37, 38, 50,
-    49, 24, 25, 16, 19, 31, 20, 22, 47, 17, 45, 21, 44};
-// Alt+digit: 1-9 give 120-128, 0 gives 129.
-constexpr uint8_t kFirstDigitCode = 120;
-constexpr uint8_t kDigitZeroCode = 129;
-
-// The extended codes of the middle click and the wheel.
-constexpr uint8_t kF9 = 67, kUp = 72, kDown = 80;
 
 // Control+Alt+F9 (review), F11 and F12 (the braille modes) switch virtual
 // terminals on the Linux text console and on most desktops; each also
@@ -59,9 +51,9 @@ bool isAsciiLetter(uint8_t ch) { return (ch >= 'A' && ch <= 'Z') || (ch >= 'a' &
 // Alt+letter and Alt+digit codes; 0 for other keys.
 uint8_t altCode(uint8_t ch) {
   ch = upperAscii(ch);
-  if (ch >= 'A' && ch <= 'Z') return kLetterScanCodes[ch - 'A'];
-  if (ch >= '1' && ch <= '9') return static_cast<uint8_t>(kFirstDigitCode + (ch - '1'));
-  if (ch == '0') return kDigitZeroCode;
+  if (ch >= 'A' && ch <= 'Z') return kAltLetterCodes[ch - 'A'];
+  if (ch >= '1' && ch <= '9') return static_cast<uint8_t>(kAlt1 + (ch - '1'));
+  if (ch == '0') return kAlt0;
   return 0;
 }
 
@@ -77,8 +69,8 @@ KeyAction translateChar(const InputEvent& ev, bool chordsFromKeys) {
   if (ev.mods.alt && !ev.mods.ctrl) return kIgnore;
   uint8_t ch = ev.ch;
   if (chordsFromKeys && (ch == ' ' || isAsciiLetter(ch))) return kIgnore;  // they make chords
-  if (ch == 8 && ev.mods.ctrl) ch = 127;
-  else if (ch == 13 && ev.mods.ctrl) ch = 10;
+  if (ch == kBackspace && ev.mods.ctrl) ch = kCtrlBackspace;
+  else if (ch == kEnter && ev.mods.ctrl) ch = kCtrlEnter;
   return queueByte(ch);
 }
 

@@ -9,14 +9,10 @@
 
 #include <cstdint>
 
+#include "console/keys.h"
 #include "platform/terminal.h"
 
 namespace kalimbro {
-
-// Bytes of the queue that the console's own readers look for.
-inline constexpr uint8_t kEnter = 13, kEsc = 27, kFocusGained = 222, kFocusLost = 223;
-// The extended code of Shift+Insert; a paste from the terminal queues it too.
-inline constexpr uint8_t kShiftInsert = 254;
 
 struct KeyAction {
   enum class Kind : uint8_t {

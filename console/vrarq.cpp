@@ -7,6 +7,7 @@
 #include <algorithm>
 
 #include "console/VrCrt.h"
+#include "console/keys.h"
 #include "console/vredit.h"
 #include "console/vrfala.h"
 #include "console/vrform.h"
@@ -18,15 +19,6 @@
 
 namespace kalimbro {
 namespace {
-
-// ---------------------------------------------------------------- keys
-
-constexpr uint8_t kTab = 9, kEnter = 13, kEsc = 27, kBackspace = 8, kSpace = 32;
-constexpr uint8_t kFocusGained = 222, kFocusLost = 223;
-// Extended codes.
-constexpr uint8_t kHome = 71, kUp = 72, kPageUp = 73, kLeft = 75, kRight = 77, kEnd = 79,
-                  kDown = 80, kPageDown = 81, kF5 = 63, kCtrlF5 = 98, kCtrlHome = 119,
-                  kCtrlEnd = 117, kCtrlPageUp = 132, kCtrlPageDown = 118;
 
 constexpr int kPageStep = 10;
 

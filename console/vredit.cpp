@@ -6,15 +6,16 @@
 
 #include <algorithm>
 #include <array>
-#include <limits>
 #include <string_view>
 #include <vector>
 
 #include "console/VrCrt.h"
+#include "console/keys.h"
 #include "console/vrfala.h"
 #include "console/vrfala_tempo.h"
 #include "console/vrini.h"
 #include "console/vrrevisa.h"
+#include "platform/number_text.h"
 #include "platform/process.h"
 #include "platform/text.h"
 
@@ -25,16 +26,6 @@ constexpr int kLongestField = 2048;
 constexpr int kLineLength = 255;  // readLine and readInt
 constexpr uint8_t kSelectionBackground = 8;
 
-// Ordinary keys.
-constexpr uint8_t kCtrlB = 2, kCtrlC = 3, kCtrlD = 4, kBackspace = 8, kTab = 9, kCtrlEnter = 10,
-                  kCtrlK = 11, kEnter = 13, kCtrlS = 19, kCtrlU = 21, kCtrlV = 22, kCtrlY = 25,
-                  kEsc = 27, kCtrlBackslash = 28, kCtrlBackspace = 127, kFocusGained = 222,
-                  kFocusLost = 223;
-// Extended codes (after 0).
-constexpr uint8_t kAltQ = 16, kAltE = 18, kF1 = 59, kF4 = 62, kF8 = 66, kF12 = 70, kHome = 71,
-                  kLeft = 75, kRight = 77, kEnd = 79, kDelete = 83, kCtrlF1 = 94, kCtrlF4 = 97,
-                  kCtrlF8 = 101, kCtrlF9 = 102, kCtrlF11 = 104, kCtrlLeft = 115, kCtrlRight = 116,
-                  kAltDigitFirst = 120, kAltDigitLast = 129, kShiftInsert = 254, kCtrlInsert = 255;
 // Alt+F1 ends the field with this code.
 constexpr uint8_t kAltF1Result = 104;
 
@@ -619,7 +610,7 @@ constexpr std::array kExtendedKeys = {
     KeyRule{kCtrlF11, kCtrlF11, sayBattery},
     KeyRule{kF12, kF12, openWord},
     KeyRule{kCtrlF9, kCtrlF9, reviewOrEnd},
-    KeyRule{kAltDigitFirst, kAltDigitLast, nothing},
+    KeyRule{kAlt1, kAlt0, nothing},  // every Alt+digit
     KeyRule{kCtrlInsert, kCtrlInsert, copy},
     KeyRule{kShiftInsert, kShiftInsert, paste},
 };
@@ -738,27 +729,8 @@ void readLine(std::string& text) {
 void readInt(int64_t& n) {
   std::string text;
   readLine(text);
-  const size_t from = text.find_first_not_of(' ');
-  if (from == std::string::npos) return;
-  std::string_view digits = std::string_view(text).substr(from);
-  bool negative = false;
-  if (digits.front() == '-' || digits.front() == '+') {
-    negative = digits.front() == '-';
-    digits.remove_prefix(1);
-  }
-  // The leading digits, saturating instead of overflowing.
-  constexpr uint64_t kLimit = static_cast<uint64_t>(std::numeric_limits<int64_t>::max()) + 1;
-  uint64_t magnitude = 0;
-  for (const char c : digits) {
-    if (!isDigit(static_cast<uint8_t>(c))) break;
-    const auto digit = static_cast<uint64_t>(c - '0');
-    magnitude = magnitude > (kLimit - digit) / 10 ? kLimit : magnitude * 10 + digit;
-  }
-  if (magnitude >= kLimit) {
-    n = negative ? std::numeric_limits<int64_t>::min() : std::numeric_limits<int64_t>::max();
-  } else {
-    n = negative ? -static_cast<int64_t>(magnitude) : static_cast<int64_t>(magnitude);
-  }
+  if (text.find_first_not_of(kNumberBlanks) == std::string::npos) return;
+  n = leadingWholeNumber(text);
 }
 
 int lastEditPosition() { return lastPosition; }

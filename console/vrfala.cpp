@@ -6,15 +6,16 @@
 // everything short.
 #include "console/vrfala.h"
 
-#include <charconv>
 #include <random>
 #include <vector>
 
 #include "console/VrCrt.h"
+#include "console/keys.h"
 #include "console/vrfala_tempo.h"
 #include "console/vrini.h"
 #include "console/vrnum.h"
 #include "platform/eventloop.h"
+#include "platform/number_text.h"
 #include "platform/paths.h"
 #include "platform/text.h"
 #include "platform/wav_header.h"
@@ -27,9 +28,6 @@ constexpr int kDefaultLevel = 3, kLevels = 5;
 constexpr int kPauseStepMs = 50;
 constexpr int kEngineType4 = 4;
 constexpr int kLongestSpokenNumber = 6;  // digits; longer runs are spelled
-
-constexpr uint8_t kFocusGained = 222, kFocusLost = 223;
-constexpr uint8_t kAltQ = 16, kAltE = 18, kF8 = 66;
 
 struct LevelSettings {
   int fullStopPause = 250;
@@ -88,16 +86,8 @@ Speech& speech() {
   return s;
 }
 
-std::optional<int> parseInt(std::string_view text) {
-  const std::string t = trimmed(text, " \t");
-  int value = 0;
-  const auto [end, error] = std::from_chars(t.data(), t.data() + t.size(), value);
-  if (error != std::errc() || end != t.data() + t.size() || t.empty()) return std::nullopt;
-  return value;
-}
-
 int iniInt(std::string_view section, std::string_view key, int fallback) {
-  return parseInt(iniRead(section, key)).value_or(fallback);
+  return wholeNumber32(iniRead(section, key)).value_or(fallback);
 }
 
 // A switch setting: anything but empty or a word starting with N is on.
@@ -124,12 +114,12 @@ LevelSettings readLevelSettings(int level) {
 LowVisionSettings readLowVisionSettings() {
   LowVisionSettings s;
   auto colour = [](std::string_view key, int fallback) {
-    const std::optional<int> c = parseInt(iniRead("BAIXAVISAO", key));
+    const std::optional<int32_t> c = wholeNumber32(iniRead("BAIXAVISAO", key));
     return (c && *c >= 0 && *c <= 15) ? *c : fallback;
   };
   const std::string magnification = iniRead("BAIXAVISAO", "AMPLIACAO");
   if (!magnification.empty()) {
-    const std::optional<int> m = parseInt(magnification);
+    const std::optional<int32_t> m = wholeNumber32(magnification);
     s.magnification = (m && *m >= 0 && *m <= 10) ? *m : 3;
   }
   s.textColor = colour("CORLETRA", s.textColor);
@@ -205,9 +195,7 @@ void speakPieces(std::string_view original) {
       while (n < text.size() && (isDigit(static_cast<uint8_t>(text[n])) || text[n] == '-')) ++n;
       const std::string_view run = text.substr(0, n);
       if (run.find('-') == std::string_view::npos && run.size() <= kLongestSpokenNumber) {
-        int value = 0;
-        std::from_chars(run.data(), run.data() + run.size(), value);
-        speakNumberWords(numberWords(value), false);
+        speakNumberWords(numberWords(wholeNumber32(run).value_or(0)), false);
       } else {
         spellText(run);
       }

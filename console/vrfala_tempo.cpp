@@ -2,7 +2,6 @@
 #include "console/vrfala_tempo.h"
 
 #include <array>
-#include <charconv>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
@@ -10,6 +9,7 @@
 
 #include "console/vrfala.h"
 #include "console/vrnum.h"
+#include "platform/number_text.h"
 
 namespace kalimbro {
 namespace {
@@ -100,13 +100,7 @@ std::string readLine(const std::filesystem::path& file) {
   return line;
 }
 
-std::optional<int64_t> readNumber(const std::filesystem::path& file) {
-  const std::string text = readLine(file);
-  int64_t value = 0;
-  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-  if (error != std::errc() || end == text.data()) return std::nullopt;
-  return value;
-}
+std::optional<int64_t> readNumber(const std::filesystem::path& file) { return wholeNumber(readLine(file)); }
 
 // A battery's charge in percent: its own figure, else now / full of its
 // energy or charge counters.

@@ -4,27 +4,20 @@
 
 #include <algorithm>
 #include <charconv>
-#include <cmath>
 #include <limits>
 #include <variant>
 
 #include "console/VrCrt.h"
+#include "console/keys.h"
 #include "console/vredit.h"
 #include "console/vrfala.h"
 #include "console/vrrevisa.h"
 #include "platform/eventloop.h"
+#include "platform/number_text.h"
 #include "platform/text.h"
 
 namespace kalimbro {
 namespace {
-
-// ---------------------------------------------------------------- keys
-
-constexpr uint8_t kTab = 9, kEnter = 13, kEsc = 27, kCtrlQ = 17, kFocusLost = 223;
-// Extended codes.
-constexpr uint8_t kHome = 71, kUp = 72, kPageUp = 73, kRight = 77, kEnd = 79, kDown = 80,
-                  kPageDown = 81, kCtrlUp = 113, kCtrlDown = 114, kCtrlPageUp = 132,
-                  kCtrlPageDown = 118, kCtrlF9 = 102;
 
 constexpr int kLabelBackground = 4;
 constexpr int kValueBackground = 0;
@@ -62,34 +55,10 @@ FormState& form() {
   return state;
 }
 
-// The value of an integer field: an optional sign and the digits after it;
-// no digits give 0. Held to 32 bits.
+// The value of an integer field, held to 32 bits.
 int32_t integerValue(std::string_view text) {
-  const std::string t = trimmed(text);
-  size_t i = 0;
-  bool negative = false;
-  if (i < t.size() && (t[i] == '-' || t[i] == '+')) negative = t[i++] == '-';
-  int64_t v = 0;
-  for (; i < t.size() && t[i] >= '0' && t[i] <= '9'; ++i) {
-    v = v * 10 + (t[i] - '0');
-    if (v > int64_t{1} << 40) break;  // far past 32 bits already
-  }
-  if (negative) v = -v;
-  return static_cast<int32_t>(std::clamp<int64_t>(v, std::numeric_limits<int32_t>::min(),
+  return static_cast<int32_t>(std::clamp<int64_t>(leadingWholeNumber(text), std::numeric_limits<int32_t>::min(),
                                                   std::numeric_limits<int32_t>::max()));
-}
-
-// The value of a real field: the first comma is the decimal separator; the
-// number at the start of the text counts, nothing readable gives 0.
-double realValue(std::string_view text) {
-  std::string t = trimmed(text);
-  if (const size_t comma = t.find(','); comma != std::string::npos) t[comma] = '.';
-  std::string_view digits = t;
-  if (digits.starts_with('+')) digits.remove_prefix(1);
-  double v = 0;
-  const auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), v);
-  if (ec != std::errc() || !std::isfinite(v)) return 0;
-  return v;
 }
 
 std::string realText(double x, int decimals) {
@@ -164,7 +133,7 @@ void writeBack(const FormField& f) {
   } else if (auto* i = std::get_if<int32_t*>(&f.target)) {
     **i = integerValue(f.text);
   } else {
-    **std::get_if<double*>(&f.target) = realValue(f.text);
+    **std::get_if<double*>(&f.target) = leadingDecimalNumber(f.text);
   }
 }
 
@@ -233,10 +202,10 @@ int nextItemBeginningWith(int current, uint8_t key) {
 // * + - / and the control characters.
 bool isJumpKey(uint8_t key) {
   const uint8_t c = key >= 'a' && key <= 'z' ? key - 32 : key;
-  if (c == 0 || c >= 91) return false;
-  if (c >= 27 && c <= 41) return false;
-  if (c == 44 || c == 46) return false;
-  if (c >= 58 && c <= 64) return false;
+  if (c == 0 || c > 'Z') return false;
+  if (c >= kEsc && c <= ')') return false;  // ESC to Control+_, the blank and !"#$%&'()
+  if (c == ',' || c == '.') return false;
+  if (c >= ':' && c <= '@') return false;
   return true;
 }
 

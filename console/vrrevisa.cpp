@@ -12,6 +12,7 @@
 #include <utility>
 
 #include "console/VrCrt.h"
+#include "console/keys.h"
 #include "console/vrfala.h"
 #include "platform/text.h"
 
@@ -19,14 +20,6 @@ namespace kalimbro {
 namespace {
 
 constexpr int kPastRowEnd = kScreenColumns + 1;  // the review column may stand just past a row
-
-// Ordinary keys.
-constexpr uint8_t kCtrlC = 3, kBackspace = 8, kTab = 9, kCtrlK = 11, kCtrlL = 12, kEnter = 13,
-                  kEsc = 27, kSpace = 32, kFocusGained = 222, kFocusLost = 223;
-// Extended codes (after 0).
-constexpr uint8_t kF1 = 59, kF5 = 63, kF6 = 64, kHome = 71, kUp = 72, kPageUp = 73, kLeft = 75,
-                  kRight = 77, kEnd = 79, kDown = 80, kPageDown = 81, kCtrlF1 = 94, kCtrlF5 = 98,
-                  kCtrlRight = 116, kCtrlLeft = 115, kCtrlPageDown = 118, kCtrlPageUp = 132;
 
 constexpr int kMaxCopies = 3;  // of a repeated sign read by F1
 

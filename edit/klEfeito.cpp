@@ -8,6 +8,7 @@
 #include "app/klMsg.h"
 #include "app/programState.h"
 #include "console/VrCrt.h"
+#include "console/keys.h"
 #include "console/vrfala.h"
 #include "console/vrform.h"
 #include "edit/klefeitoSox.h"
@@ -17,9 +18,6 @@
 
 namespace kalimbro {
 namespace {
-
-constexpr uint8_t kEnter = 13, kEsc = 27;
-constexpr uint8_t kF1 = 59, kUp = 72, kDown = 80;
 
 // The scratch copy of the sound before the current effect. The file is the
 // usual place (SoX reads it too); when it cannot be written the copy is kept
@@ -111,27 +109,48 @@ void demonstrateAndAsk(std::string_view resultKey) {
 
 // ---- The effects table -----------------------------------------------------------
 
+template <SoxEffect effect>
+void bySox() {
+  soxEffect(effect);
+}
+
+// The help and the pop-up list show the effects in this order.
 struct EffectRow {
-  char key;                     // as typed, upper case
+  char key;                     // as typed, upper case; the list answers in lower case
   std::string_view messageKey;  // help line and list item
-  void (*builtIn)();            // or
-  std::string_view soxName;
+  void (*run)();
   // Coding asks nothing afterwards: it needs no copy to go back to.
   bool mayBeDiscarded = true;
 };
 
 constexpr EffectRow kEffects[] = {
-    {'+', "KLVOLSOB", volumeUp, {}},       {'-', "KLVOLDES", volumeDown, {}},
-    {'I', "KLFADEIN", fadeIn, {}},         {'O', "KLFADEOU", fadeOut, {}},
-    {'P', "KLCODSEN", codeWithPassword, {}, false}, {'E', "KLOPECO", echoEffect, {}},
-    {'X', "KLOPCXE", nullptr, "echo"},     {'R', "KLOPREV", reverbEffect, {}},
-    {'S', "KLOPSREV", nullptr, "reverb"},  {'T', "KLVOLTSO", nullptr, "reverse"},
-    {'A', "KLTREBL", nullptr, "treble"},   {'G', "KL_BASS", nullptr, "bass"},
-    {'V', "KLSPEED", nullptr, "speed"},    {'F', "KLPITCH", nullptr, "pitch"},
-    {'Q', "KLOPCEQ", nullptr, "equalizer"}, {'N', "KL_NORM", nullptr, "norm"},
+    {'+', "KLVOLSOB", volumeUp},
+    {'-', "KLVOLDES", volumeDown},
+    {'I', "KLFADEIN", fadeIn},
+    {'O', "KLFADEOU", fadeOut},
+    {'P', "KLCODSEN", codeWithPassword, false},
+    {'E', "KLOPECO", echoEffect},
+    {'X', "KLOPCXE", bySox<SoxEffect::echo>},
+    {'R', "KLOPREV", reverbEffect},
+    {'S', "KLOPSREV", bySox<SoxEffect::reverb>},
+    {'T', "KLVOLTSO", bySox<SoxEffect::reverse>},
+    {'A', "KLTREBL", bySox<SoxEffect::treble>},
+    {'G', "KL_BASS", bySox<SoxEffect::bass>},
+    {'V', "KLSPEED", bySox<SoxEffect::speed>},
+    {'F', "KLPITCH", bySox<SoxEffect::pitch>},
+    {'Q', "KLOPCEQ", bySox<SoxEffect::equalizer>},
+    {'N', "KL_NORM", bySox<SoxEffect::norm>},
 };
-constexpr std::string_view kListLetters = "+-iopexrstagvfqn";
-static_assert(kListLetters.size() == std::size(kEffects));
+// The loop looks keys up in upper case; ESC leaves it.
+static_assert([] {
+  for (size_t i = 0; i < std::size(kEffects); ++i) {
+    const uint8_t key = static_cast<uint8_t>(kEffects[i].key);
+    if (upperAscii(key) != key || key == kEsc) return false;
+    for (size_t j = i + 1; j < std::size(kEffects); ++j)
+      if (kEffects[j].key == kEffects[i].key) return false;
+  }
+  return true;
+}());
 
 const EffectRow* findEffect(uint8_t key) {
   for (const EffectRow& row : kEffects)
@@ -256,7 +275,8 @@ uint8_t chooseEffectFromList() {
   for (const EffectRow& row : kEffects) menuAddItem(row.messageKey, messageText(row.messageKey));
   const int n = menuRun();
   if (n < 1 || n > kRows) return kEsc;
-  return static_cast<uint8_t>(kListLetters[static_cast<size_t>(n - 1)]);
+  const uint8_t key = static_cast<uint8_t>(kEffects[static_cast<size_t>(n - 1)].key);
+  return key >= 'A' && key <= 'Z' ? static_cast<uint8_t>(key - 'A' + 'a') : key;
 }
 
 void effectsCommand() {
@@ -293,11 +313,7 @@ void effectsCommand() {
     }
     // From here on only a reload from the file makes the two alike again.
     soundWillChange();
-    if (row->builtIn != nullptr) {
-      row->builtIn();
-    } else {
-      soxEffect(row->soxName);
-    }
+    row->run();
   }
 }
 

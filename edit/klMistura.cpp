@@ -1,8 +1,7 @@
 // The mix command.
 #include "edit/klMistura.h"
 
-#include <charconv>
-#include <cmath>
+#include <optional>
 #include <string>
 
 #include "app/klArquivo.h"
@@ -10,16 +9,17 @@
 #include "app/klMsg.h"
 #include "app/programState.h"
 #include "console/VrCrt.h"
+#include "console/keys.h"
 #include "console/vrarq.h"
 #include "console/vredit.h"
 #include "console/vrfala.h"
+#include "platform/number_text.h"
 #include "platform/paths.h"
 #include "sound/gramost.h"
 
 namespace kalimbro {
 namespace {
 
-constexpr uint8_t kEsc = 27;
 constexpr long double kWorkingFallback = 0.7L, kSecondFallback = 0.3L;
 
 uint8_t askUpperKey(std::string_view messageKey) { return upperCaseAccented(askKey(messageKey)); }
@@ -34,14 +34,9 @@ long double askPercent(std::string_view messageKey, long double fallback) {
 }  // namespace
 
 long double percentFactor(std::string_view typed, long double fallback) {
-  const size_t first = typed.find_first_not_of(' ');
-  if (first == std::string_view::npos) return fallback;
-  std::string text(typed.substr(first, typed.find_last_not_of(' ') - first + 1));
-  if (const size_t comma = text.find(','); comma != std::string::npos) text[comma] = '.';
-  double value = 0;
-  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-  if (error != std::errc() || end != text.data() + text.size() || !std::isfinite(value)) return fallback;
-  return value < 100 ? static_cast<long double>(value) / 100.0L : fallback;
+  const std::optional<double> value = decimalNumber(typed);
+  if (!value || *value >= 100) return fallback;
+  return static_cast<long double>(*value) / 100.0L;
 }
 
 int64_t mixPosition(char place, int32_t cursor, int32_t count) {

@@ -11,6 +11,7 @@
 #include "app/openSave.h"
 #include "app/programState.h"
 #include "console/VrCrt.h"
+#include "console/keys.h"
 #include "console/vrarq.h"
 #include "console/vredit.h"
 #include "console/vrfala.h"
@@ -22,7 +23,6 @@
 namespace kalimbro {
 namespace {
 
-constexpr uint8_t kEsc = 27;
 constexpr size_t kCopyBufferBytes = 65536;
 
 // The WAV file being divided, open for reading.

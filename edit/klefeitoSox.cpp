@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdio>
 #include <iterator>
+#include <optional>
 
 #include "app/klMsg.h"
 #include "app/programState.h"
@@ -13,6 +14,7 @@
 #include "console/vrfala.h"
 #include "console/vrform.h"
 #include "edit/klEfeito.h"
+#include "platform/number_text.h"
 #include "platform/paths.h"
 #include "platform/process.h"
 #include "platform/text.h"
@@ -30,23 +32,30 @@ constexpr int kEchoLabelWidth = 35;
 enum class Ask { nothing, echoForm, pitchLine, speedLine, gainQuestion, equalizerForm };
 
 struct SoxEffectRow {
-  std::string_view name;  // as the effects command names it
+  SoxEffect effect;
   Ask ask;
   std::string_view text;  // after the two file names; the parameters follow
 };
 
+// In the order of SoxEffect, one row for each.
 constexpr SoxEffectRow kSoxEffects[] = {
-    {"echo", Ask::echoForm, " echo"},
-    {"reverb", Ask::nothing, " gain -3 pad 0 3 reverb"},
-    {"pitch", Ask::pitchLine, " pitch"},
-    {"reverse", Ask::nothing, " reverse"},
-    {"speed", Ask::speedLine, " speed"},
-    {"bass", Ask::gainQuestion, " bass"},
-    {"treble", Ask::gainQuestion, " treble"},
-    {"norm", Ask::nothing, " gain -n"},
+    {SoxEffect::echo, Ask::echoForm, " echo"},
+    {SoxEffect::reverb, Ask::nothing, " gain -3 pad 0 3 reverb"},
+    {SoxEffect::pitch, Ask::pitchLine, " pitch"},
+    {SoxEffect::reverse, Ask::nothing, " reverse"},
+    {SoxEffect::speed, Ask::speedLine, " speed"},
+    {SoxEffect::bass, Ask::gainQuestion, " bass"},
+    {SoxEffect::treble, Ask::gainQuestion, " treble"},
+    {SoxEffect::norm, Ask::nothing, " gain -n"},
     // Each band's text brings its own leading blank.
-    {"equalizer", Ask::equalizerForm, ""},
+    {SoxEffect::equalizer, Ask::equalizerForm, ""},
 };
+static_assert(std::size(kSoxEffects) == static_cast<size_t>(SoxEffect::equalizer) + 1);
+static_assert([] {
+  for (size_t i = 0; i < std::size(kSoxEffects); ++i)
+    if (static_cast<size_t>(kSoxEffects[i].effect) != i) return false;
+  return true;
+}());
 
 struct EqualizerBand {
   std::string_view labelKey;
@@ -62,25 +71,11 @@ constexpr EqualizerBand kBands[] = {
 };
 constexpr int kBandCount = static_cast<int>(std::size(kBands));
 
-const SoxEffectRow* findSoxEffect(std::string_view name) {
-  for (const SoxEffectRow& row : kSoxEffects)
-    if (row.name == name) return &row;
-  return nullptr;
-}
+const SoxEffectRow& rowOf(SoxEffect effect) { return kSoxEffects[static_cast<size_t>(effect)]; }
 
 bool endsWithWav(std::string_view name) {
   if (name.size() < 4) return false;
   return upperAscii(name.substr(name.size() - 4)) == ".WAV";
-}
-
-// A whole typed integer (blanks around it allowed, an optional sign).
-bool parseInteger(std::string_view text, int32_t& value) {
-  std::string t = trimmed(text);
-  std::string_view digits = t;
-  if (!digits.empty() && digits.front() == '+') digits.remove_prefix(1);
-  if (digits.empty() || digits.front() == '+') return false;
-  const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), value);
-  return error == std::errc() && end == digits.data() + digits.size();
 }
 
 // True when `file` is a WAV file with no sound in it.
@@ -121,22 +116,6 @@ std::string numberText(double x) {
   return std::string(buf, end);
 }
 
-std::optional<double> typedNumber(std::string_view text) {
-  std::string t = trimmed(text);
-  // Portuguese writes the decimal comma; a second one still fails below.
-  if (const size_t comma = t.find(','); comma != std::string::npos) t[comma] = '.';
-  // from_chars reads a '-' but no '+'.
-  std::string_view number = t;
-  if (number.starts_with('+')) {
-    number.remove_prefix(1);
-    if (number.starts_with('-')) return std::nullopt;
-  }
-  double value = 0;
-  const auto [end, error] = std::from_chars(number.data(), number.data() + number.size(), value);
-  if (error != std::errc() || end != number.data() + number.size() || !std::isfinite(value)) return std::nullopt;
-  return value;
-}
-
 std::string gainText(int64_t db) {
   std::string text = db > 0 ? "+" : "";
   text += std::to_string(db);
@@ -175,11 +154,10 @@ std::string echoParameters(double volumePercent, double delayMs, double gradualP
          numberText(percentToUnit(gradualPercent));
 }
 
-std::string soxEffectText(std::string_view effectName, std::string_view parameters) {
-  const SoxEffectRow* row = findSoxEffect(effectName);
-  if (row == nullptr) return {};
-  std::string text(row->text);
-  switch (row->ask) {
+std::string soxEffectText(SoxEffect effect, std::string_view parameters) {
+  const SoxEffectRow& row = rowOf(effect);
+  std::string text(row.text);
+  switch (row.ask) {
     case Ask::nothing:
       break;
     case Ask::equalizerForm:
@@ -239,9 +217,10 @@ std::string askGainDb() {
     std::string line;
     readLine(line);
     int32_t db = 0;  // an empty line counts as 0
-    if (!trimmed(line).empty() && !parseInteger(line, db)) {
-      sayMessage("KLASSUM0", 1);
-      db = 0;
+    if (!trimmed(line, kNumberBlanks).empty()) {
+      const std::optional<int32_t> typed = wholeNumber32(line);
+      if (!typed) sayMessage("KLASSUM0", 1);
+      db = typed.value_or(0);
     }
     if (db <= kLoudGainDb) return gainText(db);
     sayMessage("KLAVISO1", 1);
@@ -275,14 +254,14 @@ std::optional<std::string> askParameters(Ask ask) {
     case Ask::gainQuestion:
       return askGainDb();
     case Ask::pitchLine: {
-      const std::optional<double> cents = typedNumber(askLine("KLPEGAAF"));
+      const std::optional<double> cents = decimalNumber(askLine("KLPEGAAF"));
       if (!cents) return std::nullopt;
       return numberText(*cents);
     }
     case Ask::speedLine: {
       const std::string line = askLine("KLPEGAVL");
-      if (trimmed(line).empty()) return std::string("1.2");
-      const std::optional<double> speed = typedNumber(line);
+      if (trimmed(line, kNumberBlanks).empty()) return std::string("1.2");
+      const std::optional<double> speed = decimalNumber(line);
       if (!speed || *speed <= 0) return std::nullopt;
       return numberText(*speed);
     }
@@ -294,16 +273,14 @@ std::optional<std::string> askParameters(Ask ask) {
 
 // ---- The effect ---------------------------------------------------------------------
 
-void soxEffect(std::string_view effectName) {
-  const SoxEffectRow* row = findSoxEffect(effectName);
-  if (row == nullptr) return;
+void soxEffect(SoxEffect effect) {
   // SoX reads and writes files: without the temporary directory there is
   // no place for them.
   if (effectScratchFile().empty() || soxOutputFile().empty()) {
     sayMessage("KLPRECPT", 2);
     return;
   }
-  const std::optional<std::string> parameters = askParameters(row->ask);
+  const std::optional<std::string> parameters = askParameters(rowOf(effect).ask);
   if (!parameters) {
     sayMessage("KLVALINV", 2);
     return;
@@ -316,7 +293,7 @@ void soxEffect(std::string_view effectName) {
   // An output left from an earlier run must not pass for this one's.
   removeFile(output);
   const ProcessResult result =
-      runProgram(soxArguments(p.soxProgram, input, output, soxEffectText(effectName, *parameters)),
+      runProgram(soxArguments(p.soxProgram, input, output, soxEffectText(effect, *parameters)),
                  {.started = [] { sayMessage("KLFIMEDI", 1); }, .everySecond = {}, .giveUp = escapeTyped});
   // Half a file from a failed or given-up run is not offered, nor an empty
   // result of a sound that was not empty: the sound stays as it was.

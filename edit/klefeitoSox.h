@@ -6,7 +6,6 @@
 #pragma once
 
 #include <cstdint>
-#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -14,13 +13,13 @@
 
 namespace kalimbro {
 
+// The effects SoX computes for the effects command.
+enum class SoxEffect : uint8_t { echo, reverb, pitch, reverse, speed, bass, treble, norm, equalizer };
+
 // ---- Argument texts, without the console ---------------------------------------
 
 // The shortest decimal form with a point ("0.5", "300", "1.2").
 std::string numberText(double x);
-// A typed real number: exactly one, blanks around it allowed, with a
-// decimal comma ("1,5") or point. Nothing for anything else.
-std::optional<double> typedNumber(std::string_view text);
 // Bass and treble: "+5", "0", "-25".
 std::string gainText(int64_t db);
 // Equalizer bands: "+0", "+1.5", "-3".
@@ -34,10 +33,9 @@ std::string_view equalizerBandLabel(int band);
 std::string equalizerText(std::span<const double> gains, int32_t sampleRate);
 // "0.8 " volume delay gradual, the two volumes as percentages held to 0..1.
 std::string echoParameters(double volumePercent, double delayMs, double gradualPercent);
-// What follows the two file names for effect `effectName` given the text
-// of its parameters (ignored by the effects that ask none). Empty for an
-// unknown name.
-std::string soxEffectText(std::string_view effectName, std::string_view parameters);
+// What follows the two file names for `effect` given the text of its
+// parameters (ignored by the effects that ask none).
+std::string soxEffectText(SoxEffect effect, std::string_view parameters);
 // sox, the input and the output file as whole words (never taken for
 // options), then the effect text split into words.
 std::vector<std::string> soxArguments(std::string_view soxProgram, std::string_view inputFile,
@@ -51,7 +49,7 @@ std::string soxOutputFile();
 // The effects command has just saved the sound to the scratch file. A
 // typed value that is no number, a SoX that fails or writes nothing, and
 // ESC while it runs are told and leave the sound as it was.
-void soxEffect(std::string_view effectName);
+void soxEffect(SoxEffect effect);
 std::string askEchoParameters();
 std::string askEqualizerGains();
 std::string askGainDb();

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <array>
 
+#include "console/keys.h"
 #include "platform/wav_header.h"
 #include "sound/userSide.h"
 #include "sound/vrgrav.h"
@@ -47,7 +48,6 @@ void TAmostras::playAll() {
 void TAmostras::setCaptureBuffers(int32_t n) { captureBuffers_ = std::clamp(n, 2, 8); }
 
 bool TAmostras::recordFromDevice(std::string_view tempFileName) {
-  constexpr uint8_t kEsc = 27;
   // Each capture buffer holds 4096 frames.
   const int bufferBytes = bitsPerSample_ * 512 * channels_;
   inputFault_ = InputFault::none;

@@ -12,6 +12,7 @@
 #include "app/klMsg.h"
 #include "app/programState.h"
 #include "console/VrCrt.h"
+#include "console/keys.h"
 #include "console/vrfala.h"
 #include "platform/paths.h"
 #include "platform/take_store.h"
@@ -20,8 +21,6 @@
 namespace kalimbro {
 namespace {
 
-constexpr uint8_t kEnter = 13, kEsc = 27;
-constexpr uint8_t kPageUp = 73;
 constexpr int64_t kReplaySeconds = 10;
 
 void setFileTitle(bool recording) { setWindowTitle(fileWindowTitle(program().workingFileName, recording)); }

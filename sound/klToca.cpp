@@ -14,18 +14,16 @@
 #include "app/klMsg.h"
 #include "app/programState.h"
 #include "console/VrCrt.h"
+#include "console/keys.h"
 #include "console/vredit.h"
 #include "console/vrfala.h"
+#include "platform/number_text.h"
+#include "platform/text.h"
 #include "sound/gramost.h"
 #include "sound/vrwav.h"
 
 namespace kalimbro {
 namespace {
-
-constexpr uint8_t kEnter = 13, kEsc = 27, kSpace = ' ';
-// Extended key codes.
-constexpr uint8_t kF1 = 59, kF5 = 63, kF6 = 64, kHome = 71, kPageUp = 73, kLeft = 75, kRight = 77,
-                  kEnd = 79, kPageDown = 81, kControlLeft = 115, kControlRight = 116;
 
 constexpr int32_t kDefaultPlayBuffers = 4;
 constexpr int32_t kMostPlayBuffers = 16;
@@ -214,47 +212,23 @@ void playFromStart(Pass& pass) { playStretch(pass, 0, cursor()); }
 
 void information(Pass&) { playInformation(); }
 
-std::string_view trimmed(std::string_view text) {
-  while (!text.empty() && static_cast<uint8_t>(text.front()) <= ' ') text.remove_prefix(1);
-  while (!text.empty() && static_cast<uint8_t>(text.back()) <= ' ') text.remove_suffix(1);
-  return text;
-}
-
-// A whole number of seconds: an optional sign and digits only. A value too
-// large for any sound saturates instead of overflowing.
-std::optional<int64_t> wholeSeconds(std::string_view text) {
-  constexpr int64_t kSaturated = std::numeric_limits<int32_t>::max();
-  bool negative = false;
-  if (!text.empty() && (text.front() == '+' || text.front() == '-')) {
-    negative = text.front() == '-';
-    text.remove_prefix(1);
-  }
-  if (text.empty()) return std::nullopt;
-  int64_t value = 0;
-  for (const char c : text) {
-    if (c < '0' || c > '9') return std::nullopt;
-    value = std::min(kSaturated, value * 10 + (c - '0'));
-  }
-  return negative ? -value : value;
-}
-
 // F5: the cursor goes to a typed second; past the end it stops at the end.
 void typedPosition(Pass&) {
   crtWriteln();
   writeSpeak("Informe a posi\xE7\xE3o em segundos: ");
   std::string answer;
   readLine(answer);
-  const std::string_view text = trimmed(answer);
-  if (text.empty()) return;
-  const std::optional<int64_t> seconds = wholeSeconds(text);
+  if (trimmed(answer, kNumberBlanks).empty()) return;
+  const std::optional<int64_t> seconds = wholeNumber(answer);
   if (!seconds || *seconds < 0) {
     sayMessage("KLERPOSI", 1);
     setCursor(0);
     return;
   }
   const int64_t end = soundEnd();
-  // Both factors fit in 32 bits, so the product cannot overflow.
-  int64_t at = *seconds * sound().sampleRate();
+  // Held to 32 bits, so that the product with the rate cannot overflow: so
+  // many seconds lie past the end of any sound anyway.
+  int64_t at = std::min<int64_t>(*seconds, std::numeric_limits<int32_t>::max()) * sound().sampleRate();
   if (at >= end) {
     beepSound();
     at = end;
@@ -285,8 +259,8 @@ constexpr std::array kKeyTable = {
     KeyBinding{kLeft, true, stepBack},
     KeyBinding{kPageDown, true, secondForward},
     KeyBinding{kPageUp, true, secondBack},
-    KeyBinding{kControlRight, true, playToEnd},
-    KeyBinding{kControlLeft, true, playFromStart},
+    KeyBinding{kCtrlRight, true, playToEnd},
+    KeyBinding{kCtrlLeft, true, playFromStart},
     KeyBinding{kF6, true, information},
     KeyBinding{kF5, true, typedPosition},
 };

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <vector>
 
 #include "console/vrini.h"
 #include "tests/fakes/fake_clock.h"
@@ -42,6 +43,24 @@ class Console : public ::testing::Test {
     std::string row;
     for (int x = 1; x <= kScreenColumns; ++x) row += static_cast<char>(screenCharAt(x, y));
     return row;
+  }
+  // What the terminal shows for each of the 16 colours, drawn as text on
+  // the first row and as background on the second: both must agree.
+  std::vector<Rgb> drawnColours() {
+    std::vector<Rgb> shown;
+    for (int c = 0; c < 16; ++c) {
+      gotoXY(c + 1, 1);
+      textColor(c);
+      textBackground(0);
+      crtWrite("x");
+      gotoXY(c + 1, 2);
+      textColor(0);
+      textBackground(c);
+      crtWrite("x");
+      EXPECT_EQ(term.bgAt(1, c), term.fgAt(0, c)) << "colour " << c;
+      shown.push_back(term.fgAt(0, c));
+    }
+    return shown;
   }
 
   TempConfigHome config;
@@ -160,24 +179,37 @@ TEST_F(Console, AWriteDrawsOnlyItsSpanInRunsOfOneAttribute) {
 }
 
 TEST_F(Console, PaletteAndFixedColoursComeFromTheSettings) {
-  config.writeFamilyIni("[video]\ntabcores=15, 14,x,3\nCORESFIXAS=sim\nCORFUNDO=4\nCORLETRA=11\n");
+  const std::vector<Rgb> plain = drawnColours();
+  // The list stops at "x": from there on every colour keeps its own place.
+  config.writeFamilyIni("[video]\ntabcores=15, 14,x,5\n");
   crtInit(&term);
-  EXPECT_EQ(paletteColor(0), (Rgb{255, 255, 255}));
-  EXPECT_EQ(paletteColor(1), (Rgb{255, 255, 0}));
-  EXPECT_EQ(paletteColor(2), (Rgb{0, 255, 0}));  // the list stopped at "x"
-  EXPECT_EQ(paletteColor(3), (Rgb{0, 255, 255}));
+  const std::vector<Rgb> permuted = drawnColours();
+  EXPECT_EQ(permuted[0], plain[15]);
+  EXPECT_EQ(permuted[1], plain[14]);
+  for (int c = 2; c < 16; ++c) EXPECT_EQ(permuted[c], plain[c]) << "colour " << c;
+
+  config.writeFamilyIni("[video]\nCORESFIXAS=sim\nCORFUNDO=4\nCORLETRA=11\n");
+  crtInit(&term);
   EXPECT_EQ(currentAttribute(), 0x4B);
   textColor(1);
   textBackground(2);
   EXPECT_EQ(currentAttribute(), 0x4B);
+  gotoXY(1, 1);
+  crtWrite("a");
+  EXPECT_EQ(term.fgAt(0, 0), plain[11]);
+  EXPECT_EQ(term.bgAt(0, 0), plain[4]);
 }
 
-TEST_F(Console, DefaultColoursAreWhiteOnBlack) {
+TEST_F(Console, DefaultColoursAreWhiteOnBlackAndAllSixteenDiffer) {
   EXPECT_EQ(currentAttribute(), 0x0F);
-  EXPECT_EQ(paletteColor(6), (Rgb{68, 34, 34}));
-  EXPECT_EQ(paletteColor(8), (Rgb{40, 40, 40}));
+  crtWrite("a");
+  EXPECT_EQ(term.fgAt(0, 0), (Rgb{255, 255, 255}));
+  EXPECT_EQ(term.bgAt(0, 0), (Rgb{0, 0, 0}));
   textColor(0x35);  // only the low four bits
   EXPECT_EQ(currentAttribute(), 0x05);
+  const std::vector<Rgb> shown = drawnColours();
+  for (int a = 0; a < 16; ++a)
+    for (int b = a + 1; b < 16; ++b) EXPECT_NE(shown[a], shown[b]) << "colours " << a << " and " << b;
 }
 
 // ---------------------------------------------------------------- keys

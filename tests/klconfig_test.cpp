@@ -66,10 +66,12 @@ TEST_F(Configuration, ReadingWithoutTheEchoKeyKeepsTheNumbersButGivesLameItsDefa
   iniWrite("KALIMBRO", "MILI_ECO", "25");
   iniWrite("KALIMBRO", "NBUF_TOCA", "12x");
   iniWrite("KALIMBRO", "NBUF_GRAVA", "20");
+  iniWrite("KALIMBRO", "FATOR_REVERB", "\" 30\"");  // the quotes keep the blank
   readConfig(s);
   EXPECT_EQ(s.EchoUnits, 250);
   EXPECT_EQ(s.echoPercent, 10);
   EXPECT_EQ(s.ReverbUnits, 0);
+  EXPECT_EQ(s.reverbPercent, 30);
   EXPECT_EQ(s.playBuffers, 0);
   EXPECT_EQ(s.recordBuffers, 20);
   EXPECT_FALSE(s.lameProgram.empty());

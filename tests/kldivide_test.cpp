@@ -26,6 +26,13 @@ TEST(DivisionPlan, EqualPartsAndAShortLastOne) {
   EXPECT_EQ(parts[1].offset, 10 * kBps);
   EXPECT_EQ(parts[2].offset, 20 * kBps);
   EXPECT_EQ(parts[2].length, 5 * kBps);
+
+  // Data that is not whole seconds: parts as long as all its whole seconds
+  // leave the last half second to a part of its own.
+  const auto halves = divisionPlan(25 * kBps + kBps / 2, kBps, 25);
+  ASSERT_EQ(halves.size(), 2u);
+  EXPECT_EQ(halves[1].offset, 25 * kBps);
+  EXPECT_EQ(halves[1].length, kBps / 2);
 }
 
 TEST(DivisionPlan, APartLongerThanTheDataHoldsAllOfIt) {
@@ -45,6 +52,14 @@ TEST(ExtractionSpan, HeldWithinTheData) {
   EXPECT_EQ(extractionSpan(data, kBps, 5, 5).length, 0u);
   EXPECT_EQ(extractionSpan(data, kBps, 30, 40).length, 0u);  // starts past the data
   EXPECT_EQ(extractionSpan(data, kBps, 0, std::numeric_limits<int64_t>::max()).length, data);
+
+  // The last half second of data that is not whole seconds.
+  const uint64_t halves = 25 * kBps + kBps / 2;
+  for (const int64_t end : {int64_t{26}, int64_t{99}}) {
+    EXPECT_EQ(extractionSpan(halves, kBps, 25, end).offset, 25 * kBps) << end;
+    EXPECT_EQ(extractionSpan(halves, kBps, 25, end).length, kBps / 2) << end;
+  }
+  EXPECT_EQ(extractionSpan(halves, kBps, 24, 25).length, kBps);
 }
 
 // ---------------------------------------------------------------- the command
@@ -90,11 +105,26 @@ TEST_F(Divide, TwentyFiveSecondsInTenSecondParts) {
   EXPECT_TRUE(shown("N\xFAmero de partes: 3"));
 }
 
-TEST_F(Divide, AHugeNumberOfSecondsGivesOnePart) {
+TEST_F(Divide, SecondsTypedOutOfTheOrdinary) {
   makeSource(file("fala.wav"), 3);
   divide(file("fala.wav") + "\r\r9000000000000000000\r" + file("p") + "\r");
   expectPart(file("p1.wav"), 0, 3 * kBps);
   EXPECT_TRUE(shown("N\xFAmero de partes: 1"));
+
+  // A negative length gives parts of one second.
+  clearScreen();
+  divide(file("fala.wav") + "\r\r-5\r" + file("n") + "\r");
+  for (uint64_t i = 0; i < 3; ++i) expectPart(file("n" + std::to_string(i + 1) + ".wav"), i * kBps, kBps);
+  EXPECT_FALSE(fileExists(file("n4.wav")));
+  EXPECT_TRUE(shown("N\xFAmero de partes: 3"));
+
+  // What follows the leading digits is not read: "2,5" is 2 seconds.
+  clearScreen();
+  divide(file("fala.wav") + "\r\r2,5\r" + file("d") + "\r");
+  expectPart(file("d1.wav"), 0, 2 * kBps);
+  expectPart(file("d2.wav"), 2 * kBps, kBps);
+  EXPECT_FALSE(fileExists(file("d3.wav")));
+  EXPECT_TRUE(shown("N\xFAmero de partes: 2"));
 }
 
 TEST_F(Divide, ATruncatedSourceStopsWithTheLastHeaderTellingTheTruth) {

@@ -6,7 +6,9 @@
 //                 state, the working file and the opening and saving of
 //                 sound files;
 //   sound/ (the rest)  the engines: other engines and platform, and of the
-//                 console only the settings (vrini);
+//                 console only the settings (vrini) and the names of the
+//                 key queue's bytes (keys, which includes nothing): a
+//                 recording ends on the ESC the user side hands over;
 //   console/      console and platform;
 //   platform/     platform only. The WAV header unit lives there, so that
 //                 the arquivo: device and every layer above share it.
@@ -39,6 +41,8 @@ Layer layerOf(const std::string& path) {
 }
 
 bool allowed(const std::string& from, const std::string& to) {
+  // The engines may read the key names only because they bring nothing else.
+  if (from == "console/keys.h") return false;
   const Layer a = layerOf(from);
   const Layer b = layerOf(to);
   switch (a) {
@@ -48,7 +52,8 @@ bool allowed(const std::string& from, const std::string& to) {
                                                           "app/openSave.h"};
       return b != Layer::app || appForCommands.contains(to);
     }
-    case Layer::engine: return b == Layer::engine || b == Layer::platform || to == "console/vrini.h";
+    case Layer::engine:
+      return b == Layer::engine || b == Layer::platform || to == "console/vrini.h" || to == "console/keys.h";
     case Layer::console: return b == Layer::console || b == Layer::platform;
     case Layer::platform: return b == Layer::platform;
   }

@@ -3,8 +3,11 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <thread>
+
+#include "platform/worker_thread.h"
 
 namespace kalimbro {
 namespace {
@@ -27,7 +30,12 @@ class FakeOutput final : public AudioOutput {
     done_ = std::make_unique<AudioDoneQueue>(std::move(onDone));
     if (fake_.blockMs > 0) {
       playing_ = true;
-      thread_ = std::thread([this] { play(); });
+      thread_ = startWorkerThread([this] { play(); });
+      if (!thread_.joinable()) {
+        playing_ = false;
+        done_.reset();
+        return EAGAIN;
+      }
     }
     return 0;
   }
