@@ -109,7 +109,9 @@ TEST_P(Formats, OpenedEditedAndSavedBackInTheirOwnKind) {
   s = Session::start(o, &error);
   ASSERT_NE(s, nullptr) << error;
   ASSERT_TRUE(s->waitForPrompt(kPrompt, {}, kLong));
-  if (!kind.notice.empty()) EXPECT_TRUE(s->find(kind.notice).has_value()) << s->dump();
+  if (!kind.notice.empty()) {
+    EXPECT_TRUE(s->find(kind.notice).has_value()) << s->dump();
+  }
   EXPECT_FALSE(s->find(kBadFile).has_value()) << s->dump();
 
   // The cursor a second on, and what is before it removed.
