@@ -9,6 +9,7 @@
 #include "console/VrCrt.h"
 #include "platform/paths.h"
 #include "platform/wav_header.h"
+#include "sound/soundFiles.h"
 #include "tests/fakes/command_fixture.h"
 #include "tests/fakes/key_script.h"
 #include "tests/fakes/replace_faults.h"
@@ -125,6 +126,20 @@ TEST_F(Divide, SecondsTypedOutOfTheOrdinary) {
   expectPart(file("d2.wav"), 2 * kBps, kBps);
   EXPECT_FALSE(fileExists(file("d3.wav")));
   EXPECT_TRUE(shown("N\xFAmero de partes: 2"));
+}
+
+TEST_F(Divide, ASourceOfAnotherKindIsDividedIntoWavParts) {
+  makeSource(file("fala.wav"), 3);
+  TAmostras sound;
+  ASSERT_TRUE(sound.loadWav(file("fala.wav")));
+  ASSERT_TRUE(saveSound(file("fala.flac"), sound, newFileFormat(SoundKind::flac, 8)));
+  divide(file("fala.flac") + "\rs2\r" + file("f") + "\r");
+  expectPart(file("f1.wav"), 0, 2 * kBps);
+  expectPart(file("f2.wav"), 2 * kBps, kBps);
+  EXPECT_TRUE(shown("N\xFAmero de partes: 2"));
+  // The WAV copy it was divided from goes.
+  for (const auto& e : std::filesystem::directory_iterator(tempDirectory()))
+    EXPECT_TRUE(e.path().filename().string().starts_with(".")) << e.path();
 }
 
 TEST_F(Divide, ATruncatedSourceStopsWithTheLastHeaderTellingTheTruth) {
