@@ -69,9 +69,10 @@ void sayReduction(const Reduction& reduced) {
 
 }  // namespace
 
+// The selector lets a pattern reach past its end ("*.AIF" takes .aiff and
+// .aifc too) and lists a name twice when two patterns take it.
 std::string soundFilePatterns(bool withMp3) {
-  return std::string(withMp3 ? "*.WAV|*.MP3|" : "*.WAV|") +
-         "*.OGG|*.OGA|*.OPUS|*.M4A|*.MP4|*.AAC|*.FLAC|*.AIF|*.AIFF|*.AIFC";
+  return std::string(withMp3 ? "*.WAV|*.MP3|" : "*.WAV|") + "*.OGG|*.OGA|*.OPUS|*.M4A|*.MP4|*.AAC|*.FLAC|*.AIF";
 }
 
 std::optional<SoundFileFormat> openSoundFile(std::string_view name, TAmostras& sound) {
