@@ -296,11 +296,11 @@ TEST_F(AnySoundFile, EightAndSixteenBitWavAreTheFilesOfLoadWavAndSaveWav) {
 // ---- What loading reduces -----------------------------------------------------------
 
 TEST_F(AnySoundFile, WiderAndManyChannelFilesAreReducedAndSaySo) {
-  // Six channels of 16 bits, each frame k, 2k, ... 6k (times 256):
-  // left (1 + 3 + 5) / 3, right (2 + 4 + 6) / 3.
+  // Six channels of 16 bits, frame f holding 16f, 32f, ... 96f: left
+  // (1 + 3 + 5) / 3, right (2 + 4 + 6) / 3 of 16f.
   std::vector<int32_t> six;
   for (int f = 0; f < 100; ++f)
-    for (int c = 1; c <= 6; ++c) six.push_back(c * f * 256 * 65536);
+    for (int c = 1; c <= 6; ++c) six.push_back(c * f * 16 * 65536);
   TAmostras s;
   SoundLoad load = loadSound(writeWithSndfile("six.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 6, 32000, six), s);
   ASSERT_TRUE(load.ok());
@@ -309,8 +309,7 @@ TEST_F(AnySoundFile, WiderAndManyChannelFilesAreReducedAndSaySo) {
   EXPECT_EQ(s.channels(), 2);
   EXPECT_EQ(s.sampleRate(), 32000);
   ASSERT_EQ(s.count(), 100);
-  EXPECT_EQ(unpackFrame(s.getFrame(10)).left, 3 * 10 * 256);
-  EXPECT_EQ(unpackFrame(s.getFrame(10)).right, 4 * 10 * 256);
+  EXPECT_EQ(s.getFrame(99), packFrame(3 * 99 * 16, 4 * 99 * 16));
   // An odd count: the last channel goes to both sides.
   std::vector<int32_t> three;
   for (int f = 0; f < 10; ++f)
