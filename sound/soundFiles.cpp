@@ -125,68 +125,67 @@ std::optional<SoundFileFormat> formatOf(const SF_INFO& info) {
 
 // Triangular dither of one 16-bit step: the difference of two uniform
 // values, from fixed-seed generators so that a file always loads alike.
-// Eight generators side by side, one per value of a run of eight, so that
-// the loops below vectorise.
-struct Dither {
-  static constexpr int kLanes = 8;
-  std::array<uint32_t, kLanes> state = {0x9E3779B9u, 0x85EBCA6Bu, 0xC2B2AE35u, 0x27D4EB2Fu,
-                                        0x165667B1u, 0xD3A2646Cu, 0xFD7046C5u, 0xB55A4F09u};
-};
+// Eight xorshift generators side by side, one per value of a run of eight,
+// so that the loops vectorise.
+class Dither {
+ public:
+  // Offsets in (-65536, 65536), sixty-five-thousandths of a 16-bit step,
+  // one per value of `offsets`.
+  [[gnu::target_clones("avx2", "default")]]
+  void fill(std::span<int32_t> offsets) {
+    std::array<uint32_t, kLanes> s = state_;
+    for (size_t i = 0; i < offsets.size(); i += kLanes) {
+      std::array<int32_t, kLanes> run;
+      for (size_t k = 0; k < kLanes; ++k) {
+        s[k] ^= s[k] << 13;
+        s[k] ^= s[k] >> 17;
+        s[k] ^= s[k] << 5;
+        run[k] = static_cast<int32_t>(s[k] & 0xFFFF) - static_cast<int32_t>(s[k] >> 16);
+      }
+      std::copy_n(run.begin(), std::min(kLanes, offsets.size() - i), offsets.begin() + static_cast<ptrdiff_t>(i));
+    }
+    state_ = s;
+  }
 
-// One xorshift step of a lane; the new value's halves give an offset in
-// (-65536, 65536): sixty-five-thousandths of a 16-bit step.
-inline int32_t ditherStep(uint32_t& state) {
-  state ^= state << 13;
-  state ^= state >> 17;
-  state ^= state << 5;
-  return static_cast<int32_t>(state & 0xFFFF) - static_cast<int32_t>(state >> 16);
-}
+ private:
+  static constexpr size_t kLanes = 8;
+  std::array<uint32_t, kLanes> state_ = {0x9E3779B9u, 0x85EBCA6Bu, 0xC2B2AE35u, 0x27D4EB2Fu,
+                                         0x165667B1u, 0xD3A2646Cu, 0xFD7046C5u, 0xB55A4F09u};
+};
 
 // 32-bit values (libsndfile's integer scale: 16-bit values times 65536) to
 // 16 bits, rounded to the nearest after the dither is added. A run whose
 // values 16 bits hold exactly is taken as it is. The whole part and the
 // fraction are kept apart so that nothing leaves 32 bits.
 [[gnu::target_clones("avx2", "default")]]
-void reduceInts(const int32_t* in, size_t n, int16_t* out, Dither& dither) {
+void reduceInts(const int32_t* in, size_t n, int16_t* out, const int32_t* dither) {
   int32_t lowBits = 0;
   for (size_t i = 0; i < n; ++i) lowBits |= in[i] & 0xFFFF;
   if (lowBits == 0) {
     for (size_t i = 0; i < n; ++i) out[i] = static_cast<int16_t>(in[i] >> 16);
     return;
   }
-  const auto reduce = [](int32_t v, int32_t d) {
-    const int32_t rounded = (v >> 16) + (((v & 0xFFFF) + d + 0x8000) >> 16);
-    return static_cast<int16_t>(std::clamp(rounded, -32768, 32767));
-  };
-  size_t i = 0;
-  for (; i + Dither::kLanes <= n; i += Dither::kLanes)
-    for (int k = 0; k < Dither::kLanes; ++k) out[i + k] = reduce(in[i + k], ditherStep(dither.state[k]));
-  for (int k = 0; i < n; ++i, ++k) out[i] = reduce(in[i], ditherStep(dither.state[k]));
+  for (size_t i = 0; i < n; ++i) {
+    const int32_t rounded = (in[i] >> 16) + (((in[i] & 0xFFFF) + dither[i] + 0x8000) >> 16);
+    out[i] = static_cast<int16_t>(std::min(std::max(rounded, -32768), 32767));
+  }
 }
 
 // Floating-point values (full scale 1.0) to 16 bits, alike; values past
-// full scale are clipped, not a reason to dither.
+// full scale are clipped, not a reason to dither; NaN is silence.
 [[gnu::target_clones("avx2", "default")]]
-void reduceFloats(const float* in, size_t n, int16_t* out, Dither& dither) {
-  const auto clipped = [](float v) {
-    return v != v ? int16_t{0} : static_cast<int16_t>(std::clamp(v, -32768.0f, 32767.0f));
-  };
-  bool exact = true;
+void reduceFloats(const float* in, size_t n, int16_t* out, const int32_t* dither) {
+  int32_t fractions = 0;
   for (size_t i = 0; i < n; ++i) {
     const float v = in[i] * 32768.0f;
-    exact &= v == std::floor(v);
+    fractions |= v != std::floor(v);
   }
-  if (exact) {
-    for (size_t i = 0; i < n; ++i) out[i] = clipped(in[i] * 32768.0f);
-    return;
+  const float ditherScale = fractions != 0 ? 1.0f / 65536.0f : 0.0f;
+  for (size_t i = 0; i < n; ++i) {
+    float v = std::floor(in[i] * 32768.0f + static_cast<float>(dither[i]) * ditherScale + 0.5f);
+    v = v == v ? v : 0.0f;
+    out[i] = static_cast<int16_t>(static_cast<int32_t>(std::min(std::max(v, -32768.0f), 32767.0f)));
   }
-  const auto reduce = [&](float v, int32_t d) {
-    return clipped(std::floor(v * 32768.0f + static_cast<float>(d) * (1.0f / 65536.0f) + 0.5f));
-  };
-  size_t i = 0;
-  for (; i + Dither::kLanes <= n; i += Dither::kLanes)
-    for (int k = 0; k < Dither::kLanes; ++k) out[i + k] = reduce(in[i + k], ditherStep(dither.state[k]));
-  for (int k = 0; i < n; ++i, ++k) out[i] = reduce(in[i], ditherStep(dither.state[k]));
 }
 
 // Frames of more than two channels into stereo, in place: even channels on
@@ -213,8 +212,11 @@ void mixToStereo(T* values, int32_t fileChannels, int64_t frames) {
   }
 }
 
-// Frames per block of reading and writing: about a million values.
+// Frames per block of reading and writing: a quarter of a million values.
 int64_t blockFrames(int32_t channels) { return std::max<int64_t>(kWorkBlockValues / channels / 4, 1); }
+// The encoders of lossy kinds keep what they are handed until they have
+// coded it: short blocks stay in the processor's cache.
+constexpr int64_t kEncoderBlockFrames = 8192;
 
 // Reads every frame of `file` into the empty store of `loaded`, whose
 // format is already the memory's (1 or 2 channels). False when the file
@@ -232,6 +234,7 @@ bool readFrames(SNDFILE* file, const SF_INFO& info, const SoundFileFormat& forma
   const int64_t block = blockFrames(fileChannels);
   std::vector<int32_t> ints(straight || floats ? 0 : static_cast<size_t>(block * fileChannels));
   std::vector<float> floatValues(straight || !floats ? 0 : static_cast<size_t>(block * fileChannels));
+  std::vector<int32_t> offsets(straight ? 0 : static_cast<size_t>(block * channels));
   Dither dither;
   PagePrefaulter prefaulter(store, storeBytes);
   WorkClicker clicker;
@@ -244,11 +247,13 @@ bool readFrames(SNDFILE* file, const SF_INFO& info, const SoundFileFormat& forma
     } else if (floats) {
       if (sf_readf_float(file, floatValues.data(), n) != n) return false;
       if (fileChannels > 2) mixToStereo<float, double>(floatValues.data(), fileChannels, n);
-      reduceFloats(floatValues.data(), values, out, dither);
+      dither.fill({offsets.data(), values});
+      reduceFloats(floatValues.data(), values, out, offsets.data());
     } else {
       if (sf_readf_int(file, ints.data(), n) != n) return false;
       if (fileChannels > 2) mixToStereo<int32_t, int64_t>(ints.data(), fileChannels, n);
-      reduceInts(ints.data(), values, out, dither);
+      dither.fill({offsets.data(), values});
+      reduceInts(ints.data(), values, out, offsets.data());
     }
     done += n;
     prefaulter.filled(static_cast<size_t>(done * channels) * sizeof(int16_t));
@@ -355,12 +360,11 @@ class ReplacerIo {
   SF_VIRTUAL_IO callbacks_ = {length, seek, read, write, tell};
 };
 
-// Every frame, in blocks straight from the store.
-bool writeFrames(SNDFILE* file, const TAmostras& sound) {
+// Every frame, in blocks of `block` frames straight from the store.
+bool writeFrames(SNDFILE* file, const TAmostras& sound, int64_t block) {
   const int32_t channels = sound.channels();
   const int16_t* values = sound.samples().data();
   const int64_t frames = sound.count();
-  const int64_t block = blockFrames(channels);
   WorkClicker clicker;
   for (int64_t done = 0; done < frames; clicker.blockDone()) {
     const int64_t n = std::min(block, frames - done);
@@ -380,7 +384,7 @@ bool writeResampled(SNDFILE* file, const TAmostras& sound, int32_t rate) {
   const int64_t from = sound.sampleRate();
   // Whole frames of the new rate within the sound.
   const int64_t outFrames = static_cast<int64_t>(static_cast<__int128>(inFrames) * rate / from);
-  const int64_t block = blockFrames(channels);
+  const int64_t block = kEncoderBlockFrames;
   std::vector<int16_t> out(static_cast<size_t>(block * channels));
   // The position of the next new frame: frame `at` of the sound and
   // `part`/rate of the way to the next.
@@ -548,7 +552,8 @@ bool saveSound(std::string_view fileName, const TAmostras& sound, const SoundFil
       double level = format.kind == SoundKind::opus ? kOpusLevel : kVorbisLevel;
       if (!sf_command(file.get(), SFC_SET_COMPRESSION_LEVEL, &level, sizeof level)) return false;
     }
-    const bool written = info.samplerate == sound.sampleRate() ? writeFrames(file.get(), sound)
+    const int64_t block = isPcmKind(format.kind) ? blockFrames(sound.channels()) : kEncoderBlockFrames;
+    const bool written = info.samplerate == sound.sampleRate() ? writeFrames(file.get(), sound, block)
                                                                : writeResampled(file.get(), sound, info.samplerate);
     if (!written) return false;
     // Closing writes what libsndfile still holds (the header's sizes, the
