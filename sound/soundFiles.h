@@ -96,11 +96,11 @@ SoundLoad loadSound(std::string_view fileName, TAmostras& sound);
 // are the canonical file saveWav writes; the other kinds go through
 // libsndfile at the format's depth (16-bit values widened to 24 or 32 bits,
 // or to float). Opus is written at 32 kb/s per channel (voice stays clear,
-// an hour of mono is 14 MB) and, where the sound's rate is not one Opus
-// carries (8, 12, 16, 24, 48 kHz), resampled on the way to the next one
-// above; Vorbis at quality 4 of 10 (libsndfile's 0.6 compression). MP3 and
-// AAC: false. On false the old file is untouched and nothing is left beside
-// it. A click each second while it writes.
+// an hour of mono is 15 MB) and, where the sound's rate is not one Opus
+// carries (8, 12, 16, 24, 48 kHz), resampled on the way by linear
+// interpolation to the next one above (48 kHz above that); Vorbis at
+// quality 4 of 10. MP3 and AAC: false. On false the old file is untouched
+// and nothing is left beside it. A click each second while it writes.
 bool saveSound(std::string_view fileName, const TAmostras& sound, const SoundFileFormat& format,
                FlushToDisk flush = FlushToDisk::yes);
 
