@@ -241,6 +241,10 @@ TEST_F(AnySoundFile, LossyKindsKeepTheSoundAndOpusTakesARateItCarries) {
       EXPECT_EQ(back.channels(), channels);
       EXPECT_NEAR(back.count(), 48000, 1000);
       EXPECT_GT(correlation(back.samples(), original.samples()), 0.95);
+      // A voice note's bit rate (32 kb/s per channel), not the codec's default.
+      if (kind == SoundKind::opus) {
+        EXPECT_LT(read("l").size() * 8, 48000u * channels);
+      }
     }
   }
   // Opus at the rate it carries next above the sound's, at the same pitch
@@ -338,6 +342,12 @@ TEST_F(AnySoundFile, WiderAndManyChannelFilesAreReducedAndSaySo) {
   const std::vector<int16_t> first = valuesOf(s);
   ASSERT_TRUE(loadSound(halfFile, s).ok());
   EXPECT_EQ(valuesOf(s), first);
+
+  // The extensible header of field recorders, 24 bits.
+  load = loadSound(writeWithSndfile("ext.wav", SF_FORMAT_WAVEX | SF_FORMAT_PCM_24, 2, 48000, {256, 512}), s);
+  ASSERT_TRUE(load.ok());
+  EXPECT_EQ(load.reduced, (Reduction{24, false, 0}));
+  EXPECT_EQ(load.format, (SoundFileFormat{SoundKind::wav, 24, false}));
 
   // Float, with values past full scale clipped.
   const std::vector<int32_t> loud = {0x7FFFFFFF, int32_t(0x80000000), 1 << 30, 0};
