@@ -424,7 +424,8 @@ std::optional<SoundKind> kindOfName(std::string_view name) {
 
 std::optional<SoundKind> kindOfFile(std::string_view name, std::span<const uint8_t> b) {
   const std::optional<SoundKind> byName = kindOfName(name);
-  if (b.size() >= 12 && (bytesAre(b, 0, "RIFF") || bytesAre(b, 0, "RF64")) && bytesAre(b, 8, "WAVE"))
+  // In any case of letters, as the WAV reader takes them.
+  if (b.size() >= 12 && (chunkIdIs(b.data(), "RIFF") || chunkIdIs(b.data(), "RF64")) && chunkIdIs(b.data() + 8, "WAVE"))
     return SoundKind::wav;
   if (bytesAre(b, 0, "FORM") && (bytesAre(b, 8, "AIFF") || bytesAre(b, 8, "AIFC"))) return SoundKind::aiff;
   if (bytesAre(b, 0, "fLaC")) return SoundKind::flac;

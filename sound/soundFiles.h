@@ -39,11 +39,12 @@ enum class SoundKind { wav, flac, vorbis, opus, aiff, aac, mp3 };
 // Nothing for any other name.
 std::optional<SoundKind> kindOfName(std::string_view name);
 // An existing file: its first bytes win where they name a format (RIFF or
-// RF64 with WAVE, FORM with AIFF or AIFC, fLaC, OggS whose first packet is
-// OpusHead or \x01vorbis, ....ftyp of MP4/M4A, an ADTS header, an ID3 tag
-// or an MPEG audio frame header), else the name's kind; nothing when
-// neither says. An ID3 tag in front of a file named .aac or .flac leaves the
-// name's kind (both are found tagged so). Some hundreds of bytes are enough.
+// RF64 with WAVE, in any case of letters; FORM with AIFF or AIFC; fLaC;
+// OggS whose first packet is OpusHead or \x01vorbis; ....ftyp of MP4/M4A;
+// an ADTS header; an ID3 tag or an MPEG audio frame header), else the
+// name's kind; nothing when neither says. An ID3 tag in front of a file
+// named .aac or .flac leaves the name's kind (both are found tagged so).
+// Some hundreds of bytes are enough.
 std::optional<SoundKind> kindOfFile(std::string_view name, std::span<const uint8_t> firstBytes);
 // Reads the first bytes of the file (a Windows-1252 name) and calls the
 // above; nothing when it cannot be read.

@@ -134,6 +134,7 @@ TEST(SoundKinds, NamesAndFirstBytes) {
   const std::vector<Case> cases = {
       {"a.mp3", riff(chunk("fmt ", pcmFormat(1, 8000, 16))), SoundKind::wav},
       {"a.flac", "RF64" + le32(0xFFFFFFFF) + "WAVE", SoundKind::wav},
+      {"a.m4a", "riff" + std::string("ftyp") + "wave", SoundKind::wav},  // any case, as loadWav reads it
       {"a.wav", "FORM" + le32(4) + "AIFC", SoundKind::aiff},
       {"a.wav", "fLaC\0\0\0\x22", SoundKind::flac},
       {"nota.ogg", opusHead, SoundKind::opus},
