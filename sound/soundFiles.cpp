@@ -7,17 +7,15 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <array>
+#include <cerrno>
 #include <cmath>
 #include <cstring>
 #include <limits>
 #include <memory>
-#include <string>
 #include <vector>
 
 #include "platform/fd.h"
-#include "platform/paths.h"
 #include "platform/prefault.h"
 #include "platform/wav_header.h"
 
@@ -425,7 +423,8 @@ std::optional<SoundKind> kindOfName(std::string_view name) {
 std::optional<SoundKind> kindOfFile(std::string_view name, std::span<const uint8_t> b) {
   const std::optional<SoundKind> byName = kindOfName(name);
   // In any case of letters, as the WAV reader takes them.
-  if (b.size() >= 12 && (chunkIdIs(b.data(), "RIFF") || chunkIdIs(b.data(), "RF64")) && chunkIdIs(b.data() + 8, "WAVE"))
+  if (b.size() >= 12 && (chunkIdIs(b.data(), "RIFF") || chunkIdIs(b.data(), "RF64")) &&
+      chunkIdIs(b.data() + 8, "WAVE"))
     return SoundKind::wav;
   if (bytesAre(b, 0, "FORM") && (bytesAre(b, 8, "AIFF") || bytesAre(b, 8, "AIFC"))) return SoundKind::aiff;
   if (bytesAre(b, 0, "fLaC")) return SoundKind::flac;

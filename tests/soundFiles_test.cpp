@@ -287,8 +287,9 @@ TEST_F(AnySoundFile, EightAndSixteenBitWavAreTheFilesOfLoadWavAndSaveWav) {
   // Files only loadWav's rules read (chunk ids in lower case, a chunk
   // between the format and the data, an odd-sized chunk without its pad
   // byte) still open, with the same result.
-  const std::string oddFile = write("odd.wav", "riff" + le32(0) + "wave" + chunk("FMT ", pcmFormat(2, 11025, 16)) +
-                                                   chunk("junk", "abc") + chunk("DATA", le32(0x00020001) + le32(0xFFFF8000)));
+  const std::string oddFile =
+      write("odd.wav", "riff" + le32(0) + "wave" + chunk("FMT ", pcmFormat(2, 11025, 16)) + chunk("junk", "abc") +
+                           chunk("DATA", le32(0x00020001) + le32(0xFFFF8000)));
   TAmostras byLoadWav, bySoundFiles;
   ASSERT_TRUE(byLoadWav.loadWav(oddFile));
   const SoundLoad load = loadSound(oddFile, bySoundFiles);
@@ -383,7 +384,8 @@ TEST_F(AnySoundFile, RefusedFilesLeaveTheSoundAsItWas) {
   write("alaw.wav", riff(chunk("fmt ", pcmFormat(1, 8000, 8, 6)) + chunk("data", "abcdef")));
   // A header with no samples after it.
   write("bare.aiff", "FORM" + le32(4) + "AIFF");
-  ASSERT_EQ(std::system(("lame --quiet -r -s 8 --bitwidth 16 -m m " + path("noise.wav") + " " + path("s.mp3")).c_str()), 0);
+  const std::string lame = "lame --quiet -r -s 8 --bitwidth 16 -m m " + path("noise.wav") + " " + path("s.mp3");
+  ASSERT_EQ(std::system(lame.c_str()), 0);
 
   TAmostras s;
   fillTone(s, 1, 11025, 50);
@@ -417,11 +419,12 @@ TEST_F(AnySoundFile, AFailedSaveLeavesThePreviousFile) {
   fillTone(old, 1, 22050, 100);
   TAmostras changed;
   fillTone(changed, 2, 22050, 3000);
-  for (const SoundFileFormat format :
-       {SoundFileFormat{SoundKind::wav, 24, false}, newFileFormat(SoundKind::flac, 16), newFileFormat(SoundKind::opus, 16)}) {
+  const SoundFileFormat wav24{SoundKind::wav, 24, false};
+  for (const SoundFileFormat format : {wav24, newFileFormat(SoundKind::flac, 16), newFileFormat(SoundKind::opus, 16)}) {
     const std::string target = path("work");
     ASSERT_TRUE(saveSound(target, old, format));
-    const ReplaceFaultRuns runs = expectFailedSavesChangeNothing({dir_}, [&] { return saveSound(target, changed, format); });
+    const ReplaceFaultRuns runs =
+        expectFailedSavesChangeNothing({dir_}, [&] { return saveSound(target, changed, format); });
     EXPECT_EQ(runs.flushes, 1);
     EXPECT_EQ(runs.renames, 1);
   }
@@ -431,7 +434,7 @@ TEST_F(AnySoundFile, AFailedSaveLeavesThePreviousFile) {
   const std::string before = read("work");
   TAmostras big;
   fillTone(big, 2, 44100, 3000000);
-  for (const SoundFileFormat format : {SoundFileFormat{SoundKind::wav, 24, false}, newFileFormat(SoundKind::flac, 16)}) {
+  for (const SoundFileFormat format : {wav24, newFileFormat(SoundKind::flac, 16)}) {
     const pid_t child = fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
@@ -450,7 +453,8 @@ TEST_F(AnySoundFile, AFailedSaveLeavesThePreviousFile) {
 
   // Kinds written elsewhere, and formats no file has.
   for (const SoundFileFormat format : {newFileFormat(SoundKind::mp3, 16), newFileFormat(SoundKind::aac, 16),
-                                       SoundFileFormat{SoundKind::flac, 32, true}, SoundFileFormat{SoundKind::wav, 12, false}})
+                                       SoundFileFormat{SoundKind::flac, 32, true},
+                                       SoundFileFormat{SoundKind::wav, 12, false}})
     EXPECT_FALSE(saveSound(path("work"), changed, format));
   EXPECT_FALSE(saveSound(path("no/such/dir.flac"), changed, newFileFormat(SoundKind::flac, 16)));
   EXPECT_EQ(read("work"), before);
