@@ -7,17 +7,15 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <array>
+#include <cerrno>
 #include <cmath>
 #include <cstring>
 #include <limits>
 #include <memory>
-#include <string>
 #include <vector>
 
 #include "platform/fd.h"
-#include "platform/paths.h"
 #include "platform/prefault.h"
 #include "platform/wav_header.h"
 
@@ -124,29 +122,79 @@ std::optional<SoundFileFormat> formatOf(const SF_INFO& info) {
 // ---- Reduction to 16 bits -------------------------------------------------------------------
 
 // Triangular dither of one 16-bit step: the difference of two uniform
-// values, from a fixed-seed generator so that a file always loads alike.
+// values, from fixed-seed generators so that a file always loads alike.
+// Eight xorshift generators side by side, one per value of a run of eight,
+// so that the loops vectorise.
 class Dither {
  public:
-  // In (-65536, 65536): steps of 1/65536 of a 16-bit step.
-  int32_t next() {
-    state_ ^= state_ << 13;
-    state_ ^= state_ >> 17;
-    state_ ^= state_ << 5;
-    return static_cast<int32_t>(state_ & 0xFFFF) - static_cast<int32_t>(state_ >> 16);
+  // Offsets in (-65536, 65536), sixty-five-thousandths of a 16-bit step,
+  // one per value of `offsets`.
+  [[gnu::target_clones("avx2", "default")]]
+  void fill(std::span<int32_t> offsets) {
+    std::array<uint32_t, kLanes> s = state_;
+    for (size_t i = 0; i < offsets.size(); i += kLanes) {
+      std::array<int32_t, kLanes> run;
+      for (size_t k = 0; k < kLanes; ++k) {
+        s[k] ^= s[k] << 13;
+        s[k] ^= s[k] >> 17;
+        s[k] ^= s[k] << 5;
+        run[k] = static_cast<int32_t>(s[k] & 0xFFFF) - static_cast<int32_t>(s[k] >> 16);
+      }
+      std::copy_n(run.begin(), std::min(kLanes, offsets.size() - i), offsets.begin() + static_cast<ptrdiff_t>(i));
+    }
+    state_ = s;
   }
 
  private:
-  uint32_t state_ = 0x9E3779B9u;
+  static constexpr size_t kLanes = 8;
+  std::array<uint32_t, kLanes> state_ = {0x9E3779B9u, 0x85EBCA6Bu, 0xC2B2AE35u, 0x27D4EB2Fu,
+                                         0x165667B1u, 0xD3A2646Cu, 0xFD7046C5u, 0xB55A4F09u};
 };
 
-// Frames of more than two channels into stereo: even channels on the left,
-// odd ones on the right, the last of an odd count on both; averaged.
+// 32-bit values (libsndfile's integer scale: 16-bit values times 65536) to
+// 16 bits, rounded to the nearest after the dither is added. A run whose
+// values 16 bits hold exactly is taken as it is. The whole part and the
+// fraction are kept apart so that nothing leaves 32 bits.
+[[gnu::target_clones("avx2", "default")]]
+void reduceInts(const int32_t* in, size_t n, int16_t* out, const int32_t* dither) {
+  int32_t lowBits = 0;
+  for (size_t i = 0; i < n; ++i) lowBits |= in[i] & 0xFFFF;
+  if (lowBits == 0) {
+    for (size_t i = 0; i < n; ++i) out[i] = static_cast<int16_t>(in[i] >> 16);
+    return;
+  }
+  for (size_t i = 0; i < n; ++i) {
+    const int32_t rounded = (in[i] >> 16) + (((in[i] & 0xFFFF) + dither[i] + 0x8000) >> 16);
+    out[i] = static_cast<int16_t>(std::min(std::max(rounded, -32768), 32767));
+  }
+}
+
+// Floating-point values (full scale 1.0) to 16 bits, alike; values past
+// full scale are clipped, not a reason to dither; NaN is silence.
+[[gnu::target_clones("avx2", "default")]]
+void reduceFloats(const float* in, size_t n, int16_t* out, const int32_t* dither) {
+  int32_t fractions = 0;
+  for (size_t i = 0; i < n; ++i) {
+    const float v = in[i] * 32768.0f;
+    fractions |= v != std::floor(v);
+  }
+  const float ditherScale = fractions != 0 ? 1.0f / 65536.0f : 0.0f;
+  for (size_t i = 0; i < n; ++i) {
+    float v = std::floor(in[i] * 32768.0f + static_cast<float>(dither[i]) * ditherScale + 0.5f);
+    v = v == v ? v : 0.0f;
+    out[i] = static_cast<int16_t>(static_cast<int32_t>(std::min(std::max(v, -32768.0f), 32767.0f)));
+  }
+}
+
+// Frames of more than two channels into stereo, in place: even channels on
+// the left, odd ones on the right, the last of an odd count on both;
+// averaged (an average of values of a type fits the type).
 template <typename T, typename Sum>
-void mixToStereo(const T* in, int32_t fileChannels, int64_t frames, Sum* out) {
+void mixToStereo(T* values, int32_t fileChannels, int64_t frames) {
   const int32_t right = fileChannels / 2, left = fileChannels - right;
   const bool shared = fileChannels % 2 == 1;
   for (int64_t f = 0; f < frames; ++f) {
-    const T* frame = in + f * fileChannels;
+    const T* frame = values + f * fileChannels;
     Sum l = 0, r = 0;
     for (int32_t c = 0; c + 1 < fileChannels; c += 2) {
       l += frame[c];
@@ -156,40 +204,17 @@ void mixToStereo(const T* in, int32_t fileChannels, int64_t frames, Sum* out) {
       l += frame[fileChannels - 1];
       r += frame[fileChannels - 1];
     }
-    out[2 * f] = l / left;
-    out[2 * f + 1] = r / (shared ? right + 1 : right);
+    // Frame f's first two values are behind what is still to be read.
+    values[2 * f] = static_cast<T>(l / left);
+    values[2 * f + 1] = static_cast<T>(r / (shared ? right + 1 : right));
   }
 }
 
-// 32-bit values (libsndfile's integer scale: 16-bit values times 65536)
-// to 16 bits. A block whose values 16 bits hold exactly is taken as it is.
-void reduceInts(const int64_t* in, size_t n, int16_t* out, Dither& dither) {
-  bool exact = true;
-  for (size_t i = 0; i < n; ++i) exact &= (in[i] & 0xFFFF) == 0;
-  if (exact) {
-    for (size_t i = 0; i < n; ++i) out[i] = clampSample(in[i] >> 16);
-    return;
-  }
-  // Rounded to the nearest after the dither is added.
-  for (size_t i = 0; i < n; ++i) out[i] = clampSample((in[i] + dither.next() + 0x8000) >> 16);
-}
-
-// Floating-point values (full scale 1.0) to 16 bits, alike.
-void reduceFloats(const double* in, size_t n, int16_t* out, Dither& dither) {
-  bool exact = true;
-  for (size_t i = 0; i < n; ++i) {
-    const double v = in[i] * 32768.0;
-    exact &= v == std::floor(v);  // full scale (1.0) too: it is clipped, not dithered
-  }
-  for (size_t i = 0; i < n; ++i) {
-    double v = in[i] * 32768.0;
-    if (!exact) v = std::floor(v + dither.next() / 65536.0 + 0.5);
-    out[i] = !(v == v) ? 0 : v <= -32768.0 ? -32768 : v >= 32767.0 ? 32767 : static_cast<int16_t>(v);
-  }
-}
-
-// Frames per block of reading and writing: about a million values.
+// Frames per block of reading and writing: a quarter of a million values.
 int64_t blockFrames(int32_t channels) { return std::max<int64_t>(kWorkBlockValues / channels / 4, 1); }
+// The encoders of lossy kinds keep what they are handed until they have
+// coded it: short blocks stay in the processor's cache.
+constexpr int64_t kEncoderBlockFrames = 8192;
 
 // Reads every frame of `file` into the empty store of `loaded`, whose
 // format is already the memory's (1 or 2 channels). False when the file
@@ -205,19 +230,9 @@ bool readFrames(SNDFILE* file, const SF_INFO& info, const SoundFileFormat& forma
   const bool straight = !lossy && format.bitsPerSample <= 16 && fileChannels <= 2;
   const bool floats = lossy || format.floatingPoint;
   const int64_t block = blockFrames(fileChannels);
-  std::vector<int32_t> ints;
-  std::vector<float> floatValues;
-  std::vector<int64_t> wideInts;
-  std::vector<double> wideFloats;
-  if (!straight) {
-    if (floats) {
-      floatValues.resize(static_cast<size_t>(block * fileChannels));
-      wideFloats.resize(static_cast<size_t>(block * channels));
-    } else {
-      ints.resize(static_cast<size_t>(block * fileChannels));
-      wideInts.resize(static_cast<size_t>(block * channels));
-    }
-  }
+  std::vector<int32_t> ints(straight || floats ? 0 : static_cast<size_t>(block * fileChannels));
+  std::vector<float> floatValues(straight || !floats ? 0 : static_cast<size_t>(block * fileChannels));
+  std::vector<int32_t> offsets(straight ? 0 : static_cast<size_t>(block * channels));
   Dither dither;
   PagePrefaulter prefaulter(store, storeBytes);
   WorkClicker clicker;
@@ -229,20 +244,14 @@ bool readFrames(SNDFILE* file, const SF_INFO& info, const SoundFileFormat& forma
       if (sf_readf_short(file, out, n) != n) return false;
     } else if (floats) {
       if (sf_readf_float(file, floatValues.data(), n) != n) return false;
-      if (fileChannels > 2) {
-        mixToStereo(floatValues.data(), fileChannels, n, wideFloats.data());
-      } else {
-        std::copy_n(floatValues.begin(), values, wideFloats.begin());
-      }
-      reduceFloats(wideFloats.data(), values, out, dither);
+      if (fileChannels > 2) mixToStereo<float, double>(floatValues.data(), fileChannels, n);
+      dither.fill({offsets.data(), values});
+      reduceFloats(floatValues.data(), values, out, offsets.data());
     } else {
       if (sf_readf_int(file, ints.data(), n) != n) return false;
-      if (fileChannels > 2) {
-        mixToStereo(ints.data(), fileChannels, n, wideInts.data());
-      } else {
-        std::copy_n(ints.begin(), values, wideInts.begin());
-      }
-      reduceInts(wideInts.data(), values, out, dither);
+      if (fileChannels > 2) mixToStereo<int32_t, int64_t>(ints.data(), fileChannels, n);
+      dither.fill({offsets.data(), values});
+      reduceInts(ints.data(), values, out, offsets.data());
     }
     done += n;
     prefaulter.filled(static_cast<size_t>(done * channels) * sizeof(int16_t));
@@ -308,12 +317,52 @@ std::optional<int> sndfileFormat(const SoundFileFormat& format) {
   return std::nullopt;
 }
 
-// Every frame, in blocks straight from the store.
-bool writeFrames(SNDFILE* file, const TAmostras& sound) {
+// libsndfile writes through a FileReplacer: in order, but for the header,
+// which it writes again at the end with the sizes filled in; those bytes
+// become rewrites of what was written. Nothing is read back.
+class ReplacerIo {
+ public:
+  explicit ReplacerIo(FileReplacer& out) : out_(out) {}
+  SF_VIRTUAL_IO* callbacks() { return &callbacks_; }
+
+ private:
+  static ReplacerIo& of(void* self) { return *static_cast<ReplacerIo*>(self); }
+  static sf_count_t length(void* self) { return static_cast<sf_count_t>(of(self).out_.size()); }
+  static sf_count_t tell(void* self) { return of(self).at_; }
+  static sf_count_t read(void*, sf_count_t, void*) { return 0; }
+  static sf_count_t seek(sf_count_t offset, int whence, void* self) {
+    ReplacerIo& io = of(self);
+    const sf_count_t base = whence == SEEK_CUR ? io.at_ : whence == SEEK_END ? length(self) : 0;
+    if (offset < -base) return -1;
+    io.at_ = base + offset;
+    return io.at_;
+  }
+  static sf_count_t write(const void* data, sf_count_t n, void* self) {
+    ReplacerIo& io = of(self);
+    const auto end = static_cast<sf_count_t>(io.out_.size());
+    const auto* bytes = static_cast<const uint8_t*>(data);
+    if (n <= 0) return 0;
+    // Up to the end, bytes already written; past it, a gap of zeros first.
+    const sf_count_t over = std::min(n, std::max<sf_count_t>(end - io.at_, 0));
+    if (over > 0 && !io.out_.rewrite(static_cast<uint64_t>(io.at_), bytes, static_cast<size_t>(over))) return 0;
+    static constexpr std::array<uint8_t, 4096> kZeros{};
+    for (sf_count_t gap = io.at_ - end; gap > 0; gap -= static_cast<sf_count_t>(kZeros.size()))
+      if (!io.out_.write(kZeros.data(), static_cast<size_t>(std::min<sf_count_t>(gap, kZeros.size())))) return 0;
+    if (n > over && !io.out_.write(bytes + over, static_cast<size_t>(n - over))) return 0;
+    io.at_ += n;
+    return n;
+  }
+
+  FileReplacer& out_;
+  sf_count_t at_ = 0;
+  SF_VIRTUAL_IO callbacks_ = {length, seek, read, write, tell};
+};
+
+// Every frame, in blocks of `block` frames straight from the store.
+bool writeFrames(SNDFILE* file, const TAmostras& sound, int64_t block) {
   const int32_t channels = sound.channels();
   const int16_t* values = sound.samples().data();
   const int64_t frames = sound.count();
-  const int64_t block = blockFrames(channels);
   WorkClicker clicker;
   for (int64_t done = 0; done < frames; clicker.blockDone()) {
     const int64_t n = std::min(block, frames - done);
@@ -333,7 +382,7 @@ bool writeResampled(SNDFILE* file, const TAmostras& sound, int32_t rate) {
   const int64_t from = sound.sampleRate();
   // Whole frames of the new rate within the sound.
   const int64_t outFrames = static_cast<int64_t>(static_cast<__int128>(inFrames) * rate / from);
-  const int64_t block = blockFrames(channels);
+  const int64_t block = kEncoderBlockFrames;
   std::vector<int16_t> out(static_cast<size_t>(block * channels));
   // The position of the next new frame: frame `at` of the sound and
   // `part`/rate of the way to the next.
@@ -373,7 +422,9 @@ std::optional<SoundKind> kindOfName(std::string_view name) {
 
 std::optional<SoundKind> kindOfFile(std::string_view name, std::span<const uint8_t> b) {
   const std::optional<SoundKind> byName = kindOfName(name);
-  if (b.size() >= 12 && (bytesAre(b, 0, "RIFF") || bytesAre(b, 0, "RF64")) && bytesAre(b, 8, "WAVE"))
+  // In any case of letters, as the WAV reader takes them.
+  if (b.size() >= 12 && (chunkIdIs(b.data(), "RIFF") || chunkIdIs(b.data(), "RF64")) &&
+      chunkIdIs(b.data() + 8, "WAVE"))
     return SoundKind::wav;
   if (bytesAre(b, 0, "FORM") && (bytesAre(b, 8, "AIFF") || bytesAre(b, 8, "AIFC"))) return SoundKind::aiff;
   if (bytesAre(b, 0, "fLaC")) return SoundKind::flac;
@@ -490,10 +541,9 @@ bool saveSound(std::string_view fileName, const TAmostras& sound, const SoundFil
 
   FileReplacer out;
   if (!out.open(fileName, flush)) return false;
-  const std::string newFile = out.newFileName();
-  if (newFile.empty()) return false;
+  ReplacerIo io(out);
   {
-    Sndfile file(sf_open(nativePath(newFile).c_str(), SFM_WRITE, &info));
+    Sndfile file(sf_open_virtual(io.callbacks(), SFM_WRITE, &info, &io));
     if (!file) return false;
     // Full scale is 1.0 in a float file; libsndfile would otherwise write
     // the 16-bit values as they are.
@@ -502,7 +552,8 @@ bool saveSound(std::string_view fileName, const TAmostras& sound, const SoundFil
       double level = format.kind == SoundKind::opus ? kOpusLevel : kVorbisLevel;
       if (!sf_command(file.get(), SFC_SET_COMPRESSION_LEVEL, &level, sizeof level)) return false;
     }
-    const bool written = info.samplerate == sound.sampleRate() ? writeFrames(file.get(), sound)
+    const int64_t block = isPcmKind(format.kind) ? blockFrames(sound.channels()) : kEncoderBlockFrames;
+    const bool written = info.samplerate == sound.sampleRate() ? writeFrames(file.get(), sound, block)
                                                                : writeResampled(file.get(), sound, info.samplerate);
     if (!written) return false;
     // Closing writes what libsndfile still holds (the header's sizes, the

@@ -39,11 +39,12 @@ enum class SoundKind { wav, flac, vorbis, opus, aiff, aac, mp3 };
 // Nothing for any other name.
 std::optional<SoundKind> kindOfName(std::string_view name);
 // An existing file: its first bytes win where they name a format (RIFF or
-// RF64 with WAVE, FORM with AIFF or AIFC, fLaC, OggS whose first packet is
-// OpusHead or \x01vorbis, ....ftyp of MP4/M4A, an ADTS header, an ID3 tag
-// or an MPEG audio frame header), else the name's kind; nothing when
-// neither says. An ID3 tag in front of a file named .aac or .flac leaves the
-// name's kind (both are found tagged so). Some hundreds of bytes are enough.
+// RF64 with WAVE, in any case of letters; FORM with AIFF or AIFC; fLaC;
+// OggS whose first packet is OpusHead or \x01vorbis; ....ftyp of MP4/M4A;
+// an ADTS header; an ID3 tag or an MPEG audio frame header), else the
+// name's kind; nothing when neither says. An ID3 tag in front of a file
+// named .aac or .flac leaves the name's kind (both are found tagged so).
+// Some hundreds of bytes are enough.
 std::optional<SoundKind> kindOfFile(std::string_view name, std::span<const uint8_t> firstBytes);
 // Reads the first bytes of the file (a Windows-1252 name) and calls the
 // above; nothing when it cannot be read.
@@ -96,11 +97,11 @@ SoundLoad loadSound(std::string_view fileName, TAmostras& sound);
 // are the canonical file saveWav writes; the other kinds go through
 // libsndfile at the format's depth (16-bit values widened to 24 or 32 bits,
 // or to float). Opus is written at 32 kb/s per channel (voice stays clear,
-// an hour of mono is 14 MB) and, where the sound's rate is not one Opus
-// carries (8, 12, 16, 24, 48 kHz), resampled on the way to the next one
-// above; Vorbis at quality 4 of 10 (libsndfile's 0.6 compression). MP3 and
-// AAC: false. On false the old file is untouched and nothing is left beside
-// it. A click each second while it writes.
+// an hour of mono is 15 MB) and, where the sound's rate is not one Opus
+// carries (8, 12, 16, 24, 48 kHz), resampled on the way by linear
+// interpolation to the next one above (48 kHz above that); Vorbis at
+// quality 4 of 10. MP3 and AAC: false. On false the old file is untouched
+// and nothing is left beside it. A click each second while it writes.
 bool saveSound(std::string_view fileName, const TAmostras& sound, const SoundFileFormat& format,
                FlushToDisk flush = FlushToDisk::yes);
 

@@ -134,6 +134,7 @@ TEST(SoundKinds, NamesAndFirstBytes) {
   const std::vector<Case> cases = {
       {"a.mp3", riff(chunk("fmt ", pcmFormat(1, 8000, 16))), SoundKind::wav},
       {"a.flac", "RF64" + le32(0xFFFFFFFF) + "WAVE", SoundKind::wav},
+      {"a.m4a", "riff" + std::string("ftyp") + "wave", SoundKind::wav},  // any case, as loadWav reads it
       {"a.wav", "FORM" + le32(4) + "AIFC", SoundKind::aiff},
       {"a.wav", "fLaC\0\0\0\x22", SoundKind::flac},
       {"nota.ogg", opusHead, SoundKind::opus},
@@ -241,6 +242,10 @@ TEST_F(AnySoundFile, LossyKindsKeepTheSoundAndOpusTakesARateItCarries) {
       EXPECT_EQ(back.channels(), channels);
       EXPECT_NEAR(back.count(), 48000, 1000);
       EXPECT_GT(correlation(back.samples(), original.samples()), 0.95);
+      // A voice note's bit rate (32 kb/s per channel), not the codec's default.
+      if (kind == SoundKind::opus) {
+        EXPECT_LT(read("l").size() * 8, 48000u * channels);
+      }
     }
   }
   // Opus at the rate it carries next above the sound's, at the same pitch
@@ -282,8 +287,9 @@ TEST_F(AnySoundFile, EightAndSixteenBitWavAreTheFilesOfLoadWavAndSaveWav) {
   // Files only loadWav's rules read (chunk ids in lower case, a chunk
   // between the format and the data, an odd-sized chunk without its pad
   // byte) still open, with the same result.
-  const std::string oddFile = write("odd.wav", "riff" + le32(0) + "wave" + chunk("FMT ", pcmFormat(2, 11025, 16)) +
-                                                   chunk("junk", "abc") + chunk("DATA", le32(0x00020001) + le32(0xFFFF8000)));
+  const std::string oddFile =
+      write("odd.wav", "riff" + le32(0) + "wave" + chunk("FMT ", pcmFormat(2, 11025, 16)) + chunk("junk", "abc") +
+                           chunk("DATA", le32(0x00020001) + le32(0xFFFF8000)));
   TAmostras byLoadWav, bySoundFiles;
   ASSERT_TRUE(byLoadWav.loadWav(oddFile));
   const SoundLoad load = loadSound(oddFile, bySoundFiles);
@@ -296,11 +302,11 @@ TEST_F(AnySoundFile, EightAndSixteenBitWavAreTheFilesOfLoadWavAndSaveWav) {
 // ---- What loading reduces -----------------------------------------------------------
 
 TEST_F(AnySoundFile, WiderAndManyChannelFilesAreReducedAndSaySo) {
-  // Six channels of 16 bits, each frame k, 2k, ... 6k (times 256):
-  // left (1 + 3 + 5) / 3, right (2 + 4 + 6) / 3.
+  // Six channels of 16 bits, frame f holding 16f, 32f, ... 96f: left
+  // (1 + 3 + 5) / 3, right (2 + 4 + 6) / 3 of 16f.
   std::vector<int32_t> six;
   for (int f = 0; f < 100; ++f)
-    for (int c = 1; c <= 6; ++c) six.push_back(c * f * 256 * 65536);
+    for (int c = 1; c <= 6; ++c) six.push_back(c * f * 16 * 65536);
   TAmostras s;
   SoundLoad load = loadSound(writeWithSndfile("six.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 6, 32000, six), s);
   ASSERT_TRUE(load.ok());
@@ -309,8 +315,7 @@ TEST_F(AnySoundFile, WiderAndManyChannelFilesAreReducedAndSaySo) {
   EXPECT_EQ(s.channels(), 2);
   EXPECT_EQ(s.sampleRate(), 32000);
   ASSERT_EQ(s.count(), 100);
-  EXPECT_EQ(unpackFrame(s.getFrame(10)).left, 3 * 10 * 256);
-  EXPECT_EQ(unpackFrame(s.getFrame(10)).right, 4 * 10 * 256);
+  EXPECT_EQ(s.getFrame(99), packFrame(3 * 99 * 16, 4 * 99 * 16));
   // An odd count: the last channel goes to both sides.
   std::vector<int32_t> three;
   for (int f = 0; f < 10; ++f)
@@ -339,6 +344,12 @@ TEST_F(AnySoundFile, WiderAndManyChannelFilesAreReducedAndSaySo) {
   const std::vector<int16_t> first = valuesOf(s);
   ASSERT_TRUE(loadSound(halfFile, s).ok());
   EXPECT_EQ(valuesOf(s), first);
+
+  // The extensible header of field recorders, 24 bits.
+  load = loadSound(writeWithSndfile("ext.wav", SF_FORMAT_WAVEX | SF_FORMAT_PCM_24, 2, 48000, {256, 512}), s);
+  ASSERT_TRUE(load.ok());
+  EXPECT_EQ(load.reduced, (Reduction{24, false, 0}));
+  EXPECT_EQ(load.format, (SoundFileFormat{SoundKind::wav, 24, false}));
 
   // Float, with values past full scale clipped.
   const std::vector<int32_t> loud = {0x7FFFFFFF, int32_t(0x80000000), 1 << 30, 0};
@@ -373,7 +384,8 @@ TEST_F(AnySoundFile, RefusedFilesLeaveTheSoundAsItWas) {
   write("alaw.wav", riff(chunk("fmt ", pcmFormat(1, 8000, 8, 6)) + chunk("data", "abcdef")));
   // A header with no samples after it.
   write("bare.aiff", "FORM" + le32(4) + "AIFF");
-  ASSERT_EQ(std::system(("lame --quiet -r -s 8 --bitwidth 16 -m m " + path("noise.wav") + " " + path("s.mp3")).c_str()), 0);
+  const std::string lame = "lame --quiet -r -s 8 --bitwidth 16 -m m " + path("noise.wav") + " " + path("s.mp3");
+  ASSERT_EQ(std::system(lame.c_str()), 0);
 
   TAmostras s;
   fillTone(s, 1, 11025, 50);
@@ -407,11 +419,12 @@ TEST_F(AnySoundFile, AFailedSaveLeavesThePreviousFile) {
   fillTone(old, 1, 22050, 100);
   TAmostras changed;
   fillTone(changed, 2, 22050, 3000);
-  for (const SoundFileFormat format :
-       {SoundFileFormat{SoundKind::wav, 24, false}, newFileFormat(SoundKind::flac, 16), newFileFormat(SoundKind::opus, 16)}) {
+  const SoundFileFormat wav24{SoundKind::wav, 24, false};
+  for (const SoundFileFormat format : {wav24, newFileFormat(SoundKind::flac, 16), newFileFormat(SoundKind::opus, 16)}) {
     const std::string target = path("work");
     ASSERT_TRUE(saveSound(target, old, format));
-    const ReplaceFaultRuns runs = expectFailedSavesChangeNothing({dir_}, [&] { return saveSound(target, changed, format); });
+    const ReplaceFaultRuns runs =
+        expectFailedSavesChangeNothing({dir_}, [&] { return saveSound(target, changed, format); });
     EXPECT_EQ(runs.flushes, 1);
     EXPECT_EQ(runs.renames, 1);
   }
@@ -421,7 +434,7 @@ TEST_F(AnySoundFile, AFailedSaveLeavesThePreviousFile) {
   const std::string before = read("work");
   TAmostras big;
   fillTone(big, 2, 44100, 3000000);
-  for (const SoundFileFormat format : {SoundFileFormat{SoundKind::wav, 24, false}, newFileFormat(SoundKind::flac, 16)}) {
+  for (const SoundFileFormat format : {wav24, newFileFormat(SoundKind::flac, 16)}) {
     const pid_t child = fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
@@ -440,7 +453,8 @@ TEST_F(AnySoundFile, AFailedSaveLeavesThePreviousFile) {
 
   // Kinds written elsewhere, and formats no file has.
   for (const SoundFileFormat format : {newFileFormat(SoundKind::mp3, 16), newFileFormat(SoundKind::aac, 16),
-                                       SoundFileFormat{SoundKind::flac, 32, true}, SoundFileFormat{SoundKind::wav, 12, false}})
+                                       SoundFileFormat{SoundKind::flac, 32, true},
+                                       SoundFileFormat{SoundKind::wav, 12, false}})
     EXPECT_FALSE(saveSound(path("work"), changed, format));
   EXPECT_FALSE(saveSound(path("no/such/dir.flac"), changed, newFileFormat(SoundKind::flac, 16)));
   EXPECT_EQ(read("work"), before);
