@@ -25,7 +25,7 @@ findings=$(grep -v 'running with root privileges' <<<"$findings" || true)
 
 version=$(dpkg-deb -f "$deb" Version)
 depends=$(dpkg-deb -f "$deb" Depends)
-for needed in libasound2 libespeak-ng1 libspeechd2 libbrlapi0.8; do
+for needed in libasound2 libespeak-ng1 libspeechd2 libbrlapi0.8 libsndfile1; do
   [[ $depends == *"$needed"* ]] || fail "Depends lacks $needed: $depends"
 done
 recommends=$(dpkg-deb -f "$deb" Recommends)
