@@ -11,6 +11,7 @@
 #include "app/klMsg.h"
 #include "app/klmp3.h"
 #include "app/mp3Twin.h"
+#include "app/openSave.h"
 #include "app/programState.h"
 #include "console/VrCrt.h"
 #include "console/keys.h"
@@ -20,6 +21,7 @@
 #include "platform/codec.h"
 #include "platform/paths.h"
 #include "sound/gramost.h"
+#include "sound/soundFiles.h"
 
 namespace kalimbro {
 namespace {
@@ -131,7 +133,7 @@ std::string commandLineFileName(std::string_view line) {
 
 std::string workingWavName(std::string_view name) {
   std::string result(name);
-  if (!endsWithUpper(name, ".WAV")) result += ".wav";
+  if (!keepsItsName(name)) result += ".wav";
   return result;
 }
 
@@ -179,7 +181,7 @@ void chooseWorkingFile(bool atStartUp) {
     if (ask) {
       reserveLines(kSelectorRows);
       sayMessage("KLNOMARQ", 1);
-      selectFile(kSelectorRows, "*.WAV|*.MP3", name);
+      selectFile(kSelectorRows, soundFilePatterns(true), name);
       fromSelector = true;
     }
     if (name.empty()) {
@@ -208,7 +210,7 @@ void chooseWorkingFile(bool atStartUp) {
       if (use != TwinUse::open) {
         crtWriteln();
         sayMessage("KLMP3WAV", 1);
-        if (const Mp3Conversion decoded = mp3ToWav(name, twin); decoded != Mp3Conversion::done) {
+        if (const Conversion decoded = mp3ToWav(name, twin); decoded != Conversion::done) {
           sayMessage(conversionFailureMessage(decoded), 2);
           continue;
         }
@@ -221,6 +223,9 @@ void chooseWorkingFile(bool atStartUp) {
     crtWriteln(name);
     setWindowTitle(fileWindowTitle(name, false));
     p.workingFileName = workingWavName(name);
+    // Until the file is read (or a new one recorded), its name says what
+    // it is.
+    p.workingFormat = newFileFormat(kindOfName(p.workingFileName).value_or(SoundKind::wav), 16);
     return;
   }
 }
@@ -233,11 +238,13 @@ void loadWorkingSound() {
   p.soundBuffer->setMemoryLimit(memoryLimitFromSettings());
   if (p.workingFileName.empty()) return;
   // A failed load leaves the sound in memory as it was.
-  if (!p.soundBuffer->loadWav(p.workingFileName)) {
-    sayMessage(p.soundBuffer->outOfMemory() ? "KLFALMEM" : "KLARQERR", 1);
+  const std::optional<SoundFileFormat> format = openSoundFile(p.workingFileName, *p.soundBuffer);
+  if (!format) {
     dropUneditedTwin(p.workingFileName);
     p.workingFileName.clear();
+    return;
   }
+  p.workingFormat = *format;
 }
 
 // ---- Recording a new file ---------------------------------------------------------------
@@ -267,14 +274,29 @@ bool recordNewFile() {
     if (key == 0) readKey();  // an extended key's code is no answer
   }
 
+  // A WAV name is recorded into straight away; any other kind is recorded
+  // into the temporary directory and written in its own format at the end.
+  const SoundKind kind = kindOfName(p.workingFileName).value_or(SoundKind::wav);
+  TempFile take;
+  if (kind != SoundKind::wav && !take.make()) {
+    sayMessage("KLPRECPT", 1);
+    p.workingFileName.clear();
+    return false;
+  }
   setWindowTitle(fileWindowTitle(p.workingFileName, true));
   sound.clear();
   sound.createSized(channels, quality.sampleRate, quality.bitsPerSample, 0);
   sound.setCaptureBuffers(p.settings.recordBuffers);
-  const bool recorded = sound.recordFromDevice(p.workingFileName);
+  p.workingFormat = newFileFormat(kind, quality.bitsPerSample);
+  bool recorded = sound.recordFromDevice(take.name().empty() ? p.workingFileName : take.name());
   // What was recorded into an MP3's twin is the user's own.
   if (isMp3Twin(p.workingFileName)) noteTwinSaved(p.workingFileName);
-  sayMessage(recorded ? "KLOK" : recordingFailureKey(sound), 1);
+  // Whatever reached the take is kept, as a WAV recording keeps it.
+  bool written = true;
+  if (!take.name().empty() && sound.count() > 0)
+    written = writeSoundFile(p.workingFileName, sound, p.workingFormat);
+  sayMessage(!written ? "KLERRGRV" : recorded ? "KLOK" : recordingFailureKey(sound), 1);
+  recorded = recorded && written;
   setWindowTitle(fileWindowTitle(p.workingFileName, false));
   return recorded;
 }
@@ -328,12 +350,14 @@ SaveResult saveWorkingFile() {
     }
   }
   // A failed save leaves the file that was there untouched.
-  if (!p.soundBuffer->saveWav(name)) {
+  const SoundFileFormat format = savingFormat(name, *p.soundBuffer);
+  if (!writeSoundFile(name, *p.soundBuffer, format)) {
     sayMessage("KLERRGRV", 1);
     return SaveResult::failed;
   }
   if (isMp3Twin(name)) noteTwinSaved(name);
   p.workingFileName = name;
+  p.workingFormat = format;
   setWindowTitle(fileWindowTitle(name, false));
   // The user named an MP3 file: it is written now, as save-as does, so that
   // "saved" is true of the file the user will look for. Should LAME fail,
@@ -357,8 +381,8 @@ bool convertBackToMp3(std::string_view fileName) {
   // wavToMp3 succeeds only when LAME ended cleanly and wrote a non-empty
   // MP3: only then may the WAV go (its record first, found through the
   // name while the file is still there).
-  const Mp3Conversion encoded = wavToMp3(fileName, mp3);
-  if (encoded == Mp3Conversion::done) {
+  const Conversion encoded = wavToMp3(fileName, mp3);
+  if (encoded == Conversion::done) {
     forgetTwin(fileName);
     removeFileAndAlias(fileName);
     return true;
@@ -420,14 +444,20 @@ void saveAs(std::string_view fileName) {
   // Until it is on disk the converted sound does not replace the sound in
   // memory: a failed save must not leave a lower quality for F2 to write
   // over the original.
+  // The new parameters hold: the kind is the name's (the working file's
+  // own under its own name), the depth the one just chosen.
   const bool newName = name != original;
-  if ((newName && isMp3Twin(name) && !makeRoomForTwin(name)) || !converted->saveWav(name)) {
+  const SoundFileFormat format =
+      newFileFormat(newName ? kindOfName(name).value_or(SoundKind::wav) : p.workingFormat.kind,
+                    converted->bitsPerSample());
+  if ((newName && isMp3Twin(name) && !makeRoomForTwin(name)) || !writeSoundFile(name, *converted, format)) {
     sayMessage("KLERRGRV", 1);
     return;
   }
   if (isMp3Twin(name)) noteTwinSaved(name);
   p.soundBuffer = std::move(converted);
   p.workingFileName = name;
+  p.workingFormat = format;
   sayMessage("KLARQSLV", 2);
   setWindowTitle(fileWindowTitle(name, false));
   // The copy of an MP3 this session was editing goes, unless it holds edits.
@@ -437,55 +467,7 @@ void saveAs(std::string_view fileName) {
 
 // ---- Other sound files -------------------------------------------------------------
 
-namespace {
-
-// A temporary file: removed when its owner is done with it.
-class TempFile {
- public:
-  TempFile() = default;
-  ~TempFile() { remove(); }
-  TempFile(const TempFile&) = delete;
-  TempFile& operator=(const TempFile&) = delete;
-  bool make() {
-    name_ = makeTempFile("WAV");
-    return !name_.empty();
-  }
-  void remove() {
-    if (!name_.empty()) removeFile(name_);
-    name_.clear();
-  }
-  const std::string& name() const { return name_; }
-
- private:
-  std::string name_;
-};
-
-}  // namespace
-
-bool loadSoundFile(std::string_view name, TAmostras& sound) {
-  TempFile decoded;
-  std::string soundFile(name);
-  if (name.size() >= 4 && upperCaseAccented(name.substr(name.size() - 4)) == ".MP3") {
-    // The decoded copy goes to the temporary directory.
-    if (tempDirectory().empty()) {
-      sayMessage("KLPRECPT", 2);
-      return false;
-    }
-    const Mp3Conversion conversion = decoded.make() ? mp3ToWav(name, decoded.name()) : Mp3Conversion::failed;
-    if (conversion != Mp3Conversion::done) {
-      sayMessage(conversionFailureMessage(conversion), 2);
-      return false;
-    }
-    soundFile = decoded.name();
-  }
-  const bool loaded = sound.loadWav(soundFile);
-  decoded.remove();
-  if (!loaded) {
-    sayMessage(sound.outOfMemory() ? "KLFALMEM" : "KLARQERR", 1);
-    return false;
-  }
-  return true;
-}
+bool loadSoundFile(std::string_view name, TAmostras& sound) { return openSoundFile(name, sound).has_value(); }
 
 void dropUneditedWorkingTwin() { dropUneditedTwin(program().workingFileName); }
 

@@ -2,7 +2,8 @@
 // line or with the file selector), loads it, records a new sound straight
 // into it when it does not exist, saves it (F2), saves it under another
 // name and format (S), and brings imported MP3 files back to MP3; reads
-// other sound files, MP3 or WAV, for the mix. Used by the main program, the
+// other sound files of any kind for the mix. A working file that is not WAV
+// (FLAC, Opus, AAC ...) is saved back in its own format (openSave). Used by the main program, the
 // record commands and the mix command.
 #pragma once
 
@@ -32,7 +33,9 @@ std::string commandLineFileName(std::string_view rawLine);
 // ---- Names and titles -------------------------------------------------------------
 
 // The name as the working file: ".wav" appended unless it ends in ".WAV"
-// in any case ("x.mp3" -> "x.mp3.wav", "x.txt" -> "x.txt.wav").
+// in any case or names another kind of sound the program writes back
+// itself ("x.flac", "x.opus", "x.m4a" stay; "x.mp3" -> "x.mp3.wav",
+// "x.txt" -> "x.txt.wav").
 std::string workingWavName(std::string_view name);
 // A name typed for save-as: ".wav" appended when it ends in ".MP3" or its
 // file-name part holds no "." ("b" -> "b.wav", "b.snd" stays).
@@ -92,11 +95,10 @@ void saveAs(std::string_view fileName);
 
 // ---- Other sound files -------------------------------------------------------------
 
-// Loads the sound file `name` into `sound` (the mix command's second sound):
-// an MP3, known by its name, is decoded with LAME into a temporary file
-// first, removed again after the load. False when it could not be read;
-// the user has heard why (no temporary directory, a conversion that failed
-// or was given up, memory, a file that is no sound).
+// Loads the sound file `name`, of any kind the program reads, into `sound`
+// (the mix command's second sound): see openSoundFile. False when it could
+// not be read; the user has heard why (no temporary directory, a conversion
+// that failed or was given up, memory, a file that is no sound).
 bool loadSoundFile(std::string_view name, TAmostras& sound);
 // N moves on from the working file: an MP3 twin of it that holds nothing
 // of the user's goes, with its record.

@@ -208,6 +208,13 @@ constexpr MessageRow kCatalogue[] = {
     // Speech through the system's speech server, chosen in the configuration form.
     {"KLFALSRV", "Fala pelo speech-dispatcher"},
     {"KLSRVFAL", "O speech-dispatcher n\xE3o respondeu, a fala segue pela voz do programa"},
+    // Sound files of other kinds: what opening reduced, and ffmpeg's conversions.
+    {"KLREDBIT", "Este som tem mais de 16 bits; ele \xE9 editado com 16 bits"},
+    {"KLREDFLT", "Este som tem amostras de ponto flutuante; ele \xE9 editado com 16 bits"},
+    {"KLREDCAN", "Este som tem mais de dois canais; ele \xE9 editado em est\xE9reo"},
+    {"KLCNVAGU", "Convertendo pelo ffmpeg, aguarde"},
+    {"KLERRFFM", "A convers\xE3o pelo ffmpeg foi mal sucedida"},
+    {"KLSEMFFM", "O programa ffmpeg n\xE3o foi encontrado; instale o pacote ffmpeg"},
 };
 
 }  // namespace

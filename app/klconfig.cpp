@@ -22,6 +22,7 @@ constexpr size_t kMaxTextSetting = 255;
 constexpr std::string_view kDefaultLameProgram = "lame";  // found on PATH
 constexpr std::string_view kDefaultLameEncode = "-h";
 constexpr std::string_view kDefaultLameDecode = "--decode";
+constexpr std::string_view kDefaultFfmpegProgram = "ffmpeg";  // found on PATH
 
 // Text that is not a whole number (an empty one included) reads as 0.
 int32_t toInt(std::string_view text) { return wholeNumber32(text).value_or(0); }
@@ -66,6 +67,8 @@ void readConfig(Settings& s) {
   s.lameProgram = readText("PROGLAME", kDefaultLameProgram);
   s.lameEncodeOptions = readText("LAME_IN_CMD", kDefaultLameEncode);
   s.lameDecodeOptions = readText("LAME_OUT_CMD", kDefaultLameDecode);
+  // Kept in the file only; the form does not show it.
+  s.ffmpegProgram = readText("PROGFFMPEG", kDefaultFfmpegProgram);
   const std::string echo = iniRead(kSection, "MILI_ECO");
   if (echo.empty()) return;
   s.EchoUnits = static_cast<int32_t>(static_cast<int64_t>(toInt(echo)) * 10);
@@ -90,8 +93,10 @@ void configure() {
   readConfig(s);
   if (upperCaseAccented(key) == 'S') {
     const std::string lameProgram = s.lameProgram;
+    const std::string ffmpegProgram = s.ffmpegProgram;
     s = Settings{};
     s.lameProgram = lameProgram;
+    s.ffmpegProgram = ffmpegProgram;
     s.lameEncodeOptions = kDefaultLameEncode;
     s.lameDecodeOptions = kDefaultLameDecode;
   }

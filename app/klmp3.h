@@ -5,33 +5,22 @@
 
 #include <string_view>
 
-#include "platform/file_replacer.h"
+#include "app/externalCodec.h"
 
 namespace kalimbro {
 
-// How a run of LAME ended.
-enum class Mp3Conversion {
-  done,
-  failed,  // LAME missing, failing or writing nothing
-  gaveUp,  // the user pressed ESC while it ran
-};
-
 // Runs the LAME program (setting lameProgram) with `options` split into
-// words, then the input and the output file, and waits for it, clicking
-// once a second; ESC gives up. Done only when it ended with status 0 and
-// wrote a non-empty output; the output file is replaced only then (lame
-// writes into a hidden file beside it first), so a failure or a give-up
-// never damages what was there. An output reached through a symbolic link
-// (an alias) replaces the file the link points at. The output reaches the
-// disk before it takes the old one's place unless `flush` says otherwise.
-Mp3Conversion runAndWait(std::string_view options, std::string_view inputFile, std::string_view outputFile,
-                         FlushToDisk flush = FlushToDisk::yes);
+// words, then the input and the output file, through runConverter: the
+// output is replaced only when LAME succeeded. An output reached through a
+// symbolic link (an alias) replaces the file the link points at.
+Conversion runAndWait(std::string_view options, std::string_view inputFile, std::string_view outputFile,
+                      FlushToDisk flush = FlushToDisk::yes);
 // runAndWait with lameDecodeOptions.
-Mp3Conversion mp3ToWav(std::string_view mp3File, std::string_view wavFile);
+Conversion mp3ToWav(std::string_view mp3File, std::string_view wavFile);
 // runAndWait with lameEncodeOptions.
-Mp3Conversion wavToMp3(std::string_view wavFile, std::string_view mp3File);
-// What the user hears when a conversion did not happen: "Desistiu..." for
-// a give-up, else KLERRCNV.
-std::string_view conversionFailureMessage(Mp3Conversion conversion);
+Conversion wavToMp3(std::string_view wavFile, std::string_view mp3File);
+// What the user hears when a conversion by LAME did not happen:
+// "Desistiu..." for a give-up, else KLERRCNV.
+std::string_view conversionFailureMessage(Conversion conversion);
 
 }  // namespace kalimbro

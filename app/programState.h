@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "sound/gramost.h"
+#include "sound/soundFiles.h"
 
 namespace kalimbro {
 
@@ -26,10 +27,12 @@ struct Settings {
   std::string lameProgram;
   std::string lameEncodeOptions;
   std::string lameDecodeOptions;
+  std::string ffmpegProgram = "ffmpeg";  // for AAC (M4A, MP4)
 };
 
 struct ProgramState {
   std::string workingFileName;  // empty: no working file
+  SoundFileFormat workingFormat;  // what the working file was read as, and is saved back as
   std::string tempSoundFile;    // scratch copy of the sound, in the temporary directory
   std::unique_ptr<TAmostras> soundBuffer;
   int32_t currentPosition = 0;

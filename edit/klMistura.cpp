@@ -5,6 +5,7 @@
 #include <string>
 
 #include "app/klArquivo.h"
+#include "app/openSave.h"
 #include "app/klMsg.h"
 #include "app/programState.h"
 #include "console/VrCrt.h"
@@ -87,7 +88,7 @@ void mixCommand() {
   TAmostras& working = *p.soundBuffer;
   sayMessage("KLNOMMIS", 1);
   std::string name;
-  selectFile(10, "*.WAV", name);
+  selectFile(10, soundFilePatterns(true), name);
   if (name.empty()) return;
   if (fileNamePart(name).find('.') == std::string::npos) name += ".wav";
   // The selector leaves the cursor at the end of its field: the name goes

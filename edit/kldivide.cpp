@@ -8,6 +8,8 @@
 #include <optional>
 
 #include "app/klMsg.h"
+#include "app/openSave.h"
+#include "app/programState.h"
 #include "console/VrCrt.h"
 #include "console/keys.h"
 #include "console/vrarq.h"
@@ -101,9 +103,10 @@ bool endsWith(std::string_view text, std::string_view end) {
 }
 
 // The name typed without an extension gets ".WAV"; names on disk mostly
-// end in ".wav", which is taken when only that one exists.
+// end in ".wav", which is taken when only that one exists. A name of
+// another kind of sound (".flac", ".opus" ...) is taken as it is.
 std::string completedSourceName(std::string name) {
-  if (upperCased(name).find(".WAV") != std::string::npos) return name;
+  if (upperCased(name).find(".WAV") != std::string::npos || keepsItsName(name)) return name;
   name = trimmed(name);
   if (!fileExists(name + ".WAV") && fileExists(name + ".wav")) return name + ".wav";
   return name + ".WAV";
@@ -112,12 +115,30 @@ std::string completedSourceName(std::string name) {
 std::string askFileName() {
   reserveLines(10);
   std::string name;
-  selectFile(10, "*.WAV", name);
+  selectFile(10, soundFilePatterns(false), name);
   // The selector leaves the cursor at the end of its field: the name goes
   // on a line of its own instead of wrapping from the last column.
   if (whereX() != 1) crtWriteln();
   if (!name.empty()) crtWriteln(name);
   return name;
+}
+
+// The sound of `name` opened as the working file would be, written to
+// `copy` and opened from there. False when it could not be; the user has
+// heard why.
+bool openThroughWavCopy(std::string_view name, TempFile& copy, SourceWav& source) {
+  TAmostras sound;
+  sound.setMemoryLimit(memoryLimitFromSettings());
+  if (!openSoundFile(name, sound)) return false;
+  if (!copy.make()) {
+    sayMessage("KLPRECPT", 1);
+    return false;
+  }
+  if (!sound.saveWav(copy.name(), FlushToDisk::no) || !source.open(copy.name())) {
+    sayMessage("KLERRGRV", 1);
+    return false;
+  }
+  return true;
 }
 
 bool isMp3Name(std::string_view name) { return endsWith(upperCased(name), ".MP3"); }
@@ -229,11 +250,11 @@ void divideCommand() {
     sayMessage("KLARQNAO", 1);
     return;
   }
+  // Any other sound (FLAC, Opus, a 24-bit WAV ...) is divided from a WAV
+  // copy of what opening it gives; the parts are WAV files as always.
   SourceWav source;
-  if (!source.open(name)) {
-    sayMessage("KLARQERR", 1);
-    return;
-  }
+  TempFile copy;
+  if (!source.open(name) && !openThroughWavCopy(name, copy, source)) return;
   sayMessage("KLDIVPED", 0);
   const uint8_t key = readAnswerSpoken();
   crtWrite(std::string(1, static_cast<char>(key)));

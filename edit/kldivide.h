@@ -2,6 +2,8 @@
 // consecutive parts of equal duration (prefix1.wav, prefix2.wav ...) or
 // copies one stretch of it into a new file. The data bytes are copied as
 // they are behind a fresh 44-byte header; the working sound is not touched.
+// A sound of another kind (FLAC, Opus, 24-bit WAV ...) is divided from a WAV
+// copy of it in the temporary directory.
 #pragma once
 
 #include <cstdint>

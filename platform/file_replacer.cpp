@@ -46,6 +46,7 @@ FileReplacer::~FileReplacer() { discard(); }
 void FileReplacer::discard() {
   writer_.reset();
   staged_ = 0;
+  rewrites_.clear();
   if (fd_ >= 0) ::close(fd_);
   fd_ = -1;
   if (!temp_.empty()) ::unlink(temp_.c_str());
@@ -111,6 +112,13 @@ bool FileReplacer::write(const void* data, size_t n) {
   return true;
 }
 
+bool FileReplacer::rewrite(uint64_t offset, const void* data, size_t n) {
+  if (fd_ < 0 || failed_ || offset > size() || n > size() - offset) return false;
+  const auto* p = static_cast<const uint8_t*>(data);
+  rewrites_.emplace_back(offset, std::vector<uint8_t>(p, p + n));
+  return true;
+}
+
 bool FileReplacer::sendStaged() {
   if (!writer_) writer_ = std::make_unique<PieceWriter>(fd_, writePiece);
   if (!writer_->send(staging_[filling_].get(), staged_, offset_)) failed_ = true;
@@ -151,6 +159,12 @@ bool FileReplacer::commit() {
     if (fcntl(fd_, F_SETFL, 0) != 0) failed_ = true;
     put(staging_[filling_].get() + blocks, staged_ - blocks);
   }
+  // Through the cache: the bytes rewritten are few and lie anywhere.
+  for (const auto& [offset, bytes] : rewrites_) {
+    if (failed_ || fd_ < 0) break;
+    if (!writePiece(fd_, bytes.data(), bytes.size(), offset)) failed_ = true;
+  }
+  rewrites_.clear();
   if (fd_ < 0 || failed_) {
     discard();
     return false;

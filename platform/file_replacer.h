@@ -12,6 +12,8 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "platform/fd.h"
 #include "platform/piece_writer.h"
@@ -49,6 +51,13 @@ class FileReplacer {
   bool open(std::string_view fileName, FlushToDisk flush = FlushToDisk::yes);
   // False on any failure, this one or an earlier one.
   bool write(const void* data, size_t n);
+  // Bytes written so far.
+  uint64_t size() const { return offset_ + staged_; }
+  // Changes `n` bytes already written at `offset` (a header whose sizes are
+  // known only at the end). The change reaches the file when commit has
+  // written everything else, before the flush. False when the bytes lie
+  // past what was written, or on an earlier failure.
+  bool rewrite(uint64_t offset, const void* data, size_t n);
   // A Windows-1252 name under which another program (LAME) writes the new
   // version itself, instead of `write`: the hidden file, or, where its path
   // has no Windows-1252 form, an alias of it left in the temporary
@@ -81,6 +90,8 @@ class FileReplacer {
     void operator()(uint8_t* p) const { std::free(p); }
   };
   std::array<std::unique_ptr<uint8_t, FreeStaging>, 2> staging_;
+  // Rewritten bytes, applied in order by commit.
+  std::vector<std::pair<uint64_t, std::vector<uint8_t>>> rewrites_;
   int filling_ = 0;
   size_t staged_ = 0;
   std::unique_ptr<PieceWriter> writer_;

@@ -441,8 +441,8 @@ void TAmostras::convertFrom(const TAmostras& source, int32_t newRate) {
 
 // ---- Files ------------------------------------------------------------------------
 
-// Takes over the store and format of a freshly loaded buffer.
-void TAmostras::adopt(TAmostras& loaded) {
+void TAmostras::takeOver(TAmostras& loaded) {
+  if (&loaded == this) return;
   clear();
   store_ = std::move(loaded.store_);
   storeValues_ = loaded.storeValues_;
@@ -514,7 +514,7 @@ bool TAmostras::loadWav(std::string_view fileName) {
     outOfMemory_ = loaded.outOfMemory_;
     return false;
   }
-  adopt(loaded);
+  takeOver(loaded);
   return true;
 }
 
@@ -531,8 +531,9 @@ bool TAmostras::saveWav(std::string_view fileName, FlushToDisk flush) const {
 
 // ---- WavWriter ----------------------------------------------------------------------
 
-bool WavWriter::open(const TAmostras& sound, std::string_view fileName, FlushToDisk flush) {
-  const int32_t bits = sound.bitsPerSample();
+bool WavWriter::open(const TAmostras& sound, std::string_view fileName, FlushToDisk flush,
+                     int32_t bitsPerSample) {
+  const int32_t bits = bitsPerSample != 0 ? bitsPerSample : sound.bitsPerSample();
   if (bits != 8 && bits != 16) return false;
   const std::span<const int16_t> values = sound.samples();
   const uint64_t dataBytes = static_cast<uint64_t>(values.size()) * static_cast<uint64_t>(bits / 8);

@@ -171,6 +171,10 @@ class TAmostras {
   // Writes the canonical header and the data at `bitsPerSample`. On false the
   // file that was there before is untouched.
   bool saveWav(std::string_view fileName, FlushToDisk flush = FlushToDisk::yes) const;
+  // Takes over the store and format of a buffer loaded apart (which is left
+  // empty), so that a failed load never touches the sound in memory. The
+  // memory limit and capture buffers stay this buffer's own.
+  void takeOver(TAmostras& loaded);
 
   // Playing and recording, over the playback and recording engines
   // (gramost_play.cpp).
@@ -199,7 +203,6 @@ class TAmostras {
 
   bool growFor(int64_t index);
   bool reserveValues(int64_t values);
-  void adopt(TAmostras& loaded);
   bool readData(ByteSource& source, uint64_t dataBytes);
   void copyFramesFrom(const TAmostras& source);
   void mixFrameByFrame(const TAmostras& other, int64_t offset, long double ownGain, long double otherGain);
@@ -229,8 +232,10 @@ class TAmostras {
 // meanwhile.
 class WavWriter {
  public:
-  // The header; false when the file cannot be written at all.
-  bool open(const TAmostras& sound, std::string_view fileName, FlushToDisk flush = FlushToDisk::yes);
+  // The header; false when the file cannot be written at all. The data are
+  // written at `bitsPerSample` (8 or 16; 0: the sound's own).
+  bool open(const TAmostras& sound, std::string_view fileName, FlushToDisk flush = FlushToDisk::yes,
+            int32_t bitsPerSample = 0);
   // Up to `values` more values; false on a failed write.
   bool writeSome(size_t values);
   bool done() const { return written_ == values_.size(); }

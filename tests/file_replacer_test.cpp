@@ -83,6 +83,14 @@ TEST_F(FileReplacerTest, ALargeFileWrittenInPiecesOfEverySizeComesOutWhole) {
     done += piece;
   }
   ASSERT_TRUE(out.write(content.data() + done, content.size() - done));
+  // A header completed at the end, in a piece already on its way to the
+  // disk, and the last bytes; nothing past the end.
+  const std::string header = "RIFF and the sizes";
+  ASSERT_TRUE(out.rewrite(0, header.data(), header.size()));
+  ASSERT_TRUE(out.rewrite(content.size() - 3, "end", 3));
+  EXPECT_FALSE(out.rewrite(content.size() - 2, "end", 3));
+  content.replace(0, header.size(), header);
+  content.replace(content.size() - 3, 3, "end");
   ASSERT_TRUE(out.commit());
   std::ifstream in(target, std::ios::binary);
   EXPECT_TRUE(std::string(std::istreambuf_iterator<char>(in), {}) == content);

@@ -12,6 +12,7 @@
 #include "platform/paths.h"
 #include "platform/process.h"
 #include "sound/gramost.h"
+#include "sound/soundFiles.h"
 #include "tests/fakes/command_fixture.h"
 #include "tests/fakes/key_script.h"
 #include "tests/fakes/replace_faults.h"
@@ -182,7 +183,7 @@ TEST_F(WorkingFile, AnEmptyNameAsksAgainAndEscGivesUp) {
 
 TEST_F(WorkingFile, AnExistingMp3IsDecodedBesideItAndAMissingOneIsNot) {
   makeWav(file("tom.wav"), 22050);
-  ASSERT_EQ(wavToMp3(file("tom.wav"), file("tom.mp3")), Mp3Conversion::done);
+  ASSERT_EQ(wavToMp3(file("tom.wav"), file("tom.mp3")), Conversion::done);
   setCommandLine(Args{"kalimbro", file("tom.mp3")});
   chooseWorkingFile(true);
   EXPECT_TRUE(shown("Vou converter de MP3 para WAV, aguarde"));
@@ -417,6 +418,21 @@ TEST_F(WorkingFile, SaveAsANewNameConvertsTheSound) {
   EXPECT_EQ(back.sampleRate(), 11025);
   EXPECT_EQ(back.bitsPerSample(), 8);
   EXPECT_EQ(back.channels(), 1);
+
+  // A sound kind's extension is kept and names what is written, by save-as
+  // and by F2 after it.
+  KeyScript flac;
+  flac.type("n").type(file("b.flac")).key("\r").type("rm");
+  saveAs(program().workingFileName);
+  EXPECT_EQ(program().workingFileName, file("b.flac"));
+  EXPECT_EQ(kindOfFile(file("b.flac")), SoundKind::flac);
+  fillMono(sound(), std::vector<int16_t>(300, -700));
+  EXPECT_EQ(saveWorkingFile(), SaveResult::saved);
+  const SoundLoad flacBack = loadSound(file("b.flac"), back);
+  ASSERT_TRUE(flacBack.ok());
+  EXPECT_EQ(flacBack.format, newFileFormat(SoundKind::flac, 16));
+  EXPECT_EQ(back.sampleRate(), 22050);
+  EXPECT_EQ(leftValues(back), std::vector<int16_t>(300, -700));
 }
 
 TEST_F(WorkingFile, SaveAsMp3LeavesOnlyTheMp3) {
@@ -432,7 +448,7 @@ TEST_F(WorkingFile, SaveAsMp3LeavesOnlyTheMp3) {
 
 TEST_F(WorkingFile, ADecodedCopyGoesWhenSaveAsReplacesItUnlessTheUserSavedIntoIt) {
   makeWav(file("tom.wav"), 22050);
-  ASSERT_EQ(wavToMp3(file("tom.wav"), file("tom.mp3")), Mp3Conversion::done);
+  ASSERT_EQ(wavToMp3(file("tom.wav"), file("tom.mp3")), Conversion::done);
   setCommandLine(Args{"kalimbro", file("tom.mp3")});
   for (const bool saved : {false, true}) {
     SCOPED_TRACE(saved ? "saved with F2" : "not saved");

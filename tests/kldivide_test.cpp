@@ -5,10 +5,12 @@
 #include <cstdint>
 #include <filesystem>
 #include <limits>
+#include <set>
 
 #include "console/VrCrt.h"
 #include "platform/paths.h"
 #include "platform/wav_header.h"
+#include "sound/soundFiles.h"
 #include "tests/fakes/command_fixture.h"
 #include "tests/fakes/key_script.h"
 #include "tests/fakes/replace_faults.h"
@@ -125,6 +127,24 @@ TEST_F(Divide, SecondsTypedOutOfTheOrdinary) {
   expectPart(file("d2.wav"), 2 * kBps, kBps);
   EXPECT_FALSE(fileExists(file("d3.wav")));
   EXPECT_TRUE(shown("N\xFAmero de partes: 2"));
+}
+
+TEST_F(Divide, ASourceOfAnotherKindIsDividedIntoWavParts) {
+  makeSource(file("fala.wav"), 3);
+  TAmostras sound;
+  ASSERT_TRUE(sound.loadWav(file("fala.wav")));
+  ASSERT_TRUE(saveSound(file("fala.flac"), sound, newFileFormat(SoundKind::flac, 8)));
+  const auto entriesInTemp = [] {
+    std::set<std::string> names;
+    for (const auto& e : std::filesystem::directory_iterator(tempDirectory())) names.insert(e.path().filename());
+    return names;
+  };
+  const std::set<std::string> before = entriesInTemp();
+  divide(file("fala.flac") + "\rs2\r" + file("f") + "\r");
+  expectPart(file("f1.wav"), 0, 2 * kBps);
+  expectPart(file("f2.wav"), 2 * kBps, kBps);
+  EXPECT_TRUE(shown("N\xFAmero de partes: 2"));
+  EXPECT_EQ(entriesInTemp(), before) << "the WAV copy it was divided from stays";
 }
 
 TEST_F(Divide, ATruncatedSourceStopsWithTheLastHeaderTellingTheTruth) {

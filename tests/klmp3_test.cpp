@@ -33,9 +33,9 @@ class Mp3 : public CommandTest {
 };
 
 TEST_F(Mp3, RoundTripThroughTheRealLame) {
-  ASSERT_EQ(wavToMp3(file("tom.wav"), file("tom.mp3")), Mp3Conversion::done);
+  ASSERT_EQ(wavToMp3(file("tom.wav"), file("tom.mp3")), Conversion::done);
   EXPECT_GT(*fileSize(file("tom.mp3")), 1000u);
-  ASSERT_EQ(mp3ToWav(file("tom.mp3"), file("volta.wav")), Mp3Conversion::done);
+  ASSERT_EQ(mp3ToWav(file("tom.mp3"), file("volta.wav")), Conversion::done);
   TAmostras back;
   ASSERT_TRUE(back.loadWav(file("volta.wav")));
   EXPECT_EQ(back.sampleRate(), 44100);
@@ -52,7 +52,7 @@ TEST_F(Mp3, RoundTripThroughTheRealLame) {
 TEST_F(Mp3, AMissingLameFailsAndKeepsTheFiles) {
   program().settings.lameProgram = "/nonexistent/lame";
   writeFileBytes(file("velho.mp3"), {1, 2, 3});
-  EXPECT_EQ(wavToMp3(file("tom.wav"), file("velho.mp3")), Mp3Conversion::failed);
+  EXPECT_EQ(wavToMp3(file("tom.wav"), file("velho.mp3")), Conversion::missing);
   EXPECT_TRUE(fileExists(file("tom.wav")));
   EXPECT_EQ(readFileBytes(file("velho.mp3")), (std::vector<uint8_t>{1, 2, 3}));
   EXPECT_EQ(entries(), 2);
@@ -60,23 +60,23 @@ TEST_F(Mp3, AMissingLameFailsAndKeepsTheFiles) {
 
 TEST_F(Mp3, ALameFailureLeavesNoOutputAndTheOldOneIntact) {
   writeFileBytes(file("ruim.mp3"), {'n', 'o'});
-  EXPECT_EQ(mp3ToWav(file("ruim.mp3"), file("ruim.wav")), Mp3Conversion::failed);
+  EXPECT_EQ(mp3ToWav(file("ruim.mp3"), file("ruim.wav")), Conversion::failed);
   EXPECT_FALSE(fileExists(file("ruim.wav")));
   writeFileBytes(file("velho.wav"), {4, 5});
-  EXPECT_EQ(mp3ToWav(file("ruim.mp3"), file("velho.wav")), Mp3Conversion::failed);
+  EXPECT_EQ(mp3ToWav(file("ruim.mp3"), file("velho.wav")), Conversion::failed);
   EXPECT_EQ(readFileBytes(file("velho.wav")), (std::vector<uint8_t>{4, 5}));
-  EXPECT_EQ(mp3ToWav(file("nada.mp3"), file("x.wav")), Mp3Conversion::failed);
+  EXPECT_EQ(mp3ToWav(file("nada.mp3"), file("x.wav")), Conversion::failed);
   EXPECT_EQ(entries(), 3);
 
   // A disk that refuses the flush or the rename of what LAME wrote.
   writeFileBytes(file("velho.mp3"), {6, 7});
   const ReplaceFaultRuns encoding = expectFailedSavesChangeNothing(
-      {dir()}, [&] { return wavToMp3(file("tom.wav"), file("velho.mp3")) == Mp3Conversion::done; });
+      {dir()}, [&] { return wavToMp3(file("tom.wav"), file("velho.mp3")) == Conversion::done; });
   EXPECT_EQ(encoding.writes, 0);  // LAME writes for itself
   EXPECT_EQ(encoding.flushes, 1);
   EXPECT_EQ(encoding.renames, 1);
   const ReplaceFaultRuns decoding = expectFailedSavesChangeNothing(
-      {dir()}, [&] { return mp3ToWav(file("velho.mp3"), file("velho.wav")) == Mp3Conversion::done; });
+      {dir()}, [&] { return mp3ToWav(file("velho.mp3"), file("velho.wav")) == Conversion::done; });
   EXPECT_EQ(decoding.flushes, 0);  // a decoded copy can be made again from the MP3
   EXPECT_EQ(decoding.renames, 1);
 }
@@ -87,7 +87,7 @@ TEST_F(Mp3, AnAliasReplacesTheFileItPointsAtAndADashNameIsNoOption) {
   writeFileBytes(real, {1, 2, 3});
   const std::string alias = aliasFor(real, "x.mp3");
   ASSERT_FALSE(alias.empty());
-  EXPECT_EQ(wavToMp3(file("tom.wav"), alias), Mp3Conversion::done);
+  EXPECT_EQ(wavToMp3(file("tom.wav"), alias), Conversion::done);
   EXPECT_GT(std::filesystem::file_size(real), 1000u);
   EXPECT_TRUE(std::filesystem::is_symlink(nativePath(alias)));
   EXPECT_EQ(entries(), 2);  // no hidden file left beside the real one
@@ -95,19 +95,19 @@ TEST_F(Mp3, AnAliasReplacesTheFileItPointsAtAndADashNameIsNoOption) {
   const std::filesystem::path previous = std::filesystem::current_path();
   std::filesystem::current_path(dir());
   std::filesystem::copy_file("tom.wav", "-tom.wav");
-  const Mp3Conversion dashed = wavToMp3("-tom.wav", "-tom.mp3");
+  const Conversion dashed = wavToMp3("-tom.wav", "-tom.mp3");
   std::filesystem::current_path(previous);
-  EXPECT_EQ(dashed, Mp3Conversion::done);
+  EXPECT_EQ(dashed, Conversion::done);
   EXPECT_GT(*fileSize(file("-tom.mp3")), 1000u);
 }
 
 TEST_F(Mp3, OptionsAreSplitIntoWords) {
   program().settings.lameEncodeOptions = "-b 32 --tt \"um tom\"";
-  ASSERT_EQ(wavToMp3(file("tom.wav"), file("tom.mp3")), Mp3Conversion::done);
+  ASSERT_EQ(wavToMp3(file("tom.wav"), file("tom.mp3")), Conversion::done);
   // 32 kbit/s for one second, ID3 tag included: a few kilobytes.
   EXPECT_LT(*fileSize(file("tom.mp3")), 6000u);
   program().settings.lameEncodeOptions = "--no-such-option";
-  EXPECT_EQ(wavToMp3(file("tom.wav"), file("outro.mp3")), Mp3Conversion::failed);
+  EXPECT_EQ(wavToMp3(file("tom.wav"), file("outro.mp3")), Conversion::failed);
 }
 
 }  // namespace

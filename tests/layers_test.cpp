@@ -3,7 +3,8 @@
 //   app/          the main program: may include anything;
 //   sound/kl*, edit/*  the commands: one another, engines, console and
 //                 platform, and of app/ only the catalogue, the program-wide
-//                 state and the working file;
+//                 state, the working file and the opening and saving of
+//                 sound files;
 //   sound/ (the rest)  the engines: other engines and platform, and of the
 //                 console only the settings (vrini) and the names of the
 //                 key queue's bytes (keys, which includes nothing): a
@@ -47,7 +48,8 @@ bool allowed(const std::string& from, const std::string& to) {
   switch (a) {
     case Layer::app: return true;
     case Layer::command: {
-      static const std::set<std::string> appForCommands = {"app/klMsg.h", "app/programState.h", "app/klArquivo.h"};
+      static const std::set<std::string> appForCommands = {"app/klMsg.h", "app/programState.h", "app/klArquivo.h",
+                                                          "app/openSave.h"};
       return b != Layer::app || appForCommands.contains(to);
     }
     case Layer::engine:

@@ -25,11 +25,12 @@ findings=$(grep -v 'running with root privileges' <<<"$findings" || true)
 
 version=$(dpkg-deb -f "$deb" Version)
 depends=$(dpkg-deb -f "$deb" Depends)
-for needed in libasound2 libespeak-ng1 libspeechd2 libbrlapi0.8; do
+for needed in libasound2 libespeak-ng1 libspeechd2 libbrlapi0.8 libsndfile1; do
   [[ $depends == *"$needed"* ]] || fail "Depends lacks $needed: $depends"
 done
 recommends=$(dpkg-deb -f "$deb" Recommends)
-[[ $recommends == *lame* && $recommends == *sox* ]] || fail "Recommends lacks lame or sox: $recommends"
+[[ $recommends == *lame* && $recommends == *sox* && $recommends == *ffmpeg* ]] ||
+  fail "Recommends lacks lame, sox or ffmpeg: $recommends"
 
 # A root of its own: dpkg needs only its database there. The libraries the
 # package depends on are this machine's, outside that root.

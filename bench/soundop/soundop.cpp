@@ -4,6 +4,8 @@
 //
 //   soundop copy|volume|fade|echo|reverb|code IN OUT   load, apply, save
 //   soundop mix IN SECOND OUT                          load both, mix at 0, save
+//   soundop reopen IN OUT                              open a file of any kind and save
+//                                                      it in the same format
 //   soundop key IN                                     ms of the scratch copy (written
 //                                                      while the prompt is heard) and
 //                                                      ms from the key to the
@@ -21,6 +23,7 @@
 #include "platform/paths.h"
 #include "platform/process.h"
 #include "sound/gramost.h"
+#include "sound/soundFiles.h"
 
 namespace kalimbro {
 namespace {
@@ -52,6 +55,12 @@ int fail(const char* what) {
 int run(const std::vector<std::string>& a) {
   if (a.size() < 2) return fail("usage: soundop OPERATION IN [...]");
   TAmostras sound;
+  if (a[0] == "reopen") {
+    if (a.size() != 3) return fail("usage: soundop reopen IN OUT");
+    const SoundLoad load = loadSound(a[1], sound);
+    if (!load.ok()) return fail("cannot load the input");
+    return saveSound(a[2], sound, load.format) ? 0 : fail("cannot save");
+  }
   if (!sound.loadWav(a[1])) return fail("cannot load the input");
   const std::string& op = a[0];
   if (op == "mix") {

@@ -296,6 +296,30 @@ TEST_F(WorkFile, ANameThatDoesNotExistIsRecordedAtStartUp) {
   EXPECT_EQ(readWav(work("gravado.wav"))->dataBytes, recorded->dataBytes);
 }
 
+TEST_F(WorkFile, ANewFlacIsRecordedAsWavAsideAndWrittenAsFlac) {
+  ASSERT_NO_FATAL_FAILURE(startRecordingNewFile(options({"nova.flac"}, {}), "t", "m"));
+  // The take goes to a WAV file in the temporary folder: a second of it.
+  const auto take = [&]() -> std::optional<fs::path> {
+    std::error_code ec;
+    for (auto e = fs::recursive_directory_iterator(s->tempDir(), ec); !ec && e != fs::end(e); e.increment(ec))
+      if (e->is_regular_file() && e->file_size() >= 44 + 11025) return e->path();
+    return std::nullopt;
+  };
+  ASSERT_TRUE(s->waitUntil([&] { return take().has_value(); }, "a second in the take", kLong));
+  ASSERT_TRUE(s->sendKey(Key::Esc));
+  ASSERT_TRUE(waitForPrompt());
+  EXPECT_EQ(s->title(), "KALIMBRO nova.flac");
+  const std::optional<std::string> flac = readFile(work("nova.flac"));
+  ASSERT_TRUE(flac.has_value());
+  EXPECT_EQ(flac->substr(0, 4), "fLaC");
+  ASSERT_TRUE(s->type("i"));
+  ASSERT_TRUE(waitForPrompt(kInformationQuality));
+  EXPECT_TRUE(s->find("Qualidade: 8 Bits").has_value()) << s->dump();
+  ASSERT_NO_FATAL_FAILURE(endSaying(Key::Enter));
+  EXPECT_EQ(readFile(work("nova.flac"))->substr(0, 4), "fLaC");
+  EXPECT_FALSE(fs::exists(work("nova.flac.wav")));
+}
+
 TEST_F(WorkFile, NRecordsANewFileAfterOfferingToSave) {
   ASSERT_NO_FATAL_FAILURE(start(options({"voz.wav"}, {{"voz.wav", wavBytes(22050, 16, 1, {1, 2, 3})}})));
   ASSERT_TRUE(waitForPrompt());

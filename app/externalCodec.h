@@ -1,0 +1,33 @@
+// externalCodec: sound conversions done by another program, LAME for MP3
+// and ffmpeg for AAC. The program runs with an argument vector (no shell)
+// while the user hears a click each second, ESC gives it up, and its output
+// takes the place of the old file only when it ended cleanly and wrote
+// something. Used by klmp3 and klFormatos.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/file_replacer.h"
+
+namespace kalimbro {
+
+// How a run of a converting program ended.
+enum class Conversion {
+  done,
+  failed,   // it failed or wrote nothing
+  missing,  // the program is not there (not on PATH, not executable)
+  gaveUp,   // the user pressed ESC while it ran
+};
+
+// Runs `args` (the program first, its input among them) with the name of
+// the output's new version appended as the last argument, and waits for it.
+// Done only when it ended with status 0 and wrote a non-empty file; the
+// output replaces `outputFile` only then (see FileReplacer), so a failure or
+// a give-up never damages what was there. The output reaches the disk
+// before it takes the old one's place unless `flush` says otherwise.
+Conversion runConverter(std::vector<std::string> args, std::string_view outputFile,
+                        FlushToDisk flush = FlushToDisk::yes);
+
+}  // namespace kalimbro

@@ -1,0 +1,60 @@
+// openSave: sound files of every kind as the commands open and save them.
+// The kind and the in-process reading and writing are soundFiles'; here the
+// kinds that another program converts (MP3 through LAME, AAC through
+// ffmpeg) go through a WAV copy in the temporary directory, and the user
+// hears what went wrong or what was reduced. Used by the working file, the
+// mix and the divide command.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "sound/gramost.h"
+#include "sound/soundFiles.h"
+
+namespace kalimbro {
+
+// The file selector's patterns for the sound files the program opens, WAV
+// first, with or without MP3 (which the divide command does not read).
+std::string soundFilePatterns(bool withMp3);
+
+// Opens the sound file `name`, of any kind the program reads, into `sound`
+// and tells the user what had to be reduced (depth, channels). Nothing on
+// failure: the sound is as it was and the user has heard why (memory, a
+// file that is no sound it reads, a conversion that failed or was given up,
+// no temporary directory for one).
+std::optional<SoundFileFormat> openSoundFile(std::string_view name, TAmostras& sound);
+// Writes `sound` as `name` in `format`; the old file stays until the new one
+// is complete. False on failure; the user has heard why when a conversion
+// failed (the caller says that the save failed).
+bool writeSoundFile(std::string_view name, const TAmostras& sound, const SoundFileFormat& format);
+// The format F2 and save-as write `name` in: the working file keeps the
+// format it was read in (a 24-bit WAV stays 24 bits, FLAC stays FLAC) at the
+// sound's own depth where that was 8 or 16 bits; any other name gets the
+// kind its extension names (WAV for any other extension) at the sound's
+// depth.
+SoundFileFormat savingFormat(std::string_view name, const TAmostras& sound);
+// True for a name the program takes as it is, without ".wav" after it: a
+// WAV name, or one of the kinds it reads and writes itself or through
+// ffmpeg. MP3 names are not: an MP3 is edited through its WAV twin.
+bool keepsItsName(std::string_view name);
+
+// A temporary file in the program's own temporary directory, removed when
+// its owner is done with it.
+class TempFile {
+ public:
+  TempFile() = default;
+  ~TempFile() { remove(); }
+  TempFile(const TempFile&) = delete;
+  TempFile& operator=(const TempFile&) = delete;
+  // False when there is no temporary directory or no file could be made.
+  bool make();
+  void remove();
+  const std::string& name() const { return name_; }
+
+ private:
+  std::string name_;
+};
+
+}  // namespace kalimbro

@@ -1,0 +1,566 @@
+// Sound files of every kind: the choice of reader and writer, and reading
+// and writing through libsndfile in blocks straight into and out of the
+// store.
+#include "sound/soundFiles.h"
+
+#include <sndfile.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <memory>
+#include <vector>
+
+#include "platform/fd.h"
+#include "platform/prefault.h"
+#include "platform/wav_header.h"
+
+namespace kalimbro {
+namespace {
+
+constexpr int64_t kMaxFrames = std::numeric_limits<int32_t>::max();
+
+// ---- The kind of a file ------------------------------------------------------------
+
+struct Extension {
+  std::string_view name;
+  SoundKind kind;
+};
+constexpr std::array<Extension, 12> kExtensions = {{
+    {"wav", SoundKind::wav},
+    {"flac", SoundKind::flac},
+    {"ogg", SoundKind::vorbis},
+    {"oga", SoundKind::vorbis},
+    {"opus", SoundKind::opus},
+    {"aif", SoundKind::aiff},
+    {"aiff", SoundKind::aiff},
+    {"aifc", SoundKind::aiff},
+    {"m4a", SoundKind::aac},
+    {"mp4", SoundKind::aac},
+    {"aac", SoundKind::aac},
+    {"mp3", SoundKind::mp3},
+}};
+
+bool equalsIgnoringCase(std::string_view a, std::string_view b) {
+  const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [&](char x, char y) {
+           return lower(x) == lower(y);
+         });
+}
+
+bool bytesAre(std::span<const uint8_t> bytes, size_t at, std::string_view expected) {
+  return bytes.size() >= at + expected.size() &&
+         std::memcmp(bytes.data() + at, expected.data(), expected.size()) == 0;
+}
+
+// The codec of an Ogg file, told by the first packet of its first page.
+std::optional<SoundKind> oggCodec(std::span<const uint8_t> bytes) {
+  constexpr size_t kPageHeader = 27;
+  if (bytes.size() <= kPageHeader) return std::nullopt;
+  const size_t packet = kPageHeader + bytes[kPageHeader - 1];  // after the segment table
+  if (bytesAre(bytes, packet, "OpusHead")) return SoundKind::opus;
+  if (bytesAre(bytes, packet, "\x01vorbis")) return SoundKind::vorbis;
+  return std::nullopt;
+}
+
+// An ADTS header: twelve bits of sync and the layer bits 00.
+bool isAdtsHeader(std::span<const uint8_t> b) {
+  return b.size() >= 2 && b[0] == 0xFF && (b[1] & 0xF6) == 0xF0;
+}
+
+// An MPEG audio frame header: eleven bits of sync, a version, a layer, a
+// bit rate and a sampling rate that are not the reserved values.
+bool isMpegAudioHeader(std::span<const uint8_t> b) {
+  if (b.size() < 3 || b[0] != 0xFF || (b[1] & 0xE0) != 0xE0) return false;
+  const int version = (b[1] >> 3) & 3, layer = (b[1] >> 1) & 3;
+  const int bitRate = b[2] >> 4, samplingRate = (b[2] >> 2) & 3;
+  return version != 1 && layer != 0 && bitRate != 15 && samplingRate != 3;
+}
+
+// ---- libsndfile ------------------------------------------------------------------------
+
+struct CloseSndfile {
+  void operator()(SNDFILE* file) const { sf_close(file); }
+};
+using Sndfile = std::unique_ptr<SNDFILE, CloseSndfile>;
+
+// The file's own format as this program names it; nothing for a kind or an
+// encoding that is not read here.
+std::optional<SoundFileFormat> formatOf(const SF_INFO& info) {
+  SoundFileFormat format;
+  switch (info.format & SF_FORMAT_TYPEMASK) {
+    case SF_FORMAT_WAV:
+    case SF_FORMAT_WAVEX:
+    case SF_FORMAT_RF64: format.kind = SoundKind::wav; break;
+    case SF_FORMAT_AIFF: format.kind = SoundKind::aiff; break;
+    case SF_FORMAT_FLAC: format.kind = SoundKind::flac; break;
+    case SF_FORMAT_OGG:
+      switch (info.format & SF_FORMAT_SUBMASK) {
+        case SF_FORMAT_VORBIS: return SoundFileFormat{SoundKind::vorbis, 0, false};
+        case SF_FORMAT_OPUS: return SoundFileFormat{SoundKind::opus, 0, false};
+        default: return std::nullopt;
+      }
+    default: return std::nullopt;
+  }
+  switch (info.format & SF_FORMAT_SUBMASK) {
+    case SF_FORMAT_PCM_U8:
+    case SF_FORMAT_PCM_S8: format.bitsPerSample = 8; break;
+    case SF_FORMAT_PCM_16: format.bitsPerSample = 16; break;
+    case SF_FORMAT_PCM_24: format.bitsPerSample = 24; break;
+    case SF_FORMAT_PCM_32: format.bitsPerSample = 32; break;
+    case SF_FORMAT_FLOAT: format.bitsPerSample = 32; format.floatingPoint = true; break;
+    case SF_FORMAT_DOUBLE: format.bitsPerSample = 64; format.floatingPoint = true; break;
+    default: return std::nullopt;  // compressed WAV, A-law, u-law ...
+  }
+  return format;
+}
+
+// ---- Reduction to 16 bits -------------------------------------------------------------------
+
+// Triangular dither of one 16-bit step: the difference of two uniform
+// values, from fixed-seed generators so that a file always loads alike.
+// Eight xorshift generators side by side, one per value of a run of eight,
+// so that the loops vectorise.
+class Dither {
+ public:
+  // Offsets in (-65536, 65536), sixty-five-thousandths of a 16-bit step,
+  // one per value of `offsets`.
+  [[gnu::target_clones("avx2", "default")]]
+  void fill(std::span<int32_t> offsets) {
+    std::array<uint32_t, kLanes> s = state_;
+    for (size_t i = 0; i < offsets.size(); i += kLanes) {
+      std::array<int32_t, kLanes> run;
+      for (size_t k = 0; k < kLanes; ++k) {
+        s[k] ^= s[k] << 13;
+        s[k] ^= s[k] >> 17;
+        s[k] ^= s[k] << 5;
+        run[k] = static_cast<int32_t>(s[k] & 0xFFFF) - static_cast<int32_t>(s[k] >> 16);
+      }
+      std::copy_n(run.begin(), std::min(kLanes, offsets.size() - i), offsets.begin() + static_cast<ptrdiff_t>(i));
+    }
+    state_ = s;
+  }
+
+ private:
+  static constexpr size_t kLanes = 8;
+  std::array<uint32_t, kLanes> state_ = {0x9E3779B9u, 0x85EBCA6Bu, 0xC2B2AE35u, 0x27D4EB2Fu,
+                                         0x165667B1u, 0xD3A2646Cu, 0xFD7046C5u, 0xB55A4F09u};
+};
+
+// 32-bit values (libsndfile's integer scale: 16-bit values times 65536) to
+// 16 bits, rounded to the nearest after the dither is added. A run whose
+// values 16 bits hold exactly is taken as it is. The whole part and the
+// fraction are kept apart so that nothing leaves 32 bits.
+[[gnu::target_clones("avx2", "default")]]
+void reduceInts(const int32_t* in, size_t n, int16_t* out, const int32_t* dither) {
+  int32_t lowBits = 0;
+  for (size_t i = 0; i < n; ++i) lowBits |= in[i] & 0xFFFF;
+  if (lowBits == 0) {
+    for (size_t i = 0; i < n; ++i) out[i] = static_cast<int16_t>(in[i] >> 16);
+    return;
+  }
+  for (size_t i = 0; i < n; ++i) {
+    const int32_t rounded = (in[i] >> 16) + (((in[i] & 0xFFFF) + dither[i] + 0x8000) >> 16);
+    out[i] = static_cast<int16_t>(std::min(std::max(rounded, -32768), 32767));
+  }
+}
+
+// Floating-point values (full scale 1.0) to 16 bits, alike; values past
+// full scale are clipped, not a reason to dither; NaN is silence.
+[[gnu::target_clones("avx2", "default")]]
+void reduceFloats(const float* in, size_t n, int16_t* out, const int32_t* dither) {
+  int32_t fractions = 0;
+  for (size_t i = 0; i < n; ++i) {
+    const float v = in[i] * 32768.0f;
+    fractions |= v != std::floor(v);
+  }
+  const float ditherScale = fractions != 0 ? 1.0f / 65536.0f : 0.0f;
+  for (size_t i = 0; i < n; ++i) {
+    float v = std::floor(in[i] * 32768.0f + static_cast<float>(dither[i]) * ditherScale + 0.5f);
+    v = v == v ? v : 0.0f;
+    out[i] = static_cast<int16_t>(static_cast<int32_t>(std::min(std::max(v, -32768.0f), 32767.0f)));
+  }
+}
+
+// Frames of more than two channels into stereo, in place: even channels on
+// the left, odd ones on the right, the last of an odd count on both;
+// averaged (an average of values of a type fits the type).
+template <typename T, typename Sum>
+void mixToStereo(T* values, int32_t fileChannels, int64_t frames) {
+  const int32_t right = fileChannels / 2, left = fileChannels - right;
+  const bool shared = fileChannels % 2 == 1;
+  for (int64_t f = 0; f < frames; ++f) {
+    const T* frame = values + f * fileChannels;
+    Sum l = 0, r = 0;
+    for (int32_t c = 0; c + 1 < fileChannels; c += 2) {
+      l += frame[c];
+      r += frame[c + 1];
+    }
+    if (shared) {
+      l += frame[fileChannels - 1];
+      r += frame[fileChannels - 1];
+    }
+    // Frame f's first two values are behind what is still to be read.
+    values[2 * f] = static_cast<T>(l / left);
+    values[2 * f + 1] = static_cast<T>(r / (shared ? right + 1 : right));
+  }
+}
+
+// Frames per block of reading and writing: a quarter of a million values.
+int64_t blockFrames(int32_t channels) { return std::max<int64_t>(kWorkBlockValues / channels / 4, 1); }
+// The encoders of lossy kinds keep what they are handed until they have
+// coded it: short blocks stay in the processor's cache.
+constexpr int64_t kEncoderBlockFrames = 8192;
+
+// Reads every frame of `file` into the empty store of `loaded`, whose
+// format is already the memory's (1 or 2 channels). False when the file
+// gives fewer frames than it announced.
+bool readFrames(SNDFILE* file, const SF_INFO& info, const SoundFileFormat& format, TAmostras& loaded) {
+  const int64_t frames = loaded.count();
+  const int32_t fileChannels = info.channels;
+  const int32_t channels = loaded.channels();
+  int16_t* store = loaded.samples().data();
+  const size_t storeBytes = loaded.samples().size_bytes();
+  const bool lossy = !isPcmKind(format.kind);
+  // 8- and 16-bit files of one or two channels go straight into the store.
+  const bool straight = !lossy && format.bitsPerSample <= 16 && fileChannels <= 2;
+  const bool floats = lossy || format.floatingPoint;
+  const int64_t block = blockFrames(fileChannels);
+  std::vector<int32_t> ints(straight || floats ? 0 : static_cast<size_t>(block * fileChannels));
+  std::vector<float> floatValues(straight || !floats ? 0 : static_cast<size_t>(block * fileChannels));
+  std::vector<int32_t> offsets(straight ? 0 : static_cast<size_t>(block * channels));
+  Dither dither;
+  PagePrefaulter prefaulter(store, storeBytes);
+  WorkClicker clicker;
+  for (int64_t done = 0; done < frames; clicker.blockDone()) {
+    const int64_t n = std::min(block, frames - done);
+    int16_t* out = store + done * channels;
+    const size_t values = static_cast<size_t>(n * channels);
+    if (straight) {
+      if (sf_readf_short(file, out, n) != n) return false;
+    } else if (floats) {
+      if (sf_readf_float(file, floatValues.data(), n) != n) return false;
+      if (fileChannels > 2) mixToStereo<float, double>(floatValues.data(), fileChannels, n);
+      dither.fill({offsets.data(), values});
+      reduceFloats(floatValues.data(), values, out, offsets.data());
+    } else {
+      if (sf_readf_int(file, ints.data(), n) != n) return false;
+      if (fileChannels > 2) mixToStereo<int32_t, int64_t>(ints.data(), fileChannels, n);
+      dither.fill({offsets.data(), values});
+      reduceInts(ints.data(), values, out, offsets.data());
+    }
+    done += n;
+    prefaulter.filled(static_cast<size_t>(done * channels) * sizeof(int16_t));
+  }
+  return true;
+}
+
+// The 8- and 16-bit PCM WAV files of one or two channels that loadWav has
+// always read.
+bool isPlainWav(int fd) {
+  FdSource source(fd);
+  WavLayout layout;
+  if (walkWavHeader(source, layout) != WavWalk::ok) return false;
+  const WavFormat& f = layout.format;
+  return f.formatTag == kWavFormatPcm && (f.channels == 1 || f.channels == 2) &&
+         (f.bitsPerSample == 8 || f.bitsPerSample == 16);
+}
+
+SoundLoad failed(LoadFailure failure) { return SoundLoad{failure, {}, {}}; }
+
+// ---- Writing ------------------------------------------------------------------------------
+
+// The rates an Opus file carries.
+constexpr std::array<int32_t, 5> kOpusRates = {8000, 12000, 16000, 24000, 48000};
+int32_t opusRateFor(int32_t rate) {
+  for (const int32_t r : kOpusRates)
+    if (r >= rate) return r;
+  return kOpusRates.back();
+}
+// Bits per second per channel of an Opus file, and libsndfile's compression
+// level that gives it (its bit rate goes from 256 kb/s per channel at level
+// 0 to 6 kb/s at level 1).
+constexpr double kOpusBitsPerChannel = 32000;
+constexpr double kOpusLevel = (256000 - kOpusBitsPerChannel) / (256000 - 6000);
+// Vorbis quality 0.4 (oggenc's 4).
+constexpr double kVorbisLevel = 0.6;
+
+std::optional<int> sndfileFormat(const SoundFileFormat& format) {
+  int subtype = 0;
+  if (format.floatingPoint) {
+    if (format.bitsPerSample == 32) subtype = SF_FORMAT_FLOAT;
+    if (format.bitsPerSample == 64) subtype = SF_FORMAT_DOUBLE;
+  } else {
+    switch (format.bitsPerSample) {
+      case 8: subtype = SF_FORMAT_PCM_S8; break;
+      case 16: subtype = SF_FORMAT_PCM_16; break;
+      case 24: subtype = SF_FORMAT_PCM_24; break;
+      case 32: subtype = SF_FORMAT_PCM_32; break;
+      default: break;
+    }
+  }
+  switch (format.kind) {
+    case SoundKind::wav:
+      if (subtype == SF_FORMAT_PCM_S8) subtype = SF_FORMAT_PCM_U8;  // WAV's 8 bits are unsigned
+      return subtype == 0 ? std::nullopt : std::optional(SF_FORMAT_WAV | subtype);
+    case SoundKind::aiff: return subtype == 0 ? std::nullopt : std::optional(SF_FORMAT_AIFF | subtype);
+    case SoundKind::flac: return subtype == 0 ? std::nullopt : std::optional(SF_FORMAT_FLAC | subtype);
+    case SoundKind::vorbis: return SF_FORMAT_OGG | SF_FORMAT_VORBIS;
+    case SoundKind::opus: return SF_FORMAT_OGG | SF_FORMAT_OPUS;
+    case SoundKind::aac:
+    case SoundKind::mp3: return std::nullopt;
+  }
+  return std::nullopt;
+}
+
+// libsndfile writes through a FileReplacer: in order, but for the header,
+// which it writes again at the end with the sizes filled in; those bytes
+// become rewrites of what was written. Nothing is read back.
+class ReplacerIo {
+ public:
+  explicit ReplacerIo(FileReplacer& out) : out_(out) {}
+  SF_VIRTUAL_IO* callbacks() { return &callbacks_; }
+
+ private:
+  static ReplacerIo& of(void* self) { return *static_cast<ReplacerIo*>(self); }
+  static sf_count_t length(void* self) { return static_cast<sf_count_t>(of(self).out_.size()); }
+  static sf_count_t tell(void* self) { return of(self).at_; }
+  static sf_count_t read(void*, sf_count_t, void*) { return 0; }
+  static sf_count_t seek(sf_count_t offset, int whence, void* self) {
+    ReplacerIo& io = of(self);
+    const sf_count_t base = whence == SEEK_CUR ? io.at_ : whence == SEEK_END ? length(self) : 0;
+    if (offset < -base) return -1;
+    io.at_ = base + offset;
+    return io.at_;
+  }
+  static sf_count_t write(const void* data, sf_count_t n, void* self) {
+    ReplacerIo& io = of(self);
+    const auto end = static_cast<sf_count_t>(io.out_.size());
+    const auto* bytes = static_cast<const uint8_t*>(data);
+    if (n <= 0) return 0;
+    // Up to the end, bytes already written; past it, a gap of zeros first.
+    const sf_count_t over = std::min(n, std::max<sf_count_t>(end - io.at_, 0));
+    if (over > 0 && !io.out_.rewrite(static_cast<uint64_t>(io.at_), bytes, static_cast<size_t>(over))) return 0;
+    static constexpr std::array<uint8_t, 4096> kZeros{};
+    for (sf_count_t gap = io.at_ - end; gap > 0; gap -= static_cast<sf_count_t>(kZeros.size()))
+      if (!io.out_.write(kZeros.data(), static_cast<size_t>(std::min<sf_count_t>(gap, kZeros.size())))) return 0;
+    if (n > over && !io.out_.write(bytes + over, static_cast<size_t>(n - over))) return 0;
+    io.at_ += n;
+    return n;
+  }
+
+  FileReplacer& out_;
+  sf_count_t at_ = 0;
+  SF_VIRTUAL_IO callbacks_ = {length, seek, read, write, tell};
+};
+
+// Every frame, in blocks of `block` frames straight from the store.
+bool writeFrames(SNDFILE* file, const TAmostras& sound, int64_t block) {
+  const int32_t channels = sound.channels();
+  const int16_t* values = sound.samples().data();
+  const int64_t frames = sound.count();
+  WorkClicker clicker;
+  for (int64_t done = 0; done < frames; clicker.blockDone()) {
+    const int64_t n = std::min(block, frames - done);
+    if (sf_writef_short(file, values + done * channels, n) != n) return false;
+    done += n;
+  }
+  return true;
+}
+
+// Every frame resampled to `rate` by linear interpolation between the two
+// frames around each new one (the last frame held past the end), a block
+// at a time.
+bool writeResampled(SNDFILE* file, const TAmostras& sound, int32_t rate) {
+  const int32_t channels = sound.channels();
+  const int16_t* in = sound.samples().data();
+  const int64_t inFrames = sound.count();
+  const int64_t from = sound.sampleRate();
+  // Whole frames of the new rate within the sound.
+  const int64_t outFrames = static_cast<int64_t>(static_cast<__int128>(inFrames) * rate / from);
+  const int64_t block = kEncoderBlockFrames;
+  std::vector<int16_t> out(static_cast<size_t>(block * channels));
+  // The position of the next new frame: frame `at` of the sound and
+  // `part`/rate of the way to the next.
+  int64_t at = 0, part = 0;
+  WorkClicker clicker;
+  for (int64_t done = 0; done < outFrames; clicker.blockDone()) {
+    const int64_t n = std::min(block, outFrames - done);
+    for (int64_t j = 0; j < n; ++j) {
+      const int64_t next = std::min(at + 1, inFrames - 1);
+      for (int32_t c = 0; c < channels; ++c) {
+        const int64_t a = in[at * channels + c], b = in[next * channels + c];
+        out[static_cast<size_t>(j * channels + c)] = static_cast<int16_t>(a + (b - a) * part / rate);
+      }
+      part += from;
+      at += part / rate;
+      part %= rate;
+    }
+    if (sf_writef_short(file, out.data(), n) != n) return false;
+    done += n;
+  }
+  return true;
+}
+
+}  // namespace
+
+// ---- The kind of a file ------------------------------------------------------------------
+
+std::optional<SoundKind> kindOfName(std::string_view name) {
+  const size_t dot = name.rfind('.');
+  if (dot == std::string_view::npos || name.find_first_of("/\\", dot) != std::string_view::npos)
+    return std::nullopt;
+  const std::string_view extension = name.substr(dot + 1);
+  for (const Extension& e : kExtensions)
+    if (equalsIgnoringCase(extension, e.name)) return e.kind;
+  return std::nullopt;
+}
+
+std::optional<SoundKind> kindOfFile(std::string_view name, std::span<const uint8_t> b) {
+  const std::optional<SoundKind> byName = kindOfName(name);
+  // In any case of letters, as the WAV reader takes them.
+  if (b.size() >= 12 && (chunkIdIs(b.data(), "RIFF") || chunkIdIs(b.data(), "RF64")) &&
+      chunkIdIs(b.data() + 8, "WAVE"))
+    return SoundKind::wav;
+  if (bytesAre(b, 0, "FORM") && (bytesAre(b, 8, "AIFF") || bytesAre(b, 8, "AIFC"))) return SoundKind::aiff;
+  if (bytesAre(b, 0, "fLaC")) return SoundKind::flac;
+  if (bytesAre(b, 0, "OggS")) {
+    if (const auto codec = oggCodec(b)) return codec;
+    return byName;
+  }
+  if (bytesAre(b, 4, "ftyp")) return SoundKind::aac;
+  if (bytesAre(b, 0, "ID3")) {
+    if (byName == SoundKind::aac || byName == SoundKind::flac) return byName;
+    return SoundKind::mp3;
+  }
+  if (isAdtsHeader(b)) return SoundKind::aac;
+  if (isMpegAudioHeader(b)) return SoundKind::mp3;
+  return byName;
+}
+
+std::optional<SoundKind> kindOfFile(std::string_view fileName) {
+  const UniqueFd file = openSoundFile(fileName);
+  if (!file.valid()) return std::nullopt;
+  std::array<uint8_t, kKindBytes> bytes;
+  size_t got = 0;
+  while (got < bytes.size()) {
+    const ssize_t n = ::pread(file.get(), bytes.data() + got, bytes.size() - got, static_cast<off_t>(got));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return std::nullopt;
+    if (n == 0) break;
+    got += static_cast<size_t>(n);
+  }
+  return kindOfFile(fileName, std::span<const uint8_t>(bytes.data(), got));
+}
+
+bool isPcmKind(SoundKind kind) {
+  return kind == SoundKind::wav || kind == SoundKind::flac || kind == SoundKind::aiff;
+}
+
+SoundFileFormat newFileFormat(SoundKind kind, int32_t bitsPerSample) {
+  if (!isPcmKind(kind)) return {kind, 0, false};
+  return {kind, bitsPerSample == 8 ? 8 : 16, false};
+}
+
+// ---- Loading ---------------------------------------------------------------------------------
+
+SoundLoad loadSound(std::string_view fileName, TAmostras& sound) {
+  UniqueFd fd = openSoundFile(fileName);
+  if (!fd.valid()) return failed(LoadFailure::unreadable);
+  if (isPlainWav(fd.get())) {
+    fd.reset();
+    if (!sound.loadWav(fileName)) return failed(sound.outOfMemory() ? LoadFailure::memory : LoadFailure::unreadable);
+    return SoundLoad{LoadFailure::none, {SoundKind::wav, sound.bitsPerSample(), false}, {}};
+  }
+
+  if (::lseek(fd.get(), 0, SEEK_SET) != 0) return failed(LoadFailure::unreadable);
+  SF_INFO info{};
+  const Sndfile file(sf_open_fd(fd.get(), SFM_READ, &info, SF_FALSE));
+  if (!file) return failed(LoadFailure::unreadable);
+  const std::optional<SoundFileFormat> format = formatOf(info);
+  if (!format || info.channels < 1 || info.samplerate < 1 || info.frames < 0)
+    return failed(LoadFailure::unreadable);
+  if (info.frames > kMaxFrames) return failed(LoadFailure::memory);
+
+  SoundLoad result{LoadFailure::none, *format, {}};
+  const bool pcm = isPcmKind(format->kind);
+  if (pcm && (format->bitsPerSample > 16 || format->floatingPoint)) {
+    result.reduced.fileBits = format->bitsPerSample;
+    result.reduced.fileFloat = format->floatingPoint;
+  }
+  if (info.channels > 2) result.reduced.fileChannels = info.channels;
+
+  // Into a buffer of its own: the sound in memory stays as it was until the
+  // whole file is read.
+  TAmostras loaded;
+  loaded.setMemoryLimit(sound.memoryLimit());
+  loaded.createSized(std::min(info.channels, 2), info.samplerate,
+                     pcm && format->bitsPerSample == 8 ? 8 : 16, 0);
+  if (info.frames > 0) {
+    loaded.setFrame(info.frames - 1, 0);
+    if (loaded.count() != info.frames) return failed(LoadFailure::memory);
+  }
+  if (!readFrames(file.get(), info, *format, loaded)) return failed(LoadFailure::unreadable);
+  sound.takeOver(loaded);
+  return result;
+}
+
+// ---- Saving ---------------------------------------------------------------------------------
+
+bool saveSound(std::string_view fileName, const TAmostras& sound, const SoundFileFormat& format,
+               FlushToDisk flush) {
+  if (format.kind == SoundKind::wav && !format.floatingPoint &&
+      (format.bitsPerSample == 8 || format.bitsPerSample == 16)) {
+    WavWriter writer;
+    if (!writer.open(sound, fileName, flush, format.bitsPerSample)) return false;
+    WorkClicker clicker;
+    while (!writer.done()) {
+      if (!writer.writeSome(kWorkBlockValues)) return false;
+      clicker.blockDone();
+    }
+    return writer.commit();
+  }
+
+  const std::optional<int> sfFormat = sndfileFormat(format);
+  if (!sfFormat) return false;
+  SF_INFO info{};
+  info.format = *sfFormat;
+  info.channels = sound.channels();
+  info.samplerate = format.kind == SoundKind::opus ? opusRateFor(sound.sampleRate()) : sound.sampleRate();
+  if (sound.sampleRate() < 1 || !sf_format_check(&info)) return false;
+  // WAV and AIFF sizes are 32-bit fields.
+  if (format.kind == SoundKind::wav || format.kind == SoundKind::aiff) {
+    const uint64_t dataBytes = static_cast<uint64_t>(sound.samples().size()) *
+                               static_cast<uint64_t>(format.bitsPerSample / 8);
+    if (dataBytes > UINT32_MAX - 4096) return false;
+  }
+
+  FileReplacer out;
+  if (!out.open(fileName, flush)) return false;
+  ReplacerIo io(out);
+  {
+    Sndfile file(sf_open_virtual(io.callbacks(), SFM_WRITE, &info, &io));
+    if (!file) return false;
+    // Full scale is 1.0 in a float file; libsndfile would otherwise write
+    // the 16-bit values as they are.
+    if (format.floatingPoint) sf_command(file.get(), SFC_SET_SCALE_INT_FLOAT_WRITE, nullptr, SF_TRUE);
+    if (format.kind == SoundKind::opus || format.kind == SoundKind::vorbis) {
+      double level = format.kind == SoundKind::opus ? kOpusLevel : kVorbisLevel;
+      if (!sf_command(file.get(), SFC_SET_COMPRESSION_LEVEL, &level, sizeof level)) return false;
+    }
+    const int64_t block = isPcmKind(format.kind) ? blockFrames(sound.channels()) : kEncoderBlockFrames;
+    const bool written = info.samplerate == sound.sampleRate() ? writeFrames(file.get(), sound, block)
+                                                               : writeResampled(file.get(), sound, info.samplerate);
+    if (!written) return false;
+    // Closing writes what libsndfile still holds (the header's sizes, the
+    // last Ogg page); a failure there is a failed save.
+    if (sf_close(file.release()) != 0) return false;
+  }
+  return out.commit();
+}
+
+}  // namespace kalimbro

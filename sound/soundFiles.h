@@ -1,0 +1,108 @@
+// soundFiles: the one place that decides, from a file's name and first
+// bytes, which reader and writer a sound uses, and that reads and writes
+// every kind of sound file the program opens: WAV of any depth, FLAC, Ogg
+// Vorbis, Ogg Opus and AIFF (through libsndfile; the 8- and 16-bit PCM WAV
+// files the program always read go through TAmostras::loadWav and saveWav
+// unchanged). MP3 and AAC are named here but converted by the working file
+// (LAME, ffmpeg) to and from WAV. Used by the working file for opening,
+// saving, the second sound of a mix and the source of divide and extract.
+//
+// Memory holds 16-bit values, 8 or 16 bits declared. On the way in:
+//   - more than 16 bits, or floating point, is reduced to 16 bits with TPDF
+//     dither (a fixed-seed generator, so that a file always loads alike); a
+//     block of values that 16 bits hold exactly (a 16-bit sound saved at 24
+//     bits, digital silence) is taken as it is, so that saving and opening
+//     again never adds noise;
+//   - more than two channels are mixed to stereo: channels 0, 2, 4 ... are
+//     averaged into the left, channels 1, 3, 5 ... into the right, and the
+//     last channel of an odd count into both;
+//   - 8-bit PCM stays 8 bits declared, every other file 16 bits;
+//   - the rate is kept as it is (any positive rate).
+// Lossy files (Vorbis, Opus) are decoded to floating point and reduced with
+// the same dither; that is no reduction the user is told of.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string_view>
+
+#include "platform/file_replacer.h"
+#include "sound/gramost.h"
+
+namespace kalimbro {
+
+enum class SoundKind { wav, flac, vorbis, opus, aiff, aac, mp3 };
+
+// By the extension, any case: .wav; .flac; .ogg .oga -> vorbis; .opus ->
+// opus; .aif .aiff .aifc -> aiff; .m4a .mp4 .aac -> aac; .mp3 -> mp3.
+// Nothing for any other name.
+std::optional<SoundKind> kindOfName(std::string_view name);
+// An existing file: its first bytes win where they name a format (RIFF or
+// RF64 with WAVE, in any case of letters; FORM with AIFF or AIFC; fLaC;
+// OggS whose first packet is OpusHead or \x01vorbis; ....ftyp of MP4/M4A;
+// an ADTS header; an ID3 tag or an MPEG audio frame header), else the
+// name's kind; nothing when neither says. An ID3 tag in front of a file
+// named .aac or .flac leaves the name's kind (both are found tagged so).
+// Some hundreds of bytes are enough.
+std::optional<SoundKind> kindOfFile(std::string_view name, std::span<const uint8_t> firstBytes);
+// Reads the first bytes of the file (a Windows-1252 name) and calls the
+// above; nothing when it cannot be read.
+std::optional<SoundKind> kindOfFile(std::string_view fileName);
+// How many first bytes kindOfFile looks at.
+inline constexpr size_t kKindBytes = 512;
+
+// How a file is written: its kind and, within it, the sample encoding.
+struct SoundFileFormat {
+  SoundKind kind = SoundKind::wav;
+  int32_t bitsPerSample = 16;  // PCM depth in the file (8, 16, 24, 32) or float width (32, 64); 0 for lossy
+  bool floatingPoint = false;  // float WAV/AIFF-C
+  bool operator==(const SoundFileFormat&) const = default;
+};
+// True for the kinds whose samples are kept exactly (WAV, FLAC, AIFF).
+bool isPcmKind(SoundKind kind);
+// The format a new file of `kind` gets for a sound of `bitsPerSample` (8 or
+// 16): PCM kinds at those bits, lossy kinds 0.
+SoundFileFormat newFileFormat(SoundKind kind, int32_t bitsPerSample);
+
+// What loading reduced, for the one sentence the user hears when the file
+// opens.
+struct Reduction {
+  int32_t fileBits = 0;      // > 16 bits or float in the file, edited with 16 (dithered); 0: nothing reduced
+  bool fileFloat = false;
+  int32_t fileChannels = 0;  // more than 2 channels in the file, mixed to stereo; 0: nothing reduced
+  bool any() const { return fileBits != 0 || fileChannels != 0; }
+  bool operator==(const Reduction&) const = default;
+};
+
+// unreadable: damaged, truncated, not a sound, or of a kind or encoding not
+// read here (MP3, AAC, compressed WAV ...).
+enum class LoadFailure { none, unreadable, memory };
+struct SoundLoad {
+  LoadFailure failure = LoadFailure::none;
+  SoundFileFormat format;  // the file's own, for saving it back
+  Reduction reduced;
+  bool ok() const { return failure == LoadFailure::none; }
+};
+// Loads `fileName` (Windows-1252) into `sound`. An 8- or 16-bit PCM WAV of
+// one or two channels goes through sound.loadWav as it always did; every
+// other file through libsndfile, whatever its name says. On failure the
+// sound in memory is exactly as it was. The memory limit of `sound` is
+// honoured (memory), as is the most frames a sound holds. A click each
+// second while it reads.
+SoundLoad loadSound(std::string_view fileName, TAmostras& sound);
+
+// Writes `sound` as `fileName` in `format`, replacing the file only once the
+// new one is complete (and, with `flush`, on the disk). 8- and 16-bit WAV
+// are the canonical file saveWav writes; the other kinds go through
+// libsndfile at the format's depth (16-bit values widened to 24 or 32 bits,
+// or to float). Opus is written at 32 kb/s per channel (voice stays clear,
+// an hour of mono is 15 MB) and, where the sound's rate is not one Opus
+// carries (8, 12, 16, 24, 48 kHz), resampled on the way by linear
+// interpolation to the next one above (48 kHz above that); Vorbis at
+// quality 4 of 10. MP3 and AAC: false. On false the old file is untouched
+// and nothing is left beside it. A click each second while it writes.
+bool saveSound(std::string_view fileName, const TAmostras& sound, const SoundFileFormat& format,
+               FlushToDisk flush = FlushToDisk::yes);
+
+}  // namespace kalimbro

@@ -1,0 +1,213 @@
+// Sound files of other kinds end to end, as a newcomer meets them: a voice
+// note or a FLAC from somewhere else opened from the command line, its
+// first second removed, saved with F2 and played by another program
+// (ffmpeg stands for it), which must find the same kind of file, shorter by
+// that second. The test makes its files with ffmpeg.
+#include <stdlib.h>
+
+#include <cctype>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <span>
+#include <filesystem>
+#include <optional>
+
+#include "tests/e2e/harness.h"
+
+namespace kalimbro::e2e {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr std::string_view kPrompt = "Gravador, qual sua opção? ";
+constexpr std::string_view kSaved = "OK, arquivo salvo";
+constexpr std::string_view kDeeper = "Este som tem mais de 16 bits; ele é editado com 16 bits";
+constexpr std::string_view kFloat = "Este som tem amostras de ponto flutuante; ele é editado com 16 bits";
+constexpr std::string_view kBadFile = "Arquivo incompatível com este programa";
+constexpr milliseconds kLong{60000};
+
+constexpr uint32_t kRate = 16000;  // a voice note's
+
+// A second of silence, then two of a tone: what is left after removing
+// the first second starts loud.
+std::vector<int16_t> silenceThenTone() {
+  std::vector<int16_t> v(3 * kRate, 0);
+  for (size_t i = kRate; i < v.size(); ++i)
+    v[i] = static_cast<int16_t>(10000 * std::sin(2 * M_PI * 440 * static_cast<double>(i) / kRate));
+  return v;
+}
+
+bool run(const std::string& command) { return std::system(command.c_str()) == 0; }
+
+std::string quoted(const fs::path& path) { return "'" + path.string() + "'"; }
+
+// What another player finds in the file: its codec and sample format, and
+// the sound as 16-bit mono at the test's rate.
+struct Played {
+  std::string codec;
+  std::vector<int16_t> samples;
+};
+std::optional<Played> playElsewhere(const fs::path& file) {
+  const fs::path info = file.string() + ".probe", raw = file.string() + ".raw";
+  if (!run("ffprobe -v error -select_streams a:0 -show_entries stream=codec_name -of csv=p=0 " + quoted(file) +
+           " > " + quoted(info)) ||
+      !run("ffmpeg -nostdin -v error -y -i " + quoted(file) + " -ac 1 -ar 16000 -f s16le " + quoted(raw)))
+    return std::nullopt;
+  Played played;
+  played.codec = readFile(info).value_or("");
+  while (!played.codec.empty() && std::isspace(static_cast<unsigned char>(played.codec.back())))
+    played.codec.pop_back();
+  const std::string bytes = readFile(raw).value_or("");
+  played.samples.resize(bytes.size() / 2);
+  std::memcpy(played.samples.data(), bytes.data(), played.samples.size() * 2);
+  return played;
+}
+
+double rms(std::span<const int16_t> v) {
+  double sum = 0;
+  for (const int16_t x : v) sum += static_cast<double>(x) * x;
+  return v.empty() ? 0 : std::sqrt(sum / static_cast<double>(v.size()));
+}
+
+// ESC, S, and N to the save question if there is a working file: the
+// program ends cleanly, and no converted copy is left in its temporary
+// folder.
+void endWithoutSaving(Session& s, bool workingFile = true) {
+  ASSERT_TRUE(s.sendKey(Key::Esc));
+  ASSERT_TRUE(s.waitForText("Confirma o fim do programa? ", kLong)) << s.dump();
+  ASSERT_TRUE(s.type("s"));
+  if (workingFile) {
+    ASSERT_TRUE(s.waitForText("Quer salvar o arquivo? ", kLong)) << s.dump();
+    ASSERT_TRUE(s.type("n"));
+  }
+  const auto status = s.waitForExit(kLong);
+  ASSERT_TRUE(status.has_value()) << "still running\n" << s.dump();
+  EXPECT_TRUE(status->exitedWith(0)) << *status;
+  EXPECT_TRUE(fs::is_empty(s.tempDir())) << "temporary files were left behind";
+}
+
+struct Kind;
+void PrintTo(const Kind& kind, std::ostream* os);
+
+struct Kind {
+  std::string name;          // the file's name, its extension the kind
+  std::string ffmpegCodec;   // how the test makes it
+  std::string codec;         // what a player finds in it, before and after the edit
+  std::string_view notice;   // what the program says when it opens, if anything
+};
+
+void PrintTo(const Kind& kind, std::ostream* os) { *os << kind.name; }
+
+// The test's sound as a file of `kind`, made by ffmpeg.
+std::optional<std::string> madeByFfmpeg(const Kind& kind) {
+  std::string pattern = (fs::temp_directory_path() / "kalimbro-formats-XXXXXX").string();
+  if (mkdtemp(pattern.data()) == nullptr) return std::nullopt;
+  const fs::path dir = pattern;
+  std::optional<std::string> made;
+  if (writeFile(dir / "fonte.wav", wavBytes(kRate, 16, 1, silenceThenTone())) &&
+      run("ffmpeg -nostdin -v error -y -i " + quoted(dir / "fonte.wav") + " -c:a " + kind.ffmpegCodec + " " +
+          quoted(dir / kind.name)))
+    made = readFile(dir / kind.name);
+  std::error_code ec;
+  fs::remove_all(dir, ec);
+  return made;
+}
+
+class Formats : public testing::TestWithParam<Kind> {
+ protected:
+  std::unique_ptr<Session> s;
+};
+
+TEST_P(Formats, OpenedEditedAndSavedBackInTheirOwnKind) {
+  const Kind& kind = GetParam();
+  const std::optional<std::string> file = madeByFfmpeg(kind);
+  ASSERT_TRUE(file.has_value());
+  Options o;
+  o.args = {kind.name};
+  o.files = {{kind.name, *file}, {"saida.wav", wavBytes(kRate, 16, 1, {})}};
+  o.settings = {{"SOM", "SAIDA", "arquivo:saida.wav"}};
+  std::string error;
+  s = Session::start(o, &error);
+  ASSERT_NE(s, nullptr) << error;
+  ASSERT_TRUE(s->waitForPrompt(kPrompt, {}, kLong)) << s->dump();
+  if (!kind.notice.empty()) {
+    EXPECT_TRUE(s->find(kind.notice).has_value()) << s->dump();
+  }
+  EXPECT_FALSE(s->find(kBadFile).has_value()) << s->dump();
+
+  // The cursor a second on, and what is before it removed.
+  ASSERT_TRUE(s->type("t"));
+  ASSERT_TRUE(s->waitForText("Use espaço para tocar, F1 ajuda", kLong)) << s->dump();
+  ASSERT_TRUE(s->sendKey(Key::PageDown));
+  ASSERT_TRUE(s->waitForText("1:0", kLong)) << s->dump();
+  ASSERT_TRUE(s->sendKey(Key::Esc));
+  ASSERT_TRUE(s->waitForPrompt(kPrompt, "1:0", kLong)) << s->dump();
+  ASSERT_TRUE(s->type("r"));
+  ASSERT_TRUE(s->waitForText("M remove entre cursor e ponto memorizado: ", kLong)) << s->dump();
+  ASSERT_TRUE(s->type("a"));
+  ASSERT_TRUE(s->waitForPrompt(kPrompt, "Trecho anterior removido", kLong)) << s->dump();
+  ASSERT_TRUE(s->sendKey(Key::F2));
+  ASSERT_TRUE(s->waitForPrompt(kPrompt, kSaved, kLong)) << s->dump();
+
+  const std::optional<Played> played = playElsewhere(s->workDir() / kind.name);
+  ASSERT_TRUE(played.has_value());
+  EXPECT_EQ(played->codec, kind.codec);
+  // Two seconds of the tone are left (lossy coders add a little padding),
+  // loud from the start.
+  EXPECT_GT(played->samples.size(), 2 * kRate - kRate / 20);
+  EXPECT_LT(played->samples.size(), 2 * kRate + kRate / 10);
+  EXPECT_GT(rms(std::span(played->samples).subspan(kRate / 20, kRate / 5)), 5000);
+  // Nothing is left beside the file.
+  ASSERT_NO_FATAL_FAILURE(endWithoutSaving(*s));
+}
+
+// A damaged voice note, and an M4A without ffmpeg: each is told, the file
+// stays as it was, and the program goes on with no working file.
+TEST(FormatsRefused, ADamagedFileAndAMissingFfmpegAreToldAndTouchNothing) {
+  const std::optional<std::string> m4a = madeByFfmpeg(Kind{"nota.m4a", "aac", "aac", {}});
+  ASSERT_TRUE(m4a.has_value());
+  const std::string damaged = "OggS" + std::string(300, '\x11');
+  const struct {
+    std::string name, bytes;
+    std::string_view heard;
+  } cases[] = {
+      {"ruim.opus", damaged, kBadFile},
+      {"nota.m4a", *m4a, "O programa ffmpeg não foi encontrado; instale o pacote ffmpeg"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Options o;
+    o.args = {c.name};
+    o.files = {{c.name, c.bytes}};
+    o.settings = {{"SOM", "SAIDA", "arquivo:saida.wav"}, {"KALIMBRO", "PROGFFMPEG", "/nonexistent/ffmpeg"}};
+    std::string error;
+    std::unique_ptr<Session> s = Session::start(o, &error);
+    ASSERT_NE(s, nullptr) << error;
+    ASSERT_TRUE(s->waitForPrompt(kPrompt, c.heard, kLong)) << s->dump();
+    ASSERT_TRUE(s->sendKey(Key::F2));
+    // No working file: F2 asks for a name.
+    ASSERT_TRUE(s->waitForText("Informe o nome do arquivo", kLong)) << s->dump();
+    ASSERT_TRUE(s->sendKey(Key::Esc));
+    ASSERT_TRUE(s->waitForPrompt(kPrompt, "Desistiu", kLong)) << s->dump();
+    EXPECT_EQ(readFile(s->workDir() / c.name), c.bytes);
+    ASSERT_NO_FATAL_FAILURE(endWithoutSaving(*s, false));
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Kinds, Formats,
+    testing::Values(Kind{"nota.opus", "libopus", "opus", {}}, Kind{"nota.ogg", "libvorbis", "vorbis", {}},
+                    Kind{"nota.m4a", "aac", "aac", {}}, Kind{"musica.flac", "flac", "flac", {}},
+                    Kind{"mac.aiff", "pcm_s16be", "pcm_s16be", {}},
+                    Kind{"campo.wav", "pcm_s24le", "pcm_s24le", kDeeper},
+                    Kind{"outro.wav", "pcm_f32le", "pcm_f32le", kFloat}),
+    [](const testing::TestParamInfo<Kind>& info) {
+      std::string name;
+      for (const char c : info.param.name + info.param.codec)
+        if (std::isalnum(static_cast<unsigned char>(c))) name += c;
+      return name;
+    });
+
+}  // namespace
+}  // namespace kalimbro::e2e
