@@ -263,6 +263,7 @@ void endProgram() {
 void runProgram(std::span<const std::string> args) {
   // What killed runs left goes before this run makes its own.
   removeLeftoverTempDirectories();
+  removeIniLeftovers();
   setCommandLine(args);
   initProgram();
   if (tempDirectory().empty()) sayMessage("KLSEMPTM", 2);

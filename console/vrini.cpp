@@ -76,6 +76,8 @@ bool iniWrite(std::string_view section, std::string_view key, std::string_view v
   return written;
 }
 
+void removeIniLeftovers() { removeLeftoversBeside(familyIniDirectory() + std::string(kIniName)); }
+
 bool iniLegacy() { return legacy; }
 void setIniLegacy(bool on) { legacy = on; }
 

@@ -15,6 +15,10 @@ std::string iniRead(std::string_view section, std::string_view key);
 // False when the user's settings file could not be written.
 bool iniWrite(std::string_view section, std::string_view key, std::string_view value);
 
+// Removes the unfinished new versions of the user's settings file that
+// runs killed while writing it left beside it; called at start.
+void removeIniLeftovers();
+
 // On at program start; the speech settings turn it off unless "LEGADO" says
 // otherwise.
 bool iniLegacy();

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
+
 #include "console/VrCrt.h"
 #include "platform/paths.h"
 #include "tests/fakes/temp_config.h"
@@ -22,6 +25,23 @@ TEST_F(Ini, WriteThenReadInTheFamilyDirectory) {
   EXPECT_EQ(iniRead("kalimbro", "mili_eco"), "300");
   EXPECT_EQ(config.readFamilyIni(), "[KALIMBRO]\nMILI_ECO=300\n");
   EXPECT_EQ(familyIniDirectory(), config.familyDirectory());
+}
+
+TEST_F(Ini, WhatAKilledWriteLeftBesideTheFileGoesAndNothingElse) {
+  iniWrite("KALIMBRO", "MILI_ECO", "300");
+  std::string left;
+  {
+    // A new version whose writer died: its descriptors are closed.
+    HiddenSibling killed = createHiddenSibling(config.familyIniFile());
+    ASSERT_FALSE(killed.name.empty());
+    left = killed.name;
+  }
+  const std::string usersOwn = config.familyDirectory() + "/.Varelu.ini.copia";
+  std::ofstream(usersOwn) << "x";
+  removeIniLeftovers();
+  EXPECT_FALSE(std::filesystem::exists(left));
+  EXPECT_TRUE(std::filesystem::exists(usersOwn));
+  EXPECT_EQ(iniRead("KALIMBRO", "MILI_ECO"), "300");
 }
 
 TEST_F(Ini, PathSubstitutions) {
