@@ -465,10 +465,6 @@ void saveAs(std::string_view fileName) {
   convertBackToMp3(name);
 }
 
-// ---- Other sound files -------------------------------------------------------------
-
-bool loadSoundFile(std::string_view name, TAmostras& sound) { return openSoundFile(name, sound).has_value(); }
-
 void dropUneditedWorkingTwin() { dropUneditedTwin(program().workingFileName); }
 
 }  // namespace kalimbro

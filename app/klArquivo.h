@@ -1,10 +1,9 @@
 // klArquivo: the working file. Chooses it at start-up (from the command
 // line or with the file selector), loads it, records a new sound straight
 // into it when it does not exist, saves it (F2), saves it under another
-// name and format (S), and brings imported MP3 files back to MP3; reads
-// other sound files of any kind for the mix. A working file that is not WAV
-// (FLAC, Opus, AAC ...) is saved back in its own format (openSave). Used by the main program, the
-// record commands and the mix command.
+// name and format (S), and brings imported MP3 files back to MP3. A
+// working file that is not WAV (FLAC, Opus, AAC ...) is saved back in its
+// own format (openSave). Used by the main program and the record commands.
 #pragma once
 
 #include <cstdint>
@@ -93,13 +92,6 @@ bool convertBackToMp3(std::string_view fileName);
 // width and channel count and saves it under a new name.
 void saveAs(std::string_view fileName);
 
-// ---- Other sound files -------------------------------------------------------------
-
-// Loads the sound file `name`, of any kind the program reads, into `sound`
-// (the mix command's second sound): see openSoundFile. False when it could
-// not be read; the user has heard why (no temporary directory, a conversion
-// that failed or was given up, memory, a file that is no sound).
-bool loadSoundFile(std::string_view name, TAmostras& sound);
 // N moves on from the working file: an MP3 twin of it that holds nothing
 // of the user's goes, with its record.
 void dropUneditedWorkingTwin();

@@ -4,7 +4,6 @@
 #include <optional>
 #include <string>
 
-#include "app/klArquivo.h"
 #include "app/openSave.h"
 #include "app/klMsg.h"
 #include "app/programState.h"
@@ -102,7 +101,7 @@ void mixCommand() {
 
   auto second = std::make_unique<TAmostras>();
   second->setMemoryLimit(memoryLimitFromSettings());
-  if (!loadSoundFile(name, *second)) return;
+  if (!openSoundFile(name, *second)) return;
   if (!matchSoundFormat(second, working)) {
     sayMessage("KLFALMEM", 1);
     return;
