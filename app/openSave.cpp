@@ -1,6 +1,7 @@
 // Opening and saving sound files of every kind.
 #include "app/openSave.h"
 
+#include <algorithm>
 #include <vector>
 
 #include "app/externalCodec.h"
@@ -70,9 +71,19 @@ void sayReduction(const Reduction& reduced) {
 }  // namespace
 
 // The selector lets a pattern reach past its end ("*.AIF" takes .aiff and
-// .aifc too) and lists a name twice when two patterns take it.
+// .aifc too) and lists a name twice when two patterns take it: an extension
+// an earlier one begins is left out.
 std::string soundFilePatterns(bool withMp3) {
-  return std::string(withMp3 ? "*.WAV|*.MP3|" : "*.WAV|") + "*.OGG|*.OGA|*.OPUS|*.M4A|*.MP4|*.AAC|*.FLAC|*.AIF";
+  std::vector<std::string> listed;
+  for (const std::string_view extension : soundFileExtensions()) {
+    const std::string upper = upperCaseAccented(extension);
+    if (!withMp3 && kindOfName("." + upper) == SoundKind::mp3) continue;
+    if (std::ranges::none_of(listed, [&](const std::string& e) { return upper.starts_with(e); }))
+      listed.push_back(upper);
+  }
+  std::string patterns;
+  for (const std::string& e : listed) patterns += (patterns.empty() ? "*." : "|*.") + e;
+  return patterns;
 }
 
 std::optional<SoundFileFormat> openSoundFile(std::string_view name, TAmostras& sound) {

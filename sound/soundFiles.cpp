@@ -420,6 +420,12 @@ std::optional<SoundKind> kindOfName(std::string_view name) {
   return std::nullopt;
 }
 
+std::vector<std::string_view> soundFileExtensions() {
+  std::vector<std::string_view> names;
+  for (const Extension& e : kExtensions) names.push_back(e.name);
+  return names;
+}
+
 std::optional<SoundKind> kindOfFile(std::string_view name, std::span<const uint8_t> b) {
   const std::optional<SoundKind> byName = kindOfName(name);
   // In any case of letters, as the WAV reader takes them.

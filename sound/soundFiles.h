@@ -26,6 +26,7 @@
 #include <optional>
 #include <span>
 #include <string_view>
+#include <vector>
 
 #include "platform/file_replacer.h"
 #include "sound/gramost.h"
@@ -38,6 +39,8 @@ enum class SoundKind { wav, flac, vorbis, opus, aiff, aac, mp3 };
 // opus; .aif .aiff .aifc -> aiff; .m4a .mp4 .aac -> aac; .mp3 -> mp3.
 // Nothing for any other name.
 std::optional<SoundKind> kindOfName(std::string_view name);
+// Those extensions, in lower case, WAV's first.
+std::vector<std::string_view> soundFileExtensions();
 // An existing file: its first bytes win where they name a format (RIFF or
 // RF64 with WAVE, in any case of letters; FORM with AIFF or AIFC; fLaC;
 // OggS whose first packet is OpusHead or \x01vorbis; ....ftyp of MP4/M4A;
