@@ -1,4 +1,5 @@
 #include "sound/gramost.h"
+#include "tests/fakes/file_folder_test.h"
 #include "tests/fakes/replace_faults.h"
 #include "tests/fakes/wav_image.h"
 
@@ -52,26 +53,7 @@ void fillStereo(TAmostras& s, std::initializer_list<std::pair<int, int>> vs, int
   for (const auto& [l, r] : vs) s.setFrame(i++, packFrame(l, r));
 }
 
-class SoundFiles : public ::testing::Test {
- protected:
-  void SetUp() override {
-    const char* base = getenv("TMPDIR");
-    std::string pattern = std::string(base && *base ? base : "/tmp") + "/gramost_test.XXXXXX";
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern + "/";
-  }
-  void TearDown() override { std::filesystem::remove_all(dir_); }
-  std::string write(const std::string& name, const std::string& bytes) {
-    std::ofstream(dir_ + name, std::ios::binary) << bytes;
-    return dir_ + name;
-  }
-  std::string read(const std::string& name) {
-    std::ifstream in(dir_ + name, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-  }
-  size_t entries() const { return size_t(std::distance(std::filesystem::directory_iterator(dir_), {})); }
-  std::string dir_;
-};
+class SoundFiles : public FileFolderTest {};
 
 // ---- Frames ---------------------------------------------------------------------------
 

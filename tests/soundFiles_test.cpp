@@ -1,4 +1,5 @@
 #include "sound/soundFiles.h"
+#include "tests/fakes/file_folder_test.h"
 #include "tests/fakes/replace_faults.h"
 #include "tests/fakes/wav_image.h"
 
@@ -21,26 +22,8 @@ namespace {
 
 // ---- Helpers -----------------------------------------------------------------------
 
-class AnySoundFile : public ::testing::Test {
+class AnySoundFile : public FileFolderTest {
  protected:
-  void SetUp() override {
-    const char* base = getenv("TMPDIR");
-    std::string pattern = std::string(base && *base ? base : "/tmp") + "/soundFiles_test.XXXXXX";
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern + "/";
-  }
-  void TearDown() override { std::filesystem::remove_all(dir_); }
-  std::string path(const std::string& name) const { return dir_ + name; }
-  std::string write(const std::string& name, const std::string& bytes) {
-    std::ofstream(dir_ + name, std::ios::binary) << bytes;
-    return dir_ + name;
-  }
-  std::string read(const std::string& name) const {
-    std::ifstream in(dir_ + name, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-  }
-  size_t entries() const { return size_t(std::distance(std::filesystem::directory_iterator(dir_), {})); }
-
   // A file written by libsndfile itself from 32-bit values (16-bit values
   // times 65536), frames interleaved.
   std::string writeWithSndfile(const std::string& name, int format, int channels, int rate,
@@ -57,8 +40,6 @@ class AnySoundFile : public ::testing::Test {
     sf_close(f);
     return path(name);
   }
-
-  std::string dir_;
 };
 
 SF_INFO infoOf(const std::string& file) {
