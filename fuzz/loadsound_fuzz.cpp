@@ -4,15 +4,13 @@
 // give a sound the program can hold, of the kind its first bytes name, and
 // a lossless one must survive a save in its own format and a reload
 // unchanged.
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <array>
 #include <cstdint>
 #include <cstdlib>
 #include <string>
 
+#include "fuzz/fuzz_files.h"
 #include "platform/paths.h"
 #include "sound/gramost.h"
 #include "sound/soundFiles.h"
@@ -20,18 +18,6 @@
 namespace {
 
 using namespace kalimbro;
-
-void check(bool ok) {
-  if (!ok) __builtin_trap();
-}
-
-bool writeFile(const std::string& name, const uint8_t* data, size_t size) {
-  const int fd = open(nativePath(name).c_str(), O_WRONLY | O_TRUNC | O_CREAT, 0600);
-  if (fd < 0) return false;
-  const bool ok = size == 0 || write(fd, data, size) == static_cast<ssize_t>(size);
-  close(fd);
-  return ok;
-}
 
 const std::string& scratchDirectory() {
   static const std::string dir = tempDirectory();

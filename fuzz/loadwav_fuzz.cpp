@@ -2,14 +2,12 @@
 // memory and through TAmostras::loadWav from disk. A load that fails must
 // leave the sound that was there; one that succeeds must agree with the walk
 // and survive a save and reload unchanged.
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <string>
 
+#include "fuzz/fuzz_files.h"
 #include "platform/paths.h"
 #include "platform/wav_header.h"
 #include "sound/gramost.h"
@@ -17,18 +15,6 @@
 namespace {
 
 using namespace kalimbro;
-
-void check(bool ok) {
-  if (!ok) __builtin_trap();
-}
-
-bool writeFile(const std::string& name, const uint8_t* data, size_t size) {
-  const int fd = open(nativePath(name).c_str(), O_WRONLY | O_TRUNC | O_CREAT, 0600);
-  if (fd < 0) return false;
-  const bool ok = size == 0 || write(fd, data, size) == static_cast<ssize_t>(size);
-  close(fd);
-  return ok;
-}
 
 const std::string& scratchName(int which) {
   static const std::string names[2] = {makeTempFile("WAV"), makeTempFile("WAV")};
