@@ -9,6 +9,7 @@
 #include "app/klMsg.h"
 #include "app/klconfig.h"
 #include "app/mp3Twin.h"
+#include "app/openSave.h"
 #include "app/programState.h"
 #include "console/VrCrt.h"
 #include "console/keys.h"
@@ -16,6 +17,7 @@
 #include "console/vrform.h"
 #include "console/vrini.h"
 #include "edit/klEfeito.h"
+#include "edit/klHistorico.h"
 #include "edit/klMistura.h"
 #include "edit/kldivide.h"
 #include "edit/klremove.h"
@@ -49,35 +51,45 @@ void forgetWorkingFile() {
   sayMessage("KLOK", 1);
 }
 
-// One row per command of the loop: a letter, or an extended key, and what
-// it runs. The lettered commands make the pop-up option list in this order,
-// each under its catalogue text; the spoken help reads the same lines but
-// for X.
+// One row per command of the loop: a letter, a Control key or an extended
+// key, and what it runs. The lettered commands make the pop-up option list
+// in this order, each under its catalogue text; the spoken help reads the
+// lines of the rows that have one, but for X. A command that may change the
+// sound runs as one step of its history, under the step's name.
 struct MenuCommand {
-  uint8_t letter;    // upper case; 0 for an extended key
+  uint8_t letter;    // upper case, or a Control key's byte; 0 for an extended key
   uint8_t extended;  // the key's code after the 0
   void (*run)();
   std::string_view text;
   bool inSpokenHelp;
+  std::string_view step;  // empty: no step (the command changes no sound, or brings in another)
 };
 
-constexpr MenuCommand letterCommand(char letter, void (*run)(), std::string_view text, bool inSpokenHelp = true) {
-  return {static_cast<uint8_t>(letter), 0, run, text, inSpokenHelp};
+constexpr MenuCommand letterCommand(char letter, void (*run)(), std::string_view text, std::string_view step = {},
+                                    bool inSpokenHelp = true) {
+  return {static_cast<uint8_t>(letter), 0, run, text, inSpokenHelp, step};
 }
-constexpr MenuCommand extendedCommand(uint8_t code, void (*run)()) { return {0, code, run, {}, false}; }
+constexpr MenuCommand controlCommand(uint8_t key, void (*run)(), std::string_view text) {
+  return {key, 0, run, text, true, {}};
+}
+constexpr MenuCommand extendedCommand(uint8_t code, void (*run)()) { return {0, code, run, {}, false, {}}; }
+
+constexpr bool isLetter(uint8_t key) { return key >= 'A' && key <= 'Z'; }
 
 constexpr MenuCommand kCommands[] = {
-    letterCommand('T', playCommand, "KLTOCA"),
-    letterCommand('G', recordMoreCommand, "KLGRAVA"),
+    letterCommand('T', playCommand, "KLTOCA", "KLPMUDAN"),
+    letterCommand('G', recordMoreCommand, "KLGRAVA", "KLPGRAVA"),
     letterCommand('N', newSoundCommand, "KLNOVO"),
-    letterCommand('R', removeCommand, "KLREMOVE"),
-    letterCommand('M', mixCommand, "KLMIXA"),
-    letterCommand('E', effectsCommand, "KLEFEIT"),
-    letterCommand('D', undoToSaved, "KLDESFAZ"),
+    letterCommand('R', removeCommand, "KLREMOVE", "KLPREMOV"),
+    letterCommand('M', mixCommand, "KLMIXA", "KLPMIXA"),
+    letterCommand('E', effectsCommand, "KLEFEIT", "KLPEFEIT"),
+    letterCommand('D', undoToSaved, "KLDESFAZ", "KLPVOLTA"),
     letterCommand('S', saveAsCommand, "KLSALVA"),
-    letterCommand('X', divideCommand, "KLEXTRAI", false),
+    letterCommand('X', divideCommand, "KLEXTRAI", "KLPMUDAN", false),
     letterCommand('C', configure, "KLCONFIG"),
     letterCommand('I', showInformation, "KLINFO"),
+    controlCommand(kCtrlZ, undoCommand, "KLOPDESF"),
+    controlCommand(kCtrlY, redoCommand, "KLOPREFA"),
     extendedCommand(kDelete, clearScreen),
     extendedCommand(kF1, listOptions),
     extendedCommand(kF2, [] { saveWorkingFile(); }),
@@ -89,7 +101,8 @@ constexpr MenuCommand kCommands[] = {
 constexpr bool eachKeyOnce() {
   for (size_t i = 0; i < std::size(kCommands); ++i) {
     const MenuCommand& a = kCommands[i];
-    if (a.letter != 0 && (a.letter < 'A' || a.letter > 'Z')) return false;
+    if (a.letter != 0 && !isLetter(a.letter) && (a.letter >= 32 || a.letter == kEsc || a.letter == kEnter))
+      return false;
     if (a.letter == 0 && (a.extended == kUp || a.extended == kDown)) return false;
     for (size_t j = i + 1; j < std::size(kCommands); ++j)
       if (a.letter == kCommands[j].letter && a.extended == kCommands[j].extended) return false;
@@ -100,7 +113,7 @@ static_assert(eachKeyOnce());
 
 constexpr int kListedCommands = [] {
   int n = 0;
-  for (const MenuCommand& c : kCommands) n += c.letter != 0;
+  for (const MenuCommand& c : kCommands) n += isLetter(c.letter);
   return n;
 }();
 
@@ -109,6 +122,12 @@ const MenuCommand* commandFor(uint8_t letter, uint8_t extended) {
   for (const MenuCommand& c : kCommands)
     if (c.letter == letter && c.extended == extended) return &c;
   return nullptr;
+}
+
+void run(const MenuCommand& command) {
+  if (command.step.empty()) return command.run();
+  const HistoryStepScope step(command.step);
+  command.run();
 }
 
 }  // namespace
@@ -150,7 +169,7 @@ void mainMenu() {
     if (key == 0) {
       if (ext != kUp && ext != kDown) {
         // Other extended keys do nothing.
-        if (const MenuCommand* command = commandFor(0, ext)) command->run();
+        if (const MenuCommand* command = commandFor(0, ext)) run(*command);
         continue;
       }
       key = chooseOption();
@@ -160,7 +179,7 @@ void mainMenu() {
       continue;
     }
     if (const MenuCommand* command = commandFor(upperAscii(key), 0)) {
-      command->run();
+      run(*command);
     } else {
       sayMessage("KLOPINV", 2);
     }
@@ -183,11 +202,11 @@ uint8_t chooseOption() {
   reserveLines(kListedCommands);
   menuOpen(whereX(), whereY(), kListWidth, kListColour, kListedCommands);
   for (const MenuCommand& c : kCommands)
-    if (c.letter != 0) menuAddItem(c.text, messageText(c.text));
+    if (isLetter(c.letter)) menuAddItem(c.text, messageText(c.text));
   const int chosen = menuRun();
   int row = 0;
   for (const MenuCommand& c : kCommands)
-    if (c.letter != 0 && ++row == chosen) return static_cast<uint8_t>(c.letter - 'A' + 'a');
+    if (isLetter(c.letter) && ++row == chosen) return static_cast<uint8_t>(c.letter - 'A' + 'a');
   return kEsc;
 }
 
@@ -198,11 +217,8 @@ void undoToSaved() {
     sayMessage("KLERRO_N", 1);
     return;
   }
-  // A reload that fails keeps the sound in memory.
-  if (!p.soundBuffer->loadWav(p.workingFileName)) {
-    sayMessage(p.soundBuffer->outOfMemory() ? "KLFALMEM" : "KLARQERR", 1);
-    return;
-  }
+  // A reload that fails keeps the sound in memory; the user has heard why.
+  if (!openSoundFile(p.workingFileName, *p.soundBuffer)) return;
   sayMessage("KLUNDO", 1);
 }
 
@@ -242,6 +258,8 @@ bool confirmEnd() {
   // A decoded MP3 copy holding nothing of the user's does not outlive the
   // session.
   dropUneditedTwin(p.workingFileName);
+  // What was left unsaved was left on purpose: nothing to recover.
+  stopWorkingSoundHistory(true);
   p.soundBuffer.reset();
   if (!p.tempSoundFile.empty()) removeFile(p.tempSoundFile);
   return true;
@@ -274,7 +292,10 @@ void runProgram(std::span<const std::string> args) {
     recordOrLoadWorkingSound();
   }
   p.tempSoundFile = scratchSoundFileFor(p.workingFileName);
-  offerInterruptedTakes();
+  {
+    const HistoryStepScope step("KLPGRAVA");
+    offerInterruptedTakes();
+  }
   crtWriteln();
   mainMenu();
   endProgram();

@@ -18,6 +18,7 @@
 #include "console/vrarq.h"
 #include "console/vredit.h"
 #include "console/vrfala.h"
+#include "edit/klHistorico.h"
 #include "platform/codec.h"
 #include "platform/paths.h"
 #include "sound/gramost.h"
@@ -236,15 +237,16 @@ void loadWorkingSound() {
   p.currentPosition = 0;
   p.markedPosition = 0;
   p.soundBuffer->setMemoryLimit(memoryLimitFromSettings());
-  if (p.workingFileName.empty()) return;
+  if (p.workingFileName.empty()) return keepWorkingSoundHistory();
   // A failed load leaves the sound in memory as it was.
   const std::optional<SoundFileFormat> format = openSoundFile(p.workingFileName, *p.soundBuffer);
   if (!format) {
     dropUneditedTwin(p.workingFileName);
     p.workingFileName.clear();
-    return;
+    return keepWorkingSoundHistory();
   }
   p.workingFormat = *format;
+  startWorkingSoundHistory(true);
 }
 
 // ---- Recording a new file ---------------------------------------------------------------
@@ -310,7 +312,7 @@ void recordOrLoadWorkingSound() {
       p.workingFileName.clear();
       p.currentPosition = 0;
       p.markedPosition = 0;
-      return;
+      return keepWorkingSoundHistory();
     }
   }
   loadWorkingSound();
@@ -358,6 +360,7 @@ SaveResult saveWorkingFile() {
   if (isMp3Twin(name)) noteTwinSaved(name);
   p.workingFileName = name;
   p.workingFormat = format;
+  noteWorkingSoundSaved();
   setWindowTitle(fileWindowTitle(name, false));
   // The user named an MP3 file: it is written now, as save-as does, so that
   // "saved" is true of the file the user will look for. Should LAME fail,
@@ -455,9 +458,11 @@ void saveAs(std::string_view fileName) {
     return;
   }
   if (isMp3Twin(name)) noteTwinSaved(name);
-  p.soundBuffer = std::move(converted);
+  p.soundBuffer->takeOver(*converted);
   p.workingFileName = name;
   p.workingFormat = format;
+  // The converted sound is the new file's, with a history of its own.
+  startWorkingSoundHistory(true);
   sayMessage("KLARQSLV", 2);
   setWindowTitle(fileWindowTitle(name, false));
   // The copy of an MP3 this session was editing goes, unless it holds edits.

@@ -215,6 +215,25 @@ constexpr MessageRow kCatalogue[] = {
     {"KLCNVAGU", "Convertendo pelo ffmpeg, aguarde"},
     {"KLERRFFM", "A convers\xE3o pelo ffmpeg foi mal sucedida"},
     {"KLSEMFFM", "O programa ffmpeg n\xE3o foi encontrado; instale o pacote ffmpeg"},
+    // Undo and redo (Control+Z, Control+Y): "Desfeito: remo\xE7\xE3o de 3,2 segundos".
+    {"KLOPDESF", "Control+Z - Desfazer a \xFAltima mudan\xE7" "a"},
+    {"KLOPREFA", "Control+Y - Refazer o que foi desfeito"},
+    {"KLDESFEI", "Desfeito: "},
+    {"KLREFEIT", "Refeito: "},
+    {"KLHDE", " de "},
+    {"KLSEGUND", " segundos"},
+    {"KLNADESF", "Nada a desfazer"},
+    {"KLNAREFA", "Nada a refazer"},
+    {"KLHISSEM", "O hist\xF3rico de mudan\xE7" "as deste som n\xE3o est\xE1 dispon\xEDvel"},
+    {"KLHISERR", "N\xE3o consegui ler o hist\xF3rico de mudan\xE7" "as; o som ficou como estava"},
+    {"KLHISFAL", "N\xE3o consegui guardar esta mudan\xE7" "a no hist\xF3rico; as anteriores n\xE3o podem mais ser "
+                 "desfeitas"},
+    {"KLPREMOV", "remo\xE7\xE3o"},
+    {"KLPMIXA", "mistura"},
+    {"KLPEFEIT", "efeito"},
+    {"KLPGRAVA", "grava\xE7\xE3o"},
+    {"KLPVOLTA", "volta \xE0 vers\xE3o salva"},
+    {"KLPMUDAN", "mudan\xE7" "a"},
 };
 
 }  // namespace

@@ -19,6 +19,7 @@ namespace {
 constexpr std::string_view kRecordFile = "copia-mp3";
 
 std::string recordPath(std::string_view twin) {
+  if (twin.empty()) return {};
   const std::string dir = soundStateDirectory(twin);
   return dir.empty() ? std::string() : nativePath(dir) + std::string(kRecordFile);
 }
@@ -59,7 +60,7 @@ class Words {
 
 // Replaced whole, so that a record is never half written.
 void writeRecord(std::string_view twin, const TwinRecord& record) {
-  const std::string dir = soundStateDirectory(twin);
+  const std::string dir = twin.empty() ? std::string() : soundStateDirectory(twin);
   if (dir.empty()) return;
   const std::string text = formatTwinRecord(record);
   FileReplacer out;

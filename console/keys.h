@@ -20,7 +20,8 @@ inline constexpr uint8_t kBackspace = 8, kTab = 9, kEnter = 13, kEsc = 27, kSpac
 inline constexpr uint8_t kCtrlEnter = 10, kCtrlBackspace = 127;
 // Control+letter is the letter's place in the alphabet; Control+\ is 28.
 inline constexpr uint8_t kCtrlB = 2, kCtrlC = 3, kCtrlD = 4, kCtrlK = 11, kCtrlL = 12, kCtrlQ = 17,
-                         kCtrlS = 19, kCtrlU = 21, kCtrlV = 22, kCtrlY = 25, kCtrlBackslash = 28;
+                         kCtrlS = 19, kCtrlU = 21, kCtrlV = 22, kCtrlY = 25, kCtrlZ = 26,
+                         kCtrlBackslash = 28;
 // Queued by the console when its window gains or loses the focus.
 inline constexpr uint8_t kFocusGained = 222, kFocusLost = 223;
 

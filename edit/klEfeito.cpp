@@ -11,6 +11,7 @@
 #include "console/keys.h"
 #include "console/vrfala.h"
 #include "console/vrform.h"
+#include "edit/klHistorico.h"
 #include "edit/klefeitoSox.h"
 #include "platform/paths.h"
 #include "platform/text.h"
@@ -173,14 +174,19 @@ std::string effectScratchFile() {
 }
 
 void restoreSoundBeforeEffect() {
-  Scratch& s = scratch();
-  if (s.copy) {
-    sound().createCopy(*s.copy);
-  } else if (s.fileSaved) {
+  // An effect dropped is no change to undo.
+  putBackWithoutStep([] {
+    Scratch& s = scratch();
+    if (s.copy) {
+      sound().createCopy(*s.copy);
+      return !sound().outOfMemory();
+    }
+    if (!s.fileSaved) return false;
     s.fileIsSound = sound().loadWav(s.file);
     // The sound keeps the effect: the user must not believe it gone.
     if (!s.fileIsSound) sayMessage("KLNDESEF", 1);
-  }
+    return s.fileIsSound;
+  });
 }
 
 void demonstrate() { sound().playAll(); }
@@ -313,6 +319,8 @@ void effectsCommand() {
     }
     // From here on only a reload from the file makes the two alike again.
     soundWillChange();
+    // Each effect kept is a step of its own.
+    const HistoryStepScope step("KLPEFEIT");
     row->run();
   }
 }

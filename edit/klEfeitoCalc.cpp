@@ -45,7 +45,7 @@ void addDelayedCopy(TAmostras& s, int32_t percent, int32_t units, bool recircula
   // Each channel on its own: value j meets value j - lag, the frame one
   // delay earlier (silence before the start). Each product truncated toward
   // zero; the sum wraps to 16 bits.
-  const std::span<int16_t> v = s.samples();
+  const std::span<int16_t> v = s.samplesToChange();
   const int64_t n = static_cast<int64_t>(v.size());
   const int64_t lag = delay * s.channels();
   const auto mixed = [&](int64_t j) {
@@ -134,7 +134,7 @@ void codeFrames(TAmostras& s, int32_t value) {
   const size_t channels = static_cast<size_t>(s.channels());
   std::vector<uint16_t> pattern(k.size() * channels);
   for (size_t j = 0; j < pattern.size(); ++j) pattern[j] = static_cast<uint16_t>(k[j / channels] << 8);
-  const std::span<int16_t> v = s.samples();
+  const std::span<int16_t> v = s.samplesToChange();
   static_assert(kWorkBlockValues % 512 == 0, "blocks start on a whole pattern");
   const int64_t patternValues = static_cast<int64_t>(pattern.size());
   inBlocks(0, static_cast<int64_t>(v.size()), [&](int64_t begin, int64_t end) {

@@ -311,7 +311,11 @@ std::string stateDirectory() {
 
 std::string soundStateDirectory(std::string_view soundFile) {
   const std::string state = stateDirectory();
-  if (state.empty() || soundFile.empty()) return {};
+  if (state.empty()) return {};
+  if (soundFile.empty()) {
+    const std::string folder = nativePath(state) + "sem-nome";
+    return makePrivateDirectory(folder) ? fromUtf8(folder) + "/" : std::string();
+  }
   const std::string path = absoluteTarget(soundFile);
   char folder[17];
   std::snprintf(folder, sizeof folder, "%016llx", static_cast<unsigned long long>(pathHash(path)));

@@ -71,8 +71,8 @@ std::string stateDirectory();
 bool makePrivateDirectory(const std::string& native);
 // The state folder of one sound file, with a trailing '/': a folder of
 // stateDirectory() named after the file's absolute path (through symbolic
-// links), holding a file "som" with that path. Made on first use; empty
-// when it cannot be made.
+// links), holding a file "som" with that path; "sem-nome" for a sound
+// without a name. Made on first use; empty when it cannot be made.
 std::string soundStateDirectory(std::string_view soundFile);
 
 // A Windows-1252 name that reaches `nativeTarget` although the target's

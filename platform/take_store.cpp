@@ -26,14 +26,6 @@ constexpr std::string_view kLockFile = "em-uso";
 // The sound folder of the state folder that holds a sound's record.
 constexpr std::string_view kSoundRecord = "som";
 
-// The state folder of a sound without a name.
-std::string unnamedSoundFolder() {
-  const std::string state = stateDirectory();
-  if (state.empty()) return {};
-  const std::string folder = nativePath(state) + "sem-nome";
-  return makePrivateDirectory(folder) ? fromUtf8(folder) + "/" : std::string();
-}
-
 std::string runName() {
   const time_t now = time(nullptr);
   struct tm local {};
@@ -91,7 +83,7 @@ std::vector<fs::path> sortedEntries(const fs::path& folder) {
 }  // namespace
 
 TakeRun::TakeRun(std::string_view soundFile) {
-  const std::string sound = soundFile.empty() ? unnamedSoundFolder() : soundStateDirectory(soundFile);
+  const std::string sound = soundStateDirectory(soundFile);
   if (!sound.empty()) folder_ = makeRunFolder(nativePath(sound) + std::string(kTakesFolder), lock_);
   if (!folder_.empty()) return;
   // No state folder: the takes live as long as the program does.

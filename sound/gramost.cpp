@@ -169,8 +169,43 @@ bool TAmostras::growFor(int64_t index) {
   return true;
 }
 
+// ---- What the witness is told ------------------------------------------------------
+
+TAmostras::Told TAmostras::tellFramesWillChange(int64_t first, int64_t end) {
+  if (witness_ != nullptr) {
+    first = std::clamp<int64_t>(first, 0, count_);
+    witness_->framesWillChange(*this, first, std::clamp<int64_t>(end, first, count_));
+  }
+  return Told(*this);
+}
+
+TAmostras::Told TAmostras::tellAllWillChange() {
+  if (witness_ != nullptr) {
+    witness_->framesWillChange(*this, 0, count_);
+    witness_->formatWillChange(*this);
+  }
+  return Told(*this);
+}
+
+void TAmostras::setFrameTold(int64_t index, PackedFrame frame) {
+  const Told told = index < count_ ? tellFramesWillChange(index, index + 1) : tellFramesWillChange(count_, count_);
+  setFrame(index, frame);
+}
+
+std::span<int16_t> TAmostras::samplesToChange() {
+  const Told told = tellFramesWillChange(0, count_);
+  return {store_.get(), static_cast<size_t>(count_) * static_cast<size_t>(channels_)};
+}
+
+void TAmostras::setBitsPerSample(int32_t bits) {
+  if (bits == bitsPerSample_) return;
+  if (witness_ != nullptr) witness_->formatWillChange(*this);
+  bitsPerSample_ = bits;
+}
+
 void TAmostras::clear() {
   if (capacity_ == 0) return;
+  const Told told = tellAllWillChange();
   stopPlaying();
   store_.reset();
   storeValues_ = 0;
@@ -180,6 +215,7 @@ void TAmostras::clear() {
 
 void TAmostras::createSized(int32_t channels, int32_t sampleRate, int32_t bitsPerSample,
                             int64_t frames) {
+  const Told told = tellAllWillChange();
   clear();
   channels_ = channels == 2 ? 2 : 1;  // the store knows mono and stereo only
   sampleRate_ = sampleRate;
@@ -197,6 +233,7 @@ void TAmostras::createSized(int32_t channels, int32_t sampleRate, int32_t bitsPe
 
 void TAmostras::createCopy(const TAmostras& source) {
   if (&source == this) return;
+  const Told told = tellAllWillChange();
   clear();
   channels_ = source.channels_;
   sampleRate_ = source.sampleRate_;
@@ -219,6 +256,7 @@ void TAmostras::copyFramesFrom(const TAmostras& source) {
 void TAmostras::deleteRange(int64_t start, int64_t length) {
   if (start < 0 || count_ == 0 || start >= count_ || length <= 0) return;
   length = std::min<int64_t>(length, count_ - start);
+  const Told told = tellFramesWillChange(start, start + length);
   int16_t* s = store_.get();
   const int64_t ch = channels_;
   std::memmove(s + start * ch, s + (start + length) * ch,
@@ -241,6 +279,7 @@ void TAmostras::insertSilence(int64_t position, int64_t length) {
     outOfMemory_ = true;
     return;
   }
+  const Told told = tellFramesWillChange(position, position);
   setFrame(oldCount + length - 1, 0);
   if (count_ != oldCount + length) return;  // no room: the sound stays as it was
   int16_t* s = store_.get();
@@ -250,11 +289,45 @@ void TAmostras::insertSilence(int64_t position, int64_t length) {
   std::memset(s + position * ch, 0, static_cast<size_t>(length * ch) * sizeof(int16_t));
 }
 
+bool TAmostras::replaceFrames(int64_t start, int64_t oldLength, std::span<const int16_t> values) {
+  const int64_t ch = channels_;
+  start = std::clamp<int64_t>(start, 0, count_);
+  oldLength = std::clamp<int64_t>(oldLength, 0, count_ - start);
+  const int64_t newLength = static_cast<int64_t>(values.size()) / ch;
+  const int64_t oldCount = count_;
+  const int64_t newCount = oldCount - oldLength + newLength;
+  if (newCount > kMaxFrames) {
+    outOfMemory_ = true;
+    return false;
+  }
+  const Told told = tellFramesWillChange(start, start + oldLength);
+  if (newCount > capacity_) {
+    if (!reserveValues(newCount * ch)) return false;
+    capacity_ = static_cast<int32_t>(newCount);
+  }
+  // The tail moves once, to its new place.
+  int16_t* s = store_.get();
+  if (const int64_t tail = oldCount - start - oldLength; tail > 0)
+    std::memmove(s + (start + newLength) * ch, s + (start + oldLength) * ch, static_cast<size_t>(tail * ch) * sizeof(int16_t));
+  if (newLength > 0) std::memcpy(s + start * ch, values.data(), static_cast<size_t>(newLength * ch) * sizeof(int16_t));
+  count_ = static_cast<int32_t>(newCount);
+  if (newCount < oldCount) {
+    if (reserveValues(newCount * ch)) {
+      capacity_ = count_;
+    } else {
+      std::memset(store_.get() + newCount * ch, 0,
+                  static_cast<size_t>(storeValues_ - newCount * ch) * sizeof(int16_t));
+    }
+  }
+  return true;
+}
+
 bool TAmostras::append(const TAmostras& other) {
   if (other.sampleRate_ != sampleRate_) return false;
   const int64_t n = count_;
   const int64_t otherCount = other.count_;
   if (otherCount == 0) return true;
+  const Told told = tellFramesWillChange(n, n);
   setFrame(n + otherCount - 1, 0);
   if (count_ == n + otherCount && other.channels_ == channels_) {
     std::memcpy(store_.get() + n * channels_, other.store_.get(),
@@ -276,6 +349,7 @@ bool TAmostras::mixAt(const TAmostras& other, int64_t offset, long double ownGai
   const int64_t otherCount = other.count_;
   if (otherCount == 0) return true;
   const int64_t end = offset + otherCount;
+  const Told told = tellFramesWillChange(offset, end);
   if (end > count_ && end <= kMaxFrames) setFrame(end - 1, 0);  // the store grows once
   if (count_ < end || other.channels_ != channels_) {
     mixFrameByFrame(other, offset, ownGain, otherGain);
@@ -326,6 +400,7 @@ void TAmostras::mixFrameByFrame(const TAmostras& other, int64_t offset, long dou
 void TAmostras::applyGainRamp(int64_t first, int64_t last, long double startGain,
                               long double endGain) {
   if (last <= first) return;
+  const Told told = tellFramesWillChange(first, last + 1);
   const long double step =
       (endGain - startGain) / (static_cast<long double>(last) - static_cast<long double>(first));
   const auto gainAt = [&](int64_t i) {
@@ -381,6 +456,7 @@ void TAmostras::applyGainRamp(int64_t first, int64_t last, long double startGain
 
 void TAmostras::setChannels(int32_t channels) {
   if (channels == channels_ || (channels != 1 && channels != 2)) return;
+  const Told told = tellAllWillChange();
   const int64_t n = count_;
   if (channels == 2) {
     if (!reserveValues(n * 2)) return;
@@ -401,7 +477,9 @@ void TAmostras::setChannels(int32_t channels) {
 }
 
 void TAmostras::setSampleRate(int32_t rate) {
-  if (isAcceptedSampleRate(rate)) sampleRate_ = rate;
+  if (!isAcceptedSampleRate(rate) || rate == sampleRate_) return;
+  if (witness_ != nullptr) witness_->formatWillChange(*this);
+  sampleRate_ = rate;
 }
 
 void TAmostras::convertFrom(const TAmostras& source, int32_t newRate) {
@@ -411,6 +489,7 @@ void TAmostras::convertFrom(const TAmostras& source, int32_t newRate) {
     convertFrom(original, newRate);
     return;
   }
+  const Told told = tellAllWillChange();
   clear();
   createSized(source.channels_, source.sampleRate_, source.bitsPerSample_, 0);
   const int64_t sourceCount = source.count_;
@@ -443,6 +522,7 @@ void TAmostras::convertFrom(const TAmostras& source, int32_t newRate) {
 
 void TAmostras::takeOver(TAmostras& loaded) {
   if (&loaded == this) return;
+  const Told told = tellAllWillChange();
   clear();
   store_ = std::move(loaded.store_);
   storeValues_ = loaded.storeValues_;

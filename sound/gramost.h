@@ -15,6 +15,7 @@
 #include <memory>
 #include <span>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "platform/file_replacer.h"
@@ -91,11 +92,35 @@ void inBlocks(int64_t first, int64_t end, Work work) {
   }
 }
 
+class TAmostras;
+
+// Told of every change to a sound before it is made, while the sound still
+// holds what the change replaces: the edit history keeps it that way.
+class SoundWitness {
+ public:
+  // Frames first..end-1 (within the sound) are about to be changed or
+  // removed, and frames may be inserted at `first` up to `end`; first ==
+  // end: only an insertion there. A change that may grow the sound at its
+  // end reaches the end.
+  virtual void framesWillChange(const TAmostras& sound, int64_t first, int64_t end) = 0;
+  // The channels, rate or bits are about to change; a change of channels
+  // also tells framesWillChange of every frame.
+  virtual void formatWillChange(const TAmostras& sound) = 0;
+  // The sound is being destroyed.
+  virtual void soundGoes(const TAmostras& sound) = 0;
+
+ protected:
+  ~SoundWitness() = default;
+};
+
 class TAmostras {
  public:
   // An empty sound: mono, 22050 Hz, 16 bits, 4 capture buffers, no memory limit.
   TAmostras() = default;
-  ~TAmostras() { clear(); }
+  ~TAmostras() {
+    if (witness_ != nullptr) std::exchange(witness_, nullptr)->soundGoes(*this);
+    clear();
+  }
   TAmostras(const TAmostras&) = delete;
   TAmostras& operator=(const TAmostras&) = delete;
 
@@ -128,11 +153,13 @@ class TAmostras {
   std::span<const int16_t> samples() const {
     return {store_.get(), static_cast<size_t>(count_) * static_cast<size_t>(channels_)};
   }
-  // The same values, for effects that work on whole runs of them; a mono
-  // value is a frame, a stereo frame is two.
-  std::span<int16_t> samples() {
-    return {store_.get(), static_cast<size_t>(count_) * static_cast<size_t>(channels_)};
-  }
+  // The same values, to be changed in place by effects that work on whole
+  // runs of them; a mono value is a frame, a stereo frame is two. The
+  // witness hears of a change to every frame.
+  std::span<int16_t> samplesToChange();
+
+  // The one witness of this sound's changes; nullptr: none.
+  void setWitness(SoundWitness* witness) { witness_ = witness; }
 
   // Silence outside 0..count-1.
   PackedFrame getFrame(int64_t index) const;
@@ -156,7 +183,12 @@ class TAmostras {
   // endGain; nothing unless last > first.
   void applyGainRamp(int64_t first, int64_t last, long double startGain, long double endGain);
 
-  void setBitsPerSample(int32_t bits) { bitsPerSample_ = bits; }
+  // Frames start..start+oldLength-1 (within the sound) become the frames of
+  // `values`, in this sound's channels. False, the sound unchanged, when
+  // memory is refused.
+  bool replaceFrames(int64_t start, int64_t oldLength, std::span<const int16_t> values);
+
+  void setBitsPerSample(int32_t bits);
   // Mono to stereo doubles each value; stereo to mono adds the halved values.
   void setChannels(int32_t channels);
   // Only one of the accepted rates is taken; the frames are not touched.
@@ -201,6 +233,23 @@ class TAmostras {
     void operator()(int16_t* p) const { std::free(p); }
   };
 
+  // Keeps the witness from hearing the inner steps of a change it has been
+  // told of.
+  class Told {
+   public:
+    explicit Told(TAmostras& sound) : sound_(sound), witness_(std::exchange(sound.witness_, nullptr)) {}
+    ~Told() { sound_.witness_ = witness_; }
+    Told(const Told&) = delete;
+    Told& operator=(const Told&) = delete;
+
+   private:
+    TAmostras& sound_;
+    SoundWitness* witness_;
+  };
+  [[nodiscard]] Told tellFramesWillChange(int64_t first, int64_t end);
+  [[nodiscard]] Told tellAllWillChange();
+  void setFrameTold(int64_t index, PackedFrame frame);
+
   bool growFor(int64_t index);
   bool reserveValues(int64_t values);
   bool readData(ByteSource& source, uint64_t dataBytes);
@@ -224,6 +273,7 @@ class TAmostras {
   int32_t playedOffset_ = 0;
   int32_t captureBuffers_ = 4;
   InputFault inputFault_ = InputFault::none;
+  SoundWitness* witness_ = nullptr;
 };
 
 // A sound written to a WAV file a piece at a time, so that the writing can
@@ -264,6 +314,10 @@ inline PackedFrame TAmostras::getFrame(int64_t index) const {
 
 inline void TAmostras::setFrame(int64_t index, PackedFrame frame) {
   if (index < 0) return;
+  if (witness_ != nullptr) [[unlikely]] {
+    setFrameTold(index, frame);
+    return;
+  }
   if (index >= capacity_ && !growFor(index)) return;
   const FrameValues v = unpackFrame(frame);
   if (channels_ == 1) {

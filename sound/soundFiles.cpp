@@ -223,8 +223,9 @@ bool readFrames(SNDFILE* file, const SF_INFO& info, const SoundFileFormat& forma
   const int64_t frames = loaded.count();
   const int32_t fileChannels = info.channels;
   const int32_t channels = loaded.channels();
-  int16_t* store = loaded.samples().data();
-  const size_t storeBytes = loaded.samples().size_bytes();
+  const std::span<int16_t> values = loaded.samplesToChange();
+  int16_t* store = values.data();
+  const size_t storeBytes = values.size_bytes();
   const bool lossy = !isPcmKind(format.kind);
   // 8- and 16-bit files of one or two channels go straight into the store.
   const bool straight = !lossy && format.bitsPerSample <= 16 && fileChannels <= 2;

@@ -96,7 +96,7 @@ void fillRandom(TAmostras& s, int32_t channels, int64_t frames, uint32_t seed) {
   s.createSized(channels, 44100, 16, frames);
   std::mt19937 random(seed);
   std::uniform_int_distribution<int> value(-32768, 32767), kind(0, 9);
-  for (int16_t& v : s.samples()) {
+  for (int16_t& v : s.samplesToChange()) {
     switch (kind(random)) {
       case 0: v = 0; break;
       case 1: v = kind(random) < 5 ? int16_t{-32768} : int16_t{32767}; break;

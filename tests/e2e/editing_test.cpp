@@ -460,5 +460,69 @@ TEST_F(Editing, AdditionAtTheStartPutsTheSecondSoundFirst) {
   EXPECT_EQ(readFile(work("outro.wav")), wavBytes(kRate, 16, 2, second));
 }
 
+// ---- Undo and redo (Control+Z, Control+Y) ---------------------------------------------------
+
+TEST_F(Editing, UndoAndRedoWalkBackAndForthThroughMixEffectAndRemoval) {
+  const std::vector<int16_t> working = rampSound(2000, 100, 2);
+  const std::vector<int16_t> second = rampSound(800, -4000, 4);
+  ASSERT_NO_FATAL_FAILURE(
+      startWith(wavBytes(kRate, 16, 1, working), {{"outro.wav", wavBytes(kRate, 16, 1, second)}}));
+  // Delete clears the screen first: each answer is then the only one.
+  const auto clearScreen = [&] {
+    ASSERT_TRUE(s->sendKey(Key::Delete));
+    ASSERT_TRUE(s->waitUntil([&] { return s->cursor().row == 0 && s->findAll(kPrompt).size() == 1; },
+                             "the screen cleared", kLong));
+  };
+  const auto savedSamples = [&] {
+    clearScreen();
+    saveWithF2();
+    const std::optional<WavContents> saved = readWav(work("voz.wav"));
+    return saved ? saved->samples : std::vector<int16_t>{1};
+  };
+  const auto press = [&](std::string_view key, std::string_view said) {
+    clearScreen();
+    ASSERT_TRUE(s->sendRaw(key));
+    ASSERT_TRUE(waitForPrompt(said));
+  };
+  constexpr std::string_view kUndo = "\x1a", kRedo = "\x19";
+
+  ASSERT_TRUE(s->type("m"));
+  ASSERT_TRUE(waitForQuestionAbove("Qual o arquivo de som a misturar? "));
+  ASSERT_TRUE(s->sendKeys({"outro.wav", Key::Enter}));
+  ASSERT_TRUE(waitForQuestion("Adição, Mistura ou Fundo sonoro? "));
+  ASSERT_TRUE(s->type("a"));
+  ASSERT_TRUE(waitForQuestion("Mistura no início, no cursor ou no final? "));
+  ASSERT_TRUE(s->type("i"));
+  ASSERT_TRUE(waitForPrompt("Sons misturados"));
+  std::vector<int16_t> mixed = second;
+  mixed.insert(mixed.end(), working.begin(), working.end());
+  // Saved in between: undo goes on past a save.
+  EXPECT_EQ(savedSamples(), mixed);
+  ASSERT_NO_FATAL_FAILURE(runEffect("+", "s"));
+  const std::vector<int16_t> louder = scaledByQuarters(mixed, 5);
+  ASSERT_TRUE(s->type("r"));
+  ASSERT_TRUE(waitForQuestion("M remove entre cursor e ponto memorizado: "));
+  ASSERT_TRUE(s->type("t"));
+  ASSERT_TRUE(waitForPrompt("Ok, toda gravação foi removida."));
+
+  ASSERT_NO_FATAL_FAILURE(press(kUndo, "Desfeito: remoção de 0,4 segundos"));
+  EXPECT_EQ(savedSamples(), louder);
+  ASSERT_NO_FATAL_FAILURE(press(kUndo, "Desfeito: efeito de 0,4 segundos"));
+  EXPECT_EQ(savedSamples(), mixed);
+  ASSERT_NO_FATAL_FAILURE(press(kUndo, "Desfeito: mistura de 0,1 segundos"));
+  EXPECT_EQ(savedSamples(), working);
+  ASSERT_NO_FATAL_FAILURE(press(kUndo, "Nada a desfazer"));
+
+  ASSERT_NO_FATAL_FAILURE(press(kRedo, "Refeito: mistura de 0,1 segundos"));
+  ASSERT_NO_FATAL_FAILURE(press(kRedo, "Refeito: efeito de 0,4 segundos"));
+  EXPECT_EQ(savedSamples(), louder);
+  // A new change after an undo leaves nothing to redo.
+  ASSERT_NO_FATAL_FAILURE(press(kUndo, "Desfeito: efeito de 0,4 segundos"));
+  ASSERT_NO_FATAL_FAILURE(runEffect("-", "s"));
+  ASSERT_NO_FATAL_FAILURE(press(kRedo, "Nada a refazer"));
+  EXPECT_EQ(savedSamples(), scaledByQuarters(mixed, 3));
+  ASSERT_NO_FATAL_FAILURE(endWithoutSaving());
+}
+
 }  // namespace
 }  // namespace kalimbro::e2e

@@ -1,0 +1,131 @@
+// Undo, redo and the steps of the working sound's history.
+#include "edit/klHistorico.h"
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "app/klMsg.h"
+#include "app/programState.h"
+#include "console/vrfala.h"
+#include "sound/editHistory.h"
+
+namespace kalimbro {
+namespace {
+
+// The names of the steps open, innermost last: a command may open a step
+// of its own inside the main program's (each effect kept is one).
+std::vector<std::string>& openSteps() {
+  static std::vector<std::string> names;
+  return names;
+}
+
+SoundPlace currentPlace() {
+  const ProgramState& p = program();
+  return {p.currentPosition, p.markedPosition};
+}
+
+void endOpenStep() {
+  if (soundHistory().endStep(currentPlace()) == EditHistory::Ended::failed) sayMessage("KLHISFAL", 1);
+}
+
+std::string historyFolder() {
+  const std::string sound = soundStateDirectory(program().workingFileName);
+  return sound.empty() ? std::string() : sound + "historia/";
+}
+
+// "3,2": seconds with one decimal, rounded.
+std::string secondsText(int64_t frames, int32_t sampleRate) {
+  const int64_t tenths = sampleRate > 0 ? (frames * 10 + sampleRate / 2) / sampleRate : 0;
+  return std::to_string(tenths / 10) + "," + std::to_string(tenths % 10);
+}
+
+// "Desfeito: remoção de 3,2 segundos"
+void tellStep(std::string_view done, const HistoryStep& step) {
+  sayMessage(done, 0);
+  const bool longer = step.newLength > step.oldLength;
+  const int64_t frames = longer ? step.newLength : step.oldLength;
+  if (frames == 0) {
+    sayMessage(step.name, 1);
+    return;
+  }
+  sayMessage(step.name, 0);
+  sayMessage("KLHDE", 0);
+  writeSpeak(secondsText(frames, longer ? step.after.sampleRate : step.before.sampleRate));
+  sayMessage("KLSEGUND", 1);
+}
+
+void moveTo(const SoundPlace& place) {
+  ProgramState& p = program();
+  const int32_t count = p.soundBuffer->count();
+  p.currentPosition = std::clamp(place.cursor, 0, count);
+  p.markedPosition = std::clamp(place.mark, 0, count);
+}
+
+// Undo (back) or redo, and what the user hears of it.
+void travel(bool forward) {
+  HistoryStep step;
+  EditHistory& history = soundHistory();
+  switch (forward ? history.redo(step) : history.undo(step)) {
+    case EditHistory::Travel::nothingThere:
+      sayMessage(!history.active() ? "KLHISSEM" : forward ? "KLNAREFA" : "KLNADESF", 1);
+      return;
+    case EditHistory::Travel::failed: sayMessage("KLHISERR", 1); return;
+    case EditHistory::Travel::done: break;
+  }
+  moveTo(forward ? step.placeAfter : step.placeBefore);
+  tellStep(forward ? "KLREFEIT" : "KLDESFEI", step);
+}
+
+}  // namespace
+
+EditHistory& soundHistory() {
+  static EditHistory history;
+  return history;
+}
+
+void startWorkingSoundHistory(bool soundIsTheFile) {
+  ProgramState& p = program();
+  const std::string folder = historyFolder();
+  std::optional<FileStamp> file;
+  if (soundIsTheFile && !p.workingFileName.empty()) file = fileStamp(p.workingFileName);
+  if (folder.empty() || !soundHistory().start(*p.soundBuffer, folder, file)) soundHistory().close();
+  // A step open when the sound changed hands goes on in the new history.
+  if (!openSteps().empty()) soundHistory().beginStep(openSteps().back(), currentPlace());
+}
+
+void keepWorkingSoundHistory() {
+  if (!soundHistory().active()) startWorkingSoundHistory(false);
+}
+
+void stopWorkingSoundHistory(bool forget) {
+  soundHistory().close();
+  if (forget) {
+    const std::string folder = historyFolder();
+    if (!folder.empty()) forgetHistory(folder);
+  }
+}
+
+void noteWorkingSoundSaved() {
+  if (const std::optional<FileStamp> file = fileStamp(program().workingFileName)) soundHistory().saved(*file);
+}
+
+HistoryStepScope::HistoryStepScope(std::string_view name) {
+  if (!openSteps().empty()) endOpenStep();
+  openSteps().emplace_back(name);
+  soundHistory().beginStep(name, currentPlace());
+}
+
+HistoryStepScope::~HistoryStepScope() {
+  endOpenStep();
+  openSteps().pop_back();
+  if (!openSteps().empty()) soundHistory().beginStep(openSteps().back(), currentPlace());
+}
+
+bool putBackWithoutStep(bool (*putBack)()) { return soundHistory().dropStep(putBack); }
+
+void undoCommand() { travel(false); }
+
+void redoCommand() { travel(true); }
+
+}  // namespace kalimbro

@@ -1,0 +1,47 @@
+// klHistorico: undo and redo (main menu Control+Z and Control+Y) over the
+// history of the working sound. The main program opens a step around each
+// command that may change the sound, so that the commands themselves know
+// nothing of the history; the working file starts the history when a sound
+// is loaded and tells it of each save.
+#pragma once
+
+#include <string_view>
+
+namespace kalimbro {
+
+class EditHistory;
+
+// The working sound's history.
+EditHistory& soundHistory();
+
+// A new history of the working sound as it is now, kept in the state folder
+// of the working file (which it holds as saved when the file is what is in
+// memory).
+void startWorkingSoundHistory(bool soundIsTheFile);
+// Starts a history of the sound in memory unless one is kept already (a
+// load that failed or was given up leaves the sound as it was).
+void keepWorkingSoundHistory();
+// Stops watching the sound; with `forget`, the history's files go too (the
+// user left the changes unsaved on purpose).
+void stopWorkingSoundHistory(bool forget);
+// The sound in memory was saved as the working file.
+void noteWorkingSoundSaved();
+
+// Whatever the sound goes through while it lives is one step, which undo
+// knows by `name` (a catalogue key naming the change).
+class HistoryStepScope {
+ public:
+  explicit HistoryStepScope(std::string_view name);
+  ~HistoryStepScope();
+  HistoryStepScope(const HistoryStepScope&) = delete;
+  HistoryStepScope& operator=(const HistoryStepScope&) = delete;
+};
+
+// A command that changed the sound puts it back as it was when its step
+// began, by `putBack`; the step is then no step. What putBack returns.
+bool putBackWithoutStep(bool (*putBack)());
+
+void undoCommand();
+void redoCommand();
+
+}  // namespace kalimbro

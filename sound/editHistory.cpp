@@ -1,0 +1,538 @@
+// The edit history: its records, its files, and the steps moved back and
+// forth.
+#include "sound/editHistory.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+
+#include <algorithm>
+#include <bit>
+#include <ctime>
+#include <filesystem>
+
+#include "platform/file_replacer.h"
+
+namespace kalimbro {
+namespace {
+
+namespace fs = std::filesystem;
+
+// The files hold 16-bit values in the machine's own order: they never
+// leave it.
+static_assert(std::endian::native == std::endian::little);
+
+constexpr std::string_view kJournalFile = "diario";
+constexpr std::string_view kLockFile = "em-uso";
+
+// What each journal record is, in its first byte.
+enum class Kind : uint8_t {
+  origin = 'O',  // a new history: the sound as it is, and whether it is a saved file
+  step = 'P',
+  undo = 'U',
+  redo = 'R',
+  saved = 'S',
+};
+
+class RecordOut {
+ public:
+  explicit RecordOut(Kind kind) { u8(static_cast<uint8_t>(kind)); }
+  void u8(uint8_t v) { bytes_.push_back(v); }
+  void u32(uint32_t v) {
+    for (int i = 0; i < 4; ++i) u8(static_cast<uint8_t>(v >> (8 * i)));
+  }
+  void i64(int64_t v) {
+    for (int i = 0; i < 8; ++i) u8(static_cast<uint8_t>(static_cast<uint64_t>(v) >> (8 * i)));
+  }
+  void text(std::string_view s) {
+    u32(static_cast<uint32_t>(s.size()));
+    bytes_.insert(bytes_.end(), s.begin(), s.end());
+  }
+  void shape(const SoundShape& s) {
+    u32(static_cast<uint32_t>(s.channels));
+    u32(static_cast<uint32_t>(s.sampleRate));
+    u32(static_cast<uint32_t>(s.bitsPerSample));
+  }
+  void place(const SoundPlace& p) {
+    u32(static_cast<uint32_t>(p.cursor));
+    u32(static_cast<uint32_t>(p.mark));
+  }
+  void stamp(const FileStamp& f) {
+    i64(static_cast<int64_t>(f.size));
+    i64(f.seconds);
+    i64(f.nanoseconds);
+  }
+  const std::vector<uint8_t>& bytes() const { return bytes_; }
+
+ private:
+  std::vector<uint8_t> bytes_;
+};
+
+// Reads a record; any read past its end leaves ok() false.
+class RecordIn {
+ public:
+  explicit RecordIn(std::span<const uint8_t> bytes) : bytes_(bytes) {}
+  bool ok() const { return ok_; }
+  bool atEnd() const { return at_ == bytes_.size(); }
+  uint8_t u8() {
+    if (at_ >= bytes_.size()) {
+      ok_ = false;
+      return 0;
+    }
+    return bytes_[at_++];
+  }
+  uint32_t u32() {
+    uint32_t v = 0;
+    for (int i = 0; i < 4; ++i) v |= static_cast<uint32_t>(u8()) << (8 * i);
+    return v;
+  }
+  int64_t i64() {
+    uint64_t v = 0;
+    for (int i = 0; i < 8; ++i) v |= static_cast<uint64_t>(u8()) << (8 * i);
+    return static_cast<int64_t>(v);
+  }
+  std::string text() {
+    const uint32_t n = u32();
+    if (!ok_ || n > bytes_.size() - at_) {
+      ok_ = false;
+      return {};
+    }
+    std::string s(bytes_.begin() + static_cast<ptrdiff_t>(at_), bytes_.begin() + static_cast<ptrdiff_t>(at_ + n));
+    at_ += n;
+    return s;
+  }
+  SoundShape shape() {
+    SoundShape s;
+    s.channels = static_cast<int32_t>(u32());
+    s.sampleRate = static_cast<int32_t>(u32());
+    s.bitsPerSample = static_cast<int32_t>(u32());
+    return s;
+  }
+  SoundPlace place() {
+    SoundPlace p;
+    p.cursor = static_cast<int32_t>(u32());
+    p.mark = static_cast<int32_t>(u32());
+    return p;
+  }
+  FileStamp stamp() {
+    FileStamp f;
+    f.size = static_cast<uint64_t>(i64());
+    f.seconds = i64();
+    f.nanoseconds = i64();
+    return f;
+  }
+
+ private:
+  std::span<const uint8_t> bytes_;
+  size_t at_ = 0;
+  bool ok_ = true;
+};
+
+SoundShape shapeOf(const TAmostras& sound) { return {sound.channels(), sound.sampleRate(), sound.bitsPerSample()}; }
+
+int64_t now() { return static_cast<int64_t>(std::time(nullptr)); }
+
+RecordOut stepRecord(const HistoryStep& step) {
+  RecordOut r(Kind::step);
+  r.u32(step.number);
+  r.i64(step.when);
+  r.text(step.name);
+  r.i64(step.start);
+  r.i64(step.oldLength);
+  r.i64(step.newLength);
+  r.shape(step.before);
+  r.shape(step.after);
+  r.place(step.placeBefore);
+  r.place(step.placeAfter);
+  r.u32(static_cast<uint32_t>(step.oldPieces.size()));
+  for (const HistoryStep::Piece& piece : step.oldPieces) {
+    r.u32(piece.file);
+    r.i64(piece.frames);
+  }
+  return r;
+}
+
+std::optional<HistoryStep> readStep(RecordIn& in) {
+  HistoryStep step;
+  step.number = in.u32();
+  step.when = in.i64();
+  step.name = in.text();
+  step.start = in.i64();
+  step.oldLength = in.i64();
+  step.newLength = in.i64();
+  step.before = in.shape();
+  step.after = in.shape();
+  step.placeBefore = in.place();
+  step.placeAfter = in.place();
+  const uint32_t pieces = in.u32();
+  int64_t frames = 0;
+  for (uint32_t i = 0; i < pieces && in.ok(); ++i) {
+    HistoryStep::Piece piece;
+    piece.file = in.u32();
+    piece.frames = in.i64();
+    if (piece.frames <= 0) return std::nullopt;
+    frames += piece.frames;
+    step.oldPieces.push_back(piece);
+  }
+  const auto shapeMakesSense = [](const SoundShape& s) {
+    return (s.channels == 1 || s.channels == 2) && s.sampleRate > 0;
+  };
+  if (!in.ok() || step.start < 0 || step.oldLength < 0 || step.newLength < 0 || frames != step.oldLength ||
+      !shapeMakesSense(step.before) || !shapeMakesSense(step.after))
+    return std::nullopt;
+  return step;
+}
+
+// Applies one record to the log; false when it makes no sense (damage that
+// the checksum missed, or a program that wrote something else).
+bool applyRecord(HistoryLog& log, std::span<const uint8_t> bytes) {
+  RecordIn in(bytes);
+  const auto kind = static_cast<Kind>(in.u8());
+  switch (kind) {
+    case Kind::origin: {
+      const int64_t when = in.i64();
+      const bool isSavedFile = in.u8() != 0;
+      const FileStamp file = isSavedFile ? in.stamp() : FileStamp{};
+      if (!in.ok()) return false;
+      log = HistoryLog{};
+      log.lastChange = when;
+      log.savedPosition = isSavedFile ? std::optional<size_t>(0) : std::nullopt;
+      if (isSavedFile) log.savedFile = file;
+      break;
+    }
+    case Kind::step: {
+      std::optional<HistoryStep> step = readStep(in);
+      if (!step) return false;
+      // A new step drops the steps that were undone.
+      log.steps.resize(log.position);
+      if (log.savedPosition && *log.savedPosition > log.position) log.savedPosition.reset();
+      log.lastChange = step->when;
+      log.nextNumber = std::max(log.nextNumber, step->number + 1);
+      log.steps.push_back(std::move(*step));
+      ++log.position;
+      break;
+    }
+    case Kind::undo:
+    case Kind::redo: {
+      const int64_t when = in.i64();
+      if (!in.ok()) return false;
+      if (kind == Kind::undo ? log.position == 0 : log.position == log.steps.size()) return false;
+      log.position = kind == Kind::undo ? log.position - 1 : log.position + 1;
+      log.lastChange = when;
+      break;
+    }
+    case Kind::saved: {
+      const FileStamp file = in.stamp();
+      if (!in.ok()) return false;
+      log.savedPosition = log.position;
+      log.savedFile = file;
+      break;
+    }
+    default: return false;
+  }
+  return in.atEnd();
+}
+
+// One of the history's own files: the journal, the lock, a step's frames.
+bool isHistoryFile(const std::string& name) {
+  if (name == kJournalFile || name == kLockFile) return true;
+  const size_t dash = name.find('-');
+  return dash > 0 && dash != std::string::npos &&
+         std::all_of(name.begin(), name.begin() + static_cast<ptrdiff_t>(dash), [](char c) { return c >= '0' && c <= '9'; }) &&
+         (name.compare(dash, 7, "-antes-") == 0 || name.compare(dash, std::string::npos, "-depois") == 0);
+}
+
+}  // namespace
+
+HistoryLog replayHistory(std::span<const std::vector<uint8_t>> records) {
+  HistoryLog log;
+  // Everything before the first origin belongs to nothing.
+  bool begun = false;
+  for (const std::vector<uint8_t>& record : records) {
+    if (!begun && (record.empty() || record[0] != static_cast<uint8_t>(Kind::origin))) continue;
+    HistoryLog next = log;
+    if (!applyRecord(next, record)) break;
+    log = std::move(next);
+    begun = true;
+  }
+  return log;
+}
+
+namespace {
+
+// Locks the history in the native folder against other runs; invalid when
+// another run keeps it.
+UniqueFd lockHistory(const std::string& native) {
+  UniqueFd lock(::open((native + std::string(kLockFile)).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600));
+  if (!lock.valid() || flock(lock.get(), LOCK_EX | LOCK_NB) != 0) return UniqueFd();
+  return lock;
+}
+
+void removeHistoryFiles(const std::string& native) {
+  std::error_code ec;
+  for (const fs::directory_entry& entry : fs::directory_iterator(native, ec)) {
+    const std::string name = entry.path().filename().string();
+    if (name != kLockFile && isHistoryFile(name)) fs::remove(entry.path(), ec);
+  }
+}
+
+}  // namespace
+
+void forgetHistory(const std::string& folder) {
+  const std::string native = nativePath(folder);
+  if (!fs::is_directory(native)) return;
+  const UniqueFd lock = lockHistory(native);
+  if (lock.valid()) removeHistoryFiles(native);
+}
+
+// ---- Starting and stopping -----------------------------------------------------
+
+bool EditHistory::start(TAmostras& sound, const std::string& folder, std::optional<FileStamp> savedFile) {
+  close();
+  const std::string native = nativePath(folder);
+  if (!makePrivateDirectory(native)) return false;
+  // Another run of the program keeps this sound's history: it stays its own.
+  UniqueFd lock = lockHistory(native);
+  if (!lock.valid()) return false;
+  removeHistoryFiles(native);
+  JournalWriter journal;
+  if (!journal.open(native + std::string(kJournalFile))) return false;
+  RecordOut origin(Kind::origin);
+  origin.i64(now());
+  origin.u8(savedFile.has_value());
+  if (savedFile) origin.stamp(*savedFile);
+  if (!journal.append(origin.bytes())) return false;
+  folder_ = folder;
+  lock_ = std::move(lock);
+  journal_ = std::move(journal);
+  log_ = HistoryLog{};
+  applyRecord(log_, origin.bytes());
+  open_.reset();
+  sound_ = &sound;
+  sound.setWitness(this);
+  return true;
+}
+
+void EditHistory::close() {
+  if (sound_ != nullptr) sound_->setWitness(nullptr);
+  sound_ = nullptr;
+  open_.reset();
+  journal_ = JournalWriter();
+  lock_.reset();
+}
+
+// What was written no longer matches the sound: a new history begins from
+// the sound as it is, which no saved file is known to hold.
+void EditHistory::startAgain() {
+  TAmostras* sound = sound_;
+  const std::string folder = folder_;
+  close();
+  if (sound != nullptr) start(*sound, folder, std::nullopt);
+}
+
+bool EditHistory::write(const std::vector<uint8_t>& record) {
+  if (!journal_.append(record)) return false;
+  applyRecord(log_, record);
+  return true;
+}
+
+// ---- Files ------------------------------------------------------------------------
+
+std::string EditHistory::fileOf(uint32_t number, std::string_view part) const {
+  return folder_ + std::to_string(number) + "-" + std::string(part);
+}
+
+std::string EditHistory::pieceFile(uint32_t number, uint32_t piece) const {
+  return fileOf(number, "antes-" + std::to_string(piece));
+}
+
+bool EditHistory::keepFrames(const TAmostras& sound, int64_t first, int64_t end, const std::string& file) {
+  const std::span<const int16_t> values =
+      sound.samples().subspan(static_cast<size_t>(first * sound.channels()),
+                              static_cast<size_t>((end - first) * sound.channels()));
+  FileReplacer out;
+  if (!out.open(file)) return false;
+  WorkClicker clicker;
+  for (size_t done = 0; done < values.size(); done += kWorkBlockValues) {
+    const size_t n = std::min<size_t>(values.size() - done, kWorkBlockValues);
+    if (!out.write(values.data() + done, n * sizeof(int16_t))) return false;
+    clicker.blockDone();
+  }
+  return out.commit();
+}
+
+bool EditHistory::readFrames(const std::string& file, std::span<int16_t> into) const {
+  const UniqueFd in(::open(nativePath(file).c_str(), O_RDONLY | O_CLOEXEC));
+  if (!in.valid()) return false;
+  const std::optional<uint64_t> size = fileSize(file);
+  if (!size || *size != into.size_bytes()) return false;
+  WorkClicker clicker;
+  for (size_t done = 0; done < into.size(); done += kWorkBlockValues) {
+    const size_t n = std::min<size_t>(into.size() - done, kWorkBlockValues);
+    if (!readAllAt(in.get(), static_cast<int64_t>(done * sizeof(int16_t)),
+                   reinterpret_cast<uint8_t*>(into.data() + done), n * sizeof(int16_t)))
+      return false;
+    clicker.blockDone();
+  }
+  return true;
+}
+
+void EditHistory::removeFilesOf(const HistoryStep& step) {
+  for (const HistoryStep::Piece& piece : step.oldPieces) removeFile(pieceFile(step.number, piece.file));
+  removeFile(fileOf(step.number, "depois"));
+}
+
+// ---- Steps --------------------------------------------------------------------------
+
+void EditHistory::beginStep(std::string_view name, SoundPlace before) {
+  if (!active()) return;
+  open_.emplace();
+  open_->step.number = log_.nextNumber;
+  open_->step.name = name;
+  open_->step.placeBefore = before;
+}
+
+void EditHistory::keepOldFrames(const TAmostras& sound, int64_t first, int64_t end, bool atFront) {
+  OpenStep& o = *open_;
+  if (end <= first) return;
+  const uint32_t file = o.pieceFiles++;
+  if (!keepFrames(sound, first, end, pieceFile(o.step.number, file))) {
+    o.failed = true;
+    return;
+  }
+  const HistoryStep::Piece piece{file, end - first};
+  auto& pieces = o.step.oldPieces;
+  pieces.insert(atFront ? pieces.begin() : pieces.end(), piece);
+}
+
+void EditHistory::framesWillChange(const TAmostras& sound, int64_t first, int64_t end) {
+  if (&sound != sound_) return;
+  // A change outside a step cannot be told apart from the next one.
+  if (!open_) return startAgain();
+  OpenStep& o = *open_;
+  if (o.failed) return;
+  const int64_t count = sound.count();
+  if (!o.touched) {
+    o.touched = true;
+    o.countBefore = count;
+    o.step.before = shapeOf(sound);
+    o.step.start = first;
+    o.oldEnd = first;
+  }
+  // Frames past what is kept are still as they were before the step: the
+  // stretch kept grows to take them in.
+  const int64_t currentEnd = o.oldEnd + count - o.countBefore;
+  if (first < o.step.start) {
+    keepOldFrames(sound, first, o.step.start, true);
+    o.step.start = first;
+  }
+  if (end > currentEnd) {
+    keepOldFrames(sound, currentEnd, end, false);
+    o.oldEnd += end - currentEnd;
+  }
+}
+
+void EditHistory::formatWillChange(const TAmostras& sound) {
+  // The frames are kept whole, in the shape they have.
+  framesWillChange(sound, 0, sound.count());
+}
+
+void EditHistory::soundGoes(const TAmostras& sound) {
+  if (&sound != sound_) return;
+  sound_ = nullptr;
+  close();
+}
+
+EditHistory::Ended EditHistory::endStep(SoundPlace after) {
+  if (!open_) return Ended::nothingChanged;
+  OpenStep o = std::move(*open_);
+  open_.reset();
+  if (!active() || (!o.touched && !o.failed)) return Ended::nothingChanged;
+  HistoryStep& step = o.step;
+  step.when = now();
+  step.oldLength = o.oldEnd - step.start;
+  step.newLength = step.oldLength + sound_->count() - o.countBefore;
+  step.after = shapeOf(*sound_);
+  step.placeAfter = after;
+  const bool kept = !o.failed && (step.newLength == 0 || keepFrames(*sound_, step.start, step.start + step.newLength,
+                                                                       fileOf(step.number, "depois")));
+  // The steps a new one replaces lose their files once it is written down.
+  std::vector<HistoryStep> replaced(log_.steps.begin() + static_cast<ptrdiff_t>(log_.position), log_.steps.end());
+  if (!kept || !write(stepRecord(step).bytes())) {
+    removeFilesOf(step);
+    startAgain();
+    return Ended::failed;
+  }
+  for (const HistoryStep& gone : replaced) removeFilesOf(gone);
+  return Ended::recorded;
+}
+
+bool EditHistory::dropStep(const std::function<bool()>& putBack) {
+  if (!active() || !open_) return putBack();
+  sound_->setWitness(nullptr);
+  const bool putBackDone = putBack();
+  sound_->setWitness(this);
+  if (!putBackDone) return false;
+  removeFilesOf(open_->step);
+  const std::string name = open_->step.name;
+  const SoundPlace place = open_->step.placeBefore;
+  open_.reset();
+  // The command may change the sound again.
+  beginStep(name, place);
+  return true;
+}
+
+// Puts a step's frames after (forward) or before in place of the others.
+bool EditHistory::putStretch(const HistoryStep& step, bool forward) {
+  TAmostras& sound = *sound_;
+  const SoundShape& from = forward ? step.before : step.after;
+  const SoundShape& to = forward ? step.after : step.before;
+  const int64_t removed = forward ? step.oldLength : step.newLength;
+  const int64_t length = forward ? step.newLength : step.oldLength;
+  if (shapeOf(sound) != from || step.start + removed > sound.count()) return false;
+  const auto readInto = [&](std::span<int16_t> values) {
+    if (values.empty()) return true;
+    if (forward) return readFrames(fileOf(step.number, "depois"), values);
+    size_t at = 0;
+    for (const HistoryStep::Piece& piece : step.oldPieces) {
+      const size_t n = static_cast<size_t>(piece.frames * to.channels);
+      if (!readFrames(pieceFile(step.number, piece.file), values.subspan(at, n))) return false;
+      at += n;
+    }
+    return true;
+  };
+  sound.setWitness(nullptr);
+  bool put = false;
+  if (to == from) {
+    std::vector<int16_t> values(static_cast<size_t>(length * to.channels));
+    put = readInto(values) && sound.replaceFrames(step.start, removed, values);
+  } else {
+    // A change of shape changed the whole sound.
+    TAmostras whole;
+    whole.setMemoryLimit(sound.memoryLimit());
+    whole.createSized(to.channels, to.sampleRate, to.bitsPerSample, length);
+    put = !whole.outOfMemory() && readInto(whole.samplesToChange());
+    if (put) sound.takeOver(whole);
+  }
+  sound.setWitness(this);
+  return put;
+}
+
+EditHistory::Travel EditHistory::travel(bool forward, HistoryStep& moved) {
+  if (!active() || log_.position == (forward ? log_.steps.size() : 0)) return Travel::nothingThere;
+  const HistoryStep step = log_.steps[forward ? log_.position : log_.position - 1];
+  if (!putStretch(step, forward)) return Travel::failed;
+  RecordOut r(forward ? Kind::redo : Kind::undo);
+  r.i64(now());
+  if (!write(r.bytes())) startAgain();
+  moved = step;
+  return Travel::done;
+}
+
+void EditHistory::saved(const FileStamp& file) {
+  if (!active()) return;
+  RecordOut r(Kind::saved);
+  r.stamp(file);
+  if (!write(r.bytes())) startAgain();
+}
+
+}  // namespace kalimbro

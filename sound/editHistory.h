@@ -1,0 +1,158 @@
+// editHistory: every change made to the sound in memory, kept on disk, so
+// that the changes can be undone and redone one step at a time and found
+// again after a crash.
+//
+// The history watches the sound (it is the sound's SoundWitness). A step is
+// opened before a command runs and ended after it; whatever the command
+// changed in between is one step. While a change is made the history has
+// already written what the change replaces (the frames before); when the
+// step ends it writes what the change made (the frames after) and then a
+// record of the step in its journal. Each step is one stretch of the sound
+// replaced by another:
+//
+//   frames start..start+oldLength-1 of the sound before  (files "N-antes-K")
+//   became frames start..start+newLength-1 of the sound after  ("N-depois")
+//
+// in the folder given to start, beside the journal ("diario"). Undo puts the
+// frames before back, redo the frames after; memory holds only the stretch
+// moved, never a second sound. A step is done once its record is in the
+// journal: the data files are on the disk before it.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/journal.h"
+#include "platform/paths.h"
+#include "sound/gramost.h"
+
+namespace kalimbro {
+
+// The cursor and the mark, which come back with each step.
+struct SoundPlace {
+  int32_t cursor = 0;
+  int32_t mark = 0;
+  bool operator==(const SoundPlace&) const = default;
+};
+
+struct SoundShape {
+  int32_t channels = 1;
+  int32_t sampleRate = 22050;
+  int32_t bitsPerSample = 16;
+  bool operator==(const SoundShape&) const = default;
+};
+
+// One step as the journal keeps it.
+struct HistoryStep {
+  uint32_t number = 0;  // names the step's files
+  int64_t when = 0;     // seconds since the epoch
+  std::string name;     // what the user knows the change by (a catalogue key)
+  int64_t start = 0;
+  int64_t oldLength = 0;
+  int64_t newLength = 0;
+  SoundShape before, after;
+  SoundPlace placeBefore, placeAfter;
+  // The frames before, in pieces kept as they were reached, in order from
+  // `start`: the number in the piece's file name, and its frames.
+  struct Piece {
+    uint32_t file = 0;
+    int64_t frames = 0;
+  };
+  std::vector<Piece> oldPieces;
+};
+
+// What the journal tells: the steps, how many of them the sound has, and
+// how many the saved file has (none: unknown).
+struct HistoryLog {
+  std::vector<HistoryStep> steps;
+  size_t position = 0;
+  std::optional<size_t> savedPosition = 0;
+  std::optional<FileStamp> savedFile;
+  int64_t lastChange = 0;  // when the last step, undo or redo was made
+  uint32_t nextNumber = 1;
+};
+
+// The log a journal's records make.
+HistoryLog replayHistory(std::span<const std::vector<uint8_t>> records);
+
+// Removes the history kept in `folder`, unless a running program keeps it.
+void forgetHistory(const std::string& folder);
+
+class EditHistory final : public SoundWitness {
+ public:
+  EditHistory() = default;
+  ~EditHistory() { close(); }
+  EditHistory(const EditHistory&) = delete;
+  EditHistory& operator=(const EditHistory&) = delete;
+
+  // Watches `sound`, as it is now, into an empty history in `folder`
+  // (Windows-1252, with a trailing '/'), whatever the folder held before.
+  // `savedFile`: the sound is this file as it is now. False (nothing
+  // watched) when the folder cannot hold a history.
+  bool start(TAmostras& sound, const std::string& folder, std::optional<FileStamp> savedFile);
+  // Stops watching; the files stay.
+  void close();
+  bool active() const { return sound_ != nullptr; }
+
+  // Steps: the changes made between beginStep and endStep are one step.
+  void beginStep(std::string_view name, SoundPlace before);
+  enum class Ended { nothingChanged, recorded, failed };
+  // `failed`: the step could not be written down; the history then starts
+  // again from the sound as it is.
+  Ended endStep(SoundPlace after);
+  // The command puts the sound back as it was when the step began, by
+  // `putBack`, unwatched; when putBack succeeds there is no step. What
+  // putBack returns.
+  bool dropStep(const std::function<bool()>& putBack);
+  bool stepOpen() const { return open_.has_value(); }
+
+  // Undo and redo. `failed`: the step's files could not be read or memory
+  // was refused; the sound is as it was.
+  enum class Travel { done, nothingThere, failed };
+  Travel undo(HistoryStep& undone) { return travel(false, undone); }
+  Travel redo(HistoryStep& redone) { return travel(true, redone); }
+
+  // The sound, as it is now, is now the file with this stamp.
+  void saved(const FileStamp& file);
+
+  const HistoryLog& log() const { return log_; }
+
+  void framesWillChange(const TAmostras& sound, int64_t first, int64_t end) override;
+  void formatWillChange(const TAmostras& sound) override;
+  void soundGoes(const TAmostras& sound) override;
+
+ private:
+  struct OpenStep {
+    HistoryStep step;
+    int64_t countBefore = 0;
+    int64_t oldEnd = 0;  // start + oldLength of the frames kept so far
+    uint32_t pieceFiles = 0;
+    bool touched = false;
+    bool failed = false;
+  };
+
+  Travel travel(bool forward, HistoryStep& moved);
+  std::string fileOf(uint32_t number, std::string_view part) const;
+  std::string pieceFile(uint32_t number, uint32_t piece) const;
+  void keepOldFrames(const TAmostras& sound, int64_t first, int64_t end, bool atFront);
+  bool keepFrames(const TAmostras& sound, int64_t first, int64_t end, const std::string& file);
+  bool readFrames(const std::string& file, std::span<int16_t> into) const;
+  bool putStretch(const HistoryStep& step, bool forward);
+  bool write(const std::vector<uint8_t>& record);
+  void removeFilesOf(const HistoryStep& step);
+  void startAgain();
+
+  TAmostras* sound_ = nullptr;
+  std::string folder_;
+  UniqueFd lock_;
+  JournalWriter journal_;
+  HistoryLog log_;
+  std::optional<OpenStep> open_;
+};
+
+}  // namespace kalimbro

@@ -1,0 +1,136 @@
+// The edit history against a real folder: steps made of several changes,
+// undone and redone to the exact values, and the journal read back as the
+// same log.
+#include "sound/editHistory.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "tests/fakes/file_folder_test.h"
+
+namespace kalimbro {
+namespace {
+
+std::vector<int16_t> valuesOf(const TAmostras& s) { return {s.samples().begin(), s.samples().end()}; }
+
+void fill(TAmostras& s, int32_t channels, int64_t frames) {
+  s.createSized(channels, 8000, 16, frames);
+  std::span<int16_t> v = s.samplesToChange();
+  for (size_t i = 0; i < v.size(); ++i) v[i] = static_cast<int16_t>(i * 7 - 3000);
+}
+
+class History : public FileFolderTest {
+ protected:
+  void SetUp() override {
+    FileFolderTest::SetUp();
+    fill(sound, 2, 3000);
+    ASSERT_TRUE(history.start(sound, path("historia/"), FileStamp{1, 2, 3}));
+  }
+  // The changes `change` makes are one step.
+  void step(std::string_view name, const std::function<void()>& change) {
+    history.beginStep(name, {10, 20});
+    change();
+    ASSERT_EQ(history.endStep({30, 40}), EditHistory::Ended::recorded);
+  }
+
+  TAmostras sound;
+  EditHistory history;
+};
+
+TEST_F(History, StepsOfSeveralChangesAreUndoneAndRedoneToTheValue) {
+  std::vector<std::vector<int16_t>> states{valuesOf(sound)};
+  // A change in the middle, then one before it and one after it: the
+  // frames kept grow at both ends.
+  step("KLPEFEIT", [&] {
+    sound.applyGainRamp(1000, 1999, 0.5L, 0.5L);
+    sound.deleteRange(500, 100);
+    sound.insertSilence(2500, 300);
+    sound.setFrame(3400, packFrame(5, 6));  // past the end: grows
+  });
+  states.push_back(valuesOf(sound));
+  step("KLPREMOV", [&] { sound.deleteRange(0, 10); });
+  states.push_back(valuesOf(sound));
+  // Whole runs and a change of channels.
+  step("KLPMUDAN", [&] {
+    sound.samplesToChange()[3] = 99;
+    sound.setChannels(1);
+  });
+  states.push_back(valuesOf(sound));
+  step("KLPMIXA", [&] {
+    TAmostras other;
+    fill(other, 1, 700);
+    sound.mixAt(other, sound.count() - 200, 0.5L, 0.5L);
+  });
+  states.push_back(valuesOf(sound));
+
+  HistoryStep moved;
+  for (size_t i = states.size() - 1; i > 0; --i) {
+    ASSERT_EQ(history.undo(moved), EditHistory::Travel::done);
+    EXPECT_EQ(valuesOf(sound), states[i - 1]) << "undo back to state " << i - 1;
+    EXPECT_EQ(moved.placeBefore, (SoundPlace{10, 20}));
+  }
+  EXPECT_EQ(sound.channels(), 2);
+  EXPECT_EQ(history.undo(moved), EditHistory::Travel::nothingThere);
+  for (size_t i = 1; i < states.size(); ++i) {
+    ASSERT_EQ(history.redo(moved), EditHistory::Travel::done) << "redo " << i;
+    EXPECT_EQ(valuesOf(sound), states[i]) << "redo to state " << i;
+  }
+  EXPECT_EQ(history.redo(moved), EditHistory::Travel::nothingThere);
+  EXPECT_EQ(moved.name, "KLPMIXA");
+  EXPECT_EQ(moved.placeAfter, (SoundPlace{30, 40}));
+}
+
+TEST_F(History, TheJournalReadsBackAsTheLogAndANewStepDropsTheUndoneOnes) {
+  step("KLPREMOV", [&] { sound.deleteRange(0, 100); });
+  step("KLPREMOV", [&] { sound.deleteRange(0, 200); });
+  history.saved(FileStamp{7, 8, 9});
+  HistoryStep moved;
+  ASSERT_EQ(history.undo(moved), EditHistory::Travel::done);
+  ASSERT_EQ(history.undo(moved), EditHistory::Travel::done);
+  step("KLPMIXA", [&] { sound.insertSilence(5, 5); });
+  // The two removals are gone with their files, and the saved file holds
+  // none of the steps left.
+  const HistoryLog& log = history.log();
+  ASSERT_EQ(log.steps.size(), 1u);
+  EXPECT_EQ(log.position, 1u);
+  EXPECT_FALSE(log.savedPosition.has_value());
+  size_t dataFiles = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(path("historia")))
+    dataFiles += entry.path().filename().string().find("-antes-") != std::string::npos;
+  EXPECT_EQ(dataFiles, 0u) << "an insertion keeps no frames before";
+
+  const std::optional<JournalContents> journal = readJournal(path("historia/diario"));
+  ASSERT_TRUE(journal.has_value());
+  const HistoryLog replayed = replayHistory(journal->records);
+  EXPECT_EQ(replayed.position, log.position);
+  EXPECT_EQ(replayed.savedPosition, log.savedPosition);
+  EXPECT_EQ(replayed.savedFile, log.savedFile);
+  ASSERT_EQ(replayed.steps.size(), 1u);
+  EXPECT_EQ(replayed.steps[0].name, "KLPMIXA");
+  EXPECT_EQ(replayed.steps[0].newLength, 5);
+}
+
+TEST_F(History, ADroppedStepAndAChangeOutsideAStepLeaveNothingToUndo) {
+  history.beginStep("KLPEFEIT", {});
+  const std::vector<int16_t> before = valuesOf(sound);
+  sound.applyGainRamp(0, sound.count() - 1, 2.0L, 2.0L);
+  EXPECT_TRUE(history.dropStep([&] {
+    sound.samplesToChange();  // unwatched: no frames kept for it
+    std::copy(before.begin(), before.end(), sound.samplesToChange().begin());
+    return true;
+  }));
+  EXPECT_EQ(history.endStep({}), EditHistory::Ended::nothingChanged);
+  HistoryStep moved;
+  EXPECT_EQ(history.undo(moved), EditHistory::Travel::nothingThere);
+
+  step("KLPREMOV", [&] { sound.deleteRange(0, 1); });
+  // The history cannot follow a change made outside a step: it begins again.
+  sound.deleteRange(0, 1);
+  EXPECT_EQ(history.undo(moved), EditHistory::Travel::nothingThere);
+  EXPECT_TRUE(history.active());
+  EXPECT_FALSE(history.log().savedPosition.has_value());
+}
+
+}  // namespace
+}  // namespace kalimbro
