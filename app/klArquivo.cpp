@@ -246,7 +246,7 @@ void loadWorkingSound() {
     return keepWorkingSoundHistory();
   }
   p.workingFormat = *format;
-  startWorkingSoundHistory(true);
+  startWorkingSoundHistory(SoundArrived::loaded);
 }
 
 // ---- Recording a new file ---------------------------------------------------------------
@@ -462,7 +462,7 @@ void saveAs(std::string_view fileName) {
   p.workingFileName = name;
   p.workingFormat = format;
   // The converted sound is the new file's, with a history of its own.
-  startWorkingSoundHistory(true);
+  startWorkingSoundHistory(SoundArrived::saved);
   sayMessage("KLARQSLV", 2);
   setWindowTitle(fileWindowTitle(name, false));
   // The copy of an MP3 this session was editing goes, unless it holds edits.

@@ -234,6 +234,14 @@ constexpr MessageRow kCatalogue[] = {
     {"KLPGRAVA", "grava\xE7\xE3o"},
     {"KLPVOLTA", "volta \xE0 vers\xE3o salva"},
     {"KLPMUDAN", "mudan\xE7" "a"},
+    // Changes a run left unsaved, found when the sound is opened again.
+    {"KLRECACH", "H\xE1 mudan\xE7" "as n\xE3o salvas deste som, de "},
+    {"KLRECPER", "Quer recuperar as mudan\xE7" "as? "},
+    {"KLRECOK", "Mudan\xE7" "as recuperadas; Control+Z desfaz cada uma"},
+    {"KLRECMUD", "O arquivo mudou depois delas, elas n\xE3o podem ser aplicadas"},
+    {"KLRECERR", "N\xE3o consegui recuperar as mudan\xE7" "as; o som \xE9 o do arquivo"},
+    {"KLRECGRD", "As mudan\xE7" "as n\xE3o salvas foram guardadas em "},
+    {"KLRECFIC", "As mudan\xE7" "as n\xE3o salvas continuam em "},
 };
 
 }  // namespace

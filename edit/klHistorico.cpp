@@ -6,8 +6,11 @@
 #include <vector>
 
 #include "app/klMsg.h"
+#include "app/openSave.h"
 #include "app/programState.h"
 #include "console/vrfala.h"
+#include "platform/clock.h"
+#include "platform/text.h"
 #include "sound/editHistory.h"
 
 namespace kalimbro {
@@ -77,6 +80,34 @@ void travel(bool forward) {
   tellStep(forward ? "KLREFEIT" : "KLDESFEI", step);
 }
 
+void setAside(const std::string& folder) {
+  const std::string aside = setHistoryAside(folder);
+  sayMessage(aside.empty() ? "KLRECFIC" : "KLRECGRD", 0);
+  writelnSpeak(aside.empty() ? folder : aside);
+}
+
+// Tells of the changes left unsaved and asks whether they come back;
+// true when they did.
+bool bringBack(const LeftChanges& left, const std::string& folder) {
+  sayMessage("KLRECACH", 0);
+  writelnSpeak(localTimeText(left.log.lastChange, "%d/%m/%Y %H:%M") + ".");
+  if (!left.madeOnThisFile) {
+    sayMessage("KLRECMUD", 1);
+    return false;
+  }
+  if (upperAscii(askKey("KLRECPER")) != 'S') return false;
+  ProgramState& p = program();
+  if (soundHistory().resume(*p.soundBuffer, folder)) {
+    moveTo(left.log.position > 0 ? left.log.steps[left.log.position - 1].placeAfter : SoundPlace{});
+    sayMessage("KLRECOK", 1);
+    return true;
+  }
+  // Half brought back is neither: the file again.
+  sayMessage("KLRECERR", 1);
+  openSoundFile(p.workingFileName, *p.soundBuffer);
+  return false;
+}
+
 }  // namespace
 
 EditHistory& soundHistory() {
@@ -84,18 +115,22 @@ EditHistory& soundHistory() {
   return history;
 }
 
-void startWorkingSoundHistory(bool soundIsTheFile) {
+void startWorkingSoundHistory(SoundArrived how) {
   ProgramState& p = program();
+  soundHistory().close();
   const std::string folder = historyFolder();
   std::optional<FileStamp> file;
-  if (soundIsTheFile && !p.workingFileName.empty()) file = fileStamp(p.workingFileName);
+  if (how != SoundArrived::other && !p.workingFileName.empty()) file = fileStamp(p.workingFileName);
+  const std::optional<LeftChanges> left = folder.empty() ? std::nullopt : findLeftChanges(folder, file);
+  if (left && !(how == SoundArrived::loaded && bringBack(*left, folder))) setAside(folder);
+  if (soundHistory().active()) return;  // brought back
   if (folder.empty() || !soundHistory().start(*p.soundBuffer, folder, file)) soundHistory().close();
   // A step open when the sound changed hands goes on in the new history.
   if (!openSteps().empty()) soundHistory().beginStep(openSteps().back(), currentPlace());
 }
 
 void keepWorkingSoundHistory() {
-  if (!soundHistory().active()) startWorkingSoundHistory(false);
+  if (!soundHistory().active()) startWorkingSoundHistory(SoundArrived::other);
 }
 
 void stopWorkingSoundHistory(bool forget) {

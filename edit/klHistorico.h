@@ -14,10 +14,17 @@ class EditHistory;
 // The working sound's history.
 EditHistory& soundHistory();
 
+// How the sound in memory came to be the working sound.
+enum class SoundArrived {
+  loaded,  // from the working file: changes a run left unsaved are offered back
+  saved,   // saved as a new working file
+  other,   // anything else: no file holds it
+};
 // A new history of the working sound as it is now, kept in the state folder
-// of the working file (which it holds as saved when the file is what is in
-// memory).
-void startWorkingSoundHistory(bool soundIsTheFile);
+// of the working file. Changes an earlier run left there unsaved are
+// offered back after a load (S brings them back, N sets them aside); at
+// any other start they are set aside. Nothing is ever deleted unasked.
+void startWorkingSoundHistory(SoundArrived how);
 // Starts a history of the sound in memory unless one is kept already (a
 // load that failed or was given up leaves the sound as it was).
 void keepWorkingSoundHistory();

@@ -2,6 +2,7 @@
 #include "platform/clock.h"
 
 #include <chrono>
+#include <ctime>
 #include <thread>
 
 namespace kalimbro {
@@ -23,6 +24,14 @@ class SystemClock final : public Clock {
 Clock& systemClock() {
   static SystemClock clock;
   return clock;
+}
+
+std::string localTimeText(int64_t seconds, const char* format) {
+  const time_t when = static_cast<time_t>(seconds);
+  struct tm local {};
+  localtime_r(&when, &local);
+  char text[32];
+  return std::strftime(text, sizeof text, format, &local) > 0 ? std::string(text) : std::string();
 }
 
 }  // namespace kalimbro

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 namespace kalimbro {
 
@@ -14,5 +15,9 @@ class Clock {
 };
 
 Clock& systemClock();
+
+// A time in seconds since the epoch, in local time, through strftime's
+// `format`; empty when it does not fit 31 characters.
+std::string localTimeText(int64_t seconds, const char* format);
 
 }  // namespace kalimbro

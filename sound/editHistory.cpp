@@ -6,10 +6,13 @@
 #include <sys/file.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <bit>
 #include <ctime>
 #include <filesystem>
 
+#include "platform/clock.h"
+#include "platform/codec.h"
 #include "platform/file_replacer.h"
 
 namespace kalimbro {
@@ -284,7 +287,62 @@ void forgetHistory(const std::string& folder) {
   if (lock.valid()) removeHistoryFiles(native);
 }
 
+std::optional<LeftChanges> findLeftChanges(const std::string& folder, const std::optional<FileStamp>& file) {
+  const std::string native = nativePath(folder);
+  if (!fs::is_regular_file(native + std::string(kJournalFile))) return std::nullopt;
+  const UniqueFd lock = lockHistory(native);
+  if (!lock.valid()) return std::nullopt;
+  const std::optional<JournalContents> journal = readJournal(native + std::string(kJournalFile));
+  if (!journal) return std::nullopt;
+  LeftChanges left{replayHistory(journal->records)};
+  const HistoryLog& log = left.log;
+  if (log.steps.empty() || log.savedPosition == log.position) return std::nullopt;
+  left.madeOnThisFile = log.savedPosition.has_value() && file.has_value() && log.savedFile == file;
+  return left;
+}
+
+std::string setHistoryAside(const std::string& folder) {
+  std::string native = nativePath(folder);
+  while (!native.empty() && native.back() == '/') native.pop_back();
+  const std::optional<JournalContents> journal = readJournal(native + "/" + std::string(kJournalFile));
+  const int64_t when = journal ? replayHistory(journal->records).lastChange : now();
+  const std::string aside = native + "-" + localTimeText(when, "%Y%m%d-%H%M%S");
+  for (int n = 1; n < 100; ++n) {
+    const std::string name = n == 1 ? aside : aside + "-" + std::to_string(n);
+    if (renameWithoutReplacing(native, name)) return fromUtf8(name) + "/";
+    if (errno != EEXIST) return {};
+  }
+  return {};
+}
+
 // ---- Starting and stopping -----------------------------------------------------
+
+bool EditHistory::resume(TAmostras& sound, const std::string& folder) {
+  close();
+  const std::string native = nativePath(folder);
+  UniqueFd lock = lockHistory(native);
+  JournalWriter journal;
+  // The journal cuts off what a crash left half-written.
+  if (!lock.valid() || !journal.open(native + std::string(kJournalFile))) return false;
+  HistoryLog log = replayHistory(journal.contentsAtOpen().records);
+  if (!log.savedPosition) return false;
+  folder_ = folder;
+  lock_ = std::move(lock);
+  journal_ = std::move(journal);
+  log_ = std::move(log);
+  sound_ = &sound;
+  // From the saved file to where the changes left the sound.
+  for (size_t at = *log_.savedPosition; at != log_.position;) {
+    const bool forward = at < log_.position;
+    if (!putStretch(log_.steps[forward ? at : at - 1], forward)) {
+      close();
+      return false;
+    }
+    at = forward ? at + 1 : at - 1;
+  }
+  sound.setWitness(this);
+  return true;
+}
 
 bool EditHistory::start(TAmostras& sound, const std::string& folder, std::optional<FileStamp> savedFile) {
   close();

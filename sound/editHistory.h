@@ -83,6 +83,21 @@ HistoryLog replayHistory(std::span<const std::vector<uint8_t>> records);
 // Removes the history kept in `folder`, unless a running program keeps it.
 void forgetHistory(const std::string& folder);
 
+// Changes that a run which ended without saving them left in a history:
+// its log, and whether they were made on the file as it is now (then
+// resume can bring them back).
+struct LeftChanges {
+  HistoryLog log;
+  bool madeOnThisFile = false;
+};
+// The changes left in `folder` that the sound file with stamp `file` lacks;
+// nothing when there are none, or a running program keeps the history.
+std::optional<LeftChanges> findLeftChanges(const std::string& folder, const std::optional<FileStamp>& file);
+// Moves the history in `folder` aside, to a folder beside it named after
+// the time of its last change; that folder's name (Windows-1252, with a
+// trailing '/'), empty when it could not be moved.
+std::string setHistoryAside(const std::string& folder);
+
 class EditHistory final : public SoundWitness {
  public:
   EditHistory() = default;
@@ -95,6 +110,12 @@ class EditHistory final : public SoundWitness {
   // `savedFile`: the sound is this file as it is now. False (nothing
   // watched) when the folder cannot hold a history.
   bool start(TAmostras& sound, const std::string& folder, std::optional<FileStamp> savedFile);
+  // Goes on with the history left in `folder`, whose changes findLeftChanges
+  // found made on the file that `sound` was just loaded from: the sound is
+  // brought to where the changes left it, and they can be undone. False
+  // when they cannot all be brought back; the sound is then neither the
+  // file nor the changes, and nothing is watched.
+  bool resume(TAmostras& sound, const std::string& folder);
   // Stops watching; the files stay.
   void close();
   bool active() const { return sound_ != nullptr; }

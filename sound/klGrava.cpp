@@ -14,6 +14,7 @@
 #include "console/VrCrt.h"
 #include "console/keys.h"
 #include "console/vrfala.h"
+#include "platform/clock.h"
 #include "platform/paths.h"
 #include "platform/take_store.h"
 #include "sound/gramost.h"
@@ -75,14 +76,6 @@ void recordTakes(TakeRun& takes) {
 
 // ---- Takes left by a program that was ended ----------------------------------
 
-std::string formatTime(int64_t seconds, const char* format) {
-  const time_t when = static_cast<time_t>(seconds);
-  struct tm local {};
-  localtime_r(&when, &local);
-  char text[32];
-  return std::strftime(text, sizeof text, format, &local) > 0 ? std::string(text) : std::string();
-}
-
 // `other` at the end of `sound`, resampled to its rate when they differ;
 // false when memory ran out before all of it was added.
 bool appendAtSoundRate(TAmostras& sound, const TAmostras& other) {
@@ -125,7 +118,7 @@ std::string setAsideName(const LeftTakeRun& run) {
     if (upperCaseAccented(stem).ends_with(".WAV")) stem.resize(stem.size() - 4);
     stem += "-gravacao";
   }
-  stem += "-" + formatTime(run.lastWritten, "%Y%m%d-%H%M%S");
+  stem += "-" + localTimeText(run.lastWritten, "%Y%m%d-%H%M%S");
   std::string name = folder + stem + ".wav";
   for (int n = 2; fileExists(name) && n < 1000; ++n) name = folder + stem + "-" + std::to_string(n) + ".wav";
   return name;
@@ -145,7 +138,7 @@ void offerTakes(LeftTakeRun& run) {
   if (loaded) {
     sayMessage("KLGRVINT", 0);
     writeSpeak(run.soundFile.empty() ? messageText("KLSEMNOM") : fileNamePart(run.soundFile));
-    writelnSpeak(", " + formatTime(run.lastWritten, "%d/%m/%Y %H:%M") + ".");
+    writelnSpeak(", " + localTimeText(run.lastWritten, "%d/%m/%Y %H:%M") + ".");
     const uint8_t answer = askKey("KLGRVACR");
     if (answer == kEsc) {
       sayMessage("KLDESIST", 1);

@@ -9,6 +9,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <optional>
 #include <set>
 
@@ -776,6 +777,89 @@ TEST_F(WorkFile, AStartRemovesWhatAKilledRunLeftAndNothingElse) {
     EXPECT_EQ(readFile(work / name), "the user's") << name;
   EXPECT_EQ(readFile(tmp / "kalimbro.minha" / "nota.txt"), "the user's");
   s.reset();  // before its directories go
+}
+
+}  // namespace
+}  // namespace kalimbro::e2e
+
+namespace kalimbro::e2e {
+namespace {
+
+// Changes not saved when the program was killed come back at the next start
+// on the same sound, undo goes on over them, and a record the kill cut in
+// half is left out. Declined, they are set aside and the file stays.
+TEST_F(WorkFile, ChangesKilledBeforeSavingComeBackAtTheNextStart) {
+  std::vector<int16_t> original(4000);
+  for (size_t i = 0; i < original.size(); ++i) original[i] = static_cast<int16_t>(i * 3 - 6000);
+  const auto quarters = [&](int numerator) {
+    std::vector<int16_t> out;
+    for (const int16_t v : original) out.push_back(static_cast<int16_t>(v * numerator / 4));
+    return out;
+  };
+  Options o = keptBetweenRuns(options({"voz.wav"}, {{"voz.wav", wavBytes(kInputRate, 16, 1, original)}}));
+  const auto effect = [&](std::string_view key) {
+    ASSERT_TRUE(s->type("e"));
+    ASSERT_TRUE(waitForQuestion("Qual efeito? "));
+    ASSERT_TRUE(s->type(key));
+    ASSERT_TRUE(waitForText("Deseja manter o efeito?(S/N)"));
+    ASSERT_TRUE(s->type("s"));
+    ASSERT_TRUE(waitForQuestion("Qual efeito? "));
+    ASSERT_TRUE(s->sendKey(Key::Esc));
+    ASSERT_TRUE(waitForPrompt());
+  };
+  const auto killIt = [&] {
+    ASSERT_EQ(kill(s->pid(), SIGKILL), 0);
+    ASSERT_TRUE(s->waitForExit(kLong).has_value());
+  };
+  constexpr std::string_view kFound = "Há mudanças não salvas deste som, de ";
+  constexpr std::string_view kRecover = "Quer recuperar as mudanças? ";
+
+  ASSERT_NO_FATAL_FAILURE(start(o));
+  ASSERT_TRUE(waitForPrompt());
+  ASSERT_NO_FATAL_FAILURE(effect("+"));
+  ASSERT_TRUE(s->type("r"));
+  ASSERT_TRUE(waitForQuestion("M remove entre cursor e ponto memorizado: "));
+  ASSERT_TRUE(s->type("t"));
+  ASSERT_TRUE(waitForPrompt("Ok, toda gravação foi removida."));
+  ASSERT_TRUE(s->sendRaw("\x1a"));
+  ASSERT_TRUE(waitForPrompt("Desfeito: remoção de 0,5 segundos"));
+  ASSERT_NO_FATAL_FAILURE(killIt());
+  std::optional<fs::path> journal;
+  for (const auto& e : fs::recursive_directory_iterator(s->stateHome()))
+    if (e.path().filename() == "diario") journal = e.path();
+  ASSERT_TRUE(journal.has_value());
+  // Half a record: its length, and less than that after it.
+  std::ofstream(*journal, std::ios::binary | std::ios::app) << std::string("\x40\0\0\0PU", 6);
+
+  o.files.clear();
+  ASSERT_NO_FATAL_FAILURE(start(o));
+  ASSERT_TRUE(waitForQuestion(kRecover));
+  EXPECT_TRUE(s->find(kFound).has_value()) << s->dump();
+  ASSERT_TRUE(s->type("s"));
+  ASSERT_TRUE(waitForPrompt("Mudanças recuperadas; Control+Z desfaz cada uma"));
+  ASSERT_TRUE(s->sendKey(Key::F2));
+  ASSERT_TRUE(waitForPrompt(kSaved));
+  EXPECT_EQ(readWav(work("voz.wav"))->samples, quarters(5));
+  // The removal undone before the kill is still there to redo.
+  ASSERT_TRUE(s->sendRaw("\x19"));
+  ASSERT_TRUE(waitForPrompt("Refeito: remoção de 0,5 segundos"));
+  ASSERT_TRUE(s->sendRaw("\x1a"));
+  ASSERT_TRUE(waitForPrompt("Desfeito: remoção de 0,5 segundos"));
+  ASSERT_TRUE(s->sendRaw("\x1a"));
+  ASSERT_TRUE(waitForPrompt("Desfeito: efeito de 0,5 segundos"));
+
+  // Declined: the file as saved, and the changes kept aside.
+  ASSERT_NO_FATAL_FAILURE(killIt());
+  ASSERT_NO_FATAL_FAILURE(start(o));
+  ASSERT_TRUE(waitForQuestion(kRecover));
+  ASSERT_TRUE(s->type("n"));
+  ASSERT_TRUE(waitForPrompt("As mudanças não salvas foram guardadas em "));
+  ASSERT_NO_FATAL_FAILURE(endSaying("s"));
+  EXPECT_EQ(readWav(work("voz.wav"))->samples, quarters(5));
+  size_t setAside = 0;
+  for (const auto& e : fs::recursive_directory_iterator(s->stateHome()))
+    setAside += e.path().filename().string().starts_with("historia-") && fs::is_regular_file(e.path() / "diario");
+  EXPECT_EQ(setAside, 1u);
 }
 
 }  // namespace
