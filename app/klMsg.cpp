@@ -228,6 +228,7 @@ constexpr MessageRow kCatalogue[] = {
     {"KLHISERR", "N\xE3o consegui ler o hist\xF3rico de mudan\xE7" "as; o som ficou como estava"},
     {"KLHISFAL", "N\xE3o consegui guardar esta mudan\xE7" "a no hist\xF3rico; as anteriores n\xE3o podem mais ser "
                  "desfeitas"},
+    {"KLHISCHE", "O hist\xF3rico de mudan\xE7" "as passou do limite de disco; salve com F2 para liberar espa\xE7o"},
     {"KLPREMOV", "remo\xE7\xE3o"},
     {"KLPMIXA", "mistura"},
     {"KLPEFEIT", "efeito"},

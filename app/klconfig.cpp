@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <optional>
 #include <string>
 
 #include "app/klMsg.h"
@@ -11,6 +12,7 @@
 #include "console/keys.h"
 #include "console/vrfala.h"
 #include "console/vrform.h"
+#include "platform/number_text.h"
 #include "console/vrini.h"
 #include "platform/number_text.h"
 
@@ -69,6 +71,8 @@ void readConfig(Settings& s) {
   s.lameDecodeOptions = readText("LAME_OUT_CMD", kDefaultLameDecode);
   // Kept in the file only; the form does not show it.
   s.ffmpegProgram = readText("PROGFFMPEG", kDefaultFfmpegProgram);
+  if (const std::optional<int32_t> mb = wholeNumber32(iniRead(kSection, "MAX_HISTORICO")); mb && *mb > 0)
+    s.historyMb = *mb;
   const std::string echo = iniRead(kSection, "MILI_ECO");
   if (echo.empty()) return;
   s.EchoUnits = static_cast<int32_t>(static_cast<int64_t>(toInt(echo)) * 10);
@@ -94,9 +98,11 @@ void configure() {
   if (upperCaseAccented(key) == 'S') {
     const std::string lameProgram = s.lameProgram;
     const std::string ffmpegProgram = s.ffmpegProgram;
+    const int32_t historyMb = s.historyMb;
     s = Settings{};
     s.lameProgram = lameProgram;
     s.ffmpegProgram = ffmpegProgram;
+    s.historyMb = historyMb;
     s.lameEncodeOptions = kDefaultLameEncode;
     s.lameDecodeOptions = kDefaultLameDecode;
   }

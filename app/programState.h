@@ -28,6 +28,7 @@ struct Settings {
   std::string lameEncodeOptions;
   std::string lameDecodeOptions;
   std::string ffmpegProgram = "ffmpeg";  // for AAC (M4A, MP4)
+  int32_t historyMb = 4096;              // the disk the edit history may take
 };
 
 struct ProgramState {

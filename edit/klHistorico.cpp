@@ -29,7 +29,11 @@ SoundPlace currentPlace() {
 }
 
 void endOpenStep() {
+  static bool toldOverBudget = false;
   if (soundHistory().endStep(currentPlace()) == EditHistory::Ended::failed) sayMessage("KLHISFAL", 1);
+  // Once each time the history outgrows its disk.
+  if (soundHistory().overBudget() && !toldOverBudget) sayMessage("KLHISCHE", 1);
+  toldOverBudget = soundHistory().overBudget();
 }
 
 std::string historyFolder() {
@@ -123,6 +127,7 @@ void startWorkingSoundHistory(SoundArrived how) {
   if (how != SoundArrived::other && !p.workingFileName.empty()) file = fileStamp(p.workingFileName);
   const std::optional<LeftChanges> left = folder.empty() ? std::nullopt : findLeftChanges(folder, file);
   if (left && !(how == SoundArrived::loaded && bringBack(*left, folder))) setAside(folder);
+  soundHistory().setBudget(uint64_t{static_cast<uint32_t>(p.settings.historyMb)} << 20);
   if (soundHistory().active()) return;  // brought back
   if (folder.empty() || !soundHistory().start(*p.soundBuffer, folder, file)) soundHistory().close();
   // A step open when the sound changed hands goes on in the new history.

@@ -34,6 +34,7 @@ enum class Kind : uint8_t {
   undo = 'U',
   redo = 'R',
   saved = 'S',
+  dropped = 'D',  // the oldest step is gone
 };
 
 class RecordOut {
@@ -221,6 +222,14 @@ bool applyRecord(HistoryLog& log, std::span<const uint8_t> bytes) {
       if (kind == Kind::undo ? log.position == 0 : log.position == log.steps.size()) return false;
       log.position = kind == Kind::undo ? log.position - 1 : log.position + 1;
       log.lastChange = when;
+      break;
+    }
+    case Kind::dropped: {
+      // Only a step the saved file holds, and the sound too.
+      if (log.steps.empty() || log.position == 0 || !log.savedPosition || *log.savedPosition == 0) return false;
+      log.steps.erase(log.steps.begin());
+      --log.position;
+      --*log.savedPosition;
       break;
     }
     case Kind::saved: {
@@ -521,6 +530,7 @@ EditHistory::Ended EditHistory::endStep(SoundPlace after) {
     return Ended::failed;
   }
   for (const HistoryStep& gone : replaced) removeFilesOf(gone);
+  keepToBudget();
   return Ended::recorded;
 }
 
@@ -590,7 +600,21 @@ void EditHistory::saved(const FileStamp& file) {
   if (!active()) return;
   RecordOut r(Kind::saved);
   r.stamp(file);
-  if (!write(r.bytes())) startAgain();
+  if (!write(r.bytes())) return startAgain();
+  keepToBudget();
+}
+
+void EditHistory::keepToBudget() {
+  uint64_t bytes = 0;
+  for (const HistoryStep& step : log_.steps) bytes += step.bytes();
+  // The oldest step goes when both the sound and the saved file hold it.
+  while (bytes > budget_ && log_.position > 0 && log_.savedPosition && *log_.savedPosition > 0) {
+    const HistoryStep oldest = log_.steps.front();
+    if (!write(RecordOut(Kind::dropped).bytes())) return startAgain();
+    removeFilesOf(oldest);
+    bytes -= oldest.bytes();
+  }
+  overBudget_ = bytes > budget_;
 }
 
 }  // namespace kalimbro

@@ -64,6 +64,11 @@ struct HistoryStep {
     int64_t frames = 0;
   };
   std::vector<Piece> oldPieces;
+
+  // What the step's files take on the disk.
+  uint64_t bytes() const {
+    return 2 * static_cast<uint64_t>(oldLength * before.channels + newLength * after.channels);
+  }
 };
 
 // What the journal tells: the steps, how many of them the sound has, and
@@ -141,6 +146,12 @@ class EditHistory final : public SoundWitness {
   // The sound, as it is now, is now the file with this stamp.
   void saved(const FileStamp& file);
 
+  // The most the steps' files may take on the disk: the oldest steps go
+  // first. Steps the saved file lacks stay whatever they take, so that
+  // nothing unsaved is lost; overBudget() then says so.
+  void setBudget(uint64_t bytes) { budget_ = bytes; }
+  bool overBudget() const { return overBudget_; }
+
   const HistoryLog& log() const { return log_; }
 
   void framesWillChange(const TAmostras& sound, int64_t first, int64_t end) override;
@@ -166,6 +177,7 @@ class EditHistory final : public SoundWitness {
   bool putStretch(const HistoryStep& step, bool forward);
   bool write(const std::vector<uint8_t>& record);
   void removeFilesOf(const HistoryStep& step);
+  void keepToBudget();
   void startAgain();
 
   TAmostras* sound_ = nullptr;
@@ -174,6 +186,8 @@ class EditHistory final : public SoundWitness {
   JournalWriter journal_;
   HistoryLog log_;
   std::optional<OpenStep> open_;
+  uint64_t budget_ = UINT64_MAX;
+  bool overBudget_ = false;
 };
 
 }  // namespace kalimbro

@@ -111,6 +111,27 @@ TEST_F(History, TheJournalReadsBackAsTheLogAndANewStepDropsTheUndoneOnes) {
   EXPECT_EQ(replayed.steps[0].newLength, 5);
 }
 
+TEST_F(History, TheBudgetDropsOnlyStepsTheSavedFileHolds) {
+  // Each removal keeps 100 stereo frames: 400 bytes.
+  history.setBudget(1000);
+  for (int i = 0; i < 3; ++i) step("KLPREMOV", [&] { sound.deleteRange(0, 100); });
+  EXPECT_EQ(history.log().steps.size(), 3u) << "unsaved changes stay whatever they take";
+  EXPECT_TRUE(history.overBudget());
+  history.saved(FileStamp{4, 5, 6});
+  EXPECT_FALSE(history.overBudget());
+  ASSERT_EQ(history.log().steps.size(), 2u);
+  HistoryStep moved;
+  EXPECT_EQ(history.undo(moved), EditHistory::Travel::done);
+  EXPECT_EQ(history.undo(moved), EditHistory::Travel::done);
+  EXPECT_EQ(history.undo(moved), EditHistory::Travel::nothingThere);
+  EXPECT_EQ(sound.count(), 3000 - 100);
+  const HistoryLog replayed = replayHistory(readJournal(path("historia/diario"))->records);
+  EXPECT_EQ(replayed.steps.size(), 2u);
+  EXPECT_EQ(replayed.position, 0u);
+  EXPECT_EQ(replayed.savedPosition, std::optional<size_t>(2));
+  EXPECT_FALSE(std::filesystem::exists(path("historia/1-antes-0"))) << "the dropped step's frames";
+}
+
 TEST_F(History, ADroppedStepAndAChangeOutsideAStepLeaveNothingToUndo) {
   history.beginStep("KLPEFEIT", {});
   const std::vector<int16_t> before = valuesOf(sound);

@@ -13,8 +13,14 @@
 //   soundop soxtrip IN SOX-EFFECT-WORDS...             ms of the scratch copy, of SoX's
 //                                                      round trip after the key and
 //                                                      of SoX's own run within it
+//   soundop history IN FOLDER                          ms of: the load; a 1-second removal
+//                                                      in the middle without and with the
+//                                                      edit history (kept in FOLDER), its
+//                                                      undo and redo; the same for volume
+//                                                      up on the whole sound
 #include <chrono>
 #include <cstdio>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -22,6 +28,7 @@
 #include "edit/klEfeitoCalc.h"
 #include "platform/paths.h"
 #include "platform/process.h"
+#include "sound/editHistory.h"
 #include "sound/gramost.h"
 #include "sound/soundFiles.h"
 
@@ -95,6 +102,40 @@ int run(const std::vector<std::string>& a) {
     const double soxAlone = msSince(start);
     if (!sound.loadWav(out)) return fail("cannot load the result");
     std::printf("%.0f %.0f %.0f\n", copy, msSince(start), soxAlone);
+    return 0;
+  }
+  if (op == "history") {
+    if (a.size() != 3) return fail("usage: soundop history IN FOLDER");
+    const auto timed = [](auto work) {
+      const auto start = std::chrono::steady_clock::now();
+      work();
+      return msSince(start);
+    };
+    const int64_t middle = sound.count() / 2, second = sound.sampleRate();
+    // Each edit once on its own, then once as a step of the history.
+    const auto compare = [&](const std::function<void()>& edit) -> std::vector<double> {
+      const double alone = timed(edit);
+      if (!sound.loadWav(a[1])) return {};
+      EditHistory history;
+      if (!history.start(sound, a[2], std::nullopt)) return {};
+      const double withHistory = timed([&] {
+        history.beginStep("KLPMUDAN", {});
+        edit();
+        history.endStep({});
+      });
+      HistoryStep moved;
+      const double undo = timed([&] { history.undo(moved); });
+      const double redo = timed([&] { history.redo(moved); });
+      history.close();
+      if (!sound.loadWav(a[1])) return {};
+      return {alone, withHistory, undo, redo};
+    };
+    const double load = timed([&] { sound.loadWav(a[1]); });
+    std::vector<double> removal = compare([&] { sound.deleteRange(middle, second); });
+    std::vector<double> volume = compare([&] { raiseVolume(sound); });
+    if (removal.empty() || volume.empty()) return fail("cannot keep the history");
+    std::printf("%.0f %.1f %.1f %.1f %.1f %.0f %.0f %.0f %.0f\n", load, removal[0], removal[1], removal[2], removal[3],
+                volume[0], volume[1], volume[2], volume[3]);
     return 0;
   }
   if (a.size() != 3 || !applyEffect(op, sound)) return fail("unknown operation");
