@@ -6,7 +6,9 @@
 
 #include "console/vrfala.h"
 #include "console/vrsintese.h"
+#include "edit/klHistorico.h"
 #include "platform/wav_header.h"
+#include "sound/editHistory.h"
 #include "sound/vrwav.h"
 
 namespace kalimbro {
@@ -82,6 +84,9 @@ void linkConsoleAndSound() {
   crtSetTonePlayer(&engineTonePlayer());
   setProgramSpeechPlayer(&engineSpeechPlayer());
   setUserSide(&consoleUserSide());
+  // The edit history writes what a change made while the user listens and
+  // answers.
+  setIdleWork([] { return soundHistory().writeAhead(); });
 }
 
 }  // namespace kalimbro

@@ -52,6 +52,7 @@ struct QueuedKey {
 struct Console {
   Terminal* terminal = nullptr;
   bool created = false;
+  bool (*idleWork)() = nullptr;
 
   std::array<std::array<uint8_t, kScreenColumns>, kScreenRows> chars{};
   std::array<std::array<uint8_t, kScreenColumns>, kScreenRows> attrs{};
@@ -497,6 +498,7 @@ uint8_t readKey() {
   Console& c = ensureCreated();
   if (c.queueCount == 0) {
     placeCaret(c, c.focused);
+    for (bool more = c.idleWork != nullptr; more && c.queueCount == 0; eventLoop().processPending()) more = c.idleWork();
     while (c.queueCount == 0) {
       eventLoop().waitForMessage();
       if (c.caretShown != c.focused) placeCaret(c, c.focused);
@@ -509,6 +511,8 @@ uint8_t readKey() {
   c.lastMods = k.mods;
   return k.byte;
 }
+
+void setIdleWork(bool (*work)()) { ensureCreated().idleWork = work; }
 
 Modifiers lastKeyModifiers() { return con().lastMods; }
 

@@ -59,7 +59,10 @@ bool crtTerminalSmallerThanGrid();
 
 // Keyboard queue.
 bool keyPressed();
+// Waits for a key. While none is queued it first gives the idle work its
+// turns, one short piece each, for as long as the work says more is left.
 uint8_t readKey();
+void setIdleWork(bool (*work)());
 // Shift/Control/Alt as they were when the key read last was pressed.
 Modifiers lastKeyModifiers();
 // For waits that only ESC may cut short (a helper program running): reads

@@ -64,7 +64,10 @@ void writeScratchUntilKey() {
 // False when the sound could be kept neither on disk nor in memory.
 bool saveSoundBeforeEffect() {
   Scratch& s = scratch();
-  if (s.fileIsSound) return true;
+  if (s.fileIsSound) {
+    noteSoundCopy(s.file);
+    return true;
+  }
   startScratchCopy();
   s.copy.reset();
   s.fileSaved = false;
@@ -75,7 +78,10 @@ bool saveSoundBeforeEffect() {
     s.writing.reset();
   }
   s.fileIsSound = s.fileSaved;
-  if (s.fileSaved) return true;
+  if (s.fileSaved) {
+    noteSoundCopy(s.file);
+    return true;
+  }
   // A scratch file left by an earlier effect is not this sound: neither a
   // reload nor SoX may take it.
   if (!s.file.empty()) removeFile(s.file);

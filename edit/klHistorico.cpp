@@ -11,6 +11,7 @@
 #include "console/vrfala.h"
 #include "platform/clock.h"
 #include "platform/text.h"
+#include "platform/wav_header.h"
 #include "sound/editHistory.h"
 
 namespace kalimbro {
@@ -161,6 +162,8 @@ HistoryStepScope::~HistoryStepScope() {
   openSteps().pop_back();
   if (!openSteps().empty()) soundHistory().beginStep(openSteps().back(), currentPlace());
 }
+
+void noteSoundCopy(const std::string& wavFile) { soundHistory().soundIsInFile(wavFile, kWavHeaderBytes); }
 
 bool putBackWithoutStep(bool (*putBack)()) { return soundHistory().dropStep(putBack); }
 

@@ -5,6 +5,7 @@
 // is loaded and tells it of each save.
 #pragma once
 
+#include <string>
 #include <string_view>
 
 namespace kalimbro {
@@ -47,6 +48,11 @@ class HistoryStepScope {
 // A command that changed the sound puts it back as it was when its step
 // began, by `putBack`; the step is then no step. What putBack returns.
 bool putBackWithoutStep(bool (*putBack)());
+
+// `wavFile` is a canonical 16-bit WAV copy of the sound as it is now (the
+// effects' scratch copy): a change to much of the sound keeps it instead of
+// writing the sound again.
+void noteSoundCopy(const std::string& wavFile);
 
 void undoCommand();
 void redoCommand();

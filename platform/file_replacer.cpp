@@ -59,7 +59,7 @@ bool FileReplacer::open(std::string_view fileName, FlushToDisk flush) {
   discard();
   failed_ = false;
   flush_ = flush;
-  offset_ = sentToDisk_ = 0;
+  offset_ = sentToDisk_ = onDisk_ = 0;
   direct_ = false;
   shownName_ = fileName;
   // A symbolic link keeps pointing at the file it named.
@@ -142,6 +142,12 @@ bool FileReplacer::put(const void* data, size_t n) {
   if (offset_ - sentToDisk_ >= kStagingBytes) {
     sync_file_range(fd_, static_cast<off_t>(sentToDisk_), static_cast<off_t>(offset_ - sentToDisk_),
                     SYNC_FILE_RANGE_WRITE);
+    // The piece before this one is waited for: one piece at a time on its way.
+    if (flush_ == FlushToDisk::yesThroughCache && sentToDisk_ > onDisk_) {
+      sync_file_range(fd_, static_cast<off_t>(onDisk_), static_cast<off_t>(sentToDisk_ - onDisk_),
+                      SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE | SYNC_FILE_RANGE_WAIT_AFTER);
+      onDisk_ = sentToDisk_;
+    }
     sentToDisk_ = offset_;
   }
   return true;

@@ -23,8 +23,10 @@ namespace kalimbro {
 
 // The user's files reach the disk before they take the old version's place
 // (durable); a scratch copy that lives only while the program runs need not
-// wait for the disk.
-enum class FlushToDisk : bool { no, yes };
+// wait for the disk. A durable file that will soon be read back (the edit
+// history's frames) goes through the page cache and stays there, its
+// writing kept close behind so that the flush at the end finds little left.
+enum class FlushToDisk : uint8_t { no, yes, yesThroughCache };
 
 // Writes a new version of a file beside it (a hidden sibling in the same
 // directory, see createHiddenSibling) and renames it over the old one only
@@ -84,6 +86,7 @@ class FileReplacer {
   FlushToDisk flush_ = FlushToDisk::yes;
   uint64_t offset_ = 0;  // bytes put in the file or on their way
   uint64_t sentToDisk_ = 0;  // bytes written through the cache whose writeback has started
+  uint64_t onDisk_ = 0;      // of those, the bytes waited for (yesThroughCache)
   // Direct writes: two staging areas, one filling while the other is written.
   bool direct_ = false;
   struct FreeStaging {

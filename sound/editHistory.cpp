@@ -3,6 +3,7 @@
 #include "sound/editHistory.h"
 
 #include <fcntl.h>
+#include <unistd.h>
 #include <sys/file.h>
 
 #include <algorithm>
@@ -151,6 +152,7 @@ RecordOut stepRecord(const HistoryStep& step) {
   for (const HistoryStep::Piece& piece : step.oldPieces) {
     r.u32(piece.file);
     r.i64(piece.frames);
+    r.i64(piece.skip);
   }
   return r;
 }
@@ -173,7 +175,8 @@ std::optional<HistoryStep> readStep(RecordIn& in) {
     HistoryStep::Piece piece;
     piece.file = in.u32();
     piece.frames = in.i64();
-    if (piece.frames <= 0) return std::nullopt;
+    piece.skip = in.i64();
+    if (piece.frames <= 0 || piece.skip < 0) return std::nullopt;
     frames += piece.frames;
     step.oldPieces.push_back(piece);
   }
@@ -242,6 +245,11 @@ bool applyRecord(HistoryLog& log, std::span<const uint8_t> bytes) {
     default: return false;
   }
   return in.atEnd();
+}
+
+bool syncDirectory(const std::string& native) {
+  const UniqueFd dir(::open(native.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  return dir.valid() && fsync(dir.get()) == 0;
 }
 
 // One of the history's own files: the journal, the lock, a step's frames.
@@ -416,8 +424,9 @@ bool EditHistory::keepFrames(const TAmostras& sound, int64_t first, int64_t end,
   const std::span<const int16_t> values =
       sound.samples().subspan(static_cast<size_t>(first * sound.channels()),
                               static_cast<size_t>((end - first) * sound.channels()));
+  // Undo and redo soon after read the frames back from the page cache.
   FileReplacer out;
-  if (!out.open(file)) return false;
+  if (!out.open(file, FlushToDisk::yesThroughCache)) return false;
   WorkClicker clicker;
   for (size_t done = 0; done < values.size(); done += kWorkBlockValues) {
     const size_t n = std::min<size_t>(values.size() - done, kWorkBlockValues);
@@ -427,15 +436,15 @@ bool EditHistory::keepFrames(const TAmostras& sound, int64_t first, int64_t end,
   return out.commit();
 }
 
-bool EditHistory::readFrames(const std::string& file, std::span<int16_t> into) const {
+bool EditHistory::readFrames(const std::string& file, int64_t skip, std::span<int16_t> into) const {
   const UniqueFd in(::open(nativePath(file).c_str(), O_RDONLY | O_CLOEXEC));
   if (!in.valid()) return false;
   const std::optional<uint64_t> size = fileSize(file);
-  if (!size || *size != into.size_bytes()) return false;
+  if (!size || *size < static_cast<uint64_t>(skip) + into.size_bytes()) return false;
   WorkClicker clicker;
   for (size_t done = 0; done < into.size(); done += kWorkBlockValues) {
     const size_t n = std::min<size_t>(into.size() - done, kWorkBlockValues);
-    if (!readAllAt(in.get(), static_cast<int64_t>(done * sizeof(int16_t)),
+    if (!readAllAt(in.get(), skip + static_cast<int64_t>(done * sizeof(int16_t)),
                    reinterpret_cast<uint8_t*>(into.data() + done), n * sizeof(int16_t)))
       return false;
     clicker.blockDone();
@@ -458,17 +467,73 @@ void EditHistory::beginStep(std::string_view name, SoundPlace before) {
   open_->step.placeBefore = before;
 }
 
-void EditHistory::keepOldFrames(const TAmostras& sound, int64_t first, int64_t end, bool atFront) {
+// Frames first..end-1 of the sound, frames oldFirst.. of the sound as the
+// step found it.
+void EditHistory::keepOldFrames(const TAmostras& sound, int64_t first, int64_t end, int64_t oldFirst, bool atFront) {
   OpenStep& o = *open_;
   if (end <= first) return;
-  const uint32_t file = o.pieceFiles++;
-  if (!keepFrames(sound, first, end, pieceFile(o.step.number, file))) {
-    o.failed = true;
-    return;
+  HistoryStep::Piece piece{0, end - first, 0};
+  // A stretch of a quarter of the sound or more comes from the scratch copy
+  // when there is one: the whole copy then has to reach the disk.
+  const int64_t channels = sound.channels();
+  std::optional<uint32_t> copy = (end - first) * 4 >= o.countBefore ? takeInCopy() : std::nullopt;
+  if (copy) {
+    piece.file = *copy;
+    piece.skip = copy_->dataOffset + oldFirst * channels * static_cast<int64_t>(sizeof(int16_t));
+  } else {
+    piece.file = o.pieceFiles++;
+    if (!keepFrames(sound, first, end, pieceFile(o.step.number, piece.file))) {
+      o.failed = true;
+      return;
+    }
   }
-  const HistoryStep::Piece piece{file, end - first};
   auto& pieces = o.step.oldPieces;
   pieces.insert(atFront ? pieces.begin() : pieces.end(), piece);
+}
+
+int64_t EditHistory::currentEnd() const { return open_->oldEnd + sound_->count() - open_->countBefore; }
+
+void EditHistory::dropAhead() {
+  if (!open_ || !open_->ahead) return;
+  if (open_->ahead->done) removeFile(fileOf(open_->step.number, "depois"));
+  open_->ahead.reset();
+}
+
+bool EditHistory::writeAhead() {
+  if (!open_ || !open_->touched || open_->failed || !active()) return false;
+  OpenStep& o = *open_;
+  const int64_t frames = currentEnd() - o.step.start;
+  if ((!o.ahead && frames == 0) || (o.ahead && o.ahead->done)) {
+    if (o.copyFlushed >= o.copyBytes) return false;
+    flushCopy(false);
+    return true;
+  }
+  if (!o.ahead) {
+    o.ahead = std::make_unique<Ahead>();
+    o.ahead->start = o.step.start;
+    o.ahead->frames = frames;
+    if (!o.ahead->out.open(fileOf(o.step.number, "depois"), FlushToDisk::yesThroughCache)) {
+      o.ahead.reset();
+      return false;
+    }
+  }
+  Ahead& a = *o.ahead;
+  if (a.done) return false;
+  const int64_t channels = sound_->channels();
+  const int64_t n = std::min<int64_t>(a.frames - a.written, kWorkBlockValues / channels);
+  const int16_t* values = sound_->samples().data() + (a.start + a.written) * channels;
+  if (!a.out.write(values, static_cast<size_t>(n * channels) * sizeof(int16_t))) {
+    o.ahead.reset();
+    return false;
+  }
+  a.written += n;
+  if (a.written < a.frames) return true;
+  a.done = a.out.commit();
+  if (!a.done) {
+    o.ahead.reset();
+    return false;
+  }
+  return o.copyFlushed < o.copyBytes;
 }
 
 void EditHistory::framesWillChange(const TAmostras& sound, int64_t first, int64_t end) {
@@ -477,9 +542,14 @@ void EditHistory::framesWillChange(const TAmostras& sound, int64_t first, int64_
   if (!open_) return startAgain();
   OpenStep& o = *open_;
   if (o.failed) return;
+  // What was written ahead no longer is what the step makes.
+  dropAhead();
   const int64_t count = sound.count();
   if (!o.touched) {
     o.touched = true;
+    o.copyUsable = copy_ && copy_->changes == changes_ && sound.bitsPerSample() == 16 &&
+                   fileSize(copy_->file) == static_cast<uint64_t>(copy_->dataOffset) +
+                                                static_cast<uint64_t>(count * sound.channels()) * sizeof(int16_t);
     o.countBefore = count;
     o.step.before = shapeOf(sound);
     o.step.start = first;
@@ -487,15 +557,61 @@ void EditHistory::framesWillChange(const TAmostras& sound, int64_t first, int64_
   }
   // Frames past what is kept are still as they were before the step: the
   // stretch kept grows to take them in.
-  const int64_t currentEnd = o.oldEnd + count - o.countBefore;
+  const int64_t end0 = currentEnd();
   if (first < o.step.start) {
-    keepOldFrames(sound, first, o.step.start, true);
+    keepOldFrames(sound, first, o.step.start, first, true);
     o.step.start = first;
   }
-  if (end > currentEnd) {
-    keepOldFrames(sound, currentEnd, end, false);
-    o.oldEnd += end - currentEnd;
+  if (end > end0) {
+    keepOldFrames(sound, end0, end, o.oldEnd, false);
+    o.oldEnd += end - end0;
   }
+  ++changes_;
+}
+
+void EditHistory::soundIsInFile(const std::string& file, int64_t dataOffset) {
+  if (active()) copy_ = SoundCopy{file, dataOffset, changes_};
+}
+
+// Links the scratch copy into the step's files, once; its piece file number.
+std::optional<uint32_t> EditHistory::takeInCopy() {
+  OpenStep& o = *open_;
+  if (o.copyPiece) return o.copyPiece;
+  if (!o.copyUsable) return std::nullopt;
+  o.copyUsable = false;
+  const uint32_t number = o.pieceFiles;
+  const std::string linked = nativePath(pieceFile(o.step.number, number));
+  // Another file system, or no links: the frames are written as usual.
+  if (link(nativePath(copy_->file).c_str(), linked.c_str()) != 0) return std::nullopt;
+  o.copyFd = UniqueFd(::open(linked.c_str(), O_RDONLY | O_CLOEXEC));
+  const std::optional<uint64_t> size = fileSize(pieceFile(o.step.number, number));
+  if (!o.copyFd.valid() || !size) {
+    unlink(linked.c_str());
+    return std::nullopt;
+  }
+  o.copyBytes = static_cast<int64_t>(*size);
+  ++o.pieceFiles;
+  o.copyPiece = number;
+  return number;
+}
+
+// The scratch copy was written for this run only: it reaches the disk
+// before the step is written down, a piece at a time while the user waits
+// (`all`: the rest at once). False when the flush failed.
+bool EditHistory::flushCopy(bool all) {
+  OpenStep& o = *open_;
+  if (!o.copyFd.valid()) return true;
+  constexpr int64_t kPiece = int64_t{16} << 20;
+  if (!all && o.copyFlushed < o.copyBytes) {
+    const int64_t n = std::min(kPiece, o.copyBytes - o.copyFlushed);
+    sync_file_range(o.copyFd.get(), o.copyFlushed, n,
+                    SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE | SYNC_FILE_RANGE_WAIT_AFTER);
+    o.copyFlushed += n;
+    return true;
+  }
+  const bool flushed = fdatasync(o.copyFd.get()) == 0 && syncDirectory(nativePath(folder_));
+  o.copyFd.reset();
+  return flushed;
 }
 
 void EditHistory::formatWillChange(const TAmostras& sound) {
@@ -511,17 +627,22 @@ void EditHistory::soundGoes(const TAmostras& sound) {
 
 EditHistory::Ended EditHistory::endStep(SoundPlace after) {
   if (!open_) return Ended::nothingChanged;
-  OpenStep o = std::move(*open_);
-  open_.reset();
-  if (!active() || (!o.touched && !o.failed)) return Ended::nothingChanged;
-  HistoryStep& step = o.step;
+  if (!active() || (!open_->touched && !open_->failed)) {
+    open_.reset();
+    return Ended::nothingChanged;
+  }
+  const OpenStep& o = *open_;
+  HistoryStep step = o.step;
   step.when = now();
   step.oldLength = o.oldEnd - step.start;
   step.newLength = step.oldLength + sound_->count() - o.countBefore;
   step.after = shapeOf(*sound_);
   step.placeAfter = after;
-  const bool kept = !o.failed && (step.newLength == 0 || keepFrames(*sound_, step.start, step.start + step.newLength,
-                                                                       fileOf(step.number, "depois")));
+  const bool writtenAhead = o.ahead && o.ahead->done && o.ahead->start == step.start && o.ahead->frames == step.newLength;
+  const bool failed = o.failed || !flushCopy(true);
+  open_.reset();
+  const bool kept = !failed && (step.newLength == 0 || writtenAhead ||
+                                keepFrames(*sound_, step.start, step.start + step.newLength, fileOf(step.number, "depois")));
   // The steps a new one replaces lose their files once it is written down.
   std::vector<HistoryStep> replaced(log_.steps.begin() + static_cast<ptrdiff_t>(log_.position), log_.steps.end());
   if (!kept || !write(stepRecord(step).bytes())) {
@@ -557,28 +678,36 @@ bool EditHistory::putStretch(const HistoryStep& step, bool forward) {
   const int64_t removed = forward ? step.oldLength : step.newLength;
   const int64_t length = forward ? step.newLength : step.oldLength;
   if (shapeOf(sound) != from || step.start + removed > sound.count()) return false;
-  const auto readInto = [&](std::span<int16_t> values) {
+  // The frames after the step (`after`) or before it.
+  const auto readSide = [&](bool after, std::span<int16_t> values) {
     if (values.empty()) return true;
-    if (forward) return readFrames(fileOf(step.number, "depois"), values);
+    if (after) return readFrames(fileOf(step.number, "depois"), 0, values);
     size_t at = 0;
     for (const HistoryStep::Piece& piece : step.oldPieces) {
-      const size_t n = static_cast<size_t>(piece.frames * to.channels);
-      if (!readFrames(pieceFile(step.number, piece.file), values.subspan(at, n))) return false;
+      const size_t n = static_cast<size_t>(piece.frames * step.before.channels);
+      if (!readFrames(pieceFile(step.number, piece.file), piece.skip, values.subspan(at, n))) return false;
       at += n;
     }
     return true;
   };
   sound.setWitness(nullptr);
   bool put = false;
-  if (to == from) {
+  if (to == from && length == removed) {
+    // Read straight into the sound; should that fail, what was there is
+    // read back from the other side.
+    const std::span<int16_t> stretch = sound.samplesToChange().subspan(static_cast<size_t>(step.start * to.channels),
+                                                                        static_cast<size_t>(length * to.channels));
+    put = readSide(forward, stretch);
+    if (!put) readSide(!forward, stretch);
+  } else if (to == from) {
     std::vector<int16_t> values(static_cast<size_t>(length * to.channels));
-    put = readInto(values) && sound.replaceFrames(step.start, removed, values);
+    put = readSide(forward, values) && sound.replaceFrames(step.start, removed, values);
   } else {
     // A change of shape changed the whole sound.
     TAmostras whole;
     whole.setMemoryLimit(sound.memoryLimit());
     whole.createSized(to.channels, to.sampleRate, to.bitsPerSample, length);
-    put = !whole.outOfMemory() && readInto(whole.samplesToChange());
+    put = !whole.outOfMemory() && readSide(forward, whole.samplesToChange());
     if (put) sound.takeOver(whole);
   }
   sound.setWitness(this);

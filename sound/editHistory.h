@@ -21,12 +21,14 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "platform/file_replacer.h"
 #include "platform/journal.h"
 #include "platform/paths.h"
 #include "sound/gramost.h"
@@ -62,6 +64,7 @@ struct HistoryStep {
   struct Piece {
     uint32_t file = 0;
     int64_t frames = 0;
+    int64_t skip = 0;  // bytes of the file before the piece's frames
   };
   std::vector<Piece> oldPieces;
 
@@ -136,6 +139,16 @@ class EditHistory final : public SoundWitness {
   // putBack returns.
   bool dropStep(const std::function<bool()>& putBack);
   bool stepOpen() const { return open_.has_value(); }
+  // While the program waits for the user within a step (a demonstration,
+  // a question), writes a piece of what the step made so far, so that
+  // endStep finds it written; true while more is left. A later change
+  // throws it away.
+  bool writeAhead();
+  // `file` holds the sound as it is now, its 16-bit values from byte
+  // `dataOffset` on (the effects' scratch copy, written while the user
+  // chose): a step that changes much of the sound keeps the file itself
+  // as the frames before, instead of writing them again.
+  void soundIsInFile(const std::string& file, int64_t dataOffset);
 
   // Undo and redo. `failed`: the step's files could not be read or memory
   // was refused; the sound is as it was.
@@ -159,21 +172,40 @@ class EditHistory final : public SoundWitness {
   void soundGoes(const TAmostras& sound) override;
 
  private:
+  // The frames after a step, written ahead of its end.
+  struct Ahead {
+    FileReplacer out;
+    int64_t start = 0;
+    int64_t frames = 0;
+    int64_t written = 0;  // frames
+    bool done = false;
+  };
   struct OpenStep {
     HistoryStep step;
+    std::unique_ptr<Ahead> ahead;
     int64_t countBefore = 0;
     int64_t oldEnd = 0;  // start + oldLength of the frames kept so far
     uint32_t pieceFiles = 0;
+    // The scratch copy holds the sound as the step found it; once taken
+    // in, the step's piece file number for it and a descriptor to flush it.
+    bool copyUsable = false;
+    std::optional<uint32_t> copyPiece;
+    UniqueFd copyFd;
+    int64_t copyFlushed = 0, copyBytes = 0;
     bool touched = false;
     bool failed = false;
   };
 
   Travel travel(bool forward, HistoryStep& moved);
+  int64_t currentEnd() const;
+  void dropAhead();
   std::string fileOf(uint32_t number, std::string_view part) const;
   std::string pieceFile(uint32_t number, uint32_t piece) const;
-  void keepOldFrames(const TAmostras& sound, int64_t first, int64_t end, bool atFront);
+  void keepOldFrames(const TAmostras& sound, int64_t first, int64_t end, int64_t oldFirst, bool atFront);
+  std::optional<uint32_t> takeInCopy();
+  bool flushCopy(bool all);
   bool keepFrames(const TAmostras& sound, int64_t first, int64_t end, const std::string& file);
-  bool readFrames(const std::string& file, std::span<int16_t> into) const;
+  bool readFrames(const std::string& file, int64_t skip, std::span<int16_t> into) const;
   bool putStretch(const HistoryStep& step, bool forward);
   bool write(const std::vector<uint8_t>& record);
   void removeFilesOf(const HistoryStep& step);
@@ -186,6 +218,13 @@ class EditHistory final : public SoundWitness {
   JournalWriter journal_;
   HistoryLog log_;
   std::optional<OpenStep> open_;
+  struct SoundCopy {
+    std::string file;
+    int64_t dataOffset = 0;
+    uint64_t changes = 0;  // changes_ when it was made
+  };
+  std::optional<SoundCopy> copy_;
+  uint64_t changes_ = 0;  // the changes the history has been told of
   uint64_t budget_ = UINT64_MAX;
   bool overBudget_ = false;
 };

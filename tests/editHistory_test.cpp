@@ -42,15 +42,36 @@ TEST_F(History, StepsOfSeveralChangesAreUndoneAndRedoneToTheValue) {
   std::vector<std::vector<int16_t>> states{valuesOf(sound)};
   // A change in the middle, then one before it and one after it: the
   // frames kept grow at both ends.
+  // What is written ahead while the user listens is thrown away by a later
+  // change, and taken when none follows.
+  const auto writeAhead = [&] {
+    while (history.writeAhead()) {
+    }
+  };
   step("KLPEFEIT", [&] {
     sound.applyGainRamp(1000, 1999, 0.5L, 0.5L);
+    writeAhead();
     sound.deleteRange(500, 100);
     sound.insertSilence(2500, 300);
     sound.setFrame(3400, packFrame(5, 6));  // past the end: grows
+    writeAhead();
   });
   states.push_back(valuesOf(sound));
   step("KLPREMOV", [&] { sound.deleteRange(0, 10); });
   states.push_back(valuesOf(sound));
+  // A copy of the sound written beforehand is kept as the frames before,
+  // and outlives its own name.
+  ASSERT_TRUE(sound.saveWav(path("copia.wav")));
+  history.soundIsInFile(path("copia.wav"), 44);
+  step("KLPEFEIT", [&] {
+    sound.applyGainRamp(0, sound.count() - 1, 0.5L, 0.5L);
+    writeAhead();
+    sound.applyGainRamp(0, sound.count() - 1, 3.0L, 3.0L);  // the same stretch, other values
+  });
+  states.push_back(valuesOf(sound));
+  ASSERT_EQ(history.log().steps.back().oldPieces.size(), 1u);
+  EXPECT_EQ(history.log().steps.back().oldPieces[0].skip, 44);
+  std::filesystem::remove(path("copia.wav"));
   // Whole runs and a change of channels.
   step("KLPMUDAN", [&] {
     sound.samplesToChange()[3] = 99;

@@ -17,7 +17,10 @@
 //                                                      in the middle without and with the
 //                                                      edit history (kept in FOLDER), its
 //                                                      undo and redo; the same for volume
-//                                                      up on the whole sound
+//                                                      up on the whole sound as the effects
+//                                                      command makes it (the scratch copy
+//                                                      written first), then the ms the
+//                                                      history wrote while the user listens
 #include <chrono>
 #include <cstdio>
 #include <functional>
@@ -28,6 +31,7 @@
 #include "edit/klEfeitoCalc.h"
 #include "platform/paths.h"
 #include "platform/process.h"
+#include "platform/wav_header.h"
 #include "sound/editHistory.h"
 #include "sound/gramost.h"
 #include "sound/soundFiles.h"
@@ -112,30 +116,43 @@ int run(const std::vector<std::string>& a) {
       return msSince(start);
     };
     const int64_t middle = sound.count() / 2, second = sound.sampleRate();
-    // Each edit once on its own, then once as a step of the history.
-    const auto compare = [&](const std::function<void()>& edit) -> std::vector<double> {
+    // Each edit once on its own, then once as a step of the history: the
+    // time the user waits for it (with an effect, before the demonstration
+    // and after the answer), undo, redo, and what the history wrote while
+    // the user listened.
+    const auto compare = [&](const std::function<void()>& edit, bool effect) -> std::vector<double> {
       const double alone = timed(edit);
       if (!sound.loadWav(a[1])) return {};
       EditHistory history;
       if (!history.start(sound, a[2], std::nullopt)) return {};
-      const double withHistory = timed([&] {
+      const std::string scratch = makeTempFile("WAV");
+      if (effect) {
+        if (!sound.saveWav(scratch, FlushToDisk::no)) return {};
+        history.soundIsInFile(scratch, kWavHeaderBytes);
+      }
+      double withHistory = timed([&] {
         history.beginStep("KLPMUDAN", {});
         edit();
-        history.endStep({});
       });
+      const double listening = effect ? timed([&] {
+        while (history.writeAhead()) {
+        }
+      })
+                                      : 0;
+      withHistory += timed([&] { history.endStep({}); });
       HistoryStep moved;
       const double undo = timed([&] { history.undo(moved); });
       const double redo = timed([&] { history.redo(moved); });
       history.close();
       if (!sound.loadWav(a[1])) return {};
-      return {alone, withHistory, undo, redo};
+      return {alone, withHistory, undo, redo, listening};
     };
     const double load = timed([&] { sound.loadWav(a[1]); });
-    std::vector<double> removal = compare([&] { sound.deleteRange(middle, second); });
-    std::vector<double> volume = compare([&] { raiseVolume(sound); });
+    std::vector<double> removal = compare([&] { sound.deleteRange(middle, second); }, false);
+    std::vector<double> volume = compare([&] { raiseVolume(sound); }, true);
     if (removal.empty() || volume.empty()) return fail("cannot keep the history");
-    std::printf("%.0f %.1f %.1f %.1f %.1f %.0f %.0f %.0f %.0f\n", load, removal[0], removal[1], removal[2], removal[3],
-                volume[0], volume[1], volume[2], volume[3]);
+    std::printf("%.0f %.1f %.1f %.1f %.1f %.0f %.0f %.0f %.0f %.0f\n", load, removal[0], removal[1], removal[2],
+                removal[3], volume[0], volume[1], volume[2], volume[3], volume[4]);
     return 0;
   }
   if (a.size() != 3 || !applyEffect(op, sound)) return fail("unknown operation");
