@@ -11,6 +11,7 @@
 #include <bit>
 #include <ctime>
 #include <filesystem>
+#include <limits>
 
 #include "platform/clock.h"
 #include "platform/codec.h"
@@ -183,8 +184,11 @@ std::optional<HistoryStep> readStep(RecordIn& in) {
   const auto shapeMakesSense = [](const SoundShape& s) {
     return (s.channels == 1 || s.channels == 2) && s.sampleRate > 0;
   };
-  if (!in.ok() || step.start < 0 || step.oldLength < 0 || step.newLength < 0 || frames != step.oldLength ||
-      !shapeMakesSense(step.before) || !shapeMakesSense(step.after))
+  // A sound holds at most 2^31 - 1 frames.
+  constexpr int64_t kMost = std::numeric_limits<int32_t>::max();
+  const auto inSound = [](int64_t v) { return v >= 0 && v <= kMost; };
+  if (!in.ok() || !inSound(step.start) || !inSound(step.oldLength) || !inSound(step.newLength) ||
+      frames != step.oldLength || !shapeMakesSense(step.before) || !shapeMakesSense(step.after))
     return std::nullopt;
   return step;
 }
@@ -678,6 +682,17 @@ bool EditHistory::putStretch(const HistoryStep& step, bool forward) {
   const int64_t removed = forward ? step.oldLength : step.newLength;
   const int64_t length = forward ? step.newLength : step.oldLength;
   if (shapeOf(sound) != from || step.start + removed > sound.count()) return false;
+  // Nothing is made room for before the files are known to hold the frames.
+  const auto holds = [](const std::string& file, int64_t skip, int64_t bytes) {
+    if (bytes == 0) return true;
+    const std::optional<uint64_t> size = fileSize(file);
+    return size && *size >= static_cast<uint64_t>(skip) + static_cast<uint64_t>(bytes);
+  };
+  if (forward ? !holds(fileOf(step.number, "depois"), 0, length * to.channels * 2)
+              : !std::all_of(step.oldPieces.begin(), step.oldPieces.end(), [&](const HistoryStep::Piece& piece) {
+                  return holds(pieceFile(step.number, piece.file), piece.skip, piece.frames * to.channels * 2);
+                }))
+    return false;
   // The frames after the step (`after`) or before it.
   const auto readSide = [&](bool after, std::span<int16_t> values) {
     if (values.empty()) return true;
@@ -692,16 +707,16 @@ bool EditHistory::putStretch(const HistoryStep& step, bool forward) {
   };
   sound.setWitness(nullptr);
   bool put = false;
-  if (to == from && length == removed) {
+  const auto stretch = [&](int64_t frames) {
+    return sound.samplesToChange().subspan(static_cast<size_t>(step.start * to.channels),
+                                           static_cast<size_t>(frames * to.channels));
+  };
+  if (to == from) {
     // Read straight into the sound; should that fail, what was there is
     // read back from the other side.
-    const std::span<int16_t> stretch = sound.samplesToChange().subspan(static_cast<size_t>(step.start * to.channels),
-                                                                        static_cast<size_t>(length * to.channels));
-    put = readSide(forward, stretch);
-    if (!put) readSide(!forward, stretch);
-  } else if (to == from) {
-    std::vector<int16_t> values(static_cast<size_t>(length * to.channels));
-    put = readSide(forward, values) && sound.replaceFrames(step.start, removed, values);
+    const bool resized = sound.resizeFrames(step.start, removed, length);
+    put = resized && readSide(forward, stretch(length));
+    if (resized && !put && sound.resizeFrames(step.start, length, removed)) readSide(!forward, stretch(removed));
   } else {
     // A change of shape changed the whole sound.
     TAmostras whole;

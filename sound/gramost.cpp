@@ -289,11 +289,11 @@ void TAmostras::insertSilence(int64_t position, int64_t length) {
   std::memset(s + position * ch, 0, static_cast<size_t>(length * ch) * sizeof(int16_t));
 }
 
-bool TAmostras::replaceFrames(int64_t start, int64_t oldLength, std::span<const int16_t> values) {
+bool TAmostras::resizeFrames(int64_t start, int64_t oldLength, int64_t newLength) {
   const int64_t ch = channels_;
   start = std::clamp<int64_t>(start, 0, count_);
   oldLength = std::clamp<int64_t>(oldLength, 0, count_ - start);
-  const int64_t newLength = static_cast<int64_t>(values.size()) / ch;
+  newLength = std::max<int64_t>(newLength, 0);
   const int64_t oldCount = count_;
   const int64_t newCount = oldCount - oldLength + newLength;
   if (newCount > kMaxFrames) {
@@ -309,7 +309,8 @@ bool TAmostras::replaceFrames(int64_t start, int64_t oldLength, std::span<const 
   int16_t* s = store_.get();
   if (const int64_t tail = oldCount - start - oldLength; tail > 0)
     std::memmove(s + (start + newLength) * ch, s + (start + oldLength) * ch, static_cast<size_t>(tail * ch) * sizeof(int16_t));
-  if (newLength > 0) std::memcpy(s + start * ch, values.data(), static_cast<size_t>(newLength * ch) * sizeof(int16_t));
+  if (newLength > oldLength)
+    std::memset(s + (start + oldLength) * ch, 0, static_cast<size_t>((newLength - oldLength) * ch) * sizeof(int16_t));
   count_ = static_cast<int32_t>(newCount);
   if (newCount < oldCount) {
     if (reserveValues(newCount * ch)) {

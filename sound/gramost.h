@@ -183,10 +183,10 @@ class TAmostras {
   // endGain; nothing unless last > first.
   void applyGainRamp(int64_t first, int64_t last, long double startGain, long double endGain);
 
-  // Frames start..start+oldLength-1 (within the sound) become the frames of
-  // `values`, in this sound's channels. False, the sound unchanged, when
-  // memory is refused.
-  bool replaceFrames(int64_t start, int64_t oldLength, std::span<const int16_t> values);
+  // Frames start..start+oldLength-1 (within the sound) become newLength
+  // frames: the first of them stay, the others are silent; what follows
+  // moves once. False, the sound unchanged, when memory is refused.
+  bool resizeFrames(int64_t start, int64_t oldLength, int64_t newLength);
 
   void setBitsPerSample(int32_t bits);
   // Mono to stereo doubles each value; stereo to mono adds the halved values.

@@ -100,6 +100,12 @@ TEST_F(History, StepsOfSeveralChangesAreUndoneAndRedoneToTheValue) {
   EXPECT_EQ(history.redo(moved), EditHistory::Travel::nothingThere);
   EXPECT_EQ(moved.name, "KLPMIXA");
   EXPECT_EQ(moved.placeAfter, (SoundPlace{30, 40}));
+
+  // Frames that cannot be read back leave the sound as it was.
+  const HistoryStep& mix = history.log().steps.back();
+  std::filesystem::resize_file(path("historia/" + std::to_string(mix.number) + "-antes-0"), 10);
+  EXPECT_EQ(history.undo(moved), EditHistory::Travel::failed);
+  EXPECT_EQ(valuesOf(sound), states.back());
 }
 
 TEST_F(History, TheJournalReadsBackAsTheLogAndANewStepDropsTheUndoneOnes) {

@@ -221,7 +221,14 @@ bool PipeWireStack::pactl(const std::vector<std::string>& args) {
 }
 
 bool PipeWireStack::addNullSink(const std::string& name) {
-  return pactl({"load-module", "module-null-sink", "sink_name=" + name, "rate=48000", "channels=2"});
+  // A server that answers may still be starting its modules (seen on a busy
+  // machine): the sink is asked for again until it is there.
+  return waitFor(
+      [&] {
+        return pactl({"load-module", "module-null-sink", "sink_name=" + name, "rate=48000", "channels=2"}) ||
+               pactl({"get-sink-volume", name});
+      },
+      kStartLimit);
 }
 
 std::unique_ptr<PipeWireStack::Recorder> PipeWireStack::record(const std::string& source) {
