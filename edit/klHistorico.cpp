@@ -148,7 +148,8 @@ void stopWorkingSoundHistory(bool forget) {
 }
 
 void noteWorkingSoundSaved() {
-  if (const std::optional<FileStamp> file = fileStamp(program().workingFileName)) soundHistory().saved(*file);
+  const std::optional<FileStamp> file = fileStamp(program().workingFileName);
+  if (file && soundHistory().saved(*file, currentPlace()) == EditHistory::Ended::failed) sayMessage("KLHISFAL", 1);
 }
 
 HistoryStepScope::HistoryStepScope(std::string_view name) {

@@ -170,6 +170,10 @@ std::optional<HistoryStep> readStep(RecordIn& in) {
   step.after = in.shape();
   step.placeBefore = in.place();
   step.placeAfter = in.place();
+  // A sound holds at most 2^31 - 1 frames, a file of them at most 2^31 - 1
+  // stereo frames after a header.
+  constexpr int64_t kMost = std::numeric_limits<int32_t>::max();
+  const auto inSound = [](int64_t v) { return v >= 0 && v <= kMost; };
   const uint32_t pieces = in.u32();
   int64_t frames = 0;
   for (uint32_t i = 0; i < pieces && in.ok(); ++i) {
@@ -177,16 +181,14 @@ std::optional<HistoryStep> readStep(RecordIn& in) {
     piece.file = in.u32();
     piece.frames = in.i64();
     piece.skip = in.i64();
-    if (piece.frames <= 0 || piece.skip < 0) return std::nullopt;
+    if (piece.frames == 0 || !inSound(piece.frames) || piece.skip < 0 || piece.skip > 4 * kMost) return std::nullopt;
     frames += piece.frames;
+    if (frames > kMost) return std::nullopt;
     step.oldPieces.push_back(piece);
   }
   const auto shapeMakesSense = [](const SoundShape& s) {
     return (s.channels == 1 || s.channels == 2) && s.sampleRate > 0;
   };
-  // A sound holds at most 2^31 - 1 frames.
-  constexpr int64_t kMost = std::numeric_limits<int32_t>::max();
-  const auto inSound = [](int64_t v) { return v >= 0 && v <= kMost; };
   if (!in.ok() || !inSound(step.start) || !inSound(step.oldLength) || !inSound(step.newLength) ||
       frames != step.oldLength || !shapeMakesSense(step.before) || !shapeMakesSense(step.after))
     return std::nullopt;
@@ -465,7 +467,7 @@ void EditHistory::removeFilesOf(const HistoryStep& step) {
 
 void EditHistory::beginStep(std::string_view name, SoundPlace before) {
   if (!active()) return;
-  open_.emplace();
+  open_ = std::make_unique<OpenStep>();
   open_->step.number = log_.nextNumber;
   open_->step.name = name;
   open_->step.placeBefore = before;
@@ -740,12 +742,23 @@ EditHistory::Travel EditHistory::travel(bool forward, HistoryStep& moved) {
   return Travel::done;
 }
 
-void EditHistory::saved(const FileStamp& file) {
-  if (!active()) return;
+EditHistory::Ended EditHistory::saved(const FileStamp& file, SoundPlace place) {
+  if (!active()) return Ended::nothingChanged;
+  Ended ended = Ended::nothingChanged;
+  if (open_ && open_->touched) {
+    const std::string name = open_->step.name;
+    ended = endStep(place);
+    beginStep(name, place);
+    if (ended == Ended::failed) return ended;
+  }
   RecordOut r(Kind::saved);
   r.stamp(file);
-  if (!write(r.bytes())) return startAgain();
+  if (!write(r.bytes())) {
+    startAgain();
+    return Ended::failed;
+  }
   keepToBudget();
+  return ended;
 }
 
 void EditHistory::keepToBudget() {

@@ -138,7 +138,7 @@ class EditHistory final : public SoundWitness {
   // `putBack`, unwatched; when putBack succeeds there is no step. What
   // putBack returns.
   bool dropStep(const std::function<bool()>& putBack);
-  bool stepOpen() const { return open_.has_value(); }
+  bool stepOpen() const { return open_ != nullptr; }
   // While the program waits for the user within a step (a demonstration,
   // a question), writes a piece of what the step made so far, so that
   // endStep finds it written; true while more is left. A later change
@@ -156,8 +156,10 @@ class EditHistory final : public SoundWitness {
   Travel undo(HistoryStep& undone) { return travel(false, undone); }
   Travel redo(HistoryStep& redone) { return travel(true, redone); }
 
-  // The sound, as it is now, is now the file with this stamp.
-  void saved(const FileStamp& file);
+  // The sound, as it is now, is now the file with this stamp. Within a step
+  // (a command that saves), what the step made so far becomes a step of
+  // its own first, ending at `place`.
+  Ended saved(const FileStamp& file, SoundPlace place);
 
   // The most the steps' files may take on the disk: the oldest steps go
   // first. Steps the saved file lacks stay whatever they take, so that
@@ -217,7 +219,7 @@ class EditHistory final : public SoundWitness {
   UniqueFd lock_;
   JournalWriter journal_;
   HistoryLog log_;
-  std::optional<OpenStep> open_;
+  std::unique_ptr<OpenStep> open_;
   struct SoundCopy {
     std::string file;
     int64_t dataOffset = 0;

@@ -110,9 +110,16 @@ TEST_F(History, StepsOfSeveralChangesAreUndoneAndRedoneToTheValue) {
 
 TEST_F(History, TheJournalReadsBackAsTheLogAndANewStepDropsTheUndoneOnes) {
   step("KLPREMOV", [&] { sound.deleteRange(0, 100); });
-  step("KLPREMOV", [&] { sound.deleteRange(0, 200); });
-  history.saved(FileStamp{7, 8, 9});
+  // Saved by the command itself: the file holds the first change, not the
+  // second.
+  step("KLPREMOV", [&] {
+    sound.deleteRange(0, 200);
+    history.saved(FileStamp{7, 8, 9}, {});
+    sound.deleteRange(0, 300);
+  });
+  EXPECT_EQ(history.log().savedPosition, std::optional<size_t>(2));
   HistoryStep moved;
+  ASSERT_EQ(history.undo(moved), EditHistory::Travel::done);
   ASSERT_EQ(history.undo(moved), EditHistory::Travel::done);
   ASSERT_EQ(history.undo(moved), EditHistory::Travel::done);
   step("KLPMIXA", [&] { sound.insertSilence(5, 5); });
@@ -144,7 +151,7 @@ TEST_F(History, TheBudgetDropsOnlyStepsTheSavedFileHolds) {
   for (int i = 0; i < 3; ++i) step("KLPREMOV", [&] { sound.deleteRange(0, 100); });
   EXPECT_EQ(history.log().steps.size(), 3u) << "unsaved changes stay whatever they take";
   EXPECT_TRUE(history.overBudget());
-  history.saved(FileStamp{4, 5, 6});
+  history.saved(FileStamp{4, 5, 6}, {});
   EXPECT_FALSE(history.overBudget());
   ASSERT_EQ(history.log().steps.size(), 2u);
   HistoryStep moved;
