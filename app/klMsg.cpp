@@ -243,6 +243,19 @@ constexpr MessageRow kCatalogue[] = {
     {"KLRECERR", "N\xE3o consegui recuperar as mudan\xE7" "as; o som \xE9 o do arquivo"},
     {"KLRECGRD", "As mudan\xE7" "as n\xE3o salvas foram guardadas em "},
     {"KLRECFIC", "As mudan\xE7" "as n\xE3o salvas continuam em "},
+    // The play command's levels (F7).
+    {"KLAJTOC6", "F7 diz o pico, a sonoridade e os trechos saturados"},
+    // "Pico -3,2 dB, sonoridade -19 LUFS, nenhum trecho saturado".
+    {"KLNIVPIC", "Pico "},
+    {"KLNIVSIL", "sil\xEAncio"},
+    {"KLNIVDB", " dB"},
+    {"KLNIVSON", ", sonoridade "},
+    {"KLNIVLUF", " LUFS"},
+    {"KLNIVIND", "indefinida"},
+    {"KLNIVSEP", ", "},
+    {"KLNIVNEN", "nenhum trecho saturado"},
+    {"KLNIVUM", "um trecho saturado"},
+    {"KLNIVTRS", " trechos saturados"},
 };
 
 }  // namespace

@@ -7,8 +7,11 @@
 
 #include <algorithm>
 #include <array>
+#include <cmath>
+#include <cstdio>
 #include <limits>
 #include <optional>
+#include <string>
 #include <string_view>
 
 #include "app/klMsg.h"
@@ -20,6 +23,7 @@
 #include "platform/number_text.h"
 #include "platform/text.h"
 #include "sound/gramost.h"
+#include "sound/soundLevels.h"
 #include "sound/vrwav.h"
 
 namespace kalimbro {
@@ -30,8 +34,8 @@ constexpr int32_t kMostPlayBuffers = 16;
 // Enough to wipe out a longer time text shown before on the row.
 constexpr std::string_view kPositionPadding = "       ";
 constexpr int kHelpBackground = 4, kNormalBackground = 0;
-constexpr std::array<std::string_view, 5> kHelpLines = {"KLAJTOC1", "KLAJTOC2", "KLAJTOC3", "KLAJTOC4",
-                                                        "KLAJTOC5"};
+constexpr std::array<std::string_view, 6> kHelpLines = {"KLAJTOC1", "KLAJTOC2", "KLAJTOC3",
+                                                        "KLAJTOC4", "KLAJTOC5", "KLAJTOC6"};
 
 struct PressedKey {
   uint8_t code = 0;
@@ -236,6 +240,55 @@ void typedPosition(Pass&) {
   setCursor(at);
 }
 
+// "-3,2": one decimal, a decimal comma.
+std::string decimalText(double v) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.1f", v);
+  std::string s = text;
+  std::replace(s.begin(), s.end(), '.', ',');
+  return s == "-0,0" ? "0,0" : s;
+}
+
+// F7: the levels of the stretch between the mark and the cursor, or of the
+// whole sound when they are together.
+void levels(Pass&) {
+  const ProgramState& p = program();
+  int64_t first = 0, end = sound().count();
+  if (p.markedPosition != p.currentPosition) {
+    first = std::min(p.markedPosition, p.currentPosition);
+    end = std::max(p.markedPosition, p.currentPosition);
+  }
+  const std::optional<SoundLevels> measured = measureLevels(sound(), first, end);
+  if (!measured) {
+    sayMessage("KLFALMEM", 1);
+    return;
+  }
+  // On a line of its own, where a braille display finds it.
+  if (whereX() > 1) crtWriteln();
+  sayMessage("KLNIVPIC", 0);
+  if (measured->peakDbfs) {
+    writeSpeak(decimalText(*measured->peakDbfs));
+    sayMessage("KLNIVDB", 0);
+  } else {
+    sayMessage("KLNIVSIL", 0);
+  }
+  sayMessage("KLNIVSON", 0);
+  if (measured->loudnessLufs) {
+    writeSpeak(std::to_string(std::lround(*measured->loudnessLufs)));
+    sayMessage("KLNIVLUF", 0);
+  } else {
+    sayMessage("KLNIVIND", 0);
+  }
+  sayMessage("KLNIVSEP", 0);
+  const int64_t runs = measured->clippedRuns;
+  if (runs < 2) {
+    sayMessage(runs == 0 ? "KLNIVNEN" : "KLNIVUM", 1);
+  } else {
+    writeSpeak(std::to_string(runs));
+    sayMessage("KLNIVTRS", 1);
+  }
+}
+
 using Action = void (*)(Pass&);
 
 struct KeyBinding {
@@ -263,6 +316,7 @@ constexpr std::array kKeyTable = {
     KeyBinding{kCtrlLeft, true, playFromStart},
     KeyBinding{kF6, true, information},
     KeyBinding{kF5, true, typedPosition},
+    KeyBinding{kF7, true, levels},
 };
 
 void act(Pass& pass) {

@@ -191,9 +191,10 @@ TEST_F(PlayCommand, EntrySaysHowToPlayAndF1ListsTheKeys) {
                          "Posicione com direita, esquerda, home e end.",
                          "Page Up e Page Down saltam 1 segundo",
                          "M memoriza o ponto do cursor",
-                         "V volta ao ponto memorizado"};
-  for (int i = 0; i < 6; ++i) EXPECT_EQ(screenRow(2 + i).substr(0, std::string(lines[i]).size()), lines[i]);
-  EXPECT_EQ(whereY(), 9) << "a line end after the command";
+                         "V volta ao ponto memorizado",
+                         "F7 diz o pico, a sonoridade e os trechos saturados"};
+  for (int i = 0; i < 7; ++i) EXPECT_EQ(screenRow(2 + i).substr(0, std::string(lines[i]).size()), lines[i]);
+  EXPECT_EQ(whereY(), 10) << "a line end after the command";
 }
 
 // ---------------------------------------------------------------- moving

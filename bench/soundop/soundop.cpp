@@ -13,6 +13,7 @@
 //   soundop soxtrip IN SOX-EFFECT-WORDS...             ms of the scratch copy, of SoX's
 //                                                      round trip after the key and
 //                                                      of SoX's own run within it
+//   soundop levels IN                                  ms of F7's levels of the whole sound
 //   soundop history IN FOLDER                          ms of: the load; a 1-second removal
 //                                                      in the middle without and with the
 //                                                      edit history (kept in FOLDER), its
@@ -34,6 +35,7 @@
 #include "platform/wav_header.h"
 #include "sound/editHistory.h"
 #include "sound/gramost.h"
+#include "sound/soundLevels.h"
 #include "sound/soundFiles.h"
 
 namespace kalimbro {
@@ -106,6 +108,12 @@ int run(const std::vector<std::string>& a) {
     const double soxAlone = msSince(start);
     if (!sound.loadWav(out)) return fail("cannot load the result");
     std::printf("%.0f %.0f %.0f\n", copy, msSince(start), soxAlone);
+    return 0;
+  }
+  if (op == "levels") {
+    const auto start = std::chrono::steady_clock::now();
+    if (!measureLevels(sound, 0, sound.count())) return fail("cannot measure");
+    std::printf("%.0f\n", msSince(start));
     return 0;
   }
   if (op == "history") {

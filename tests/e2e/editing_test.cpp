@@ -226,6 +226,15 @@ TEST_F(Editing, VolumeUpKeptIsHeardAndSavedClipped) {
   ASSERT_EQ(louder[7], -32767);
   EXPECT_TRUE(containsRun(heard(), louder)) << "the demonstration did not play the louder sound";
 
+  // F7 in the play command: full scale, and two clipped places in each
+  // twelve frames (values 2-3 and 8-9), 667 in all.
+  ASSERT_TRUE(s->type("t"));
+  ASSERT_TRUE(waitForQuestionAbove("Use espaço para tocar, F1 ajuda"));
+  ASSERT_TRUE(s->sendKey(Key::F7));
+  ASSERT_TRUE(waitForTextBelow("Pico 0,0 dB, sonoridade 0 LUFS, 667 trechos saturados", "Use espaço para tocar"));
+  ASSERT_TRUE(s->sendKey(Key::Esc));
+  ASSERT_TRUE(waitForPrompt("trechos saturados"));
+
   // Still only in memory until F2.
   EXPECT_EQ(readWav(work("voz.wav"))->samples, original);
   ASSERT_NO_FATAL_FAILURE(saveWithF2());
