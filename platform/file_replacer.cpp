@@ -153,6 +153,13 @@ bool FileReplacer::put(const void* data, size_t n) {
   return true;
 }
 
+bool FileReplacer::flushWritten() {
+  if (fd_ < 0 || failed_) return false;
+  if (fdatasync(fd_) != 0 && errno != EINVAL) failed_ = true;
+  onDisk_ = sentToDisk_ = offset_;
+  return !failed_;
+}
+
 bool FileReplacer::commit() {
   if (fd_ >= 0 && writer_ && !writer_->finish()) failed_ = true;
   writer_.reset();

@@ -65,6 +65,9 @@ class FileReplacer {
   // has no Windows-1252 form, an alias of it left in the temporary
   // directory (a new one each call). Empty when there is none.
   std::string newFileName() const;
+  // Sends what went through the page cache so far to the disk now, so that
+  // commit finds little left to flush (a file written in idle moments).
+  bool flushWritten();
   // Puts the new file in place; false (the old file untouched, nothing
   // left beside it) on any failure since open.
   bool commit();

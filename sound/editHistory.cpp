@@ -499,47 +499,44 @@ void EditHistory::keepOldFrames(const TAmostras& sound, int64_t first, int64_t e
 
 int64_t EditHistory::currentEnd() const { return open_->oldEnd + sound_->count() - open_->countBefore; }
 
-void EditHistory::dropAhead() {
-  if (!open_ || !open_->ahead) return;
-  if (open_->ahead->done) removeFile(fileOf(open_->step.number, "depois"));
-  open_->ahead.reset();
-}
-
-bool EditHistory::writeAhead() {
-  if (!open_ || !open_->touched || open_->failed || !active()) return false;
+// One piece more of the frames the step made so far; false when they are
+// all written or the writing failed.
+bool EditHistory::writeAheadPiece() {
   OpenStep& o = *open_;
   const int64_t frames = currentEnd() - o.step.start;
-  if ((!o.ahead && frames == 0) || (o.ahead && o.ahead->done)) {
-    if (o.copyFlushed >= o.copyBytes) return false;
-    flushCopy(false);
-    return true;
-  }
   if (!o.ahead) {
+    if (frames == 0) return false;
     o.ahead = std::make_unique<Ahead>();
-    o.ahead->start = o.step.start;
-    o.ahead->frames = frames;
     if (!o.ahead->out.open(fileOf(o.step.number, "depois"), FlushToDisk::yesThroughCache)) {
       o.ahead.reset();
       return false;
     }
   }
   Ahead& a = *o.ahead;
-  if (a.done) return false;
+  if (a.written >= frames) return false;
   const int64_t channels = sound_->channels();
-  const int64_t n = std::min<int64_t>(a.frames - a.written, kWorkBlockValues / channels);
-  const int16_t* values = sound_->samples().data() + (a.start + a.written) * channels;
+  const int64_t n = std::min<int64_t>(frames - a.written, kWorkBlockValues / channels);
+  const int16_t* values = sound_->samples().data() + (o.step.start + a.written) * channels;
   if (!a.out.write(values, static_cast<size_t>(n * channels) * sizeof(int16_t))) {
     o.ahead.reset();
     return false;
   }
   a.written += n;
-  if (a.written < a.frames) return true;
-  a.done = a.out.commit();
-  if (!a.done) {
-    o.ahead.reset();
-    return false;
+  return true;
+}
+
+bool EditHistory::writeAhead() {
+  if (!open_ || !open_->touched || open_->failed || !active()) return false;
+  if (writeAheadPiece()) return true;
+  OpenStep& o = *open_;
+  if (o.ahead && o.ahead->flushed < o.ahead->written) {
+    if (!o.ahead->out.flushWritten()) o.ahead.reset();
+    else o.ahead->flushed = o.ahead->written;
+    return true;
   }
-  return o.copyFlushed < o.copyBytes;
+  if (o.copyFlushed >= o.copyBytes) return false;
+  flushCopy(false);
+  return true;
 }
 
 void EditHistory::framesWillChange(const TAmostras& sound, int64_t first, int64_t end) {
@@ -548,8 +545,9 @@ void EditHistory::framesWillChange(const TAmostras& sound, int64_t first, int64_
   if (!open_) return startAgain();
   OpenStep& o = *open_;
   if (o.failed) return;
-  // What was written ahead no longer is what the step makes.
-  dropAhead();
+  // What was written ahead stays only when the change comes after all of
+  // it (a take added at the end).
+  if (o.ahead && (first < o.step.start + o.ahead->written || first < o.step.start)) o.ahead.reset();
   const int64_t count = sound.count();
   if (!o.touched) {
     o.touched = true;
@@ -637,14 +635,17 @@ EditHistory::Ended EditHistory::endStep(SoundPlace after) {
     open_.reset();
     return Ended::nothingChanged;
   }
-  const OpenStep& o = *open_;
+  OpenStep& o = *open_;
   HistoryStep step = o.step;
   step.when = now();
   step.oldLength = o.oldEnd - step.start;
   step.newLength = step.oldLength + sound_->count() - o.countBefore;
   step.after = shapeOf(*sound_);
   step.placeAfter = after;
-  const bool writtenAhead = o.ahead && o.ahead->done && o.ahead->start == step.start && o.ahead->frames == step.newLength;
+  // What was not written ahead is written now.
+  while (o.ahead && writeAheadPiece()) {
+  }
+  const bool writtenAhead = o.ahead && o.ahead->written == step.newLength && o.ahead->out.commit();
   const bool failed = o.failed || !flushCopy(true);
   open_.reset();
   const bool kept = !failed && (step.newLength == 0 || writtenAhead ||

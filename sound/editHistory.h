@@ -174,13 +174,12 @@ class EditHistory final : public SoundWitness {
   void soundGoes(const TAmostras& sound) override;
 
  private:
-  // The frames after a step, written ahead of its end.
+  // The frames after a step, written ahead of its end from the step's
+  // start on; put in place when the step ends.
   struct Ahead {
     FileReplacer out;
-    int64_t start = 0;
-    int64_t frames = 0;
     int64_t written = 0;  // frames
-    bool done = false;
+    int64_t flushed = 0;  // frames on the disk
   };
   struct OpenStep {
     HistoryStep step;
@@ -200,7 +199,7 @@ class EditHistory final : public SoundWitness {
 
   Travel travel(bool forward, HistoryStep& moved);
   int64_t currentEnd() const;
-  void dropAhead();
+  bool writeAheadPiece();
   std::string fileOf(uint32_t number, std::string_view part) const;
   std::string pieceFile(uint32_t number, uint32_t piece) const;
   void keepOldFrames(const TAmostras& sound, int64_t first, int64_t end, int64_t oldFirst, bool atFront);

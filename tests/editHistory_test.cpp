@@ -78,6 +78,15 @@ TEST_F(History, StepsOfSeveralChangesAreUndoneAndRedoneToTheValue) {
     sound.setChannels(1);
   });
   states.push_back(valuesOf(sound));
+  // Takes added one after another, written ahead between them.
+  step("KLPGRAVA", [&] {
+    TAmostras take;
+    fill(take, 1, 500);
+    sound.append(take);
+    writeAhead();
+    sound.append(take);
+  });
+  states.push_back(valuesOf(sound));
   step("KLPMIXA", [&] {
     TAmostras other;
     fill(other, 1, 700);
