@@ -57,6 +57,8 @@ class JournalWriter {
   // The records the journal had when it was opened; tornTail says a torn
   // tail was cut off then.
   const JournalContents& contentsAtOpen() const { return atOpen_; }
+  // Where the next record goes: its bytes start 4 bytes further on.
+  uint64_t end() const { return end_; }
 
  private:
   UniqueFd fd_;

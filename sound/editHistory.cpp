@@ -67,6 +67,10 @@ class RecordOut {
     i64(f.seconds);
     i64(f.nanoseconds);
   }
+  void values(std::span<const int16_t> v) {
+    const auto* p = reinterpret_cast<const uint8_t*>(v.data());
+    bytes_.insert(bytes_.end(), p, p + v.size_bytes());
+  }
   const std::vector<uint8_t>& bytes() const { return bytes_; }
 
  private:
@@ -79,6 +83,10 @@ class RecordIn {
   explicit RecordIn(std::span<const uint8_t> bytes) : bytes_(bytes) {}
   bool ok() const { return ok_; }
   bool atEnd() const { return at_ == bytes_.size(); }
+  size_t at() const { return at_; }
+  size_t size() const { return bytes_.size(); }
+  // The rest is values that the fields point into.
+  void skipRest() { at_ = bytes_.size(); }
   uint8_t u8() {
     if (at_ >= bytes_.size()) {
       ok_ = false;
@@ -137,7 +145,12 @@ SoundShape shapeOf(const TAmostras& sound) { return {sound.channels(), sound.sam
 
 int64_t now() { return static_cast<int64_t>(std::time(nullptr)); }
 
-RecordOut stepRecord(const HistoryStep& step) {
+// A piece of at most this many bytes goes into the journal record.
+constexpr int64_t kInJournalBytes = int64_t{1} << 20;
+
+// The step's record; the values of its pieces kept in the journal follow
+// the fields, each piece's `skip` then counting from the record's start.
+RecordOut stepRecord(const HistoryStep& step, std::span<const std::vector<int16_t>> pieceValues) {
   RecordOut r(Kind::step);
   r.u32(step.number);
   r.i64(step.when);
@@ -150,15 +163,21 @@ RecordOut stepRecord(const HistoryStep& step) {
   r.place(step.placeBefore);
   r.place(step.placeAfter);
   r.u32(static_cast<uint32_t>(step.oldPieces.size()));
-  for (const HistoryStep::Piece& piece : step.oldPieces) {
+  // Where the values go: after the fields, whose size is known now.
+  int64_t at = static_cast<int64_t>(r.bytes().size()) + 20 * static_cast<int64_t>(step.oldPieces.size());
+  for (size_t i = 0; i < step.oldPieces.size(); ++i) {
+    const HistoryStep::Piece& piece = step.oldPieces[i];
     r.u32(piece.file);
     r.i64(piece.frames);
-    r.i64(piece.skip);
+    r.i64(piece.file == HistoryStep::kInJournal ? at : piece.skip);
+    if (piece.file == HistoryStep::kInJournal) at += static_cast<int64_t>(pieceValues[i].size() * sizeof(int16_t));
   }
+  for (const std::vector<int16_t>& values : pieceValues) r.values(values);
   return r;
 }
 
-std::optional<HistoryStep> readStep(RecordIn& in) {
+// `recordAt`: where the record's bytes start in the journal.
+std::optional<HistoryStep> readStep(RecordIn& in, uint64_t recordAt) {
   HistoryStep step;
   step.number = in.u32();
   step.when = in.i64();
@@ -182,6 +201,14 @@ std::optional<HistoryStep> readStep(RecordIn& in) {
     piece.frames = in.i64();
     piece.skip = in.i64();
     if (piece.frames == 0 || !inSound(piece.frames) || piece.skip < 0 || piece.skip > 4 * kMost) return std::nullopt;
+    if (piece.file == HistoryStep::kInJournal) {
+      // Its values lie after the fields, inside the record.
+      const int64_t bytes = piece.frames * step.before.channels * static_cast<int64_t>(sizeof(int16_t));
+      if (step.before.channels < 1 || step.before.channels > 2 || bytes > static_cast<int64_t>(in.size()) ||
+          piece.skip > static_cast<int64_t>(in.size()) - bytes)
+        return std::nullopt;
+      piece.skip += static_cast<int64_t>(recordAt);
+    }
     frames += piece.frames;
     if (frames > kMost) return std::nullopt;
     step.oldPieces.push_back(piece);
@@ -192,12 +219,15 @@ std::optional<HistoryStep> readStep(RecordIn& in) {
   if (!in.ok() || !inSound(step.start) || !inSound(step.oldLength) || !inSound(step.newLength) ||
       frames != step.oldLength || !shapeMakesSense(step.before) || !shapeMakesSense(step.after))
     return std::nullopt;
+  for (const HistoryStep::Piece& piece : step.oldPieces)
+    if (piece.file == HistoryStep::kInJournal && piece.skip < static_cast<int64_t>(recordAt + in.at())) return std::nullopt;
+  in.skipRest();
   return step;
 }
 
 // Applies one record to the log; false when it makes no sense (damage that
 // the checksum missed, or a program that wrote something else).
-bool applyRecord(HistoryLog& log, std::span<const uint8_t> bytes) {
+bool applyRecord(HistoryLog& log, std::span<const uint8_t> bytes, uint64_t recordAt) {
   RecordIn in(bytes);
   const auto kind = static_cast<Kind>(in.u8());
   switch (kind) {
@@ -213,7 +243,7 @@ bool applyRecord(HistoryLog& log, std::span<const uint8_t> bytes) {
       break;
     }
     case Kind::step: {
-      std::optional<HistoryStep> step = readStep(in);
+      std::optional<HistoryStep> step = readStep(in, recordAt);
       if (!step) return false;
       // A new step drops the steps that were undone.
       log.steps.resize(log.position);
@@ -273,10 +303,13 @@ HistoryLog replayHistory(std::span<const std::vector<uint8_t>> records) {
   HistoryLog log;
   // Everything before the first origin belongs to nothing.
   bool begun = false;
+  // Each record's length before it and its checksum after it.
+  uint64_t recordAt = 4;
   for (const std::vector<uint8_t>& record : records) {
+    const uint64_t at = std::exchange(recordAt, recordAt + record.size() + 8);
     if (!begun && (record.empty() || record[0] != static_cast<uint8_t>(Kind::origin))) continue;
     HistoryLog next = log;
-    if (!applyRecord(next, record)) break;
+    if (!applyRecord(next, record, at)) break;
     log = std::move(next);
     begun = true;
   }
@@ -386,7 +419,7 @@ bool EditHistory::start(TAmostras& sound, const std::string& folder, std::option
   lock_ = std::move(lock);
   journal_ = std::move(journal);
   log_ = HistoryLog{};
-  applyRecord(log_, origin.bytes());
+  applyRecord(log_, origin.bytes(), 4);
   open_.reset();
   sound_ = &sound;
   sound.setWitness(this);
@@ -411,8 +444,9 @@ void EditHistory::startAgain() {
 }
 
 bool EditHistory::write(const std::vector<uint8_t>& record) {
+  const uint64_t at = journal_.end() + 4;
   if (!journal_.append(record)) return false;
-  applyRecord(log_, record);
+  applyRecord(log_, record, at);
   return true;
 }
 
@@ -424,6 +458,10 @@ std::string EditHistory::fileOf(uint32_t number, std::string_view part) const {
 
 std::string EditHistory::pieceFile(uint32_t number, uint32_t piece) const {
   return fileOf(number, "antes-" + std::to_string(piece));
+}
+
+std::string EditHistory::fileOfPiece(const HistoryStep& step, const HistoryStep::Piece& piece) const {
+  return piece.file == HistoryStep::kInJournal ? folder_ + std::string(kJournalFile) : pieceFile(step.number, piece.file);
 }
 
 bool EditHistory::keepFrames(const TAmostras& sound, int64_t first, int64_t end, const std::string& file) {
@@ -459,7 +497,8 @@ bool EditHistory::readFrames(const std::string& file, int64_t skip, std::span<in
 }
 
 void EditHistory::removeFilesOf(const HistoryStep& step) {
-  for (const HistoryStep::Piece& piece : step.oldPieces) removeFile(pieceFile(step.number, piece.file));
+  for (const HistoryStep::Piece& piece : step.oldPieces)
+    if (piece.file != HistoryStep::kInJournal) removeFile(pieceFile(step.number, piece.file));
   removeFile(fileOf(step.number, "depois"));
 }
 
@@ -483,9 +522,15 @@ void EditHistory::keepOldFrames(const TAmostras& sound, int64_t first, int64_t e
   // when there is one: the whole copy then has to reach the disk.
   const int64_t channels = sound.channels();
   std::optional<uint32_t> copy = (end - first) * 4 >= o.countBefore ? takeInCopy() : std::nullopt;
+  std::vector<int16_t> values;
   if (copy) {
     piece.file = *copy;
     piece.skip = copy_->dataOffset + oldFirst * channels * static_cast<int64_t>(sizeof(int16_t));
+  } else if ((end - first) * channels * static_cast<int64_t>(sizeof(int16_t)) <= kInJournalBytes) {
+    piece.file = HistoryStep::kInJournal;
+    const std::span<const int16_t> kept = sound.samples().subspan(static_cast<size_t>(first * channels),
+                                                                  static_cast<size_t>((end - first) * channels));
+    values.assign(kept.begin(), kept.end());
   } else {
     piece.file = o.pieceFiles++;
     if (!keepFrames(sound, first, end, pieceFile(o.step.number, piece.file))) {
@@ -495,6 +540,7 @@ void EditHistory::keepOldFrames(const TAmostras& sound, int64_t first, int64_t e
   }
   auto& pieces = o.step.oldPieces;
   pieces.insert(atFront ? pieces.begin() : pieces.end(), piece);
+  o.pieceValues.insert(atFront ? o.pieceValues.begin() : o.pieceValues.end(), std::move(values));
 }
 
 int64_t EditHistory::currentEnd() const { return open_->oldEnd + sound_->count() - open_->countBefore; }
@@ -647,12 +693,13 @@ EditHistory::Ended EditHistory::endStep(SoundPlace after) {
   }
   const bool writtenAhead = o.ahead && o.ahead->written == step.newLength && o.ahead->out.commit();
   const bool failed = o.failed || !flushCopy(true);
+  const std::vector<std::vector<int16_t>> pieceValues = std::move(o.pieceValues);
   open_.reset();
   const bool kept = !failed && (step.newLength == 0 || writtenAhead ||
                                 keepFrames(*sound_, step.start, step.start + step.newLength, fileOf(step.number, "depois")));
   // The steps a new one replaces lose their files once it is written down.
   std::vector<HistoryStep> replaced(log_.steps.begin() + static_cast<ptrdiff_t>(log_.position), log_.steps.end());
-  if (!kept || !write(stepRecord(step).bytes())) {
+  if (!kept || !write(stepRecord(step, pieceValues).bytes())) {
     removeFilesOf(step);
     startAgain();
     return Ended::failed;
@@ -693,7 +740,7 @@ bool EditHistory::putStretch(const HistoryStep& step, bool forward) {
   };
   if (forward ? !holds(fileOf(step.number, "depois"), 0, length * to.channels * 2)
               : !std::all_of(step.oldPieces.begin(), step.oldPieces.end(), [&](const HistoryStep::Piece& piece) {
-                  return holds(pieceFile(step.number, piece.file), piece.skip, piece.frames * to.channels * 2);
+                  return holds(fileOfPiece(step, piece), piece.skip, piece.frames * to.channels * 2);
                 }))
     return false;
   // The frames after the step (`after`) or before it.
@@ -703,7 +750,7 @@ bool EditHistory::putStretch(const HistoryStep& step, bool forward) {
     size_t at = 0;
     for (const HistoryStep::Piece& piece : step.oldPieces) {
       const size_t n = static_cast<size_t>(piece.frames * step.before.channels);
-      if (!readFrames(pieceFile(step.number, piece.file), piece.skip, values.subspan(at, n))) return false;
+      if (!readFrames(fileOfPiece(step, piece), piece.skip, values.subspan(at, n))) return false;
       at += n;
     }
     return true;

@@ -66,6 +66,10 @@ struct HistoryStep {
     int64_t frames = 0;
     int64_t skip = 0;  // bytes of the file before the piece's frames
   };
+  // A short piece lives inside the step's own journal record: one flush
+  // then writes it down with the step. `skip` is then its place in the
+  // journal.
+  static constexpr uint32_t kInJournal = UINT32_MAX;
   std::vector<Piece> oldPieces;
 
   // What the step's files take on the disk.
@@ -187,6 +191,9 @@ class EditHistory final : public SoundWitness {
     int64_t countBefore = 0;
     int64_t oldEnd = 0;  // start + oldLength of the frames kept so far
     uint32_t pieceFiles = 0;
+    // The values of the pieces kept in the journal, beside step.oldPieces
+    // (empty for a piece in a file of its own).
+    std::vector<std::vector<int16_t>> pieceValues;
     // The scratch copy holds the sound as the step found it; once taken
     // in, the step's piece file number for it and a descriptor to flush it.
     bool copyUsable = false;
@@ -202,6 +209,7 @@ class EditHistory final : public SoundWitness {
   bool writeAheadPiece();
   std::string fileOf(uint32_t number, std::string_view part) const;
   std::string pieceFile(uint32_t number, uint32_t piece) const;
+  std::string fileOfPiece(const HistoryStep& step, const HistoryStep::Piece& piece) const;
   void keepOldFrames(const TAmostras& sound, int64_t first, int64_t end, int64_t oldFirst, bool atFront);
   std::optional<uint32_t> takeInCopy();
   bool flushCopy(bool all);
