@@ -12,7 +12,6 @@
 #include "console/keys.h"
 #include "console/vrfala.h"
 #include "console/vrform.h"
-#include "platform/number_text.h"
 #include "console/vrini.h"
 #include "platform/number_text.h"
 

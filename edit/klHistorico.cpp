@@ -10,6 +10,7 @@
 #include "app/programState.h"
 #include "console/vrfala.h"
 #include "platform/clock.h"
+#include "platform/number_text.h"
 #include "platform/text.h"
 #include "platform/wav_header.h"
 #include "sound/editHistory.h"
@@ -42,12 +43,6 @@ std::string historyFolder() {
   return sound.empty() ? std::string() : sound + "historia/";
 }
 
-// "3,2": seconds with one decimal, rounded.
-std::string secondsText(int64_t frames, int32_t sampleRate) {
-  const int64_t tenths = sampleRate > 0 ? (frames * 10 + sampleRate / 2) / sampleRate : 0;
-  return std::to_string(tenths / 10) + "," + std::to_string(tenths % 10);
-}
-
 // "Desfeito: remoção de 3,2 segundos"
 void tellStep(std::string_view done, const HistoryStep& step) {
   sayMessage(done, 0);
@@ -59,7 +54,8 @@ void tellStep(std::string_view done, const HistoryStep& step) {
   }
   sayMessage(step.name, 0);
   sayMessage("KLHDE", 0);
-  writeSpeak(secondsText(frames, longer ? step.after.sampleRate : step.before.sampleRate));
+  const int64_t rate = longer ? step.after.sampleRate : step.before.sampleRate;
+  writeSpeak(tenthsText(rate > 0 ? (frames * 10 + rate / 2) / rate : 0));
   sayMessage("KLSEGUND", 1);
 }
 

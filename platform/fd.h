@@ -2,11 +2,14 @@
 // early return leaks one; and whole reads and writes at a file offset.
 #pragma once
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <utility>
 
 namespace kalimbro {
@@ -65,6 +68,21 @@ inline bool writeAllAt(int fd, int64_t offset, const uint8_t* from, size_t size)
     done += static_cast<size_t>(n);
   }
   return true;
+}
+
+// The names a folder (native) holds reach the disk: a new or renamed file
+// is found there after a crash.
+inline bool flushFolder(const std::string& nativeFolder) {
+  const UniqueFd dir(::open(nativeFolder.empty() ? "." : nativeFolder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  return dir.valid() && ::fsync(dir.get()) == 0;
+}
+
+// The lock file `nativeFile` (made, mode 0600, when missing), locked by
+// this descriptor; invalid when another holder has it: nothing waits.
+inline UniqueFd takeLockFile(const std::string& nativeFile) {
+  UniqueFd lock(::open(nativeFile.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600));
+  if (!lock.valid() || ::flock(lock.get(), LOCK_EX | LOCK_NB) != 0) return UniqueFd();
+  return lock;
 }
 
 }  // namespace kalimbro

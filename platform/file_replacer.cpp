@@ -197,9 +197,7 @@ bool FileReplacer::commit() {
   tempLock_.reset();
   if (flush_ == FlushToDisk::no) return true;
   // Make the rename itself durable.
-  const std::string dir = directoryPart(target_);
-  const UniqueFd dirFd(::open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (dirFd.valid()) fsync(dirFd.get());
+  flushFolder(directoryPart(target_));
   return true;
 }
 

@@ -58,8 +58,7 @@ bool flushFolderOf(const std::string& nativePath) {
   const size_t slash = nativePath.rfind('/');
   const std::string folder =
       slash == std::string::npos ? "." : slash == 0 ? "/" : nativePath.substr(0, slash);
-  UniqueFd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  return dir.valid() && fsync(dir.get()) == 0;
+  return flushFolder(folder);
 }
 
 }  // namespace

@@ -93,4 +93,9 @@ std::optional<double> decimalNumber(std::string_view text) {
 
 double leadingDecimalNumber(std::string_view text) { return leadingReal(text).value.value_or(0); }
 
+std::string tenthsText(int64_t tenths) {
+  const uint64_t size = tenths < 0 ? 0 - static_cast<uint64_t>(tenths) : static_cast<uint64_t>(tenths);
+  return (tenths < 0 ? "-" : "") + std::to_string(size / 10) + "," + std::to_string(size % 10);
+}
+
 }  // namespace kalimbro

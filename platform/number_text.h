@@ -16,6 +16,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <string_view>
 
 namespace kalimbro {
@@ -49,5 +50,9 @@ std::optional<double> decimalNumber(std::string_view text);
 // as the decimal point; junk after it is ignored and nothing readable (or
 // nothing finite) gives 0.
 double leadingDecimalNumber(std::string_view text);
+
+// The other way: a number of tenths as the program says it, one decimal
+// after a decimal comma ("3,2", "-0,5", "0,0").
+std::string tenthsText(int64_t tenths);
 
 }  // namespace kalimbro

@@ -2,7 +2,6 @@
 #include "platform/take_store.h"
 
 #include <fcntl.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
@@ -46,9 +45,8 @@ std::string makeRunFolder(const std::string& takes, UniqueFd& lock) {
       if (errno == EEXIST) continue;
       return {};
     }
-    lock = UniqueFd(::open((folder + "/" + std::string(kLockFile)).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600));
-    if (!lock.valid() || flock(lock.get(), LOCK_EX | LOCK_NB) != 0) {
-      lock.reset();
+    lock = takeLockFile(folder + "/" + std::string(kLockFile));
+    if (!lock.valid()) {
       std::error_code ec;
       fs::remove_all(folder, ec);
       return {};
@@ -59,11 +57,7 @@ std::string makeRunFolder(const std::string& takes, UniqueFd& lock) {
 }
 
 // The lock of a run whose command is gone; invalid while its command lives.
-UniqueFd lockOfLeftRun(const fs::path& run) {
-  UniqueFd lock(::open((run / kLockFile).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600));
-  if (!lock.valid() || flock(lock.get(), LOCK_EX | LOCK_NB) != 0) return UniqueFd();
-  return lock;
-}
+UniqueFd lockOfLeftRun(const fs::path& run) { return takeLockFile(run / kLockFile); }
 
 std::string firstLine(const fs::path& file) {
   std::ifstream in(file);

@@ -4,7 +4,6 @@
 
 #include <fcntl.h>
 #include <unistd.h>
-#include <sys/file.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -283,18 +282,23 @@ bool applyRecord(HistoryLog& log, std::span<const uint8_t> bytes, uint64_t recor
   return in.atEnd();
 }
 
-bool syncDirectory(const std::string& native) {
-  const UniqueFd dir(::open(native.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  return dir.valid() && fsync(dir.get()) == 0;
-}
-
-// One of the history's own files: the journal, the lock, a step's frames.
+// One of the history's own files but its lock: the journal, a step's frames.
 bool isHistoryFile(const std::string& name) {
-  if (name == kJournalFile || name == kLockFile) return true;
+  if (name == kJournalFile) return true;
   const size_t dash = name.find('-');
   return dash > 0 && dash != std::string::npos &&
          std::all_of(name.begin(), name.begin() + static_cast<ptrdiff_t>(dash), [](char c) { return c >= '0' && c <= '9'; }) &&
          (name.compare(dash, 7, "-antes-") == 0 || name.compare(dash, std::string::npos, "-depois") == 0);
+}
+
+// Locks the history in the native folder against other runs; invalid when
+// another run keeps it.
+UniqueFd lockHistory(const std::string& native) { return takeLockFile(native + std::string(kLockFile)); }
+
+void removeHistoryFiles(const std::string& native) {
+  std::error_code ec;
+  for (const fs::directory_entry& entry : fs::directory_iterator(native, ec))
+    if (isHistoryFile(entry.path().filename().string())) fs::remove(entry.path(), ec);
 }
 
 }  // namespace
@@ -315,26 +319,6 @@ HistoryLog replayHistory(std::span<const std::vector<uint8_t>> records) {
   }
   return log;
 }
-
-namespace {
-
-// Locks the history in the native folder against other runs; invalid when
-// another run keeps it.
-UniqueFd lockHistory(const std::string& native) {
-  UniqueFd lock(::open((native + std::string(kLockFile)).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600));
-  if (!lock.valid() || flock(lock.get(), LOCK_EX | LOCK_NB) != 0) return UniqueFd();
-  return lock;
-}
-
-void removeHistoryFiles(const std::string& native) {
-  std::error_code ec;
-  for (const fs::directory_entry& entry : fs::directory_iterator(native, ec)) {
-    const std::string name = entry.path().filename().string();
-    if (name != kLockFile && isHistoryFile(name)) fs::remove(entry.path(), ec);
-  }
-}
-
-}  // namespace
 
 void forgetHistory(const std::string& folder) {
   const std::string native = nativePath(folder);
@@ -659,7 +643,7 @@ bool EditHistory::flushCopy(bool all) {
     o.copyFlushed += n;
     return true;
   }
-  const bool flushed = fdatasync(o.copyFd.get()) == 0 && syncDirectory(nativePath(folder_));
+  const bool flushed = fdatasync(o.copyFd.get()) == 0 && flushFolder(nativePath(folder_));
   o.copyFd.reset();
   return flushed;
 }
@@ -688,15 +672,14 @@ EditHistory::Ended EditHistory::endStep(SoundPlace after) {
   step.newLength = step.oldLength + sound_->count() - o.countBefore;
   step.after = shapeOf(*sound_);
   step.placeAfter = after;
-  // What was not written ahead is written now.
-  while (o.ahead && writeAheadPiece()) {
+  // What was not written ahead while the user waited is written now.
+  for (WorkClicker clicker; writeAheadPiece(); clicker.blockDone()) {
   }
   const bool writtenAhead = o.ahead && o.ahead->written == step.newLength && o.ahead->out.commit();
   const bool failed = o.failed || !flushCopy(true);
   const std::vector<std::vector<int16_t>> pieceValues = std::move(o.pieceValues);
   open_.reset();
-  const bool kept = !failed && (step.newLength == 0 || writtenAhead ||
-                                keepFrames(*sound_, step.start, step.start + step.newLength, fileOf(step.number, "depois")));
+  const bool kept = !failed && (step.newLength == 0 || writtenAhead);
   // The steps a new one replaces lose their files once it is written down.
   std::vector<HistoryStep> replaced(log_.steps.begin() + static_cast<ptrdiff_t>(log_.position), log_.steps.end());
   if (!kept || !write(stepRecord(step, pieceValues).bytes())) {

@@ -255,20 +255,7 @@ void TAmostras::copyFramesFrom(const TAmostras& source) {
 
 void TAmostras::deleteRange(int64_t start, int64_t length) {
   if (start < 0 || count_ == 0 || start >= count_ || length <= 0) return;
-  length = std::min<int64_t>(length, count_ - start);
-  const Told told = tellFramesWillChange(start, start + length);
-  int16_t* s = store_.get();
-  const int64_t ch = channels_;
-  std::memmove(s + start * ch, s + (start + length) * ch,
-               static_cast<size_t>((count_ - start - length) * ch) * sizeof(int16_t));
-  count_ = static_cast<int32_t>(count_ - length);
-  if (reserveValues(count_ * ch)) {
-    capacity_ = count_;
-  } else {
-    // The store keeps its size; the frames past the end must read as silence.
-    std::memset(store_.get() + count_ * ch, 0,
-                static_cast<size_t>(storeValues_ - count_ * ch) * sizeof(int16_t));
-  }
+  resizeFrames(start, std::min<int64_t>(length, count_ - start), 0);
 }
 
 void TAmostras::insertSilence(int64_t position, int64_t length) {

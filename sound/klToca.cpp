@@ -8,7 +8,6 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
-#include <cstdio>
 #include <limits>
 #include <optional>
 #include <string>
@@ -240,15 +239,6 @@ void typedPosition(Pass&) {
   setCursor(at);
 }
 
-// "-3,2": one decimal, a decimal comma.
-std::string decimalText(double v) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%.1f", v);
-  std::string s = text;
-  std::replace(s.begin(), s.end(), '.', ',');
-  return s == "-0,0" ? "0,0" : s;
-}
-
 // F7: the levels of the stretch between the mark and the cursor, or of the
 // whole sound when they are together.
 void levels(Pass&) {
@@ -267,7 +257,7 @@ void levels(Pass&) {
   if (whereX() > 1) crtWriteln();
   sayMessage("KLNIVPIC", 0);
   if (measured->peakDbfs) {
-    writeSpeak(decimalText(*measured->peakDbfs));
+    writeSpeak(tenthsText(std::llround(*measured->peakDbfs * 10)));
     sayMessage("KLNIVDB", 0);
   } else {
     sayMessage("KLNIVSIL", 0);

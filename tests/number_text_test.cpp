@@ -78,6 +78,12 @@ TEST(NumberText, RealNumbersTakeADecimalCommaAloneOrAtTheStartOfAField) {
   EXPECT_EQ(leadingDecimalNumber("+3"), 3);
   for (const char* nothing : {"", "x", "+-1", "nan", "inf", "1e999"})
     EXPECT_EQ(leadingDecimalNumber(nothing), 0) << nothing;
+
+  // And written back as the program says them, read again as the same.
+  EXPECT_EQ(tenthsText(32), "3,2");
+  EXPECT_EQ(tenthsText(-5), "-0,5");
+  EXPECT_EQ(tenthsText(0), "0,0");
+  EXPECT_EQ(decimalNumber(tenthsText(-1234)), -123.4);
 }
 
 }  // namespace
