@@ -256,6 +256,42 @@ constexpr MessageRow kCatalogue[] = {
     {"KLNIVNEN", "nenhum trecho saturado"},
     {"KLNIVUM", "um trecho saturado"},
     {"KLNIVTRS", " trechos saturados"},
+    // The effects from the sound's levels.
+    {"KLOPLOUD", "L - Normaliza sonoridade"},
+    {"KLOPAPAR", "C - Corta sil\xEAncio do in\xED" "cio e do fim"},
+    {"KLOPPAUS", "U - Encurta pausas longas"},
+    {"KLLUFPER", "Sonoridade desejada em LUFS, Enter para -16: "},
+    {"KLLUFINV", "Sonoridade inv\xE1lida; use um n\xFAmero de -70 a -5"},
+    {"KLLUFIND", "N\xE3o \xE9 poss\xEDvel medir a sonoridade deste som"},
+    // "Sonoridade de -30,2 LUFS levada a -16,0 LUFS, picos limitados a -1 dB".
+    {"KLLUFDE", "Sonoridade de "},
+    {"KLLUFPAR", " LUFS levada a "},
+    {"KLLUFLIM", ", picos limitados a -1 dB"},
+    {"KLSILNAO", "N\xE3o h\xE1 sil\xEAncio no in\xED" "cio nem no fim"},
+    {"KLSILTOD", "O som \xE9 todo sil\xEAncio"},
+    // "Sil\xEAncio removido: 1,2 segundos no in\xEDcio e 0,8 segundos no fim".
+    {"KLSILREM", "Sil\xEAncio removido: "},
+    {"KLSILNOI", " segundos no in\xED" "cio e "},
+    {"KLSILNOF", " segundos no fim"},
+    {"KLPAUPER", "Encurtar as pausas mais longas que quantos segundos? Enter para 1: "},
+    {"KLPAUINV", "Dura\xE7\xE3o inv\xE1lida"},
+    {"KLPAUNEN", "Nenhuma pausa \xE9 mais longa que isso"},
+    // "Pausas encurtadas: 3, 4,5 segundos removidos".
+    {"KLPAUENC", "Pausas encurtadas: "},
+    {"KLPAUREM", " segundos removidos"},
+    // The play command's jumps to pauses: "Pausa em 12:3, 1,5 segundos".
+    {"KLAJTOC7", "Control+Page Down e Control+Page Up v\xE3o \xE0 pr\xF3xima pausa e \xE0 anterior"},
+    {"KLPAUSEM", "Pausa em "},
+    {"KLPAUNAD", "Nenhuma pausa adiante"},
+    {"KLPAUNAT", "Nenhuma pausa antes do cursor"},
+    // Markers in the play command: "Marcador 3 em 12:3", "Marcador 3 removido".
+    {"KLAJTOC8", "Insert marca e Delete desmarca; Control+seta abaixo e acima v\xE3o aos marcadores"},
+    {"KLMARCAD", "Marcador "},
+    {"KLMAREM", " em "},
+    {"KLMARREM", " removido"},
+    {"KLMARNEN", "Nenhum marcador no cursor"},
+    {"KLMARNAD", "Nenhum marcador adiante"},
+    {"KLMARNAT", "Nenhum marcador antes do cursor"},
 };
 
 }  // namespace

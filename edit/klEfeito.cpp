@@ -2,6 +2,7 @@
 // demonstration and the keep-or-discard question.
 #include "edit/klEfeito.h"
 
+#include <algorithm>
 #include <memory>
 #include <optional>
 
@@ -11,6 +12,7 @@
 #include "console/keys.h"
 #include "console/vrfala.h"
 #include "console/vrform.h"
+#include "edit/klEfeitoNivel.h"
 #include "edit/klHistorico.h"
 #include "edit/klefeitoSox.h"
 #include "platform/paths.h"
@@ -105,13 +107,10 @@ struct ScratchForThisRun {
   ~ScratchForThisRun() { soundWillChange(); }
 };
 
-// Says the result and the demonstration, plays, and asks.
+// Says the result, then demonstrates and asks.
 void demonstrateAndAsk(std::string_view resultKey) {
   sayMessage(resultKey, 1);
-  sayMessage("KLDEMONS", 0);
-  waitSpeechEnd();
-  demonstrate();
-  keepOrDiscardEffect();
+  demonstrateAndKeep();
 }
 
 // ---- The effects table -----------------------------------------------------------
@@ -147,6 +146,9 @@ constexpr EffectRow kEffects[] = {
     {'F', "KLPITCH", bySox<SoxEffect::pitch>},
     {'Q', "KLOPCEQ", bySox<SoxEffect::equalizer>},
     {'N', "KL_NORM", bySox<SoxEffect::norm>},
+    {'L', "KLOPLOUD", normaliseLoudness},
+    {'C', "KLOPAPAR", trimSilence},
+    {'U', "KLOPPAUS", shortenPauses},
 };
 // The loop looks keys up in upper case; ESC leaves it.
 static_assert([] {
@@ -197,6 +199,13 @@ void restoreSoundBeforeEffect() {
 
 void demonstrate() { sound().playAll(); }
 
+bool demonstrateAndKeep() {
+  sayMessage("KLDEMONS", 0);
+  waitSpeechEnd();
+  demonstrate();
+  return keepOrDiscardEffect();
+}
+
 bool askKeepEffect() {
   sayMessage("KLSALVARA", 1);
   for (;;) {
@@ -217,9 +226,11 @@ bool askKeepEffect() {
 
 // The screen is cleared from the row under the effects menu's header, so
 // that the next question comes back at the same place after every effect.
-void keepOrDiscardEffect() {
-  if (!askKeepEffect()) restoreSoundBeforeEffect();
+bool keepOrDiscardEffect() {
+  const bool kept = askKeepEffect();
+  if (!kept) restoreSoundBeforeEffect();
   clearToEndOfScreen(kRowAfterEffect);
+  return kept;
 }
 
 void volumeUp() {
@@ -282,8 +293,11 @@ void showEffectsHelp() {
 
 uint8_t chooseEffectFromList() {
   constexpr int kRows = static_cast<int>(std::size(kEffects));
+  // 27 columns, or the longest item's width when it is longer.
+  int width = 27;
+  for (const EffectRow& row : kEffects) width = std::max(width, static_cast<int>(messageText(row.messageKey).size()));
   reserveLines(kRows);
-  menuOpen(whereX(), whereY(), 27, 5, kRows);
+  menuOpen(whereX(), whereY(), width, 5, kRows);
   for (const EffectRow& row : kEffects) menuAddItem(row.messageKey, messageText(row.messageKey));
   const int n = menuRun();
   if (n < 1 || n > kRows) return kEsc;

@@ -1,9 +1,11 @@
 // klEfeito: the effects command (main menu E). A loop that asks for one of
-// sixteen effects, applies it to the whole working sound, lets the user hear
-// it and keep or drop it. Seven effects are computed by the program
+// nineteen effects, applies it to the whole working sound, lets the user
+// hear it and keep or drop it. Seven effects are computed by the program
 // (klEfeitoCalc: volume, fades, echo, reverberation, coding with a
-// password); nine go to SoX through klefeitoSox, which shares this unit's
-// scratch copy, its demonstration and its keep-or-discard question.
+// password), three more from the sound's levels (klEfeitoNivel: loudness,
+// silence at the ends, long pauses); nine go to SoX through klefeitoSox,
+// which shares this unit's scratch copy, its demonstration and its
+// keep-or-discard question.
 #pragma once
 
 #include <cstdint>
@@ -19,7 +21,8 @@ void effectsCommand();
 void showEffectsHelp();
 // The chosen letter (lower case) or 27.
 uint8_t chooseEffectFromList();
-void keepOrDiscardEffect();
+// Asks; puts the sound back when the effect is not kept. True when kept.
+bool keepOrDiscardEffect();
 void volumeUp();
 void volumeDown();
 void fadeIn();
@@ -44,6 +47,9 @@ std::string effectScratchFile();
 void restoreSoundBeforeEffect();
 // Plays the whole working sound and waits for the end.
 void demonstrate();
+// Says that the demonstration comes, plays it and asks whether to keep the
+// effect (the sound put back when not). True when kept.
+bool demonstrateAndKeep();
 // "Deseja manter o efeito?(S/N)": true on S or Enter, false on N or ESC;
 // other keys are ignored.
 bool askKeepEffect();

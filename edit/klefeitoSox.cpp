@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <iterator>
 #include <optional>
+#include <vector>
 
 #include "app/klMsg.h"
 #include "app/programState.h"
@@ -303,6 +304,10 @@ void soxEffect(SoxEffect effect) {
     return;
   }
 
+  // SoX keeps no markers: they are put back where the same moment of the
+  // sound now is (mirrored when it was reversed).
+  std::vector<SoundMarker> markers = sound.markers();
+  const int64_t countBefore = sound.count();
   sound.setMemoryLimit(memoryLimitFromSettings());
   if (!sound.loadWav(output)) {
     // The sound in memory is still the one before the effect.
@@ -311,6 +316,11 @@ void soxEffect(SoxEffect effect) {
     clearToEndOfScreen(kRowAfterEffect);
     return;
   }
+  for (SoundMarker& m : markers) {
+    m.frame = countBefore == 0 ? 0 : m.frame * sound.count() / countBefore;
+    if (effect == SoxEffect::reverse) m.frame = sound.count() - m.frame;
+  }
+  sound.setMarkers(std::move(markers));
   p.currentPosition = 0;
   p.markedPosition = 0;
   sayMessage("KLDEMONS", 0);

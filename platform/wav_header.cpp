@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <string>
 
 #include "platform/paths.h"
 #include "platform/text.h"
@@ -203,7 +204,77 @@ uint64_t presentDataBytes(const ByteSource& source, uint32_t stored, uint32_t ri
   return frameBytes == 0 ? *left : *left - *left % frameBytes;
 }
 
+constexpr size_t kCuePointBytes = 24;
+// More points than any editor makes: a larger chunk is passed over.
+constexpr uint32_t kMostCuePoints = 65536;
+
+// The points of a "cue " chunk of `size` bytes (its first four are the
+// count). False when the source ends inside it.
+bool readCueChunk(ByteSource& source, uint32_t size, std::vector<WavCuePoint>& cues) {
+  if (size < 4 || size > 4 + kCuePointBytes * kMostCuePoints) return source.skipExact(size);
+  std::vector<uint8_t> bytes(size);
+  if (!source.readExact(bytes.data(), bytes.size())) return false;
+  const size_t points = std::min<size_t>(readLe32(bytes.data()), (size - 4) / kCuePointBytes);
+  for (size_t i = 0; i < points; ++i) {
+    const uint8_t* point = bytes.data() + 4 + i * kCuePointBytes;
+    // The id, then the place in the play order, the chunk, its start, the
+    // block's start and the frame within the chunk: the last one counts.
+    cues.push_back({readLe32(point), readLe32(point + 20)});
+  }
+  return true;
+}
+
+void appendLe32(std::vector<uint8_t>& bytes, uint32_t v) {
+  bytes.resize(bytes.size() + 4);
+  writeLe32(bytes.data() + bytes.size() - 4, v);
+}
+
+void appendId(std::vector<uint8_t>& bytes, std::string_view id) { bytes.insert(bytes.end(), id.begin(), id.end()); }
+
 }  // namespace
+
+void readCuesAfterData(ByteSource& source, uint64_t dataBytes, std::vector<WavCuePoint>& cues) {
+  bool afterOddChunk = dataBytes % 2 != 0;
+  for (;;) {
+    uint8_t chunk[8];
+    if (!readChunkHeader(source, afterOddChunk, chunk)) return;
+    const uint32_t size = readLe32(chunk + 4);
+    if (!(chunkIdIs(chunk, "cue ") ? readCueChunk(source, size, cues) : source.skipExact(size))) return;
+    afterOddChunk = size % 2 != 0;
+  }
+}
+
+std::vector<uint8_t> cueChunks(std::span<const WavCuePoint> cues, uint64_t dataBytes) {
+  std::vector<uint8_t> bytes;
+  if (cues.empty()) return bytes;
+  if (dataBytes % 2 != 0) bytes.push_back(0);
+  appendId(bytes, "cue ");
+  appendLe32(bytes, static_cast<uint32_t>(4 + kCuePointBytes * cues.size()));
+  appendLe32(bytes, static_cast<uint32_t>(cues.size()));
+  for (const WavCuePoint& cue : cues) {
+    appendLe32(bytes, cue.id);
+    appendLe32(bytes, cue.frame);
+    appendId(bytes, "data");
+    appendLe32(bytes, 0);
+    appendLe32(bytes, 0);
+    appendLe32(bytes, cue.frame);
+  }
+  std::vector<uint8_t> labels;
+  appendId(labels, "adtl");
+  for (const WavCuePoint& cue : cues) {
+    std::string text = "Marcador " + std::to_string(cue.id);
+    text.push_back('\0');
+    appendId(labels, "labl");
+    appendLe32(labels, static_cast<uint32_t>(4 + text.size()));
+    appendLe32(labels, cue.id);
+    appendId(labels, text);
+    if (text.size() % 2 != 0) labels.push_back(0);
+  }
+  appendId(bytes, "LIST");
+  appendLe32(bytes, static_cast<uint32_t>(labels.size()));
+  bytes.insert(bytes.end(), labels.begin(), labels.end());
+  return bytes;
+}
 
 WavWalk walkWavHeader(ByteSource& source, WavLayout& layout) {
   layout = WavLayout{};
@@ -226,6 +297,8 @@ WavWalk walkWavHeader(ByteSource& source, WavLayout& layout) {
     if (chunkIdIs(chunk, "fmt ") && !haveFormat) {
       if (const WavWalk read = readFormat(source, size, layout.format); read != WavWalk::ok) return read;
       haveFormat = true;
+    } else if (chunkIdIs(chunk, "cue ")) {
+      if (!readCueChunk(source, size, layout.cues)) return WavWalk::cutShort;
     } else if (!source.skipExact(size)) {
       return WavWalk::cutShort;
     }

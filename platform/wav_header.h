@@ -14,6 +14,7 @@
 #include <optional>
 #include <span>
 #include <string_view>
+#include <vector>
 
 #include "platform/fd.h"
 
@@ -137,12 +138,22 @@ struct WavFormat {
   uint16_t bitsPerSample = 0;
 };
 
+// A place in the data, in frames, with the number its cue chunk gives it
+// (other editors show these as markers).
+struct WavCuePoint {
+  uint32_t id = 0;
+  uint32_t frame = 0;
+  bool operator==(const WavCuePoint&) const = default;
+};
+
 struct WavLayout {
   // An extensible format whose subformat is PCM has the tag of PCM here:
   // its data are laid out the same way.
   WavFormat format;
   uint64_t dataBytes = 0;   // the data really there (see walkWavHeader)
   uint64_t dataOffset = 0;  // position of the first data byte
+  // From a "cue " chunk before the data.
+  std::vector<WavCuePoint> cues;
 };
 
 enum class WavWalk {
@@ -168,6 +179,16 @@ enum class WavWalk {
 // chunk with tags after it. On `ok` the source stands at the first data
 // byte.
 WavWalk walkWavHeader(ByteSource& source, WavLayout& layout);
+
+// With the source standing right after the data bytes: walks the chunks
+// that follow to the end of the source and adds the points of a "cue "
+// chunk among them. A chunk cut short ends the walk quietly.
+void readCuesAfterData(ByteSource& source, uint64_t dataBytes, std::vector<WavCuePoint>& cues);
+
+// The chunks written after the data of a sound with cue points: "cue ",
+// then a LIST of type "adtl" that labels each point "Marcador N"; a pad
+// byte first when the data have an odd size. Nothing for no points.
+std::vector<uint8_t> cueChunks(std::span<const WavCuePoint> cues, uint64_t dataBytes);
 
 // Opens a sound file for reading, only when it is a regular file: a FIFO or
 // a device could hold the program forever. Invalid on any failure.

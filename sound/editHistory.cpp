@@ -581,8 +581,9 @@ void EditHistory::framesWillChange(const TAmostras& sound, int64_t first, int64_
   const int64_t count = sound.count();
   if (!o.touched) {
     o.touched = true;
+    // The markers' chunks may follow the frames.
     o.copyUsable = copy_ && copy_->changes == changes_ && sound.bitsPerSample() == 16 &&
-                   fileSize(copy_->file) == static_cast<uint64_t>(copy_->dataOffset) +
+                   fileSize(copy_->file) >= static_cast<uint64_t>(copy_->dataOffset) +
                                                 static_cast<uint64_t>(count * sound.channels()) * sizeof(int16_t);
     o.countBefore = count;
     o.step.before = shapeOf(sound);

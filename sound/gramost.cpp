@@ -172,6 +172,7 @@ bool TAmostras::growFor(int64_t index) {
 // ---- What the witness is told ------------------------------------------------------
 
 TAmostras::Told TAmostras::tellFramesWillChange(int64_t first, int64_t end) {
+  ++changes_;
   if (witness_ != nullptr) {
     first = std::clamp<int64_t>(first, 0, count_);
     witness_->framesWillChange(*this, first, std::clamp<int64_t>(end, first, count_));
@@ -180,6 +181,7 @@ TAmostras::Told TAmostras::tellFramesWillChange(int64_t first, int64_t end) {
 }
 
 TAmostras::Told TAmostras::tellAllWillChange() {
+  ++changes_;
   if (witness_ != nullptr) {
     witness_->framesWillChange(*this, 0, count_);
     witness_->formatWillChange(*this);
@@ -199,11 +201,13 @@ std::span<int16_t> TAmostras::samplesToChange() {
 
 void TAmostras::setBitsPerSample(int32_t bits) {
   if (bits == bitsPerSample_) return;
+  ++changes_;
   if (witness_ != nullptr) witness_->formatWillChange(*this);
   bitsPerSample_ = bits;
 }
 
 void TAmostras::clear() {
+  markers_.clear();
   if (capacity_ == 0) return;
   const Told told = tellAllWillChange();
   stopPlaying();
@@ -245,10 +249,50 @@ void TAmostras::createCopy(const TAmostras& source) {
 // once; when the room is refused the buffer stays empty with outOfMemory set.
 void TAmostras::copyFramesFrom(const TAmostras& source) {
   const int64_t n = source.count_;
-  if (n == 0) return;
-  setFrame(n - 1, 0);
-  if (count_ != n) return;
-  std::memcpy(store_.get(), source.store_.get(), static_cast<size_t>(n * channels_) * sizeof(int16_t));
+  if (n > 0) {
+    setFrame(n - 1, 0);
+    if (count_ != n) return;
+    std::memcpy(store_.get(), source.store_.get(), static_cast<size_t>(n * channels_) * sizeof(int16_t));
+  }
+  markers_ = source.markers_;
+}
+
+// ---- Markers ------------------------------------------------------------------------
+
+uint32_t TAmostras::placeMarker(int64_t frame) {
+  frame = std::clamp<int64_t>(frame, 0, count_);
+  uint32_t highest = 0;
+  for (const SoundMarker& m : markers_) {
+    if (m.frame == frame) return m.number;
+    highest = std::max(highest, m.number);
+  }
+  const SoundMarker marker{highest + 1, frame};
+  markers_.insert(std::upper_bound(markers_.begin(), markers_.end(), marker,
+                                   [](const SoundMarker& a, const SoundMarker& b) { return a.frame < b.frame; }),
+                  marker);
+  return marker.number;
+}
+
+bool TAmostras::removeMarker(uint32_t number) {
+  return std::erase_if(markers_, [&](const SoundMarker& m) { return m.number == number; }) > 0;
+}
+
+void TAmostras::setMarkers(std::vector<SoundMarker> markers) {
+  std::erase_if(markers, [&](const SoundMarker& m) { return m.frame < 0 || m.frame > count_; });
+  std::stable_sort(markers.begin(), markers.end(),
+                   [](const SoundMarker& a, const SoundMarker& b) { return a.frame < b.frame; });
+  markers_.clear();
+  for (const SoundMarker& m : markers) {
+    if (std::none_of(markers_.begin(), markers_.end(), [&](const SoundMarker& k) { return k.number == m.number; }))
+      markers_.push_back(m);
+  }
+}
+
+void TAmostras::moveMarkers(int64_t oldEnd, int64_t newEnd) {
+  if (newEnd < oldEnd)
+    std::erase_if(markers_, [&](const SoundMarker& m) { return m.frame >= newEnd && m.frame < oldEnd; });
+  for (SoundMarker& m : markers_)
+    if (m.frame >= oldEnd) m.frame += newEnd - oldEnd;
 }
 
 // ---- Editing ------------------------------------------------------------------------
@@ -274,6 +318,7 @@ void TAmostras::insertSilence(int64_t position, int64_t length) {
   std::memmove(s + (position + length) * ch, s + position * ch,
                static_cast<size_t>((oldCount - position) * ch) * sizeof(int16_t));
   std::memset(s + position * ch, 0, static_cast<size_t>(length * ch) * sizeof(int16_t));
+  moveMarkers(position, position + length);
 }
 
 bool TAmostras::resizeFrames(int64_t start, int64_t oldLength, int64_t newLength) {
@@ -299,6 +344,7 @@ bool TAmostras::resizeFrames(int64_t start, int64_t oldLength, int64_t newLength
   if (newLength > oldLength)
     std::memset(s + (start + oldLength) * ch, 0, static_cast<size_t>((newLength - oldLength) * ch) * sizeof(int16_t));
   count_ = static_cast<int32_t>(newCount);
+  moveMarkers(start + oldLength, start + newLength);
   if (newCount < oldCount) {
     if (reserveValues(newCount * ch)) {
       capacity_ = count_;
@@ -466,6 +512,7 @@ void TAmostras::setChannels(int32_t channels) {
 
 void TAmostras::setSampleRate(int32_t rate) {
   if (!isAcceptedSampleRate(rate) || rate == sampleRate_) return;
+  ++changes_;
   if (witness_ != nullptr) witness_->formatWillChange(*this);
   sampleRate_ = rate;
 }
@@ -504,6 +551,9 @@ void TAmostras::convertFrom(const TAmostras& source, int32_t newRate) {
   inBlocks(0, n - 1, [&](int64_t from, int64_t to) {
     pos = resampleLinearly(source.store_.get(), sourceCount, channels_, store_.get(), from, to, pos, step);
   });
+  std::vector<SoundMarker> markers = source.markers_;
+  for (SoundMarker& m : markers) m.frame = m.frame * newRate / source.sampleRate_;
+  setMarkers(std::move(markers));
 }
 
 // ---- Files ------------------------------------------------------------------------
@@ -520,8 +570,11 @@ void TAmostras::takeOver(TAmostras& loaded) {
   sampleRate_ = loaded.sampleRate_;
   bitsPerSample_ = loaded.bitsPerSample_;
   outOfMemory_ = false;
+  markers_ = std::move(loaded.markers_);
+  loaded.markers_.clear();
   loaded.storeValues_ = 0;
   loaded.count_ = 0;
+  ++loaded.changes_;
   loaded.capacity_ = 0;
 }
 
@@ -582,6 +635,11 @@ bool TAmostras::loadWav(std::string_view fileName) {
     outOfMemory_ = loaded.outOfMemory_;
     return false;
   }
+  std::vector<WavCuePoint> cues = std::move(layout.cues);
+  readCuesAfterData(source, layout.dataBytes, cues);
+  std::vector<SoundMarker> markers;
+  for (const WavCuePoint& cue : cues) markers.push_back({cue.id, cue.frame});
+  loaded.setMarkers(std::move(markers));
   takeOver(loaded);
   return true;
 }
@@ -605,11 +663,16 @@ bool WavWriter::open(const TAmostras& sound, std::string_view fileName, FlushToD
   if (bits != 8 && bits != 16) return false;
   const std::span<const int16_t> values = sound.samples();
   const uint64_t dataBytes = static_cast<uint64_t>(values.size()) * static_cast<uint64_t>(bits / 8);
-  if (dataBytes > UINT32_MAX - 36) return false;  // more than a WAV file can describe
+  std::vector<WavCuePoint> cues;
+  for (const SoundMarker& m : sound.markers()) cues.push_back({m.number, static_cast<uint32_t>(m.frame)});
+  trailing_ = cueChunks(cues, dataBytes);
+  // More than a WAV file can describe.
+  if (dataBytes + trailing_.size() > UINT32_MAX - 36) return false;
   if (!out_.open(fileName, flush)) return false;
-  const auto header =
+  auto header =
       makeWavHeader(static_cast<uint32_t>(dataBytes), static_cast<uint32_t>(sound.sampleRate()),
                     static_cast<uint16_t>(sound.channels()), static_cast<uint16_t>(bits));
+  writeLe32(header.data() + 4, static_cast<uint32_t>(36 + dataBytes + trailing_.size()));
   if (!out_.write(header.data(), header.size())) return false;
   values_ = values;
   written_ = 0;
@@ -644,6 +707,8 @@ bool WavWriter::writeSome(size_t most) {
   return ok;
 }
 
-bool WavWriter::commit() { return done() && out_.commit(); }
+bool WavWriter::commit() {
+  return done() && (trailing_.empty() || out_.write(trailing_.data(), trailing_.size())) && out_.commit();
+}
 
 }  // namespace kalimbro

@@ -59,6 +59,13 @@ constexpr int16_t clampTruncated(long double v) {
   return static_cast<int16_t>(v);
 }
 
+// A numbered place in a sound, kept with it and moving with its frames.
+struct SoundMarker {
+  uint32_t number = 0;
+  int64_t frame = 0;
+  bool operator==(const SoundMarker&) const = default;
+};
+
 inline constexpr std::array<int32_t, 7> kAcceptedSampleRates = {8000,  11025, 16000, 22050,
                                                                  32000, 44100, 48000};
 constexpr bool isAcceptedSampleRate(int64_t rate) {
@@ -160,6 +167,22 @@ class TAmostras {
 
   // The one witness of this sound's changes; nullptr: none.
   void setWitness(SoundWitness* witness) { witness_ = witness; }
+  // Grows with every change to the frames or the format, so that what is
+  // worked out from the sound (its pauses) knows when to work it out again.
+  uint64_t changeCount() const { return changes_; }
+
+  // The markers, in the order of their frames (0..count). Frames removed
+  // or inserted before a marker move it; removing its frame removes it.
+  // WAV files keep them as cue points.
+  const std::vector<SoundMarker>& markers() const { return markers_; }
+  // A marker at `frame` (held to 0..count): the number of the one already
+  // there, or a new one numbered after the highest.
+  uint32_t placeMarker(int64_t frame);
+  // False when there is no marker of that number.
+  bool removeMarker(uint32_t number);
+  // Replaces the markers; those outside 0..count and a number given twice
+  // are dropped.
+  void setMarkers(std::vector<SoundMarker> markers);
 
   // Silence outside 0..count-1.
   PackedFrame getFrame(int64_t index) const;
@@ -214,8 +237,9 @@ class TAmostras {
   // stereo blocks of 2048 frames; returns once the last block is queued (or
   // at once when a key stops playback). False when the output device could
   // not take them (it could not be opened, or failed meanwhile); a range
-  // reaching past the end plays nothing and is no failure.
-  bool playRange(int64_t start, int64_t length);
+  // reaching past the end plays nothing and is no failure. A short tick is
+  // added at each of the `ticks` frames (the markers passed).
+  bool playRange(int64_t start, int64_t length, std::span<const int64_t> ticks = {});
   // Every frame, waiting until the engine is idle.
   void playAll();
   void stopPlaying();
@@ -250,6 +274,9 @@ class TAmostras {
   [[nodiscard]] Told tellAllWillChange();
   void setFrameTold(int64_t index, PackedFrame frame);
 
+  // Frames from `oldEnd` on now start at `newEnd`: the markers between
+  // them go when frames were removed, those after move.
+  void moveMarkers(int64_t oldEnd, int64_t newEnd);
   bool growFor(int64_t index);
   bool reserveValues(int64_t values);
   bool readData(ByteSource& source, uint64_t dataBytes);
@@ -274,6 +301,8 @@ class TAmostras {
   int32_t captureBuffers_ = 4;
   InputFault inputFault_ = InputFault::none;
   SoundWitness* witness_ = nullptr;
+  uint64_t changes_ = 0;
+  std::vector<SoundMarker> markers_;
 };
 
 // A sound written to a WAV file a piece at a time, so that the writing can
@@ -299,6 +328,8 @@ class WavWriter {
   int32_t bits_ = 16;
   bool stereo_ = false;
   std::vector<uint8_t> piece_;
+  // What follows the data: the markers' chunks.
+  std::vector<uint8_t> trailing_;
 };
 
 // Frame access is the inner loop of every effect: kept inline.
@@ -314,6 +345,7 @@ inline PackedFrame TAmostras::getFrame(int64_t index) const {
 
 inline void TAmostras::setFrame(int64_t index, PackedFrame frame) {
   if (index < 0) return;
+  ++changes_;
   if (witness_ != nullptr) [[unlikely]] {
     setFrameTold(index, frame);
     return;

@@ -16,15 +16,34 @@ namespace kalimbro {
 
 void TAmostras::stopPlaying() { stopPlayback(); }
 
-bool TAmostras::playRange(int64_t start, int64_t length) {
+namespace {
+
+// Five milliseconds of a 2 kHz square wave, added to what plays: heard
+// over any sound, too short to hide a word.
+constexpr int32_t kTickHeight = 6000;
+
+PackedFrame withTick(PackedFrame frame, int64_t sinceTick, int32_t sampleRate) {
+  const int64_t halfPeriod = std::max(1, sampleRate / 4000);
+  const int32_t tick = (sinceTick / halfPeriod) % 2 ? -kTickHeight : kTickHeight;
+  const FrameValues v = unpackFrame(frame);
+  return packFrame(clampSample(v.left + tick), clampSample(v.right + tick));
+}
+
+}  // namespace
+
+bool TAmostras::playRange(int64_t start, int64_t length, std::span<const int64_t> ticks) {
   constexpr int64_t kBlockFrames = 2048;
   playedOffset_ = 0;
   if (start + length - 1 > count_) return true;
+  const int64_t tickFrames = std::max(1, sampleRate_ / 200);
   std::array<uint32_t, kBlockFrames> block;
   int64_t filled = 0;
   for (int64_t k = 0; k < length; ++k) {
     if (stopOnKey() && userSide().keyPressed()) return true;  // the key stays for the caller
-    block[filled++] = static_cast<uint32_t>(getFrame(start + k));
+    PackedFrame frame = getFrame(start + k);
+    for (const int64_t tick : ticks)
+      if (start + k >= tick && start + k < tick + tickFrames) frame = withTick(frame, start + k - tick, sampleRate_);
+    block[filled++] = static_cast<uint32_t>(frame);
     if (filled == kBlockFrames || k == length - 1) {
       // Packed frames are the device's 16-bit stereo little-endian layout.
       std::array<uint8_t, kBlockFrames * 4> bytes;

@@ -12,6 +12,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "app/klMsg.h"
 #include "app/programState.h"
@@ -23,6 +24,7 @@
 #include "platform/text.h"
 #include "sound/gramost.h"
 #include "sound/soundLevels.h"
+#include "sound/soundPauses.h"
 #include "sound/vrwav.h"
 
 namespace kalimbro {
@@ -33,8 +35,8 @@ constexpr int32_t kMostPlayBuffers = 16;
 // Enough to wipe out a longer time text shown before on the row.
 constexpr std::string_view kPositionPadding = "       ";
 constexpr int kHelpBackground = 4, kNormalBackground = 0;
-constexpr std::array<std::string_view, 6> kHelpLines = {"KLAJTOC1", "KLAJTOC2", "KLAJTOC3",
-                                                        "KLAJTOC4", "KLAJTOC5", "KLAJTOC6"};
+constexpr std::array<std::string_view, 8> kHelpLines = {"KLAJTOC1", "KLAJTOC2", "KLAJTOC3", "KLAJTOC4",
+                                                        "KLAJTOC5", "KLAJTOC6", "KLAJTOC7", "KLAJTOC8"};
 
 struct PressedKey {
   uint8_t code = 0;
@@ -89,12 +91,21 @@ void takeStoppingKey(Pass& pass) {
   if (!key.is(kSpace, false)) pass.interrupting = key;
 }
 
+// The frames of the markers in first..end-1: a tick is heard there.
+std::vector<int64_t> markersWithin(int64_t first, int64_t end) {
+  std::vector<int64_t> frames;
+  for (const SoundMarker& marker : sound().markers())
+    if (marker.frame >= first && marker.frame < end) frames.push_back(marker.frame);
+  return frames;
+}
+
 // Space: tenth after tenth from the cursor until the end or a key. At most
 // the engine's queue of tenths is ahead of what is heard, so the cursor
 // stops close to where the key was pressed. The last piece, shorter than a
 // tenth, is heard too (it may be the end of a word), and the cursor still
-// moves a whole tenth. A tenth the device could not take stops the playing
-// where it is: the cursor does not run on over sound nobody heard.
+// moves a whole tenth. A marker passed gives a short tick. A tenth the
+// device could not take stops the playing where it is: the cursor does not
+// run on over sound nobody heard.
 void playOnward(Pass& pass) {
   const int64_t end = soundEnd();
   int64_t at = cursor();
@@ -105,7 +116,8 @@ void playOnward(Pass& pass) {
   if (at < 0) at = 0;
   setCursor(at);
   while (at <= end && !keyPressed()) {
-    if (!sound().playRange(at, std::min(pass.step, end - at))) break;
+    const int64_t length = std::min(pass.step, end - at);
+    if (!sound().playRange(at, length, markersWithin(at, at + length))) break;
     at += pass.step;
     setCursor(at);
     showPosition();
@@ -279,6 +291,92 @@ void levels(Pass&) {
   }
 }
 
+// Control+Page Down and Control+Page Up: the cursor goes to the start of
+// the next or the previous pause, said with its length; then the first
+// tenth after the pause is heard, where the sound comes back.
+void jumpToPause(Pass& pass, bool forward) {
+  const std::vector<Stretch>& pauses = playPauses(sound());
+  const int64_t at = cursor();
+  const auto after = std::upper_bound(pauses.begin(), pauses.end(), at,
+                                      [](int64_t frame, const Stretch& pause) { return frame < pause.first; });
+  const auto before = std::lower_bound(pauses.begin(), pauses.end(), at,
+                                       [](const Stretch& pause, int64_t frame) { return pause.first < frame; });
+  if (forward ? after == pauses.end() : before == pauses.begin()) {
+    beepSound();
+    sayMessage(forward ? "KLPAUNAD" : "KLPAUNAT", 1);
+    return;
+  }
+  const Stretch pause = forward ? *after : *std::prev(before);
+  setCursor(pause.first);
+  if (whereX() > 1) crtWriteln();
+  sayMessage("KLPAUSEM", 0);
+  writeSpeak(formatPosition(pause.first));
+  sayMessage("KLNIVSEP", 0);
+  writeSpeak(tenthsText(pause.frames() * 10 / std::max(1, sound().sampleRate())));
+  sayMessage("KLSEGUND", 1);
+  waitSpeechEnd();
+  if (pause.end < soundEnd()) sound().playRange(pause.end, pass.step);
+}
+void nextPause(Pass& pass) { jumpToPause(pass, true); }
+void previousPause(Pass& pass) { jumpToPause(pass, false); }
+
+// "Marcador 3 em 12:3", on a line of its own.
+void sayMarker(const SoundMarker& marker) {
+  if (whereX() > 1) crtWriteln();
+  sayMessage("KLMARCAD", 0);
+  writeSpeak(std::to_string(marker.number));
+  sayMessage("KLMAREM", 0);
+  writelnSpeak(formatPosition(marker.frame));
+}
+
+// Insert: a marker at the cursor (the one already there keeps its number).
+void placeMarker(Pass&) {
+  const int64_t at = std::clamp<int64_t>(cursor(), 0, soundEnd());
+  sayMarker({sound().placeMarker(at), at});
+}
+
+// Delete: the marker at the cursor or within the tenth after it.
+void removeMarker(Pass& pass) {
+  for (const SoundMarker& marker : sound().markers()) {
+    if (marker.frame >= cursor() && marker.frame < cursor() + pass.step) {
+      const SoundMarker removed = marker;
+      sound().removeMarker(removed.number);
+      if (whereX() > 1) crtWriteln();
+      sayMessage("KLMARCAD", 0);
+      writeSpeak(std::to_string(removed.number));
+      sayMessage("KLMARREM", 1);
+      return;
+    }
+  }
+  sayMessage("KLMARNEN", 1);
+}
+
+// Control+Down and Control+Up: the cursor goes to the next or the previous
+// marker, which is said; then the tenth from it is heard.
+void jumpToMarker(Pass& pass, bool forward) {
+  const std::vector<SoundMarker>& markers = sound().markers();
+  const SoundMarker* found = nullptr;
+  for (const SoundMarker& marker : markers) {
+    if (forward && marker.frame > cursor()) {
+      found = &marker;
+      break;
+    }
+    if (!forward && marker.frame < cursor()) found = &marker;
+  }
+  if (found == nullptr) {
+    beepSound();
+    sayMessage(forward ? "KLMARNAD" : "KLMARNAT", 1);
+    return;
+  }
+  const SoundMarker marker = *found;
+  setCursor(marker.frame);
+  sayMarker(marker);
+  waitSpeechEnd();
+  if (marker.frame < soundEnd()) sound().playRange(marker.frame, pass.step);
+}
+void nextMarker(Pass& pass) { jumpToMarker(pass, true); }
+void previousMarker(Pass& pass) { jumpToMarker(pass, false); }
+
 using Action = void (*)(Pass&);
 
 struct KeyBinding {
@@ -307,6 +405,12 @@ constexpr std::array kKeyTable = {
     KeyBinding{kF6, true, information},
     KeyBinding{kF5, true, typedPosition},
     KeyBinding{kF7, true, levels},
+    KeyBinding{kCtrlPageDown, true, nextPause},
+    KeyBinding{kCtrlPageUp, true, previousPause},
+    KeyBinding{kInsert, true, placeMarker},
+    KeyBinding{kDelete, true, removeMarker},
+    KeyBinding{kCtrlDown, true, nextMarker},
+    KeyBinding{kCtrlUp, true, previousMarker},
 };
 
 void act(Pass& pass) {

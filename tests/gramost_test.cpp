@@ -509,6 +509,41 @@ TEST_F(SoundFiles, FilesOfOtherWritersLoadAndSaveBackAsTheCanonicalFile) {
   EXPECT_EQ(monoValues(s), (std::vector<int>{-32768, 0, 32512}));
 }
 
+TEST_F(SoundFiles, MarkersMoveWithTheFramesAndTravelAsCuePoints) {
+  TAmostras s;
+  fillMono(s, {0, 1, 2, 3, 4, 5, 6, 7, 8, 9}, 11025);
+  EXPECT_EQ(s.placeMarker(8), 1u);
+  EXPECT_EQ(s.placeMarker(2), 2u);
+  EXPECT_EQ(s.placeMarker(5), 3u);
+  EXPECT_EQ(s.placeMarker(8), 1u) << "a place already marked keeps its number";
+  s.deleteRange(4, 2);  // frames 4 and 5 go, and the marker on 5 with them
+  s.insertSilence(0, 3);
+  EXPECT_EQ(s.markers(), (std::vector<SoundMarker>{{2, 5}, {1, 9}}));
+  ASSERT_TRUE(s.resizeFrames(5, 1, 3));  // frames after a grown stretch move on
+  EXPECT_EQ(s.markers(), (std::vector<SoundMarker>{{2, 5}, {1, 11}}));
+
+  // Saved as cue points that another reader finds, 8-bit data of odd size
+  // padded before them; read back as they were, and saved again alike.
+  s.setBitsPerSample(8);
+  ASSERT_EQ(s.count() % 2, 1);
+  ASSERT_TRUE(s.saveWav(dir_ + "marked.wav"));
+  EXPECT_EQ(cuePointsSeenBySndfile(dir_ + "marked.wav"), (std::vector<WavCuePoint>{{2, 5}, {1, 11}}));
+  TAmostras back;
+  ASSERT_TRUE(back.loadWav(dir_ + "marked.wav"));
+  EXPECT_EQ(back.markers(), s.markers());
+  ASSERT_TRUE(back.saveWav(dir_ + "again.wav"));
+  EXPECT_EQ(read("again.wav"), read("marked.wav"));
+
+  // Other writers may put the cue chunk before the data; a point past the
+  // end is dropped.
+  const std::string point7at3 = le32(7) + le32(3) + "data" + le32(0) + le32(0) + le32(3);
+  const std::string point9past = le32(9) + le32(50) + "data" + le32(0) + le32(0) + le32(50);
+  ASSERT_TRUE(back.loadWav(write("before.wav", riff(chunk("fmt ", pcmFormat(1, 8000, 16)) +
+                                                    chunk("cue ", le32(2) + point7at3 + point9past) +
+                                                    chunk("data", values16({1, 2, 3, 4}))))));
+  EXPECT_EQ(back.markers(), (std::vector<SoundMarker>{{7, 3}}));
+}
+
 TEST_F(SoundFiles, RefusedFilesLeaveTheSoundAsItWas) {
   const std::string fmt = chunk("fmt ", pcmFormat(1, 8000, 16));
   const std::string good = riff(fmt + chunk("data", values16({1, 2, 3, 4})));

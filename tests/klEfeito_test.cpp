@@ -261,7 +261,7 @@ TEST_F(Effects, CodingTwiceWithThePasswordRestores) {
 
 TEST_F(Effects, HelpAndKeysThatAreNoEffect) {
   KeyScript script;
-  script.key(std::string("\0\x3B", 2))  // F1: the sixteen lines
+  script.key(std::string("\0\x3B", 2))  // F1: a line for each effect
       .key(std::string("\0\x3F", 2))    // F5: nothing
       .type("z")                        // not an effect
       .key("\x1B");
@@ -269,6 +269,7 @@ TEST_F(Effects, HelpAndKeysThatAreNoEffect) {
   EXPECT_EQ(script.remaining(), 0u);
   EXPECT_TRUE(shown("+ - Aumenta volume"));
   EXPECT_TRUE(shown("N - Normaliza Volume"));
+  EXPECT_TRUE(shown("U - Encurta pausas longas"));
   EXPECT_TRUE(shown("Op\xE7\xE3o inv\xE1lida, F1 ajuda"));
   EXPECT_EQ(leftValues(sound()), (std::vector<int16_t>{30000, -100, 2000}));
 }

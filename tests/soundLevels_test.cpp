@@ -1,12 +1,18 @@
 // Peak, loudness and clipping against values worked out by hand and the
-// EBU R128 reference: a 997 Hz sine at full scale in one channel is -3.01
-// LUFS.
+// EBU R128 reference (a 997 Hz sine at full scale in one channel is -3.01
+// LUFS); the pauses found in sounds built with known quiet stretches; the
+// limited gain against its true peak, measured by the reference.
 #include "sound/soundLevels.h"
 
+#include <ebur128.h>
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <numbers>
+#include <vector>
+
+#include "sound/peakLimiter.h"
+#include "sound/soundPauses.h"
 
 namespace kalimbro {
 namespace {
@@ -58,6 +64,94 @@ TEST(SoundLevels, ClippedPlacesAreRunsAndAStretchIsMeasuredAlone) {
   // A run cut by the stretch's start still counts when two frames are inside.
   l = measureLevels(s, 101, 200);
   EXPECT_EQ(l->clippedRuns, 1);
+}
+
+// A square wave of `amplitude` (never 0, so that the edges of a stretch are
+// exact to the frame) over frames first..end-1 of a mono 8 kHz sound.
+void square(TAmostras& s, int64_t first, int64_t end, int16_t amplitude) {
+  std::span<int16_t> v = s.samplesToChange();
+  for (int64_t i = first; i < end; ++i) v[static_cast<size_t>(i)] = (i / 10) % 2 ? amplitude : static_cast<int16_t>(-amplitude);
+}
+
+TEST(SoundPauses, QuietStretchesAreFoundToTheFrameBelowTheSoundsOwnLevel) {
+  for (const int16_t scale : {1, 10}) {
+    TAmostras s;
+    s.createSized(1, 8000, 16, 16000);
+    square(s, 1234, 5000, static_cast<int16_t>(8000 / scale));
+    // A hum 44 dB under the sound is still a pause, at either loudness.
+    square(s, 5000, 9000, static_cast<int16_t>(50 / scale));
+    square(s, 9000, 15000, static_cast<int16_t>(8000 / scale));
+    EXPECT_EQ(findPauses(s, 1), (std::vector<Stretch>{{0, 1234}, {5000, 9000}, {15000, 16000}})) << scale;
+    EXPECT_EQ(findPauses(s, 4000), (std::vector<Stretch>{{5000, 9000}}));
+    EXPECT_TRUE(findPauses(s, 4001).empty());
+    // Played at once: the same pauses, of half a second or more.
+    EXPECT_EQ(playPauses(s), (std::vector<Stretch>{{5000, 9000}}));
+    // Talking 12 dB under the rest is no pause.
+    square(s, 5000, 9000, static_cast<int16_t>(2000 / scale));
+    EXPECT_EQ(findPauses(s, 1), (std::vector<Stretch>{{0, 1234}, {15000, 16000}}));
+    EXPECT_EQ(playPauses(s), std::vector<Stretch>{}) << "a changed sound has its pauses found again";
+  }
+  TAmostras silent;
+  silent.createSized(1, 8000, 16, 800);
+  EXPECT_EQ(findPauses(silent, 1), (std::vector<Stretch>{{0, 800}}));
+}
+
+TEST(SoundPauses, RemovedStretchesCloseUpAndPositionsFollow) {
+  TAmostras s;
+  s.createSized(2, 8000, 16, 10);
+  std::span<int16_t> v = s.samplesToChange();
+  for (size_t i = 0; i < v.size(); ++i) v[i] = static_cast<int16_t>(i % 2 ? -int(i / 2) : int(i / 2));
+  const std::vector<Stretch> cuts = {{2, 4}, {7, 8}};
+  removeStretches(s, cuts);
+  ASSERT_EQ(s.count(), 7);
+  const std::vector<int16_t> left = {0, 1, 4, 5, 6, 8, 9};
+  for (int64_t f = 0; f < 7; ++f) {
+    EXPECT_EQ(s.samples()[static_cast<size_t>(2 * f)], left[static_cast<size_t>(f)]);
+    EXPECT_EQ(s.samples()[static_cast<size_t>(2 * f + 1)], -left[static_cast<size_t>(f)]);
+  }
+  EXPECT_EQ(positionAfterCuts(1, cuts), 1);
+  EXPECT_EQ(positionAfterCuts(3, cuts), 2);
+  EXPECT_EQ(positionAfterCuts(5, cuts), 3);
+  EXPECT_EQ(positionAfterCuts(10, cuts), 7);
+}
+
+double truePeakDb(const TAmostras& s) {
+  ebur128_state* meter = ebur128_init(static_cast<unsigned>(s.channels()), static_cast<unsigned long>(s.sampleRate()),
+                                      EBUR128_MODE_TRUE_PEAK);
+  ebur128_add_frames_short(meter, s.samples().data(), static_cast<size_t>(s.count()));
+  double peak = 0;
+  for (unsigned c = 0; c < static_cast<unsigned>(s.channels()); ++c) {
+    double p = 0;
+    ebur128_true_peak(meter, c, &p);
+    peak = std::max(peak, p);
+  }
+  ebur128_destroy(&meter);
+  return 20 * std::log10(peak);
+}
+
+TEST(PeakLimiter, AGainIsExactWhereNoPeakReachesTheCeilingAndHeldDownWhereOneWould) {
+  TAmostras s, before;
+  sine(s, 2, 0.1);
+  before.createCopy(s);
+  EXPECT_EQ(applyGainWithPeakLimit(s, 6.0, -1.0), 0);
+  const double gain = std::pow(10.0, 6.0 / 20.0);
+  for (size_t i = 0; i < s.samples().size(); i += 7)
+    ASSERT_EQ(s.samples()[i], std::llround(before.samples()[i] * gain)) << i;
+
+  // A loud burst in the middle of the same quiet sine, a quarter of the
+  // rate whose peaks fall between the samples, 3 dB over them: held down to
+  // the ceiling, true peaks included, and the sine a second away keeps the
+  // gain.
+  sine(s, 2, 0.1);
+  std::span<int16_t> v = s.samplesToChange();
+  for (size_t i = 2 * 100000; i < 2 * 104000; ++i)
+    v[i] = static_cast<int16_t>(std::lround(16000 * std::sin(std::numbers::pi / 2 * static_cast<double>(i / 2) + std::numbers::pi / 4)));
+  before.createCopy(s);
+  EXPECT_GT(applyGainWithPeakLimit(s, 12.0, -1.0), 4000);
+  EXPECT_LE(truePeakDb(s), -1.0 + 0.05);
+  const double gain12 = std::pow(10.0, 12.0 / 20.0);
+  for (const size_t frame : {size_t{1000}, size_t{50000}, size_t{160000}})
+    EXPECT_EQ(s.samples()[2 * frame], std::llround(before.samples()[2 * frame] * gain12)) << frame;
 }
 
 }  // namespace

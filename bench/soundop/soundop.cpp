@@ -13,7 +13,12 @@
 //   soundop soxtrip IN SOX-EFFECT-WORDS...             ms of the scratch copy, of SoX's
 //                                                      round trip after the key and
 //                                                      of SoX's own run within it
-//   soundop levels IN                                  ms of F7's levels of the whole sound
+//   soundop levels IN                                  ms of: F7's levels of the whole sound;
+//                                                      finding its pauses; a jump to the
+//                                                      next pause once they are known;
+//                                                      loudness normalisation (measure
+//                                                      and limited gain); then 1 when
+//                                                      the jump found a pause
 //   soundop history IN FOLDER                          ms of: the load; a 1-second removal
 //                                                      in the middle without and with the
 //                                                      edit history (kept in FOLDER), its
@@ -22,6 +27,7 @@
 //                                                      command makes it (the scratch copy
 //                                                      written first), then the ms the
 //                                                      history wrote while the user listens
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <functional>
@@ -35,7 +41,9 @@
 #include "platform/wav_header.h"
 #include "sound/editHistory.h"
 #include "sound/gramost.h"
+#include "sound/peakLimiter.h"
 #include "sound/soundLevels.h"
+#include "sound/soundPauses.h"
 #include "sound/soundFiles.h"
 
 namespace kalimbro {
@@ -111,9 +119,23 @@ int run(const std::vector<std::string>& a) {
     return 0;
   }
   if (op == "levels") {
-    const auto start = std::chrono::steady_clock::now();
-    if (!measureLevels(sound, 0, sound.count())) return fail("cannot measure");
-    std::printf("%.0f\n", msSince(start));
+    auto start = std::chrono::steady_clock::now();
+    const std::optional<SoundLevels> levels = measureLevels(sound, 0, sound.count());
+    if (!levels) return fail("cannot measure");
+    const double f7 = msSince(start);
+    start = std::chrono::steady_clock::now();
+    playPauses(sound);
+    const double pausesFound = msSince(start);
+    // A jump once the pauses are known, as the play command's second and
+    // later jumps are: from the middle to the next pause.
+    start = std::chrono::steady_clock::now();
+    const std::vector<Stretch>& pauses = playPauses(sound);
+    const auto next = std::upper_bound(pauses.begin(), pauses.end(), sound.count() / 2,
+                                       [](int64_t frame, const Stretch& pause) { return frame < pause.first; });
+    const double jump = msSince(start);
+    start = std::chrono::steady_clock::now();
+    applyGainWithPeakLimit(sound, -16.0 - levels->loudnessLufs.value_or(-16.0), -1.0);
+    std::printf("%.0f %.0f %.3f %.0f %d\n", f7, pausesFound, jump, f7 + msSince(start), next != pauses.end());
     return 0;
   }
   if (op == "history") {

@@ -4,6 +4,7 @@
 // second file in (M). The sound played goes to the "arquivo" device, so the
 // demonstrations are heard in a WAV file of the test, and the results are
 // read back from the working file after F2.
+#include <ebur128.h>
 #include <signal.h>
 
 #include <algorithm>
@@ -12,6 +13,7 @@
 #include <sstream>
 
 #include "tests/e2e/harness.h"
+#include "tests/fakes/wav_image.h"
 
 namespace kalimbro::e2e {
 namespace {
@@ -244,6 +246,153 @@ TEST_F(Editing, VolumeUpKeptIsHeardAndSavedClipped) {
   EXPECT_EQ(saved->channels, 1);
   EXPECT_EQ(saved->bits, 16);
   EXPECT_EQ(saved->samples, louder);
+}
+
+// Quiet words (quarter seconds of a 400 Hz square wave, 30 dB under full
+// scale) between known pauses: half a second before them, two seconds and
+// 0,7 seconds between, a quarter of a second after.
+std::vector<int16_t> talkWithPauses() {
+  std::vector<int16_t> v;
+  const auto talk = [&] {
+    for (int i = 0; i < 2000; ++i) v.push_back(static_cast<int16_t>((i / 10) % 2 ? 1000 : -1000));
+  };
+  const auto pause = [&](size_t frames) { v.insert(v.end(), frames, 0); };
+  pause(4000);
+  talk();
+  pause(16000);
+  talk();
+  pause(5600);
+  talk();
+  pause(2000);
+  return v;
+}
+
+double integratedLufs(const std::vector<int16_t>& v) {
+  ebur128_state* meter = ebur128_init(1, kRate, EBUR128_MODE_I);
+  ebur128_add_frames_short(meter, v.data(), v.size());
+  double lufs = 0;
+  ebur128_loudness_global(meter, &lufs);
+  ebur128_destroy(&meter);
+  return lufs;
+}
+
+TEST_F(Editing, PausesAreJumpedToTrimmedAndShortenedAndTheTalkMadeAsLoudAsAsked) {
+  const std::vector<int16_t> original = talkWithPauses();
+  ASSERT_NO_FATAL_FAILURE(startWith(wavBytes(kRate, 16, 1, original)));
+  // Control+Page Down from the start: the pauses of half a second or more
+  // after the cursor (the quarter second at the end is none), then back.
+  ASSERT_TRUE(s->type("t"));
+  ASSERT_TRUE(waitForQuestionAbove("Use espaço para tocar, F1 ajuda"));
+  ASSERT_TRUE(s->sendKey(Input(Key::PageDown, mod::Ctrl)));
+  ASSERT_TRUE(waitForTextBelow("Pausa em 0:7, 2,0 segundos", "Use espaço para tocar"));
+  ASSERT_TRUE(s->sendKey(Input(Key::PageDown, mod::Ctrl)));
+  ASSERT_TRUE(waitForTextBelow("Pausa em 3:0, 0,7 segundos", "2,0 segundos"));
+  ASSERT_TRUE(s->sendKey(Input(Key::PageDown, mod::Ctrl)));
+  ASSERT_TRUE(waitForTextBelow("Nenhuma pausa adiante", "0,7 segundos"));
+  ASSERT_TRUE(s->sendKey(Input(Key::PageUp, mod::Ctrl)));
+  ASSERT_TRUE(waitForTextBelow("Pausa em 0:7, 2,0 segundos", "Nenhuma pausa adiante"));
+  ASSERT_TRUE(s->sendKey(Key::Esc));
+  ASSERT_TRUE(waitForPrompt("Nenhuma pausa adiante"));
+
+  ASSERT_TRUE(s->type("e"));
+  ASSERT_TRUE(waitForQuestion(kWhichEffect));
+  ASSERT_TRUE(s->type("c"));
+  ASSERT_TRUE(waitForTextBelow("Silêncio removido: 0,5 segundos no início e 0,3 segundos no fim", kWhichEffect));
+  ASSERT_TRUE(waitForQuestionAbove(kKeepEffect));
+  ASSERT_TRUE(s->type("s"));
+  ASSERT_TRUE(waitForQuestion(kWhichEffect));
+  // Pauses over a second become a second: the two seconds lose one.
+  ASSERT_TRUE(s->type("u"));
+  ASSERT_TRUE(waitForQuestion("Encurtar as pausas mais longas que quantos segundos? Enter para 1: "));
+  ASSERT_TRUE(s->sendKey(Key::Enter));
+  ASSERT_TRUE(waitForTextBelow("Pausas encurtadas: 1, 1,0 segundos removidos", "Enter para 1"));
+  ASSERT_TRUE(waitForQuestionAbove(kKeepEffect));
+  ASSERT_TRUE(s->type("s"));
+  ASSERT_TRUE(waitForQuestion(kWhichEffect));
+  ASSERT_TRUE(s->type("l"));
+  ASSERT_TRUE(waitForQuestion("Sonoridade desejada em LUFS, Enter para -16: "));
+  ASSERT_TRUE(s->sendKey(Key::Enter));
+  ASSERT_TRUE(waitForTextBelow("LUFS levada a -16,0 LUFS", "Enter para -16"));
+  ASSERT_TRUE(waitForQuestionAbove(kKeepEffect));
+  ASSERT_TRUE(s->type("s"));
+  ASSERT_TRUE(waitForQuestion(kWhichEffect));
+  ASSERT_TRUE(s->sendKey(Key::Esc));
+  ASSERT_TRUE(waitForPrompt());
+  ASSERT_NO_FATAL_FAILURE(saveWithF2());
+
+  const std::optional<WavContents> saved = readWav(work("voz.wav"));
+  ASSERT_TRUE(saved.has_value());
+  const std::vector<int16_t>& v = saved->samples;
+  ASSERT_EQ(v.size(), 2000u + 8000 + 2000 + 5600 + 2000);
+  // Words, a second of pause, words, 0,7 seconds, words.
+  const auto silences = [&](size_t first, size_t end) {
+    return std::count(v.begin() + static_cast<ptrdiff_t>(first), v.begin() + static_cast<ptrdiff_t>(end), 0);
+  };
+  EXPECT_EQ(silences(0, 2000), 0);
+  EXPECT_EQ(silences(2000, 10000), 8000);
+  EXPECT_EQ(silences(10000, 12000), 0);
+  EXPECT_EQ(silences(12000, 17600), 5600);
+  EXPECT_EQ(silences(17600, 19600), 0);
+  EXPECT_NEAR(integratedLufs(v), -16.0, 0.5);
+}
+
+TEST_F(Editing, MarkersArePlacedHeardJumpedToRemovedAndComeBackFromTheSavedFile) {
+  const std::vector<int16_t> ramp = rampSound(16000, -8000, 1);
+  ASSERT_NO_FATAL_FAILURE(startWith(wavBytes(kRate, 16, 1, ramp)));
+  ASSERT_TRUE(s->type("t"));
+  ASSERT_TRUE(waitForQuestionAbove("Use espaço para tocar, F1 ajuda"));
+  // The play command drops keys typed ahead: each waits for the one before.
+  const auto moveTo = [&](const Input& key, std::string_view time) {
+    ASSERT_TRUE(s->sendKey(key));
+    ASSERT_TRUE(s->waitUntil([&] { return s->row(s->cursor().row).starts_with(time); }, std::string(time), kLong));
+  };
+  ASSERT_NO_FATAL_FAILURE(moveTo(Key::PageDown, "1:0"));
+  ASSERT_TRUE(s->sendKey(Key::Insert));
+  ASSERT_TRUE(waitForTextBelow("Marcador 1 em 1:0", "Use espaço para tocar"));
+  for (const std::string_view time : {"1:1", "1:2", "1:3", "1:4", "1:5"}) ASSERT_NO_FATAL_FAILURE(moveTo(Key::Right, time));
+  ASSERT_TRUE(s->sendKey(Key::Insert));
+  ASSERT_TRUE(waitForTextBelow("Marcador 2 em 1:5", "Marcador 1 em 1:0"));
+  // Played from the start, each marker passed ticks: five milliseconds of a
+  // square wave over the sound.
+  std::vector<int16_t> tick;
+  for (int k = 0; k < 40; ++k) tick.push_back(static_cast<int16_t>(ramp[8000 + k] + ((k / 2) % 2 ? -6000 : 6000)));
+  ASSERT_TRUE(s->sendKey(Key::Home));
+  ASSERT_TRUE(waitForTextBelow("Início do som", "Marcador 2 em 1:5"));
+  ASSERT_TRUE(s->type(" "));
+  ASSERT_TRUE(s->waitUntil([&] { return containsRun(heard(), tick); }, "the tick of marker 1", kLong));
+  ASSERT_TRUE(s->waitUntil([&] { return s->row(s->cursor().row - 1).starts_with("2:"); }, "the end", kLong));
+  ASSERT_TRUE(s->sendKey(Key::Home));
+  ASSERT_TRUE(s->waitUntil([&] { return s->findAll("Início do som").size() == 2; }, "the start again", kLong));
+  ASSERT_TRUE(s->sendKey(Input(Key::Down, mod::Ctrl)));
+  ASSERT_TRUE(waitForTextBelow("Marcador 1 em 1:0", "Marcador 2 em 1:5"));
+  ASSERT_TRUE(s->sendKey(Input(Key::Down, mod::Ctrl)));
+  ASSERT_TRUE(waitForTextBelow("Marcador 2 em 1:5", "Marcador 1 em 1:0"));
+  ASSERT_TRUE(s->sendKey(Input(Key::Down, mod::Ctrl)));
+  ASSERT_TRUE(waitForTextBelow("Nenhum marcador adiante", "Marcador 2 em 1:5"));
+  ASSERT_TRUE(s->sendKey(Key::Delete));
+  ASSERT_TRUE(waitForTextBelow("Marcador 2 removido", "Nenhum marcador adiante"));
+  ASSERT_TRUE(s->sendKey(Input(Key::Up, mod::Ctrl)));
+  ASSERT_TRUE(waitForTextBelow("Marcador 1 em 1:0", "Marcador 2 removido"));
+  ASSERT_NO_FATAL_FAILURE(moveTo(Key::PageUp, "0:0"));
+  ASSERT_TRUE(s->sendKey(Key::Insert));
+  ASSERT_TRUE(waitForTextBelow("Marcador 2 em 0:0", "Marcador 2 removido"));
+  ASSERT_TRUE(s->sendKey(Key::Esc));
+  ASSERT_TRUE(waitForPrompt("Marcador 2 em 0:0"));
+  ASSERT_NO_FATAL_FAILURE(saveWithF2());
+
+  // Another reader sees them as cue points.
+  EXPECT_EQ(cuePointsSeenBySndfile(work("voz.wav")), (std::vector<WavCuePoint>{{2, 0}, {1, 8000}}));
+  EXPECT_EQ(readWav(work("voz.wav"))->samples, ramp);
+
+  // Opened again, the markers are there.
+  const std::optional<std::string> saved = readFile(work("voz.wav"));
+  ASSERT_TRUE(saved.has_value());
+  ASSERT_NO_FATAL_FAILURE(endWithoutSaving());
+  ASSERT_NO_FATAL_FAILURE(startWith(*saved));
+  ASSERT_TRUE(s->type("t"));
+  ASSERT_TRUE(waitForQuestionAbove("Use espaço para tocar, F1 ajuda"));
+  ASSERT_TRUE(s->sendKey(Input(Key::Down, mod::Ctrl)));
+  ASSERT_TRUE(waitForTextBelow("Marcador 1 em 1:0", "Use espaço para tocar"));
 }
 
 TEST_F(Editing, ReverseThroughSoxKeptIsSavedReversed) {

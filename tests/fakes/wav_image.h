@@ -2,6 +2,8 @@
 // pieces to build unusual files chunk by chunk (as byte strings).
 #pragma once
 
+#include <sndfile.h>
+
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -41,6 +43,22 @@ inline std::string extensibleFormat(uint16_t channels, uint32_t rate, uint16_t b
 }
 inline std::string riff(const std::string& chunks) {
   return "RIFF" + le32(uint32_t(chunks.size() + 4)) + "WAVE" + chunks;
+}
+
+// The cue points libsndfile, a reader other than the program's, finds in a
+// file (id and frame); nothing when it finds none or cannot open the file.
+inline std::vector<WavCuePoint> cuePointsSeenBySndfile(const std::string& path) {
+  SF_INFO info{};
+  SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
+  if (file == nullptr) return {};
+  SF_CUES cues{};
+  std::vector<WavCuePoint> points;
+  if (sf_command(file, SFC_GET_CUE, &cues, sizeof cues) == SF_TRUE) {
+    for (uint32_t i = 0; i < cues.cue_count; ++i)
+      points.push_back({static_cast<uint32_t>(cues.cue_points[i].indx), cues.cue_points[i].sample_offset});
+  }
+  sf_close(file);
+  return points;
 }
 
 }  // namespace kalimbro

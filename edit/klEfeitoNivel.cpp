@@ -1,0 +1,149 @@
+// The effects from the sound's levels: they measure, change the sound, say
+// what they did and leave the rest to the effects command.
+#include "edit/klEfeitoNivel.h"
+
+#include <cmath>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/klMsg.h"
+#include "app/programState.h"
+#include "console/VrCrt.h"
+#include "console/vredit.h"
+#include "console/vrfala.h"
+#include "edit/klEfeito.h"
+#include "platform/number_text.h"
+#include "platform/text.h"
+#include "sound/gramost.h"
+#include "sound/peakLimiter.h"
+#include "sound/soundLevels.h"
+#include "sound/soundPauses.h"
+
+namespace kalimbro {
+namespace {
+
+// Spoken voice and podcasts; broadcast asks for -23.
+constexpr double kDefaultLoudnessLufs = -16.0;
+constexpr double kQuietestTargetLufs = -70.0, kLoudestTargetLufs = -5.0;
+// Room left under full scale for the peaks a player's converter makes.
+constexpr double kTruePeakCeilingDb = -1.0;
+constexpr double kDefaultLongestPauseSeconds = 1.0;
+
+TAmostras& sound() { return *program().soundBuffer; }
+
+// The typed number, `otherwise` for an empty line, nothing when it is not a
+// number.
+std::optional<double> askNumber(std::string_view messageKey, double otherwise) {
+  sayMessage(messageKey, 0);
+  std::string line;
+  readLine(line);
+  if (trimmed(line, kNumberBlanks).empty()) return otherwise;
+  return decimalNumber(line);
+}
+
+void saySeconds(int64_t frames) {
+  writeSpeak(tenthsText(std::llround(static_cast<double>(frames) * 10.0 / sound().sampleRate())));
+}
+
+void saySum(int64_t frames, std::string_view afterKey) {
+  saySeconds(frames);
+  sayMessage(afterKey, 0);
+}
+
+int64_t framesOf(const std::vector<Stretch>& cuts) {
+  int64_t frames = 0;
+  for (const Stretch& cut : cuts) frames += cut.frames();
+  return frames;
+}
+
+// Removes the stretches, says so with `say`, and once the user keeps the
+// result the cursor and the mark stay on the same sound.
+template <typename Say>
+void cutAndOffer(const std::vector<Stretch>& cuts, Say say) {
+  removeStretches(sound(), cuts);
+  say();
+  crtWriteln();
+  if (!demonstrateAndKeep()) return;
+  ProgramState& p = program();
+  p.currentPosition = static_cast<int32_t>(positionAfterCuts(p.currentPosition, cuts));
+  p.markedPosition = static_cast<int32_t>(positionAfterCuts(p.markedPosition, cuts));
+}
+
+}  // namespace
+
+void normaliseLoudness() {
+  const std::optional<double> target = askNumber("KLLUFPER", kDefaultLoudnessLufs);
+  if (!target || *target < kQuietestTargetLufs || *target > kLoudestTargetLufs) {
+    sayMessage("KLLUFINV", 1);
+    return;
+  }
+  const std::optional<SoundLevels> levels = measureLevels(sound(), 0, sound().count());
+  if (!levels) {
+    sayMessage("KLFALMEM", 1);
+    return;
+  }
+  if (!levels->loudnessLufs) {
+    sayMessage("KLLUFIND", 1);
+    return;
+  }
+  const int64_t held = applyGainWithPeakLimit(sound(), *target - *levels->loudnessLufs, kTruePeakCeilingDb);
+  sayMessage("KLLUFDE", 0);
+  writeSpeak(tenthsText(std::llround(*levels->loudnessLufs * 10)));
+  sayMessage("KLLUFPAR", 0);
+  writeSpeak(tenthsText(std::llround(*target * 10)));
+  sayMessage("KLNIVLUF", 0);
+  if (held > 0) sayMessage("KLLUFLIM", 0);
+  crtWriteln();
+  demonstrateAndKeep();
+}
+
+void trimSilence() {
+  const int64_t count = sound().count();
+  const std::vector<Stretch> pauses = findPauses(sound(), 1);
+  std::vector<Stretch> cuts;
+  if (!pauses.empty() && pauses.front().first == 0) cuts.push_back(pauses.front());
+  if (!pauses.empty() && pauses.back().end == count && pauses.back().first > 0) cuts.push_back(pauses.back());
+  if (cuts.empty()) {
+    sayMessage("KLSILNAO", 1);
+    return;
+  }
+  if (cuts.front().frames() == count) {
+    sayMessage("KLSILTOD", 1);
+    return;
+  }
+  const int64_t atStart = cuts.front().first == 0 ? cuts.front().frames() : 0;
+  const int64_t atEnd = cuts.back().end == count ? cuts.back().frames() : 0;
+  cutAndOffer(cuts, [&] {
+    sayMessage("KLSILREM", 0);
+    saySum(atStart, "KLSILNOI");
+    saySum(atEnd, "KLSILNOF");
+  });
+}
+
+void shortenPauses() {
+  const std::optional<double> seconds = askNumber("KLPAUPER", kDefaultLongestPauseSeconds);
+  if (!seconds || *seconds <= 0) {
+    sayMessage("KLPAUINV", 1);
+    return;
+  }
+  // Held to an hour, so that the frame count cannot overflow.
+  const int64_t longest = std::max<int64_t>(1, std::llround(std::min(*seconds, 3600.0) * sound().sampleRate()));
+  // A pause keeps its first and its last half: the words around it keep
+  // their breath.
+  std::vector<Stretch> cuts;
+  for (const Stretch& pause : findPauses(sound(), longest + 1))
+    cuts.push_back({pause.first + longest / 2, pause.end - (longest - longest / 2)});
+  if (cuts.empty()) {
+    sayMessage("KLPAUNEN", 1);
+    return;
+  }
+  cutAndOffer(cuts, [&] {
+    sayMessage("KLPAUENC", 0);
+    writeSpeak(std::to_string(cuts.size()));
+    sayMessage("KLNIVSEP", 0);
+    saySum(framesOf(cuts), "KLPAUREM");
+  });
+}
+
+}  // namespace kalimbro
