@@ -6,9 +6,11 @@
 
 #include "console/vrfala.h"
 #include "console/vrsintese.h"
+#include "app/programState.h"
 #include "edit/klHistorico.h"
 #include "platform/wav_header.h"
 #include "sound/editHistory.h"
+#include "sound/soundLevels.h"
 #include "sound/vrwav.h"
 
 namespace kalimbro {
@@ -85,8 +87,12 @@ void linkConsoleAndSound() {
   setProgramSpeechPlayer(&engineSpeechPlayer());
   setUserSide(&consoleUserSide());
   // The edit history writes what a change made while the user listens and
-  // answers.
-  setIdleWork([] { return soundHistory().writeAhead(); });
+  // answers; then the levels of the sound are measured ahead of F7.
+  setIdleWork([] {
+    if (soundHistory().writeAhead()) return true;
+    const std::unique_ptr<TAmostras>& sound = program().soundBuffer;
+    return sound && workingSoundLevels().measureSome(*sound);
+  });
 }
 
 }  // namespace kalimbro

@@ -78,7 +78,7 @@ void normaliseLoudness() {
     sayMessage("KLLUFINV", 1);
     return;
   }
-  const std::optional<SoundLevels> levels = measureLevels(sound(), 0, sound().count());
+  const std::optional<SoundLevels> levels = workingSoundLevels().levels(sound(), 0, sound().count());
   if (!levels) {
     sayMessage("KLFALMEM", 1);
     return;

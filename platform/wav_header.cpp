@@ -224,12 +224,11 @@ bool readCueChunk(ByteSource& source, uint32_t size, std::vector<WavCuePoint>& c
   return true;
 }
 
-void appendLe32(std::vector<uint8_t>& bytes, uint32_t v) {
-  bytes.resize(bytes.size() + 4);
-  writeLe32(bytes.data() + bytes.size() - 4, v);
+void appendLe32(std::string& bytes, uint32_t v) {
+  uint8_t le[4];
+  writeLe32(le, v);
+  bytes.append(reinterpret_cast<const char*>(le), sizeof le);
 }
-
-void appendId(std::vector<uint8_t>& bytes, std::string_view id) { bytes.insert(bytes.end(), id.begin(), id.end()); }
 
 }  // namespace
 
@@ -245,35 +244,34 @@ void readCuesAfterData(ByteSource& source, uint64_t dataBytes, std::vector<WavCu
 }
 
 std::vector<uint8_t> cueChunks(std::span<const WavCuePoint> cues, uint64_t dataBytes) {
-  std::vector<uint8_t> bytes;
-  if (cues.empty()) return bytes;
-  if (dataBytes % 2 != 0) bytes.push_back(0);
-  appendId(bytes, "cue ");
+  if (cues.empty()) return {};
+  std::string bytes;
+  if (dataBytes % 2 != 0) bytes.push_back('\0');
+  bytes += "cue ";
   appendLe32(bytes, static_cast<uint32_t>(4 + kCuePointBytes * cues.size()));
   appendLe32(bytes, static_cast<uint32_t>(cues.size()));
   for (const WavCuePoint& cue : cues) {
     appendLe32(bytes, cue.id);
     appendLe32(bytes, cue.frame);
-    appendId(bytes, "data");
+    bytes += "data";
     appendLe32(bytes, 0);
     appendLe32(bytes, 0);
     appendLe32(bytes, cue.frame);
   }
-  std::vector<uint8_t> labels;
-  appendId(labels, "adtl");
+  std::string labels = "adtl";
   for (const WavCuePoint& cue : cues) {
     std::string text = "Marcador " + std::to_string(cue.id);
     text.push_back('\0');
-    appendId(labels, "labl");
+    labels += "labl";
     appendLe32(labels, static_cast<uint32_t>(4 + text.size()));
     appendLe32(labels, cue.id);
-    appendId(labels, text);
-    if (text.size() % 2 != 0) labels.push_back(0);
+    labels += text;
+    if (text.size() % 2 != 0) labels.push_back('\0');
   }
-  appendId(bytes, "LIST");
+  bytes += "LIST";
   appendLe32(bytes, static_cast<uint32_t>(labels.size()));
-  bytes.insert(bytes.end(), labels.begin(), labels.end());
-  return bytes;
+  bytes += labels;
+  return {bytes.begin(), bytes.end()};
 }
 
 WavWalk walkWavHeader(ByteSource& source, WavLayout& layout) {

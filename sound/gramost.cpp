@@ -171,17 +171,32 @@ bool TAmostras::growFor(int64_t index) {
 
 // ---- What the witness is told ------------------------------------------------------
 
-TAmostras::Told TAmostras::tellFramesWillChange(int64_t first, int64_t end) {
+void TAmostras::noteChange(int64_t first, int64_t end) {
   ++changes_;
-  if (witness_ != nullptr) {
-    first = std::clamp<int64_t>(first, 0, count_);
-    witness_->framesWillChange(*this, first, std::clamp<int64_t>(end, first, count_));
+  recentChanges_[changes_ % recentChanges_.size()] = {changes_, first, end, count_};
+}
+
+std::optional<std::vector<FrameChange>> TAmostras::changesSince(uint64_t seen) const {
+  if (seen > changes_ || changes_ - seen > recentChanges_.size()) return std::nullopt;
+  std::vector<FrameChange> changes;
+  for (uint64_t n = seen + 1; n <= changes_; ++n) {
+    const FrameChange& change = recentChanges_[n % recentChanges_.size()];
+    if (change.number != n) return std::nullopt;
+    changes.push_back(change);
   }
+  return changes;
+}
+
+TAmostras::Told TAmostras::tellFramesWillChange(int64_t first, int64_t end) {
+  first = std::clamp<int64_t>(first, 0, count_);
+  end = std::clamp<int64_t>(end, first, count_);
+  noteChange(first, end);
+  if (witness_ != nullptr) witness_->framesWillChange(*this, first, end);
   return Told(*this);
 }
 
 TAmostras::Told TAmostras::tellAllWillChange() {
-  ++changes_;
+  noteChange(0, count_);
   if (witness_ != nullptr) {
     witness_->framesWillChange(*this, 0, count_);
     witness_->formatWillChange(*this);

@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <limits>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string_view>
 #include <utility>
@@ -58,6 +59,15 @@ constexpr int16_t clampTruncated(long double v) {
   if (v >= 32767.0L) return 32767;
   return static_cast<int16_t>(v);
 }
+
+// One change to a sound's frames: first..end-1 changed, removed or had
+// frames inserted before `end`, when the sound held `countBefore` frames.
+struct FrameChange {
+  uint64_t number = 0;
+  int64_t first = 0;
+  int64_t end = 0;
+  int64_t countBefore = 0;
+};
 
 // A numbered place in a sound, kept with it and moving with its frames.
 struct SoundMarker {
@@ -168,8 +178,15 @@ class TAmostras {
   // The one witness of this sound's changes; nullptr: none.
   void setWitness(SoundWitness* witness) { witness_ = witness; }
   // Grows with every change to the frames or the format, so that what is
-  // worked out from the sound (its pauses) knows when to work it out again.
+  // worked out from the sound (its pauses, its levels) knows when to work
+  // it out again.
   uint64_t changeCount() const { return changes_; }
+  // Where the changes after the first `seen` were made, oldest first; the
+  // frames before `first` were untouched and those from `end` on moved by
+  // the difference between the count before that change and the count
+  // before the next one (or now). Nothing when that is no longer known (too
+  // many changes since, or one made frame by frame or to the format).
+  std::optional<std::vector<FrameChange>> changesSince(uint64_t seen) const;
 
   // The markers, in the order of their frames (0..count). Frames removed
   // or inserted before a marker move it; removing its frame removes it.
@@ -261,15 +278,22 @@ class TAmostras {
   // told of.
   class Told {
    public:
-    explicit Told(TAmostras& sound) : sound_(sound), witness_(std::exchange(sound.witness_, nullptr)) {}
-    ~Told() { sound_.witness_ = witness_; }
+    explicit Told(TAmostras& sound)
+        : sound_(sound), witness_(std::exchange(sound.witness_, nullptr)), inTold_(std::exchange(sound.inTold_, true)) {}
+    ~Told() {
+      sound_.witness_ = witness_;
+      sound_.inTold_ = inTold_;
+    }
     Told(const Told&) = delete;
     Told& operator=(const Told&) = delete;
 
    private:
     TAmostras& sound_;
     SoundWitness* witness_;
+    bool inTold_;
   };
+  // Counts a change and keeps where it is made.
+  void noteChange(int64_t first, int64_t end);
   [[nodiscard]] Told tellFramesWillChange(int64_t first, int64_t end);
   [[nodiscard]] Told tellAllWillChange();
   void setFrameTold(int64_t index, PackedFrame frame);
@@ -302,6 +326,10 @@ class TAmostras {
   InputFault inputFault_ = InputFault::none;
   SoundWitness* witness_ = nullptr;
   uint64_t changes_ = 0;
+  // The last changes told, by number modulo their count.
+  std::array<FrameChange, 32> recentChanges_{};
+  // Inside a change already told: its inner steps are not changes of their own.
+  bool inTold_ = false;
   std::vector<SoundMarker> markers_;
 };
 
@@ -345,11 +373,12 @@ inline PackedFrame TAmostras::getFrame(int64_t index) const {
 
 inline void TAmostras::setFrame(int64_t index, PackedFrame frame) {
   if (index < 0) return;
-  ++changes_;
   if (witness_ != nullptr) [[unlikely]] {
     setFrameTold(index, frame);
     return;
   }
+  // Frame by frame: counted, but too many to keep where.
+  if (!inTold_) ++changes_;
   if (index >= capacity_ && !growFor(index)) return;
   const FrameValues v = unpackFrame(frame);
   if (channels_ == 1) {

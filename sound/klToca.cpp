@@ -260,9 +260,12 @@ void levels(Pass&) {
     first = std::min(p.markedPosition, p.currentPosition);
     end = std::max(p.markedPosition, p.currentPosition);
   }
-  const std::optional<SoundLevels> measured = measureLevels(sound(), first, end);
+  // What is not measured yet is measured now, unless a key comes first: it
+  // is the user's next command.
+  const std::optional<SoundLevels> measured =
+      workingSoundLevels().levels(sound(), first, end, [] { return keyPressed(); });
   if (!measured) {
-    sayMessage("KLFALMEM", 1);
+    if (!keyPressed()) sayMessage("KLFALMEM", 1);
     return;
   }
   // On a line of its own, where a braille display finds it.

@@ -1,4 +1,6 @@
-// Peak, loudness and clipping of a stretch of the sound.
+// Peak, loudness and clipping of a stretch of the sound, measured in
+// pieces that are put together: peaks by the largest, loudness by
+// libebur128 over the pieces' meters, clipped runs joined across the edges.
 #include "sound/soundLevels.h"
 
 #include <ebur128.h>
@@ -6,48 +8,199 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
-#include <memory>
 
 namespace kalimbro {
-namespace {
 
 struct FreeMeter {
   void operator()(ebur128_state* meter) const { ebur128_destroy(&meter); }
 };
 
+// Frames first..end-1 measured.
+struct MeasuredStretch {
+  int64_t first = 0;
+  int64_t end = 0;
+  std::unique_ptr<ebur128_state, FreeMeter> meter;
+  int32_t peak = 0;
+  // Clipped runs of two frames or more that touch neither edge, and the
+  // clipped frames in a row at the start and at the end (all of them for
+  // a stretch clipped throughout).
+  int64_t runsInside = 0;
+  int64_t head = 0;
+  int64_t tail = 0;
+  bool allClipped = true;
+};
+
+namespace {
+
+// A piece of the cache: half a minute, or up to half as much again rather
+// than leave a small remainder.
+constexpr int64_t kPieceSeconds = 30;
+
 constexpr bool fullScale(int16_t v) { return v == 32767 || v == -32768; }
+
+std::unique_ptr<MeasuredStretch> measureStretch(const TAmostras& sound, int64_t first, int64_t end) {
+  auto m = std::make_unique<MeasuredStretch>();
+  m->first = first;
+  m->end = end;
+  const int64_t channels = sound.channels();
+  m->meter.reset(ebur128_init(static_cast<unsigned>(channels), static_cast<unsigned long>(sound.sampleRate()),
+                              EBUR128_MODE_I));
+  if (!m->meter) return nullptr;
+  const std::span<const int16_t> values = sound.samples();
+  int64_t run = 0;
+  inBlocks(first * channels, end * channels, [&](int64_t from, int64_t to) {
+    for (int64_t i = from; i < to; i += channels) {
+      bool clipped = false;
+      for (int64_t c = 0; c < channels; ++c) {
+        const int16_t v = values[static_cast<size_t>(i + c)];
+        m->peak = std::max(m->peak, std::abs(int32_t{v}));
+        clipped = clipped || fullScale(v);
+      }
+      if (clipped) {
+        ++run;
+        continue;
+      }
+      if (m->allClipped) {
+        m->head = run;
+        m->allClipped = false;
+      } else if (run >= 2) {
+        ++m->runsInside;
+      }
+      run = 0;
+    }
+    ebur128_add_frames_short(m->meter.get(), values.data() + from, static_cast<size_t>((to - from) / channels));
+  });
+  m->tail = run;
+  if (m->allClipped) m->head = run;
+  return m;
+}
+
+// The levels of stretches that follow one another.
+SoundLevels combine(const std::vector<const MeasuredStretch*>& parts) {
+  SoundLevels levels;
+  int32_t peak = 0;
+  std::vector<ebur128_state*> meters;
+  int64_t open = 0;  // the clipped run reaching the end of the parts so far
+  for (const MeasuredStretch* part : parts) {
+    peak = std::max(peak, part->peak);
+    meters.push_back(part->meter.get());
+    if (part->allClipped) {
+      open += part->tail;
+      continue;
+    }
+    if (open + part->head >= 2) ++levels.clippedRuns;
+    levels.clippedRuns += part->runsInside;
+    open = part->tail;
+  }
+  if (open >= 2) ++levels.clippedRuns;
+  if (peak > 0) levels.peakDbfs = 20.0 * std::log10(peak / 32768.0);
+  double loudness = 0;
+  if (!meters.empty() &&
+      ebur128_loudness_global_multiple(meters.data(), meters.size(), &loudness) == EBUR128_SUCCESS &&
+      std::isfinite(loudness))
+    levels.loudnessLufs = loudness;
+  return levels;
+}
 
 }  // namespace
 
 std::optional<SoundLevels> measureLevels(const TAmostras& sound, int64_t first, int64_t end) {
   first = std::clamp<int64_t>(first, 0, sound.count());
   end = std::clamp<int64_t>(end, first, sound.count());
-  const int64_t channels = sound.channels();
-  const std::unique_ptr<ebur128_state, FreeMeter> meter(
-      ebur128_init(static_cast<unsigned>(channels), static_cast<unsigned long>(sound.sampleRate()), EBUR128_MODE_I));
-  if (!meter) return std::nullopt;
-  const std::span<const int16_t> values = sound.samples();
-  SoundLevels levels;
-  int32_t peak = 0;
-  int64_t clippedInRow = 0;
-  inBlocks(first * channels, end * channels, [&](int64_t from, int64_t to) {
-    for (int64_t i = from; i < to; i += channels) {
-      bool clipped = false;
-      for (int64_t c = 0; c < channels; ++c) {
-        const int16_t v = values[static_cast<size_t>(i + c)];
-        peak = std::max(peak, std::abs(int32_t{v}));
-        clipped = clipped || fullScale(v);
+  const std::unique_ptr<MeasuredStretch> measured = measureStretch(sound, first, end);
+  if (!measured) return std::nullopt;
+  return combine({measured.get()});
+}
+
+// ---- The cache --------------------------------------------------------------------------
+
+LevelsCache::LevelsCache() = default;
+LevelsCache::~LevelsCache() = default;
+
+void LevelsCache::follow(const TAmostras& sound) {
+  std::optional<std::vector<FrameChange>> changes;
+  if (&sound == sound_ && sound.sampleRate() == rate_ && sound.channels() == channels_)
+    changes = sound.changesSince(seen_);
+  if (!changes) {
+    pieces_.clear();
+  } else {
+    for (size_t i = 0; i < changes->size(); ++i) {
+      const FrameChange& c = (*changes)[i];
+      const int64_t countAfter = i + 1 < changes->size() ? (*changes)[i + 1].countBefore : sound.count();
+      std::erase_if(pieces_, [&](const auto& p) { return p->end > c.first && p->first < c.end; });
+      for (const auto& p : pieces_) {
+        if (p->first >= c.end) {
+          p->first += countAfter - c.countBefore;
+          p->end += countAfter - c.countBefore;
+        }
       }
-      clippedInRow = clipped ? clippedInRow + 1 : 0;
-      if (clippedInRow == 2) ++levels.clippedRuns;
     }
-    ebur128_add_frames_short(meter.get(), values.data() + from, static_cast<size_t>((to - from) / channels));
-  });
-  if (peak > 0) levels.peakDbfs = 20.0 * std::log10(peak / 32768.0);
-  double loudness = 0;
-  if (ebur128_loudness_global(meter.get(), &loudness) == EBUR128_SUCCESS && std::isfinite(loudness))
-    levels.loudnessLufs = loudness;
-  return levels;
+  }
+  sound_ = &sound;
+  seen_ = sound.changeCount();
+  rate_ = sound.sampleRate();
+  channels_ = sound.channels();
+}
+
+std::optional<std::pair<int64_t, int64_t>> LevelsCache::nextGap(int64_t first, int64_t end) const {
+  int64_t at = first;
+  int64_t gapEnd = end;
+  for (const auto& p : pieces_) {
+    if (p->end <= at) continue;
+    if (p->first > at) {
+      gapEnd = std::min(p->first, end);
+      break;
+    }
+    at = p->end;
+    if (at >= end) return std::nullopt;
+  }
+  if (at >= gapEnd) return std::nullopt;
+  const int64_t piece = kPieceSeconds * std::max(1, rate_);
+  return std::pair{at, gapEnd - at > piece + piece / 2 ? at + piece : gapEnd};
+}
+
+bool LevelsCache::fill(const TAmostras& sound, int64_t first, int64_t end) {
+  std::unique_ptr<MeasuredStretch> measured = measureStretch(sound, first, end);
+  if (!measured) return false;
+  const auto after = std::find_if(pieces_.begin(), pieces_.end(), [&](const auto& p) { return p->first >= end; });
+  pieces_.insert(after, std::move(measured));
+  return true;
+}
+
+bool LevelsCache::measureSome(const TAmostras& sound) {
+  follow(sound);
+  const std::optional<std::pair<int64_t, int64_t>> gap = nextGap(0, sound.count());
+  return gap && fill(sound, gap->first, gap->second);
+}
+
+std::optional<SoundLevels> LevelsCache::levels(const TAmostras& sound, int64_t first, int64_t end,
+                                                const std::function<bool()>& giveUp) {
+  first = std::clamp<int64_t>(first, 0, sound.count());
+  end = std::clamp<int64_t>(end, first, sound.count());
+  follow(sound);
+  while (const std::optional<std::pair<int64_t, int64_t>> gap = nextGap(first, end)) {
+    if ((giveUp && giveUp()) || !fill(sound, gap->first, gap->second)) return std::nullopt;
+  }
+  // The pieces now cover the stretch; those it cuts are measured for the
+  // part inside it.
+  std::vector<const MeasuredStretch*> parts;
+  std::vector<std::unique_ptr<MeasuredStretch>> cut;
+  for (const auto& p : pieces_) {
+    if (p->end <= first || p->first >= end) continue;
+    if (p->first >= first && p->end <= end) {
+      parts.push_back(p.get());
+      continue;
+    }
+    cut.push_back(measureStretch(sound, std::max(first, p->first), std::min(end, p->end)));
+    if (!cut.back()) return std::nullopt;
+    parts.push_back(cut.back().get());
+  }
+  return combine(parts);
+}
+
+LevelsCache& workingSoundLevels() {
+  static LevelsCache cache;
+  return cache;
 }
 
 }  // namespace kalimbro

@@ -4,7 +4,10 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <optional>
+#include <vector>
 
 #include "sound/gramost.h"
 
@@ -21,5 +24,44 @@ struct SoundLevels {
 // The levels of frames first..end-1 (clipped to the sound). Nothing when
 // the loudness meter cannot be made (memory).
 std::optional<SoundLevels> measureLevels(const TAmostras& sound, int64_t first, int64_t end);
+
+// The levels of a sound kept piece by piece (half a minute each), so that
+// asking again costs little: the pieces are measured while the program
+// waits for keys, and after a change only the pieces it touched are
+// measured again, the others moving with their frames. A loudness put
+// together from pieces leaves out the few 400 ms blocks that would straddle
+// their edges.
+struct MeasuredStretch;
+
+class LevelsCache {
+ public:
+  LevelsCache();
+  ~LevelsCache();
+  LevelsCache(const LevelsCache&) = delete;
+  LevelsCache& operator=(const LevelsCache&) = delete;
+
+  // As measureLevels, from the pieces known and those measured now.
+  // Nothing also when `giveUp` says so between two pieces (what was
+  // measured stays known).
+  std::optional<SoundLevels> levels(const TAmostras& sound, int64_t first, int64_t end,
+                                    const std::function<bool()>& giveUp = {});
+  // Measures one piece of the sound not known yet; false when none is left.
+  bool measureSome(const TAmostras& sound);
+
+ private:
+  void follow(const TAmostras& sound);
+  // The first stretch of first..end that no piece covers, as the piece to
+  // measure there; nothing when all of it is covered.
+  std::optional<std::pair<int64_t, int64_t>> nextGap(int64_t first, int64_t end) const;
+  bool fill(const TAmostras& sound, int64_t first, int64_t end);
+
+  const TAmostras* sound_ = nullptr;
+  uint64_t seen_ = 0;
+  int32_t rate_ = 0, channels_ = 0;
+  std::vector<std::unique_ptr<MeasuredStretch>> pieces_;  // in order, apart
+};
+
+// The cache of the sound being edited, which F7 asks and idle turns fill.
+LevelsCache& workingSoundLevels();
 
 }  // namespace kalimbro

@@ -66,6 +66,53 @@ TEST(SoundLevels, ClippedPlacesAreRunsAndAStretchIsMeasuredAlone) {
   EXPECT_EQ(l->clippedRuns, 1);
 }
 
+void expectSameLevels(const std::optional<SoundLevels>& got, const std::optional<SoundLevels>& whole) {
+  ASSERT_TRUE(got && whole);
+  EXPECT_EQ(got->peakDbfs, whole->peakDbfs);
+  EXPECT_EQ(got->clippedRuns, whole->clippedRuns);
+  ASSERT_TRUE(got->loudnessLufs && whole->loudnessLufs);
+  // Only the 400 ms blocks across the pieces' edges are left out.
+  EXPECT_NEAR(*got->loudnessLufs, *whole->loudnessLufs, 0.05);
+}
+
+TEST(LevelsCache, PiecesAddUpToTheWholeAndOnlyWhatAChangeTouchedIsMeasuredAgain) {
+  // 100 seconds at 8 kHz, each ten louder than the last; clipped runs
+  // across the edges of the half-minute pieces (frames 240000 and 480000).
+  TAmostras s;
+  s.createSized(1, 8000, 16, 800000);
+  std::span<int16_t> v = s.samplesToChange();
+  for (size_t i = 0; i < v.size(); ++i)
+    v[i] = static_cast<int16_t>(std::lround((1 + i / 80000) * 2500.0 * std::sin(i * 0.4)));
+  for (const size_t i : {239999, 240000, 240001, 479999, 480000, 650000, 650001}) v[i] = 32767;
+  LevelsCache cache;
+  int measured = 0;
+  while (cache.measureSome(s)) ++measured;
+  EXPECT_EQ(measured, 3);  // the last piece takes the 20 seconds left
+  expectSameLevels(cache.levels(s, 0, s.count()), measureLevels(s, 0, s.count()));
+  EXPECT_EQ(cache.levels(s, 0, s.count())->clippedRuns, 3);
+  expectSameLevels(cache.levels(s, 100000, 700000), measureLevels(s, 100000, 700000));
+
+  s.applyGainRamp(300000, 310000, 0.5L, 0.5L);
+  measured = 0;
+  while (cache.measureSome(s)) ++measured;
+  EXPECT_EQ(measured, 1) << "only the piece the change touched";
+  expectSameLevels(cache.levels(s, 0, s.count()), measureLevels(s, 0, s.count()));
+
+  // A removal and an insertion move the pieces after them with their
+  // frames: a run of clipped frames right at the start of a stretch asked
+  // for is in it, one frame before it is not.
+  s.deleteRange(50000, 30000);
+  s.insertSilence(600000, 12345);
+  const int64_t run = 650000 - 30000 + 12345;
+  EXPECT_EQ(cache.levels(s, run, s.count())->clippedRuns, 1);
+  EXPECT_EQ(cache.levels(s, run + 1, s.count())->clippedRuns, 0);
+  expectSameLevels(cache.levels(s, 0, s.count()), measureLevels(s, 0, s.count()));
+  expectSameLevels(cache.levels(s, 200000, 700000), measureLevels(s, 200000, 700000));
+  // Asked while a key waits, it gives up before measuring what is not known.
+  s.applyGainRamp(0, 10, 0.5L, 0.5L);
+  EXPECT_FALSE(cache.levels(s, 0, s.count(), [] { return true; }).has_value());
+}
+
 // A square wave of `amplitude` (never 0, so that the edges of a stretch are
 // exact to the frame) over frames first..end-1 of a mono 8 kHz sound.
 void square(TAmostras& s, int64_t first, int64_t end, int16_t amplitude) {

@@ -13,12 +13,14 @@
 //   soundop soxtrip IN SOX-EFFECT-WORDS...             ms of the scratch copy, of SoX's
 //                                                      round trip after the key and
 //                                                      of SoX's own run within it
-//   soundop levels IN                                  ms of: F7's levels of the whole sound;
-//                                                      finding its pauses; a jump to the
-//                                                      next pause once they are known;
-//                                                      loudness normalisation (measure
-//                                                      and limited gain); then 1 when
-//                                                      the jump found a pause
+//   soundop levels IN                                  ms of: the levels measured piece by
+//                                                      piece as idle turns do; F7 on the
+//                                                      whole sound then; F7 after a second
+//                                                      is removed in the middle; finding
+//                                                      its pauses; a jump to the next pause
+//                                                      once they are known; loudness
+//                                                      normalisation (F7, limited gain);
+//                                                      then 1 when the jump found a pause
 //   soundop history IN FOLDER                          ms of: the load; a 1-second removal
 //                                                      in the middle without and with the
 //                                                      edit history (kept in FOLDER), its
@@ -119,10 +121,21 @@ int run(const std::vector<std::string>& a) {
     return 0;
   }
   if (op == "levels") {
+    // The levels measured piece by piece in idle turns, then F7 on what
+    // they left, then F7 again after a second is removed in the middle.
+    LevelsCache cache;
     auto start = std::chrono::steady_clock::now();
-    const std::optional<SoundLevels> levels = measureLevels(sound, 0, sound.count());
+    while (cache.measureSome(sound)) {
+    }
+    const double idle = msSince(start);
+    start = std::chrono::steady_clock::now();
+    const std::optional<SoundLevels> levels = cache.levels(sound, 0, sound.count());
     if (!levels) return fail("cannot measure");
     const double f7 = msSince(start);
+    sound.deleteRange(sound.count() / 2, sound.sampleRate());
+    start = std::chrono::steady_clock::now();
+    if (!cache.levels(sound, 0, sound.count())) return fail("cannot measure");
+    const double f7AfterEdit = msSince(start);
     start = std::chrono::steady_clock::now();
     playPauses(sound);
     const double pausesFound = msSince(start);
@@ -135,7 +148,8 @@ int run(const std::vector<std::string>& a) {
     const double jump = msSince(start);
     start = std::chrono::steady_clock::now();
     applyGainWithPeakLimit(sound, -16.0 - levels->loudnessLufs.value_or(-16.0), -1.0);
-    std::printf("%.0f %.0f %.3f %.0f %d\n", f7, pausesFound, jump, f7 + msSince(start), next != pauses.end());
+    std::printf("%.0f %.0f %.0f %.0f %.3f %.0f %d\n", idle, f7, f7AfterEdit, pausesFound, jump, f7 + msSince(start),
+                next != pauses.end());
     return 0;
   }
   if (op == "history") {
