@@ -21,6 +21,7 @@
 #include "platform/text.h"
 #include "platform/wav_header.h"
 #include "sound/gramost.h"
+#include "sound/wavStream.h"
 
 namespace kalimbro {
 namespace {
@@ -73,31 +74,6 @@ constexpr EqualizerBand kBands[] = {
 constexpr int kBandCount = static_cast<int>(std::size(kBands));
 
 const SoxEffectRow& rowOf(SoxEffect effect) { return kSoxEffects[static_cast<size_t>(effect)]; }
-
-bool endsWithWav(std::string_view name) {
-  if (name.size() < 4) return false;
-  return upperAscii(name.substr(name.size() - 4)) == ".WAV";
-}
-
-// True when `file` is a WAV file with no sound in it.
-bool holdsNoFrames(std::string_view file) {
-  const UniqueFd fd = openSoundFile(file);
-  if (!fd.valid()) return false;
-  FdSource source(fd.get());
-  WavLayout layout;
-  return walkWavHeader(source, layout) == WavWalk::ok && layout.dataBytes == 0;
-}
-
-// What the user hears when SoX's run gives nothing to offer; empty when
-// its output is worth demonstrating.
-std::string_view soxFailureMessage(const ProcessResult& result, std::string_view output, int64_t framesBefore) {
-  if (result.kind == ProcessResult::Kind::gaveUp) return "KLDESIST";
-  if (!result.started()) return "KLERRO_E";
-  const std::optional<uint64_t> size = fileSize(output);
-  if (!result.succeeded() || !size || *size == 0) return "KLSOXFAL";
-  if (framesBefore > 0 && holdsNoFrames(output)) return "KLSOXFAL";
-  return {};
-}
 
 double percentToUnit(double percent) {
   const double x = percent / 100.0;
@@ -173,18 +149,10 @@ std::string soxEffectText(SoxEffect effect, std::string_view parameters) {
 }
 
 std::vector<std::string> soxArguments(std::string_view soxProgram, std::string_view inputFile,
-                                      std::string_view outputFile, std::string_view effectText) {
-  std::vector<std::string> args{std::string(soxProgram), fileArgument(inputFile), fileArgument(outputFile)};
+                                      std::string_view effectText) {
+  std::vector<std::string> args{std::string(soxProgram), fileArgument(inputFile), "-t", "wav", "-"};
   for (std::string& word : splitWords(effectText)) args.push_back(std::move(word));
   return args;
-}
-
-std::string soxOutputFile() {
-  const std::string dir = tempDirectory();
-  if (dir.empty()) return {};
-  std::string name = dir + "#@#" + fileNamePart(trimmed(program().workingFileName));
-  if (!endsWithWav(name)) name += ".wav";
-  return name;
 }
 
 // ---- Asking the parameters -----------------------------------------------------------
@@ -274,10 +242,26 @@ std::optional<std::string> askParameters(Ask ask) {
 
 // ---- The effect ---------------------------------------------------------------------
 
+namespace {
+
+// What the user hears when SoX's run gives nothing to offer; empty when
+// its output is worth demonstrating.
+std::string_view soxFailureMessage(const ProcessResult& run, const WavStreamLoader& loaded, const TAmostras& result,
+                                   int64_t framesBefore) {
+  if (loaded.refused()) return result.outOfMemory() ? "KLFALMEM" : "KLARQERR";
+  if (run.kind == ProcessResult::Kind::gaveUp) return "KLDESIST";
+  if (!run.started()) return "KLERRO_E";
+  if (!run.succeeded() || !loaded.complete()) return "KLSOXFAL";
+  // An empty result of a sound that was not empty is no effect.
+  if (framesBefore > 0 && result.count() == 0) return "KLSOXFAL";
+  return {};
+}
+
+}  // namespace
+
 void soxEffect(SoxEffect effect) {
-  // SoX reads and writes files: without the temporary directory there is
-  // no place for them.
-  if (effectScratchFile().empty() || soxOutputFile().empty()) {
+  // SoX reads the scratch file: without the temporary directory there is none.
+  if (effectScratchFile().empty()) {
     sayMessage("KLPRECPT", 2);
     return;
   }
@@ -289,33 +273,37 @@ void soxEffect(SoxEffect effect) {
 
   ProgramState& p = program();
   TAmostras& sound = *p.soundBuffer;
-  const std::string input = effectScratchFile();
-  const std::string output = soxOutputFile();
-  // An output left from an earlier run must not pass for this one's.
-  removeFile(output);
-  const ProcessResult result =
-      runProgram(soxArguments(p.soxProgram, input, output, soxEffectText(effect, *parameters)),
-                 {.started = [] { sayMessage("KLFIMEDI", 1); }, .everySecond = {}, .giveUp = escapeTyped});
-  // Half a file from a failed or given-up run is not offered, nor an empty
-  // result of a sound that was not empty: the sound stays as it was.
-  if (const std::string_view failure = soxFailureMessage(result, output, sound.count()); !failure.empty()) {
-    removeFile(output);
-    sayMessage(failure, 2);
-    return;
-  }
-
   // SoX keeps no markers: they are put back where the same moment of the
   // sound now is (mirrored when it was reversed).
   std::vector<SoundMarker> markers = sound.markers();
   const int64_t countBefore = sound.count();
-  sound.setMemoryLimit(memoryLimitFromSettings());
-  if (!sound.loadWav(output)) {
-    // The sound in memory is still the one before the effect.
-    sayMessage(sound.outOfMemory() ? "KLFALMEM" : "KLARQERR", 1);
-    removeFile(output);
-    clearToEndOfScreen(kRowAfterEffect);
+  // SoX writes its result to a pipe, read straight into a sound of its own.
+  // The sound in memory is let go when the result begins to come, so that
+  // the two are never held whole together; the scratch copy brings it back
+  // when the result is not kept.
+  TAmostras result;
+  result.setMemoryLimit(memoryLimitFromSettings());
+  WavStreamLoader loader(result);
+  bool soundLetGo = false;
+  const ProcessResult run = runProgram(soxArguments(p.soxProgram, effectScratchFile(), soxEffectText(effect, *parameters)),
+                                       {.started = [] { sayMessage("KLFIMEDI", 1); },
+                                        .everySecond = {},
+                                        .giveUp = escapeTyped,
+                                        .output = [&](std::span<const uint8_t> bytes) {
+                                          if (!loader.take(bytes)) return false;
+                                          if (loader.started() && !soundLetGo) {
+                                            sound.clear();
+                                            soundLetGo = true;
+                                          }
+                                          return true;
+                                        }});
+  if (const std::string_view failure = soxFailureMessage(run, loader, result, countBefore); !failure.empty()) {
+    result.clear();
+    if (soundLetGo) restoreSoundBeforeEffect();
+    sayMessage(failure, 2);
     return;
   }
+  sound.takeOver(result);
   for (SoundMarker& m : markers) {
     m.frame = countBefore == 0 ? 0 : m.frame * sound.count() / countBefore;
     if (effect == SoxEffect::reverse) m.frame = sound.count() - m.frame;
@@ -328,12 +316,7 @@ void soxEffect(SoxEffect effect) {
   demonstrate();
   crtWriteln();
   crtWriteln();
-  if (askKeepEffect()) {
-    if (std::rename(nativePath(output).c_str(), nativePath(input).c_str()) != 0) removeFile(output);
-  } else {
-    removeFile(output);
-    restoreSoundBeforeEffect();
-  }
+  if (!askKeepEffect()) restoreSoundBeforeEffect();
   clearToEndOfScreen(kRowAfterEffect);
 }
 

@@ -1,8 +1,8 @@
 // klefeitoSox: the nine effects of the effects command that SoX computes:
 // echo, reverberation, pitch, reverse, speed, bass, treble, normalisation
 // and the band equalizer. Asks the effect's parameters, runs sox on the
-// scratch copy of the sound into an output file of the temporary
-// directory, loads and plays the result, and keeps it or drops it.
+// scratch copy of the sound, takes its result through a pipe, plays it,
+// and keeps it or drops it.
 #pragma once
 
 #include <cstdint>
@@ -36,13 +36,10 @@ std::string echoParameters(double volumePercent, double delayMs, double gradualP
 // What follows the two file names for `effect` given the text of its
 // parameters (ignored by the effects that ask none).
 std::string soxEffectText(SoxEffect effect, std::string_view parameters);
-// sox, the input and the output file as whole words (never taken for
-// options), then the effect text split into words.
+// sox, the input file as a whole word (never taken for an option), the
+// output as WAV on standard output, then the effect text split into words.
 std::vector<std::string> soxArguments(std::string_view soxProgram, std::string_view inputFile,
-                                      std::string_view outputFile, std::string_view effectText);
-// "#@#" and the working file's name in the temporary directory, ending in
-// ".wav"; empty when there is no temporary directory.
-std::string soxOutputFile();
+                                      std::string_view effectText);
 
 // ---- The command side ---------------------------------------------------------------
 

@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <vector>
 
 #include "platform/codec.h"
 #include "platform/eventloop.h"
@@ -122,14 +123,78 @@ class RunningChild {
   pid_t pid_;
 };
 
-ProcessResult waitForChild(RunningChild& child, const ProcessCallbacks& callbacks) {
+// The read end of the pipe that carries a child's standard output, handed
+// piece by piece to the caller's `output`.
+class OutputPipe {
+ public:
+  explicit OutputPipe(const ProcessCallbacks& callbacks) : take_(callbacks.output) {
+    if (!take_) return;
+    int ends[2];
+    if (pipe2(ends, O_CLOEXEC) != 0) return;
+    read_ = UniqueFd(ends[0]);
+    write_ = UniqueFd(ends[1]);
+    // Fewer, larger pieces for a program that writes a whole sound.
+    fcntl(read_.get(), F_SETPIPE_SZ, kPieceBytes);
+    piece_.resize(kPieceBytes);
+  }
+  bool wanted() const { return static_cast<bool>(take_); }
+  bool ready() const { return !take_ || read_.valid(); }
+  // The end the child writes to; -1 when its output goes nowhere.
+  int childEnd() const { return write_.get(); }
+  void closeChildEnd() { write_ = UniqueFd(); }
+  int fd() const { return read_.get(); }
+
+  // Reads what is there (waiting for none when `drain`, to the end of the
+  // output otherwise reading one piece); false when the caller gave up.
+  bool pass(bool drain) {
+    if (!read_.valid()) return true;
+    if (drain) fcntl(read_.get(), F_SETFL, fcntl(read_.get(), F_GETFL) | O_NONBLOCK);
+    do {
+      const ssize_t n = read(read_.get(), piece_.data(), piece_.size());
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) {
+        // The end of the output (or nothing more for now while draining).
+        if (n == 0 || !drain) read_ = UniqueFd();
+        return true;
+      }
+      if (!take_(std::span<const uint8_t>(piece_.data(), static_cast<size_t>(n)))) return false;
+    } while (drain);
+    return true;
+  }
+
+  // Reads piece after piece as they come, for up to `time` or to the end
+  // of the output: a program that writes in small pieces does not make the
+  // wait go round its loop for each of them. False when the caller gave up.
+  bool passFor(std::chrono::milliseconds time) {
+    const auto until = std::chrono::steady_clock::now() + time;
+    for (;;) {
+      if (!pass(/*drain=*/false)) return false;
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
+      if (!read_.valid() || left.count() <= 0) return true;
+      pollfd p{read_.get(), POLLIN, 0};
+      if (poll(&p, 1, static_cast<int>(left.count())) <= 0) return true;
+    }
+  }
+
+ private:
+  static constexpr int kPieceBytes = 1 << 20;
+  const std::function<bool(std::span<const uint8_t>)>& take_;
+  UniqueFd read_, write_;
+  std::vector<uint8_t> piece_;
+};
+
+ProcessResult waitForChild(RunningChild& child, const ProcessCallbacks& callbacks, OutputPipe& output) {
   using Clock = std::chrono::steady_clock;
   // A pidfd becomes readable when the child ends, so the wait returns at
   // once; without one (old kernels) the loop simply polls.
   const UniqueFd pidfd(static_cast<int>(syscall(SYS_pidfd_open, child.pid(), 0)));
   auto nextTick = Clock::now() + std::chrono::seconds(1);
   for (;;) {
-    if (child.ended()) return child.reap();
+    if (child.ended()) {
+      const bool taken = output.pass(/*drain=*/true);
+      const ProcessResult result = child.reap();
+      return taken ? result : ProcessResult{ProcessResult::Kind::gaveUp, 0};
+    }
     eventLoop().processPending();
     if (callbacks.giveUp && callbacks.giveUp()) {
       child.end();
@@ -144,11 +209,13 @@ ProcessResult waitForChild(RunningChild& child, const ProcessCallbacks& callback
     const auto untilTick =
         std::chrono::duration_cast<std::chrono::milliseconds>(nextTick - Clock::now()).count();
     const int timeout = static_cast<int>(std::clamp<int64_t>(untilTick, 0, kMessagePollMs));
-    if (pidfd.get() >= 0) {
-      pollfd p{pidfd.get(), POLLIN, 0};
-      poll(&p, 1, timeout);
-    } else {
-      poll(nullptr, 0, std::min(timeout, 10));
+    pollfd fds[2] = {{pidfd.get(), POLLIN, 0}, {output.fd(), POLLIN, 0}};
+    // Without a pidfd the loop looks at the child every 10 ms.
+    const int waitMs = pidfd.get() >= 0 ? timeout : std::min(timeout, 10);
+    if (poll(fds, 2, waitMs) > 0 && (fds[1].revents & (POLLIN | POLLHUP)) != 0 &&
+        !output.passFor(std::chrono::milliseconds(kMessagePollMs))) {
+      child.end();
+      return {ProcessResult::Kind::gaveUp, 0};
     }
   }
 }
@@ -157,7 +224,7 @@ ProcessResult waitForChild(RunningChild& child, const ProcessCallbacks& callback
 // its messages go nowhere, descriptors beyond the three stay behind, the
 // program's own signal handlers and mask are not the child's, and it leads
 // a process group of its own. On success `pid` is the child's.
-ProcessResult spawnChild(std::span<const std::string> args, pid_t& pid) {
+ProcessResult spawnChild(std::span<const std::string> args, pid_t& pid, int outputFd = -1) {
   if (args.empty() || args[0].empty()) return {ProcessResult::Kind::notFound, ENOENT};
   std::vector<std::string> native;
   native.reserve(args.size());
@@ -170,7 +237,11 @@ ProcessResult spawnChild(std::span<const std::string> args, pid_t& pid) {
   SpawnAttributes attributes;
   if (!actions.ok() || !attributes.ok()) return {ProcessResult::Kind::notStarted, ENOMEM};
   posix_spawn_file_actions_addopen(actions.get(), 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(actions.get(), 1, "/dev/null", O_WRONLY, 0);
+  if (outputFd >= 0) {
+    posix_spawn_file_actions_adddup2(actions.get(), outputFd, 1);
+  } else {
+    posix_spawn_file_actions_addopen(actions.get(), 1, "/dev/null", O_WRONLY, 0);
+  }
   posix_spawn_file_actions_addopen(actions.get(), 2, "/dev/null", O_WRONLY, 0);
   posix_spawn_file_actions_addclosefrom_np(actions.get(), 3);
   sigset_t all, none;
@@ -191,11 +262,16 @@ ProcessResult spawnChild(std::span<const std::string> args, pid_t& pid) {
 class SpawnRunner final : public ProcessRunner {
  public:
   ProcessResult run(std::span<const std::string> args, const ProcessCallbacks& callbacks) override {
+    OutputPipe output(callbacks);
+    if (!output.ready()) return {ProcessResult::Kind::notStarted, errno};
     pid_t pid = -1;
-    if (const ProcessResult spawned = spawnChild(args, pid); !spawned.succeeded()) return spawned;
+    if (const ProcessResult spawned = spawnChild(args, pid, output.childEnd()); !spawned.succeeded())
+      return spawned;
     RunningChild child(pid);
+    // Only the child writes: the output ends when it does.
+    output.closeChildEnd();
     if (callbacks.started) callbacks.started();
-    return waitForChild(child, callbacks);
+    return waitForChild(child, callbacks, output);
   }
 };
 

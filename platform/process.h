@@ -4,6 +4,7 @@
 // posix_spawnp; a test may install another one.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <span>
 #include <string>
@@ -32,9 +33,14 @@ struct ProcessResult {
 // asked often (about every 50 ms), and once it says true the program is
 // ended (SIGTERM, SIGKILL when it lingers) and reaped. Any may be empty.
 struct ProcessCallbacks {
-  std::function<void()> started;
-  std::function<void()> everySecond;
-  std::function<bool()> giveUp;
+  std::function<void()> started = {};
+  std::function<void()> everySecond = {};
+  std::function<bool()> giveUp = {};
+  // When set, the program's standard output reaches it piece by piece as
+  // the program writes it (otherwise the output goes nowhere), the last
+  // pieces after the program has ended; false from it gives the program
+  // up as `giveUp` does.
+  std::function<bool(std::span<const uint8_t>)> output = {};
 };
 
 class ProcessRunner {
@@ -42,7 +48,8 @@ class ProcessRunner {
   virtual ~ProcessRunner() = default;
   // args[0] names the program (looked up on PATH when it holds no '/');
   // every argument is Windows-1252 and handed over as one whole word.
-  // The program's standard input reads nothing and its output goes nowhere.
+  // The program's standard input reads nothing and its output goes nowhere
+  // unless `callbacks.output` takes it.
   // It runs in a process group of its own, which a give-up ends whole.
   virtual ProcessResult run(std::span<const std::string> args, const ProcessCallbacks& callbacks) = 0;
 };

@@ -108,6 +108,73 @@ long double resampleLinearly(const int16_t* in, int64_t inFrames, int channels, 
   return pos;
 }
 
+// The positions of `n` frames in a conversion as resampleLinearly walks
+// them, the sum of the steps kept in extended precision: each position's
+// whole part, and its fraction rounded to double.
+[[gnu::target_clones("sse3", "default")]]
+long double resamplePositions(int64_t* whole, double* fraction, int64_t n, long double pos, long double step) {
+  for (int64_t i = 0; i < n; ++i, pos += step) {
+    const int64_t k = static_cast<int64_t>(pos);
+    whole[i] = k;
+    fraction[i] = static_cast<double>(pos - static_cast<long double>(k));
+  }
+  return pos;
+}
+
+// The interpolation of frames from..from+n-1 at those positions, in double
+// precision; false when any value lies too near a whole number to be
+// trusted (the rounding of the fraction moves a value by far less).
+[[gnu::target_clones("avx2", "default")]]
+bool interpolateApproximately(const int16_t* in, int64_t inFrames, int channels, int16_t* out, int64_t from,
+                              const int64_t* whole, const double* fraction, int64_t n) {
+  int64_t safe = 1;
+  const auto value = [&](int64_t i, int c) {
+    const int64_t k = whole[i];
+    const double a = k < inFrames ? in[k * channels + c] : 0;
+    const double b = k + 1 < inFrames ? in[(k + 1) * channels + c] : 0;
+    const double v = fraction[i] * (b - a) + a;
+    // On a frame, or between equal values, both precisions give a exactly.
+    safe &= (fraction[i] == 0) | (a == b) | truncatesAsExact(v);
+    return clampTruncatedApproximation(v);
+  };
+  // Mono apart: a loop of one value per frame vectorises.
+  if (channels == 1) {
+    for (int64_t i = 0; i < n; ++i) out[from + i] = value(i, 0);
+  } else {
+    for (int64_t i = 0; i < n; ++i)
+      for (int c = 0; c < channels; ++c) out[(from + i) * channels + c] = value(i, c);
+  }
+  return safe != 0;
+}
+
+// resampleLinearly's frames a run at a time: positions first, then the
+// values in double precision, the run taken again in extended precision
+// when a value is too near a whole number.
+long double resampleInRuns(const int16_t* in, int64_t inFrames, int channels, int16_t* out, int64_t from,
+                           int64_t to, long double pos, long double step) {
+  // A whole step from a whole position stays on the frames: every value is
+  // a frame's own, and the sum of whole steps is exact.
+  if (step == std::floor(step) && pos == std::floor(pos) && step < 0x1p62L) {
+    const int64_t first = static_cast<int64_t>(pos), by = static_cast<int64_t>(step);
+    for (int64_t j = from; j < to; ++j) {
+      const int64_t k = first + (j - from) * by;
+      for (int c = 0; c < channels; ++c) out[j * channels + c] = k < inFrames ? in[k * channels + c] : 0;
+    }
+    return pos + static_cast<long double>(to - from) * step;
+  }
+  constexpr int64_t kRun = 2048;
+  std::array<int64_t, kRun> whole;
+  std::array<double, kRun> fraction;
+  for (int64_t begin = from; begin < to; begin += kRun) {
+    const int64_t n = std::min(kRun, to - begin);
+    const long double next = resamplePositions(whole.data(), fraction.data(), n, pos, step);
+    if (!interpolateApproximately(in, inFrames, channels, out, begin, whole.data(), fraction.data(), n))
+      resampleLinearly(in, inFrames, channels, out, begin, begin + n, pos, step);
+    pos = next;
+  }
+  return pos;
+}
+
 }  // namespace
 
 void WorkClicker::blockDone() {
@@ -392,6 +459,21 @@ bool TAmostras::append(const TAmostras& other) {
   return true;
 }
 
+bool TAmostras::appendValues(std::span<const int16_t> values) {
+  const int64_t frames = static_cast<int64_t>(values.size()) / channels_;
+  const int64_t n = count_;
+  if (frames == 0) return true;
+  if (frames > kMaxFrames - n) {
+    outOfMemory_ = true;
+    return false;
+  }
+  const Told told = tellFramesWillChange(n, n);
+  setFrame(n + frames - 1, 0);
+  if (count_ != n + frames) return false;
+  std::memcpy(store_.get() + n * channels_, values.data(), static_cast<size_t>(frames * channels_) * sizeof(int16_t));
+  return true;
+}
+
 bool TAmostras::mixAt(const TAmostras& other, int64_t offset, long double ownGain,
                       long double otherGain) {
   if (other.sampleRate_ != sampleRate_ || offset > count_) return false;
@@ -564,7 +646,7 @@ void TAmostras::convertFrom(const TAmostras& source, int32_t newRate) {
   long double pos = 0;
   // The last frame stays silent.
   inBlocks(0, n - 1, [&](int64_t from, int64_t to) {
-    pos = resampleLinearly(source.store_.get(), sourceCount, channels_, store_.get(), from, to, pos, step);
+    pos = resampleInRuns(source.store_.get(), sourceCount, channels_, store_.get(), from, to, pos, step);
   });
   std::vector<SoundMarker> markers = source.markers_;
   for (SoundMarker& m : markers) m.frame = m.frame * newRate / source.sampleRate_;

@@ -215,6 +215,10 @@ class TAmostras {
   void insertSilence(int64_t position, int64_t length);
   // Adds every frame of `other` at the end; false when the rates differ.
   bool append(const TAmostras& other);
+  // Adds the whole frames of `values` (in this sound's layout) at the end,
+  // the store growing as setFrame grows it; false, nothing added, when
+  // memory is refused.
+  bool appendValues(std::span<const int16_t> values);
   // Frame offset+i := own x ownGain + other's frame i x otherGain, truncated
   // and clipped, growing the sound where `other` reaches past its end; false
   // when the rates differ or offset > count.

@@ -1,4 +1,5 @@
 #include "sound/gramost.h"
+#include "sound/wavStream.h"
 #include "tests/fakes/file_folder_test.h"
 #include "tests/fakes/replace_faults.h"
 #include "tests/fakes/wav_image.h"
@@ -542,6 +543,38 @@ TEST_F(SoundFiles, MarkersMoveWithTheFramesAndTravelAsCuePoints) {
                                                     chunk("cue ", le32(2) + point7at3 + point9past) +
                                                     chunk("data", values16({1, 2, 3, 4}))))));
   EXPECT_EQ(back.markers(), (std::vector<SoundMarker>{{7, 3}}));
+}
+
+TEST_F(SoundFiles, AWavArrivingPieceByPieceIsTheSoundLoadWavReads) {
+  // Stereo 16-bit and mono 8-bit, a chunk before the data, a data size that
+  // was never filled in, and a piece of a frame at the end; fed one byte at
+  // a time, then in one piece.
+  const std::string stereo = riff(chunk("fmt ", pcmFormat(2, 22050, 16)) + chunk("LIST", "ab") +
+                                  "data" + le32(0xFFFFFFFF) + values16({1, -1, 300, -300, 32767, -32768}) + "\x05");
+  const std::string mono8 = riff(chunk("fmt ", pcmFormat(1, 8000, 8)) + chunk("data", std::string("\x00\x80\xFF", 3)));
+  for (const std::string& bytes : {stereo, mono8}) {
+    TAmostras expected;
+    ASSERT_TRUE(expected.loadWav(write("whole.wav", bytes)));
+    for (const size_t piece : {size_t{1}, bytes.size()}) {
+      TAmostras streamed;
+      WavStreamLoader loader(streamed);
+      for (size_t at = 0; at < bytes.size(); at += piece) {
+        const std::string_view part = std::string_view(bytes).substr(at, piece);
+        ASSERT_TRUE(loader.take({reinterpret_cast<const uint8_t*>(part.data()), part.size()})) << at;
+      }
+      EXPECT_TRUE(loader.complete());
+      EXPECT_EQ(streamed.channels(), expected.channels());
+      EXPECT_EQ(streamed.sampleRate(), expected.sampleRate());
+      EXPECT_EQ(streamed.bitsPerSample(), expected.bitsPerSample());
+      EXPECT_TRUE(std::ranges::equal(streamed.samples(), expected.samples())) << piece;
+    }
+  }
+  // A float WAV is no sound this loader takes.
+  TAmostras refused;
+  WavStreamLoader loader(refused);
+  const std::string floats = riff(chunk("fmt ", pcmFormat(1, 8000, 32, 3)) + chunk("data", std::string(8, '\0')));
+  EXPECT_FALSE(loader.take({reinterpret_cast<const uint8_t*>(floats.data()), floats.size()}));
+  EXPECT_TRUE(loader.refused());
 }
 
 TEST_F(SoundFiles, RefusedFilesLeaveTheSoundAsItWas) {

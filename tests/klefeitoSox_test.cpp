@@ -20,17 +20,17 @@ namespace {
 using Words = std::vector<std::string>;
 
 Words effectWords(SoxEffect effect, std::string_view parameters) {
-  Words all = soxArguments("sox", "in.wav", "out.wav", soxEffectText(effect, parameters));
-  return Words(all.begin() + 3, all.end());
+  Words all = soxArguments("sox", "in.wav", soxEffectText(effect, parameters));
+  return Words(all.begin() + 5, all.end());
 }
 
 // ---------------------------------------------------------------- argument vectors
 
-TEST(SoxArguments, FileNamesStayWholeWordsAndAreNeverOptions) {
-  EXPECT_EQ(soxArguments("/usr/bin/sox", "/t/a b \"c\".wav", "/t/#@#x.wav", soxEffectText(SoxEffect::reverse, "")),
-            (Words{"/usr/bin/sox", "/t/a b \"c\".wav", "/t/#@#x.wav", "reverse"}));
-  EXPECT_EQ(soxArguments("sox", "-n.wav", "-", soxEffectText(SoxEffect::reverse, "")),
-            (Words{"sox", "./-n.wav", "./-", "reverse"}));
+TEST(SoxArguments, TheFileNameStaysAWholeWordAndIsNeverAnOption) {
+  EXPECT_EQ(soxArguments("/usr/bin/sox", "/t/a b \"c\".wav", soxEffectText(SoxEffect::reverse, "")),
+            (Words{"/usr/bin/sox", "/t/a b \"c\".wav", "-t", "wav", "-", "reverse"}));
+  EXPECT_EQ(soxArguments("sox", "-n.wav", soxEffectText(SoxEffect::reverse, "")),
+            (Words{"sox", "./-n.wav", "-t", "wav", "-", "reverse"}));
 }
 
 TEST(SoxArguments, EffectsWithoutParameters) {
@@ -75,17 +75,11 @@ TEST(SoxArguments, EqualizerBandsByRate) {
   EXPECT_EQ(soxEffectText(SoxEffect::equalizer, equalizerText(zeros, 8000)).substr(0, 14), " equalizer 40 ");
 }
 
-TEST(SoxArguments, OutputFileIsNamedAfterTheWorkingFile) {
-  program().workingFileName = "/home/u/sons/voz.mp3.wav ";
-  EXPECT_EQ(soxOutputFile(), tempDirectory() + "#@#voz.mp3.wav");
-  program().workingFileName.clear();
-  EXPECT_EQ(soxOutputFile(), tempDirectory() + "#@#.wav");
-}
-
 // ---------------------------------------------------------------- the command flow
 
-// Records what would be run; writes `output` bytes into the output file
-// (the third word) unless told to write nothing.
+// Records what would be run; hands `output` over as the program's standard
+// output unless told to write nothing, giving the program up when the
+// caller refuses it, as the real runner does.
 class RecordingRunner final : public ProcessRunner {
  public:
   RecordingRunner() { setProcessRunner(this); }
@@ -93,7 +87,7 @@ class RecordingRunner final : public ProcessRunner {
   ProcessResult run(std::span<const std::string> args, const ProcessCallbacks& callbacks) override {
     runs.emplace_back(args.begin(), args.end());
     if (callbacks.started) callbacks.started();
-    if (writeOutput) writeFileBytes(nativePath(args[2]), output);
+    if (writeOutput && callbacks.output && !callbacks.output(output)) return {ProcessResult::Kind::gaveUp, 0};
     return {ProcessResult::Kind::exited, exitCode};
   }
   std::vector<Words> runs;
@@ -122,7 +116,6 @@ TEST_F(SoxEffects, RealSoxReversesTheSoundAndTheResultIsKept) {
   EXPECT_EQ(leftValues(sound()), std::vector<int16_t>(values.rbegin(), values.rend()));
   EXPECT_EQ(program().currentPosition, 0);
   EXPECT_EQ(program().markedPosition, 0);
-  EXPECT_FALSE(fileExists(soxOutputFile()));
 }
 
 TEST_F(SoxEffects, RealSoxResultDroppedGivesTheSoundBack) {
@@ -132,7 +125,6 @@ TEST_F(SoxEffects, RealSoxResultDroppedGivesTheSoundBack) {
   EXPECT_EQ(leftValues(sound()), values);
   EXPECT_EQ(program().currentPosition, 0);
   EXPECT_EQ(program().markedPosition, 0);
-  EXPECT_FALSE(fileExists(soxOutputFile()));
 }
 
 // Reverse, then ESC out of the effects command: a keep question would take
@@ -187,29 +179,28 @@ TEST_F(SoxEffects, ASoxThatCannotRunFailsOrGivesNothingIsToldAndNothingIsAsked) 
   EXPECT_EQ(leftValues(sound()), values);
   EXPECT_EQ(program().currentPosition, 40);
   EXPECT_EQ(program().markedPosition, 60);
-  EXPECT_FALSE(fileExists(soxOutputFile()));
 }
 
 TEST_F(SoxEffects, AnOutputThatCannotBeLoadedIsNotKept) {
   RecordingRunner runner;
-  runner.output = {'n', 'o', 't', ' ', 'a', ' ', 'w', 'a', 'v'};
+  const std::string_view notWav = "not a wav file at all";
+  runner.output.assign(notWav.begin(), notWav.end());
   KeyScript script;
   script.type("n").key("\x1B");  // no keep question: ESC is the next prompt's answer
   effectsCommand();
   EXPECT_EQ(script.remaining(), 0u);
   EXPECT_EQ(leftValues(sound()), values);
   EXPECT_TRUE(shown("Arquivo incompat\xEDvel com este programa"));
-  EXPECT_FALSE(fileExists(soxOutputFile()));
 }
 
-TEST_F(SoxEffects, InputIsTheScratchCopyAndOutputTheTemporaryFile) {
+TEST_F(SoxEffects, InputIsTheScratchCopyAndOutputStandardOutput) {
   RecordingRunner runner;
   runner.writeOutput = false;
   KeyScript script;
   script.type("n").key("\x1B");
   effectsCommand();
   ASSERT_EQ(runner.runs.size(), 1u);
-  EXPECT_EQ(runner.runs[0], (Words{"sox", effectScratchFile(), soxOutputFile(), "gain", "-n"}));
+  EXPECT_EQ(runner.runs[0], (Words{"sox", effectScratchFile(), "-t", "wav", "-", "gain", "-n"}));
   EXPECT_TRUE(shown("Fim da edi\xE7\xE3o"));
 }
 
@@ -226,10 +217,10 @@ TEST_F(SoxEffects, GainQuestionWarnsAboveTwentyAndTakesZeroForText) {
   effectsCommand();
   EXPECT_TRUE(shown("Valor inv\xE1lido, assumido zero"));
   ASSERT_EQ(runner.runs.size(), 4u);
-  EXPECT_EQ(Words(runner.runs[0].begin() + 3, runner.runs[0].end()), (Words{"bass", "-25"}));
-  EXPECT_EQ(Words(runner.runs[1].begin() + 3, runner.runs[1].end()), (Words{"treble", "+25"}));
-  EXPECT_EQ(Words(runner.runs[2].begin() + 3, runner.runs[2].end()), (Words{"bass", "0"}));
-  EXPECT_EQ(Words(runner.runs[3].begin() + 3, runner.runs[3].end()), (Words{"treble", "0"}));
+  EXPECT_EQ(Words(runner.runs[0].begin() + 5, runner.runs[0].end()), (Words{"bass", "-25"}));
+  EXPECT_EQ(Words(runner.runs[1].begin() + 5, runner.runs[1].end()), (Words{"treble", "+25"}));
+  EXPECT_EQ(Words(runner.runs[2].begin() + 5, runner.runs[2].end()), (Words{"bass", "0"}));
+  EXPECT_EQ(Words(runner.runs[3].begin() + 5, runner.runs[3].end()), (Words{"treble", "0"}));
 }
 
 TEST_F(SoxEffects, SpeedPitchEchoAndEqualizerAskTheirParameters) {
@@ -249,13 +240,13 @@ TEST_F(SoxEffects, SpeedPitchEchoAndEqualizerAskTheirParameters) {
   EXPECT_EQ(script.remaining(), 0u);
   EXPECT_TRUE(shown("Valor inv\xE1lido, efeito n\xE3o aplicado"));
   ASSERT_EQ(runner.runs.size(), 5u);
-  EXPECT_EQ(Words(runner.runs[0].begin() + 3, runner.runs[0].end()), (Words{"speed", "1.2"}));
-  EXPECT_EQ(Words(runner.runs[1].begin() + 3, runner.runs[1].end()), (Words{"speed", "1.5"}));
-  EXPECT_EQ(Words(runner.runs[2].begin() + 3, runner.runs[2].end()), (Words{"pitch", "-300"}));
-  EXPECT_EQ(Words(runner.runs[3].begin() + 3, runner.runs[3].end()),
+  EXPECT_EQ(Words(runner.runs[0].begin() + 5, runner.runs[0].end()), (Words{"speed", "1.2"}));
+  EXPECT_EQ(Words(runner.runs[1].begin() + 5, runner.runs[1].end()), (Words{"speed", "1.5"}));
+  EXPECT_EQ(Words(runner.runs[2].begin() + 5, runner.runs[2].end()), (Words{"pitch", "-300"}));
+  EXPECT_EQ(Words(runner.runs[3].begin() + 5, runner.runs[3].end()),
             (Words{"echo", "0.8", "0.5", "300", "0.3"}));
   // 22050 Hz: seven bands, the second one raised.
-  const Words eq(runner.runs[4].begin() + 3, runner.runs[4].end());
+  const Words eq(runner.runs[4].begin() + 5, runner.runs[4].end());
   ASSERT_EQ(eq.size(), 28u);
   EXPECT_EQ(eq[3], "+0");
   EXPECT_EQ(eq[7], "+2.5");

@@ -75,6 +75,28 @@ TEST_F(Process, GivingUpEndsAndReapsEvenAProgramThatIgnoresSigterm) {
   EXPECT_EQ(errno, ESRCH);
 }
 
+TEST_F(Process, StandardOutputArrivesWholeAndInOrderAndRefusingItGivesTheProgramUp) {
+  // Three megabytes, more than a pipe holds, then a last line written after
+  // a pause, so that some of it is read only once the program has ended.
+  const Words writer{"sh", "-c", "head -c 3000000 /dev/zero | tr '\\0' x; sleep 0.2; echo end"};
+  std::string received;
+  const ProcessResult whole = runProgram(writer, {.output = [&](std::span<const uint8_t> bytes) {
+                                           received.append(bytes.begin(), bytes.end());
+                                           return true;
+                                         }});
+  EXPECT_TRUE(whole.succeeded());
+  EXPECT_EQ(received, std::string(3000000, 'x') + "end\n");
+
+  const Words endless{"sh", "-c", "exec yes"};
+  size_t taken = 0;
+  const ProcessResult refused = runProgram(endless, {.output = [&](std::span<const uint8_t> bytes) {
+                                             taken += bytes.size();
+                                             return taken < 100000;
+                                           }});
+  EXPECT_EQ(refused.kind, ProcessResult::Kind::gaveUp);
+  EXPECT_GE(taken, 100000u);
+}
+
 TEST_F(Process, TheChildWritesNothingOnTheTerminalAndReadsNothing) {
   // Standard output and error of this process point at a file for the run.
   const std::string captured = file("captured");

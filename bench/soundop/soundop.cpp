@@ -4,6 +4,7 @@
 //
 //   soundop copy|volume|fade|echo|reverb|code IN OUT   load, apply, save
 //   soundop mix IN SECOND OUT                          load both, mix at 0, save
+//   soundop rate IN RATE OUT                           load, convert to RATE, save
 //   soundop reopen IN OUT                              open a file of any kind and save
 //                                                      it in the same format
 //   soundop key IN                                     ms of the scratch copy (written
@@ -38,6 +39,7 @@
 #include <vector>
 
 #include "edit/klEfeitoCalc.h"
+#include "edit/klefeitoSox.h"
 #include "platform/paths.h"
 #include "platform/process.h"
 #include "platform/wav_header.h"
@@ -46,6 +48,7 @@
 #include "sound/peakLimiter.h"
 #include "sound/soundLevels.h"
 #include "sound/soundPauses.h"
+#include "sound/wavStream.h"
 #include "sound/soundFiles.h"
 
 namespace kalimbro {
@@ -93,6 +96,12 @@ int run(const std::vector<std::string>& a) {
     sound.mixAt(second, 0, 1.0L, 1.0L);
     return sound.saveWav(a[3]) ? 0 : fail("cannot save");
   }
+  if (op == "rate") {
+    if (a.size() != 4) return fail("usage: soundop rate IN RATE OUT");
+    TAmostras converted;
+    converted.convertFrom(sound, std::stoi(a[2]));
+    return converted.saveWav(a[3]) ? 0 : fail("cannot save");
+  }
   if (op == "key") {
     // What the effects command does while the user hears the prompt, then
     // between the key and the demonstration.
@@ -106,18 +115,25 @@ int run(const std::vector<std::string>& a) {
   }
   if (op == "soxtrip") {
     // What a SoX effect does: the scratch copy (written while the prompt is
-    // heard), then SoX and the result read back.
-    const std::string in = makeTempFile("WAV") + ".wav", out = makeTempFile("WAV") + ".wav";
+    // heard), then SoX with its result read from the pipe as it comes.
+    const std::string in = makeTempFile("WAV") + ".wav";
     auto start = std::chrono::steady_clock::now();
     if (!sound.saveWav(in, FlushToDisk::no)) return fail("cannot write the scratch copy");
     const double copy = msSince(start);
     start = std::chrono::steady_clock::now();
-    std::vector<std::string> args = {"sox", in, out};
-    args.insert(args.end(), a.begin() + 2, a.end());
-    if (!runProgram(args).succeeded()) return fail("sox failed");
-    const double soxAlone = msSince(start);
-    if (!sound.loadWav(out)) return fail("cannot load the result");
-    std::printf("%.0f %.0f %.0f\n", copy, msSince(start), soxAlone);
+    std::string effect;
+    for (size_t i = 2; i < a.size(); ++i) effect += a[i] + " ";
+    TAmostras result;
+    WavStreamLoader loader(result);
+    const ProcessResult run = runProgram(soxArguments("sox", in, effect), {.output = [&](std::span<const uint8_t> bytes) {
+                                           if (!loader.take(bytes)) return false;
+                                           if (loader.started()) sound.clear();
+                                           return true;
+                                         }});
+    if (!run.succeeded() || !loader.complete()) return fail("sox failed");
+    const double soxRun = msSince(start);
+    sound.takeOver(result);
+    std::printf("%.0f %.0f %.0f\n", copy, msSince(start), soxRun);
     return 0;
   }
   if (op == "levels") {
