@@ -54,6 +54,8 @@ bool WavStreamLoader::takeData(std::span<const uint8_t> bytes) {
   const size_t frameBytes = static_cast<size_t>(bytesPerValue_ * into_.channels());
   const size_t whole = bytes.size() - bytes.size() % frameBytes;
   const size_t n = whole / static_cast<size_t>(bytesPerValue_);
+  pending_.assign(bytes.begin() + static_cast<ptrdiff_t>(whole), bytes.end());
+  if (n == 0) return true;
   values_.resize(n);
   if (bytesPerValue_ == 1) {
     for (size_t i = 0; i < n; ++i) values_[i] = sampleFrom8Bit(bytes[i]);
@@ -62,7 +64,6 @@ bool WavStreamLoader::takeData(std::span<const uint8_t> bytes) {
   } else {
     for (size_t i = 0; i < n; ++i) values_[i] = static_cast<int16_t>(readLe16(bytes.data() + 2 * i));
   }
-  pending_.assign(bytes.begin() + static_cast<ptrdiff_t>(whole), bytes.end());
   if (!into_.appendValues(values_)) failed_ = true;
   return !failed_;
 }
