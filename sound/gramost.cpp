@@ -741,9 +741,9 @@ bool TAmostras::loadWav(std::string_view fileName) {
   return true;
 }
 
-bool TAmostras::saveWav(std::string_view fileName, FlushToDisk flush) const {
+bool TAmostras::saveWav(std::string_view fileName, FlushToDisk flush, int32_t bitsPerSample) const {
   WavWriter writer;
-  if (!writer.open(*this, fileName, flush)) return false;
+  if (!writer.open(*this, fileName, flush, bitsPerSample)) return false;
   WorkClicker clicker;
   while (!writer.done()) {
     if (!writer.writeSome(kWorkBlockValues)) return false;

@@ -244,9 +244,10 @@ class TAmostras {
   // Replaces sound and format with a WAV file. On false the sound and format
   // are as they were, and `outOfMemory` tells whether memory was refused.
   bool loadWav(std::string_view fileName);
-  // Writes the canonical header and the data at `bitsPerSample`. On false the
-  // file that was there before is untouched.
-  bool saveWav(std::string_view fileName, FlushToDisk flush = FlushToDisk::yes) const;
+  // Writes the canonical header and the data at `bitsPerSample` (8 or 16;
+  // 0: the sound's own). On false the file that was there before is
+  // untouched.
+  bool saveWav(std::string_view fileName, FlushToDisk flush = FlushToDisk::yes, int32_t bitsPerSample = 0) const;
   // Takes over the store and format of a buffer loaded apart (which is left
   // empty), so that a failed load never touches the sound in memory. The
   // memory limit and capture buffers stay this buffer's own.

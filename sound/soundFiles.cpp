@@ -521,16 +521,8 @@ SoundLoad loadSound(std::string_view fileName, TAmostras& sound) {
 bool saveSound(std::string_view fileName, const TAmostras& sound, const SoundFileFormat& format,
                FlushToDisk flush) {
   if (format.kind == SoundKind::wav && !format.floatingPoint &&
-      (format.bitsPerSample == 8 || format.bitsPerSample == 16)) {
-    WavWriter writer;
-    if (!writer.open(sound, fileName, flush, format.bitsPerSample)) return false;
-    WorkClicker clicker;
-    while (!writer.done()) {
-      if (!writer.writeSome(kWorkBlockValues)) return false;
-      clicker.blockDone();
-    }
-    return writer.commit();
-  }
+      (format.bitsPerSample == 8 || format.bitsPerSample == 16))
+    return sound.saveWav(fileName, flush, format.bitsPerSample);
 
   const std::optional<int> sfFormat = sndfileFormat(format);
   if (!sfFormat) return false;
