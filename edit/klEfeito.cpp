@@ -107,10 +107,12 @@ struct ScratchForThisRun {
   ~ScratchForThisRun() { soundWillChange(); }
 };
 
-// Says the result, then demonstrates and asks.
-void demonstrateAndAsk(std::string_view resultKey) {
+// Works the effect while its result is said and its demonstration plays;
+// then asks.
+void workDemonstrateAndAsk(EffectWork work, std::string_view resultKey) {
+  EffectWorker worker(std::move(work));
   sayMessage(resultKey, 1);
-  demonstrateAndKeep();
+  demonstrateAndKeep(&worker);
 }
 
 // ---- The effects table -----------------------------------------------------------
@@ -190,8 +192,12 @@ void restoreSoundBeforeEffect() {
       return !sound().outOfMemory();
     }
     if (!s.fileSaved) return false;
-    s.fileIsSound = sound().loadWav(s.file);
-    // The sound keeps the effect: the user must not believe it gone.
+    // Read back in place when the file is in the sound's format (the sound
+    // is never held twice), else loaded beside it.
+    const std::optional<bool> inPlace = sound().reloadWav(s.file);
+    s.fileIsSound = inPlace ? *inPlace : sound().loadWav(s.file);
+    // The effect is still there, whole or in part: the user must not
+    // believe it gone.
     if (!s.fileIsSound) sayMessage("KLNDESEF", 1);
     return s.fileIsSound;
   });
@@ -199,10 +205,16 @@ void restoreSoundBeforeEffect() {
 
 void demonstrate() { sound().playAll(); }
 
-bool demonstrateAndKeep() {
+bool demonstrateAndKeep(EffectWorker* worker) {
   sayMessage("KLDEMONS", 0);
   waitSpeechEnd();
-  demonstrate();
+  if (worker == nullptr) {
+    demonstrate();
+  } else {
+    sound().playAll([worker](int64_t end) { worker->waitUntilWorked(end); });
+    // The history and the levels read the sound while the answer is awaited.
+    worker->finish();
+  }
   return keepOrDiscardEffect();
 }
 
@@ -233,36 +245,22 @@ bool keepOrDiscardEffect() {
   return kept;
 }
 
-void volumeUp() {
-  raiseVolume(sound());
-  demonstrateAndAsk("KLVOLAUM");
-}
+void volumeUp() { workDemonstrateAndAsk(volumeWork(sound(), 1.25L), "KLVOLAUM"); }
 
-void volumeDown() {
-  lowerVolume(sound());
-  demonstrateAndAsk("KLVOLDIM");
-}
+void volumeDown() { workDemonstrateAndAsk(volumeWork(sound(), 0.75L), "KLVOLDIM"); }
 
-void fadeIn() {
-  fadeInTo(sound(), program().currentPosition);
-  demonstrateAndAsk("KLFADEINA");
-}
+void fadeIn() { workDemonstrateAndAsk(fadeInWork(sound(), program().currentPosition), "KLFADEINA"); }
 
-void fadeOut() {
-  fadeOutFrom(sound(), program().currentPosition);
-  demonstrateAndAsk("KLFADEOUT");
-}
+void fadeOut() { workDemonstrateAndAsk(fadeOutWork(sound(), program().currentPosition), "KLFADEOUT"); }
 
 void echoEffect() {
   const Settings& s = program().settings;
-  addEcho(sound(), s.echoPercent, s.EchoUnits);
-  demonstrateAndAsk("KLECO");
+  workDemonstrateAndAsk(echoWork(sound(), s.echoPercent, s.EchoUnits), "KLECO");
 }
 
 void reverbEffect() {
   const Settings& s = program().settings;
-  addReverb(sound(), s.reverbPercent, s.ReverbUnits);
-  demonstrateAndAsk("KLREV");
+  workDemonstrateAndAsk(reverbWork(sound(), s.reverbPercent, s.ReverbUnits), "KLREV");
 }
 
 void codeWithPassword() {

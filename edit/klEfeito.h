@@ -48,8 +48,10 @@ void restoreSoundBeforeEffect();
 // Plays the whole working sound and waits for the end.
 void demonstrate();
 // Says that the demonstration comes, plays it and asks whether to keep the
-// effect (the sound put back when not). True when kept.
-bool demonstrateAndKeep();
+// effect (the sound put back when not). True when kept. With a worker
+// still at the effect, what plays waits for it, and the question for the
+// rest of it.
+bool demonstrateAndKeep(EffectWorker* worker = nullptr);
 // "Deseja manter o efeito?(S/N)": true on S or Enter, false on N or ESC;
 // other keys are ignored.
 bool askKeepEffect();

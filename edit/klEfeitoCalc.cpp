@@ -31,63 +31,98 @@ class ScaledValues {
   std::array<uint16_t, 65536> table_;
 };
 
-// One delayed copy per frame, the earlier frame read before (echo, loop
-// downward) or after (reverberation, loop upward) it was itself changed.
-void addDelayedCopy(TAmostras& s, int32_t percent, int32_t units, bool recirculating) {
+// Frames first..last of a gain ramp: those inside the sound are told and
+// worked (a ramp here never lengthens the sound).
+EffectWork gainRampWork(TAmostras& s, int64_t first, int64_t last, long double startGain, long double endGain) {
+  if (last <= first) return {};
+  const int64_t begin = std::max<int64_t>(first, 0);
+  const int64_t inside = std::max(begin, std::min<int64_t>(last + 1, s.count()));
+  const std::span<int16_t> values = s.samplesToChange(begin, inside);
+  const int32_t channels = s.channels();
+  return {begin, inside, [=](int64_t from, int64_t to) {
+            rampFrames(values, channels, first, last, startGain, endGain, from, to);
+          }};
+}
+
+// One delayed copy per frame: the sound is lengthened by the delay (once,
+// before the work; with no delay this writes silence on the last frame;
+// when the store cannot grow, the tail is cut), then each channel on its
+// own: value j meets value j - lag, the frame one delay earlier (silence
+// before the start), either as it was (echo) or as already worked
+// (reverberation). Each product truncated toward zero; the sum wraps to
+// 16 bits.
+EffectWork delayedCopyWork(TAmostras& s, int32_t percent, int32_t units, bool recirculating) {
   const long double p = static_cast<long double>(percent) / 100.0L;
-  const auto own = std::make_unique<ScaledValues>(p);
-  const auto earlier = std::make_unique<ScaledValues>(1.0L - p);
-  int64_t delay = effectDelayFrames(s.sampleRate(), units);
-  if (delay < 0) delay = 0;
-  // Lengthened once, before the loop. With no delay this writes silence on
-  // the last frame; when the store cannot grow, the tail is cut.
+  const std::shared_ptr<const ScaledValues> own = std::make_shared<ScaledValues>(p);
+  const std::shared_ptr<const ScaledValues> earlier = std::make_shared<ScaledValues>(1.0L - p);
+  const int64_t delay = std::max<int64_t>(effectDelayFrames(s.sampleRate(), units), 0);
   s.setFrame(int64_t{s.count()} + delay - 1, 0);
-  // Each channel on its own: value j meets value j - lag, the frame one
-  // delay earlier (silence before the start). Each product truncated toward
-  // zero; the sum wraps to 16 bits.
-  const std::span<int16_t> v = s.samplesToChange();
-  const int64_t n = static_cast<int64_t>(v.size());
-  const int64_t lag = delay * s.channels();
-  const auto mixed = [&](int64_t j) {
-    const int16_t earlierValue = j >= lag ? v[static_cast<size_t>(j - lag)] : int16_t{0};
-    v[static_cast<size_t>(j)] = static_cast<int16_t>((*own)(v[static_cast<size_t>(j)]) + (*earlier)(earlierValue));
+  int16_t* const v = s.samplesToChange().data();
+  const int64_t ch = s.channels();
+  const int64_t n = int64_t{s.count()} * ch;
+  const int64_t lag = delay * ch;
+  const auto mix = [own, earlier](int16_t value, int16_t earlierValue) {
+    return static_cast<int16_t>((*own)(value) + (*earlier)(earlierValue));
   };
+  EffectWork work{0, s.count(), {}};
   if (recirculating) {
-    inBlocks(0, n, [&](int64_t begin, int64_t end) {
-      for (int64_t j = begin; j < end; ++j) mixed(j);
-    });
+    work.run = [=](int64_t from, int64_t to) {
+      for (int64_t j = from * ch; j < to * ch; ++j) v[j] = mix(v[j], j >= lag ? v[j - lag] : int16_t{0});
+    };
+  } else if (lag == 0 || lag >= n) {
+    // Each value meets itself, or only the silence before the start.
+    work.run = [=](int64_t from, int64_t to) {
+      for (int64_t j = from * ch; j < to * ch; ++j) v[j] = mix(v[j], lag == 0 ? v[j] : int16_t{0});
+    };
   } else {
-    // Downward, so that the earlier value is still the original one.
-    inBlocks(0, n, [&](int64_t begin, int64_t end) {
-      for (int64_t j = n - 1 - begin; j >= n - end; --j) mixed(j);
-    });
+    // Upward, each value's original kept in a ring for the value one lag
+    // later, which finds it in the same slot.
+    const auto ring = std::make_shared<std::vector<int16_t>>(static_cast<size_t>(lag), int16_t{0});
+    work.run = [=](int64_t from, int64_t to) {
+      int16_t* kept = ring->data();
+      for (int64_t j = from * ch, slot = j % lag; j < to * ch; slot = 0) {
+        const int64_t run = std::min(to * ch - j, lag - slot);
+        for (int64_t k = 0; k < run; ++k) {
+          const int16_t original = v[j + k];
+          v[j + k] = mix(original, kept[slot + k]);
+          kept[slot + k] = original;
+        }
+        j += run;
+      }
+    };
   }
+  return work;
 }
 
 }  // namespace
 
-void raiseVolume(TAmostras& s) { s.applyGainRamp(0, int64_t{s.count()} - 1, 1.25L, 1.25L); }
+EffectWork volumeWork(TAmostras& s, long double gain) { return gainRampWork(s, 0, int64_t{s.count()} - 1, gain, gain); }
 
-void lowerVolume(TAmostras& s) { s.applyGainRamp(0, int64_t{s.count()} - 1, 0.75L, 0.75L); }
+void raiseVolume(TAmostras& s) { workWhole(volumeWork(s, 1.25L)); }
 
-void fadeInTo(TAmostras& s, int64_t position) {
-  const int32_t before = s.count();
-  s.applyGainRamp(0, position, 0.0L, 1.0L);
-  // A cursor past the end keeps the slope but must not lengthen the sound.
-  if (s.count() > before) s.deleteRange(before, int64_t{s.count()} - before);
+void lowerVolume(TAmostras& s) { workWhole(volumeWork(s, 0.75L)); }
+
+EffectWork fadeInWork(TAmostras& s, int64_t position) { return gainRampWork(s, 0, position, 0.0L, 1.0L); }
+
+void fadeInTo(TAmostras& s, int64_t position) { workWhole(fadeInWork(s, position)); }
+
+EffectWork fadeOutWork(TAmostras& s, int64_t position) {
+  return gainRampWork(s, position, int64_t{s.count()} - 1, 1.0L, 0.0L);
 }
 
-void fadeOutFrom(TAmostras& s, int64_t position) {
-  s.applyGainRamp(position, int64_t{s.count()} - 1, 1.0L, 0.0L);
-}
+void fadeOutFrom(TAmostras& s, int64_t position) { workWhole(fadeOutWork(s, position)); }
 
 int64_t effectDelayFrames(int32_t sampleRate, int32_t units) {
   return int64_t{sampleRate / 11025} * units;
 }
 
-void addEcho(TAmostras& s, int32_t percent, int32_t units) { addDelayedCopy(s, percent, units, false); }
+EffectWork echoWork(TAmostras& s, int32_t percent, int32_t units) { return delayedCopyWork(s, percent, units, false); }
 
-void addReverb(TAmostras& s, int32_t percent, int32_t units) { addDelayedCopy(s, percent, units, true); }
+void addEcho(TAmostras& s, int32_t percent, int32_t units) { workWhole(echoWork(s, percent, units)); }
+
+EffectWork reverbWork(TAmostras& s, int32_t percent, int32_t units) { return delayedCopyWork(s, percent, units, true); }
+
+void addReverb(TAmostras& s, int32_t percent, int32_t units) { workWhole(reverbWork(s, percent, units)); }
 
 int32_t passwordValue(std::string_view text) {
   size_t i = 0;

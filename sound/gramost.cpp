@@ -276,8 +276,10 @@ void TAmostras::setFrameTold(int64_t index, PackedFrame frame) {
   setFrame(index, frame);
 }
 
-std::span<int16_t> TAmostras::samplesToChange() {
-  const Told told = tellFramesWillChange(0, count_);
+std::span<int16_t> TAmostras::samplesToChange() { return samplesToChange(0, count_); }
+
+std::span<int16_t> TAmostras::samplesToChange(int64_t first, int64_t end) {
+  const Told told = tellFramesWillChange(first, end);
   return {store_.get(), static_cast<size_t>(count_) * static_cast<size_t>(channels_)};
 }
 
@@ -528,55 +530,60 @@ void TAmostras::mixFrameByFrame(const TAmostras& other, int64_t offset, long dou
   }
 }
 
-void TAmostras::applyGainRamp(int64_t first, int64_t last, long double startGain,
-                              long double endGain) {
-  if (last <= first) return;
-  const Told told = tellFramesWillChange(first, last + 1);
+void rampFrames(std::span<int16_t> values, int32_t channels, int64_t first, int64_t last, long double startGain,
+                long double endGain, int64_t from, int64_t to) {
+  if (last <= first || to <= from) return;
+  const int64_t ch = channels;
+  int16_t* s = values.data();
+  if (const auto gain = gainIn256ths(startGain); gain && startGain == endGain) {
+    for (int64_t j = from * ch; j < to * ch; ++j) s[j] = scaledIn256ths(s[j] * *gain);
+    return;
+  }
   const long double step =
       (endGain - startGain) / (static_cast<long double>(last) - static_cast<long double>(first));
   const auto gainAt = [&](int64_t i) {
     return startGain + (static_cast<long double>(i) - static_cast<long double>(first)) * step;
   };
+  const bool approximate = approximable(startGain) && approximable(endGain);
+  const double start = static_cast<double>(startGain), slope = static_cast<double>(step);
+  // Per frame, as the gain changes every frame.
+  const auto exactly = [&](int64_t begin, int64_t end) {
+    for (int64_t i = begin; i < end; ++i) {
+      const double gain = start + static_cast<double>(i - first) * slope;
+      for (int16_t* v = s + i * ch; v < s + (i + 1) * ch; ++v) {
+        const double scaled = *v * gain;
+        *v = approximate && truncatesAsExact(scaled) ? clampTruncatedApproximation(scaled)
+                                                     : clampTruncated(*v * gainAt(i));
+      }
+    }
+  };
+  if (!approximate) return exactly(from, to);
+  // Short runs at once when every value is safe in double precision, else
+  // frame by frame.
+  constexpr int64_t kRunFrames = 2048;
+  std::array<int16_t, kRunFrames * 2> scaled;
+  for (int64_t run = from; run < to; run += kRunFrames) {
+    const int64_t end = std::min(to, run + kRunFrames);
+    const auto n = static_cast<int32_t>((end - run) * ch);
+    if (rampApproximately(scaled.data(), s + run * ch, n, static_cast<int>(ch - 1), start,
+                          static_cast<double>(run - first), slope)) {
+      std::memcpy(s + run * ch, scaled.data(), static_cast<size_t>(n) * sizeof(int16_t));
+    } else {
+      exactly(run, end);
+    }
+  }
+}
+
+void TAmostras::applyGainRamp(int64_t first, int64_t last, long double startGain,
+                              long double endGain) {
+  if (last <= first) return;
+  const Told told = tellFramesWillChange(first, last + 1);
   const int64_t begin = std::max<int64_t>(first, 0);
   const int64_t inside = std::max(begin, std::min<int64_t>(last + 1, count_));
-  const int64_t ch = channels_;
-  int16_t* s = store_.get();
-  if (const auto gain = gainIn256ths(startGain); gain && startGain == endGain) {
-    inBlocks(begin * ch, inside * ch, [&](int64_t from, int64_t to) {
-      for (int64_t j = from; j < to; ++j) s[j] = scaledIn256ths(s[j] * *gain);
-    });
-  } else {
-    const bool approximate = approximable(startGain) && approximable(endGain);
-    const double start = static_cast<double>(startGain), slope = static_cast<double>(step);
-    // Per frame, as the gain changes every frame.
-    const auto exactly = [&](int64_t from, int64_t to) {
-      for (int64_t i = from; i < to; ++i) {
-        const double gain = start + static_cast<double>(i - first) * slope;
-        for (int16_t* v = s + i * ch; v < s + (i + 1) * ch; ++v) {
-          const double scaled = *v * gain;
-          *v = approximate && truncatesAsExact(scaled) ? clampTruncatedApproximation(scaled)
-                                                       : clampTruncated(*v * gainAt(i));
-        }
-      }
-    };
-    inBlocks(begin, inside, [&](int64_t from, int64_t to) {
-      if (!approximate) return exactly(from, to);
-      // Short runs at once when every value is safe in double precision,
-      // else frame by frame.
-      constexpr int64_t kRunFrames = 2048;
-      std::array<int16_t, kRunFrames * 2> scaled;
-      for (int64_t run = from; run < to; run += kRunFrames) {
-        const int64_t end = std::min(to, run + kRunFrames);
-        const auto n = static_cast<int32_t>((end - run) * ch);
-        if (rampApproximately(scaled.data(), s + run * ch, n, static_cast<int>(ch - 1), start,
-                              static_cast<double>(run - first), slope)) {
-          std::memcpy(s + run * ch, scaled.data(), static_cast<size_t>(n) * sizeof(int16_t));
-        } else {
-          exactly(run, end);
-        }
-      }
-    });
-  }
+  const std::span<int16_t> values(store_.get(), static_cast<size_t>(count_ * channels_));
+  inBlocks(begin, inside, [&](int64_t from, int64_t to) {
+    rampFrames(values, channels_, first, last, startGain, endGain, from, to);
+  });
   // Past the end: silence times any gain is silence, written all the same,
   // so that the sound grows to `last` as frame-by-frame writing makes it.
   for (int64_t i = inside; i <= last; ++i) {
@@ -707,6 +714,20 @@ bool TAmostras::readData(ByteSource& source, uint64_t dataBytes) {
   return source.skipExact(dataBytes - static_cast<uint64_t>(frames) * frameBytes);
 }
 
+namespace {
+
+// The cue points before the data (in the layout) and after them (read
+// from `source`, just past the data).
+std::vector<SoundMarker> markersOf(ByteSource& source, WavLayout& layout) {
+  std::vector<WavCuePoint> cues = std::move(layout.cues);
+  readCuesAfterData(source, layout.dataBytes, cues);
+  std::vector<SoundMarker> markers;
+  for (const WavCuePoint& cue : cues) markers.push_back({cue.id, cue.frame});
+  return markers;
+}
+
+}  // namespace
+
 bool TAmostras::loadWav(std::string_view fileName) {
   outOfMemory_ = false;
   const UniqueFd file = openSoundFile(fileName);
@@ -732,12 +753,31 @@ bool TAmostras::loadWav(std::string_view fileName) {
     outOfMemory_ = loaded.outOfMemory_;
     return false;
   }
-  std::vector<WavCuePoint> cues = std::move(layout.cues);
-  readCuesAfterData(source, layout.dataBytes, cues);
-  std::vector<SoundMarker> markers;
-  for (const WavCuePoint& cue : cues) markers.push_back({cue.id, cue.frame});
-  loaded.setMarkers(std::move(markers));
+  loaded.setMarkers(markersOf(source, layout));
   takeOver(loaded);
+  return true;
+}
+
+std::optional<bool> TAmostras::reloadWav(std::string_view fileName) {
+  outOfMemory_ = false;
+  const UniqueFd file = openSoundFile(fileName);
+  if (!file.valid()) return std::nullopt;
+  FdSource source(file.get());
+  WavLayout layout;
+  if (walkWavHeader(source, layout) != WavWalk::ok) return std::nullopt;
+  const WavFormat& format = layout.format;
+  if (format.formatTag != kWavFormatPcm || format.channels != channels_ || format.bitsPerSample != bitsPerSample_ ||
+      format.sampleRate != static_cast<uint32_t>(sampleRate_))
+    return std::nullopt;
+  const uint64_t frameBytes = static_cast<uint64_t>(channels_) * static_cast<uint64_t>(bitsPerSample_ / 8);
+  const uint64_t frames = layout.dataBytes / frameBytes;
+  if (frames == 0 || frames > static_cast<uint64_t>(kMaxFrames)) return std::nullopt;
+  if (const auto left = source.remaining(); !left || *left < layout.dataBytes) return std::nullopt;
+  // Resized first: the store then holds exactly what readData fills.
+  const Told told = tellFramesWillChange(0, count_);
+  if (!resizeFrames(0, count_, static_cast<int64_t>(frames))) return std::nullopt;
+  if (!readData(source, layout.dataBytes)) return false;
+  setMarkers(markersOf(source, layout));
   return true;
 }
 

@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdlib>
+#include <functional>
 #include <limits>
 #include <memory>
 #include <optional>
@@ -109,6 +110,13 @@ void inBlocks(int64_t first, int64_t end, Work work) {
   }
 }
 
+// The arithmetic of applyGainRamp(first, last, startGain, endGain) on
+// frames from..to-1 of `values` (`channels` values a frame) only, telling
+// nobody: a long ramp can be worked a run at a time, in any order, with the
+// same values.
+void rampFrames(std::span<int16_t> values, int32_t channels, int64_t first, int64_t last, long double startGain,
+                long double endGain, int64_t from, int64_t to);
+
 class TAmostras;
 
 // Told of every change to a sound before it is made, while the sound still
@@ -172,8 +180,10 @@ class TAmostras {
   }
   // The same values, to be changed in place by effects that work on whole
   // runs of them; a mono value is a frame, a stereo frame is two. The
-  // witness hears of a change to every frame.
+  // witness hears of a change to every frame, or to frames first..end-1
+  // only, which are then all the caller may change.
   std::span<int16_t> samplesToChange();
+  std::span<int16_t> samplesToChange(int64_t first, int64_t end);
 
   // The one witness of this sound's changes; nullptr: none.
   void setWitness(SoundWitness* witness) { witness_ = witness; }
@@ -244,6 +254,12 @@ class TAmostras {
   // Replaces sound and format with a WAV file. On false the sound and format
   // are as they were, and `outOfMemory` tells whether memory was refused.
   bool loadWav(std::string_view fileName);
+  // Puts back frames and markers written by saveWav in this sound's own
+  // format (an effect's scratch copy), read straight into this store, so
+  // that the sound is never held twice. nullopt, nothing touched, when the
+  // file is not such a WAV file or memory is refused; false when a read
+  // failed on the way, the frames then partly the file's.
+  std::optional<bool> reloadWav(std::string_view fileName);
   // Writes the canonical header and the data at `bitsPerSample` (8 or 16;
   // 0: the sound's own). On false the file that was there before is
   // untouched.
@@ -262,8 +278,12 @@ class TAmostras {
   // reaching past the end plays nothing and is no failure. A short tick is
   // added at each of the `ticks` frames (the markers passed).
   bool playRange(int64_t start, int64_t length, std::span<const int64_t> ticks = {});
-  // Every frame, waiting until the engine is idle.
-  void playAll();
+  // Every frame, waiting until the engine is idle. `ready(end)`, when
+  // given, is called before the frames up to `end` are handed over, a
+  // piece of kPlayPieceFrames at a time, so that an effect still at work
+  // keeps ahead of them.
+  static constexpr int64_t kPlayPieceFrames = 32 * 2048;
+  void playAll(const std::function<void(int64_t end)>& ready = {});
   void stopPlaying();
   // Records from the input device into `tempFileName`, in this buffer's
   // format, until ESC or a failed write; then loads what reached the file.

@@ -58,9 +58,19 @@ bool TAmostras::playRange(int64_t start, int64_t length, std::span<const int64_t
   return true;
 }
 
-void TAmostras::playAll() {
+void TAmostras::playAll(const std::function<void(int64_t end)>& ready) {
   stopPlaying();
-  playRange(0, count_);
+  if (!ready) {
+    playRange(0, count_);
+  } else {
+    // Pieces of whole device blocks, each handed over while the engine
+    // still plays the one before.
+    for (int64_t at = 0; at < count_; at += kPlayPieceFrames) {
+      const int64_t n = std::min<int64_t>(kPlayPieceFrames, count_ - at);
+      ready(at + n);
+      if (!playRange(at, n) || (stopOnKey() && userSide().keyPressed())) break;
+    }
+  }
   while (isPlaying()) userSide().delay(100);
 }
 

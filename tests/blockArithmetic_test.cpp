@@ -4,6 +4,7 @@
 // the work blocks, and every kind of cursor position.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <random>
 #include <vector>
@@ -111,6 +112,21 @@ std::vector<int16_t> valuesOf(const TAmostras& s) { return {s.samples().begin(),
 // Crossing the work blocks (2^20 values) and ending inside one.
 constexpr int64_t kLengths[] = {1, 2, 7, 1000, (int64_t{1} << 20) + 333};
 
+// An effect's work on a thread of its own in small pieces, as the
+// demonstration runs it: the first half, read as soon as it is said to be
+// worked, is already what it ends as.
+template <typename Prepare>
+auto onWorker(Prepare prepare) {
+  return [prepare](TAmostras& s) {
+    EffectWorker worker(prepare(s), 777);
+    const int64_t half = s.count() / 2;
+    worker.waitUntilWorked(half);
+    const std::vector<int16_t> seen(s.samples().begin(), s.samples().begin() + half * s.channels());
+    worker.finish();
+    ASSERT_TRUE(std::equal(seen.begin(), seen.end(), s.samples().begin()));
+  };
+}
+
 template <typename Edit, typename Reference>
 void expectSameAsReference(const char* what, Edit edit, Reference reference) {
   uint32_t seed = 1;
@@ -133,6 +149,8 @@ TEST(BlockArithmetic, VolumeAndFadesGiveTheFrameByFrameSamples) {
                         [](TAmostras& s) { referenceGainRamp(s, 0, int64_t{s.count()} - 1, 1.25L, 1.25L); });
   expectSameAsReference("volume down", lowerVolume,
                         [](TAmostras& s) { referenceGainRamp(s, 0, int64_t{s.count()} - 1, 0.75L, 0.75L); });
+  expectSameAsReference("volume up on a worker", onWorker([](TAmostras& s) { return volumeWork(s, 1.25L); }),
+                        [](TAmostras& s) { referenceGainRamp(s, 0, int64_t{s.count()} - 1, 1.25L, 1.25L); });
   // Cursors at the start, just after it, inside, on the last frame and past the end.
   for (const double where : {0.0, 0.001, 0.37, 1.0, 1.5}) {
     const auto cursor = [where](const TAmostras& s) { return static_cast<int64_t>(where * (s.count() - 1)) + (where > 1 ? 3 : 0); };
@@ -146,6 +164,9 @@ TEST(BlockArithmetic, VolumeAndFadesGiveTheFrameByFrameSamples) {
     expectSameAsReference(
         "fade out", [&](TAmostras& s) { fadeOutFrom(s, cursor(s)); },
         [&](TAmostras& s) { referenceGainRamp(s, cursor(s), int64_t{s.count()} - 1, 1.0L, 0.0L); });
+    expectSameAsReference(
+        "fade out on a worker", onWorker([&](TAmostras& s) { return fadeOutWork(s, cursor(s)); }),
+        [&](TAmostras& s) { referenceGainRamp(s, cursor(s), int64_t{s.count()} - 1, 1.0L, 0.0L); });
   }
   // Ramps of other gains, one of them too large for the double-precision
   // route, and a ramp that starts before the sound and ends past it.
@@ -157,12 +178,19 @@ TEST(BlockArithmetic, VolumeAndFadesGiveTheFrameByFrameSamples) {
 }
 
 TEST(BlockArithmetic, EchoReverberationAndCodingGiveTheFrameByFrameSamples) {
+  // No delay, a delay longer than the worker's pieces and one shorter.
   for (const int32_t units : {0, 3000, 7}) {
     expectSameAsReference(
         "echo", [&](TAmostras& s) { addEcho(s, 75, units); },
         [&](TAmostras& s) { referenceDelayedCopy(s, 75, units, false); });
     expectSameAsReference(
         "reverberation", [&](TAmostras& s) { addReverb(s, 80, units); },
+        [&](TAmostras& s) { referenceDelayedCopy(s, 80, units, true); });
+    expectSameAsReference(
+        "echo on a worker", onWorker([&](TAmostras& s) { return echoWork(s, 75, units); }),
+        [&](TAmostras& s) { referenceDelayedCopy(s, 75, units, false); });
+    expectSameAsReference(
+        "reverberation on a worker", onWorker([&](TAmostras& s) { return reverbWork(s, 80, units); }),
         [&](TAmostras& s) { referenceDelayedCopy(s, 80, units, true); });
   }
   expectSameAsReference(

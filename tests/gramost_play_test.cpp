@@ -67,6 +67,27 @@ TEST_F(SoundBufferDevices, PlayRangeSendsSixteenBitStereoBlocksOf2048Frames) {
   EXPECT_EQ(mono.playedOffset(), 2999);
 }
 
+// An effect still at work keeps ahead of what plays: no frame reaches the
+// device before `ready` has been called for it.
+TEST_F(SoundBufferDevices, PlayAllHandsFramesOverOnlyOnceTheyAreReady) {
+  fake.autoComplete = true;
+  TAmostras s;
+  s.createSized(1, 44100, 16, 70000);
+  std::vector<int64_t> calls;
+  s.playAll([&](int64_t end) {
+    const int64_t from = calls.empty() ? 0 : calls.back();
+    for (int64_t i = from; i < end; ++i) s.setFrame(i, packFrame(1000, 1000));
+    calls.push_back(end);
+  });
+  EXPECT_EQ(calls, (std::vector<int64_t>{65536, 70000}));
+  int64_t frames = 0;
+  for (const auto& block : fake.blocks) {
+    for (size_t at = 0; at + 4 <= block.bytes.size(); at += 4, ++frames)
+      ASSERT_EQ(block.bytes[at] | block.bytes[at + 1] << 8, 1000) << "frame " << frames;
+  }
+  EXPECT_EQ(frames, 70000);
+}
+
 TEST_F(SoundBufferDevices, PlayRangePastTheEndOrWithAKeyWaitingPlaysNothing) {
   TAmostras s;
   s.createSized(2, 44100, 16, 100);

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <memory>
 
@@ -19,18 +20,20 @@ namespace {
 
 using Words = std::vector<std::string>;
 
+// The words after the output ("-", standard output).
+Words effectPart(const Words& all) { return Words(std::find(all.begin(), all.end(), "-") + 1, all.end()); }
+
 Words effectWords(SoxEffect effect, std::string_view parameters) {
-  Words all = soxArguments("sox", "in.wav", soxEffectText(effect, parameters));
-  return Words(all.begin() + 5, all.end());
+  return effectPart(soxArguments("sox", "in.wav", soxEffectText(effect, parameters)));
 }
 
 // ---------------------------------------------------------------- argument vectors
 
 TEST(SoxArguments, TheFileNameStaysAWholeWordAndIsNeverAnOption) {
   EXPECT_EQ(soxArguments("/usr/bin/sox", "/t/a b \"c\".wav", soxEffectText(SoxEffect::reverse, "")),
-            (Words{"/usr/bin/sox", "/t/a b \"c\".wav", "-t", "wav", "-", "reverse"}));
+            (Words{"/usr/bin/sox", "--buffer", "1048576", "/t/a b \"c\".wav", "-t", "wav", "-", "reverse"}));
   EXPECT_EQ(soxArguments("sox", "-n.wav", soxEffectText(SoxEffect::reverse, "")),
-            (Words{"sox", "./-n.wav", "-t", "wav", "-", "reverse"}));
+            (Words{"sox", "--buffer", "1048576", "./-n.wav", "-t", "wav", "-", "reverse"}));
 }
 
 TEST(SoxArguments, EffectsWithoutParameters) {
@@ -200,7 +203,7 @@ TEST_F(SoxEffects, InputIsTheScratchCopyAndOutputStandardOutput) {
   script.type("n").key("\x1B");
   effectsCommand();
   ASSERT_EQ(runner.runs.size(), 1u);
-  EXPECT_EQ(runner.runs[0], (Words{"sox", effectScratchFile(), "-t", "wav", "-", "gain", "-n"}));
+  EXPECT_EQ(runner.runs[0], (Words{"sox", "--buffer", "1048576", effectScratchFile(), "-t", "wav", "-", "gain", "-n"}));
   EXPECT_TRUE(shown("Fim da edi\xE7\xE3o"));
 }
 
@@ -217,10 +220,10 @@ TEST_F(SoxEffects, GainQuestionWarnsAboveTwentyAndTakesZeroForText) {
   effectsCommand();
   EXPECT_TRUE(shown("Valor inv\xE1lido, assumido zero"));
   ASSERT_EQ(runner.runs.size(), 4u);
-  EXPECT_EQ(Words(runner.runs[0].begin() + 5, runner.runs[0].end()), (Words{"bass", "-25"}));
-  EXPECT_EQ(Words(runner.runs[1].begin() + 5, runner.runs[1].end()), (Words{"treble", "+25"}));
-  EXPECT_EQ(Words(runner.runs[2].begin() + 5, runner.runs[2].end()), (Words{"bass", "0"}));
-  EXPECT_EQ(Words(runner.runs[3].begin() + 5, runner.runs[3].end()), (Words{"treble", "0"}));
+  EXPECT_EQ(effectPart(runner.runs[0]), (Words{"bass", "-25"}));
+  EXPECT_EQ(effectPart(runner.runs[1]), (Words{"treble", "+25"}));
+  EXPECT_EQ(effectPart(runner.runs[2]), (Words{"bass", "0"}));
+  EXPECT_EQ(effectPart(runner.runs[3]), (Words{"treble", "0"}));
 }
 
 TEST_F(SoxEffects, SpeedPitchEchoAndEqualizerAskTheirParameters) {
@@ -240,13 +243,13 @@ TEST_F(SoxEffects, SpeedPitchEchoAndEqualizerAskTheirParameters) {
   EXPECT_EQ(script.remaining(), 0u);
   EXPECT_TRUE(shown("Valor inv\xE1lido, efeito n\xE3o aplicado"));
   ASSERT_EQ(runner.runs.size(), 5u);
-  EXPECT_EQ(Words(runner.runs[0].begin() + 5, runner.runs[0].end()), (Words{"speed", "1.2"}));
-  EXPECT_EQ(Words(runner.runs[1].begin() + 5, runner.runs[1].end()), (Words{"speed", "1.5"}));
-  EXPECT_EQ(Words(runner.runs[2].begin() + 5, runner.runs[2].end()), (Words{"pitch", "-300"}));
-  EXPECT_EQ(Words(runner.runs[3].begin() + 5, runner.runs[3].end()),
+  EXPECT_EQ(effectPart(runner.runs[0]), (Words{"speed", "1.2"}));
+  EXPECT_EQ(effectPart(runner.runs[1]), (Words{"speed", "1.5"}));
+  EXPECT_EQ(effectPart(runner.runs[2]), (Words{"pitch", "-300"}));
+  EXPECT_EQ(effectPart(runner.runs[3]),
             (Words{"echo", "0.8", "0.5", "300", "0.3"}));
   // 22050 Hz: seven bands, the second one raised.
-  const Words eq(runner.runs[4].begin() + 5, runner.runs[4].end());
+  const Words eq = effectPart(runner.runs[4]);
   ASSERT_EQ(eq.size(), 28u);
   EXPECT_EQ(eq[3], "+0");
   EXPECT_EQ(eq[7], "+2.5");

@@ -8,12 +8,15 @@
 //   soundop reopen IN OUT                              open a file of any kind and save
 //                                                      it in the same format
 //   soundop key IN                                     ms of the scratch copy (written
-//                                                      while the prompt is heard) and
-//                                                      ms from the key to the
-//                                                      demonstration (volume up)
+//                                                      while the prompt is heard), from
+//                                                      the key to the demonstration's
+//                                                      first piece (volume up), to the
+//                                                      end of the effect, and of
+//                                                      discarding it (read back in place)
 //   soundop soxtrip IN SOX-EFFECT-WORDS...             ms of the scratch copy, of SoX's
-//                                                      round trip after the key and
-//                                                      of SoX's own run within it
+//                                                      round trip after the key, of
+//                                                      SoX's own run within it and of
+//                                                      discarding its result
 //   soundop levels IN                                  ms of: the levels measured piece by
 //                                                      piece as idle turns do; F7 on the
 //                                                      whole sound then; F7 after a second
@@ -31,6 +34,8 @@
 //                                                      written first), then the ms the
 //                                                      history wrote while the user listens
 #include <algorithm>
+#include <unistd.h>
+#include <cstdlib>
 #include <chrono>
 #include <cstdio>
 #include <functional>
@@ -38,6 +43,7 @@
 #include <string_view>
 #include <vector>
 
+#include "edit/effectWork.h"
 #include "edit/klEfeitoCalc.h"
 #include "edit/klefeitoSox.h"
 #include "platform/paths.h"
@@ -105,12 +111,22 @@ int run(const std::vector<std::string>& a) {
   if (op == "key") {
     // What the effects command does while the user hears the prompt, then
     // between the key and the demonstration.
+    const std::string scratch = makeTempFile("WAV");
     auto start = std::chrono::steady_clock::now();
-    if (!sound.saveWav(makeTempFile("WAV"), FlushToDisk::no)) return fail("cannot write the scratch copy");
+    if (!sound.saveWav(scratch, FlushToDisk::no)) return fail("cannot write the scratch copy");
     const double copy = msSince(start);
     start = std::chrono::steady_clock::now();
-    raiseVolume(sound);
-    std::printf("%.0f %.0f\n", copy, msSince(start));
+    double toDemonstration = 0;
+    {
+      EffectWorker worker(volumeWork(sound, 1.25L));
+      worker.waitUntilWorked(TAmostras::kPlayPieceFrames);
+      toDemonstration = msSince(start);
+      worker.finish();
+    }
+    const double whole = msSince(start);
+    start = std::chrono::steady_clock::now();
+    if (sound.reloadWav(scratch) != true) return fail("cannot read the scratch copy back");
+    std::printf("%.0f %.1f %.0f %.0f\n", copy, toDemonstration, whole, msSince(start));
     return 0;
   }
   if (op == "soxtrip") {
@@ -120,6 +136,7 @@ int run(const std::vector<std::string>& a) {
     auto start = std::chrono::steady_clock::now();
     if (!sound.saveWav(in, FlushToDisk::no)) return fail("cannot write the scratch copy");
     const double copy = msSince(start);
+    if (getenv("SYNC_FIRST")) { ::sync(); std::fprintf(stderr, "synced %.0f\n", msSince(start)); }
     start = std::chrono::steady_clock::now();
     std::string effect;
     for (size_t i = 2; i < a.size(); ++i) effect += a[i] + " ";
@@ -133,7 +150,10 @@ int run(const std::vector<std::string>& a) {
     if (!run.succeeded() || !loader.complete()) return fail("sox failed");
     const double soxRun = msSince(start);
     sound.takeOver(result);
-    std::printf("%.0f %.0f %.0f\n", copy, msSince(start), soxRun);
+    const double trip = msSince(start);
+    start = std::chrono::steady_clock::now();
+    if (sound.reloadWav(in) != true) return fail("cannot read the scratch copy back");
+    std::printf("%.0f %.0f %.0f %.0f\n", copy, trip, soxRun, msSince(start));
     return 0;
   }
   if (op == "levels") {
