@@ -150,7 +150,7 @@ std::string soxEffectText(SoxEffect effect, std::string_view parameters) {
 
 std::vector<std::string> soxArguments(std::string_view soxProgram, std::string_view inputFile,
                                       std::string_view effectText) {
-  std::vector<std::string> args{std::string(soxProgram), "--buffer", "1048576", fileArgument(inputFile), "-t", "wav", "-"};
+  std::vector<std::string> args{std::string(soxProgram), "--buffer", "131072", fileArgument(inputFile), "-t", "wav", "-"};
   for (std::string& word : splitWords(effectText)) args.push_back(std::move(word));
   return args;
 }

@@ -31,9 +31,9 @@ Words effectWords(SoxEffect effect, std::string_view parameters) {
 
 TEST(SoxArguments, TheFileNameStaysAWholeWordAndIsNeverAnOption) {
   EXPECT_EQ(soxArguments("/usr/bin/sox", "/t/a b \"c\".wav", soxEffectText(SoxEffect::reverse, "")),
-            (Words{"/usr/bin/sox", "--buffer", "1048576", "/t/a b \"c\".wav", "-t", "wav", "-", "reverse"}));
+            (Words{"/usr/bin/sox", "--buffer", "131072", "/t/a b \"c\".wav", "-t", "wav", "-", "reverse"}));
   EXPECT_EQ(soxArguments("sox", "-n.wav", soxEffectText(SoxEffect::reverse, "")),
-            (Words{"sox", "--buffer", "1048576", "./-n.wav", "-t", "wav", "-", "reverse"}));
+            (Words{"sox", "--buffer", "131072", "./-n.wav", "-t", "wav", "-", "reverse"}));
 }
 
 TEST(SoxArguments, EffectsWithoutParameters) {
@@ -203,7 +203,7 @@ TEST_F(SoxEffects, InputIsTheScratchCopyAndOutputStandardOutput) {
   script.type("n").key("\x1B");
   effectsCommand();
   ASSERT_EQ(runner.runs.size(), 1u);
-  EXPECT_EQ(runner.runs[0], (Words{"sox", "--buffer", "1048576", effectScratchFile(), "-t", "wav", "-", "gain", "-n"}));
+  EXPECT_EQ(runner.runs[0], (Words{"sox", "--buffer", "131072", effectScratchFile(), "-t", "wav", "-", "gain", "-n"}));
   EXPECT_TRUE(shown("Fim da edi\xE7\xE3o"));
 }
 

@@ -34,8 +34,6 @@
 //                                                      written first), then the ms the
 //                                                      history wrote while the user listens
 #include <algorithm>
-#include <unistd.h>
-#include <cstdlib>
 #include <chrono>
 #include <cstdio>
 #include <functional>
@@ -136,7 +134,6 @@ int run(const std::vector<std::string>& a) {
     auto start = std::chrono::steady_clock::now();
     if (!sound.saveWav(in, FlushToDisk::no)) return fail("cannot write the scratch copy");
     const double copy = msSince(start);
-    if (getenv("SYNC_FIRST")) { ::sync(); std::fprintf(stderr, "synced %.0f\n", msSince(start)); }
     start = std::chrono::steady_clock::now();
     std::string effect;
     for (size_t i = 2; i < a.size(); ++i) effect += a[i] + " ";
