@@ -42,12 +42,8 @@ std::optional<double> askNumber(std::string_view messageKey, double otherwise) {
   return decimalNumber(line);
 }
 
-void saySeconds(int64_t frames) {
-  writeSpeak(tenthsText(std::llround(static_cast<double>(frames) * 10.0 / sound().sampleRate())));
-}
-
 void saySum(int64_t frames, std::string_view afterKey) {
-  saySeconds(frames);
+  writeSpeak(secondsText(frames, sound().sampleRate()));
   sayMessage(afterKey, 0);
 }
 

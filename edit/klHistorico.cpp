@@ -55,7 +55,7 @@ void tellStep(std::string_view done, const HistoryStep& step) {
   sayMessage(step.name, 0);
   sayMessage("KLHDE", 0);
   const int64_t rate = longer ? step.after.sampleRate : step.before.sampleRate;
-  writeSpeak(tenthsText(rate > 0 ? (frames * 10 + rate / 2) / rate : 0));
+  writeSpeak(secondsText(frames, rate));
   sayMessage("KLSEGUND", 1);
 }
 

@@ -98,4 +98,8 @@ std::string tenthsText(int64_t tenths) {
   return (tenths < 0 ? "-" : "") + std::to_string(size / 10) + "," + std::to_string(size % 10);
 }
 
+std::string secondsText(int64_t frames, int64_t sampleRate) {
+  return tenthsText(sampleRate > 0 ? (frames * 10 + sampleRate / 2) / sampleRate : 0);
+}
+
 }  // namespace kalimbro

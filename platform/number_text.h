@@ -54,5 +54,8 @@ double leadingDecimalNumber(std::string_view text);
 // The other way: a number of tenths as the program says it, one decimal
 // after a decimal comma ("3,2", "-0,5", "0,0").
 std::string tenthsText(int64_t tenths);
+// A length of `frames` at `sampleRate` in seconds, to the nearest tenth
+// ("1,6" for 1.56 s); "0,0" without a rate.
+std::string secondsText(int64_t frames, int64_t sampleRate);
 
 }  // namespace kalimbro

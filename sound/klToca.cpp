@@ -315,7 +315,7 @@ void jumpToPause(Pass& pass, bool forward) {
   sayMessage("KLPAUSEM", 0);
   writeSpeak(formatPosition(pause.first));
   sayMessage("KLNIVSEP", 0);
-  writeSpeak(tenthsText(pause.frames() * 10 / std::max(1, sound().sampleRate())));
+  writeSpeak(secondsText(pause.frames(), sound().sampleRate()));
   sayMessage("KLSEGUND", 1);
   waitSpeechEnd();
   if (pause.end < soundEnd()) sound().playRange(pause.end, pass.step);

@@ -83,6 +83,10 @@ TEST(NumberText, RealNumbersTakeADecimalCommaAloneOrAtTheStartOfAField) {
   EXPECT_EQ(tenthsText(32), "3,2");
   EXPECT_EQ(tenthsText(-5), "-0,5");
   EXPECT_EQ(tenthsText(0), "0,0");
+  // Lengths to the nearest tenth, as undo, the pauses and the level effects say them.
+  EXPECT_EQ(secondsText(68796, 44100), "1,6");  // 1.56 s
+  EXPECT_EQ(secondsText(66150, 44100), "1,5");
+  EXPECT_EQ(secondsText(5, 0), "0,0");
   EXPECT_EQ(decimalNumber(tenthsText(-1234)), -123.4);
 }
 
