@@ -283,7 +283,7 @@ void soxEffect(SoxEffect effect) {
   // when the result is not kept.
   TAmostras result;
   result.setMemoryLimit(memoryLimitFromSettings());
-  WavStreamLoader loader(result);
+  WavStreamLoader loader(result, countBefore);
   bool soundLetGo = false;
   const ProcessResult run = runProgram(soxArguments(p.soxProgram, effectScratchFile(), soxEffectText(effect, *parameters)),
                                        {.started = [] { sayMessage("KLFIMEDI", 1); },

@@ -461,6 +461,17 @@ bool TAmostras::append(const TAmostras& other) {
   return true;
 }
 
+bool TAmostras::reserveFrames(int64_t frames) {
+  if (frames <= capacity_) return true;
+  const bool refusedBefore = outOfMemory_;
+  if (frames > kMaxFrames || !reserveValues(frames * channels_)) {
+    outOfMemory_ = refusedBefore;
+    return false;
+  }
+  capacity_ = static_cast<int32_t>(frames);
+  return true;
+}
+
 bool TAmostras::appendValues(std::span<const int16_t> values) {
   const int64_t frames = static_cast<int64_t>(values.size()) / channels_;
   const int64_t n = count_;

@@ -225,6 +225,10 @@ class TAmostras {
   void insertSilence(int64_t position, int64_t length);
   // Adds every frame of `other` at the end; false when the rates differ.
   bool append(const TAmostras& other);
+  // Room for `frames` frames (in this format) before they are added; a
+  // store made fresh for it costs no memory until they come. False, the
+  // store and `outOfMemory` as they were, when memory is refused.
+  bool reserveFrames(int64_t frames);
   // Adds the whole frames of `values` (in this sound's layout) at the end,
   // the store growing as setFrame grows it; false, nothing added, when
   // memory is refused.

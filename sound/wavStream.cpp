@@ -35,6 +35,9 @@ bool WavStreamLoader::takeHeader() {
       f.sampleRate > static_cast<uint32_t>(INT32_MAX))
     return false;
   into_.createSized(f.channels, static_cast<int32_t>(f.sampleRate), f.bitsPerSample, 0);
+  // Room made fresh costs nothing until the frames come; growing a store
+  // as they come would clear its headroom, a fifth of the sound.
+  if (expectedFrames_ > 0) into_.reserveFrames(expectedFrames_ + expectedFrames_ / 4);
   bytesPerValue_ = f.bitsPerSample / 8;
   started_ = true;
   std::vector<uint8_t> data(pending_.begin() + static_cast<ptrdiff_t>(layout.dataOffset), pending_.end());

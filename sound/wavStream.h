@@ -16,7 +16,9 @@ namespace kalimbro {
 class WavStreamLoader {
  public:
   // `into` becomes the sound as it arrives; its memory limit holds.
-  explicit WavStreamLoader(TAmostras& into) : into_(into) {}
+  // `expectedFrames`: about how long the sound will be (0: not known).
+  explicit WavStreamLoader(TAmostras& into, int64_t expectedFrames = 0)
+      : into_(into), expectedFrames_(expectedFrames) {}
   // The next bytes; false once they cannot be a sound the program edits
   // or memory is refused (what follows is then of no use).
   bool take(std::span<const uint8_t> bytes);
@@ -33,6 +35,7 @@ class WavStreamLoader {
   bool takeData(std::span<const uint8_t> bytes);
 
   TAmostras& into_;
+  int64_t expectedFrames_;
   bool started_ = false;
   bool failed_ = false;
   int bytesPerValue_ = 2;

@@ -138,7 +138,7 @@ int run(const std::vector<std::string>& a) {
     std::string effect;
     for (size_t i = 2; i < a.size(); ++i) effect += a[i] + " ";
     TAmostras result;
-    WavStreamLoader loader(result);
+    WavStreamLoader loader(result, sound.count());
     const ProcessResult run = runProgram(soxArguments("sox", in, effect), {.output = [&](std::span<const uint8_t> bytes) {
                                            if (!loader.take(bytes)) return false;
                                            if (loader.started()) sound.clear();
