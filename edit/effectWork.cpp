@@ -8,14 +8,7 @@
 
 namespace kalimbro {
 
-void workWhole(const EffectWork& work) {
-  WorkClicker clicker;
-  // About a millisecond of work between two looks at the clock.
-  for (int64_t from = work.first; from < work.end; from += EffectWorker::kPieceFrames) {
-    work.run(from, std::min(work.end, from + EffectWorker::kPieceFrames));
-    clicker.blockDone();
-  }
-}
+void workWhole(const EffectWork& work) { inBlocks(work.first, work.end, work.run); }
 
 EffectWorker::EffectWorker(EffectWork work, int64_t pieceFrames)
     : work_(std::move(work)), pieceFrames_(std::max<int64_t>(pieceFrames, 1)), worked_(work_.first) {

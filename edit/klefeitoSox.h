@@ -38,7 +38,8 @@ std::string echoParameters(double volumePercent, double delayMs, double gradualP
 std::string soxEffectText(SoxEffect effect, std::string_view parameters);
 // sox, its pieces of 128 KB (each of its writes to the pipe wakes the
 // program: its default 8 KB makes hundreds of thousands of them for a long
-// sound; much larger pieces no longer fit the processor's caches), the input file as a whole word (never taken for an option), the
+// sound; much larger pieces no longer fit the processor's caches), the
+// input file as a whole word (never taken for an option), the
 // output as WAV on standard output, then the effect text split into words.
 std::vector<std::string> soxArguments(std::string_view soxProgram, std::string_view inputFile,
                                       std::string_view effectText);
