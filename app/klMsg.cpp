@@ -266,7 +266,7 @@ constexpr MessageRow kCatalogue[] = {
     // "Sonoridade de -30,2 LUFS levada a -16,0 LUFS, picos limitados a -1 dB".
     {"KLLUFDE", "Sonoridade de "},
     {"KLLUFPAR", " LUFS levada a "},
-    {"KLLUFLIM", ", picos limitados a -1 dB"},
+    {"KLLUFLIM", "Picos limitados a -1 dB"},
     {"KLSILNAO", "N\xE3o h\xE1 sil\xEAncio no in\xED" "cio nem no fim"},
     {"KLSILTOD", "O som \xE9 todo sil\xEAncio"},
     // "Sil\xEAncio removido: 1,2 segundos no in\xEDcio e 0,8 segundos no fim".

@@ -205,7 +205,7 @@ void restoreSoundBeforeEffect() {
 
 void demonstrate() { sound().playAll(); }
 
-bool demonstrateAndKeep(EffectWorker* worker) {
+bool demonstrateAndKeep(EffectWorker* worker, const std::function<void()>& whenWorked) {
   sayMessage("KLDEMONS", 0);
   waitSpeechEnd();
   if (worker == nullptr) {
@@ -214,6 +214,7 @@ bool demonstrateAndKeep(EffectWorker* worker) {
     sound().playAll([worker](int64_t end) { worker->waitUntilWorked(end); });
     // The history and the levels read the sound while the answer is awaited.
     worker->finish();
+    if (whenWorked) whenWorked();
   }
   return keepOrDiscardEffect();
 }

@@ -8,6 +8,8 @@
 // keep-or-discard question.
 #pragma once
 
+#include <functional>
+
 #include <cstdint>
 #include <string>
 
@@ -50,8 +52,8 @@ void demonstrate();
 // Says that the demonstration comes, plays it and asks whether to keep the
 // effect (the sound put back when not). True when kept. With a worker
 // still at the effect, what plays waits for it, and the question for the
-// rest of it.
-bool demonstrateAndKeep(EffectWorker* worker = nullptr);
+// rest of it; `whenWorked` then says what only the whole work could tell.
+bool demonstrateAndKeep(EffectWorker* worker = nullptr, const std::function<void()>& whenWorked = {});
 // "Deseja manter o efeito?(S/N)": true on S or Enter, false on N or ESC;
 // other keys are ignored.
 bool askKeepEffect();

@@ -3,6 +3,7 @@
 #include "edit/klEfeitoNivel.h"
 
 #include <cmath>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -12,6 +13,7 @@
 #include "console/VrCrt.h"
 #include "console/vredit.h"
 #include "console/vrfala.h"
+#include "edit/effectWork.h"
 #include "edit/klEfeito.h"
 #include "platform/number_text.h"
 #include "platform/text.h"
@@ -83,15 +85,21 @@ void normaliseLoudness() {
     sayMessage("KLLUFIND", 1);
     return;
   }
-  const int64_t held = applyGainWithPeakLimit(sound(), *target - *levels->loudnessLufs, kTruePeakCeilingDb);
+  // The limited gain is worked while the start of the sound is heard;
+  // whether it held any peak down is known only at the end.
+  const auto limiter = std::make_shared<PeakLimiter>(sound(), *target - *levels->loudnessLufs, kTruePeakCeilingDb);
+  EffectWorker worker({0, sound().count(), [limiter](int64_t, int64_t to) { limiter->workUntil(to); }});
   sayMessage("KLLUFDE", 0);
   writeSpeak(tenthsText(std::llround(*levels->loudnessLufs * 10)));
   sayMessage("KLLUFPAR", 0);
   writeSpeak(tenthsText(std::llround(*target * 10)));
   sayMessage("KLNIVLUF", 0);
-  if (held > 0) sayMessage("KLLUFLIM", 0);
   crtWriteln();
-  demonstrateAndKeep();
+  demonstrateAndKeep(&worker, [&] {
+    if (limiter->held() == 0) return;
+    crtWriteln();
+    sayMessage("KLLUFLIM", 1);
+  });
 }
 
 void trimSilence() {

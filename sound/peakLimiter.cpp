@@ -1,12 +1,14 @@
 // The gain and its limiter, worked out frame by frame in one pass over the
 // sound, in place: each frame is written a lookahead behind the frame whose
 // peak is being measured, so that only frames already measured are changed.
+// The pass can stop at any frame and go on later from there.
 #include "sound/peakLimiter.h"
 
 #include <algorithm>
 #include <array>
 #include <cmath>
 #include <deque>
+#include <memory>
 #include <numbers>
 #include <vector>
 
@@ -166,44 +168,69 @@ class GainCurve {
 
 }  // namespace
 
-int64_t applyGainWithPeakLimit(TAmostras& sound, double gainDb, double ceilingDb) {
-  const int64_t channels = sound.channels();
-  const int64_t count = sound.count();
-  if (count == 0) return 0;
-  const std::span<int16_t> values = sound.samplesToChange();
-  const Original original(values, channels);
-  const double gain = std::pow(10.0, gainDb / 20.0);
-  NeededGain need(original, gain, 32768.0 * std::pow(10.0, ceilingDb / 20.0));
-  // Longer than the interpolation reaches back, so that no frame it reads
-  // has been written yet.
-  const int64_t lookahead =
-      std::max<int64_t>(kTaps, std::llround(kLookaheadSeconds * sound.sampleRate()));
-  GainCurve curve(lookahead, std::exp(-1.0 / (kReleaseSeconds * sound.sampleRate())));
-  const auto scale = [&](int64_t first, int64_t end, double by) {
+struct PeakLimiter::State {
+  State(std::span<int16_t> values, int64_t channels, int32_t sampleRate, double gainDb, double ceilingDb)
+      : values(values), channels(channels), count(static_cast<int64_t>(values.size()) / channels),
+        original(values, channels), gain(std::pow(10.0, gainDb / 20.0)),
+        need(original, gain, 32768.0 * std::pow(10.0, ceilingDb / 20.0)),
+        // Longer than the interpolation reaches back, so that no frame it
+        // reads has been written yet.
+        lookahead(std::max<int64_t>(kTaps, std::llround(kLookaheadSeconds * sampleRate))),
+        curve(lookahead, std::exp(-1.0 / (kReleaseSeconds * sampleRate))) {}
+
+  void scale(int64_t first, int64_t end, double by) {
     for (int64_t i = std::max<int64_t>(first, 0) * channels; i < end * channels; ++i) {
       const double v = values[static_cast<size_t>(i)] * by;
       values[static_cast<size_t>(i)] = clampSample(static_cast<int64_t>(v + std::copysign(0.5, v)));
     }
-  };
-  int64_t held = 0;
-  WorkClicker clicker;
-  const int64_t last = count + lookahead - 1;
-  for (int64_t j = 0; j < last;) {
-    // Whole blocks of quiet frames while the curve rests: the plain gain.
-    if (j % kCheckBlock == 0 && j + kCheckBlock <= count && curve.atRest() && need.blockIsLow(j)) {
-      scale(j - lookahead + 1, j + kCheckBlock - lookahead + 1, gain);
-      j += kCheckBlock;
-      curve.restUntil(j - 1);
-    } else {
-      const double frameGain = curve.next(j, need.at(j));
-      const int64_t n = j - lookahead + 1;
-      if (frameGain < 1.0 - 1e-9) ++held;
-      scale(n, n + 1, gain * frameGain);
-      ++j;
-    }
-    if (j % (kCheckBlock * 1024) == 0) clicker.blockDone();
   }
-  return held;
+
+  std::span<int16_t> values;
+  int64_t channels;
+  int64_t count;
+  Original original;
+  double gain;
+  NeededGain need;
+  int64_t lookahead;
+  GainCurve curve;
+  // The next frame whose peak is measured; the frame a lookahead behind it
+  // is the next one written.
+  int64_t j = 0;
+  int64_t held = 0;
+};
+
+PeakLimiter::PeakLimiter(TAmostras& sound, double gainDb, double ceilingDb)
+    : state_(std::make_unique<State>(sound.samplesToChange(), sound.channels(), sound.sampleRate(), gainDb,
+                                     ceilingDb)) {}
+
+PeakLimiter::~PeakLimiter() = default;
+
+int64_t PeakLimiter::held() const { return state_->held; }
+
+void PeakLimiter::workUntil(int64_t frame) {
+  State& s = *state_;
+  const int64_t last = s.count + s.lookahead - 1;
+  while (s.j < last && s.j - s.lookahead + 1 < frame) {
+    // Whole blocks of quiet frames while the curve rests: the plain gain.
+    if (s.j % kCheckBlock == 0 && s.j + kCheckBlock <= s.count && s.curve.atRest() && s.need.blockIsLow(s.j)) {
+      s.scale(s.j - s.lookahead + 1, s.j + kCheckBlock - s.lookahead + 1, s.gain);
+      s.j += kCheckBlock;
+      s.curve.restUntil(s.j - 1);
+    } else {
+      const double frameGain = s.curve.next(s.j, s.need.at(s.j));
+      const int64_t n = s.j - s.lookahead + 1;
+      if (frameGain < 1.0 - 1e-9) ++s.held;
+      s.scale(n, n + 1, s.gain * frameGain);
+      ++s.j;
+    }
+  }
+}
+
+int64_t applyGainWithPeakLimit(TAmostras& sound, double gainDb, double ceilingDb) {
+  if (sound.count() == 0) return 0;
+  PeakLimiter limiter(sound, gainDb, ceilingDb);
+  inBlocks(0, sound.count(), [&](int64_t, int64_t to) { limiter.workUntil(to); });
+  return limiter.held();
 }
 
 }  // namespace kalimbro

@@ -5,10 +5,33 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 
 #include "sound/gramost.h"
 
 namespace kalimbro {
+
+// The gain below worked on a sound in ascending pieces, so that the start
+// of a long sound can be heard while the rest is at work. The sound's
+// witness is told when the limiter is made; the sound must not change
+// otherwise until the work is done. Another thread may do the work.
+class PeakLimiter {
+ public:
+  PeakLimiter(TAmostras& sound, double gainDb, double ceilingDb);
+  ~PeakLimiter();
+  PeakLimiter(const PeakLimiter&) = delete;
+  PeakLimiter& operator=(const PeakLimiter&) = delete;
+
+  // Every frame before `frame` is written when it returns (a few after it
+  // may be too).
+  void workUntil(int64_t frame);
+  // Frames held down so far.
+  int64_t held() const;
+
+ private:
+  struct State;
+  std::unique_ptr<State> state_;
+};
 
 // Every value times `gainDb`, rounded; where that would take the true peak
 // over `ceilingDb` (dB below full scale) the gain is lowered just enough,

@@ -7,6 +7,7 @@
 #include <ebur128.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <numbers>
 #include <vector>
@@ -194,11 +195,26 @@ TEST(PeakLimiter, AGainIsExactWhereNoPeakReachesTheCeilingAndHeldDownWhereOneWou
   for (size_t i = 2 * 100000; i < 2 * 104000; ++i)
     v[i] = static_cast<int16_t>(std::lround(16000 * std::sin(std::numbers::pi / 2 * static_cast<double>(i / 2) + std::numbers::pi / 4)));
   before.createCopy(s);
-  EXPECT_GT(applyGainWithPeakLimit(s, 12.0, -1.0), 4000);
+  const int64_t held = applyGainWithPeakLimit(s, 12.0, -1.0);
+  EXPECT_GT(held, 4000);
   EXPECT_LE(truePeakDb(s), -1.0 + 0.05);
   const double gain12 = std::pow(10.0, 12.0 / 20.0);
   for (const size_t frame : {size_t{1000}, size_t{50000}, size_t{160000}})
     EXPECT_EQ(s.samples()[2 * frame], std::llround(before.samples()[2 * frame] * gain12)) << frame;
+
+  // Worked in pieces, as while the start is heard: the same values.
+  TAmostras pieces;
+  pieces.createCopy(before);
+  PeakLimiter limiter(pieces, 12.0, -1.0);
+  for (int64_t end = 777; end < pieces.count() + 777; end += 777) {
+    const int64_t frame = std::min<int64_t>(end, pieces.count());
+    limiter.workUntil(frame);
+    // The frame just before is what it ends as: it may be heard now.
+    const size_t lastWritten = static_cast<size_t>(2 * (frame - 1));
+    ASSERT_EQ(pieces.samples()[lastWritten], s.samples()[lastWritten]) << frame;
+  }
+  EXPECT_EQ(limiter.held(), held);
+  EXPECT_TRUE(std::ranges::equal(pieces.samples(), s.samples()));
 }
 
 }  // namespace

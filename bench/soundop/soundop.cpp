@@ -23,8 +23,10 @@
 //                                                      is removed in the middle; finding
 //                                                      its pauses; a jump to the next pause
 //                                                      once they are known; loudness
-//                                                      normalisation (F7, limited gain);
-//                                                      then 1 when the jump found a pause
+//                                                      normalisation to its demonstration
+//                                                      (F7, the limited gain's first
+//                                                      piece); 1 when the jump found a
+//                                                      pause; the normalisation whole
 //   soundop history IN FOLDER                          ms of: the load; a 1-second removal
 //                                                      in the middle without and with the
 //                                                      edit history (kept in FOLDER), its
@@ -37,6 +39,7 @@
 #include <chrono>
 #include <cstdio>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -179,10 +182,16 @@ int run(const std::vector<std::string>& a) {
     const auto next = std::upper_bound(pauses.begin(), pauses.end(), sound.count() / 2,
                                        [](int64_t frame, const Stretch& pause) { return frame < pause.first; });
     const double jump = msSince(start);
+    // Loudness normalisation as the effects command makes it: the levels
+    // (as F7), then the limited gain worked ahead of the demonstration.
     start = std::chrono::steady_clock::now();
-    applyGainWithPeakLimit(sound, -16.0 - levels->loudnessLufs.value_or(-16.0), -1.0);
-    std::printf("%.0f %.0f %.0f %.0f %.3f %.0f %d\n", idle, f7, f7AfterEdit, pausesFound, jump, f7 + msSince(start),
-                next != pauses.end());
+    const auto limiter = std::make_shared<PeakLimiter>(sound, -16.0 - levels->loudnessLufs.value_or(-16.0), -1.0);
+    EffectWorker worker({0, sound.count(), [limiter](int64_t, int64_t to) { limiter->workUntil(to); }});
+    worker.waitUntilWorked(TAmostras::kPlayPieceFrames);
+    const double toDemonstration = f7 + msSince(start);
+    worker.finish();
+    std::printf("%.0f %.0f %.0f %.0f %.3f %.1f %d %.0f\n", idle, f7, f7AfterEdit, pausesFound, jump, toDemonstration,
+                next != pauses.end(), f7 + msSince(start));
     return 0;
   }
   if (op == "history") {
