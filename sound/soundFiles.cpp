@@ -8,11 +8,14 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cmath>
 #include <cstring>
 #include <limits>
 #include <memory>
+#include <thread>
 #include <vector>
 
 #include "platform/fd.h"
@@ -127,6 +130,15 @@ std::optional<SoundFileFormat> formatOf(const SF_INFO& info) {
 // so that the loops vectorise.
 class Dither {
  public:
+  // Stream 0 is the dither of a file read from its start; another stream
+  // gives another sequence, for a part of a file read at the same time.
+  explicit Dither(uint32_t stream = 0) {
+    for (uint32_t& s : state_) {
+      s ^= stream * 0x9E3779B9u;
+      if (s == 0) s = 1;  // xorshift stays at zero
+    }
+  }
+
   // Offsets in (-65536, 65536), sixty-five-thousandths of a 16-bit step,
   // one per value of `offsets`.
   [[gnu::target_clones("avx2", "default")]]
@@ -216,16 +228,18 @@ int64_t blockFrames(int32_t channels) { return std::max<int64_t>(kWorkBlockValue
 // coded it: short blocks stay in the processor's cache.
 constexpr int64_t kEncoderBlockFrames = 8192;
 
-// Reads every frame of `file` into the empty store of `loaded`, whose
-// format is already the memory's (1 or 2 channels). False when the file
-// gives fewer frames than it announced.
-bool readFrames(SNDFILE* file, const SF_INFO& info, const SoundFileFormat& format, TAmostras& loaded) {
-  const int64_t frames = loaded.count();
-  const int32_t fileChannels = info.channels;
-  const int32_t channels = loaded.channels();
-  const std::span<int16_t> values = loaded.samplesToChange();
-  int16_t* store = values.data();
-  const size_t storeBytes = values.size_bytes();
+// Frames first..end-1 of `file`, which stands at `first`, into `store`
+// (the memory's 1 or 2 channels). False when the file gives fewer frames
+// than asked for, or once `failed` is set (by the other half's reading);
+// a failure sets it. `clicker`: the thread the user hears.
+struct FrameRange {
+  int64_t first = 0;
+  int64_t end = 0;
+  uint32_t ditherStream = 0;
+};
+
+bool readFrameRange(SNDFILE* file, int32_t fileChannels, const SoundFileFormat& format, std::span<int16_t> store,
+                    int32_t channels, FrameRange range, std::atomic<bool>& failed, WorkClicker* clicker) {
   const bool lossy = !isPcmKind(format.kind);
   // 8- and 16-bit files of one or two channels go straight into the store.
   const bool straight = !lossy && format.bitsPerSample <= 16 && fileChannels <= 2;
@@ -234,30 +248,91 @@ bool readFrames(SNDFILE* file, const SF_INFO& info, const SoundFileFormat& forma
   std::vector<int32_t> ints(straight || floats ? 0 : static_cast<size_t>(block * fileChannels));
   std::vector<float> floatValues(straight || !floats ? 0 : static_cast<size_t>(block * fileChannels));
   std::vector<int32_t> offsets(straight ? 0 : static_cast<size_t>(block * channels));
-  Dither dither;
-  PagePrefaulter prefaulter(store, storeBytes);
-  WorkClicker clicker;
-  for (int64_t done = 0; done < frames; clicker.blockDone()) {
-    const int64_t n = std::min(block, frames - done);
-    int16_t* out = store + done * channels;
+  Dither dither(range.ditherStream);
+  int16_t* const start = store.data() + range.first * channels;
+  PagePrefaulter prefaulter(start, static_cast<size_t>((range.end - range.first) * channels) * sizeof(int16_t));
+  const auto fail = [&] {
+    failed = true;
+    return false;
+  };
+  for (int64_t done = range.first; done < range.end;) {
+    if (failed) return false;
+    const int64_t n = std::min(block, range.end - done);
+    int16_t* out = store.data() + done * channels;
     const size_t values = static_cast<size_t>(n * channels);
     if (straight) {
-      if (sf_readf_short(file, out, n) != n) return false;
+      if (sf_readf_short(file, out, n) != n) return fail();
     } else if (floats) {
-      if (sf_readf_float(file, floatValues.data(), n) != n) return false;
+      if (sf_readf_float(file, floatValues.data(), n) != n) return fail();
       if (fileChannels > 2) mixToStereo<float, double>(floatValues.data(), fileChannels, n);
       dither.fill({offsets.data(), values});
       reduceFloats(floatValues.data(), values, out, offsets.data());
     } else {
-      if (sf_readf_int(file, ints.data(), n) != n) return false;
+      if (sf_readf_int(file, ints.data(), n) != n) return fail();
       if (fileChannels > 2) mixToStereo<int32_t, int64_t>(ints.data(), fileChannels, n);
       dither.fill({offsets.data(), values});
       reduceInts(ints.data(), values, out, offsets.data());
     }
     done += n;
-    prefaulter.filled(static_cast<size_t>(done * channels) * sizeof(int16_t));
+    prefaulter.filled(static_cast<size_t>((done - range.first) * channels) * sizeof(int16_t));
+    if (clicker != nullptr) clicker->blockDone();
   }
   return true;
+}
+
+// Decoding is most of the time a Vorbis or Opus file takes to read: from a
+// minute on, the second half is read at the same time, from a second
+// opening of the file that seeks to it.
+constexpr int64_t kSplitReadSeconds = 60;
+
+// A second opening of the file standing at frame `at`; none when the file
+// cannot be opened again, is not the same, or cannot seek there.
+struct SecondOpening {
+  UniqueFd fd;
+  Sndfile file;
+};
+
+SecondOpening openAgainAt(std::string_view fileName, const SF_INFO& info, int64_t at) {
+  SecondOpening again{openSoundFile(fileName), nullptr};
+  if (!again.fd.valid()) return {};
+  SF_INFO againInfo{};
+  again.file.reset(sf_open_fd(again.fd.get(), SFM_READ, &againInfo, SF_FALSE));
+  if (!again.file || againInfo.frames != info.frames || againInfo.channels != info.channels ||
+      againInfo.format != info.format || sf_seek(again.file.get(), at, SEEK_SET) != at)
+    return {};
+  return again;
+}
+
+// Reads every frame of `file` into the empty store of `loaded`, whose
+// format is already the memory's (1 or 2 channels). False when the file
+// gives fewer frames than it announced.
+bool readFrames(std::string_view fileName, SNDFILE* file, const SF_INFO& info, const SoundFileFormat& format,
+                TAmostras& loaded) {
+  const int64_t frames = loaded.count();
+  const int32_t channels = loaded.channels();
+  const std::span<int16_t> store = loaded.samplesToChange();
+  std::atomic<bool> failed = false;
+  WorkClicker clicker;
+  const int64_t half = frames / 2;
+  SecondOpening second;
+  if (!isPcmKind(format.kind) && frames >= kSplitReadSeconds * info.samplerate)
+    second = openAgainAt(fileName, info, half);
+  if (!second.file) return readFrameRange(file, info.channels, format, store, channels, {0, frames}, failed, &clicker);
+
+  std::atomic<bool> secondDone = false;
+  bool secondRead = false;
+  std::thread secondHalf([&] {
+    secondRead = readFrameRange(second.file.get(), info.channels, format, store, channels, {half, frames, 1}, failed,
+                                nullptr);
+    secondDone = true;
+  });
+  const bool firstRead = readFrameRange(file, info.channels, format, store, channels, {0, half}, failed, &clicker);
+  while (!secondDone) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    clicker.blockDone();
+  }
+  secondHalf.join();
+  return firstRead && secondRead;
 }
 
 // The 8- and 16-bit PCM WAV files of one or two channels that loadWav has
@@ -511,7 +586,7 @@ SoundLoad loadSound(std::string_view fileName, TAmostras& sound) {
     loaded.setFrame(info.frames - 1, 0);
     if (loaded.count() != info.frames) return failed(LoadFailure::memory);
   }
-  if (!readFrames(file.get(), info, *format, loaded)) return failed(LoadFailure::unreadable);
+  if (!readFrames(fileName, file.get(), info, *format, loaded)) return failed(LoadFailure::unreadable);
   sound.takeOver(loaded);
   return result;
 }

@@ -15,6 +15,7 @@
 #include <fstream>
 #include <gtest/gtest.h>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace kalimbro {
@@ -242,6 +243,36 @@ TEST_F(AnySoundFile, LossyKindsKeepTheSoundAndOpusTakesARateItCarries) {
     EXPECT_EQ(back.sampleRate(), carried);
     EXPECT_NEAR(back.count(), carried * 2, carried / 20) << rate;
     EXPECT_NEAR(risingCrossings(back), 880, 4) << rate;  // 440 Hz for 2 s
+  }
+  // Past a minute the second half is read at the same time, from a second
+  // opening of the file: the values are those of one reading from the
+  // start, the seam included (a rising tone, so that a shift shows).
+  for (const SoundKind kind : {SoundKind::vorbis, SoundKind::opus}) {
+    SCOPED_TRACE(int(kind));
+    TAmostras original;
+    original.createSized(1, 8000, 16, 8000 * 61);
+    const std::span<int16_t> v = original.samplesToChange();
+    for (size_t i = 0; i < v.size(); ++i) {
+      const double t = static_cast<double>(i) / 8000;
+      v[i] = static_cast<int16_t>(std::lround(8000 * std::sin(2 * M_PI * (200 * t + 5 * t * t))));
+    }
+    ASSERT_TRUE(saveSound(path("long"), original, newFileFormat(kind, 16)));
+    TAmostras back;
+    ASSERT_TRUE(loadSound(path("long"), back).ok());
+    SF_INFO info{};
+    SNDFILE* file = sf_open(path("long").c_str(), SFM_READ, &info);
+    ASSERT_NE(file, nullptr);
+    std::vector<float> once(static_cast<size_t>(info.frames));
+    EXPECT_EQ(sf_readf_float(file, once.data(), info.frames), info.frames);
+    sf_close(file);
+    ASSERT_EQ(back.count(), info.frames);
+    long worst = 0;
+    size_t worstAt = 0;
+    for (size_t i = 0; i < once.size(); ++i) {
+      const long difference = std::labs(back.samples()[i] - std::lround(once[i] * 32768));
+      if (difference > worst) std::tie(worst, worstAt) = std::pair(difference, i);
+    }
+    EXPECT_LE(worst, 1) << "at frame " << worstAt << " of " << once.size();
   }
 }
 
