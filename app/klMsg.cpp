@@ -263,7 +263,8 @@ constexpr MessageRow kCatalogue[] = {
     {"KLLUFPER", "Sonoridade desejada em LUFS, Enter para -16: "},
     {"KLLUFINV", "Sonoridade inv\xE1lida; use um n\xFAmero de -70 a -5"},
     {"KLLUFIND", "N\xE3o \xE9 poss\xEDvel medir a sonoridade deste som"},
-    // "Sonoridade de -30,2 LUFS levada a -16,0 LUFS, picos limitados a -1 dB".
+    // "Sonoridade de -30,2 LUFS levada a -16,0 LUFS"; after the demonstration,
+    // when peaks were held down, "Picos limitados a -1 dB".
     {"KLLUFDE", "Sonoridade de "},
     {"KLLUFPAR", " LUFS levada a "},
     {"KLLUFLIM", "Picos limitados a -1 dB"},

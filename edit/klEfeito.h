@@ -8,9 +8,8 @@
 // keep-or-discard question.
 #pragma once
 
-#include <functional>
-
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "edit/klEfeitoCalc.h"

@@ -228,16 +228,17 @@ int64_t blockFrames(int32_t channels) { return std::max<int64_t>(kWorkBlockValue
 // coded it: short blocks stay in the processor's cache.
 constexpr int64_t kEncoderBlockFrames = 8192;
 
-// Frames first..end-1 of `file`, which stands at `first`, into `store`
-// (the memory's 1 or 2 channels). False when the file gives fewer frames
-// than asked for, or once `failed` is set (by the other half's reading);
-// a failure sets it. `clicker`: the thread the user hears.
+// Frames first..end-1 of a file, and the dither of their reduction.
 struct FrameRange {
   int64_t first = 0;
   int64_t end = 0;
   uint32_t ditherStream = 0;
 };
 
+// The frames of `range` from `file`, which stands at its first, into
+// `store` (the memory's 1 or 2 channels). False when the file gives fewer
+// frames than asked for, or once `failed` is set (by the other half's
+// reading); a failure sets it. `clicker`: on the thread the user hears.
 bool readFrameRange(SNDFILE* file, int32_t fileChannels, const SoundFileFormat& format, std::span<int16_t> store,
                     int32_t channels, FrameRange range, std::atomic<bool>& failed, WorkClicker* clicker) {
   const bool lossy = !isPcmKind(format.kind);
