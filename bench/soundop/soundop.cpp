@@ -6,7 +6,8 @@
 //   soundop mix IN SECOND OUT                          load both, mix at 0, save
 //   soundop rate IN RATE OUT                           load, convert to RATE, save
 //   soundop reopen IN OUT                              open a file of any kind and save
-//                                                      it in the same format
+//                                                      it in the same format, as the
+//                                                      program does (ffmpeg for AAC)
 //   soundop key IN                                     ms of the scratch copy (written
 //                                                      while the prompt is heard), from
 //                                                      the key to the demonstration's
@@ -44,6 +45,7 @@
 #include <string_view>
 #include <vector>
 
+#include "app/openSave.h"
 #include "edit/effectWork.h"
 #include "edit/klEfeitoCalc.h"
 #include "edit/klefeitoSox.h"
@@ -90,9 +92,10 @@ int run(const std::vector<std::string>& a) {
   TAmostras sound;
   if (a[0] == "reopen") {
     if (a.size() != 3) return fail("usage: soundop reopen IN OUT");
-    const SoundLoad load = loadSound(a[1], sound);
-    if (!load.ok()) return fail("cannot load the input");
-    return saveSound(a[2], sound, load.format) ? 0 : fail("cannot save");
+    // As the program opens and saves, through ffmpeg for AAC.
+    const std::optional<SoundFileFormat> format = openSoundFile(a[1], sound);
+    if (!format) return fail("cannot load the input");
+    return writeSoundFile(a[2], sound, *format) ? 0 : fail("cannot save");
   }
   if (!sound.loadWav(a[1])) return fail("cannot load the input");
   const std::string& op = a[0];
