@@ -236,8 +236,10 @@ std::unique_ptr<PipeWireStack::Recorder> PipeWireStack::record(const std::string
   if (pipe2(fds, O_CLOEXEC) != 0) return nullptr;
   std::unique_ptr<Recorder> recorder(new Recorder());
   recorder->stack_ = this;
+  // At a 20 ms latency parec's stream from a monitor lost whole quanta on a
+  // busy machine (delivered as 10 ms of silence); 100 ms keeps up.
   recorder->pid_ = spawnWith({"parec", "-d", source, "--raw", "--format=s16le", "--rate=48000", "--channels=2",
-                              "--latency-msec=20"},
+                              "--latency-msec=100"},
                              fds[1]);
   ::close(fds[1]);
   recorder->fd_ = fds[0];
@@ -248,10 +250,31 @@ std::unique_ptr<PipeWireStack::Recorder> PipeWireStack::record(const std::string
       const ssize_t n = ::read(r->fd_, buffer, sizeof buffer);
       if (n < 0 && errno == EINTR) continue;
       if (n <= 0) return;
+      const std::lock_guard lock(r->mutex_);
       r->bytes_.insert(r->bytes_.end(), buffer, buffer + n);
     }
   });
   return recorder;
+}
+
+namespace {
+// The 16-bit little-endian sample `i` of what parec delivered.
+int16_t sampleAt(const std::vector<char>& bytes, size_t i) {
+  return static_cast<int16_t>(static_cast<uint8_t>(bytes[2 * i]) | (static_cast<uint8_t>(bytes[2 * i + 1]) << 8));
+}
+}  // namespace
+
+bool PipeWireStack::Recorder::waitForSilence(milliseconds quiet, milliseconds limit) {
+  const size_t bytes = static_cast<size_t>(quiet.count()) * 48 * 2 * sizeof(int16_t);  // 48 stereo frames a ms
+  return waitFor(
+      [&] {
+        const std::lock_guard lock(mutex_);
+        if (bytes_.size() < bytes) return false;
+        for (size_t i = (bytes_.size() - bytes) / 2; i < bytes_.size() / 2; ++i)
+          if (std::abs(sampleAt(bytes_, i)) >= 300) return false;
+        return true;
+      },
+      limit);
 }
 
 std::vector<int16_t> PipeWireStack::Recorder::stop() {
@@ -265,8 +288,7 @@ std::vector<int16_t> PipeWireStack::Recorder::stop() {
     fd_ = -1;
   }
   std::vector<int16_t> samples(bytes_.size() / 2);
-  for (size_t i = 0; i < samples.size(); ++i)
-    samples[i] = static_cast<int16_t>(static_cast<uint8_t>(bytes_[2 * i]) | (static_cast<uint8_t>(bytes_[2 * i + 1]) << 8));
+  for (size_t i = 0; i < samples.size(); ++i) samples[i] = sampleAt(bytes_, i);
   return samples;
 }
 

@@ -12,6 +12,7 @@
 
 #include <sys/types.h>
 
+#include <chrono>
 #include <filesystem>
 #include <memory>
 #include <mutex>
@@ -67,6 +68,10 @@ class PipeWireStack {
     ~Recorder();
     Recorder(const Recorder&) = delete;
     Recorder& operator=(const Recorder&) = delete;
+    // Whether, within `limit`, the last `quiet` that parec delivered was
+    // silence: its stream connects late on a busy machine, and the sink
+    // still plays speech for a while after the screen has settled.
+    bool waitForSilence(std::chrono::milliseconds quiet, std::chrono::milliseconds limit);
     // Ends parec and gives what it delivered, interleaved.
     std::vector<int16_t> stop();
 
@@ -77,6 +82,7 @@ class PipeWireStack {
     pid_t pid_ = -1;
     int fd_ = -1;
     std::thread reader_;
+    std::mutex mutex_;  // bytes_, appended by reader_
     std::vector<char> bytes_;
   };
   std::unique_ptr<Recorder> record(const std::string& source);

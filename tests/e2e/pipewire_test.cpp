@@ -78,9 +78,15 @@ ToneStretch findTone(const std::vector<int16_t>& samples, int channels, int rate
   const size_t from = bestStart * window, to = (bestStart + bestLength) * window;
   stretch.seconds = static_cast<double>(to - from) / rate;
   stretch.hz = crossings(from, to) / 2.0 / stretch.seconds;
+  // The stretch starts and ends on window bounds: silence before the first
+  // sound and after the last is not a hole.
+  auto loud = [&](size_t i) { return std::abs(at(i)) >= 300; };
+  size_t first = from, last = to - 1;
+  while (!loud(first)) ++first;
+  while (!loud(last)) --last;
   int hole = 0;
-  for (size_t i = from; i < to; ++i) {
-    hole = std::abs(at(i)) < 300 ? hole + 1 : 0;
+  for (size_t i = first; i <= last; ++i) {
+    hole = loud(i) ? 0 : hole + 1;
     stretch.longestHole = std::max(stretch.longestHole, hole);
   }
   return stretch;
@@ -163,7 +169,8 @@ TEST_F(PipeWireE2e, WhatIsPlayedReachesTheSinkWholeAtItsPitch) {
   ASSERT_NO_FATAL_FAILURE(startPlaying(sine(1000, 1.05, kRate, 12000), kRate));
   const auto monitor = stack->record("saida.monitor");
   ASSERT_NE(monitor, nullptr);
-  std::this_thread::sleep_for(milliseconds(300));
+  // The spoken help is over when the sink has been quiet a while.
+  ASSERT_TRUE(monitor->waitForSilence(milliseconds(300), kLongSpeech));
   ASSERT_TRUE(s->sendKey(" "));
   // The cursor goes a tenth past the end once the last piece is queued.
   ASSERT_TRUE(s->waitForText("1:1", kLongSpeech));
