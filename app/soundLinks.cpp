@@ -11,6 +11,7 @@
 #include "platform/wav_header.h"
 #include "sound/editHistory.h"
 #include "sound/soundLevels.h"
+#include "sound/soundPauses.h"
 #include "sound/vrwav.h"
 
 namespace kalimbro {
@@ -87,11 +88,12 @@ void linkConsoleAndSound() {
   setProgramSpeechPlayer(&engineSpeechPlayer());
   setUserSide(&consoleUserSide());
   // The edit history writes what a change made while the user listens and
-  // answers; then the levels of the sound are measured ahead of F7.
+  // answers; then the pauses and the levels of the sound are measured
+  // ahead of the pause effects, the play command's jumps and F7.
   setIdleWork([] {
     if (soundHistory().writeAhead()) return true;
     const std::unique_ptr<TAmostras>& sound = program().soundBuffer;
-    return sound && workingSoundLevels().measureSome(*sound);
+    return sound && (workingSoundPauses().measureSome(*sound) || workingSoundLevels().measureSome(*sound));
   });
 }
 

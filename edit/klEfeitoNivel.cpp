@@ -55,14 +55,16 @@ int64_t framesOf(const std::vector<Stretch>& cuts) {
   return frames;
 }
 
-// Removes the stretches, says so with `say`, and once the user keeps the
-// result the cursor and the mark stay on the same sound.
+// Removes the stretches while the start of the result is heard, says so
+// with `say`, and once the user keeps the result the cursor and the mark
+// stay on the same sound.
 template <typename Say>
 void cutAndOffer(const std::vector<Stretch>& cuts, Say say) {
-  removeStretches(sound(), cuts);
+  const auto removal = std::make_shared<StretchRemoval>(sound(), cuts);
+  EffectWorker worker({0, sound().count(), [removal](int64_t, int64_t to) { removal->moveUntil(to); }});
   say();
   crtWriteln();
-  if (!demonstrateAndKeep()) return;
+  if (!demonstrateAndKeep(&worker, [] { sound().fitStore(); })) return;
   ProgramState& p = program();
   p.currentPosition = static_cast<int32_t>(positionAfterCuts(p.currentPosition, cuts));
   p.markedPosition = static_cast<int32_t>(positionAfterCuts(p.markedPosition, cuts));
@@ -104,10 +106,7 @@ void normaliseLoudness() {
 
 void trimSilence() {
   const int64_t count = sound().count();
-  const std::vector<Stretch> pauses = findPauses(sound(), 1);
-  std::vector<Stretch> cuts;
-  if (!pauses.empty() && pauses.front().first == 0) cuts.push_back(pauses.front());
-  if (!pauses.empty() && pauses.back().end == count && pauses.back().first > 0) cuts.push_back(pauses.back());
+  const std::vector<Stretch> cuts = workingSoundPauses().silenceAtTheEnds(sound());
   if (cuts.empty()) {
     sayMessage("KLSILNAO", 1);
     return;
@@ -133,11 +132,7 @@ void shortenPauses() {
   }
   // Held to an hour, so that the frame count cannot overflow.
   const int64_t longest = std::max<int64_t>(1, std::llround(std::min(*seconds, 3600.0) * sound().sampleRate()));
-  // A pause keeps its first and its last half: the words around it keep
-  // their breath.
-  std::vector<Stretch> cuts;
-  for (const Stretch& pause : findPauses(sound(), longest + 1))
-    cuts.push_back({pause.first + longest / 2, pause.end - (longest - longest / 2)});
+  const std::vector<Stretch> cuts = middlesOfPauses(workingSoundPauses().find(sound(), longest + 1), longest);
   if (cuts.empty()) {
     sayMessage("KLPAUNEN", 1);
     return;

@@ -283,6 +283,16 @@ std::span<int16_t> TAmostras::samplesToChange(int64_t first, int64_t end) {
   return {store_.get(), static_cast<size_t>(count_) * static_cast<size_t>(channels_)};
 }
 
+std::span<int16_t> TAmostras::samplesToShorten(int64_t frames) {
+  const std::span<int16_t> values = samplesToChange();
+  count_ = static_cast<int32_t>(std::clamp<int64_t>(frames, 0, count_));
+  return values;
+}
+
+void TAmostras::fitStore() {
+  if (capacity_ > count_ && reserveValues(int64_t{count_} * channels_)) capacity_ = count_;
+}
+
 void TAmostras::setBitsPerSample(int32_t bits) {
   if (bits == bitsPerSample_) return;
   ++changes_;

@@ -184,6 +184,15 @@ class TAmostras {
   // only, which are then all the caller may change.
   std::span<int16_t> samplesToChange();
   std::span<int16_t> samplesToChange(int64_t first, int64_t end);
+  // For work that removes frames while the sound is heard: the witness
+  // hears of a change to every frame and the sound ends at `frames` (held
+  // to 0..count) at once, the values after it staying in the store for the
+  // work to move. The work leaves them silent, as the store past the sound
+  // always is; fitStore then gives their room back. The span holds the
+  // values of the frames before the change.
+  std::span<int16_t> samplesToShorten(int64_t frames);
+  // The store shrinks to the sound.
+  void fitStore();
 
   // The one witness of this sound's changes; nullptr: none.
   void setWitness(SoundWitness* witness) { witness_ = witness; }

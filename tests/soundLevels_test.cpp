@@ -132,6 +132,7 @@ TEST(SoundPauses, QuietStretchesAreFoundToTheFrameBelowTheSoundsOwnLevel) {
     EXPECT_EQ(findPauses(s, 1), (std::vector<Stretch>{{0, 1234}, {5000, 9000}, {15000, 16000}})) << scale;
     EXPECT_EQ(findPauses(s, 4000), (std::vector<Stretch>{{5000, 9000}}));
     EXPECT_TRUE(findPauses(s, 4001).empty());
+    EXPECT_EQ(PauseFinder().silenceAtTheEnds(s), (std::vector<Stretch>{{0, 1234}, {15000, 16000}}));
     // Played at once: the same pauses, of half a second or more.
     EXPECT_EQ(playPauses(s), (std::vector<Stretch>{{5000, 9000}}));
     // Talking 12 dB under the rest is no pause.
@@ -142,20 +143,59 @@ TEST(SoundPauses, QuietStretchesAreFoundToTheFrameBelowTheSoundsOwnLevel) {
   TAmostras silent;
   silent.createSized(1, 8000, 16, 800);
   EXPECT_EQ(findPauses(silent, 1), (std::vector<Stretch>{{0, 800}}));
+  EXPECT_EQ(PauseFinder().silenceAtTheEnds(silent), (std::vector<Stretch>{{0, 800}}));
+
+  // Kept between searches, the windows before a change stay and the others
+  // are measured again: the pauses are those found afresh.
+  TAmostras s;
+  s.createSized(1, 8000, 16, 16000);
+  square(s, 0, 16000, 8000);
+  square(s, 3000, 7000, 10);
+  PauseFinder finder;
+  while (finder.measureSome(s)) {
+  }
+  EXPECT_EQ(finder.find(s, 1), (std::vector<Stretch>{{3000, 7000}}));
+  EXPECT_TRUE(finder.silenceAtTheEnds(s).empty());
+  square(s, 12000, 14000, 10);
+  EXPECT_EQ(finder.find(s, 1), findPauses(s, 1));
+  s.deleteRange(100, 333);
+  s.insertSilence(s.count(), 500);
+  EXPECT_EQ(finder.find(s, 1), findPauses(s, 1));
+  EXPECT_EQ(finder.find(s, 1).size(), 3u);
 }
 
 TEST(SoundPauses, RemovedStretchesCloseUpAndPositionsFollow) {
-  TAmostras s;
-  s.createSized(2, 8000, 16, 10);
-  std::span<int16_t> v = s.samplesToChange();
-  for (size_t i = 0; i < v.size(); ++i) v[i] = static_cast<int16_t>(i % 2 ? -int(i / 2) : int(i / 2));
   const std::vector<Stretch> cuts = {{2, 4}, {7, 8}};
-  removeStretches(s, cuts);
-  ASSERT_EQ(s.count(), 7);
   const std::vector<int16_t> left = {0, 1, 4, 5, 6, 8, 9};
-  for (int64_t f = 0; f < 7; ++f) {
-    EXPECT_EQ(s.samples()[static_cast<size_t>(2 * f)], left[static_cast<size_t>(f)]);
-    EXPECT_EQ(s.samples()[static_cast<size_t>(2 * f + 1)], -left[static_cast<size_t>(f)]);
+  // At once, and in pieces of one and of three frames as a demonstration
+  // takes them: the sound is short at once, every frame before a piece's
+  // end is in place after it, and the frames past the end are silent.
+  for (const int64_t piece : {0, 1, 3}) {
+    TAmostras s;
+    s.createSized(2, 8000, 16, 10);
+    std::span<int16_t> v = s.samplesToChange();
+    for (size_t i = 0; i < v.size(); ++i) v[i] = static_cast<int16_t>(i % 2 ? -int(i / 2) : int(i / 2));
+    auto inPlace = [&](int64_t frames) {
+      for (int64_t f = 0; f < frames; ++f) {
+        ASSERT_EQ(s.samples()[static_cast<size_t>(2 * f)], left[static_cast<size_t>(f)]) << piece << " frame " << f;
+        ASSERT_EQ(s.samples()[static_cast<size_t>(2 * f + 1)], -left[static_cast<size_t>(f)]);
+      }
+    };
+    if (piece == 0) {
+      removeStretches(s, cuts);
+    } else {
+      StretchRemoval removal(s, cuts);
+      ASSERT_EQ(s.count(), 7);
+      for (int64_t end = piece; end < 7 + piece; end += piece) {
+        removal.moveUntil(end);
+        ASSERT_NO_FATAL_FAILURE(inPlace(std::min<int64_t>(end, 7)));
+      }
+    }
+    ASSERT_EQ(s.count(), 7);
+    ASSERT_NO_FATAL_FAILURE(inPlace(7));
+    s.setFrame(9, 0);
+    EXPECT_EQ(s.getFrame(7), 0);
+    EXPECT_EQ(s.getFrame(8), 0);
   }
   EXPECT_EQ(positionAfterCuts(1, cuts), 1);
   EXPECT_EQ(positionAfterCuts(3, cuts), 2);

@@ -28,6 +28,13 @@
 //                                                      (F7, the limited gain's first
 //                                                      piece); 1 when the jump found a
 //                                                      pause; the normalisation whole
+//   soundop pauses IN                                  on IN made silent every other 1.5 s:
+//                                                      trimming the silence, then
+//                                                      shortening the pauses to a second,
+//                                                      each as ms of the windows measured
+//                                                      in idle turns, key to demonstration,
+//                                                      the whole removal, then the count
+//                                                      of stretches removed
 //   soundop history IN FOLDER                          ms of: the load; a 1-second removal
 //                                                      in the middle without and with the
 //                                                      edit history (kept in FOLDER), its
@@ -195,6 +202,36 @@ int run(const std::vector<std::string>& a) {
     worker.finish();
     std::printf("%.0f %.0f %.0f %.0f %.3f %.1f %d %.0f\n", idle, f7, f7AfterEdit, pausesFound, jump, toDemonstration,
                 next != pauses.end(), f7 + msSince(start));
+    return 0;
+  }
+  if (op == "pauses") {
+    // Trimming the silence, then shortening the pauses to a second, as the
+    // effects command makes them, on the input made silent every other
+    // second and a half from its start: each time the windows measured in
+    // idle turns, then the key to the demonstration and the whole removal.
+    const int64_t stretch = sound.sampleRate() * 3 / 2, second = sound.sampleRate();
+    const std::span<int16_t> values = sound.samplesToChange();
+    for (int64_t f = 0; f < sound.count(); f += 2 * stretch)
+      std::fill(values.begin() + f * sound.channels(), values.begin() + std::min<int64_t>(sound.count(), f + stretch) * sound.channels(),
+                int16_t{0});
+    PauseFinder finder;
+    for (const bool trim : {true, false}) {
+      auto start = std::chrono::steady_clock::now();
+      while (finder.measureSome(sound)) {
+      }
+      const double idle = msSince(start);
+      start = std::chrono::steady_clock::now();
+      const std::vector<Stretch> cuts = trim ? finder.silenceAtTheEnds(sound)
+                                             : middlesOfPauses(finder.find(sound, second + 1), second);
+      const auto removal = std::make_shared<StretchRemoval>(sound, cuts);
+      EffectWorker worker({0, sound.count(), [removal](int64_t, int64_t to) { removal->moveUntil(to); }});
+      worker.waitUntilWorked(TAmostras::kPlayPieceFrames);
+      const double toDemonstration = msSince(start);
+      worker.finish();
+      sound.fitStore();
+      std::printf("%.0f %.1f %.0f %zu ", idle, toDemonstration, msSince(start), cuts.size());
+    }
+    std::printf("\n");
     return 0;
   }
   if (op == "history") {
