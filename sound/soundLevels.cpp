@@ -6,8 +6,10 @@
 #include <ebur128.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdlib>
+#include <thread>
 
 namespace kalimbro {
 
@@ -167,6 +169,44 @@ bool LevelsCache::fill(const TAmostras& sound, int64_t first, int64_t end) {
   return true;
 }
 
+bool LevelsCache::fillGaps(const TAmostras& sound, int64_t first, int64_t end, const std::function<bool()>& giveUp) {
+  std::vector<std::pair<int64_t, int64_t>> gaps;
+  for (auto gap = nextGap(first, end); gap; gap = nextGap(gap->second, end)) gaps.push_back(*gap);
+  if (gaps.empty()) return true;
+  // The pieces are measured on every core; this thread takes its share
+  // too, clicking and asking `giveUp` between two of them.
+  std::vector<std::unique_ptr<MeasuredStretch>> measured(gaps.size());
+  std::atomic<size_t> next{0};
+  std::atomic<bool> stop{false};
+  const auto measureNext = [&] {
+    const size_t i = next++;
+    if (i >= gaps.size()) return false;
+    measured[i] = measureStretch(sound, gaps[i].first, gaps[i].second);
+    if (!measured[i]) stop = true;
+    return !stop;
+  };
+  {
+    std::vector<std::jthread> helpers;
+    const size_t cores = std::max(1u, std::thread::hardware_concurrency());
+    for (size_t h = 1; h < std::min(cores, gaps.size()); ++h)
+      helpers.emplace_back([&] {
+        while (!stop && measureNext()) {
+        }
+      });
+    WorkClicker clicker;
+    while (!stop) {
+      if (giveUp && giveUp()) stop = true;
+      if (stop || !measureNext()) break;
+      clicker.blockDone();
+    }
+  }
+  // What was measured stays known, even when the rest was given up.
+  for (std::unique_ptr<MeasuredStretch>& m : measured)
+    if (m) pieces_.push_back(std::move(m));
+  std::sort(pieces_.begin(), pieces_.end(), [](const auto& a, const auto& b) { return a->first < b->first; });
+  return !stop;
+}
+
 bool LevelsCache::measureSome(const TAmostras& sound) {
   follow(sound);
   const std::optional<std::pair<int64_t, int64_t>> gap = nextGap(0, sound.count());
@@ -178,9 +218,7 @@ std::optional<SoundLevels> LevelsCache::levels(const TAmostras& sound, int64_t f
   first = std::clamp<int64_t>(first, 0, sound.count());
   end = std::clamp<int64_t>(end, first, sound.count());
   follow(sound);
-  while (const std::optional<std::pair<int64_t, int64_t>> gap = nextGap(first, end)) {
-    if ((giveUp && giveUp()) || !fill(sound, gap->first, gap->second)) return std::nullopt;
-  }
+  if (!fillGaps(sound, first, end, giveUp)) return std::nullopt;
   // The pieces now cover the stretch; those it cuts are measured for the
   // part inside it.
   std::vector<const MeasuredStretch*> parts;

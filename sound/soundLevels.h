@@ -54,6 +54,9 @@ class LevelsCache {
   // measure there; nothing when all of it is covered.
   std::optional<std::pair<int64_t, int64_t>> nextGap(int64_t first, int64_t end) const;
   bool fill(const TAmostras& sound, int64_t first, int64_t end);
+  // Measures every piece of first..end not known yet; false when memory
+  // was refused or `giveUp` said so.
+  bool fillGaps(const TAmostras& sound, int64_t first, int64_t end, const std::function<bool()>& giveUp);
 
   const TAmostras* sound_ = nullptr;
   uint64_t seen_ = 0;

@@ -27,7 +27,8 @@
 //                                                      normalisation to its demonstration
 //                                                      (F7, the limited gain's first
 //                                                      piece); 1 when the jump found a
-//                                                      pause; the normalisation whole
+//                                                      pause; the normalisation whole;
+//                                                      F7 with nothing measured ahead
 //   soundop pauses IN                                  on IN made silent every other 1.5 s:
 //                                                      trimming the silence, then
 //                                                      shortening the pauses to a second,
@@ -169,8 +170,11 @@ int run(const std::vector<std::string>& a) {
   if (op == "levels") {
     // The levels measured piece by piece in idle turns, then F7 on what
     // they left, then F7 again after a second is removed in the middle.
-    LevelsCache cache;
     auto start = std::chrono::steady_clock::now();
+    if (!LevelsCache().levels(sound, 0, sound.count())) return fail("cannot measure");
+    const double coldF7 = msSince(start);
+    LevelsCache cache;
+    start = std::chrono::steady_clock::now();
     while (cache.measureSome(sound)) {
     }
     const double idle = msSince(start);
@@ -200,8 +204,8 @@ int run(const std::vector<std::string>& a) {
     worker.waitUntilWorked(TAmostras::kPlayPieceFrames);
     const double toDemonstration = f7 + msSince(start);
     worker.finish();
-    std::printf("%.0f %.0f %.0f %.0f %.3f %.1f %d %.0f\n", idle, f7, f7AfterEdit, pausesFound, jump, toDemonstration,
-                next != pauses.end(), f7 + msSince(start));
+    std::printf("%.0f %.0f %.0f %.0f %.3f %.1f %d %.0f %.0f\n", idle, f7, f7AfterEdit, pausesFound, jump, toDemonstration,
+                next != pauses.end(), f7 + msSince(start), coldF7);
     return 0;
   }
   if (op == "pauses") {
