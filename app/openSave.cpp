@@ -121,6 +121,7 @@ std::optional<SoundFileFormat> openSoundFile(std::string_view name, TAmostras& s
 }
 
 bool writeSoundFile(std::string_view name, const TAmostras& sound, const SoundFileFormat& format) {
+  if (!sound.markers().empty() && !keepsMarkers(format.kind)) sayMessage("KLMARFOR", 1);
   if (!convertedByAnotherProgram(format.kind)) return saveSound(name, sound, format);
   TempFile wav;
   if (!wav.make()) {

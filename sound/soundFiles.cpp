@@ -12,6 +12,8 @@
 #include <cerrno>
 #include <chrono>
 #include <cmath>
+#include <cstddef>
+#include <cstdio>
 #include <cstring>
 #include <limits>
 #include <memory>
@@ -120,6 +122,51 @@ std::optional<SoundFileFormat> formatOf(const SF_INFO& info) {
     default: return std::nullopt;  // compressed WAV, A-law, u-law ...
   }
   return format;
+}
+
+// ---- Markers ------------------------------------------------------------------------------
+
+// libsndfile's cue list of any length is the count, then the points, laid
+// out as in this one.
+constexpr size_t kFirstCuePoint = offsetof(SF_CUES, cue_points);
+
+size_t cueListBytes(size_t points) { return kFirstCuePoint + points * sizeof(SF_CUE_POINT); }
+
+// The file's cue points (WAV) or markers (AIFF) as the sound's markers: the
+// number and the frame.
+std::vector<SoundMarker> markersIn(SNDFILE* file) {
+  uint32_t count = 0;
+  if (!sf_command(file, SFC_GET_CUE_COUNT, &count, sizeof count) || count == 0) return {};
+  std::vector<uint8_t> list(cueListBytes(count));
+  if (!sf_command(file, SFC_GET_CUE, list.data(), static_cast<int>(list.size()))) return {};
+  uint32_t listed = 0;
+  std::memcpy(&listed, list.data(), sizeof listed);
+  std::vector<SoundMarker> markers;
+  for (size_t i = 0; i < std::min(count, listed); ++i) {
+    SF_CUE_POINT point;
+    std::memcpy(&point, list.data() + cueListBytes(i), sizeof point);
+    markers.push_back({static_cast<uint32_t>(point.indx), point.sample_offset});
+  }
+  return markers;
+}
+
+// The sound's markers as the file's cue points, numbered and named as the
+// program's own WAV files have them. Before any frame is written.
+bool setMarkersOf(SNDFILE* file, const std::vector<SoundMarker>& markers) {
+  if (markers.empty()) return true;
+  std::vector<uint8_t> list(cueListBytes(markers.size()));
+  const auto count = static_cast<uint32_t>(markers.size());
+  std::memcpy(list.data(), &count, sizeof count);
+  for (size_t i = 0; i < markers.size(); ++i) {
+    SF_CUE_POINT point{};
+    point.indx = static_cast<int32_t>(markers[i].number);
+    point.position = static_cast<uint32_t>(markers[i].frame);
+    point.fcc_chunk = 0x61746164;  // "data", little-endian
+    point.sample_offset = static_cast<uint32_t>(markers[i].frame);
+    std::snprintf(point.name, sizeof point.name, "Marcador %u", markers[i].number);
+    std::memcpy(list.data() + cueListBytes(i), &point, sizeof point);
+  }
+  return sf_command(file, SFC_SET_CUE, list.data(), static_cast<int>(list.size())) == SF_TRUE;
 }
 
 // ---- Reduction to 16 bits -------------------------------------------------------------------
@@ -540,6 +587,8 @@ std::optional<SoundKind> kindOfFile(std::string_view fileName) {
   return kindOfFile(fileName, std::span<const uint8_t>(bytes.data(), got));
 }
 
+bool keepsMarkers(SoundKind kind) { return kind == SoundKind::wav || kind == SoundKind::aiff; }
+
 bool isPcmKind(SoundKind kind) {
   return kind == SoundKind::wav || kind == SoundKind::flac || kind == SoundKind::aiff;
 }
@@ -588,6 +637,7 @@ SoundLoad loadSound(std::string_view fileName, TAmostras& sound) {
     if (loaded.count() != info.frames) return failed(LoadFailure::memory);
   }
   if (!readFrames(fileName, file.get(), info, *format, loaded)) return failed(LoadFailure::unreadable);
+  loaded.setMarkers(markersIn(file.get()));
   sound.takeOver(loaded);
   return result;
 }
@@ -623,6 +673,7 @@ bool saveSound(std::string_view fileName, const TAmostras& sound, const SoundFil
     // Full scale is 1.0 in a float file; libsndfile would otherwise write
     // the 16-bit values as they are.
     if (format.floatingPoint) sf_command(file.get(), SFC_SET_SCALE_INT_FLOAT_WRITE, nullptr, SF_TRUE);
+    if (keepsMarkers(format.kind) && !setMarkersOf(file.get(), sound.markers())) return false;
     if (format.kind == SoundKind::opus || format.kind == SoundKind::vorbis) {
       double level = format.kind == SoundKind::opus ? kOpusLevel : kVorbisLevel;
       if (!sf_command(file.get(), SFC_SET_COMPRESSION_LEVEL, &level, sizeof level)) return false;

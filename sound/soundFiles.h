@@ -64,6 +64,9 @@ struct SoundFileFormat {
 };
 // True for the kinds whose samples are kept exactly (WAV, FLAC, AIFF).
 bool isPcmKind(SoundKind kind);
+// True for the kinds whose files keep the sound's markers (WAV cue points,
+// AIFF markers).
+bool keepsMarkers(SoundKind kind);
 // The format a new file of `kind` gets for a sound of `bitsPerSample` (8 or
 // 16): PCM kinds at those bits, lossy kinds 0.
 SoundFileFormat newFileFormat(SoundKind kind, int32_t bitsPerSample);

@@ -174,6 +174,10 @@ TEST_F(AnySoundFile, LosslessKindsGiveBackEverySampleAtTheirDepth) {
   for (const int channels : {1, 2}) {
     TAmostras original;
     fillTone(original, channels, 44100, 30000);
+    original.placeMarker(0);
+    original.placeMarker(12345);
+    original.placeMarker(30000);
+    original.removeMarker(1);
     for (const Case& c : cases) {
       SCOPED_TRACE(std::string(c.name) + (channels == 1 ? " mono" : " stereo"));
       ASSERT_TRUE(saveSound(path(c.name), original, c.format));
@@ -191,6 +195,8 @@ TEST_F(AnySoundFile, LosslessKindsGiveBackEverySampleAtTheirDepth) {
       EXPECT_EQ(back.channels(), channels);
       EXPECT_EQ(back.bitsPerSample(), 16);
       EXPECT_EQ(valuesOf(back), valuesOf(original)) << "a 16-bit sound saved wider must reopen exactly";
+      // WAV and AIFF keep the markers, numbers and frames; FLAC has none.
+      EXPECT_EQ(back.markers(), c.format.kind == SoundKind::flac ? std::vector<SoundMarker>{} : original.markers());
     }
   }
   // Eight bits stay eight bits declared in every PCM kind.
