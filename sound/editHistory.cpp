@@ -86,6 +86,7 @@ class RecordIn {
   size_t size() const { return bytes_.size(); }
   // The rest is values that the fields point into.
   void skipRest() { at_ = bytes_.size(); }
+  void seek(size_t at) { at_ = std::min(at, bytes_.size()); }
   uint8_t u8() {
     if (at_ >= bytes_.size()) {
       ok_ = false;
@@ -172,6 +173,15 @@ RecordOut stepRecord(const HistoryStep& step, std::span<const std::vector<int16_
     if (piece.file == HistoryStep::kInJournal) at += static_cast<int64_t>(pieceValues[i].size() * sizeof(int16_t));
   }
   for (const std::vector<int16_t>& values : pieceValues) r.values(values);
+  // Journals written before markers were kept end here; so does a step
+  // that removed none.
+  if (!step.removedMarkers.empty()) {
+    r.u32(static_cast<uint32_t>(step.removedMarkers.size()));
+    for (const SoundMarker& m : step.removedMarkers) {
+      r.u32(m.number);
+      r.i64(m.frame);
+    }
+  }
   return r;
 }
 
@@ -218,8 +228,22 @@ std::optional<HistoryStep> readStep(RecordIn& in, uint64_t recordAt) {
   if (!in.ok() || !inSound(step.start) || !inSound(step.oldLength) || !inSound(step.newLength) ||
       frames != step.oldLength || !shapeMakesSense(step.before) || !shapeMakesSense(step.after))
     return std::nullopt;
-  for (const HistoryStep::Piece& piece : step.oldPieces)
-    if (piece.file == HistoryStep::kInJournal && piece.skip < static_cast<int64_t>(recordAt + in.at())) return std::nullopt;
+  size_t valuesEnd = in.at();
+  for (const HistoryStep::Piece& piece : step.oldPieces) {
+    if (piece.file != HistoryStep::kInJournal) continue;
+    if (piece.skip < static_cast<int64_t>(recordAt + in.at())) return std::nullopt;
+    valuesEnd += static_cast<size_t>(piece.frames * step.before.channels) * sizeof(int16_t);
+  }
+  if (valuesEnd < in.size()) {
+    in.seek(valuesEnd);
+    const uint32_t markers = in.u32();
+    for (uint32_t i = 0; i < markers && in.ok(); ++i) {
+      const SoundMarker m{in.u32(), in.i64()};
+      if (!inSound(m.frame)) return std::nullopt;
+      step.removedMarkers.push_back(m);
+    }
+    if (!in.ok()) return std::nullopt;
+  }
   in.skipRest();
   return step;
 }
@@ -494,6 +518,7 @@ void EditHistory::beginStep(std::string_view name, SoundPlace before) {
   open_->step.number = log_.nextNumber;
   open_->step.name = name;
   open_->step.placeBefore = before;
+  open_->markersBefore = sound_->markers();
 }
 
 // Frames first..end-1 of the sound, frames oldFirst.. of the sound as the
@@ -673,6 +698,9 @@ EditHistory::Ended EditHistory::endStep(SoundPlace after) {
   step.newLength = step.oldLength + sound_->count() - o.countBefore;
   step.after = shapeOf(*sound_);
   step.placeAfter = after;
+  for (const SoundMarker& m : o.markersBefore)
+    if (std::ranges::none_of(sound_->markers(), [&](const SoundMarker& k) { return k.number == m.number; }))
+      step.removedMarkers.push_back(m);
   // What was not written ahead while the user waited is written now.
   for (WorkClicker clicker; writeAheadPiece(); clicker.blockDone()) {
   }
@@ -759,8 +787,31 @@ bool EditHistory::putStretch(const HistoryStep& step, bool forward) {
     put = !whole.outOfMemory() && readSide(forward, whole.samplesToChange());
     if (put) sound.takeOver(whole);
   }
+  if (put) putMarkers(step, forward);
   sound.setWitness(this);
   return put;
+}
+
+// Undo puts the markers the step removed back (under a new number when
+// theirs has been taken since); redo removes them again.
+void EditHistory::putMarkers(const HistoryStep& step, bool forward) {
+  TAmostras& sound = *sound_;
+  std::vector<SoundMarker> markers = sound.markers();
+  const auto taken = [&](uint32_t number) {
+    return std::ranges::any_of(markers, [&](const SoundMarker& k) { return k.number == number; });
+  };
+  std::vector<int64_t> renumbered;
+  for (const SoundMarker& m : step.removedMarkers) {
+    if (forward) {
+      std::erase_if(markers, [&](const SoundMarker& k) { return k.number == m.number; });
+    } else if (!taken(m.number)) {
+      markers.push_back(m);
+    } else {
+      renumbered.push_back(m.frame);
+    }
+  }
+  sound.setMarkers(std::move(markers));
+  for (const int64_t frame : renumbered) sound.placeMarker(frame);
 }
 
 EditHistory::Travel EditHistory::travel(bool forward, HistoryStep& moved) {

@@ -71,6 +71,9 @@ struct HistoryStep {
   // journal.
   static constexpr uint32_t kInJournal = UINT32_MAX;
   std::vector<Piece> oldPieces;
+  // The markers the step took away, as they were before it: undo puts them
+  // back, redo takes them again.
+  std::vector<SoundMarker> removedMarkers;
 
   // What the step's files take on the disk.
   uint64_t bytes() const {
@@ -187,6 +190,7 @@ class EditHistory final : public SoundWitness {
   };
   struct OpenStep {
     HistoryStep step;
+    std::vector<SoundMarker> markersBefore;
     std::unique_ptr<Ahead> ahead;
     int64_t countBefore = 0;
     int64_t oldEnd = 0;  // start + oldLength of the frames kept so far
@@ -216,6 +220,7 @@ class EditHistory final : public SoundWitness {
   bool keepFrames(const TAmostras& sound, int64_t first, int64_t end, const std::string& file);
   bool readFrames(const std::string& file, int64_t skip, std::span<int16_t> into) const;
   bool putStretch(const HistoryStep& step, bool forward);
+  void putMarkers(const HistoryStep& step, bool forward);
   bool write(const std::vector<uint8_t>& record);
   void removeFilesOf(const HistoryStep& step);
   void keepToBudget();

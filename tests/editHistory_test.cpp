@@ -150,6 +150,24 @@ TEST_F(History, TheJournalReadsBackAsTheLogAndANewStepDropsTheUndoneOnes) {
   ASSERT_EQ(replayed.steps.size(), 1u);
   EXPECT_EQ(replayed.steps[0].name, "KLPMIXA");
   EXPECT_EQ(replayed.steps[0].newLength, 5);
+
+  // A marker in removed frames comes back with undo, under a new number
+  // when its own was taken meanwhile, and goes again with redo; the
+  // journal keeps it.
+  sound.placeMarker(50);
+  sound.placeMarker(400);
+  step("KLPREMOV", [&] { sound.deleteRange(40, 20); });
+  EXPECT_EQ(sound.markers(), (std::vector<SoundMarker>{{2, 380}}));
+  ASSERT_EQ(history.undo(moved), EditHistory::Travel::done);
+  EXPECT_EQ(sound.markers(), (std::vector<SoundMarker>{{1, 50}, {2, 400}}));
+  ASSERT_EQ(history.redo(moved), EditHistory::Travel::done);
+  EXPECT_EQ(sound.markers(), (std::vector<SoundMarker>{{2, 380}}));
+  sound.setMarkers({{1, 10}, {2, 380}});
+  ASSERT_EQ(history.undo(moved), EditHistory::Travel::done);
+  EXPECT_EQ(sound.markers(), (std::vector<SoundMarker>{{1, 10}, {3, 50}, {2, 400}}));
+  const HistoryLog again = replayHistory(readJournal(path("historia/diario"))->records);
+  ASSERT_EQ(again.steps.size(), 2u);
+  EXPECT_EQ(again.steps[1].removedMarkers, (std::vector<SoundMarker>{{1, 50}}));
 }
 
 TEST_F(History, TheBudgetDropsOnlyStepsTheSavedFileHolds) {

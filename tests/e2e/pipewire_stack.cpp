@@ -13,6 +13,8 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 
 #include "tests/e2e/harness.h"
 
@@ -93,7 +95,7 @@ std::unique_ptr<PipeWireStack> PipeWireStack::start(std::string* error) {
   stack->bus_ = stack->spawn({"dbus-daemon", "--session", "--nofork", "--nopidfile",
                               "--address=unix:path=" + (stack->runtime_ / "bus").string()});
   if (stack->bus_ < 0 || !waitFor([&] { return fs::exists(stack->runtime_ / "bus"); }, kStartLimit)) {
-    if (error) *error = "the session bus did not start; see " + (stack->dir_ / "log").string();
+    if (error) *error = "the session bus did not start" + stack->logs();
     return nullptr;
   }
   if (!stack->startServer(error)) return nullptr;
@@ -176,6 +178,20 @@ void PipeWireStack::end(pid_t pid) {
   }
 }
 
+std::string PipeWireStack::logs() const {
+  // The stack's folder goes with it: what its programs said goes with the
+  // failure.
+  std::string text;
+  std::error_code ec;
+  for (const fs::directory_entry& entry : fs::directory_iterator(dir_ / "log", ec)) {
+    std::ifstream in(entry.path());
+    std::string all((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (all.size() > 2000) all = "..." + all.substr(all.size() - 2000);
+    text += "\n--- " + entry.path().filename().string() + ":\n" + all;
+  }
+  return text;
+}
+
 bool PipeWireStack::waitForPactl() {
   return waitFor([this] { return pactl({"info"}); }, kStartLimit);
 }
@@ -183,13 +199,13 @@ bool PipeWireStack::waitForPactl() {
 bool PipeWireStack::startServer(std::string* error) {
   server_ = spawn({"pipewire"});
   if (server_ < 0 || !waitFor([this] { return fs::exists(runtime_ / "pipewire-0"); }, kStartLimit)) {
-    if (error) *error = "pipewire did not start; see " + (dir_ / "log").string();
+    if (error) *error = "pipewire did not start" + logs();
     return false;
   }
   sessionManager_ = spawn({"wireplumber"});
   pulse_ = spawn({"pipewire-pulse"});
   if (sessionManager_ < 0 || pulse_ < 0 || !waitForPactl()) {
-    if (error) *error = "pactl info got no answer; see " + (dir_ / "log").string();
+    if (error) *error = "pactl info got no answer" + logs();
     return false;
   }
   return true;

@@ -91,6 +91,8 @@ class PipeWireStack {
   PipeWireStack() = default;
   pid_t spawnWith(const std::vector<std::string>& args, int stdoutFd);
   bool waitForPactl();
+  // The tail of each log of the stack's programs, for a failure's message.
+  std::string logs() const;
 
   std::filesystem::path dir_;
   std::filesystem::path runtime_;
