@@ -289,8 +289,10 @@ std::span<int16_t> TAmostras::samplesToShorten(int64_t frames) {
   return values;
 }
 
-void TAmostras::fitStore() {
-  if (capacity_ > count_ && reserveValues(int64_t{count_} * channels_)) capacity_ = count_;
+bool TAmostras::fitStore() {
+  if (capacity_ > count_ && !reserveValues(int64_t{count_} * channels_)) return false;
+  capacity_ = count_;
+  return true;
 }
 
 void TAmostras::setBitsPerSample(int32_t bits) {
@@ -439,14 +441,8 @@ bool TAmostras::resizeFrames(int64_t start, int64_t oldLength, int64_t newLength
     std::memset(s + (start + oldLength) * ch, 0, static_cast<size_t>((newLength - oldLength) * ch) * sizeof(int16_t));
   count_ = static_cast<int32_t>(newCount);
   moveMarkers(start + oldLength, start + newLength);
-  if (newCount < oldCount) {
-    if (reserveValues(newCount * ch)) {
-      capacity_ = count_;
-    } else {
-      std::memset(store_.get() + newCount * ch, 0,
-                  static_cast<size_t>(storeValues_ - newCount * ch) * sizeof(int16_t));
-    }
-  }
+  if (newCount < oldCount && !fitStore())
+    std::memset(store_.get() + newCount * ch, 0, static_cast<size_t>(storeValues_ - newCount * ch) * sizeof(int16_t));
   return true;
 }
 

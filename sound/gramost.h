@@ -191,8 +191,9 @@ class TAmostras {
   // always is; fitStore then gives their room back. The span holds the
   // values of the frames before the change.
   std::span<int16_t> samplesToShorten(int64_t frames);
-  // The store shrinks to the sound.
-  void fitStore();
+  // The store shrinks to the sound; false, the store as it was, when the
+  // allocator refuses.
+  bool fitStore();
 
   // The one witness of this sound's changes; nullptr: none.
   void setWitness(SoundWitness* witness) { witness_ = witness; }
