@@ -1,10 +1,14 @@
 // externalCodec: sound conversions done by another program, LAME for MP3
 // and ffmpeg for AAC. The program runs with an argument vector (no shell)
-// while the user hears a click each second, ESC gives it up, and its output
-// takes the place of the old file only when it ended cleanly and wrote
-// something. Used by klmp3 and klFormatos.
+// while the user hears a click each second, and ESC gives it up. A
+// conversion into a file takes the old file's place only when it ended
+// cleanly and wrote something; a decoding may instead hand its output
+// straight to the caller. Used by klmp3 and openSave.
 #pragma once
 
+#include <cstdint>
+#include <functional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -26,8 +30,17 @@ enum class Conversion {
 // Done only when it ended with status 0 and wrote a non-empty file; the
 // output replaces `outputFile` only then (see FileReplacer), so a failure or
 // a give-up never damages what was there. The output reaches the disk
-// before it takes the old one's place unless `flush` says otherwise.
+// before it takes the old one's place unless `flush` says otherwise. With
+// `input`, the program's standard input is fed from it (see
+// ProcessCallbacks::input).
 Conversion runConverter(std::vector<std::string> args, std::string_view outputFile,
-                        FlushToDisk flush = FlushToDisk::yes);
+                        FlushToDisk flush = FlushToDisk::yes,
+                        std::function<std::span<const uint8_t>()> input = {});
+
+// Runs `args` with its standard output handed to `output` piece by piece,
+// and waits for it; false from `output` ends the run, as failed. Done when
+// it ended with status 0.
+Conversion runDecoder(std::span<const std::string> args,
+                      const std::function<bool(std::span<const uint8_t>)>& output);
 
 }  // namespace kalimbro

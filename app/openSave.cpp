@@ -2,6 +2,8 @@
 #include "app/openSave.h"
 
 #include <algorithm>
+#include <bit>
+#include <string>
 #include <vector>
 
 #include "app/externalCodec.h"
@@ -11,27 +13,40 @@
 #include "platform/paths.h"
 #include "platform/process.h"
 #include "platform/text.h"
+#include "sound/wavStream.h"
 
 namespace kalimbro {
 namespace {
 
-bool convertedByAnotherProgram(std::optional<SoundKind> kind) {
-  return kind == SoundKind::mp3 || kind == SoundKind::aac;
+// What the user hears when ffmpeg's run gave nothing.
+std::string_view ffmpegFailureMessage(Conversion conversion) {
+  switch (conversion) {
+    case Conversion::gaveUp: return "KLDESIST";
+    case Conversion::missing: return "KLSEMFFM";
+    default: return "KLERRFFM";
+  }
 }
 
-// ffmpeg quiet, asking nothing, reading `input`'s sound only.
-std::vector<std::string> ffmpegReading(std::string_view input) {
-  return {program().settings.ffmpegProgram, "-nostdin", "-hide_banner", "-loglevel", "error", "-y",
-          "-i", fileArgument(input), "-vn"};
-}
-
-// Floating point, so that the reduction to 16 bits is dithered like every
-// other deep file.
-Conversion aacToWav(std::string_view aacFile, std::string_view wavFile) {
-  std::vector<std::string> args = ffmpegReading(aacFile);
-  args.insert(args.end(), {"-map", "0:a:0", "-c:a", "pcm_f32le", "-f", "wav"});
-  // The decoded copy can always be made again.
-  return runConverter(std::move(args), wavFile, FlushToDisk::no);
+// ffmpeg's decoding of the first sound of `aacFile` into `sound`, read
+// straight from its output into a sound of its own, which takes the
+// sound's place only once it is whole. Floating point, so that the
+// reduction to 16 bits is dithered like every other deep file's. The
+// channels mixed to stereo, if any, are set in `reduced`.
+std::string_view decodeAac(std::string_view aacFile, TAmostras& sound, Reduction& reduced) {
+  const std::vector<std::string> args = {
+      program().settings.ffmpegProgram, "-nostdin", "-hide_banner", "-loglevel", "error", "-i",
+      fileArgument(aacFile), "-vn", "-map", "0:a:0", "-c:a", "pcm_f32le", "-f", "wav", "pipe:1"};
+  TAmostras decoded;
+  decoded.setMemoryLimit(sound.memoryLimit());
+  WavStreamLoader loader(decoded);
+  Conversion conversion = runDecoder(args, [&](std::span<const uint8_t> bytes) { return loader.take(bytes); });
+  loader.finish();
+  if (loader.refused() && decoded.outOfMemory()) return "KLFALMEM";
+  if (conversion == Conversion::done && !loader.complete()) conversion = Conversion::failed;
+  if (conversion != Conversion::done) return ffmpegFailureMessage(conversion);
+  sound.takeOver(decoded);
+  reduced.fileChannels = loader.channelsMixed();
+  return {};
 }
 
 // The container goes by the name: raw ADTS for .aac, MP4 for .mp4, else
@@ -43,24 +58,22 @@ std::string aacContainer(std::string_view name) {
   return "ipod";
 }
 
-// 64 kb/s a channel: speech and music stay clear at a small size.
-Conversion wavToAac(std::string_view wavFile, std::string_view aacFile, int32_t channels) {
-  std::vector<std::string> args = ffmpegReading(wavFile);
-  args.insert(args.end(),
-              {"-c:a", "aac", "-b:a", channels == 2 ? "128k" : "64k", "-f", aacContainer(aacFile)});
-  return runConverter(std::move(args), aacFile);
-}
-
-void sayConversionFailure(SoundKind kind, Conversion conversion) {
-  if (kind == SoundKind::mp3) {
-    sayMessage(conversionFailureMessage(conversion), 2);
-    return;
-  }
-  switch (conversion) {
-    case Conversion::gaveUp: sayMessage("KLDESIST", 2); return;
-    case Conversion::missing: sayMessage("KLSEMFFM", 2); return;
-    default: sayMessage("KLERRFFM", 2); return;
-  }
+// 64 kb/s a channel: speech and music stay clear at a small size. The
+// sound's values go to ffmpeg's standard input as they are in memory.
+Conversion encodeAac(const TAmostras& sound, std::string_view aacFile) {
+  const std::string rawFormat = std::endian::native == std::endian::little ? "s16le" : "s16be";
+  const std::vector<std::string> args = {
+      program().settings.ffmpegProgram, "-nostdin", "-hide_banner", "-loglevel", "error", "-y",
+      "-f", rawFormat, "-ar", std::to_string(sound.sampleRate()), "-ac", std::to_string(sound.channels()),
+      "-i", "pipe:0", "-c:a", "aac", "-b:a", sound.channels() == 2 ? "128k" : "64k", "-f", aacContainer(aacFile)};
+  const std::span<const int16_t> samples = sound.samples();
+  const std::span<const uint8_t> values(reinterpret_cast<const uint8_t*>(samples.data()), samples.size_bytes());
+  bool given = false;
+  return runConverter(args, aacFile, FlushToDisk::yes, [&] {
+    const bool first = !given;
+    given = true;
+    return first ? values : std::span<const uint8_t>();
+  });
 }
 
 void sayReduction(const Reduction& reduced) {
@@ -88,18 +101,25 @@ std::string soundFilePatterns(bool withMp3) {
 
 std::optional<SoundFileFormat> openSoundFile(std::string_view name, TAmostras& sound) {
   const std::optional<SoundKind> kind = kindOfFile(name);
+  if (kind == SoundKind::aac) {
+    sayMessage("KLCNVAGU", 1);
+    Reduction reduced;
+    if (const std::string_view failure = decodeAac(name, sound, reduced); !failure.empty()) {
+      sayMessage(failure, 2);
+      return std::nullopt;
+    }
+    sayReduction(reduced);
+    return newFileFormat(SoundKind::aac, sound.bitsPerSample());
+  }
   TempFile decoded;
   std::string readable(name);
-  if (convertedByAnotherProgram(kind)) {
+  if (kind == SoundKind::mp3) {
     if (!decoded.make()) {
       sayMessage("KLPRECPT", 2);
       return std::nullopt;
     }
-    if (kind == SoundKind::aac) sayMessage("KLCNVAGU", 1);
-    const Conversion conversion =
-        kind == SoundKind::mp3 ? mp3ToWav(name, decoded.name()) : aacToWav(name, decoded.name());
-    if (conversion != Conversion::done) {
-      sayConversionFailure(*kind, conversion);
+    if (const Conversion conversion = mp3ToWav(name, decoded.name()); conversion != Conversion::done) {
+      sayMessage(conversionFailureMessage(conversion), 2);
       return std::nullopt;
     }
     readable = decoded.name();
@@ -110,30 +130,31 @@ std::optional<SoundFileFormat> openSoundFile(std::string_view name, TAmostras& s
     sayMessage(load.failure == LoadFailure::memory ? "KLFALMEM" : "KLARQERR", 1);
     return std::nullopt;
   }
-  if (convertedByAnotherProgram(kind)) {
-    // The converter's floating point is its own, not the file's depth.
-    load.format = newFileFormat(*kind, sound.bitsPerSample());
-    load.reduced.fileBits = 0;
-    load.reduced.fileFloat = false;
-  }
+  if (kind == SoundKind::mp3) load.format = newFileFormat(SoundKind::mp3, sound.bitsPerSample());
   sayReduction(load.reduced);
   return load.format;
 }
 
 bool writeSoundFile(std::string_view name, const TAmostras& sound, const SoundFileFormat& format) {
   if (!sound.markers().empty() && !keepsMarkers(format.kind)) sayMessage("KLMARFOR", 1);
-  if (!convertedByAnotherProgram(format.kind)) return saveSound(name, sound, format);
-  TempFile wav;
-  if (!wav.make()) {
-    sayMessage("KLPRECPT", 1);
-    return false;
+  Conversion conversion = Conversion::done;
+  if (format.kind == SoundKind::aac) {
+    sayMessage("KLCNVAGU", 1);
+    conversion = encodeAac(sound, name);
+  } else if (format.kind == SoundKind::mp3) {
+    TempFile wav;
+    if (!wav.make()) {
+      sayMessage("KLPRECPT", 1);
+      return false;
+    }
+    if (!sound.saveWav(wav.name(), FlushToDisk::no)) return false;
+    conversion = wavToMp3(wav.name(), name);
+  } else {
+    return saveSound(name, sound, format);
   }
-  if (!sound.saveWav(wav.name(), FlushToDisk::no)) return false;
-  if (format.kind == SoundKind::aac) sayMessage("KLCNVAGU", 1);
-  const Conversion conversion = format.kind == SoundKind::mp3 ? wavToMp3(wav.name(), name)
-                                                              : wavToAac(wav.name(), name, sound.channels());
   if (conversion != Conversion::done) {
-    sayConversionFailure(format.kind, conversion);
+    sayMessage(format.kind == SoundKind::mp3 ? conversionFailureMessage(conversion) : ffmpegFailureMessage(conversion),
+               2);
     return false;
   }
   return true;

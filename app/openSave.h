@@ -1,8 +1,9 @@
 // openSave: sound files of every kind as the commands open and save them.
 // The kind and the in-process reading and writing are soundFiles'; here the
-// kinds that another program converts (MP3 through LAME, AAC through
-// ffmpeg) go through a WAV copy in the temporary directory, and the user
-// hears what went wrong or what was reduced. Used by the working file, the
+// kinds that another program converts are handed to it: MP3 to LAME through
+// a WAV copy in the temporary directory, AAC to ffmpeg through pipes (its
+// decoding read straight into memory, the sound's values fed to its
+// encoding). The user hears what went wrong or what was reduced. Used by the working file, the
 // mix and the divide command.
 #pragma once
 

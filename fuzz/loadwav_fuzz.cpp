@@ -1,7 +1,9 @@
 // libFuzzer target: any bytes as a WAV file, through the header walk in
-// memory and through TAmostras::loadWav from disk. A load that fails must
-// leave the sound that was there; one that succeeds must agree with the walk
-// and survive a save and reload unchanged.
+// memory, through the stream loader in pieces (a converter's output) and
+// through TAmostras::loadWav from disk. A stream taken must be a sound the
+// program holds; a load that fails must leave the sound that was there; one
+// that succeeds must agree with the walk and survive a save and reload
+// unchanged.
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
@@ -11,6 +13,7 @@
 #include "platform/paths.h"
 #include "platform/wav_header.h"
 #include "sound/gramost.h"
+#include "sound/wavStream.h"
 
 namespace {
 
@@ -30,6 +33,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   WavLayout layout;
   const WavWalk walked = walkWavHeader(memory, layout);
   if (walked == WavWalk::ok) check(layout.dataOffset <= size && layout.dataOffset == memory.position());
+
+  TAmostras streamed;
+  streamed.setMemoryLimit(1 << 20);
+  WavStreamLoader loader(streamed);
+  const size_t piece = 1 + size % 7;
+  for (size_t at = 0; at < size && loader.take({data + at, std::min(piece, size - at)}); at += piece) {
+  }
+  if (loader.finish() && loader.started()) {
+    check(walked == WavWalk::ok);
+    check(streamed.channels() == 1 || streamed.channels() == 2);
+    check(streamed.bitsPerSample() == 8 || streamed.bitsPerSample() == 16);
+    check(streamed.samples().size() == static_cast<size_t>(streamed.count()) * streamed.channels());
+  }
 
   const std::string& input = scratchName(0);
   if (input.empty() || !writeFile(input, data, size)) return 0;

@@ -1,12 +1,14 @@
 // The real process runner: posix_spawnp with an argument vector, the
-// child's standard streams on /dev/null, and a wait that keeps the event
-// loop's messages flowing and ticks once a second.
+// child's standard streams on /dev/null unless the caller feeds its input or
+// takes its output, and a wait that keeps the event loop's messages flowing
+// and ticks once a second.
 #include "platform/process.h"
 
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/socket.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -183,7 +185,58 @@ class OutputPipe {
   std::vector<uint8_t> piece_;
 };
 
-ProcessResult waitForChild(RunningChild& child, const ProcessCallbacks& callbacks, OutputPipe& output) {
+// The child's standard input fed from the caller's `input`, as fast as the
+// child reads it. A socket rather than a pipe: a child that ends without
+// reading everything makes a send fail (MSG_NOSIGNAL) instead of raising
+// SIGPIPE in this program.
+class InputFeed {
+ public:
+  explicit InputFeed(const ProcessCallbacks& callbacks) : give_(callbacks.input) {
+    if (!give_) return;
+    int ends[2];
+    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0) return;
+    write_ = UniqueFd(ends[0]);
+    read_ = UniqueFd(ends[1]);
+    shutdown(write_.get(), SHUT_RD);
+    shutdown(read_.get(), SHUT_WR);
+    // Fewer turns of the wait for a program that reads a whole sound (the
+    // kernel caps it).
+    setsockopt(write_.get(), SOL_SOCKET, SO_SNDBUF, &kBufferBytes, sizeof kBufferBytes);
+  }
+  bool ready() const { return !give_ || write_.valid(); }
+  // The end the child reads from; -1 when its input is empty.
+  int childEnd() const { return read_.get(); }
+  void closeChildEnd() { read_ = UniqueFd(); }
+  // -1 once all is given, which ends the child's input.
+  int fd() const { return write_.get(); }
+
+  // Sends what the child has room for.
+  void feed() {
+    while (write_.valid()) {
+      if (left_.empty() && (left_ = give_()).empty()) {
+        write_ = UniqueFd();
+        return;
+      }
+      const ssize_t n = send(write_.get(), left_.data(), left_.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return;
+      if (n <= 0) {
+        write_ = UniqueFd();  // the child will read no more
+        return;
+      }
+      left_ = left_.subspan(static_cast<size_t>(n));
+    }
+  }
+
+ private:
+  static constexpr int kBufferBytes = 1 << 20;
+  const std::function<std::span<const uint8_t>()>& give_;
+  UniqueFd write_, read_;
+  std::span<const uint8_t> left_;
+};
+
+ProcessResult waitForChild(RunningChild& child, const ProcessCallbacks& callbacks, OutputPipe& output,
+                           InputFeed& input) {
   using Clock = std::chrono::steady_clock;
   // A pidfd becomes readable when the child ends, so the wait returns at
   // once; without one (old kernels) the loop simply polls.
@@ -209,22 +262,24 @@ ProcessResult waitForChild(RunningChild& child, const ProcessCallbacks& callback
     const auto untilTick =
         std::chrono::duration_cast<std::chrono::milliseconds>(nextTick - Clock::now()).count();
     const int timeout = static_cast<int>(std::clamp<int64_t>(untilTick, 0, kMessagePollMs));
-    pollfd fds[2] = {{pidfd.get(), POLLIN, 0}, {output.fd(), POLLIN, 0}};
+    pollfd fds[3] = {{pidfd.get(), POLLIN, 0}, {output.fd(), POLLIN, 0}, {input.fd(), POLLOUT, 0}};
     // Without a pidfd the loop looks at the child every 10 ms.
     const int waitMs = pidfd.get() >= 0 ? timeout : std::min(timeout, 10);
-    if (poll(fds, 2, waitMs) > 0 && (fds[1].revents & (POLLIN | POLLHUP)) != 0 &&
-        !output.passFor(std::chrono::milliseconds(kMessagePollMs))) {
+    if (poll(fds, 3, waitMs) <= 0) continue;
+    if ((fds[2].revents & (POLLOUT | POLLERR | POLLHUP)) != 0) input.feed();
+    if ((fds[1].revents & (POLLIN | POLLHUP)) != 0 && !output.passFor(std::chrono::milliseconds(kMessagePollMs))) {
       child.end();
       return {ProcessResult::Kind::gaveUp, 0};
     }
   }
 }
 
-// Starts the program of `args` away from the terminal: it reads nothing,
-// its messages go nowhere, descriptors beyond the three stay behind, the
-// program's own signal handlers and mask are not the child's, and it leads
-// a process group of its own. On success `pid` is the child's.
-ProcessResult spawnChild(std::span<const std::string> args, pid_t& pid, int outputFd = -1) {
+// Starts the program of `args` away from the terminal: it reads nothing
+// (or `inputFd`), writes nowhere (or to `outputFd`), its messages go
+// nowhere, descriptors beyond the three stay behind, the program's own
+// signal handlers and mask are not the child's, and it leads a process
+// group of its own. On success `pid` is the child's.
+ProcessResult spawnChild(std::span<const std::string> args, pid_t& pid, int inputFd = -1, int outputFd = -1) {
   if (args.empty() || args[0].empty()) return {ProcessResult::Kind::notFound, ENOENT};
   std::vector<std::string> native;
   native.reserve(args.size());
@@ -236,7 +291,11 @@ ProcessResult spawnChild(std::span<const std::string> args, pid_t& pid, int outp
   FileActions actions;
   SpawnAttributes attributes;
   if (!actions.ok() || !attributes.ok()) return {ProcessResult::Kind::notStarted, ENOMEM};
-  posix_spawn_file_actions_addopen(actions.get(), 0, "/dev/null", O_RDONLY, 0);
+  if (inputFd >= 0) {
+    posix_spawn_file_actions_adddup2(actions.get(), inputFd, 0);
+  } else {
+    posix_spawn_file_actions_addopen(actions.get(), 0, "/dev/null", O_RDONLY, 0);
+  }
   if (outputFd >= 0) {
     posix_spawn_file_actions_adddup2(actions.get(), outputFd, 1);
   } else {
@@ -263,15 +322,20 @@ class SpawnRunner final : public ProcessRunner {
  public:
   ProcessResult run(std::span<const std::string> args, const ProcessCallbacks& callbacks) override {
     OutputPipe output(callbacks);
-    if (!output.ready()) return {ProcessResult::Kind::notStarted, errno};
+    InputFeed input(callbacks);
+    if (!output.ready() || !input.ready()) return {ProcessResult::Kind::notStarted, errno};
     pid_t pid = -1;
-    if (const ProcessResult spawned = spawnChild(args, pid, output.childEnd()); !spawned.succeeded())
+    if (const ProcessResult spawned = spawnChild(args, pid, input.childEnd(), output.childEnd());
+        !spawned.succeeded())
       return spawned;
     RunningChild child(pid);
-    // Only the child writes: the output ends when it does.
+    // Only the child writes the output and reads the input: each ends when
+    // the child does.
     output.closeChildEnd();
+    input.closeChildEnd();
     if (callbacks.started) callbacks.started();
-    return waitForChild(child, callbacks, output);
+    input.feed();
+    return waitForChild(child, callbacks, output, input);
   }
 };
 

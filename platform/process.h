@@ -1,4 +1,4 @@
-// The process runner: starts an external program (sox, lame) with an
+// The process runner: starts an external program (sox, lame, ffmpeg) with an
 // argument vector, never through a shell, and waits for it to end while the
 // program keeps processing its messages. The program's own runner uses
 // posix_spawnp; a test may install another one.
@@ -41,6 +41,11 @@ struct ProcessCallbacks {
   // pieces after the program has ended; false from it gives the program
   // up as `giveUp` does.
   std::function<bool(std::span<const uint8_t>)> output = {};
+  // When set, the program's standard input is fed from it (otherwise it
+  // reads nothing): each call gives the next bytes, which stay valid until
+  // the next call, and nothing once all is given; the input then ends. A
+  // program that ends before reading it all is let go; its status says.
+  std::function<std::span<const uint8_t>()> input = {};
 };
 
 class ProcessRunner {
@@ -48,8 +53,9 @@ class ProcessRunner {
   virtual ~ProcessRunner() = default;
   // args[0] names the program (looked up on PATH when it holds no '/');
   // every argument is Windows-1252 and handed over as one whole word.
-  // The program's standard input reads nothing and its output goes nowhere
-  // unless `callbacks.output` takes it.
+  // The program's standard input reads nothing unless `callbacks.input`
+  // feeds it, and its output goes nowhere unless `callbacks.output` takes
+  // it.
   // It runs in a process group of its own, which a give-up ends whole.
   virtual ProcessResult run(std::span<const std::string> args, const ProcessCallbacks& callbacks) = 0;
 };

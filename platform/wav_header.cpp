@@ -144,8 +144,11 @@ namespace {
 // valid bits, channel mask and the subformat's GUID.
 constexpr size_t kExtensibleFormatBytes = 40;
 constexpr size_t kSubformatOffset = 24;
-constexpr uint8_t kPcmSubformat[16] = {0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x10, 0x00,
-                                       0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
+// A subformat GUID is a plain format tag in its first two bytes, then
+// these fourteen.
+constexpr size_t kSubformatTagBytes = 2;
+constexpr uint8_t kSubformatRest[14] = {0x00, 0x00, 0x00, 0x00, 0x10, 0x00, 0x80,
+                                        0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
 constexpr uint32_t kUnsetDataSize = 0xFFFFFFFF;
 
 // The next chunk's 8-byte header. After an odd-sized chunk a pad byte
@@ -170,8 +173,8 @@ WavWalk readFormat(ByteSource& source, uint32_t size, WavFormat& format) {
   format.blockAlign = readLe16(f + 12);
   format.bitsPerSample = readLe16(f + 14);
   if (format.formatTag == kWavFormatExtensible && kept == kExtensibleFormatBytes &&
-      std::memcmp(f + kSubformatOffset, kPcmSubformat, sizeof kPcmSubformat) == 0)
-    format.formatTag = kWavFormatPcm;
+      std::memcmp(f + kSubformatOffset + kSubformatTagBytes, kSubformatRest, sizeof kSubformatRest) == 0)
+    format.formatTag = readLe16(f + kSubformatOffset);
   return WavWalk::ok;
 }
 

@@ -25,6 +25,7 @@ inline constexpr size_t kWavHeaderBytes = 44;
 // rate, block align and bits per sample.
 inline constexpr size_t kWavFormatBytes = 16;
 inline constexpr uint16_t kWavFormatPcm = 1;
+inline constexpr uint16_t kWavFormatFloat = 3;
 inline constexpr uint16_t kWavFormatExtensible = 0xFFFE;
 
 // ---- Little-endian fields ------------------------------------------------
@@ -147,8 +148,8 @@ struct WavCuePoint {
 };
 
 struct WavLayout {
-  // An extensible format whose subformat is PCM has the tag of PCM here:
-  // its data are laid out the same way.
+  // An extensible format whose subformat is one of the plain tags (PCM,
+  // float) has that tag here: its data are laid out the same way.
   WavFormat format;
   uint64_t dataBytes = 0;   // the data really there (see walkWavHeader)
   uint64_t dataOffset = 0;  // position of the first data byte

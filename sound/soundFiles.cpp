@@ -11,7 +11,6 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
-#include <cmath>
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
@@ -23,6 +22,7 @@
 #include "platform/fd.h"
 #include "platform/prefault.h"
 #include "platform/wav_header.h"
+#include "sound/sampleReduction.h"
 
 namespace kalimbro {
 namespace {
@@ -169,108 +169,6 @@ bool setMarkersOf(SNDFILE* file, const std::vector<SoundMarker>& markers) {
   return sf_command(file, SFC_SET_CUE, list.data(), static_cast<int>(list.size())) == SF_TRUE;
 }
 
-// ---- Reduction to 16 bits -------------------------------------------------------------------
-
-// Triangular dither of one 16-bit step: the difference of two uniform
-// values, from fixed-seed generators so that a file always loads alike.
-// Eight xorshift generators side by side, one per value of a run of eight,
-// so that the loops vectorise.
-class Dither {
- public:
-  // Stream 0 is the dither of a file read from its start; another stream
-  // gives another sequence, for a part of a file read at the same time.
-  explicit Dither(uint32_t stream = 0) {
-    for (uint32_t& s : state_) {
-      s ^= stream * 0x9E3779B9u;
-      if (s == 0) s = 1;  // xorshift stays at zero
-    }
-  }
-
-  // Offsets in (-65536, 65536), sixty-five-thousandths of a 16-bit step,
-  // one per value of `offsets`.
-  [[gnu::target_clones("avx2", "default")]]
-  void fill(std::span<int32_t> offsets) {
-    std::array<uint32_t, kLanes> s = state_;
-    for (size_t i = 0; i < offsets.size(); i += kLanes) {
-      std::array<int32_t, kLanes> run;
-      for (size_t k = 0; k < kLanes; ++k) {
-        s[k] ^= s[k] << 13;
-        s[k] ^= s[k] >> 17;
-        s[k] ^= s[k] << 5;
-        run[k] = static_cast<int32_t>(s[k] & 0xFFFF) - static_cast<int32_t>(s[k] >> 16);
-      }
-      std::copy_n(run.begin(), std::min(kLanes, offsets.size() - i), offsets.begin() + static_cast<ptrdiff_t>(i));
-    }
-    state_ = s;
-  }
-
- private:
-  static constexpr size_t kLanes = 8;
-  std::array<uint32_t, kLanes> state_ = {0x9E3779B9u, 0x85EBCA6Bu, 0xC2B2AE35u, 0x27D4EB2Fu,
-                                         0x165667B1u, 0xD3A2646Cu, 0xFD7046C5u, 0xB55A4F09u};
-};
-
-// 32-bit values (libsndfile's integer scale: 16-bit values times 65536) to
-// 16 bits, rounded to the nearest after the dither is added. A run whose
-// values 16 bits hold exactly is taken as it is. The whole part and the
-// fraction are kept apart so that nothing leaves 32 bits.
-[[gnu::target_clones("avx2", "default")]]
-void reduceInts(const int32_t* in, size_t n, int16_t* out, const int32_t* dither) {
-  int32_t lowBits = 0;
-  for (size_t i = 0; i < n; ++i) lowBits |= in[i] & 0xFFFF;
-  if (lowBits == 0) {
-    for (size_t i = 0; i < n; ++i) out[i] = static_cast<int16_t>(in[i] >> 16);
-    return;
-  }
-  for (size_t i = 0; i < n; ++i) {
-    const int32_t rounded = (in[i] >> 16) + (((in[i] & 0xFFFF) + dither[i] + 0x8000) >> 16);
-    out[i] = static_cast<int16_t>(std::min(std::max(rounded, -32768), 32767));
-  }
-}
-
-// Floating-point values (full scale 1.0) to 16 bits, alike; values past
-// full scale are clipped, not a reason to dither; NaN is silence.
-[[gnu::target_clones("avx2", "default")]]
-void reduceFloats(const float* in, size_t n, int16_t* out, const int32_t* dither) {
-  int32_t fractions = 0;
-  for (size_t i = 0; i < n; ++i) {
-    const float v = in[i] * 32768.0f;
-    fractions |= v != std::floor(v);
-  }
-  const float ditherScale = fractions != 0 ? 1.0f / 65536.0f : 0.0f;
-  for (size_t i = 0; i < n; ++i) {
-    float v = std::floor(in[i] * 32768.0f + static_cast<float>(dither[i]) * ditherScale + 0.5f);
-    v = v == v ? v : 0.0f;
-    out[i] = static_cast<int16_t>(static_cast<int32_t>(std::min(std::max(v, -32768.0f), 32767.0f)));
-  }
-}
-
-// Frames of more than two channels into stereo, in place: even channels on
-// the left, odd ones on the right, the last of an odd count on both;
-// averaged (an average of values of a type fits the type).
-template <typename T, typename Sum>
-void mixToStereo(T* values, int32_t fileChannels, int64_t frames) {
-  const int32_t right = fileChannels / 2, left = fileChannels - right;
-  const bool shared = fileChannels % 2 == 1;
-  for (int64_t f = 0; f < frames; ++f) {
-    const T* frame = values + f * fileChannels;
-    Sum l = 0, r = 0;
-    for (int32_t c = 0; c + 1 < fileChannels; c += 2) {
-      l += frame[c];
-      r += frame[c + 1];
-    }
-    if (shared) {
-      l += frame[fileChannels - 1];
-      r += frame[fileChannels - 1];
-    }
-    // Frame f's first two values are behind what is still to be read.
-    values[2 * f] = static_cast<T>(l / left);
-    values[2 * f + 1] = static_cast<T>(r / (shared ? right + 1 : right));
-  }
-}
-
-// Frames per block of reading and writing: a quarter of a million values.
-int64_t blockFrames(int32_t channels) { return std::max<int64_t>(kWorkBlockValues / channels / 4, 1); }
 // The encoders of lossy kinds keep what they are handed until they have
 // coded it: short blocks stay in the processor's cache.
 constexpr int64_t kEncoderBlockFrames = 8192;
@@ -287,16 +185,16 @@ struct FrameRange {
 // frames than asked for, or once `failed` is set (by the other half's
 // reading); a failure sets it. `clicker`: on the thread the user hears.
 bool readFrameRange(SNDFILE* file, int32_t fileChannels, const SoundFileFormat& format, std::span<int16_t> store,
-                    int32_t channels, FrameRange range, std::atomic<bool>& failed, WorkClicker* clicker) {
+                    FrameRange range, std::atomic<bool>& failed, WorkClicker* clicker) {
   const bool lossy = !isPcmKind(format.kind);
   // 8- and 16-bit files of one or two channels go straight into the store.
   const bool straight = !lossy && format.bitsPerSample <= 16 && fileChannels <= 2;
   const bool floats = lossy || format.floatingPoint;
-  const int64_t block = blockFrames(fileChannels);
+  const int64_t block = readBlockFrames(fileChannels);
   std::vector<int32_t> ints(straight || floats ? 0 : static_cast<size_t>(block * fileChannels));
   std::vector<float> floatValues(straight || !floats ? 0 : static_cast<size_t>(block * fileChannels));
-  std::vector<int32_t> offsets(straight ? 0 : static_cast<size_t>(block * channels));
-  Dither dither(range.ditherStream);
+  SampleReducer reducer(fileChannels, range.ditherStream);
+  const int32_t channels = reducer.channels();
   int16_t* const start = store.data() + range.first * channels;
   PagePrefaulter prefaulter(start, static_cast<size_t>((range.end - range.first) * channels) * sizeof(int16_t));
   const auto fail = [&] {
@@ -307,19 +205,15 @@ bool readFrameRange(SNDFILE* file, int32_t fileChannels, const SoundFileFormat& 
     if (failed) return false;
     const int64_t n = std::min(block, range.end - done);
     int16_t* out = store.data() + done * channels;
-    const size_t values = static_cast<size_t>(n * channels);
+    const auto values = static_cast<size_t>(n * fileChannels);
     if (straight) {
       if (sf_readf_short(file, out, n) != n) return fail();
     } else if (floats) {
       if (sf_readf_float(file, floatValues.data(), n) != n) return fail();
-      if (fileChannels > 2) mixToStereo<float, double>(floatValues.data(), fileChannels, n);
-      dither.fill({offsets.data(), values});
-      reduceFloats(floatValues.data(), values, out, offsets.data());
+      reducer.floats({floatValues.data(), values}, out);
     } else {
       if (sf_readf_int(file, ints.data(), n) != n) return fail();
-      if (fileChannels > 2) mixToStereo<int32_t, int64_t>(ints.data(), fileChannels, n);
-      dither.fill({offsets.data(), values});
-      reduceInts(ints.data(), values, out, offsets.data());
+      reducer.ints({ints.data(), values}, out);
     }
     done += n;
     prefaulter.filled(static_cast<size_t>((done - range.first) * channels) * sizeof(int16_t));
@@ -357,7 +251,6 @@ SecondOpening openAgainAt(std::string_view fileName, const SF_INFO& info, int64_
 bool readFrames(std::string_view fileName, SNDFILE* file, const SF_INFO& info, const SoundFileFormat& format,
                 TAmostras& loaded) {
   const int64_t frames = loaded.count();
-  const int32_t channels = loaded.channels();
   const std::span<int16_t> store = loaded.samplesToChange();
   std::atomic<bool> failed = false;
   WorkClicker clicker;
@@ -365,16 +258,15 @@ bool readFrames(std::string_view fileName, SNDFILE* file, const SF_INFO& info, c
   SecondOpening second;
   if (!isPcmKind(format.kind) && frames >= kSplitReadSeconds * info.samplerate)
     second = openAgainAt(fileName, info, half);
-  if (!second.file) return readFrameRange(file, info.channels, format, store, channels, {0, frames}, failed, &clicker);
+  if (!second.file) return readFrameRange(file, info.channels, format, store, {0, frames}, failed, &clicker);
 
   std::atomic<bool> secondDone = false;
   bool secondRead = false;
   std::thread secondHalf([&] {
-    secondRead = readFrameRange(second.file.get(), info.channels, format, store, channels, {half, frames, 1}, failed,
-                                nullptr);
+    secondRead = readFrameRange(second.file.get(), info.channels, format, store, {half, frames, 1}, failed, nullptr);
     secondDone = true;
   });
-  const bool firstRead = readFrameRange(file, info.channels, format, store, channels, {0, half}, failed, &clicker);
+  const bool firstRead = readFrameRange(file, info.channels, format, store, {0, half}, failed, &clicker);
   while (!secondDone) {
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
     clicker.blockDone();
@@ -678,7 +570,7 @@ bool saveSound(std::string_view fileName, const TAmostras& sound, const SoundFil
       double level = format.kind == SoundKind::opus ? kOpusLevel : kVorbisLevel;
       if (!sf_command(file.get(), SFC_SET_COMPRESSION_LEVEL, &level, sizeof level)) return false;
     }
-    const int64_t block = isPcmKind(format.kind) ? blockFrames(sound.channels()) : kEncoderBlockFrames;
+    const int64_t block = isPcmKind(format.kind) ? readBlockFrames(sound.channels()) : kEncoderBlockFrames;
     const bool written = info.samplerate == sound.sampleRate() ? writeFrames(file.get(), sound, block)
                                                                : writeResampled(file.get(), sound, info.samplerate);
     if (!written) return false;

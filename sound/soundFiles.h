@@ -3,23 +3,16 @@
 // every kind of sound file the program opens: WAV of any depth, FLAC, Ogg
 // Vorbis, Ogg Opus and AIFF (through libsndfile; the 8- and 16-bit PCM WAV
 // files the program always read go through TAmostras::loadWav and saveWav
-// unchanged). MP3 and AAC are named here but converted by the working file
-// (LAME, ffmpeg) to and from WAV. Used by the working file for opening,
+// unchanged). MP3 and AAC are named here but converted by another program
+// (LAME, ffmpeg; see openSave). Used by the working file for opening,
 // saving, the second sound of a mix and the source of divide and extract.
 //
-// Memory holds 16-bit values, 8 or 16 bits declared. On the way in:
-//   - more than 16 bits, or floating point, is reduced to 16 bits with TPDF
-//     dither (a fixed-seed generator, so that a file always loads alike); a
-//     block of values that 16 bits hold exactly (a 16-bit sound saved at 24
-//     bits, digital silence) is taken as it is, so that saving and opening
-//     again never adds noise;
-//   - more than two channels are mixed to stereo: channels 0, 2, 4 ... are
-//     averaged into the left, channels 1, 3, 5 ... into the right, and the
-//     last channel of an odd count into both;
-//   - 8-bit PCM stays 8 bits declared, every other file 16 bits;
-//   - the rate is kept as it is (any positive rate).
-// Lossy files (Vorbis, Opus) are decoded to floating point and reduced with
-// the same dither; that is no reduction the user is told of.
+// Memory holds 16-bit values, 8 or 16 bits declared. On the way in, more
+// than 16 bits or floating point is dithered to 16 bits and more than two
+// channels are mixed to stereo (see sampleReduction); 8-bit PCM stays 8 bits
+// declared, every other file 16 bits; the rate is kept as it is (any
+// positive rate). Lossy files (Vorbis, Opus) are decoded to floating point
+// and reduced alike; that is no reduction the user is told of.
 #pragma once
 
 #include <cstdint>

@@ -1,5 +1,6 @@
 // The header walked again as each piece comes until it is whole; then the
-// data converted into the sound a piece at a time.
+// data converted into the sound a piece at a time (floating point a block
+// at a time, counted from the first frame, as a file is read).
 #include "sound/wavStream.h"
 
 #include <bit>
@@ -13,6 +14,15 @@ namespace {
 // A header longer than this is no header of a program's output.
 constexpr size_t kLongestHeader = 1 << 20;
 
+bool isPlainPcm(const WavFormat& f) {
+  return f.formatTag == kWavFormatPcm && (f.channels == 1 || f.channels == 2) &&
+         (f.bitsPerSample == 8 || f.bitsPerSample == 16);
+}
+
+bool isFloat(const WavFormat& f) {
+  return f.formatTag == kWavFormatFloat && f.bitsPerSample == 32 && f.channels >= 1;
+}
+
 }  // namespace
 
 bool WavStreamLoader::take(std::span<const uint8_t> bytes) {
@@ -23,6 +33,13 @@ bool WavStreamLoader::take(std::span<const uint8_t> bytes) {
   return !failed_;
 }
 
+bool WavStreamLoader::finish() {
+  if (failed_ || heldFloats_.empty()) return !failed_;
+  const bool reduced = reduceFloats(heldFloats_);
+  heldFloats_.clear();
+  return reduced;
+}
+
 bool WavStreamLoader::takeHeader() {
   MemorySource source(pending_);
   WavLayout layout;
@@ -30,15 +47,16 @@ bool WavStreamLoader::takeHeader() {
   if (walked == WavWalk::cutShort) return pending_.size() < kLongestHeader;
   if (walked != WavWalk::ok) return false;
   const WavFormat& f = layout.format;
-  if (f.formatTag != kWavFormatPcm || (f.channels != 1 && f.channels != 2) ||
-      (f.bitsPerSample != 8 && f.bitsPerSample != 16) || f.sampleRate == 0 ||
-      f.sampleRate > static_cast<uint32_t>(INT32_MAX))
+  if ((!isPlainPcm(f) && !isFloat(f)) || f.sampleRate == 0 || f.sampleRate > static_cast<uint32_t>(INT32_MAX))
     return false;
-  into_.createSized(f.channels, static_cast<int32_t>(f.sampleRate), f.bitsPerSample, 0);
+  fileChannels_ = f.channels;
+  bytesPerValue_ = f.bitsPerSample / 8;
+  if (isFloat(f)) reducer_.emplace(fileChannels_);
+  into_.createSized(std::min<int32_t>(fileChannels_, 2), static_cast<int32_t>(f.sampleRate),
+                    f.bitsPerSample == 8 ? 8 : 16, 0);
   // Room made fresh costs nothing until the frames come; growing a store
   // as they come would clear its headroom, a fifth of the sound.
   if (expectedFrames_ > 0) into_.reserveFrames(expectedFrames_ + expectedFrames_ / 4);
-  bytesPerValue_ = f.bitsPerSample / 8;
   started_ = true;
   std::vector<uint8_t> data(pending_.begin() + static_cast<ptrdiff_t>(layout.dataOffset), pending_.end());
   pending_.clear();
@@ -54,11 +72,12 @@ bool WavStreamLoader::takeData(std::span<const uint8_t> bytes) {
     bytes = joined;
     pending_.clear();
   }
-  const size_t frameBytes = static_cast<size_t>(bytesPerValue_ * into_.channels());
+  const size_t frameBytes = static_cast<size_t>(bytesPerValue_ * fileChannels_);
   const size_t whole = bytes.size() - bytes.size() % frameBytes;
-  const size_t n = whole / static_cast<size_t>(bytesPerValue_);
   pending_.assign(bytes.begin() + static_cast<ptrdiff_t>(whole), bytes.end());
-  if (n == 0) return true;
+  if (whole == 0) return true;
+  if (reducer_) return takeFloats(bytes.first(whole));
+  const size_t n = whole / static_cast<size_t>(bytesPerValue_);
   values_.resize(n);
   if (bytesPerValue_ == 1) {
     for (size_t i = 0; i < n; ++i) values_[i] = sampleFrom8Bit(bytes[i]);
@@ -67,6 +86,30 @@ bool WavStreamLoader::takeData(std::span<const uint8_t> bytes) {
   } else {
     for (size_t i = 0; i < n; ++i) values_[i] = static_cast<int16_t>(readLe16(bytes.data() + 2 * i));
   }
+  if (!into_.appendValues(values_)) failed_ = true;
+  return !failed_;
+}
+
+bool WavStreamLoader::takeFloats(std::span<const uint8_t> bytes) {
+  const size_t n = bytes.size() / sizeof(float);
+  const size_t at = heldFloats_.size();
+  heldFloats_.resize(at + n);
+  if constexpr (std::endian::native == std::endian::little) {
+    std::memcpy(heldFloats_.data() + at, bytes.data(), bytes.size());
+  } else {
+    for (size_t i = 0; i < n; ++i) heldFloats_[at + i] = std::bit_cast<float>(readLe32(bytes.data() + 4 * i));
+  }
+  const auto block = static_cast<size_t>(readBlockFrames(fileChannels_) * fileChannels_);
+  size_t done = 0;
+  for (; heldFloats_.size() - done >= block; done += block)
+    if (!reduceFloats({heldFloats_.data() + done, block})) return false;
+  heldFloats_.erase(heldFloats_.begin(), heldFloats_.begin() + static_cast<ptrdiff_t>(done));
+  return true;
+}
+
+bool WavStreamLoader::reduceFloats(std::span<float> values) {
+  values_.resize(values.size() / static_cast<size_t>(fileChannels_) * static_cast<size_t>(reducer_->channels()));
+  reducer_->floats(values, values_.data());
   if (!into_.appendValues(values_)) failed_ = true;
   return !failed_;
 }

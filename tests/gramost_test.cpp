@@ -1,4 +1,5 @@
 #include "sound/gramost.h"
+#include "sound/soundFiles.h"
 #include "sound/wavStream.h"
 #include "tests/fakes/file_folder_test.h"
 #include "tests/fakes/replace_faults.h"
@@ -12,6 +13,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <bit>
+#include <cmath>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
@@ -569,11 +572,41 @@ TEST_F(SoundFiles, AWavArrivingPieceByPieceIsTheSoundLoadWavReads) {
       EXPECT_TRUE(std::ranges::equal(streamed.samples(), expected.samples())) << piece;
     }
   }
-  // A float WAV is no sound this loader takes.
+  // Floating point of five channels, a converter's output: what a file of
+  // it loads as, whatever the pieces (a first block of silence, which stays
+  // silent, then a tone into a last block held until the end).
+  constexpr int32_t kFileChannels = 5;
+  const int64_t frames = readBlockFrames(kFileChannels) * 2 + 1000;
+  std::string values;
+  for (int64_t f = 0; f < frames; ++f)
+    for (int32_t c = 0; c < kFileChannels; ++c) {
+      const float v = f < readBlockFrames(kFileChannels) ? 0.0f : 0.3f * std::sin(0.01f * f * (c + 1));
+      values += le32(std::bit_cast<uint32_t>(v));
+    }
+  const std::string floats = riff(chunk("fmt ", extensibleFormat(kFileChannels, 48000, 32, 3)) + chunk("data", values));
+  TAmostras expected;
+  ASSERT_TRUE(loadSound(write("floats.wav", floats), expected).ok());
+  for (const size_t piece : {size_t{1001}, floats.size()}) {
+    TAmostras streamed;
+    WavStreamLoader loader(streamed);
+    for (size_t at = 0; at < floats.size(); at += piece) {
+      const std::string_view part = std::string_view(floats).substr(at, piece);
+      ASSERT_TRUE(loader.take({reinterpret_cast<const uint8_t*>(part.data()), part.size()})) << at;
+    }
+    EXPECT_FALSE(loader.complete());
+    EXPECT_TRUE(loader.finish());
+    EXPECT_TRUE(loader.complete());
+    EXPECT_EQ(loader.channelsMixed(), kFileChannels);
+    EXPECT_EQ(streamed.channels(), 2);
+    EXPECT_EQ(streamed.bitsPerSample(), 16);
+    EXPECT_EQ(streamed.count(), frames);
+    EXPECT_TRUE(std::ranges::equal(streamed.samples(), expected.samples())) << piece;
+  }
+  // 24-bit PCM is no converter's output.
   TAmostras refused;
   WavStreamLoader loader(refused);
-  const std::string floats = riff(chunk("fmt ", pcmFormat(1, 8000, 32, 3)) + chunk("data", std::string(8, '\0')));
-  EXPECT_FALSE(loader.take({reinterpret_cast<const uint8_t*>(floats.data()), floats.size()}));
+  const std::string deep = riff(chunk("fmt ", pcmFormat(1, 8000, 24)) + chunk("data", std::string(6, '\0')));
+  EXPECT_FALSE(loader.take({reinterpret_cast<const uint8_t*>(deep.data()), deep.size()}));
   EXPECT_TRUE(loader.refused());
 }
 

@@ -75,7 +75,7 @@ TEST_F(Process, GivingUpEndsAndReapsEvenAProgramThatIgnoresSigterm) {
   EXPECT_EQ(errno, ESRCH);
 }
 
-TEST_F(Process, StandardOutputArrivesWholeAndInOrderAndRefusingItGivesTheProgramUp) {
+TEST_F(Process, StandardInputAndOutputArriveWholeAndInOrderAndRefusingOutputGivesTheProgramUp) {
   // Three megabytes, more than a pipe holds, then a last line written after
   // a pause, so that some of it is read only once the program has ended.
   const Words writer{"sh", "-c", "head -c 3000000 /dev/zero | tr '\\0' x; sleep 0.2; echo end"};
@@ -95,6 +95,29 @@ TEST_F(Process, StandardOutputArrivesWholeAndInOrderAndRefusingItGivesTheProgram
                                            }});
   EXPECT_EQ(refused.kind, ProcessResult::Kind::gaveUp);
   EXPECT_GE(taken, 100000u);
+
+  // Fed in two pieces, more than the socket holds, cat gives back the whole
+  // input; a program that reads none of it ends without harm to this one.
+  const std::string first(3000000, 'a'), second = "end\n";
+  const auto feeder = [&] {
+    return [&, given = 0]() mutable -> std::span<const uint8_t> {
+      const std::string* pieces[] = {&first, &second};
+      if (given == 2) return {};
+      const std::string& piece = *pieces[given++];
+      return {reinterpret_cast<const uint8_t*>(piece.data()), piece.size()};
+    };
+  };
+  const Words cat{"cat"}, ignoring{"true"};
+  received.clear();
+  const ProcessResult echoed = runProgram(cat, {.output =
+                                                    [&](std::span<const uint8_t> bytes) {
+                                                      received.append(bytes.begin(), bytes.end());
+                                                      return true;
+                                                    },
+                                                .input = feeder()});
+  EXPECT_TRUE(echoed.succeeded());
+  EXPECT_EQ(received, first + second);
+  EXPECT_TRUE(runProgram(ignoring, {.input = feeder()}).succeeded());
 }
 
 TEST_F(Process, TheChildWritesNothingOnTheTerminalAndReadsNothing) {

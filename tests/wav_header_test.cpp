@@ -96,8 +96,8 @@ TEST(WavWalk, FindsTheDataOfCanonicalAndWiderFiles) {
   EXPECT_EQ(layout.format.formatTag, 3);  // the tag is the reader's business
   EXPECT_EQ(layout.format.sampleRate, 8000u);
 
-  // Chunks before the format; an extensible format with the PCM subformat
-  // reads as PCM, one with another subformat keeps its tag.
+  // Chunks before the format; an extensible format whose subformat is PCM
+  // or float reads as that tag, one with another subformat keeps its own.
   const std::string extensible = riff(chunk("JUNK", std::string(28, '\0')) + chunk("bext", "ab") +
                                       chunk("fmt ", extensibleFormat(2, 48000, 16)) + chunk("data", "abcd"));
   ASSERT_EQ(walk(extensible, layout), WavWalk::ok);
@@ -107,6 +107,10 @@ TEST(WavWalk, FindsTheDataOfCanonicalAndWiderFiles) {
   EXPECT_EQ(layout.dataOffset, extensible.size() - 4);
   ASSERT_EQ(walk(riff(chunk("fmt ", extensibleFormat(2, 48000, 32, 3)) + chunk("data", "abcdefgh")), layout),
             WavWalk::ok);
+  EXPECT_EQ(layout.format.formatTag, kWavFormatFloat);
+  std::string otherSubformat = extensibleFormat(2, 48000, 32, 3);
+  otherSubformat.back() = 0x72;
+  ASSERT_EQ(walk(riff(chunk("fmt ", otherSubformat) + chunk("data", "abcdefgh")), layout), WavWalk::ok);
   EXPECT_EQ(layout.format.formatTag, kWavFormatExtensible);
 }
 
