@@ -27,15 +27,20 @@ std::string_view ffmpegFailureMessage(Conversion conversion) {
   }
 }
 
+// ffmpeg quiet and asking nothing; its input and output follow.
+std::vector<std::string> ffmpegQuiet() {
+  return {program().settings.ffmpegProgram, "-nostdin", "-hide_banner", "-loglevel", "error", "-y"};
+}
+
 // ffmpeg's decoding of the first sound of `aacFile` into `sound`, read
 // straight from its output into a sound of its own, which takes the
 // sound's place only once it is whole. Floating point, so that the
 // reduction to 16 bits is dithered like every other deep file's. The
 // channels mixed to stereo, if any, are set in `reduced`.
 std::string_view decodeAac(std::string_view aacFile, TAmostras& sound, Reduction& reduced) {
-  const std::vector<std::string> args = {
-      program().settings.ffmpegProgram, "-nostdin", "-hide_banner", "-loglevel", "error", "-i",
-      fileArgument(aacFile), "-vn", "-map", "0:a:0", "-c:a", "pcm_f32le", "-f", "wav", "pipe:1"};
+  std::vector<std::string> args = ffmpegQuiet();
+  args.insert(args.end(),
+              {"-i", fileArgument(aacFile), "-vn", "-map", "0:a:0", "-c:a", "pcm_f32le", "-f", "wav", "pipe:1"});
   TAmostras decoded;
   decoded.setMemoryLimit(sound.memoryLimit());
   WavStreamLoader loader(decoded);
@@ -62,10 +67,10 @@ std::string aacContainer(std::string_view name) {
 // sound's values go to ffmpeg's standard input as they are in memory.
 Conversion encodeAac(const TAmostras& sound, std::string_view aacFile) {
   const std::string rawFormat = std::endian::native == std::endian::little ? "s16le" : "s16be";
-  const std::vector<std::string> args = {
-      program().settings.ffmpegProgram, "-nostdin", "-hide_banner", "-loglevel", "error", "-y",
-      "-f", rawFormat, "-ar", std::to_string(sound.sampleRate()), "-ac", std::to_string(sound.channels()),
-      "-i", "pipe:0", "-c:a", "aac", "-b:a", sound.channels() == 2 ? "128k" : "64k", "-f", aacContainer(aacFile)};
+  std::vector<std::string> args = ffmpegQuiet();
+  args.insert(args.end(), {"-f", rawFormat, "-ar", std::to_string(sound.sampleRate()), "-ac",
+                           std::to_string(sound.channels()), "-i", "pipe:0", "-c:a", "aac", "-b:a",
+                           sound.channels() == 2 ? "128k" : "64k", "-f", aacContainer(aacFile)});
   const std::span<const int16_t> samples = sound.samples();
   const std::span<const uint8_t> values(reinterpret_cast<const uint8_t*>(samples.data()), samples.size_bytes());
   bool given = false;
@@ -137,27 +142,22 @@ std::optional<SoundFileFormat> openSoundFile(std::string_view name, TAmostras& s
 
 bool writeSoundFile(std::string_view name, const TAmostras& sound, const SoundFileFormat& format) {
   if (!sound.markers().empty() && !keepsMarkers(format.kind)) sayMessage("KLMARFOR", 1);
-  Conversion conversion = Conversion::done;
   if (format.kind == SoundKind::aac) {
     sayMessage("KLCNVAGU", 1);
-    conversion = encodeAac(sound, name);
-  } else if (format.kind == SoundKind::mp3) {
-    TempFile wav;
-    if (!wav.make()) {
-      sayMessage("KLPRECPT", 1);
-      return false;
-    }
-    if (!sound.saveWav(wav.name(), FlushToDisk::no)) return false;
-    conversion = wavToMp3(wav.name(), name);
-  } else {
-    return saveSound(name, sound, format);
+    const Conversion conversion = encodeAac(sound, name);
+    if (conversion != Conversion::done) sayMessage(ffmpegFailureMessage(conversion), 2);
+    return conversion == Conversion::done;
   }
-  if (conversion != Conversion::done) {
-    sayMessage(format.kind == SoundKind::mp3 ? conversionFailureMessage(conversion) : ffmpegFailureMessage(conversion),
-               2);
+  if (format.kind != SoundKind::mp3) return saveSound(name, sound, format);
+  TempFile wav;
+  if (!wav.make()) {
+    sayMessage("KLPRECPT", 1);
     return false;
   }
-  return true;
+  if (!sound.saveWav(wav.name(), FlushToDisk::no)) return false;
+  const Conversion conversion = wavToMp3(wav.name(), name);
+  if (conversion != Conversion::done) sayMessage(conversionFailureMessage(conversion), 2);
+  return conversion == Conversion::done;
 }
 
 SoundFileFormat savingFormat(std::string_view name, const TAmostras& sound) {

@@ -3,8 +3,8 @@
 // kinds that another program converts are handed to it: MP3 to LAME through
 // a WAV copy in the temporary directory, AAC to ffmpeg through pipes (its
 // decoding read straight into memory, the sound's values fed to its
-// encoding). The user hears what went wrong or what was reduced. Used by the working file, the
-// mix and the divide command.
+// encoding). The user hears what went wrong or what was reduced. Used by
+// the working file, the mix and the divide command.
 #pragma once
 
 #include <optional>

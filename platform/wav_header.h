@@ -147,6 +147,12 @@ struct WavCuePoint {
   bool operator==(const WavCuePoint&) const = default;
 };
 
+// The PCM the program edits as it is: 8 or 16 bits, mono or stereo.
+inline bool isPlainPcm(const WavFormat& f) {
+  return f.formatTag == kWavFormatPcm && (f.channels == 1 || f.channels == 2) &&
+         (f.bitsPerSample == 8 || f.bitsPerSample == 16);
+}
+
 struct WavLayout {
   // An extensible format whose subformat is one of the plain tags (PCM,
   // float) has that tag here: its data are laid out the same way.

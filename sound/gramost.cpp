@@ -755,9 +755,7 @@ bool TAmostras::loadWav(std::string_view fileName) {
 
   // PCM only, mono or stereo, 8 or 16 bits, at a rate that can divide a time.
   const WavFormat& format = layout.format;
-  if (format.formatTag != kWavFormatPcm) return false;
-  if (format.channels != 1 && format.channels != 2) return false;
-  if (format.bitsPerSample != 8 && format.bitsPerSample != 16) return false;
+  if (!isPlainPcm(format)) return false;
   if (format.sampleRate == 0 || format.sampleRate > static_cast<uint32_t>(kMaxFrames)) return false;
 
   // The file goes into a fresh store: the sound in memory survives a failure.

@@ -280,10 +280,7 @@ bool readFrames(std::string_view fileName, SNDFILE* file, const SF_INFO& info, c
 bool isPlainWav(int fd) {
   FdSource source(fd);
   WavLayout layout;
-  if (walkWavHeader(source, layout) != WavWalk::ok) return false;
-  const WavFormat& f = layout.format;
-  return f.formatTag == kWavFormatPcm && (f.channels == 1 || f.channels == 2) &&
-         (f.bitsPerSample == 8 || f.bitsPerSample == 16);
+  return walkWavHeader(source, layout) == WavWalk::ok && isPlainPcm(layout.format);
 }
 
 SoundLoad failed(LoadFailure failure) { return SoundLoad{failure, {}, {}}; }

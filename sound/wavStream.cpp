@@ -14,11 +14,6 @@ namespace {
 // A header longer than this is no header of a program's output.
 constexpr size_t kLongestHeader = 1 << 20;
 
-bool isPlainPcm(const WavFormat& f) {
-  return f.formatTag == kWavFormatPcm && (f.channels == 1 || f.channels == 2) &&
-         (f.bitsPerSample == 8 || f.bitsPerSample == 16);
-}
-
 bool isFloat(const WavFormat& f) {
   return f.formatTag == kWavFormatFloat && f.bitsPerSample == 32 && f.channels >= 1;
 }
