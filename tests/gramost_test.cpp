@@ -548,6 +548,16 @@ TEST_F(SoundFiles, MarkersMoveWithTheFramesAndTravelAsCuePoints) {
   EXPECT_EQ(back.markers(), (std::vector<SoundMarker>{{7, 3}}));
 }
 
+// Hands `bytes` to the loader `piece` bytes at a time; where it refused a
+// piece, or npos.
+size_t takeInPieces(WavStreamLoader& loader, std::string_view bytes, size_t piece) {
+  for (size_t at = 0; at < bytes.size(); at += piece) {
+    const std::string_view part = bytes.substr(at, piece);
+    if (!loader.take({reinterpret_cast<const uint8_t*>(part.data()), part.size()})) return at;
+  }
+  return std::string_view::npos;
+}
+
 TEST_F(SoundFiles, AWavArrivingPieceByPieceIsTheSoundLoadWavReads) {
   // Stereo 16-bit and mono 8-bit, a chunk before the data, a data size that
   // was never filled in, and a piece of a frame at the end; fed one byte at
@@ -561,10 +571,7 @@ TEST_F(SoundFiles, AWavArrivingPieceByPieceIsTheSoundLoadWavReads) {
     for (const size_t piece : {size_t{1}, bytes.size()}) {
       TAmostras streamed;
       WavStreamLoader loader(streamed);
-      for (size_t at = 0; at < bytes.size(); at += piece) {
-        const std::string_view part = std::string_view(bytes).substr(at, piece);
-        ASSERT_TRUE(loader.take({reinterpret_cast<const uint8_t*>(part.data()), part.size()})) << at;
-      }
+      ASSERT_EQ(takeInPieces(loader, bytes, piece), std::string_view::npos);
       EXPECT_TRUE(loader.complete());
       EXPECT_EQ(streamed.channels(), expected.channels());
       EXPECT_EQ(streamed.sampleRate(), expected.sampleRate());
@@ -589,10 +596,7 @@ TEST_F(SoundFiles, AWavArrivingPieceByPieceIsTheSoundLoadWavReads) {
   for (const size_t piece : {size_t{1001}, floats.size()}) {
     TAmostras streamed;
     WavStreamLoader loader(streamed);
-    for (size_t at = 0; at < floats.size(); at += piece) {
-      const std::string_view part = std::string_view(floats).substr(at, piece);
-      ASSERT_TRUE(loader.take({reinterpret_cast<const uint8_t*>(part.data()), part.size()})) << at;
-    }
+    ASSERT_EQ(takeInPieces(loader, floats, piece), std::string_view::npos);
     EXPECT_FALSE(loader.complete());
     EXPECT_TRUE(loader.finish());
     EXPECT_TRUE(loader.complete());
