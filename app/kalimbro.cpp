@@ -219,6 +219,8 @@ void undoToSaved() {
   }
   // A reload that fails keeps the sound in memory; the user has heard why.
   if (!openSoundFile(p.workingFileName, *p.soundBuffer)) return;
+  // The sound is the file again: F2 leaves the file as it is.
+  noteWorkingSoundSaved();
   sayMessage("KLUNDO", 1);
 }
 
@@ -252,7 +254,7 @@ bool confirmEnd() {
     if (upperAscii(save) != 'N') {
       // A sound the user wanted saved and that was not is not thrown away:
       // the program goes on.
-      if (saveAndConvertBack() != SaveResult::saved) return false;
+      if (saveWorkingFile() != SaveResult::saved) return false;
     }
   }
   // A decoded MP3 copy holding nothing of the user's does not outlive the

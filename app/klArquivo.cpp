@@ -3,6 +3,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <climits>
 #include <memory>
 #include <optional>
@@ -69,6 +70,34 @@ bool makeRoomForTwin(std::string_view twin) {
     return true;
   }
   return twinIsPlainCopy(twin) || keepTwinAside(twin);
+}
+
+// The working sound at another quality and channel count; nothing when
+// memory ran out.
+std::unique_ptr<TAmostras> convertedSound(Quality quality, int32_t channels) {
+  auto converted = std::make_unique<TAmostras>();
+  converted->setMemoryLimit(memoryLimitFromSettings());
+  converted->convertFrom(*program().soundBuffer, quality.sampleRate);
+  // Each step starts afresh: a refusal is seen after the step it ended.
+  if (converted->outOfMemory()) return nullptr;
+  converted->setBitsPerSample(quality.bitsPerSample);
+  converted->setChannels(channels);
+  if (converted->outOfMemory()) return nullptr;
+  return converted;
+}
+
+// The converted sound becomes the working sound; the cursor and the mark
+// stay at the same times.
+void takeOverConverted(TAmostras& converted) {
+  ProgramState& p = program();
+  const HistoryStepScope step("KLPCONV");
+  const int64_t from = p.soundBuffer->sampleRate(), to = converted.sampleRate();
+  const auto sameTime = [&](int32_t frame) {
+    return static_cast<int32_t>(std::min<int64_t>(int64_t{frame} * to / from, converted.count()));
+  };
+  p.currentPosition = sameTime(p.currentPosition);
+  p.markedPosition = sameTime(p.markedPosition);
+  p.soundBuffer->takeOver(converted);
 }
 
 }  // namespace
@@ -146,6 +175,8 @@ std::string saveAsWavName(std::string_view name) {
 }
 
 bool isMp3Twin(std::string_view name) { return name.size() > 8 && endsWithUpper(name, ".MP3.WAV"); }
+
+std::string mp3OfTwin(std::string_view twin) { return std::string(twin.substr(0, twin.size() - 4)); }
 
 std::string fileWindowTitle(std::string_view name, bool recording) {
   std::string title = recording ? "KALIMBRO Gravando... " : "KALIMBRO ";
@@ -341,6 +372,7 @@ SaveResult saveWorkingFile() {
       sayMessage("KLDESIST", 1);
       return SaveResult::gaveUp;
     }
+    if (!mayReplace(name)) return SaveResult::gaveUp;
     // WAV data under an MP3 name would later be taken for an MP3: the sound
     // goes to its WAV twin and from there into the MP3.
     namedMp3 = endsWithUpper(name, ".MP3");
@@ -351,49 +383,66 @@ SaveResult saveWorkingFile() {
       return SaveResult::failed;
     }
   }
-  // A failed save leaves the file that was there untouched.
-  const SoundFileFormat format = savingFormat(name, *p.soundBuffer);
-  if (!writeSoundFile(name, *p.soundBuffer, format)) {
-    sayMessage("KLERRGRV", 1);
-    return SaveResult::failed;
+  // Written again, a lossy file would lose quality and a reduced one what
+  // opening reduced: a file that holds the sound already stays as it is.
+  if (name != p.workingFileName || !workingFileHoldsSound()) {
+    // A failed save leaves the file that was there untouched.
+    const SoundFileFormat format = savingFormat(name, *p.soundBuffer);
+    if (!writeSoundFile(name, *p.soundBuffer, format)) {
+      sayMessage("KLERRGRV", 1);
+      return SaveResult::failed;
+    }
+    if (isMp3Twin(name)) noteTwinSaved(name);
+    p.workingFileName = name;
+    p.workingFormat = format;
+    noteWorkingSoundSaved();
+    setWindowTitle(fileWindowTitle(name, false));
   }
-  if (isMp3Twin(name)) noteTwinSaved(name);
-  p.workingFileName = name;
-  p.workingFormat = format;
-  noteWorkingSoundSaved();
-  setWindowTitle(fileWindowTitle(name, false));
-  // The user named an MP3 file: it is written now, as save-as does, so that
-  // "saved" is true of the file the user will look for. Should LAME fail,
-  // the user hears where the sound is instead.
-  if (namedMp3 && !convertBackToMp3(name)) return SaveResult::saved;
+  // "Saved" is said of the file the user knows: an MP3 is brought up to
+  // date from its twin (one the user named leaves only the MP3; a twin
+  // already encoded and removed has nothing to give). Should LAME fail, the
+  // user hears where the sound is instead.
+  bool mp3Ready = true;
+  if (namedMp3) {
+    mp3Ready = convertBackToMp3(name);
+  } else if (isMp3Twin(name) && fileExists(name)) {
+    mp3Ready = encodeTwinIntoMp3(name);
+  }
+  if (!mp3Ready) return SaveResult::saved;
   sayMessage("KLARQSLV", 1);
   return SaveResult::saved;
 }
 
-SaveResult saveAndConvertBack() {
-  const bool named = !program().workingFileName.empty();
-  const SaveResult saved = saveWorkingFile();
-  if (saved == SaveResult::saved && named) convertBackToMp3(program().workingFileName);
-  return saved;
+bool convertBackToMp3(std::string_view fileName) {
+  if (!isMp3Twin(fileName) || !encodeTwinIntoMp3(fileName)) return false;
+  // Only the MP3 stays, when the twin holds nothing more (its record goes
+  // first, found through the name while the file is still there).
+  dropUneditedTwin(fileName);
+  if (fileExists(fileName)) return false;
+  if (fileName == program().workingFileName) noteWorkingSoundSaved();
+  return true;
 }
 
-bool convertBackToMp3(std::string_view fileName) {
-  if (!isMp3Twin(fileName)) return false;
+std::string fileHoldingWorkingSound() {
+  const std::string& name = program().workingFileName;
+  return isMp3Twin(name) && !fileExists(name) ? mp3OfTwin(name) : name;
+}
+
+bool encodeTwinIntoMp3(std::string_view twin) {
+  if (mp3HoldsTwin(twin)) return true;
   sayMessage("KLWAVMP3", 1);
-  const std::string mp3(fileName.substr(0, fileName.size() - 4));
-  // wavToMp3 succeeds only when LAME ended cleanly and wrote a non-empty
-  // MP3: only then may the WAV go (its record first, found through the
-  // name while the file is still there).
-  const Conversion encoded = wavToMp3(fileName, mp3);
+  const std::string mp3 = mp3OfTwin(twin);
+  // wavToMp3 succeeds only when LAME ended cleanly and wrote a non-empty MP3.
+  // Encoded again, an MP3 keeps its own rate.
+  const Conversion encoded = wavToMp3(twin, mp3, mp3BitRate(mp3).value_or(0));
   if (encoded == Conversion::done) {
-    forgetTwin(fileName);
-    removeFileAndAlias(fileName);
+    noteTwinDecoded(twin, fileStamp(mp3));
     return true;
   }
   // The program may be about to end: the user hears where the edits are.
   sayMessage(conversionFailureMessage(encoded), 1);
   sayMessage("KLALTARQ", 0);
-  writelnSpeak(placeOf(fileName));
+  writelnSpeak(placeOf(twin));
   crtWriteln();
   return false;
 }
@@ -407,7 +456,8 @@ void saveAs(std::string_view fileName) {
     return;
   }
   if (upperCaseAccented(keep) == 'S') {
-    if (saveWorkingFile() == SaveResult::saved) convertBackToMp3(original);
+    // The save brought the MP3 up to date (or told why not): the twin goes.
+    if (saveWorkingFile() == SaveResult::saved && mp3HoldsTwin(original)) convertBackToMp3(original);
     return;
   }
 
@@ -421,48 +471,46 @@ void saveAs(std::string_view fileName) {
     return;
   }
   name = saveAsWavName(name);
+  const bool newName = name != original;
+  if (newName && !mayReplace(isMp3Twin(name) ? mp3OfTwin(name) : name)) return;
 
   const uint8_t qualityKey = askKey("KLRADTLF");
   if (qualityKey == kEsc) return;
-  const uint8_t channelsKey = askKey("KLSTMONO");
-  if (channelsKey == kEsc) {
-    sayMessage("KLDESIST", 1);
-    return;
-  }
-
-  auto converted = std::make_unique<TAmostras>();
-  converted->setMemoryLimit(memoryLimitFromSettings());
-  converted->convertFrom(*p.soundBuffer, qualityForAnswer(qualityKey).sampleRate);
-  // A conversion cut short by the memory limit would lose the sound.
-  if (converted->outOfMemory()) {
-    sayMessage("KLFALMEM", 1);
-    return;
-  }
-  converted->setBitsPerSample(qualityForAnswer(qualityKey).bitsPerSample);
-  converted->setChannels(channelsForAnswer(channelsKey));
-  if (converted->outOfMemory()) {
-    sayMessage("KLFALMEM", 1);
-    return;
+  // O: the sound as it is, at the depth its file had; no channels question.
+  const bool asItIs = upperCaseAccented(qualityKey) == 'O';
+  std::unique_ptr<TAmostras> converted;
+  if (!asItIs) {
+    const uint8_t channelsKey = askKey("KLSTMONO");
+    if (channelsKey == kEsc) {
+      sayMessage("KLDESIST", 1);
+      return;
+    }
+    converted = convertedSound(qualityForAnswer(qualityKey), channelsForAnswer(channelsKey));
+    // A conversion cut short by the memory limit would lose the sound.
+    if (!converted) {
+      sayMessage("KLFALMEM", 1);
+      return;
+    }
   }
   // Until it is on disk the converted sound does not replace the sound in
   // memory: a failed save must not leave a lower quality for F2 to write
-  // over the original.
-  // The new parameters hold: the kind is the name's (the working file's
-  // own under its own name), the depth the one just chosen.
-  const bool newName = name != original;
-  const SoundFileFormat format =
-      newFileFormat(newName ? kindOfName(name).value_or(SoundKind::wav) : p.workingFormat.kind,
-                    converted->bitsPerSample());
-  if ((newName && isMp3Twin(name) && !makeRoomForTwin(name)) || !writeSoundFile(name, *converted, format)) {
+  // over the original. The kind is the name's (the working file's own
+  // under its own name).
+  const TAmostras& saving = converted ? *converted : *p.soundBuffer;
+  const SoundKind kind = newName ? kindOfName(name).value_or(SoundKind::wav) : p.workingFormat.kind;
+  const SoundFileFormat format = asItIs ? formatKeepingDepth(kind, p.workingFormat, saving.bitsPerSample())
+                                        : newFileFormat(kind, saving.bitsPerSample());
+  if ((newName && isMp3Twin(name) && !makeRoomForTwin(name)) || !writeSoundFile(name, saving, format)) {
     sayMessage("KLERRGRV", 1);
     return;
   }
   if (isMp3Twin(name)) noteTwinSaved(name);
-  p.soundBuffer->takeOver(*converted);
+  // The conversion is a step that undo can take back, in the history that
+  // goes on under the new name.
+  if (converted) takeOverConverted(*converted);
   p.workingFileName = name;
   p.workingFormat = format;
-  // The converted sound is the new file's, with a history of its own.
-  startWorkingSoundHistory(SoundArrived::saved);
+  noteWorkingSoundSavedAs();
   sayMessage("KLARQSLV", 2);
   setWindowTitle(fileWindowTitle(name, false));
   // The copy of an MP3 this session was editing goes, unless it holds edits.

@@ -41,6 +41,8 @@ std::string workingWavName(std::string_view name);
 std::string saveAsWavName(std::string_view name);
 // True when `name` is the WAV twin of an MP3 file ("x.mp3.wav").
 bool isMp3Twin(std::string_view name);
+// The MP3 file a twin stands for ("x.mp3.wav" -> "x.mp3").
+std::string mp3OfTwin(std::string_view twin);
 // The recording parameters chosen by the answer to "Qualidade CD, rádio ou
 // telefone? " (C 44100 Hz 16 bits, T 11025 Hz 8 bits, any other key 22050
 // Hz 16 bits) and to "Estéreo ou Mono? " (E or S stereo, any other mono).
@@ -78,17 +80,23 @@ void recordOrLoadWorkingSound();
 std::string_view recordingFailureKey(const TAmostras& sound);
 
 enum class SaveResult { saved, gaveUp, failed };
-// F2: saves soundBuffer as workingFileName, asking for a name when there is
-// none; a typed MP3 name saves into its twin and encodes the MP3 at once.
+// F2, and the saves of the end of the program, N and G: saves soundBuffer
+// as workingFileName, asking for a name when there is none (and before
+// writing over a file of that name). A working file that already holds the
+// sound is not written again. An MP3 twin's MP3 is brought up to date from
+// it; a typed MP3 name saves into its twin and encodes the MP3 at once.
 SaveResult saveWorkingFile();
-// Saves (as F2 does), then brings an MP3 twin back to its MP3, as the end
-// of the program and N do; a name typed for the save was encoded by it.
-SaveResult saveAndConvertBack();
-// Encodes an MP3 twin ("x.mp3.wav") back to its MP3 file and deletes the
-// twin when LAME really produced the MP3; true then. A failure says where
-// the edits stayed. Any other name: nothing, false.
+// Encodes an MP3 twin ("x.mp3.wav") into its MP3 unless the MP3 already
+// holds what the twin holds; true when it does now. A failure says where
+// the edits stayed.
+bool encodeTwinIntoMp3(std::string_view twin);
+// Brings an MP3 twin's MP3 up to date and removes the twin when it holds
+// nothing more; true then. Any other name: nothing, false.
 bool convertBackToMp3(std::string_view fileName);
-// S: saves keeping the parameters, or converts the sound to a new rate,
+// The file on disk that holds the working sound: the working file, or the
+// MP3 of a twin that was encoded into it and removed.
+std::string fileHoldingWorkingSound();
+// S: saves keeping the parameters (as F2 does), or converts the sound to a new rate,
 // width and channel count and saves it under a new name.
 void saveAs(std::string_view fileName);
 

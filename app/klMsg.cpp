@@ -214,6 +214,10 @@ constexpr MessageRow kCatalogue[] = {
     {"KLREDCAN", "Este som tem mais de dois canais; ele \xE9 editado em est\xE9reo"},
     // Said on saving a sound with markers in a kind of file without them.
     {"KLMARFOR", "Os marcadores n\xE3o s\xE3o guardados neste tipo de arquivo"},
+    // Asked before a save writes over a file that is not the working file:
+    // "O arquivo outro.flac j\xE1 existe. Substituo? ".
+    {"KLARQEXI", "O arquivo "},
+    {"KLSUBSTI", " j\xE1 existe. Substituo? "},
     {"KLCNVAGU", "Convertendo pelo ffmpeg, aguarde"},
     {"KLERRFFM", "A convers\xE3o pelo ffmpeg foi mal sucedida"},
     {"KLSEMFFM", "O programa ffmpeg n\xE3o foi encontrado; instale o pacote ffmpeg"},
@@ -230,6 +234,8 @@ constexpr MessageRow kCatalogue[] = {
     {"KLHISERR", "N\xE3o consegui ler o hist\xF3rico de mudan\xE7" "as; o som ficou como estava"},
     {"KLHISFAL", "N\xE3o consegui guardar esta mudan\xE7" "a no hist\xF3rico; as anteriores n\xE3o podem mais ser "
                  "desfeitas"},
+    {"KLHISUSO", "Este som est\xE1 aberto em outro programa; aqui as mudan\xE7" "as n\xE3o poder\xE3o ser desfeitas "
+                 "nem recuperadas"},
     {"KLHISCHE", "O hist\xF3rico de mudan\xE7" "as passou do limite de disco; salve com F2 para liberar espa\xE7o"},
     {"KLPREMOV", "remo\xE7\xE3o"},
     {"KLPMIXA", "mistura"},
@@ -237,6 +243,7 @@ constexpr MessageRow kCatalogue[] = {
     {"KLPGRAVA", "grava\xE7\xE3o"},
     {"KLPVOLTA", "volta \xE0 vers\xE3o salva"},
     {"KLPMUDAN", "mudan\xE7" "a"},
+    {"KLPCONV", "convers\xE3o"},
     // Changes a run left unsaved, found when the sound is opened again.
     {"KLRECACH", "H\xE1 mudan\xE7" "as n\xE3o salvas deste som, de "},
     {"KLRECPER", "Quer recuperar as mudan\xE7" "as? "},

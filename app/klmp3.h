@@ -3,6 +3,9 @@
 // the working-file commands and the mix command.
 #pragma once
 
+#include <cstdint>
+#include <optional>
+#include <span>
 #include <string_view>
 
 #include "app/externalCodec.h"
@@ -17,8 +20,17 @@ Conversion runAndWait(std::string_view options, std::string_view inputFile, std:
                       FlushToDisk flush = FlushToDisk::yes);
 // runAndWait with lameDecodeOptions.
 Conversion mp3ToWav(std::string_view mp3File, std::string_view wavFile);
-// runAndWait with lameEncodeOptions.
-Conversion wavToMp3(std::string_view wavFile, std::string_view mp3File);
+// runAndWait with lameEncodeOptions, and an average bit rate (bits per
+// second) when `bitRate` is not 0.
+Conversion wavToMp3(std::string_view wavFile, std::string_view mp3File, int32_t bitRate = 0);
+// The bit rate of an MP3 file in bits per second: the average its Xing
+// header gives, else its first frame's (a constant rate). Nothing when its
+// first frame is not found.
+std::optional<int32_t> mp3BitRate(std::string_view mp3File);
+// The bit rate of the MP3 whose first frame starts `frame` (with its Xing
+// header, if any) and whose frames take `audioBytes`; nothing when `frame`
+// starts no Layer III frame.
+std::optional<int32_t> mp3FrameBitRate(std::span<const uint8_t> frame, uint64_t audioBytes);
 // What the user hears when a conversion by LAME did not happen:
 // "Desistiu..." for a give-up, else KLERRCNV.
 std::string_view conversionFailureMessage(Conversion conversion);

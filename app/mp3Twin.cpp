@@ -100,8 +100,10 @@ TwinUse twinUse(const std::optional<TwinRecord>& record, const std::optional<Fil
   // A twin written since the program last wrote it, or never recorded
   // (left by an older version), holds something unknown.
   if (!record || record->twin != twin) return TwinUse::setAside;
-  if (!record->edited) return TwinUse::decode;
-  return record->mp3 == mp3 ? TwinUse::open : TwinUse::setAside;
+  // The user's edits of this very MP3, or a copy decoded from it or
+  // encoded into it: decoding again would only lose quality.
+  if (record->mp3 == mp3) return TwinUse::open;
+  return record->edited ? TwinUse::setAside : TwinUse::decode;
 }
 
 std::optional<TwinRecord> readTwinRecord(std::string_view twin) {
@@ -125,7 +127,7 @@ void noteTwinSaved(std::string_view twin) {
   if (!written) return;
   // A twin saved without a record (a new name, or written again after its
   // encoding) belongs to the MP3 as it is now, or to none.
-  TwinRecord record{.mp3 = fileStamp(twin.substr(0, twin.size() - 4)), .twin = *written, .edited = true};
+  TwinRecord record{.mp3 = fileStamp(mp3OfTwin(twin)), .twin = *written, .edited = true};
   if (const std::optional<TwinRecord> known = readTwinRecord(twin)) record.mp3 = known->mp3;
   writeRecord(twin, record);
 }
@@ -141,7 +143,13 @@ bool twinIsPlainCopy(std::string_view twin) {
   const std::optional<TwinRecord> record = readTwinRecord(twin);
   // Once its MP3 is gone or replaced, a copy is the last of that sound.
   return record && !record->edited && record->twin == *now && record->mp3 &&
-         record->mp3 == fileStamp(twin.substr(0, twin.size() - 4));
+         record->mp3 == fileStamp(mp3OfTwin(twin));
+}
+
+bool mp3HoldsTwin(std::string_view twin) {
+  const std::optional<FileStamp> now = fileStamp(twin);
+  const std::optional<TwinRecord> record = readTwinRecord(twin);
+  return now && record && !record->edited && record->twin == *now && fileExists(mp3OfTwin(twin));
 }
 
 void dropUneditedTwin(std::string_view twin) {

@@ -29,8 +29,8 @@ std::string formatTwinRecord(const TwinRecord& record);
 std::optional<TwinRecord> parseTwinRecord(std::string_view text);
 
 enum class TwinUse {
-  open,      // it holds the user's edits of this very MP3
-  decode,    // a copy with nothing of the user's: decoded afresh over it
+  open,      // it holds the user's edits of this very MP3, or the same sound as it
+  decode,    // a copy of another MP3 with nothing of the user's: decoded afresh over it
   setAside,  // edits of another MP3, changed by someone else, or unknown
 };
 // What to do with a twin found beside an existing MP3, from its record (if
@@ -41,7 +41,8 @@ TwinUse twinUse(const std::optional<TwinRecord>& record, const std::optional<Fil
 // ---- The record on disk (twin names are "x.mp3.wav") --------------------------------
 
 std::optional<TwinRecord> readTwinRecord(std::string_view twin);
-// After `twin` was decoded from an MP3 that had the stamp `mp3` just before.
+// After `twin` was decoded from an MP3 that had the stamp `mp3` just before,
+// or encoded into the MP3 that now has that stamp: both hold one sound.
 void noteTwinDecoded(std::string_view twin, const std::optional<FileStamp>& mp3);
 // After the user saved or recorded into `twin`: it holds edits now.
 void noteTwinSaved(std::string_view twin);
@@ -51,6 +52,10 @@ void forgetTwin(std::string_view twin);
 // which is still there as it was, and holds nothing of the user's: it may
 // be written over or removed.
 bool twinIsPlainCopy(std::string_view twin);
+// True when the MP3 beside `twin` exists and holds whatever the twin holds:
+// the twin was decoded from it or encoded into it, and the user has not
+// saved into the twin since. Encoding it again would only lose quality.
+bool mp3HoldsTwin(std::string_view twin);
 // Removes a twin that is a plain copy, with its record; any other file
 // stays. Called when the session that decoded it ends or moves on to
 // another working file.

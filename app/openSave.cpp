@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <climits>
 #include <string>
 #include <vector>
 
@@ -10,6 +11,7 @@
 #include "app/klMsg.h"
 #include "app/klmp3.h"
 #include "app/programState.h"
+#include "console/vrfala.h"
 #include "platform/paths.h"
 #include "platform/process.h"
 #include "platform/text.h"
@@ -63,14 +65,17 @@ std::string aacContainer(std::string_view name) {
   return "ipod";
 }
 
-// 64 kb/s a channel: speech and music stay clear at a small size. The
-// sound's values go to ffmpeg's standard input as they are in memory.
-Conversion encodeAac(const TAmostras& sound, std::string_view aacFile) {
+// At `bitRate`; a new file at 64 kb/s a channel: speech and music stay
+// clear at a small size. The sound's values go to ffmpeg's standard input
+// as they are in memory.
+Conversion encodeAac(const TAmostras& sound, std::string_view aacFile, int32_t bitRate) {
+  constexpr int32_t kNewFileBitsPerChannel = 64000;
+  if (bitRate <= 0) bitRate = kNewFileBitsPerChannel * sound.channels();
   const std::string rawFormat = std::endian::native == std::endian::little ? "s16le" : "s16be";
   std::vector<std::string> args = ffmpegQuiet();
   args.insert(args.end(), {"-f", rawFormat, "-ar", std::to_string(sound.sampleRate()), "-ac",
                            std::to_string(sound.channels()), "-i", "pipe:0", "-c:a", "aac", "-b:a",
-                           sound.channels() == 2 ? "128k" : "64k", "-f", aacContainer(aacFile)});
+                           std::to_string(bitRate), "-f", aacContainer(aacFile)});
   const std::span<const int16_t> samples = sound.samples();
   const std::span<const uint8_t> values(reinterpret_cast<const uint8_t*>(samples.data()), samples.size_bytes());
   bool given = false;
@@ -79,6 +84,15 @@ Conversion encodeAac(const TAmostras& sound, std::string_view aacFile) {
     given = true;
     return first ? values : std::span<const uint8_t>();
   });
+}
+
+// The average bit rate of a lossy file that opened as `sound`: what it
+// takes on the disk over how long it lasts.
+int32_t averageBitRate(std::string_view name, const TAmostras& sound) {
+  const std::optional<uint64_t> bytes = fileSize(name);
+  if (!bytes || sound.count() == 0 || sound.sampleRate() <= 0) return 0;
+  const double seconds = static_cast<double>(sound.count()) / sound.sampleRate();
+  return static_cast<int32_t>(std::min<double>(static_cast<double>(*bytes) * 8 / seconds, INT32_MAX));
 }
 
 void sayReduction(const Reduction& reduced) {
@@ -114,7 +128,9 @@ std::optional<SoundFileFormat> openSoundFile(std::string_view name, TAmostras& s
       return std::nullopt;
     }
     sayReduction(reduced);
-    return newFileFormat(SoundKind::aac, sound.bitsPerSample());
+    SoundFileFormat format = newFileFormat(SoundKind::aac, sound.bitsPerSample());
+    format.bitRate = averageBitRate(name, sound);
+    return format;
   }
   TempFile decoded;
   std::string readable(name);
@@ -135,7 +151,13 @@ std::optional<SoundFileFormat> openSoundFile(std::string_view name, TAmostras& s
     sayMessage(load.failure == LoadFailure::memory ? "KLFALMEM" : "KLARQERR", 1);
     return std::nullopt;
   }
-  if (kind == SoundKind::mp3) load.format = newFileFormat(SoundKind::mp3, sound.bitsPerSample());
+  if (kind == SoundKind::mp3) {
+    load.format = newFileFormat(SoundKind::mp3, sound.bitsPerSample());
+    load.format.bitRate = mp3BitRate(name).value_or(0);
+  } else if (!isPcmKind(load.format.kind)) {
+    // Written again, a lossy file keeps its own rate.
+    load.format.bitRate = averageBitRate(name, sound);
+  }
   sayReduction(load.reduced);
   return load.format;
 }
@@ -144,7 +166,7 @@ bool writeSoundFile(std::string_view name, const TAmostras& sound, const SoundFi
   if (!sound.markers().empty() && !keepsMarkers(format.kind)) sayMessage("KLMARFOR", 1);
   if (format.kind == SoundKind::aac) {
     sayMessage("KLCNVAGU", 1);
-    const Conversion conversion = encodeAac(sound, name);
+    const Conversion conversion = encodeAac(sound, name, format.bitRate);
     if (conversion != Conversion::done) sayMessage(ffmpegFailureMessage(conversion), 2);
     return conversion == Conversion::done;
   }
@@ -155,20 +177,41 @@ bool writeSoundFile(std::string_view name, const TAmostras& sound, const SoundFi
     return false;
   }
   if (!sound.saveWav(wav.name(), FlushToDisk::no)) return false;
-  const Conversion conversion = wavToMp3(wav.name(), name);
+  const Conversion conversion = wavToMp3(wav.name(), name, format.bitRate);
   if (conversion != Conversion::done) sayMessage(conversionFailureMessage(conversion), 2);
   return conversion == Conversion::done;
+}
+
+bool mayReplace(std::string_view shownName) {
+  if (!fileExists(shownName)) return true;
+  sayMessage("KLARQEXI", 0);
+  writeSpeak(shownName);
+  if (upperCaseAccented(askKey("KLSUBSTI")) == 'S') return true;
+  sayMessage("KLDESIST", 1);
+  return false;
 }
 
 SoundFileFormat savingFormat(std::string_view name, const TAmostras& sound) {
   const int32_t bits = sound.bitsPerSample();
   const ProgramState& p = program();
   if (name != p.workingFileName) return newFileFormat(kindOfName(name).value_or(SoundKind::wav), bits);
-  // A deeper file keeps its depth while the sound keeps 16 bits; a sound
-  // brought to 8 bits (save-as) is written at 8.
-  const SoundFileFormat& own = p.workingFormat;
+  // A sound brought to 8 bits (save-as) is written at 8.
+  return formatKeepingDepth(p.workingFormat.kind, p.workingFormat, bits);
+}
+
+SoundFileFormat formatKeepingDepth(SoundKind kind, const SoundFileFormat& own, int32_t bits) {
+  constexpr int32_t kFlacDeepest = 24;
+  SoundFileFormat format = newFileFormat(kind, bits);
+  if (kind == own.kind) format.bitRate = own.bitRate;
   const bool deeper = own.floatingPoint || own.bitsPerSample > 16;
-  return deeper && bits == 16 ? own : newFileFormat(own.kind, bits);
+  if (!deeper || bits != 16 || !isPcmKind(kind) || !isPcmKind(own.kind)) return format;
+  if (kind == SoundKind::flac) {
+    format.bitsPerSample = own.floatingPoint ? kFlacDeepest : std::min(kFlacDeepest, own.bitsPerSample);
+    return format;
+  }
+  format.bitsPerSample = own.bitsPerSample;
+  format.floatingPoint = own.floatingPoint;
+  return format;
 }
 
 bool keepsItsName(std::string_view name) {

@@ -21,7 +21,8 @@ namespace kalimbro {
 std::string soundFilePatterns(bool withMp3);
 
 // Opens the sound file `name`, of any kind the program reads, into `sound`
-// and tells the user what had to be reduced (depth, channels). Nothing on
+// and tells the user what had to be reduced (depth, channels). A lossy
+// file's format holds its bit rate. Nothing on
 // failure: the sound is as it was and the user has heard why (memory, a
 // file that is no sound it reads, a conversion that failed or was given up,
 // no temporary directory for one).
@@ -30,12 +31,22 @@ std::optional<SoundFileFormat> openSoundFile(std::string_view name, TAmostras& s
 // is complete. False on failure; the user has heard why when a conversion
 // failed (the caller says that the save failed).
 bool writeSoundFile(std::string_view name, const TAmostras& sound, const SoundFileFormat& format);
+// Before a file the user named is written: true when no file `shownName`
+// exists, or the user answered S to "O arquivo NOME j\xE1 existe. Substituo? ";
+// otherwise the user has heard "Desistiu...". `shownName` is the name as
+// the user knows it (an MP3, not its WAV twin).
+bool mayReplace(std::string_view shownName);
 // The format F2 and save-as write `name` in: the working file keeps the
 // format it was read in (a 24-bit WAV stays 24 bits, FLAC stays FLAC) at the
 // sound's own depth where that was 8 or 16 bits; any other name gets the
 // kind its extension names (WAV for any other extension) at the sound's
 // depth.
 SoundFileFormat savingFormat(std::string_view name, const TAmostras& sound);
+// A file of `kind` for a sound of `bits` (8 or 16) that was read from a
+// file of format `own`: a deeper PCM depth or floating point stays, where
+// the kind holds it (FLAC at most 24 bits), while the sound keeps 16 bits;
+// a lossy kind keeps its bit rate.
+SoundFileFormat formatKeepingDepth(SoundKind kind, const SoundFileFormat& own, int32_t bits);
 // True for a name the program takes as it is, without ".wav" after it: a
 // WAV name, or one of the kinds it reads and writes itself or through
 // ffmpeg. MP3 names are not: an MP3 is edited through its WAV twin.

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "app/klArquivo.h"
 #include "app/klMsg.h"
 #include "app/openSave.h"
 #include "app/programState.h"
@@ -36,6 +37,13 @@ void endOpenStep() {
   // Once each time the history outgrows its disk.
   if (soundHistory().overBudget() && !toldOverBudget) sayMessage("KLHISCHE", 1);
   toldOverBudget = soundHistory().overBudget();
+}
+
+// The markers of the sound as the working file last held them: a marker
+// placed or removed is no step of the history.
+std::vector<SoundMarker>& markersInFile() {
+  static std::vector<SoundMarker> markers;
+  return markers;
 }
 
 std::string historyFolder() {
@@ -119,6 +127,7 @@ EditHistory& soundHistory() {
 void startWorkingSoundHistory(SoundArrived how) {
   ProgramState& p = program();
   soundHistory().close();
+  markersInFile() = p.soundBuffer->markers();
   const std::string folder = historyFolder();
   std::optional<FileStamp> file;
   if (how != SoundArrived::other && !p.workingFileName.empty()) file = fileStamp(p.workingFileName);
@@ -126,7 +135,12 @@ void startWorkingSoundHistory(SoundArrived how) {
   if (left && !(how == SoundArrived::loaded && bringBack(*left, folder))) setAside(folder);
   soundHistory().setBudget(uint64_t{static_cast<uint32_t>(p.settings.historyMb)} << 20);
   if (soundHistory().active()) return;  // brought back
-  if (folder.empty() || !soundHistory().start(*p.soundBuffer, folder, file)) soundHistory().close();
+  if (folder.empty() || !soundHistory().start(*p.soundBuffer, folder, file)) {
+    soundHistory().close();
+    // Another run has this sound open: changes made here cannot be undone
+    // nor found again after a crash, and the user must know it.
+    if (!folder.empty() && historyInUse(folder)) sayMessage("KLHISUSO", 1);
+  }
   // A step open when the sound changed hands goes on in the new history.
   if (!openSteps().empty()) soundHistory().beginStep(openSteps().back(), currentPlace());
 }
@@ -144,8 +158,22 @@ void stopWorkingSoundHistory(bool forget) {
 }
 
 void noteWorkingSoundSaved() {
-  const std::optional<FileStamp> file = fileStamp(program().workingFileName);
+  const std::optional<FileStamp> file = fileStamp(fileHoldingWorkingSound());
+  markersInFile() = program().soundBuffer->markers();
   if (file && soundHistory().saved(*file, currentPlace()) == EditHistory::Ended::failed) sayMessage("KLHISFAL", 1);
+}
+
+void noteWorkingSoundSavedAs() {
+  const std::string folder = historyFolder();
+  if (folder.empty() || !soundHistory().moveTo(folder)) return startWorkingSoundHistory(SoundArrived::saved);
+  noteWorkingSoundSaved();
+}
+
+bool workingFileHoldsSound() {
+  const ProgramState& p = program();
+  if (p.workingFileName.empty()) return false;
+  const std::optional<FileStamp> file = fileStamp(fileHoldingWorkingSound());
+  return file && soundHistory().holdsSavedFile(*file) && p.soundBuffer->markers() == markersInFile();
 }
 
 HistoryStepScope::HistoryStepScope(std::string_view name) {

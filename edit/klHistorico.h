@@ -32,8 +32,16 @@ void keepWorkingSoundHistory();
 // Stops watching the sound; with `forget`, the history's files go too (the
 // user left the changes unsaved on purpose).
 void stopWorkingSoundHistory(bool forget);
-// The sound in memory was saved as the working file.
+// The sound in memory is the working file as it is on disk now: saved into
+// it, or read again from it.
 void noteWorkingSoundSaved();
+// The sound in memory was saved under a new working file name: its history
+// goes on there (a new one starts where it cannot).
+void noteWorkingSoundSavedAs();
+// True when the working file, as it is on disk now, holds the sound in
+// memory with its markers: opened or saved, and not changed since. False
+// whenever that is not known.
+bool workingFileHoldsSound();
 
 // Whatever the sound goes through while it lives is one step, which undo
 // knows by `name` (a catalogue key naming the change).

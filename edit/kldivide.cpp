@@ -156,9 +156,18 @@ void divideEqually(const SourceWav& source) {
   std::string prefix;
   readLine(prefix);
 
+  const std::vector<PartSpan> parts = divisionPlan(source.dataBytes(), source.bytesPerSecond(), seconds);
+  // One question for the whole division, naming the first part that exists.
+  for (int64_t n = 1; n <= static_cast<int64_t>(parts.size()); ++n) {
+    if (const std::string name = partFileName(prefix, n); fileExists(name)) {
+      if (!mayReplace(name)) return;
+      break;
+    }
+  }
+
   int64_t count = 0;
   bool failed = false;
-  for (const PartSpan& part : divisionPlan(source.dataBytes(), source.bytesPerSecond(), seconds)) {
+  for (const PartSpan& part : parts) {
     ++count;
     const bool written = writePart(partFileName(prefix, count), source, part);
     speakSound("KLCLEK");
@@ -199,6 +208,7 @@ void extract(const SourceWav& source) {
   // In lower case, like the parts of a division: typed again without an
   // extension, the name is found by the mix command and at start-up.
   if (!endsWith(upperCased(destination), ".WAV")) destination += ".wav";
+  if (!mayReplace(destination)) return;
   if (writePart(destination, source, span)) sayMessage("KLARFEXT", 1);
 }
 

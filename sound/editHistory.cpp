@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <bit>
+#include <cstdio>
 #include <ctime>
 #include <filesystem>
 #include <limits>
@@ -325,6 +326,27 @@ void removeHistoryFiles(const std::string& native) {
     if (isHistoryFile(entry.path().filename().string())) fs::remove(entry.path(), ec);
 }
 
+std::string withoutSlash(std::string native) {
+  while (native.size() > 1 && native.back() == '/') native.pop_back();
+  return native;
+}
+
+// Makes room for a history moving into `folder`. False when a running
+// program keeps the history there, or it could not go.
+bool clearWayFor(const std::string& folder) {
+  const std::string native = nativePath(folder);
+  std::error_code ec;
+  if (!fs::exists(native, ec)) return true;
+  if (findLeftChanges(folder, std::nullopt)) return !setHistoryAside(folder).empty();
+  {
+    const UniqueFd lock = lockHistory(native);
+    if (!lock.valid()) return false;
+    removeHistoryFiles(native);
+  }
+  fs::remove(native + std::string(kLockFile), ec);
+  return fs::remove(withoutSlash(native), ec);
+}
+
 }  // namespace
 
 HistoryLog replayHistory(std::span<const std::vector<uint8_t>> records) {
@@ -351,6 +373,12 @@ void forgetHistory(const std::string& folder) {
   if (lock.valid()) removeHistoryFiles(native);
 }
 
+bool historyInUse(const std::string& folder) {
+  const std::string native = nativePath(folder);
+  std::error_code ec;
+  return fs::exists(native + std::string(kLockFile), ec) && !lockHistory(native).valid();
+}
+
 std::optional<LeftChanges> findLeftChanges(const std::string& folder, const std::optional<FileStamp>& file) {
   const std::string native = nativePath(folder);
   if (!fs::is_regular_file(native + std::string(kJournalFile))) return std::nullopt;
@@ -366,8 +394,7 @@ std::optional<LeftChanges> findLeftChanges(const std::string& folder, const std:
 }
 
 std::string setHistoryAside(const std::string& folder) {
-  std::string native = nativePath(folder);
-  while (!native.empty() && native.back() == '/') native.pop_back();
+  const std::string native = withoutSlash(nativePath(folder));
   const std::optional<JournalContents> journal = readJournal(native + "/" + std::string(kJournalFile));
   const int64_t when = journal ? replayHistory(journal->records).lastChange : now();
   const std::string aside = native + "-" + localTimeText(when, "%Y%m%d-%H%M%S");
@@ -431,6 +458,17 @@ bool EditHistory::start(TAmostras& sound, const std::string& folder, std::option
   open_.reset();
   sound_ = &sound;
   sound.setWitness(this);
+  return true;
+}
+
+bool EditHistory::moveTo(const std::string& folder) {
+  if (!active()) return false;
+  if (folder == folder_) return true;
+  if (!clearWayFor(folder)) return false;
+  // The lock and the journal stay open: they go with the folder.
+  if (std::rename(withoutSlash(nativePath(folder_)).c_str(), withoutSlash(nativePath(folder)).c_str()) != 0)
+    return false;
+  folder_ = folder;
   return true;
 }
 
@@ -823,6 +861,11 @@ EditHistory::Travel EditHistory::travel(bool forward, HistoryStep& moved) {
   if (!write(r.bytes())) startAgain();
   moved = step;
   return Travel::done;
+}
+
+bool EditHistory::holdsSavedFile(const FileStamp& file) const {
+  const bool changing = open_ && (open_->touched || open_->failed);
+  return active() && !changing && log_.savedPosition == log_.position && log_.savedFile == file;
 }
 
 EditHistory::Ended EditHistory::saved(const FileStamp& file, SoundPlace place) {

@@ -98,6 +98,9 @@ HistoryLog replayHistory(std::span<const std::vector<uint8_t>> records);
 // Removes the history kept in `folder`, unless a running program keeps it.
 void forgetHistory(const std::string& folder);
 
+// True when a running program keeps the history in `folder`.
+bool historyInUse(const std::string& folder);
+
 // Changes that a run which ended without saving them left in a history:
 // its log, and whether they were made on the file as it is now (then
 // resume can bring them back).
@@ -131,6 +134,11 @@ class EditHistory final : public SoundWitness {
   // when they cannot all be brought back; the sound is then neither the
   // file nor the changes, and nothing is watched.
   bool resume(TAmostras& sound, const std::string& folder);
+  // Goes on in `folder` (the sound was saved under another name): the
+  // history's files move there. A history already in `folder` goes aside
+  // when it holds changes that no file has, else it goes. False, with
+  // everything where it was, when they cannot move.
+  bool moveTo(const std::string& folder);
   // Stops watching; the files stay.
   void close();
   bool active() const { return sound_ != nullptr; }
@@ -175,6 +183,10 @@ class EditHistory final : public SoundWitness {
   bool overBudget() const { return overBudget_; }
 
   const HistoryLog& log() const { return log_; }
+  // True when the sound's frames and format are, step for step, those of
+  // the file with stamp `file` as the history last knew it (opened from it
+  // or saved into it), and nothing has changed since.
+  bool holdsSavedFile(const FileStamp& file) const;
 
   void framesWillChange(const TAmostras& sound, int64_t first, int64_t end) override;
   void formatWillChange(const TAmostras& sound) override;

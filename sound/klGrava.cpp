@@ -184,7 +184,7 @@ void newSoundCommand() {
   if (upperCaseAccented(answer) != 'N') {
     // A sound that was to be saved and was not stays in memory: the user
     // has heard why and decides again.
-    if (saveAndConvertBack() != SaveResult::saved) return;
+    if (saveWorkingFile() != SaveResult::saved) return;
   }
   dropUneditedWorkingTwin();
   p.soundBuffer->clear();

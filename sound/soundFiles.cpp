@@ -294,13 +294,31 @@ int32_t opusRateFor(int32_t rate) {
     if (r >= rate) return r;
   return kOpusRates.back();
 }
-// Bits per second per channel of an Opus file, and libsndfile's compression
-// level that gives it (its bit rate goes from 256 kb/s per channel at level
-// 0 to 6 kb/s at level 1).
-constexpr double kOpusBitsPerChannel = 32000;
-constexpr double kOpusLevel = (256000 - kOpusBitsPerChannel) / (256000 - 6000);
-// Vorbis quality 0.4 (oggenc's 4).
-constexpr double kVorbisLevel = 0.6;
+// libsndfile's compression level for an Opus file of `bitRate` bits per
+// second (0: 32 kb/s per channel); its bit rate goes from 256 kb/s per
+// channel at level 0 to 6 kb/s at level 1.
+double opusLevel(int32_t bitRate, int32_t channels) {
+  constexpr double kNewFileBitsPerChannel = 32000, kMost = 256000, kLeast = 6000;
+  const double perChannel = bitRate > 0 ? static_cast<double>(bitRate) / channels : kNewFileBitsPerChannel;
+  return std::clamp((kMost - perChannel) / (kMost - kLeast), 0.0, 1.0);
+}
+// libsndfile's level for a Vorbis file of `bitRate` (its quality is one
+// minus the level); 0: quality 0.4 (oggenc's 4). Vorbis aims at a quality,
+// not a rate: the rates of qualities 0 to 1 for each channel of a 44.1 kHz
+// sound, tenth by tenth, lead from one to the other.
+double vorbisLevel(int32_t bitRate, int32_t channels) {
+  constexpr std::array<double, 11> kKbpsPerChannel = {32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 250};
+  if (bitRate <= 0) return 0.6;
+  const double perChannel = static_cast<double>(bitRate) / 1000 / channels;
+  double quality = 1;
+  for (size_t q = 1; q < kKbpsPerChannel.size(); ++q) {
+    if (perChannel > kKbpsPerChannel[q]) continue;
+    const double low = kKbpsPerChannel[q - 1], high = kKbpsPerChannel[q];
+    quality = (static_cast<double>(q - 1) + std::clamp((perChannel - low) / (high - low), 0.0, 1.0)) / 10;
+    break;
+  }
+  return 1 - quality;
+}
 
 std::optional<int> sndfileFormat(const SoundFileFormat& format) {
   int subtype = 0;
@@ -564,7 +582,8 @@ bool saveSound(std::string_view fileName, const TAmostras& sound, const SoundFil
     if (format.floatingPoint) sf_command(file.get(), SFC_SET_SCALE_INT_FLOAT_WRITE, nullptr, SF_TRUE);
     if (keepsMarkers(format.kind) && !setMarkersOf(file.get(), sound.markers())) return false;
     if (format.kind == SoundKind::opus || format.kind == SoundKind::vorbis) {
-      double level = format.kind == SoundKind::opus ? kOpusLevel : kVorbisLevel;
+      double level = format.kind == SoundKind::opus ? opusLevel(format.bitRate, sound.channels())
+                                                    : vorbisLevel(format.bitRate, sound.channels());
       if (!sf_command(file.get(), SFC_SET_COMPRESSION_LEVEL, &level, sizeof level)) return false;
     }
     const int64_t block = isPcmKind(format.kind) ? readBlockFrames(sound.channels()) : kEncoderBlockFrames;

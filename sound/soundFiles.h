@@ -53,6 +53,7 @@ struct SoundFileFormat {
   SoundKind kind = SoundKind::wav;
   int32_t bitsPerSample = 16;  // PCM depth in the file (8, 16, 24, 32) or float width (32, 64); 0 for lossy
   bool floatingPoint = false;  // float WAV/AIFF-C
+  int32_t bitRate = 0;         // bits per second of a lossy kind; 0: the rate a new file gets
   bool operator==(const SoundFileFormat&) const = default;
 };
 // True for the kinds whose samples are kept exactly (WAV, FLAC, AIFF).
@@ -95,11 +96,12 @@ SoundLoad loadSound(std::string_view fileName, TAmostras& sound);
 // new one is complete (and, with `flush`, on the disk). 8- and 16-bit WAV
 // are the canonical file saveWav writes; the other kinds go through
 // libsndfile at the format's depth (16-bit values widened to 24 or 32 bits,
-// or to float). Opus is written at 32 kb/s per channel (voice stays clear,
-// an hour of mono is 15 MB) and, where the sound's rate is not one Opus
+// or to float). Opus and Vorbis are written near the format's bit rate; a
+// new Opus file at 32 kb/s per channel (voice stays clear, an hour of mono
+// is 15 MB) and, where the sound's rate is not one Opus
 // carries (8, 12, 16, 24, 48 kHz), resampled on the way by linear
-// interpolation to the next one above (48 kHz above that); Vorbis at
-// quality 4 of 10. MP3 and AAC: false. On false the old file is untouched
+// interpolation to the next one above (48 kHz above that); a new Vorbis
+// file at quality 4 of 10. MP3 and AAC: false. On false the old file is untouched
 // and nothing is left beside it. A click each second while it writes.
 bool saveSound(std::string_view fileName, const TAmostras& sound, const SoundFileFormat& format,
                FlushToDisk flush = FlushToDisk::yes);

@@ -4,13 +4,16 @@
 
 #include <filesystem>
 #include <functional>
+#include <optional>
 
 #include "app/kalimbro.h"
 #include "app/klmp3.h"
 #include "app/programState.h"
+#include "edit/klHistorico.h"
 #include "console/VrCrt.h"
 #include "platform/paths.h"
 #include "platform/process.h"
+#include "sound/editHistory.h"
 #include "sound/gramost.h"
 #include "sound/soundFiles.h"
 #include "tests/fakes/command_fixture.h"
@@ -271,10 +274,17 @@ TEST_F(WorkingFile, F2SavesUnderTheWorkingNameOrATypedOne) {
   EXPECT_TRUE(shown("OK, arquivo salvo"));
   EXPECT_EQ(windowTitle(), "KALIMBRO " + file("voz.wav"));
 
-  // Without a name the typed one is used exactly as typed.
+  // Without a name the typed one is used exactly as typed; a file of that
+  // name is replaced only when the user says so.
   program().workingFileName.clear();
+  writeFileBytes(file("outro"), {1, 2});
   KeyScript keys;
-  keys.type(file("outro")).key("\r");
+  keys.type(file("outro")).key("\r").type("n");
+  keys.type(file("outro")).key("\r").type("s");
+  EXPECT_EQ(saveWorkingFile(), SaveResult::gaveUp);
+  EXPECT_TRUE(shown("O arquivo " + file("outro") + " j\xE1 existe. Substituo? n"));
+  EXPECT_EQ(readFileBytes(file("outro")), (std::vector<uint8_t>{1, 2}));
+  EXPECT_EQ(program().workingFileName, "");
   EXPECT_EQ(saveWorkingFile(), SaveResult::saved);
   EXPECT_EQ(program().workingFileName, file("outro"));
   TAmostras back;
@@ -300,6 +310,68 @@ TEST_F(WorkingFile, F2SavesUnderTheWorkingNameOrATypedOne) {
   EXPECT_EQ(saveWorkingFile(), SaveResult::gaveUp);
   EXPECT_TRUE(shown("Desistiu..."));
   EXPECT_EQ(program().workingFileName, "");
+}
+
+// True when F2 would write the working file now; nothing is written.
+bool f2Writes() {
+  const ReplaceFault refused(ReplaceStep::write, 1);
+  saveWorkingFile();
+  return refused.hit();
+}
+
+TEST_F(WorkingFile, AFileThatHoldsTheSoundIsNotWrittenAgain) {
+  makeWav(file("voz.wav"), 6, 10);
+  program().workingFileName = file("voz.wav");
+  loadWorkingSound();
+  EXPECT_FALSE(f2Writes());
+  EXPECT_TRUE(shown("OK, arquivo salvo"));
+
+  // An edit undone leaves the sound the file's; a marker placed is a change.
+  {
+    const HistoryStepScope step("KLPREMOV");
+    sound().deleteRange(0, 2);
+  }
+  EXPECT_TRUE(f2Writes());
+  undoCommand();
+  EXPECT_FALSE(f2Writes());
+  sound().placeMarker(3);
+  EXPECT_TRUE(f2Writes());
+  ASSERT_EQ(saveWorkingFile(), SaveResult::saved);
+  EXPECT_FALSE(f2Writes());
+
+  // A change made while a command still runs (G's takes before its save
+  // question) is written; going back to the saved version is the file again.
+  {
+    const HistoryStepScope step("KLPGRAVA");
+    sound().deleteRange(0, 1);
+    EXPECT_TRUE(f2Writes());
+  }
+  {
+    const HistoryStepScope step("KLPVOLTA");
+    KeyScript yes;
+    yes.type("s");
+    undoToSaved();
+  }
+  EXPECT_FALSE(f2Writes());
+
+  // Someone else wrote the file since: the sound is written over it, as
+  // the user asked.
+  makeWav(file("voz.wav"), 2);
+  EXPECT_TRUE(f2Writes());
+}
+
+TEST_F(WorkingFile, ASoundOpenInAnotherRunIsToldToHaveNoHistoryHere) {
+  makeWav(file("voz.wav"), 6);
+  TAmostras elsewhere;
+  EditHistory otherRun;
+  ASSERT_TRUE(otherRun.start(elsewhere, soundStateDirectory(file("voz.wav")) + "historia/", std::nullopt));
+  program().workingFileName = file("voz.wav");
+  loadWorkingSound();
+  EXPECT_TRUE(shown("Este som est\xE1 aberto em outro programa"));
+  clearScreen();
+  otherRun.close();
+  loadWorkingSound();
+  EXPECT_FALSE(shown("Este som est\xE1 aberto em outro programa"));
 }
 
 TEST_F(WorkingFile, AFailedSaveKeepsTheNameAndTheSoundAndSaysSo) {
@@ -332,8 +404,11 @@ TEST_F(WorkingFile, AFailedSaveKeepsTheNameAndTheSoundAndSaysSo) {
   };
   expectFailedSavesChangeNothing({dir()}, [&] { return saidSaved(saveWorkingFile); });
   expectFailedSavesChangeNothing({dir()}, [&] {
+    // Only the save's own steps fail here: the history, which would keep
+    // the conversion as a step, is tested on its own.
+    stopWorkingSoundHistory(false);
     KeyScript answers;
-    answers.type("n").type(file("b")).key("\r").type("tm");
+    answers.type("n").type(file("b")).key("\r").type("s").type("tm");
     const int rate = sound().sampleRate();
     const bool saved = saidSaved([] { saveAs(program().workingFileName); });
     EXPECT_TRUE(saved || sound().sampleRate() == rate);  // the sound in memory kept its quality
@@ -393,14 +468,26 @@ TEST_F(WorkingFile, SaveAsKeepingTheParametersIsF2ThenMp3) {
 
 TEST_F(WorkingFile, SaveAsANewNameConvertsTheSound) {
   fillMono(sound(), std::vector<int16_t>(100, 500));
+  ASSERT_TRUE(sound().saveWav(file("voz.wav")));
   program().workingFileName = file("voz.wav");
+  loadWorkingSound();
+  program().currentPosition = 50;
   KeyScript keys;
   keys.type("n").type(file("b")).key("\r").type("ce");
   saveAs(program().workingFileName);
   EXPECT_EQ(program().workingFileName, file("b.wav"));
   EXPECT_EQ(windowTitle(), "KALIMBRO " + file("b.wav"));
-  // The sound in memory is the converted one.
+  // The sound in memory is the converted one, the cursor at the same time.
   EXPECT_EQ(sound().sampleRate(), 44100);
+  EXPECT_EQ(sound().count(), 200);
+  EXPECT_EQ(program().currentPosition, 100);
+  // Undo goes on across the new name: the conversion is taken back, and
+  // brought again.
+  undoCommand();
+  EXPECT_TRUE(shown("Desfeito: convers\xE3o"));
+  EXPECT_EQ(sound().sampleRate(), 22050);
+  EXPECT_EQ(sound().channels(), 1);
+  redoCommand();
   EXPECT_EQ(sound().count(), 200);
   TAmostras back;
   ASSERT_TRUE(back.loadWav(file("b.wav")));
@@ -420,6 +507,15 @@ TEST_F(WorkingFile, SaveAsANewNameConvertsTheSound) {
   EXPECT_EQ(back.bitsPerSample(), 8);
   EXPECT_EQ(back.channels(), 1);
 
+  // Another existing file is replaced only when the user says so.
+  const std::vector<uint8_t> firstSaved = readFileBytes(file("b.wav"));
+  KeyScript existing;
+  existing.type("n").type(file("b.wav")).key("\r").key("\x1B");
+  saveAs(program().workingFileName);
+  EXPECT_TRUE(shown("O arquivo " + file("b.wav") + " j\xE1 existe. Substituo?"));
+  EXPECT_EQ(readFileBytes(file("b.wav")), firstSaved);
+  EXPECT_EQ(program().workingFileName, file("b.snd"));
+
   // A sound kind's extension is kept and names what is written, by save-as
   // and by F2 after it.
   KeyScript flac;
@@ -436,6 +532,25 @@ TEST_F(WorkingFile, SaveAsANewNameConvertsTheSound) {
   EXPECT_EQ(leftValues(back), std::vector<int16_t>(300, -700));
 }
 
+TEST_F(WorkingFile, SaveAsOriginalKeepsTheRateChannelsAndTheFilesDepth) {
+  fillStereo(sound(), {{100, -100}, {200, -200}, {300, -300}}, 48000);
+  ASSERT_TRUE(saveSound(file("take.wav"), sound(), {SoundKind::wav, 24}));
+  program().workingFileName = file("take.wav");
+  loadWorkingSound();
+  KeyScript keys;
+  keys.type("n").type(file("take.flac")).key("\r").type("o");
+  saveAs(program().workingFileName);
+  EXPECT_EQ(keys.remaining(), 0u);  // no channels question
+  EXPECT_FALSE(shown("Est\xE9reo ou Mono?"));
+  TAmostras back;
+  const SoundLoad load = loadSound(file("take.flac"), back);
+  ASSERT_TRUE(load.ok());
+  EXPECT_EQ(load.format, (SoundFileFormat{SoundKind::flac, 24}));
+  EXPECT_EQ(back.sampleRate(), 48000);
+  EXPECT_EQ(back.channels(), 2);
+  EXPECT_EQ(leftValues(back), (std::vector<int16_t>{100, 200, 300}));
+}
+
 TEST_F(WorkingFile, SaveAsMp3LeavesOnlyTheMp3) {
   fillMono(sound(), std::vector<int16_t>(22050, 3000));
   program().workingFileName = file("voz.wav");
@@ -447,22 +562,29 @@ TEST_F(WorkingFile, SaveAsMp3LeavesOnlyTheMp3) {
   EXPECT_FALSE(fileExists(file("b.mp3.wav")));
 }
 
-TEST_F(WorkingFile, ADecodedCopyGoesWhenSaveAsReplacesItUnlessTheUserSavedIntoIt) {
+TEST_F(WorkingFile, ADecodedCopyGoesWhenSaveAsReplacesItUnlessOnlyItHoldsTheEdits) {
   makeWav(file("tom.wav"), 22050);
   ASSERT_EQ(wavToMp3(file("tom.wav"), file("tom.mp3")), Conversion::done);
   setCommandLine(Args{"kalimbro", file("tom.mp3")});
-  for (const bool saved : {false, true}) {
-    SCOPED_TRACE(saved ? "saved with F2" : "not saved");
+  // Edits saved with F2 are in the MP3 too, unless LAME failed.
+  for (const char* saved : {"not saved", "saved", "saved, LAME failed"}) {
+    SCOPED_TRACE(saved);
     chooseWorkingFile(true);
     loadWorkingSound();
-    if (saved) {
+    const bool onlyInTwin = std::string_view(saved) == "saved, LAME failed";
+    if (std::string_view(saved) != "not saved") {
+      fillMono(sound(), std::vector<int16_t>(22050, 1000));
+      std::optional<FakeLame> failing;
+      if (onlyInTwin) failing.emplace([](std::span<const std::string>) { return 1; });
       ASSERT_EQ(saveWorkingFile(), SaveResult::saved);
     }
     KeyScript keys;
-    keys.type("n").type(file("b")).key("\r").type("rm");
+    keys.type("n").type(file("b")).key("\r");
+    if (fileExists(file("b.wav"))) keys.type("s");
+    keys.type("rm");
     saveAs(program().workingFileName);
     EXPECT_EQ(program().workingFileName, file("b.wav"));
-    EXPECT_EQ(fileExists(file("tom.mp3.wav")), saved);
+    EXPECT_EQ(fileExists(file("tom.mp3.wav")), onlyInTwin);
   }
 }
 

@@ -171,10 +171,29 @@ TEST_F(Divide, ExtractionWithAnEndBeforeTheStartOrAStartPastTheEndIsEmpty) {
   expectPart(file("alem.wav"), 0, 0);
 }
 
-TEST_F(Divide, ExtractingOverTheSourceItselfKeepsTheStretch) {
+TEST_F(Divide, AnExistingFileIsReplacedOnlyWhenTheUserSaysSo) {
   makeSource(file("fala.wav"), 25);
-  divide(file("fala.wav") + "\rn2\r4\r" + file("fala.wav") + "\r");
+  const std::vector<uint8_t> whole = readFileBytes(file("fala.wav"));
+  divide(file("fala.wav") + "\rn2\r4\r" + file("fala.wav") + "\rn");
+  EXPECT_TRUE(shown("O arquivo " + file("fala.wav") + " j\xE1 existe. Substituo? n"));
+  EXPECT_TRUE(shown("Desistiu..."));
+  EXPECT_EQ(readFileBytes(file("fala.wav")), whole);
+  // Extracted over the source itself, the stretch is kept.
+  divide(file("fala.wav") + "\rn2\r4\r" + file("fala.wav") + "\rs");
   expectPart(file("fala.wav"), 2 * kBps, 2 * kBps);
+
+  // A division asks once, naming the first part that exists, and writes
+  // no part when given up.
+  makeSource(file("fala.wav"), 25);
+  writeFileBytes(file("p2.wav"), {7});
+  writeFileBytes(file("p3.wav"), {8});
+  clearScreen();
+  divide(file("fala.wav") + "\rs10\r" + file("p") + "\r\x1B");
+  EXPECT_TRUE(shown("O arquivo " + file("p2.wav") + " j\xE1 existe. Substituo?"));
+  EXPECT_FALSE(fileExists(file("p1.wav")));
+  EXPECT_EQ(readFileBytes(file("p3.wav")), (std::vector<uint8_t>{8}));
+  divide(file("fala.wav") + "\rs10\r" + file("p") + "\rs");
+  expectPart(file("p3.wav"), 20 * kBps, 5 * kBps);
 }
 
 // A disk that refuses a step of a part's writing: the user hears it, the
@@ -184,7 +203,7 @@ TEST_F(Divide, ARefusedWriteIsToldAndKeepsWhatWasThere) {
   writeFileBytes(file("trecho.wav"), {1, 2, 3});
   const ReplaceFaultRuns runs = expectFailedSavesChangeNothing({dir()}, [&] {
     clearScreen();
-    divide(file("fala.wav") + "\rn1\r2\r" + file("trecho.wav") + "\r");
+    divide(file("fala.wav") + "\rn1\r2\r" + file("trecho.wav") + "\rs");
     const bool extracted = shown("Trecho do arquivo foi extraido.");
     EXPECT_NE(extracted, shown("Erro de grava\xE7\xE3o"));
     return extracted;
@@ -197,7 +216,7 @@ TEST_F(Divide, ARefusedWriteIsToldAndKeepsWhatWasThere) {
   {
     const ReplaceFault secondPart(ReplaceStep::rename, 2);
     clearScreen();
-    divide(file("fala.wav") + "\rs2\r" + file("parte") + "\r");
+    divide(file("fala.wav") + "\rs2\r" + file("parte") + "\rs");
     EXPECT_TRUE(secondPart.hit());
   }
   EXPECT_TRUE(shown("Erro de grava\xE7\xE3o"));

@@ -49,6 +49,31 @@ TEST_F(Mp3, RoundTripThroughTheRealLame) {
   EXPECT_EQ(entries(), 3);  // nothing left beside the files
 }
 
+// The audio bytes of an MP3 after its ID3v2 tag.
+uint64_t audioBytes(const std::vector<uint8_t>& mp3) {
+  if (mp3.size() < 10 || std::string(mp3.begin(), mp3.begin() + 3) != "ID3") return mp3.size();
+  return mp3.size() - 10 - (uint64_t{mp3[6]} << 21 | uint64_t{mp3[7]} << 14 | uint64_t{mp3[8]} << 7 | mp3[9]);
+}
+
+TEST_F(Mp3, TheFilesRateIsReadAndARateAskedReachesLame) {
+  // A constant rate, as the frames say it.
+  program().settings.lameEncodeOptions = "-b 64";
+  ASSERT_EQ(wavToMp3(file("tom.wav"), file("cbr.mp3")), Conversion::done);
+  EXPECT_EQ(mp3BitRate(file("cbr.mp3")), 64000);
+  // A variable one, as LAME's Xing header counts it, behind a tag of 5000
+  // bytes that is no sound: a second of sound, so its audio bits.
+  program().settings.lameEncodeOptions = "--id3v2-only --tc " + std::string(5000, 'x') + " -V 6";
+  ASSERT_EQ(wavToMp3(file("tom.wav"), file("vbr.mp3")), Conversion::done);
+  const double vbrBits = 8.0 * static_cast<double>(audioBytes(readFileBytes(file("vbr.mp3"))));
+  ASSERT_TRUE(mp3BitRate(file("vbr.mp3")).has_value());
+  EXPECT_NEAR(*mp3BitRate(file("vbr.mp3")), vbrBits, 0.06 * vbrBits);
+  // An average rate asked reaches LAME, which gives 128 kb/s without it.
+  program().settings.lameEncodeOptions = "-h";
+  ASSERT_EQ(wavToMp3(file("tom.wav"), file("abr.mp3"), 48000), Conversion::done);
+  EXPECT_LE(mp3BitRate(file("abr.mp3")).value_or(0), 48000);
+  EXPECT_FALSE(mp3BitRate(file("tom.wav")).has_value());
+}
+
 TEST_F(Mp3, AMissingLameFailsAndKeepsTheFiles) {
   program().settings.lameProgram = "/nonexistent/lame";
   writeFileBytes(file("velho.mp3"), {1, 2, 3});

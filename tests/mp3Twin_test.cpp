@@ -26,7 +26,7 @@ TEST(Mp3TwinRecord, ReadsBackWhatItWritesAndNothingPartial) {
   EXPECT_FALSE(parseTwinRecord("mp3 nenhum\nwav 1 2 3\neditado 2\n").has_value());
 }
 
-TEST(Mp3TwinUse, OpenedOnlyWithTheUsersEditsOfThatVeryMp3) {
+TEST(Mp3TwinUse, OpenedOnlyOverThatVeryMp3) {
   const TwinRecord edited{.mp3 = kMp3, .twin = kTwin, .edited = true};
   const TwinRecord decoded{.mp3 = kMp3, .twin = kTwin, .edited = false};
   EXPECT_EQ(twinUse(edited, kMp3, kTwin), TwinUse::open);
@@ -34,8 +34,8 @@ TEST(Mp3TwinUse, OpenedOnlyWithTheUsersEditsOfThatVeryMp3) {
   EXPECT_EQ(twinUse(edited, kOtherMp3, kTwin), TwinUse::setAside);
   EXPECT_EQ(twinUse(TwinRecord{.mp3 = std::nullopt, .twin = kTwin, .edited = true}, kMp3, kTwin),
             TwinUse::setAside);
-  // A plain copy is decoded again, whichever MP3 is there now.
-  EXPECT_EQ(twinUse(decoded, kMp3, kTwin), TwinUse::decode);
+  // A plain copy of the MP3 there is opened; of another MP3, decoded over.
+  EXPECT_EQ(twinUse(decoded, kMp3, kTwin), TwinUse::open);
   EXPECT_EQ(twinUse(decoded, kOtherMp3, kTwin), TwinUse::decode);
   // A twin written since the program wrote it, or without a record (left
   // by an older version), holds something unknown.

@@ -154,18 +154,35 @@ class WorkFile : public testing::Test {
     ASSERT_TRUE(s->sendKey(Key::Enter));
   }
 
-  // S at the prompt under a new name, not keeping the parameters: radio
-  // quality, mono.
-  void saveAsRadioMono(std::string_view name) {
+  // S at the prompt, not keeping the parameters, and a new name.
+  void saveAsNewName(std::string_view name) {
     ASSERT_TRUE(s->type("s"));
     ASSERT_TRUE(waitForQuestion("Mantenho parâmetros originais da gravação? "));
     ASSERT_TRUE(s->type("n"));
     ASSERT_TRUE(waitForText("Informe o novo nome do arquivo:"));
     ASSERT_TRUE(s->sendKeys({name, Key::Enter}));
+  }
+
+  // S at the prompt under a new name, not keeping the parameters: radio
+  // quality, mono.
+  void saveAsRadioMono(std::string_view name) {
+    ASSERT_NO_FATAL_FAILURE(saveAsNewName(name));
     ASSERT_TRUE(waitForQuestion(kQuality));
     ASSERT_TRUE(s->type("r"));
     ASSERT_TRUE(waitForQuestion(kChannels));
     ASSERT_TRUE(s->type("m"));
+  }
+
+  // E, +, kept: the volume up by a quarter, back at the prompt.
+  void keepVolumeUp() {
+    ASSERT_TRUE(s->type("e"));
+    ASSERT_TRUE(waitForQuestion("Qual efeito? "));
+    ASSERT_TRUE(s->type("+"));
+    ASSERT_TRUE(waitForQuestion("Deseja manter o efeito?(S/N)"));
+    ASSERT_TRUE(s->type("s"));
+    ASSERT_TRUE(waitForQuestion("Qual efeito? "));
+    ASSERT_TRUE(s->sendKey(Key::Esc));
+    ASSERT_TRUE(waitForPrompt("Qual efeito? "));
   }
 
   // ESC, S at the end question, then `answer` to the save question; the
@@ -463,7 +480,7 @@ TEST_F(WorkFile, TakesCutOffBySignalsComeBackAtTheNextStart) {
   fs::remove_all(shared);
 }
 
-TEST_F(WorkFile, FilesOfOtherWritersOpenAndF2SavesThemAsCanonicalWav) {
+TEST_F(WorkFile, FilesOfOtherWritersOpenAndSaveAsCanonicalWav) {
   const std::vector<int16_t> samples = {1000, -1000, 300, -300, 32767, -32768, 5, 6};
   const std::string canonical = wavBytes(22050, 16, 2, samples);
   const std::string frames = canonical.substr(44);
@@ -481,10 +498,18 @@ TEST_F(WorkFile, FilesOfOtherWritersOpenAndF2SavesThemAsCanonicalWav) {
     ASSERT_NO_FATAL_FAILURE(start(options({"outro.wav"}, {{"outro.wav", bytes}})));
     ASSERT_TRUE(waitForPrompt());
     EXPECT_FALSE(s->find(kBadFile).has_value()) << s->dump();
+    // Saved unchanged, the file stays as its writer left it; saved as it
+    // is (O) under another name, the sound is the canonical file.
     ASSERT_TRUE(s->sendKey(Key::F2));
     ASSERT_TRUE(waitForPrompt(kSaved));
-    EXPECT_EQ(readFile(work("outro.wav")), canonical);
+    EXPECT_EQ(readFile(work("outro.wav")), bytes);
+    ASSERT_NO_FATAL_FAILURE(saveAsNewName("copia.wav"));
+    ASSERT_TRUE(waitForQuestion(kQuality));
+    ASSERT_TRUE(s->type("o"));
+    ASSERT_TRUE(waitForPrompt(kQuality));
+    EXPECT_EQ(readFile(work("copia.wav")), canonical);
     ASSERT_NO_FATAL_FAILURE(endSaying("n"));
+    fs::remove(work("copia.wav"));
   }
 }
 
@@ -519,18 +544,29 @@ TEST_F(WorkFile, F2UnderAnMp3NameAndSaveAsMp3LeaveRealMp3sAndNoWavTwin) {
   EXPECT_FALSE(fs::exists(work("y.mp3.wav")));
   EXPECT_EQ(readFile(work("y.mp3.anterior.wav")), leftOver);
 
+  // Save-as onto another existing file asks first; N writes nothing.
+  const std::optional<std::string> voz = readFile(work("voz.wav"));
+  ASSERT_NO_FATAL_FAILURE(saveAsNewName("voz.wav"));
+  ASSERT_TRUE(waitForQuestion("O arquivo voz.wav já existe. Substituo? "));
+  ASSERT_TRUE(s->type("n"));
+  ASSERT_TRUE(waitForPrompt("Desistiu..."));
+  EXPECT_EQ(readFile(work("voz.wav")), voz);
+
   ASSERT_NO_FATAL_FAILURE(saveAsRadioMono("b.mp3"));
   ASSERT_TRUE(waitForText(kEncoding));
   ASSERT_TRUE(waitForPrompt(kEncoding));
   EXPECT_FALSE(s->find(kBadMp3).has_value()) << s->dump();
   EXPECT_EQ(s->title(), "KALIMBRO b.mp3.wav");
-  EXPECT_TRUE(looksLikeMp3(readFile(work("b.mp3"))));
+  const std::optional<std::string> encoded = readFile(work("b.mp3"));
+  ASSERT_TRUE(encoded.has_value());
+  EXPECT_TRUE(looksLikeMp3(*encoded));
   EXPECT_FALSE(fs::exists(work("b.mp3.wav")));
   EXPECT_FALSE(fs::exists(work("b.mp3.wav.wav")));
-  // The MP3 twin is written again at the end and encoded once more.
-  ASSERT_NO_FATAL_FAILURE(endSaying(Key::Enter));
+  // Saved at the end with nothing changed since: the MP3 is not encoded
+  // once more.
+  ASSERT_NO_FATAL_FAILURE(endSaying(Key::Enter, kSaved));
   EXPECT_FALSE(fs::exists(work("b.mp3.wav")));
-  EXPECT_GT(fs::file_size(work("b.mp3")), 1000u);
+  EXPECT_EQ(readFile(work("b.mp3")), encoded);
 }
 
 TEST_F(WorkFile, AMissingLameKeepsTheWav) {
@@ -601,50 +637,62 @@ TEST_F(WorkFile, AnMp3IsEditedInItsWavTwinWhichIsOpenedAgainOnlyOverThatVeryMp3)
   ASSERT_TRUE(waitForPrompt(kInformationQuality));
   EXPECT_TRUE(s->find("Arquivo de trabalho: som.mp3").has_value()) << s->dump();
   EXPECT_FALSE(s->find("Arquivo de trabalho: som.mp3.wav").has_value()) << s->dump();
-  // An edit saved with F2 goes into the WAV twin; the program ends without
-  // converting it back.
-  ASSERT_TRUE(s->type("e"));
-  ASSERT_TRUE(waitForQuestion("Qual efeito? "));
-  ASSERT_TRUE(s->type("+"));
-  ASSERT_TRUE(waitForQuestion("Deseja manter o efeito?(S/N)"));
-  ASSERT_TRUE(s->type("s"));
-  ASSERT_TRUE(waitForQuestion("Qual efeito? "));
-  ASSERT_TRUE(s->sendKey(Key::Esc));
-  ASSERT_TRUE(waitForPrompt("Qual efeito? "));
+  // An edit saved with F2 goes into the WAV twin and, encoded, into the MP3:
+  // "saved" is true of the file the user opened.
+  ASSERT_NO_FATAL_FAILURE(keepVolumeUp());
   ASSERT_TRUE(s->sendKey(Key::F2));
   ASSERT_TRUE(waitForPrompt(kSaved));
+  EXPECT_TRUE(s->find(kEncoding).has_value()) << s->dump();
   const std::optional<WavContents> edited = readWav(work("som.mp3.wav"));
   ASSERT_TRUE(edited.has_value());
   ASSERT_EQ(edited->samples.size(), decoded->samples.size());
   EXPECT_EQ(edited->samples[10000], decoded->samples[10000] * 5 / 4) << "the edit is in the twin";
   ASSERT_NO_FATAL_FAILURE(endSaying("n"));
-  EXPECT_EQ(readWav(work("som.mp3.wav"))->samples, edited->samples) << "the edits outlive the session";
+  const std::optional<std::string> encoded = readFile(work("som.mp3"));
+  EXPECT_NE(encoded, mp3) << "the edit is in the MP3";
+  EXPECT_FALSE(fs::exists(work("som.mp3.wav"))) << "a plain copy of the MP3 does not outlive the session";
+
+  // Where LAME cannot encode, the edit saved with F2 stays in the twin, and
+  // the user hears where.
+  Options noEncoding = fresh;
+  noEncoding.files.clear();
+  noEncoding.settings.push_back({"KALIMBRO", "LAME_IN_CMD", "--nao-existe"});
+  ASSERT_NO_FATAL_FAILURE(start(noEncoding));
+  ASSERT_TRUE(waitForText(kDecoding));
+  ASSERT_TRUE(waitForPrompt());
+  ASSERT_NO_FATAL_FAILURE(keepVolumeUp());
+  ASSERT_TRUE(s->sendKey(Key::F2));
+  ASSERT_TRUE(waitForPrompt(std::string(kEditsIn) + "som.mp3.wav"));
+  const std::optional<WavContents> twiceEdited = readWav(work("som.mp3.wav"));
+  ASSERT_TRUE(twiceEdited.has_value());
+  ASSERT_NO_FATAL_FAILURE(endSaying("n"));
+  EXPECT_EQ(readWav(work("som.mp3.wav"))->samples, twiceEdited->samples) << "the edits outlive the session";
+  EXPECT_EQ(readFile(work("som.mp3")), encoded);
 
   // Opened again over the same MP3, the twin holds the user's edits of it:
   // it is the sound, not decoded over.
-  fresh.files.clear();
-  ASSERT_NO_FATAL_FAILURE(start(fresh));
+  ASSERT_NO_FATAL_FAILURE(start(noEncoding));
   ASSERT_TRUE(waitForPrompt());
   EXPECT_FALSE(s->find(kDecoding).has_value()) << s->dump();
   EXPECT_FALSE(s->find(kKeptAs).has_value()) << s->dump();
   ASSERT_NO_FATAL_FAILURE(endSaying("n"));
-  EXPECT_EQ(readWav(work("som.mp3.wav"))->samples, edited->samples);
-  EXPECT_EQ(readFile(work("som.mp3")), mp3);
+  EXPECT_EQ(readWav(work("som.mp3.wav"))->samples, twiceEdited->samples);
+  EXPECT_EQ(readFile(work("som.mp3")), encoded);
 
   // Another MP3 put in its place with an older time (cp -p, a restored
   // backup): the edits of the first one are not taken for this one's. They
   // are kept under a new name, and this MP3 is decoded.
   ASSERT_TRUE(writeFile(work("som.mp3"), *otherMp3));
   fs::last_write_time(work("som.mp3"), fs::last_write_time(work("som.mp3.wav")) - std::chrono::hours(24));
-  ASSERT_NO_FATAL_FAILURE(start(fresh));
+  ASSERT_NO_FATAL_FAILURE(start(noEncoding));
   ASSERT_TRUE(waitForText(kDecoding));
   ASSERT_TRUE(waitForPrompt());
   EXPECT_TRUE(s->find(std::string(kKeptAs) + "som.mp3.anterior2.wav").has_value()) << s->dump();
-  EXPECT_EQ(readWav(work("som.mp3.anterior2.wav"))->samples, edited->samples);
+  EXPECT_EQ(readWav(work("som.mp3.anterior2.wav"))->samples, twiceEdited->samples);
   EXPECT_EQ(readFile(work("som.mp3.anterior.wav")), leftOver);
   const std::optional<WavContents> otherDecoded = readWav(work("som.mp3.wav"));
   ASSERT_TRUE(otherDecoded.has_value());
-  EXPECT_LT(otherDecoded->samples.size(), edited->samples.size()) << "half a second, not the old second";
+  EXPECT_LT(otherDecoded->samples.size(), twiceEdited->samples.size()) << "half a second, not the old second";
   // Ended without saving, a copy with nothing of the user's in it goes; the
   // MP3 stays as it was.
   ASSERT_NO_FATAL_FAILURE(endSaying("n"));
