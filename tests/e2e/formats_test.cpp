@@ -195,6 +195,70 @@ TEST(FormatsRefused, ADamagedFileAndAMissingFfmpegAreToldAndTouchNothing) {
   }
 }
 
+// A FLAC file's STREAMINFO with the frame count left out, as a writer on a
+// pipe leaves it.
+std::string withoutLength(std::string flac) {
+  flac[21] = char(flac[21] & 0xF0);
+  for (int i = 22; i < 26; ++i) flac[i] = 0;
+  return flac;
+}
+
+// Starts the program on `name`, holding `bytes`, with `more` files beside
+// it; waits for the main prompt under `heard` (when given).
+std::unique_ptr<Session> openedAlone(const std::string& name, const std::string& bytes,
+                                     std::vector<std::pair<std::string, std::string>> more, std::string_view heard) {
+  Options o;
+  o.args = {"--", name};
+  o.files = {{name, bytes}};
+  for (auto& file : more) o.files.push_back(std::move(file));
+  o.settings = {{"SOM", "SAIDA", "arquivo:saida.wav"}};
+  std::string error;
+  std::unique_ptr<Session> s = Session::start(o, &error);
+  EXPECT_NE(s, nullptr) << error;
+  if (s != nullptr) {
+    EXPECT_TRUE(s->waitForPrompt(kPrompt, heard, kLong)) << s->dump();
+  }
+  return s;
+}
+
+// A download cut short opens as far as it goes and the user hears how far;
+// a FLAC written through a pipe, without its length, opens whole without a
+// word. F2 writes what was opened, whole, for another player.
+TEST(FormatsCutShort, OpenAsFarAsTheyGoAndSaySo) {
+  const std::optional<std::string> m4a = madeByFfmpeg(Kind{"nota.m4a", "aac -movflags +faststart", "aac", {}});
+  const std::optional<std::string> flac = madeByFfmpeg(Kind{"musica.flac", "flac", "flac", {}});
+  ASSERT_TRUE(m4a.has_value() && flac.has_value());
+  const std::string wav = wavBytes(kRate, 16, 1, silenceThenTone());
+  const struct {
+    std::string name, bytes;
+    std::string_view heard;
+    size_t least, most;  // samples another player finds
+  } cases[] = {
+      {"nota.m4a", m4a->substr(0, m4a->size() * 2 / 3), "O arquivo termina antes do esperado; abri ", kRate,
+       5 * kRate / 2},
+      {"fala.wav", wav.substr(0, 44 + 2 * (kRate * 21 / 10) + 1),
+       "O arquivo termina antes do esperado; abri 2,1 segundos", kRate * 21 / 10, kRate * 21 / 10},
+      {"musica.flac", withoutLength(*flac), {}, 3 * kRate, 3 * kRate},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::unique_ptr<Session> s = openedAlone(c.name, c.bytes, {}, c.heard);
+    ASSERT_NE(s, nullptr);
+    EXPECT_FALSE(s->find(kBadFile).has_value()) << s->dump();
+    EXPECT_FALSE(s->find("Não há memória").has_value()) << s->dump();
+    if (c.heard.empty()) {
+      EXPECT_FALSE(s->find("termina antes").has_value()) << s->dump();
+    }
+    ASSERT_TRUE(s->sendKey(Key::F2));
+    ASSERT_TRUE(s->waitForPrompt(kPrompt, kSaved, kLong)) << s->dump();
+    const std::optional<Played> played = playElsewhere(s->workDir() / c.name);
+    ASSERT_TRUE(played.has_value());
+    EXPECT_GE(played->samples.size(), c.least);
+    EXPECT_LE(played->samples.size(), c.most);
+    ASSERT_NO_FATAL_FAILURE(endWithoutSaving(*s));
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Kinds, Formats,
     testing::Values(Kind{"nota.opus", "libopus", "opus", {}}, Kind{"nota.ogg", "libvorbis", "vorbis", {}},
