@@ -39,13 +39,14 @@ std::vector<std::string> ffmpegQuiet() {
 // sound's place only once ffmpeg has ended. Floating point, so that the
 // reduction to 16 bits is dithered like every other deep file's. The
 // channels mixed to stereo, if any, are set in `load`, and whether the
-// file was cut short.
+// file was cut short. Only the file protocol may be read, so that a file
+// that names others (a playlist) reaches nothing else.
 std::string_view decodeAac(std::string_view aacFile, TAmostras& sound, SoundLoad& load) {
   std::vector<std::string> args = ffmpegQuiet();
   // -xerror: a file cut short ends the run with a failure, after what came
   // before its end has been written, instead of ending it as a success.
-  args.insert(args.end(), {"-xerror", "-i", fileArgument(aacFile), "-vn", "-map", "0:a:0", "-c:a", "pcm_f32le",
-                           "-f", "wav", "pipe:1"});
+  args.insert(args.end(), {"-xerror", "-protocol_whitelist", "file", "-i", ffmpegFileArgument(aacFile), "-vn",
+                           "-map", "0:a:0", "-c:a", "pcm_f32le", "-f", "wav", "pipe:1"});
   TAmostras decoded;
   decoded.setMemoryLimit(sound.memoryLimit());
   WavStreamLoader loader(decoded);
@@ -80,11 +81,14 @@ Conversion encodeAac(const TAmostras& sound, std::string_view aacFile) {
   const std::span<const int16_t> samples = sound.samples();
   const std::span<const uint8_t> values(reinterpret_cast<const uint8_t*>(samples.data()), samples.size_bytes());
   bool given = false;
-  return runConverter(args, aacFile, FlushToDisk::yes, [&] {
-    const bool first = !given;
-    given = true;
-    return first ? values : std::span<const uint8_t>();
-  });
+  return runConverter(
+      args, aacFile, FlushToDisk::yes,
+      [&] {
+        const bool first = !given;
+        given = true;
+        return first ? values : std::span<const uint8_t>();
+      },
+      ffmpegFileArgument);
 }
 
 // What opening reduced, and how much of a file cut short was opened:

@@ -259,6 +259,31 @@ TEST(FormatsCutShort, OpenAsFarAsTheyGoAndSaySo) {
   }
 }
 
+// Names that look like ffmpeg's addresses ("file:nota.m4a" would be
+// nota.m4a, "pipe:0.m4a" the standard input) or like an option are files
+// like any other: each opens its own sound, at 16000 Hz, not nota.m4a's at
+// 22050, and F2 writes it back there, nota.m4a untouched.
+TEST(FormatsNames, NamesLikeAddressesOrOptionsAreTheirOwnFiles) {
+  const std::optional<std::string> own = madeByFfmpeg(Kind{"a.m4a", "aac", "aac", {}});
+  const std::optional<std::string> other = madeByFfmpeg(Kind{"b.m4a", "aac -ar 22050", "aac", {}});
+  ASSERT_TRUE(own.has_value() && other.has_value());
+  for (const std::string name : {"file:nota.m4a", "pipe:0.m4a", "-nota.m4a"}) {
+    SCOPED_TRACE(name);
+    std::unique_ptr<Session> s = openedAlone(name, *own, {{"nota.m4a", *other}}, {});
+    ASSERT_NE(s, nullptr);
+    ASSERT_TRUE(s->type("i"));
+    ASSERT_TRUE(s->waitForPrompt(kPrompt, "Velocidade: 16000", kLong)) << s->dump();
+    ASSERT_TRUE(s->sendKey(Key::F2));
+    ASSERT_TRUE(s->waitForPrompt(kPrompt, kSaved, kLong)) << s->dump();
+    EXPECT_NE(readFile(s->workDir() / name), own);
+    const std::optional<Played> played = playElsewhere(s->workDir() / name);
+    ASSERT_TRUE(played.has_value());
+    EXPECT_EQ(played->codec, "aac");
+    EXPECT_EQ(readFile(s->workDir() / "nota.m4a"), other);
+    ASSERT_NO_FATAL_FAILURE(endWithoutSaving(*s));
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Kinds, Formats,
     testing::Values(Kind{"nota.opus", "libopus", "opus", {}}, Kind{"nota.ogg", "libvorbis", "vorbis", {}},
