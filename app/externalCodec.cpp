@@ -19,13 +19,14 @@ Conversion conversionOf(const ProcessResult& result) {
 }  // namespace
 
 Conversion runConverter(std::vector<std::string> args, std::string_view outputFile, FlushToDisk flush,
-                        std::function<std::span<const uint8_t>()> input) {
+                        std::function<std::span<const uint8_t>()> input,
+                        std::string (*outputArgument)(std::string_view)) {
   // The program writes into the replacer's new file, which takes the
   // output's place only when the program has succeeded.
   FileReplacer output;
   const std::string outputName = output.open(outputFile, flush) ? output.newFileName() : std::string();
   if (outputName.empty()) return Conversion::failed;
-  args.push_back(fileArgument(outputName));
+  args.push_back(outputArgument(outputName));
 
   const Conversion conversion = conversionOf(runProgram(
       args, {.started = {}, .everySecond = [] { clickSound(); }, .giveUp = escapeTyped, .input = std::move(input)}));

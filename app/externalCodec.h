@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "platform/file_replacer.h"
+#include "platform/process.h"
 
 namespace kalimbro {
 
@@ -32,10 +33,12 @@ enum class Conversion {
 // a give-up never damages what was there. The output reaches the disk
 // before it takes the old one's place unless `flush` says otherwise. With
 // `input`, the program's standard input is fed from it (see
-// ProcessCallbacks::input).
+// ProcessCallbacks::input). `outputArgument` writes the output's name as
+// the program must be given it (ffmpegFileArgument for ffmpeg).
 Conversion runConverter(std::vector<std::string> args, std::string_view outputFile,
                         FlushToDisk flush = FlushToDisk::yes,
-                        std::function<std::span<const uint8_t>()> input = {});
+                        std::function<std::span<const uint8_t>()> input = {},
+                        std::string (*outputArgument)(std::string_view) = fileArgument);
 
 // Runs `args` with its standard output handed to `output` piece by piece,
 // and waits for it; false from `output` ends the run, as failed. Done when

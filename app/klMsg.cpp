@@ -212,6 +212,8 @@ constexpr MessageRow kCatalogue[] = {
     {"KLREDBIT", "Este som tem mais de 16 bits; ele \xE9 editado com 16 bits"},
     {"KLREDFLT", "Este som tem amostras de ponto flutuante; ele \xE9 editado com 16 bits"},
     {"KLREDCAN", "Este som tem mais de dois canais; ele \xE9 editado em est\xE9reo"},
+    // A file cut short, opened as far as it goes; the seconds and KLSEGUND follow.
+    {"KLARQCUR", "O arquivo termina antes do esperado; abri "},
     // Said on saving a sound with markers in a kind of file without them.
     {"KLMARFOR", "Os marcadores n\xE3o s\xE3o guardados neste tipo de arquivo"},
     // Asked before a save writes over a file that is not the working file:

@@ -12,6 +12,7 @@
 #include "app/klmp3.h"
 #include "app/programState.h"
 #include "console/vrfala.h"
+#include "platform/number_text.h"
 #include "platform/paths.h"
 #include "platform/process.h"
 #include "platform/text.h"
@@ -36,13 +37,17 @@ std::vector<std::string> ffmpegQuiet() {
 
 // ffmpeg's decoding of the first sound of `aacFile` into `sound`, read
 // straight from its output into a sound of its own, which takes the
-// sound's place only once it is whole. Floating point, so that the
+// sound's place only once ffmpeg has ended. Floating point, so that the
 // reduction to 16 bits is dithered like every other deep file's. The
-// channels mixed to stereo, if any, are set in `reduced`.
-std::string_view decodeAac(std::string_view aacFile, TAmostras& sound, Reduction& reduced) {
+// channels mixed to stereo, if any, are set in `load`, and whether the
+// file was cut short. Only the file protocol may be read, so that a file
+// that names others (a playlist) reaches nothing else.
+std::string_view decodeAac(std::string_view aacFile, TAmostras& sound, SoundLoad& load) {
   std::vector<std::string> args = ffmpegQuiet();
-  args.insert(args.end(),
-              {"-i", fileArgument(aacFile), "-vn", "-map", "0:a:0", "-c:a", "pcm_f32le", "-f", "wav", "pipe:1"});
+  // -xerror: a file cut short ends the run with a failure, after what came
+  // before its end has been written, instead of ending it as a success.
+  args.insert(args.end(), {"-xerror", "-protocol_whitelist", "file", "-i", ffmpegFileArgument(aacFile), "-vn",
+                           "-map", "0:a:0", "-c:a", "pcm_f32le", "-f", "wav", "pipe:1"});
   TAmostras decoded;
   decoded.setMemoryLimit(sound.memoryLimit());
   WavStreamLoader loader(decoded);
@@ -50,9 +55,10 @@ std::string_view decodeAac(std::string_view aacFile, TAmostras& sound, Reduction
   loader.finish();
   if (loader.refused() && decoded.outOfMemory()) return "KLFALMEM";
   if (conversion == Conversion::done && !loader.complete()) conversion = Conversion::failed;
-  if (conversion != Conversion::done) return ffmpegFailureMessage(conversion);
+  load.cutShort = conversion == Conversion::failed && loader.complete() && decoded.count() > 0;
+  if (conversion != Conversion::done && !load.cutShort) return ffmpegFailureMessage(conversion);
   sound.takeOver(decoded);
-  reduced.fileChannels = loader.channelsMixed();
+  load.reduced.fileChannels = loader.channelsMixed();
   return {};
 }
 
@@ -79,11 +85,14 @@ Conversion encodeAac(const TAmostras& sound, std::string_view aacFile, int32_t b
   const std::span<const int16_t> samples = sound.samples();
   const std::span<const uint8_t> values(reinterpret_cast<const uint8_t*>(samples.data()), samples.size_bytes());
   bool given = false;
-  return runConverter(args, aacFile, FlushToDisk::yes, [&] {
-    const bool first = !given;
-    given = true;
-    return first ? values : std::span<const uint8_t>();
-  });
+  return runConverter(
+      args, aacFile, FlushToDisk::yes,
+      [&] {
+        const bool first = !given;
+        given = true;
+        return first ? values : std::span<const uint8_t>();
+      },
+      ffmpegFileArgument);
 }
 
 // The average bit rate of a lossy file that opened as `sound`: what it
@@ -95,9 +104,16 @@ int32_t averageBitRate(std::string_view name, const TAmostras& sound) {
   return static_cast<int32_t>(std::min<double>(static_cast<double>(*bytes) * 8 / seconds, INT32_MAX));
 }
 
-void sayReduction(const Reduction& reduced) {
+// What opening reduced, and how much of a file cut short was opened:
+// "O arquivo termina antes do esperado; abri 2,1 segundos".
+void sayWhatOpened(const SoundLoad& load, const TAmostras& sound) {
+  const Reduction& reduced = load.reduced;
   if (reduced.fileBits != 0) sayMessage(reduced.fileFloat ? "KLREDFLT" : "KLREDBIT", 1);
   if (reduced.fileChannels != 0) sayMessage("KLREDCAN", 1);
+  if (!load.cutShort) return;
+  sayMessage("KLARQCUR", 0);
+  writeSpeak(secondsText(sound.count(), sound.sampleRate()));
+  sayMessage("KLSEGUND", 1);
 }
 
 }  // namespace
@@ -122,12 +138,12 @@ std::optional<SoundFileFormat> openSoundFile(std::string_view name, TAmostras& s
   const std::optional<SoundKind> kind = kindOfFile(name);
   if (kind == SoundKind::aac) {
     sayMessage("KLCNVAGU", 1);
-    Reduction reduced;
-    if (const std::string_view failure = decodeAac(name, sound, reduced); !failure.empty()) {
+    SoundLoad load;
+    if (const std::string_view failure = decodeAac(name, sound, load); !failure.empty()) {
       sayMessage(failure, 2);
       return std::nullopt;
     }
-    sayReduction(reduced);
+    sayWhatOpened(load, sound);
     SoundFileFormat format = newFileFormat(SoundKind::aac, sound.bitsPerSample());
     format.bitRate = averageBitRate(name, sound);
     return format;
@@ -158,7 +174,7 @@ std::optional<SoundFileFormat> openSoundFile(std::string_view name, TAmostras& s
     // Written again, a lossy file keeps its own rate.
     load.format.bitRate = averageBitRate(name, sound);
   }
-  sayReduction(load.reduced);
+  sayWhatOpened(load, sound);
   return load.format;
 }
 

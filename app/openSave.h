@@ -21,11 +21,11 @@ namespace kalimbro {
 std::string soundFilePatterns(bool withMp3);
 
 // Opens the sound file `name`, of any kind the program reads, into `sound`
-// and tells the user what had to be reduced (depth, channels). A lossy
-// file's format holds its bit rate. Nothing on
-// failure: the sound is as it was and the user has heard why (memory, a
-// file that is no sound it reads, a conversion that failed or was given up,
-// no temporary directory for one).
+// and tells the user what had to be reduced (depth, channels) and how many
+// seconds of a file cut short were there to open. A lossy file's format
+// holds its bit rate. Nothing on failure: the sound is as it was and the
+// user has heard why (memory, a file that is no sound it reads, a
+// conversion that failed or was given up, no temporary directory for one).
 std::optional<SoundFileFormat> openSoundFile(std::string_view name, TAmostras& sound);
 // Writes `sound` as `name` in `format`; the old file stays until the new one
 // is complete. False on failure; the user has heard why when a conversion

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "platform/codec.h"
+#include "platform/directory.h"
 #include "platform/eventloop.h"
 #include "platform/fd.h"
 #include "platform/signal_cleanup.h"
@@ -396,9 +397,13 @@ std::vector<std::string> splitWords(std::string_view text) {
 }
 
 std::string fileArgument(std::string_view name) {
-  std::string argument = name.starts_with('-') ? "./" : "";
-  argument += name;
-  return argument;
+  if (name.starts_with('/')) return std::string(name);
+  const std::string here = absoluteDirectory("");
+  std::string argument = !here.empty() && utf8FitsCp1252(here) ? fromUtf8(here) : ".";
+  if (!argument.ends_with('/')) argument += '/';
+  return argument += name;
 }
+
+std::string ffmpegFileArgument(std::string_view name) { return "file:" + fileArgument(name); }
 
 }  // namespace kalimbro

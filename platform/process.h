@@ -82,8 +82,14 @@ void collectStartedPrograms();
 // an empty word). `-V 2 "a b"` gives -V, 2 and a b.
 std::vector<std::string> splitWords(std::string_view text);
 
-// A file name as a program's argument: a relative name that begins with '-'
-// gets "./" in front, so that the program does not take it for an option.
+// A file name as a program's argument: an absolute path, the current
+// directory put in front of a relative name, so that no program takes it
+// for an option ("-n"), its standard input ("-") or an address
+// ("http://..."). "./" instead where the current directory has no
+// Windows-1252 form.
 std::string fileArgument(std::string_view name);
+// The same for ffmpeg, which reads a name with a colon as an address of one
+// of its protocols ("pipe:0", "concat:a|b"): its file protocol, named.
+std::string ffmpegFileArgument(std::string_view name);
 
 }  // namespace kalimbro

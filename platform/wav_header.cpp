@@ -293,6 +293,8 @@ WavWalk walkWavHeader(ByteSource& source, WavLayout& layout) {
       if (!haveFormat) return WavWalk::noFormat;
       layout.dataOffset = source.position();
       layout.dataBytes = presentDataBytes(source, size, readLe32(riff + 4), layout.format);
+      const std::optional<uint64_t> left = source.remaining();
+      layout.dataCutShort = left && size != 0 && size != kUnsetDataSize && size > *left;
       return WavWalk::ok;
     }
     if (chunkIdIs(chunk, "fmt ") && !haveFormat) {

@@ -159,6 +159,9 @@ struct WavLayout {
   WavFormat format;
   uint64_t dataBytes = 0;   // the data really there (see walkWavHeader)
   uint64_t dataOffset = 0;  // position of the first data byte
+  // The data size was filled in and reaches past the end of the source:
+  // the file was cut short, and dataBytes is what is left of it.
+  bool dataCutShort = false;
   // From a "cue " chunk before the data.
   std::vector<WavCuePoint> cues;
 };
@@ -180,8 +183,8 @@ enum class WavWalk {
 //
 // When the source knows its length, a data size that was never filled in
 // (0xFFFFFFFF, or 0: a recording or a stream cut off) or that reaches past
-// the end (a file cut short) becomes the rest of the source, in whole
-// frames. A data size of 0 stays 0 where the RIFF size was filled in and
+// the end (a file cut short: `dataCutShort`) becomes the rest of the
+// source, in whole frames. A data size of 0 stays 0 where the RIFF size was filled in and
 // counts a whole chunk right after the data chunk's header: an empty data
 // chunk with tags after it. On `ok` the source stands at the first data
 // byte.

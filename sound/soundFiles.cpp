@@ -62,6 +62,10 @@ bool bytesAre(std::span<const uint8_t> bytes, size_t at, std::string_view expect
          std::memcmp(bytes.data() + at, expected.data(), expected.size()) == 0;
 }
 
+uint32_t bigEndian32(const uint8_t* p) {
+  return uint32_t{p[0]} << 24 | uint32_t{p[1]} << 16 | uint32_t{p[2]} << 8 | p[3];
+}
+
 // The codec of an Ogg file, told by the first packet of its first page.
 std::optional<SoundKind> oggCodec(std::span<const uint8_t> bytes) {
   constexpr size_t kPageHeader = 27;
@@ -180,46 +184,81 @@ struct FrameRange {
   uint32_t ditherStream = 0;
 };
 
+// A file's frames a block at a time as the memory's 16-bit values (1 or 2
+// channels): 8- and 16-bit files of one or two channels straight, deeper,
+// wider and lossy ones reduced.
+class BlockReader {
+ public:
+  BlockReader(int32_t fileChannels, const SoundFileFormat& format, uint32_t ditherStream)
+      : fileChannels_(fileChannels),
+        straight_(isPcmKind(format.kind) && format.bitsPerSample <= 16 && fileChannels <= 2),
+        floats_(!isPcmKind(format.kind) || format.floatingPoint),
+        block_(readBlockFrames(fileChannels)),
+        reducer_(fileChannels, ditherStream) {
+    const auto values = static_cast<size_t>(block_ * fileChannels);
+    if (!straight_ && floats_) floatValues_.resize(values);
+    if (!straight_ && !floats_) ints_.resize(values);
+  }
+  int32_t channels() const { return reducer_.channels(); }
+  int64_t block() const { return block_; }
+  // Up to `n` frames (at most a block) into `out`: how many the file gave,
+  // fewer than `n` at its end.
+  int64_t read(SNDFILE* file, int16_t* out, int64_t n) {
+    if (straight_) return std::max<sf_count_t>(sf_readf_short(file, out, n), 0);
+    const int64_t got = std::max<sf_count_t>(
+        floats_ ? sf_readf_float(file, floatValues_.data(), n) : sf_readf_int(file, ints_.data(), n), 0);
+    const auto values = static_cast<size_t>(got * fileChannels_);
+    if (floats_) {
+      reducer_.floats({floatValues_.data(), values}, out);
+    } else {
+      reducer_.ints({ints_.data(), values}, out);
+    }
+    return got;
+  }
+
+ private:
+  int32_t fileChannels_;
+  bool straight_;
+  bool floats_;
+  int64_t block_;
+  SampleReducer reducer_;
+  std::vector<int32_t> ints_;
+  std::vector<float> floatValues_;
+};
+
 // The frames of `range` from `file`, which stands at its first, into
-// `store` (the memory's 1 or 2 channels). False when the file gives fewer
-// frames than asked for, or once `failed` is set (by the other half's
-// reading); a failure sets it. `clicker`: on the thread the user hears.
-bool readFrameRange(SNDFILE* file, int32_t fileChannels, const SoundFileFormat& format, std::span<int16_t> store,
-                    FrameRange range, std::atomic<bool>& failed, WorkClicker* clicker) {
-  const bool lossy = !isPcmKind(format.kind);
-  // 8- and 16-bit files of one or two channels go straight into the store.
-  const bool straight = !lossy && format.bitsPerSample <= 16 && fileChannels <= 2;
-  const bool floats = lossy || format.floatingPoint;
-  const int64_t block = readBlockFrames(fileChannels);
-  std::vector<int32_t> ints(straight || floats ? 0 : static_cast<size_t>(block * fileChannels));
-  std::vector<float> floatValues(straight || !floats ? 0 : static_cast<size_t>(block * fileChannels));
-  SampleReducer reducer(fileChannels, range.ditherStream);
-  const int32_t channels = reducer.channels();
+// `store`, until the file ends or `stop` is set. The frame it reached:
+// range.end unless it stopped before. `clicker`: on the thread the user
+// hears.
+int64_t readFrameRange(SNDFILE* file, int32_t fileChannels, const SoundFileFormat& format, std::span<int16_t> store,
+                       FrameRange range, const std::atomic<bool>& stop, WorkClicker* clicker) {
+  BlockReader reader(fileChannels, format, range.ditherStream);
+  const int32_t channels = reader.channels();
   int16_t* const start = store.data() + range.first * channels;
   PagePrefaulter prefaulter(start, static_cast<size_t>((range.end - range.first) * channels) * sizeof(int16_t));
-  const auto fail = [&] {
-    failed = true;
-    return false;
-  };
-  for (int64_t done = range.first; done < range.end;) {
-    if (failed) return false;
-    const int64_t n = std::min(block, range.end - done);
-    int16_t* out = store.data() + done * channels;
-    const auto values = static_cast<size_t>(n * fileChannels);
-    if (straight) {
-      if (sf_readf_short(file, out, n) != n) return fail();
-    } else if (floats) {
-      if (sf_readf_float(file, floatValues.data(), n) != n) return fail();
-      reducer.floats({floatValues.data(), values}, out);
-    } else {
-      if (sf_readf_int(file, ints.data(), n) != n) return fail();
-      reducer.ints({ints.data(), values}, out);
-    }
-    done += n;
+  int64_t done = range.first;
+  while (done < range.end && !stop) {
+    const int64_t n = std::min(reader.block(), range.end - done);
+    const int64_t got = reader.read(file, store.data() + done * channels, n);
+    done += got;
     prefaulter.filled(static_cast<size_t>((done - range.first) * channels) * sizeof(int16_t));
     if (clicker != nullptr) clicker->blockDone();
+    if (got < n) break;
   }
-  return true;
+  return done;
+}
+
+// Every frame of `file`, whose length is not known, added to `loaded` a
+// block at a time to the file's end. False when memory is refused.
+bool readToEnd(SNDFILE* file, int32_t fileChannels, const SoundFileFormat& format, TAmostras& loaded) {
+  BlockReader reader(fileChannels, format, 0);
+  std::vector<int16_t> values(static_cast<size_t>(reader.block() * reader.channels()));
+  WorkClicker clicker;
+  for (;; clicker.blockDone()) {
+    const int64_t got = reader.read(file, values.data(), reader.block());
+    if (!loaded.appendValues({values.data(), static_cast<size_t>(got * reader.channels())})) return false;
+    if (got < reader.block()) return true;
+  }
 }
 
 // Decoding is most of the time a Vorbis or Opus file takes to read: from a
@@ -245,42 +284,67 @@ SecondOpening openAgainAt(std::string_view fileName, const SF_INFO& info, int64_
   return again;
 }
 
-// Reads every frame of `file` into the empty store of `loaded`, whose
-// format is already the memory's (1 or 2 channels). False when the file
-// gives fewer frames than it announced.
-bool readFrames(std::string_view fileName, SNDFILE* file, const SF_INFO& info, const SoundFileFormat& format,
-                TAmostras& loaded) {
+// Reads the frames of `file` into the store of `loaded`, made for as many
+// as the file announced, in the memory's format (1 or 2 channels). The
+// frames it gave: fewer than announced when it ends before.
+int64_t readFrames(std::string_view fileName, SNDFILE* file, const SF_INFO& info, const SoundFileFormat& format,
+                   TAmostras& loaded) {
   const int64_t frames = loaded.count();
   const std::span<int16_t> store = loaded.samplesToChange();
-  std::atomic<bool> failed = false;
+  // Set when the first half ends early: what the second reads is then of
+  // no use.
+  std::atomic<bool> stop = false;
   WorkClicker clicker;
   const int64_t half = frames / 2;
   SecondOpening second;
   if (!isPcmKind(format.kind) && frames >= kSplitReadSeconds * info.samplerate)
     second = openAgainAt(fileName, info, half);
-  if (!second.file) return readFrameRange(file, info.channels, format, store, {0, frames}, failed, &clicker);
+  if (!second.file) return readFrameRange(file, info.channels, format, store, {0, frames}, stop, &clicker);
 
   std::atomic<bool> secondDone = false;
-  bool secondRead = false;
+  int64_t secondReached = half;
   std::thread secondHalf([&] {
-    secondRead = readFrameRange(second.file.get(), info.channels, format, store, {half, frames, 1}, failed, nullptr);
+    secondReached = readFrameRange(second.file.get(), info.channels, format, store, {half, frames, 1}, stop, nullptr);
     secondDone = true;
   });
-  const bool firstRead = readFrameRange(file, info.channels, format, store, {0, half}, failed, &clicker);
+  const int64_t firstReached = readFrameRange(file, info.channels, format, store, {0, half}, stop, &clicker);
+  if (firstReached < half) stop = true;
   while (!secondDone) {
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
     clicker.blockDone();
   }
   secondHalf.join();
-  return firstRead && secondRead;
+  return firstReached < half ? firstReached : secondReached;
 }
 
-// The 8- and 16-bit PCM WAV files of one or two channels that loadWav has
-// always read.
-bool isPlainWav(int fd) {
+// The layout of a RIFF/WAVE file; nothing for any other file.
+std::optional<WavLayout> wavLayoutOf(int fd) {
   FdSource source(fd);
   WavLayout layout;
-  return walkWavHeader(source, layout) == WavWalk::ok && isPlainPcm(layout.format);
+  if (walkWavHeader(source, layout) != WavWalk::ok) return std::nullopt;
+  return layout;
+}
+
+// The frames the COMM chunk of an AIFF file announces (libsndfile counts
+// only those its sound data holds); nothing for another file.
+std::optional<int64_t> aiffAnnouncedFrames(int fd) {
+  if (::lseek(fd, 0, SEEK_SET) != 0) return std::nullopt;
+  FdSource source(fd);
+  std::array<uint8_t, 12> form;
+  if (!source.readExact(form.data(), form.size()) || !bytesAre(form, 0, "FORM") ||
+      !(bytesAre(form, 8, "AIFF") || bytesAre(form, 8, "AIFC")))
+    return std::nullopt;
+  for (;;) {
+    std::array<uint8_t, 8> chunk;
+    if (!source.readExact(chunk.data(), chunk.size())) return std::nullopt;
+    const uint32_t size = bigEndian32(chunk.data() + 4);
+    if (bytesAre(chunk, 0, "COMM")) {
+      std::array<uint8_t, 6> fields;  // the channels, then the frames
+      if (!source.readExact(fields.data(), fields.size())) return std::nullopt;
+      return bigEndian32(fields.data() + 2);
+    }
+    if (!source.skipExact(uint64_t{size} + size % 2)) return std::nullopt;  // a pad byte after an odd size
+  }
 }
 
 SoundLoad failed(LoadFailure failure) { return SoundLoad{failure, {}, {}}; }
@@ -510,12 +574,18 @@ SoundFileFormat newFileFormat(SoundKind kind, int32_t bitsPerSample) {
 SoundLoad loadSound(std::string_view fileName, TAmostras& sound) {
   UniqueFd fd = openSoundFile(fileName);
   if (!fd.valid()) return failed(LoadFailure::unreadable);
-  if (isPlainWav(fd.get())) {
+  const std::optional<WavLayout> wav = wavLayoutOf(fd.get());
+  const bool wavCutShort = wav && wav->dataCutShort;
+  // The 8- and 16-bit PCM WAV files of one or two channels that loadWav has
+  // always read; one cut short before its first frame is no sound at all.
+  if (wav && isPlainPcm(wav->format)) {
     fd.reset();
+    if (wavCutShort && wav->dataBytes == 0) return failed(LoadFailure::unreadable);
     if (!sound.loadWav(fileName)) return failed(sound.outOfMemory() ? LoadFailure::memory : LoadFailure::unreadable);
-    return SoundLoad{LoadFailure::none, {SoundKind::wav, sound.bitsPerSample(), false}, {}};
+    return SoundLoad{LoadFailure::none, {SoundKind::wav, sound.bitsPerSample(), false}, {}, wavCutShort};
   }
 
+  const std::optional<int64_t> aiffFrames = aiffAnnouncedFrames(fd.get());
   if (::lseek(fd.get(), 0, SEEK_SET) != 0) return failed(LoadFailure::unreadable);
   SF_INFO info{};
   const Sndfile file(sf_open_fd(fd.get(), SFM_READ, &info, SF_FALSE));
@@ -523,7 +593,9 @@ SoundLoad loadSound(std::string_view fileName, TAmostras& sound) {
   const std::optional<SoundFileFormat> format = formatOf(info);
   if (!format || info.channels < 1 || info.samplerate < 1 || info.frames < 0)
     return failed(LoadFailure::unreadable);
-  if (info.frames > kMaxFrames) return failed(LoadFailure::memory);
+  // A FLAC file written through a pipe leaves its length out.
+  const bool lengthKnown = info.frames != SF_COUNT_MAX;
+  if (lengthKnown && info.frames > kMaxFrames) return failed(LoadFailure::memory);
 
   SoundLoad result{LoadFailure::none, *format, {}};
   const bool pcm = isPcmKind(format->kind);
@@ -539,11 +611,21 @@ SoundLoad loadSound(std::string_view fileName, TAmostras& sound) {
   loaded.setMemoryLimit(sound.memoryLimit());
   loaded.createSized(std::min(info.channels, 2), info.samplerate,
                      pcm && format->bitsPerSample == 8 ? 8 : 16, 0);
-  if (info.frames > 0) {
+  if (!lengthKnown) {
+    if (!readToEnd(file.get(), info.channels, *format, loaded)) return failed(LoadFailure::memory);
+    // The last page of an Ogg file tells its length: without it the file's
+    // end is missing.
+    result.cutShort = !pcm;
+  } else if (info.frames > 0) {
     loaded.setFrame(info.frames - 1, 0);
     if (loaded.count() != info.frames) return failed(LoadFailure::memory);
+    const int64_t got = readFrames(fileName, file.get(), info, *format, loaded);
+    loaded.deleteRange(got, info.frames - got);
+    result.cutShort = got < info.frames;
   }
-  if (!readFrames(fileName, file.get(), info, *format, loaded)) return failed(LoadFailure::unreadable);
+  // libsndfile reads a WAV or AIFF file cut short to its end without a word.
+  result.cutShort = result.cutShort || wavCutShort || (aiffFrames && *aiffFrames > loaded.count());
+  if (result.cutShort && loaded.count() == 0) return failed(LoadFailure::unreadable);
   loaded.setMarkers(markersIn(file.get()));
   sound.takeOver(loaded);
   return result;

@@ -75,19 +75,24 @@ struct Reduction {
   bool operator==(const Reduction&) const = default;
 };
 
-// unreadable: damaged, truncated, not a sound, or of a kind or encoding not
-// read here (MP3, AAC, compressed WAV ...).
+// unreadable: damaged, cut short before its first frame, not a sound, or of
+// a kind or encoding not read here (MP3, AAC, compressed WAV ...).
 enum class LoadFailure { none, unreadable, memory };
 struct SoundLoad {
   LoadFailure failure = LoadFailure::none;
   SoundFileFormat format;  // the file's own, for saving it back
   Reduction reduced;
+  // The file ends before the end it announced (or, for Ogg, without its
+  // last page): the sound is what came before.
+  bool cutShort = false;
   bool ok() const { return failure == LoadFailure::none; }
 };
 // Loads `fileName` (Windows-1252) into `sound`. An 8- or 16-bit PCM WAV of
 // one or two channels goes through sound.loadWav as it always did; every
-// other file through libsndfile, whatever its name says. On failure the
-// sound in memory is exactly as it was. The memory limit of `sound` is
+// other file through libsndfile, whatever its name says, to its end when
+// it does not tell its length. A file cut short gives what is there
+// (`cutShort`); with nothing there it is refused. On failure the sound in
+// memory is exactly as it was. The memory limit of `sound` is
 // honoured (memory), as is the most frames a sound holds. A click each
 // second while it reads.
 SoundLoad loadSound(std::string_view fileName, TAmostras& sound);

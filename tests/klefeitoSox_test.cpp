@@ -33,7 +33,8 @@ TEST(SoxArguments, TheFileNameStaysAWholeWordAndIsNeverAnOption) {
   EXPECT_EQ(soxArguments("/usr/bin/sox", "/t/a b \"c\".wav", soxEffectText(SoxEffect::reverse, "")),
             (Words{"/usr/bin/sox", "--buffer", "131072", "/t/a b \"c\".wav", "-t", "wav", "-", "reverse"}));
   EXPECT_EQ(soxArguments("sox", "-n.wav", soxEffectText(SoxEffect::reverse, "")),
-            (Words{"sox", "--buffer", "131072", "./-n.wav", "-t", "wav", "-", "reverse"}));
+            (Words{"sox", "--buffer", "131072", std::filesystem::current_path().string() + "/-n.wav", "-t", "wav",
+                   "-", "reverse"}));
 }
 
 TEST(SoxArguments, EffectsWithoutParameters) {

@@ -47,6 +47,29 @@ TEST_F(Process, ArgumentsArriveWholeAndInUtf8) {
   EXPECT_TRUE(std::filesystem::exists(dir() + "/a b \"\xC3\xA7\".txt"));
 }
 
+// A name is never an option, standard input or an address: "-n.wav" would
+// be sox's null file, "file:nota.m4a" ffmpeg's nota.m4a and "pipe:0.m4a"
+// its standard input.
+TEST_F(Process, FileNamesAreAbsolutePathsAndFfmpegIsToldTheyAreFiles) {
+  namespace fs = std::filesystem;
+  struct BackHere {
+    fs::path previous = fs::current_path();
+    ~BackHere() { fs::current_path(previous); }
+  } backHere;
+  fs::current_path(dir());
+  const std::string here = fs::current_path().string();
+  EXPECT_EQ(fileArgument("-n.wav"), here + "/-n.wav");
+  EXPECT_EQ(fileArgument("sub/-"), here + "/sub/-");
+  EXPECT_EQ(fileArgument("/t/-a.wav"), "/t/-a.wav");
+  EXPECT_EQ(ffmpegFileArgument("pipe:0.m4a"), "file:" + here + "/pipe:0.m4a");
+  EXPECT_EQ(ffmpegFileArgument("/t/file:nota.m4a"), "file:/t/file:nota.m4a");
+  // A current directory that has no Windows-1252 form is not named.
+  fs::create_directory("\xE6\x97\xA5");
+  fs::current_path("\xE6\x97\xA5");
+  EXPECT_EQ(fileArgument("-n.wav"), "./-n.wav");
+  EXPECT_EQ(ffmpegFileArgument("pipe:0.m4a"), "file:./pipe:0.m4a");
+}
+
 TEST_F(Process, StartedOnceAndTicksWhileWaiting) {
   int started = 0, ticks = 0;
   const Words args{"sleep", "1.3"};

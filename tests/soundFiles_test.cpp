@@ -378,6 +378,76 @@ TEST_F(AnySoundFile, WiderAndManyChannelFilesAreReducedAndSaySo) {
   EXPECT_EQ(s.getFrame(1), packFrame(16384, 0));
 }
 
+// ---- Files cut short, files without a length -------------------------------------------
+
+// A FLAC file's STREAMINFO with the frame count left out, as a writer on a
+// pipe leaves it.
+std::string withoutLength(std::string flac) {
+  flac[21] = char(flac[21] & 0xF0);
+  for (int i = 22; i < 26; ++i) flac[i] = 0;
+  return flac;
+}
+
+TEST_F(AnySoundFile, FilesCutShortGiveWhatIsThereAndSaySoAndFilesWithoutALengthAreReadToTheEnd) {
+  TAmostras tone;
+  fillTone(tone, 2, 44100, 44100);
+  const std::vector<int16_t> toneValues = valuesOf(tone);
+  ASSERT_TRUE(saveSound(path("whole.flac"), tone, newFileFormat(SoundKind::flac, 16)));
+  ASSERT_TRUE(saveSound(path("whole.wav"), tone, newFileFormat(SoundKind::wav, 16)));
+  ASSERT_TRUE(saveSound(path("whole24.wav"), tone, SoundFileFormat{SoundKind::wav, 24, false}));
+  ASSERT_TRUE(saveSound(path("whole.aiff"), tone, newFileFormat(SoundKind::aiff, 16)));
+  const std::string flac = read("whole.flac");
+  write("nolength.flac", withoutLength(flac));
+  write("cut.flac", flac.substr(0, flac.size() / 2));
+  write("cut.wav", read("whole.wav").substr(0, 44 + 4 * 30000 + 3));
+  write("cut24.wav", read("whole24.wav").substr(0, 44 + 6 * 30000 + 5));
+  write("cut.aiff", read("whole.aiff").substr(0, read("whole.aiff").size() / 2));
+  TAmostras voice;
+  fillTone(voice, 1, 8000, 8000 * 70);
+  ASSERT_TRUE(saveSound(path("whole.opus"), voice, newFileFormat(SoundKind::opus, 16)));
+  // An Ogg file cut short has lost the last page that tells its length;
+  // one that lost pages before its last tells it, and its frames run out
+  // in the second half, which a long file has read apart.
+  const std::string opus = read("whole.opus");
+  write("cut.opus", opus.substr(0, opus.size() * 3 / 4));
+  write("holed.opus", opus.substr(0, opus.rfind("OggS", opus.size() * 3 / 4)) + opus.substr(opus.rfind("OggS")));
+
+  struct Case {
+    const char* name;
+    bool cutShort;
+    int64_t least, most;  // frames
+  };
+  for (const Case& c : {Case{"nolength.flac", false, 44100, 44100}, Case{"cut.flac", true, 4096, 30000},
+                        Case{"cut.wav", true, 30000, 30000}, Case{"cut24.wav", true, 30000, 30000},
+                        Case{"cut.aiff", true, 21000, 22050},
+                        Case{"cut.opus", true, 8000 * 45, 8000 * 60},
+                        Case{"holed.opus", true, 8000 * 45, 8000 * 60}}) {
+    SCOPED_TRACE(c.name);
+    TAmostras s;
+    fillTone(s, 1, 11025, 50);
+    const SoundLoad load = loadSound(path(c.name), s);
+    ASSERT_TRUE(load.ok());
+    EXPECT_EQ(load.cutShort, c.cutShort);
+    EXPECT_GE(s.count(), c.least);
+    EXPECT_LE(s.count(), c.most);
+    // Lossless files give back the frames that were there.
+    if (std::string_view(c.name).ends_with(".opus")) {
+      EXPECT_GT(correlation(s.samples(), voice.samples()), 0.9);
+    } else {
+      EXPECT_EQ(s.sampleRate(), 44100);
+      EXPECT_EQ(valuesOf(s), std::vector<int16_t>(toneValues.begin(), toneValues.begin() + 2 * s.count()));
+    }
+  }
+  // A file without a length still keeps to the memory limit, and the sound
+  // stays as it was.
+  TAmostras s;
+  fillTone(s, 1, 11025, 50);
+  const std::vector<int16_t> before = valuesOf(s);
+  s.setMemoryLimit(44100);
+  EXPECT_EQ(loadSound(path("nolength.flac"), s).failure, LoadFailure::memory);
+  EXPECT_EQ(valuesOf(s), before);
+}
+
 // ---- Refusals -------------------------------------------------------------------------
 
 TEST_F(AnySoundFile, RefusedFilesLeaveTheSoundAsItWas) {
@@ -385,7 +455,10 @@ TEST_F(AnySoundFile, RefusedFilesLeaveTheSoundAsItWas) {
   fillTone(big, 2, 44100, 44100);
   ASSERT_TRUE(saveSound(path("whole.flac"), big, newFileFormat(SoundKind::flac, 16)));
   const std::string flac = read("whole.flac");
-  write("cut.flac", flac.substr(0, flac.size() / 2));
+  // Cut before the first frame: nothing of the sound is there.
+  write("cut.flac", flac.substr(0, 100));
+  write("cut.wav", riff(chunk("fmt ", pcmFormat(1, 8000, 16))).substr(0, 36) + "data" + le32(1000) + "x");
+  write("cut24.wav", riff(chunk("fmt ", pcmFormat(1, 8000, 24))).substr(0, 36) + "data" + le32(3000) + "xy");
   // A FLAC file that says it holds 2^33 frames: more than a sound holds.
   std::string huge = flac;
   huge[21] = char((huge[21] & 0xF0) | 0x02);
@@ -410,6 +483,7 @@ TEST_F(AnySoundFile, RefusedFilesLeaveTheSoundAsItWas) {
   const std::vector<int16_t> before = valuesOf(s);
   const std::vector<std::pair<const char*, LoadFailure>> files = {
       {"cut.flac", LoadFailure::unreadable},   {"huge.flac", LoadFailure::memory},
+      {"cut.wav", LoadFailure::unreadable},    {"cut24.wav", LoadFailure::unreadable},
       {"noise.flac", LoadFailure::unreadable}, {"noise.opus", LoadFailure::unreadable},
       {"noise.wav", LoadFailure::unreadable},  {"empty.wav", LoadFailure::unreadable},
       {"empty.opus", LoadFailure::unreadable}, {"alaw.wav", LoadFailure::unreadable},

@@ -125,6 +125,8 @@ TEST(WavWalk, ThePadByteAfterAnOddChunkIsSkippedWhenItIsThere) {
   EXPECT_EQ(layout.dataBytes, 1u);
 }
 
+// Only a size that was filled in and reaches past the end says the file
+// was cut short.
 TEST(WavWalk, ADataSizeNeverFilledInOrPastTheEndIsTheRestOfTheFileInWholeFrames) {
   WavLayout layout;
   const std::string head = riff(chunk("fmt ", pcmFormat(2, 8000, 16))).substr(0, 36);
@@ -133,11 +135,14 @@ TEST(WavWalk, ADataSizeNeverFilledInOrPastTheEndIsTheRestOfTheFileInWholeFrames)
     uint32_t stored;
     std::string after;
     uint64_t expected;
+    bool cutShort;
   };
-  for (const Case& c : {Case{0xFFFFFFFF, data, 20}, Case{0, data, 20}, Case{1000, data, 20},
-                        Case{0, "", 0}, Case{8, data, 8}}) {
+  for (const Case& c : {Case{0xFFFFFFFF, data, 20, false}, Case{0, data, 20, false}, Case{1000, data, 20, true},
+                        Case{24, data, 20, true}, Case{0, "", 0, false}, Case{8, data, 8, false},
+                        Case{23, data, 23, false}}) {
     ASSERT_EQ(walk(head + "data" + le32(c.stored) + c.after, layout), WavWalk::ok) << c.stored;
     EXPECT_EQ(layout.dataBytes, c.expected) << c.stored << " with " << c.after.size() << " bytes";
+    EXPECT_EQ(layout.dataCutShort, c.cutShort) << c.stored;
   }
 }
 

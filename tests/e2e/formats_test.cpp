@@ -212,6 +212,95 @@ TEST(FormatsRefused, ADamagedFileAndAMissingFfmpegAreToldAndTouchNothing) {
   }
 }
 
+// A FLAC file's STREAMINFO with the frame count left out, as a writer on a
+// pipe leaves it.
+std::string withoutLength(std::string flac) {
+  flac[21] = char(flac[21] & 0xF0);
+  for (int i = 22; i < 26; ++i) flac[i] = 0;
+  return flac;
+}
+
+// Starts the program on `name`, holding `bytes`, with `more` files beside
+// it; waits for the main prompt under `heard` (when given).
+std::unique_ptr<Session> openedAlone(const std::string& name, const std::string& bytes,
+                                     std::vector<std::pair<std::string, std::string>> more, std::string_view heard) {
+  Options o;
+  o.args = {"--", name};
+  o.files = {{name, bytes}};
+  for (auto& file : more) o.files.push_back(std::move(file));
+  o.settings = {{"SOM", "SAIDA", "arquivo:saida.wav"}};
+  std::string error;
+  std::unique_ptr<Session> s = Session::start(o, &error);
+  EXPECT_NE(s, nullptr) << error;
+  if (s != nullptr) {
+    EXPECT_TRUE(s->waitForPrompt(kPrompt, heard, kLong)) << s->dump();
+  }
+  return s;
+}
+
+// A download cut short opens as far as it goes and the user hears how far;
+// a FLAC written through a pipe, without its length, opens whole without a
+// word. F2 writes what was opened, whole, for another player.
+TEST(FormatsCutShort, OpenAsFarAsTheyGoAndSaySo) {
+  const std::optional<std::string> m4a = madeByFfmpeg(Kind{"nota.m4a", "aac -movflags +faststart", "aac", {}});
+  const std::optional<std::string> flac = madeByFfmpeg(Kind{"musica.flac", "flac", "flac", {}});
+  ASSERT_TRUE(m4a.has_value() && flac.has_value());
+  const std::string wav = wavBytes(kRate, 16, 1, silenceThenTone());
+  const struct {
+    std::string name, bytes;
+    std::string_view heard;
+    size_t least, most;  // samples another player finds
+  } cases[] = {
+      {"nota.m4a", m4a->substr(0, m4a->size() * 2 / 3), "O arquivo termina antes do esperado; abri ", kRate,
+       5 * kRate / 2},
+      {"fala.wav", wav.substr(0, 44 + 2 * (kRate * 21 / 10) + 1),
+       "O arquivo termina antes do esperado; abri 2,1 segundos", kRate * 21 / 10, kRate * 21 / 10},
+      {"musica.flac", withoutLength(*flac), {}, 3 * kRate, 3 * kRate},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::unique_ptr<Session> s = openedAlone(c.name, c.bytes, {}, c.heard);
+    ASSERT_NE(s, nullptr);
+    EXPECT_FALSE(s->find(kBadFile).has_value()) << s->dump();
+    EXPECT_FALSE(s->find("Não há memória").has_value()) << s->dump();
+    if (c.heard.empty()) {
+      EXPECT_FALSE(s->find("termina antes").has_value()) << s->dump();
+    }
+    ASSERT_TRUE(s->sendKey(Key::F2));
+    ASSERT_TRUE(s->waitForPrompt(kPrompt, kSaved, kLong)) << s->dump();
+    const std::optional<Played> played = playElsewhere(s->workDir() / c.name);
+    ASSERT_TRUE(played.has_value());
+    EXPECT_GE(played->samples.size(), c.least);
+    EXPECT_LE(played->samples.size(), c.most);
+    ASSERT_NO_FATAL_FAILURE(endWithoutSaving(*s));
+  }
+}
+
+// Names that look like ffmpeg's addresses ("file:nota.m4a" would be
+// nota.m4a, "pipe:0.m4a" the standard input) or like an option are files
+// like any other: each opens its own sound, at 16000 Hz, not nota.m4a's at
+// 22050, and F2 writes it back there, nota.m4a untouched.
+TEST(FormatsNames, NamesLikeAddressesOrOptionsAreTheirOwnFiles) {
+  const std::optional<std::string> own = madeByFfmpeg(Kind{"a.m4a", "aac", "aac", {}});
+  const std::optional<std::string> other = madeByFfmpeg(Kind{"b.m4a", "aac -ar 22050", "aac", {}});
+  ASSERT_TRUE(own.has_value() && other.has_value());
+  for (const std::string name : {"file:nota.m4a", "pipe:0.m4a", "-nota.m4a"}) {
+    SCOPED_TRACE(name);
+    std::unique_ptr<Session> s = openedAlone(name, *own, {{"nota.m4a", *other}}, {});
+    ASSERT_NE(s, nullptr);
+    ASSERT_TRUE(s->type("i"));
+    ASSERT_TRUE(s->waitForPrompt(kPrompt, "Velocidade: 16000", kLong)) << s->dump();
+    ASSERT_TRUE(s->sendKey(Key::F2));
+    ASSERT_TRUE(s->waitForPrompt(kPrompt, kSaved, kLong)) << s->dump();
+    EXPECT_NE(readFile(s->workDir() / name), own);
+    const std::optional<Played> played = playElsewhere(s->workDir() / name);
+    ASSERT_TRUE(played.has_value());
+    EXPECT_EQ(played->codec, "aac");
+    EXPECT_EQ(readFile(s->workDir() / "nota.m4a"), other);
+    ASSERT_NO_FATAL_FAILURE(endWithoutSaving(*s));
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Kinds, Formats,
     testing::Values(Kind{"nota.opus", "libopus", "opus", {}, true},
