@@ -38,6 +38,14 @@ void endOpenStep() {
   toldOverBudget = soundHistory().overBudget();
 }
 
+// A history's files and folder go, and its sound's state folder when
+// nothing else is kept there.
+void dropHistoryFolder(const std::string& folder) {
+  if (folder.empty()) return;
+  forgetHistory(folder);
+  removeUnusedSoundStateDirectory(directoryPart(folder.substr(0, folder.size() - 1)));
+}
+
 std::string historyFolder() {
   const std::string sound = soundStateDirectory(program().workingFileName);
   return sound.empty() ? std::string() : sound + "historia/";
@@ -118,8 +126,11 @@ EditHistory& soundHistory() {
 
 void startWorkingSoundHistory(SoundArrived how) {
   ProgramState& p = program();
+  const std::string previous = soundHistory().folder();
   soundHistory().close();
   const std::string folder = historyFolder();
+  // The sound before was saved, or left unsaved on purpose.
+  if (previous != folder) dropHistoryFolder(previous);
   std::optional<FileStamp> file;
   if (how != SoundArrived::other && !p.workingFileName.empty()) file = fileStamp(p.workingFileName);
   const std::optional<LeftChanges> left = folder.empty() ? std::nullopt : findLeftChanges(folder, file);
@@ -136,11 +147,9 @@ void keepWorkingSoundHistory() {
 }
 
 void stopWorkingSoundHistory(bool forget) {
+  const std::string folder = soundHistory().folder();
   soundHistory().close();
-  if (forget) {
-    const std::string folder = historyFolder();
-    if (!folder.empty()) forgetHistory(folder);
-  }
+  if (forget) dropHistoryFolder(folder);
 }
 
 void noteWorkingSoundSaved() {

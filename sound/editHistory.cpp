@@ -348,7 +348,12 @@ void forgetHistory(const std::string& folder) {
   const std::string native = nativePath(folder);
   if (!fs::is_directory(native)) return;
   const UniqueFd lock = lockHistory(native);
-  if (lock.valid()) removeHistoryFiles(native);
+  if (!lock.valid()) return;
+  removeHistoryFiles(native);
+  // The lock goes while it is held: a run that opened it meanwhile tries
+  // again on the name (takeLockFile).
+  unlink((native + std::string(kLockFile)).c_str());
+  rmdir(native.c_str());
 }
 
 std::optional<LeftChanges> findLeftChanges(const std::string& folder, const std::optional<FileStamp>& file) {
