@@ -293,11 +293,9 @@ void runProgram(std::span<const std::string> args) {
     removeLeftoversBeside(p.workingFileName);
     recordOrLoadWorkingSound();
   }
+  // Left takes may bring in the sound they belong to.
+  offerInterruptedTakes(true);
   p.tempSoundFile = scratchSoundFileFor(p.workingFileName);
-  {
-    const HistoryStepScope step("KLPGRAVA");
-    offerInterruptedTakes();
-  }
   crtWriteln();
   mainMenu();
   endProgram();

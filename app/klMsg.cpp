@@ -190,6 +190,7 @@ constexpr MessageRow kCatalogue[] = {
     {"KLGRVINT", "Grava\xE7\xE3o interrompida de "},
     {"KLSEMNOM", "som sem nome"},
     {"KLGRVACR", "Acrescento ao fim deste som? "},
+    {"KLGRVABR", "Abro este som? "},
     {"KLGRVGRD", "A grava\xE7\xE3o foi guardada em "},
     {"KLGRVFIC", "A grava\xE7\xE3o continua em "},
     // Where the WAV copy of an MP3 went, or where the edits stayed; a name follows.

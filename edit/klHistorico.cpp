@@ -46,6 +46,14 @@ std::vector<SoundMarker>& markersInFile() {
   return markers;
 }
 
+// A history's files and folder go, and its sound's state folder when
+// nothing else is kept there.
+void dropHistoryFolder(const std::string& folder) {
+  if (folder.empty()) return;
+  forgetHistory(folder);
+  removeUnusedSoundStateDirectory(directoryPart(folder.substr(0, folder.size() - 1)));
+}
+
 std::string historyFolder() {
   const std::string sound = soundStateDirectory(program().workingFileName);
   return sound.empty() ? std::string() : sound + "historia/";
@@ -126,9 +134,12 @@ EditHistory& soundHistory() {
 
 void startWorkingSoundHistory(SoundArrived how) {
   ProgramState& p = program();
+  const std::string previous = soundHistory().folder();
   soundHistory().close();
   markersInFile() = p.soundBuffer->markers();
   const std::string folder = historyFolder();
+  // The sound before was saved, or left unsaved on purpose.
+  if (previous != folder) dropHistoryFolder(previous);
   std::optional<FileStamp> file;
   if (how != SoundArrived::other && !p.workingFileName.empty()) file = fileStamp(p.workingFileName);
   const std::optional<LeftChanges> left = folder.empty() ? std::nullopt : findLeftChanges(folder, file);
@@ -150,11 +161,9 @@ void keepWorkingSoundHistory() {
 }
 
 void stopWorkingSoundHistory(bool forget) {
+  const std::string folder = soundHistory().folder();
   soundHistory().close();
-  if (forget) {
-    const std::string folder = historyFolder();
-    if (!folder.empty()) forgetHistory(folder);
-  }
+  if (forget) dropHistoryFolder(folder);
 }
 
 void noteWorkingSoundSaved() {
@@ -164,8 +173,11 @@ void noteWorkingSoundSaved() {
 }
 
 void noteWorkingSoundSavedAs() {
+  const std::string previous = soundHistory().folder();
   const std::string folder = historyFolder();
   if (folder.empty() || !soundHistory().moveTo(folder)) return startWorkingSoundHistory(SoundArrived::saved);
+  // What the old name kept of the sound is gone with the history.
+  if (previous != folder) dropHistoryFolder(previous);
   noteWorkingSoundSaved();
 }
 

@@ -4,6 +4,7 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -79,10 +80,19 @@ inline bool flushFolder(const std::string& nativeFolder) {
 
 // The lock file `nativeFile` (made, mode 0600, when missing), locked by
 // this descriptor; invalid when another holder has it: nothing waits.
+// A holder may remove the file before it lets go (its folder goes with
+// it): the lock then won was on a file no one else will find, and is
+// taken again on the file of that name now.
 inline UniqueFd takeLockFile(const std::string& nativeFile) {
-  UniqueFd lock(::open(nativeFile.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600));
-  if (!lock.valid() || ::flock(lock.get(), LOCK_EX | LOCK_NB) != 0) return UniqueFd();
-  return lock;
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    UniqueFd lock(::open(nativeFile.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600));
+    if (!lock.valid() || ::flock(lock.get(), LOCK_EX | LOCK_NB) != 0) return UniqueFd();
+    struct stat held {}, named {};
+    if (::fstat(lock.get(), &held) == 0 && ::stat(nativeFile.c_str(), &named) == 0 && held.st_dev == named.st_dev &&
+        held.st_ino == named.st_ino)
+      return lock;
+  }
+  return UniqueFd();
 }
 
 }  // namespace kalimbro

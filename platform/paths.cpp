@@ -256,6 +256,16 @@ void removeLeftoversBeside(std::string_view cp1252File) {
 
 namespace {
 
+// The file of a sound's state folder that names the sound.
+constexpr std::string_view kSoundRecord = "som";
+
+void writeSoundRecord(const std::string& record, const std::string& path) {
+  if (std::FILE* f = std::fopen(record.c_str(), "wxe")) {
+    std::fputs((path + "\n").c_str(), f);
+    std::fclose(f);
+  }
+}
+
 // 64-bit FNV-1a: a short, stable folder name for a path.
 uint64_t pathHash(std::string_view path) {
   uint64_t h = 0xcbf29ce484222325ull;
@@ -322,14 +332,37 @@ std::string soundStateDirectory(std::string_view soundFile) {
   const std::string dir = nativePath(state) + folder;
   if (!makePrivateDirectory(dir)) return {};
   // Which sound the folder belongs to, for whoever looks into it.
-  const std::string record = dir + "/som";
-  if (access(record.c_str(), F_OK) != 0) {
-    if (std::FILE* f = std::fopen(record.c_str(), "we")) {
-      std::fputs((path + "\n").c_str(), f);
-      std::fclose(f);
-    }
-  }
+  const std::string record = dir + "/" + std::string(kSoundRecord);
+  if (access(record.c_str(), F_OK) != 0) writeSoundRecord(record, path);
   return fromUtf8(dir) + "/";
+}
+
+std::string soundFilePath(std::string_view soundFile) { return fromUtf8(absoluteTarget(soundFile)); }
+
+void removeUnusedSoundStateDirectory(std::string_view folder) {
+  std::string native = nativePath(folder);
+  while (!native.empty() && native.back() == '/') native.pop_back();
+  // Nothing but the program's own state goes.
+  const std::string state = stateDirectory();
+  if (state.empty() || directoryPart(native) != nativePath(state)) return;
+  std::error_code ec;
+  for (const std::filesystem::directory_entry& entry : std::filesystem::directory_iterator(native, ec))
+    if (entry.path().filename().string() != kSoundRecord) return;
+  if (ec) return;
+  const std::string record = native + "/" + std::string(kSoundRecord);
+  std::string path;
+  if (std::FILE* f = std::fopen(record.c_str(), "re")) {
+    char line[PATH_MAX + 2];
+    if (std::fgets(line, sizeof line, f) != nullptr) path = line;
+    std::fclose(f);
+  }
+  unlink(record.c_str());
+  // Something came in meanwhile (another run of the program opened the
+  // sound): the folder stays, and says again whose it is.
+  if (rmdir(native.c_str()) != 0 && !path.empty()) {
+    if (path.back() == '\n') path.pop_back();
+    writeSoundRecord(record, path);
+  }
 }
 
 std::string aliasFor(std::string_view nativeTarget, std::string_view shownName) {

@@ -74,6 +74,13 @@ bool makePrivateDirectory(const std::string& native);
 // links), holding a file "som" with that path; "sem-nome" for a sound
 // without a name. Made on first use; empty when it cannot be made.
 std::string soundStateDirectory(std::string_view soundFile);
+// The absolute path (Windows-1252) of the file `soundFile` reaches, as its
+// state folder records it: two names of one file give one path, two files
+// of one name in different folders give two.
+std::string soundFilePath(std::string_view soundFile);
+// Removes a sound's state folder (Windows-1252, a folder of
+// stateDirectory()) once it holds nothing but the record of its sound.
+void removeUnusedSoundStateDirectory(std::string_view folder);
 
 // A Windows-1252 name that reaches `nativeTarget` although the target's
 // path has no Windows-1252 form: a symbolic link named `shownName`, alone

@@ -66,6 +66,16 @@ std::string firstLine(const fs::path& file) {
   return line;
 }
 
+// Removes a run's folder (native) with its takes, then the takes folder
+// and the sound's state folder when that leaves them empty.
+void removeRunFolder(std::string run) {
+  while (!run.empty() && run.back() == '/') run.pop_back();
+  std::error_code ec;
+  fs::remove_all(run, ec);
+  const fs::path takes = fs::path(run).parent_path();
+  if (rmdir(takes.c_str()) == 0) removeUnusedSoundStateDirectory(fromUtf8(takes.parent_path().string()));
+}
+
 std::vector<fs::path> sortedEntries(const fs::path& folder) {
   std::vector<fs::path> entries;
   std::error_code ec;
@@ -79,7 +89,8 @@ std::vector<fs::path> sortedEntries(const fs::path& folder) {
 TakeRun::TakeRun(std::string_view soundFile) {
   const std::string sound = soundStateDirectory(soundFile);
   if (!sound.empty()) folder_ = makeRunFolder(nativePath(sound) + std::string(kTakesFolder), lock_);
-  if (!folder_.empty()) return;
+  inState_ = !folder_.empty();
+  if (inState_) return;
   // No state folder: the takes live as long as the program does.
   if (const std::string temp = tempDirectory(); !temp.empty()) {
     std::string pattern = nativePath(temp) + "gravacoes.XXXXXX";
@@ -88,9 +99,12 @@ TakeRun::TakeRun(std::string_view soundFile) {
 }
 
 TakeRun::~TakeRun() {
-  if (folder_.empty()) return;
-  std::error_code ec;
-  fs::remove_all(folder_, ec);
+  if (inState_) {
+    removeRunFolder(folder_);
+  } else if (!folder_.empty()) {
+    std::error_code ec;
+    fs::remove_all(folder_, ec);
+  }
 }
 
 std::string TakeRun::nextTakeFile() {
@@ -137,9 +151,12 @@ std::vector<LeftTakeRun> findLeftTakeRuns() {
   return runs;
 }
 
+bool isTakeRunOf(const LeftTakeRun& run, std::string_view soundFile) {
+  return !run.soundFile.empty() && !soundFile.empty() && run.soundFile == soundFilePath(soundFile);
+}
+
 void removeTakeRun(LeftTakeRun& run) {
-  std::error_code ec;
-  fs::remove_all(nativePath(run.folder), ec);
+  removeRunFolder(nativePath(run.folder));
   run.lock.reset();
 }
 

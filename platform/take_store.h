@@ -38,6 +38,7 @@ class TakeRun {
 
  private:
   std::string folder_;  // native, with a trailing '/'; empty: none
+  bool inState_ = false;  // in the sound's state folder, not the temporary directory
   UniqueFd lock_;
   int takes_ = 0;
 };
@@ -55,6 +56,9 @@ struct LeftTakeRun {
 // The runs left by commands that are gone, oldest first. Runs that kept no
 // take are removed on the way.
 std::vector<LeftTakeRun> findLeftTakeRuns();
+// True when the run's takes were recorded into the sound `soundFile`: the
+// same file by its real path, not one of the same name elsewhere.
+bool isTakeRunOf(const LeftTakeRun& run, std::string_view soundFile);
 // Removes a left run's folder with its takes.
 void removeTakeRun(LeftTakeRun& run);
 

@@ -338,13 +338,8 @@ bool clearWayFor(const std::string& folder) {
   std::error_code ec;
   if (!fs::exists(native, ec)) return true;
   if (findLeftChanges(folder, std::nullopt)) return !setHistoryAside(folder).empty();
-  {
-    const UniqueFd lock = lockHistory(native);
-    if (!lock.valid()) return false;
-    removeHistoryFiles(native);
-  }
-  fs::remove(native + std::string(kLockFile), ec);
-  return fs::remove(withoutSlash(native), ec);
+  forgetHistory(folder);
+  return !fs::exists(native, ec);
 }
 
 }  // namespace
@@ -370,7 +365,12 @@ void forgetHistory(const std::string& folder) {
   const std::string native = nativePath(folder);
   if (!fs::is_directory(native)) return;
   const UniqueFd lock = lockHistory(native);
-  if (lock.valid()) removeHistoryFiles(native);
+  if (!lock.valid()) return;
+  removeHistoryFiles(native);
+  // The lock goes while it is held: a run that opened it meanwhile tries
+  // again on the name (takeLockFile).
+  unlink((native + std::string(kLockFile)).c_str());
+  rmdir(native.c_str());
 }
 
 bool historyInUse(const std::string& folder) {

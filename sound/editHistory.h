@@ -95,7 +95,8 @@ struct HistoryLog {
 // The log a journal's records make.
 HistoryLog replayHistory(std::span<const std::vector<uint8_t>> records);
 
-// Removes the history kept in `folder`, unless a running program keeps it.
+// Removes the history kept in `folder`, and the folder when nothing else
+// is in it, unless a running program keeps it.
 void forgetHistory(const std::string& folder);
 
 // True when a running program keeps the history in `folder`.
@@ -142,6 +143,8 @@ class EditHistory final : public SoundWitness {
   // Stops watching; the files stay.
   void close();
   bool active() const { return sound_ != nullptr; }
+  // The folder of the history watching the sound; empty when none does.
+  std::string folder() const { return active() ? folder_ : std::string(); }
 
   // Steps: the changes made between beginStep and endStep are one step.
   void beginStep(std::string_view name, SoundPlace before);

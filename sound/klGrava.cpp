@@ -14,6 +14,7 @@
 #include "console/VrCrt.h"
 #include "console/keys.h"
 #include "console/vrfala.h"
+#include "edit/klHistorico.h"
 #include "platform/clock.h"
 #include "platform/paths.h"
 #include "platform/take_store.h"
@@ -124,9 +125,17 @@ std::string setAsideName(const LeftTakeRun& run) {
   return name;
 }
 
-// Asks whether the run's takes go at the end of the sound; if not, they are
-// kept in a WAV file of their own and the user hears where.
-void offerTakes(LeftTakeRun& run) {
+// "Gravação interrompida de NAME, DATE."
+void tellRun(const LeftTakeRun& run, std::string_view name) {
+  sayMessage("KLGRVINT", 0);
+  writeSpeak(name);
+  writelnSpeak(", " + localTimeText(run.lastWritten, "%d/%m/%Y %H:%M") + ".");
+}
+
+// With `mayAppend`, asks whether the run's takes go at the end of the sound
+// in memory, which is theirs; those not added are kept in a WAV file of
+// their own and the user hears where.
+void offerTakes(LeftTakeRun& run, bool mayAppend) {
   TAmostras& sound = *program().soundBuffer;
   TAmostras takes;
   takes.setMemoryLimit(memoryLimitFromSettings());
@@ -136,10 +145,11 @@ void offerTakes(LeftTakeRun& run) {
     return;
   }
   if (loaded) {
-    sayMessage("KLGRVINT", 0);
-    writeSpeak(run.soundFile.empty() ? messageText("KLSEMNOM") : fileNamePart(run.soundFile));
-    writelnSpeak(", " + localTimeText(run.lastWritten, "%d/%m/%Y %H:%M") + ".");
-    const uint8_t answer = askKey("KLGRVACR");
+    uint8_t answer = 'N';
+    if (mayAppend) {
+      tellRun(run, run.soundFile.empty() ? messageText("KLSEMNOM") : fileNamePart(run.soundFile));
+      answer = askKey("KLGRVACR");
+    }
     if (answer == kEsc) {
       sayMessage("KLDESIST", 1);
       return;
@@ -168,10 +178,51 @@ void offerTakes(LeftTakeRun& run) {
   writelnSpeak(run.folder);
 }
 
+// The run's sound as the working file; false when it could not be loaded
+// (the user heard why).
+bool openSoundOf(const LeftTakeRun& run) {
+  ProgramState& p = program();
+  p.workingFileName = run.soundFile;
+  setFileTitle(false);
+  removeLeftoversBeside(p.workingFileName);
+  loadWorkingSound();
+  return !p.workingFileName.empty();
+}
+
+// A run of a sound that is not open, told by its full name: S opens that
+// sound and offers the takes for its end; any other answer leaves them
+// where they are, for another time.
+void offerToOpenSoundOf(LeftTakeRun& run) {
+  tellRun(run, run.soundFile);
+  const uint8_t answer = askKey("KLGRVABR");
+  if (answer == kEsc) {
+    sayMessage("KLDESIST", 1);
+    return;
+  }
+  if (upperCaseAccented(answer) == 'S') offerTakes(run, openSoundOf(run));
+}
+
 }  // namespace
 
-void offerInterruptedTakes() {
-  for (LeftTakeRun& run : findLeftTakeRuns()) offerTakes(run);
+void offerInterruptedTakes(bool atStartUp) {
+  ProgramState& p = program();
+  if (!atStartUp && p.workingFileName.empty()) return;
+  // Takes added are one change, which undo takes back as it does a recording.
+  const HistoryStepScope step("KLPGRAVA");
+  for (LeftTakeRun& run : findLeftTakeRuns()) {
+    if (!p.workingFileName.empty()) {
+      if (isTakeRunOf(run, p.workingFileName)) offerTakes(run, true);
+    } else if (p.soundBuffer->count() == 0) {
+      // A start without a sound: a named run may bring its sound in, a run
+      // of a sound without a name becomes the sound. Once something is in
+      // memory nothing else comes in: takes of two sounds are never mixed.
+      if (run.soundFile.empty()) {
+        offerTakes(run, true);
+      } else {
+        offerToOpenSoundOf(run);
+      }
+    }
+  }
 }
 
 void newSoundCommand() {
@@ -191,6 +242,7 @@ void newSoundCommand() {
   sayMessage("KLNOVSOM", 1);
   chooseWorkingFile(false);
   recordOrLoadWorkingSound();
+  offerInterruptedTakes(false);
 }
 
 void recordMoreCommand() {

@@ -11,8 +11,12 @@ namespace kalimbro {
 void newSoundCommand();
 // Main menu G.
 void recordMoreCommand();
-// At start: the takes of G commands cut off by a signal, a crash or a
-// kill are offered for the end of the sound, or kept in a file of their own.
-void offerInterruptedTakes();
+// The takes of G commands cut off by a signal, a crash or a kill, offered
+// for the end of their own sound only, or kept in a file of their own.
+// Once a sound is opened (at start-up, or by N), those recorded into that
+// very file; at a start without a sound, every sound's by its full name,
+// with the choice to open it (takes of a sound without a name become the
+// sound).
+void offerInterruptedTakes(bool atStartUp);
 
 }  // namespace kalimbro

@@ -477,6 +477,25 @@ TEST_F(Editing, VolumeDownDroppedLeavesTheSoundAsItWas) {
 
 // ---- Remove and undo ----------------------------------------------------------------------
 
+// A history past its disk limit is told once the effect is kept, on the
+// effects screen above the next question (every line is spoken before the
+// next is written), and it is still there back at the prompt.
+TEST_F(Editing, AHistoryPastItsLimitIsToldOnTheEffectsScreen) {
+  // A step keeps the frames before and after: 8 bytes a stereo frame, over 1 MB.
+  const std::vector<int16_t> stereo(2 * 140000, 1000);
+  ASSERT_NO_FATAL_FAILURE(startWith(wavBytes(44100, 16, 2, stereo), {}, {{"KALIMBRO", "MAX_HISTORICO", "1"}}));
+  constexpr std::string_view kPastLimit = "O histórico de mudanças passou do limite de disco";
+  ASSERT_TRUE(s->type("e"));
+  ASSERT_TRUE(waitForQuestion(kWhichEffect));
+  ASSERT_TRUE(s->type("+"));
+  ASSERT_TRUE(waitForQuestionAbove(kKeepEffect));
+  ASSERT_TRUE(s->type("s"));
+  ASSERT_TRUE(waitForTextBelow(kWhichEffect, kPastLimit));
+  ASSERT_TRUE(s->sendKey(Key::Esc));
+  ASSERT_TRUE(waitForPrompt(kPastLimit));
+  ASSERT_NO_FATAL_FAILURE(endWithoutSaving());
+}
+
 TEST_F(Editing, RemovingEverythingEmptiesTheSoundAndUndoBringsTheSavedOneBack) {
   const std::string bytes = wavBytes(kRate, 16, 1, rampSound(kRate, 1, 3));  // one second
   ASSERT_NO_FATAL_FAILURE(startWith(bytes));

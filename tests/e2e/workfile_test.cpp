@@ -420,16 +420,19 @@ TEST_F(WorkFile, AHangUpWhileRecordingKeepsTheRecordingAndATakeWithoutAnInputDev
   EXPECT_EQ(saved->samples, recorded->samples);
 }
 
-// Takes cut off by the end of the program are offered at the next start:
-// added to the sound, or kept in a file beside it.
+// Takes cut off by the end of the program are offered when their own sound
+// opens again, never for another of the same name; at a start without a
+// file, by their sound's full name. Added to the sound, or kept in a file
+// beside it; a normal end leaves nothing in the state folder.
 TEST_F(WorkFile, TakesCutOffBySignalsComeBackAtTheNextStart) {
   std::string root = (fs::temp_directory_path() / "kalimbro-takes-XXXXXX").string();
   ASSERT_NE(mkdtemp(root.data()), nullptr);
-  const fs::path shared = root;
+  const fs::path shared = fs::canonical(root);
   const std::vector<int16_t> old(800, 1234);
   Options o = options({"voz.wav"}, {{"voz.wav", wavBytes(kInputRate, 16, 1, old)}});
   o.workDir = shared / "work";
   o.env = {{"XDG_STATE_HOME", (shared / "state").string()}};
+  const fs::path state = shared / "state" / "kalimbro";
   const std::vector<int16_t> input = inputSamples();
   // G, a take, and `signal` once the whole input is in the take's file.
   const auto recordTakeThenEnd = [&](int signal) {
@@ -440,10 +443,49 @@ TEST_F(WorkFile, TakesCutOffBySignalsComeBackAtTheNextStart) {
   };
   constexpr std::string_view kFound = "Gravação interrompida de voz.wav, ";
   constexpr std::string_view kAdd = "Acrescento ao fim deste som? ";
+  constexpr std::string_view kOpen = "Abro este som? ";
+  // No name given, the selector given up: the take is told by its sound's
+  // full name.
+  const auto startWithoutFile = [&] {
+    Options none = o;
+    none.args.clear();
+    ASSERT_NO_FATAL_FAILURE(start(none));
+    ASSERT_TRUE(waitForText("Informe o nome do arquivo"));
+    ASSERT_TRUE(s->sendKey(Key::Esc));
+    ASSERT_TRUE(waitForQuestion(kOpen));
+    EXPECT_TRUE(s->find("Gravação interrompida de " + (shared / "work" / "voz.wav").string() + ", ").has_value())
+        << s->dump();
+  };
 
   ASSERT_NO_FATAL_FAILURE(start(o));
   ASSERT_NO_FATAL_FAILURE(recordTakeThenEnd(SIGTERM));
   o.files.clear();
+
+  // Another folder's voz.wav is another sound: not offered, and saved as it was.
+  Options other = o;
+  other.workDir = shared / "outra";
+  const std::string otherBytes = wavBytes(kInputRate, 16, 1, std::vector<int16_t>(600, -777));
+  other.files = {{"voz.wav", otherBytes}};
+  ASSERT_NO_FATAL_FAILURE(start(other));
+  ASSERT_TRUE(waitForPrompt());
+  EXPECT_FALSE(s->find("Gravação interrompida").has_value()) << s->dump();
+  ASSERT_NO_FATAL_FAILURE(endSaying("s"));
+  EXPECT_EQ(readFile(shared / "outra" / "voz.wav"), otherBytes);
+  ASSERT_TRUE(takeFile().has_value()) << "the take was lost";
+  EXPECT_EQ(std::distance(fs::directory_iterator(state), fs::directory_iterator()), 1)
+      << "a normal end left the other sound's state folder";
+
+  // Declined at a start without a file, it stays for another time.
+  ASSERT_NO_FATAL_FAILURE(startWithoutFile());
+  ASSERT_TRUE(s->type("n"));
+  ASSERT_TRUE(waitForPrompt(kOpen));
+  ASSERT_TRUE(s->sendKey(Key::Esc));
+  ASSERT_TRUE(waitForQuestion(kConfirmEnd));
+  ASSERT_TRUE(s->type("s"));
+  ASSERT_TRUE(s->waitForExit(kLong).has_value()) << s->dump();
+  ASSERT_TRUE(takeFile().has_value()) << "the take was lost";
+  EXPECT_EQ(readWav(shared / "work" / "voz.wav")->samples, old);
+
   ASSERT_NO_FATAL_FAILURE(start(o));
   ASSERT_TRUE(waitForQuestion(kAdd));
   EXPECT_TRUE(s->find(kFound).has_value()) << s->dump();
@@ -458,10 +500,13 @@ TEST_F(WorkFile, TakesCutOffBySignalsComeBackAtTheNextStart) {
   EXPECT_EQ(std::vector<int16_t>(saved->samples.begin() + 800, saved->samples.begin() + 800 + kInputFrames), input);
   const size_t savedFrames = saved->samples.size();
 
-  // Declined, a take is kept beside its sound, and the sound stays as saved.
+  // Opened from a start without a file and declined there, a take is kept
+  // beside its sound, and the sound stays as saved.
   ASSERT_NO_FATAL_FAILURE(recordTakeThenEnd(SIGHUP));
-  ASSERT_NO_FATAL_FAILURE(start(o));
+  ASSERT_NO_FATAL_FAILURE(startWithoutFile());
+  ASSERT_TRUE(s->type("s"));
   ASSERT_TRUE(waitForQuestion(kAdd));
+  EXPECT_EQ(s->title(), "KALIMBRO " + (shared / "work" / "voz.wav").string());
   ASSERT_TRUE(s->type("n"));
   ASSERT_TRUE(waitForPrompt(kAdd));
   std::optional<fs::path> kept;
@@ -476,6 +521,7 @@ TEST_F(WorkFile, TakesCutOffBySignalsComeBackAtTheNextStart) {
   EXPECT_FALSE(takeFile().has_value()) << "the take stayed in the state folder too";
   ASSERT_NO_FATAL_FAILURE(endSaying("s"));
   EXPECT_EQ(readWav(shared / "work" / "voz.wav")->samples.size(), savedFrames);
+  EXPECT_TRUE(fs::is_empty(state)) << "a normal end left state behind";
   s.reset();
   fs::remove_all(shared);
 }
@@ -905,8 +951,10 @@ TEST_F(WorkFile, ChangesKilledBeforeSavingComeBackAtTheNextStart) {
   ASSERT_NO_FATAL_FAILURE(endSaying("s"));
   EXPECT_EQ(readWav(work("voz.wav"))->samples, quarters(5));
   size_t setAside = 0;
-  for (const auto& e : fs::recursive_directory_iterator(s->stateHome()))
+  for (const auto& e : fs::recursive_directory_iterator(s->stateHome())) {
     setAside += e.path().filename().string().starts_with("historia-") && fs::is_regular_file(e.path() / "diario");
+    EXPECT_NE(e.path().filename(), "historia") << "a normal end left the history behind";
+  }
   EXPECT_EQ(setAside, 1u);
 }
 
