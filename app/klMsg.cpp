@@ -275,10 +275,12 @@ constexpr MessageRow kCatalogue[] = {
     {"KLLUFPER", "Sonoridade desejada em LUFS, Enter para -16: "},
     {"KLLUFINV", "Sonoridade inv\xE1lida; use um n\xFAmero de -70 a -5"},
     {"KLLUFIND", "N\xE3o \xE9 poss\xEDvel medir a sonoridade deste som"},
-    // "Sonoridade de -30,2 LUFS levada a -16,0 LUFS"; after the demonstration,
-    // when peaks were held down, "Picos limitados a -1 dB".
+    // After the demonstration, "Sonoridade de -30,2 LUFS levada a -16,0
+    // LUFS" (what the sound measures once worked), then, when peaks were
+    // held down, "Picos limitados a -1 dB".
     {"KLLUFDE", "Sonoridade de "},
     {"KLLUFPAR", " LUFS levada a "},
+    {"KLLUFSEM", " LUFS mudada; n\xE3o h\xE1 mem\xF3ria para medir o resultado"},
     {"KLLUFLIM", "Picos limitados a -1 dB"},
     {"KLSILNAO", "N\xE3o h\xE1 sil\xEAncio no in\xED" "cio nem no fim"},
     {"KLSILTOD", "O som \xE9 todo sil\xEAncio"},

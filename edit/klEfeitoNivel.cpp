@@ -70,6 +70,20 @@ void cutAndOffer(const std::vector<Stretch>& cuts, Say say) {
   p.markedPosition = static_cast<int32_t>(positionAfterCuts(p.markedPosition, cuts));
 }
 
+// "Sonoridade de -30,2 LUFS levada a -17,4 LUFS": what the sound measures
+// now, not the target it was asked for.
+void sayLoudnessReached(double fromLufs, std::optional<double> reachedLufs) {
+  sayMessage("KLLUFDE", 0);
+  writeSpeak(tenthsText(std::llround(fromLufs * 10)));
+  if (!reachedLufs) {
+    sayMessage("KLLUFSEM", 1);
+    return;
+  }
+  sayMessage("KLLUFPAR", 0);
+  writeSpeak(tenthsText(std::llround(*reachedLufs * 10)));
+  sayMessage("KLNIVLUF", 1);
+}
+
 }  // namespace
 
 void normaliseLoudness() {
@@ -88,19 +102,19 @@ void normaliseLoudness() {
     return;
   }
   // The limited gain is worked while the start of the sound is heard;
-  // whether it held any peak down is known only at the end.
+  // whether it held any peak down, and so left the sound short of the
+  // target, is known only at the end. The passes that make up for it then
+  // need the whole sound measured: they follow the demonstration.
   const auto limiter = std::make_shared<PeakLimiter>(sound(), *target - *levels->loudnessLufs, kTruePeakCeilingDb);
   EffectWorker worker({0, sound().count(), [limiter](int64_t, int64_t to) { limiter->workUntil(to); }});
-  sayMessage("KLLUFDE", 0);
-  writeSpeak(tenthsText(std::llround(*levels->loudnessLufs * 10)));
-  sayMessage("KLLUFPAR", 0);
-  writeSpeak(tenthsText(std::llround(*target * 10)));
-  sayMessage("KLNIVLUF", 0);
-  crtWriteln();
   demonstrateAndKeep(&worker, [&] {
-    if (limiter->held() == 0) return;
+    // With no peak held down the gain was exact: the target is reached.
+    const bool held = limiter->held() > 0;
+    const std::optional<double> reached =
+        held ? reachLoudnessUnderLimit(sound(), workingSoundLevels(), *target, kTruePeakCeilingDb) : *target;
     crtWriteln();
-    sayMessage("KLLUFLIM", 1);
+    sayLoudnessReached(*levels->loudnessLufs, reached);
+    if (held) sayMessage("KLLUFLIM", 1);
   });
 }
 

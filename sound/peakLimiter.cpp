@@ -1,7 +1,9 @@
 // The gain and its limiter, worked out frame by frame in one pass over the
 // sound, in place: each frame is written a lookahead behind the frame whose
 // peak is being measured, so that only frames already measured are changed.
-// The pass can stop at any frame and go on later from there.
+// The pass can stop at any frame and go on later from there. The passes
+// that bring a limited sound nearer its target loudness each start from
+// the sound as the last one left it.
 #include "sound/peakLimiter.h"
 
 #include <algorithm>
@@ -25,6 +27,11 @@ constexpr double kReleaseSeconds = 0.1;
 // Frames per block whose loudest neighbourhood decides whether the points
 // between samples need working out at all.
 constexpr int64_t kCheckBlock = 64;
+// Nearer the target than this, or brought nearer by less, a sound is
+// given no further pass; each pass costs as much as the first, and a
+// measurement more.
+constexpr double kCloseEnoughLu = 0.1;
+constexpr int kMostCorrections = 3;
 
 struct Interpolator {
   // taps[phase][j] weighs sample n - kTapsBefore + j for the point n + phase / 4.
@@ -231,6 +238,20 @@ int64_t applyGainWithPeakLimit(TAmostras& sound, double gainDb, double ceilingDb
   PeakLimiter limiter(sound, gainDb, ceilingDb);
   inBlocks(0, sound.count(), [&](int64_t, int64_t to) { limiter.workUntil(to); });
   return limiter.held();
+}
+
+std::optional<double> reachLoudnessUnderLimit(TAmostras& sound, LevelsCache& levels, double targetLufs,
+                                              double ceilingDb) {
+  std::optional<double> reached;
+  for (int corrections = 0;; ++corrections) {
+    const std::optional<SoundLevels> now = levels.levels(sound, 0, sound.count());
+    if (!now || !now->loudnessLufs) return std::nullopt;
+    const double lufs = *now->loudnessLufs;
+    const bool moved = !reached || std::abs(lufs - *reached) >= kCloseEnoughLu;
+    reached = lufs;
+    if (corrections == kMostCorrections || targetLufs - lufs < kCloseEnoughLu || !moved) return reached;
+    applyGainWithPeakLimit(sound, targetLufs - lufs, ceilingDb);
+  }
 }
 
 }  // namespace kalimbro

@@ -1,13 +1,15 @@
 // peakLimiter: a gain applied to the whole sound with a limit on its true
 // peaks (the peaks between the samples too, as a player's converter makes
 // them), so that a sound made louder never clips. The loudness effect uses
-// it.
+// it, and brings the limited sound to the loudness it was asked for.
 #pragma once
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 
 #include "sound/gramost.h"
+#include "sound/soundLevels.h"
 
 namespace kalimbro {
 
@@ -38,5 +40,14 @@ class PeakLimiter {
 // smoothly, a few milliseconds ahead and released over a tenth of a second.
 // The number of frames that were held down.
 int64_t applyGainWithPeakLimit(TAmostras& sound, double gainDb, double ceilingDb);
+
+// Peaks held down leave a sound short of the loudness its gain was meant
+// to give. The loudness of a sound just given a limited gain, measured
+// through `levels`, with the gain still missing to `targetLufs` given
+// under the same ceiling while the target is not reached and each pass
+// brings it nearer, a few passes at most. Nothing when the loudness cannot
+// be measured (memory).
+std::optional<double> reachLoudnessUnderLimit(TAmostras& sound, LevelsCache& levels, double targetLufs,
+                                              double ceilingDb);
 
 }  // namespace kalimbro

@@ -1,8 +1,11 @@
 #include "edit/klEfeito.h"
 
+#include <ebur128.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
+#include <numbers>
 #include <random>
 
 #include "app/programState.h"
@@ -343,6 +346,80 @@ TEST_F(Effects, WithoutAWorkingFileTheScratchIsInTheTemporaryDirectory) {
   EXPECT_EQ(effectScratchFile(), "/tmp/x/voz.snd.wav");
   program().tempSoundFile = "/tmp/x/voz.WAV";
   EXPECT_EQ(effectScratchFile(), "/tmp/x/voz.WAV");
+}
+
+// ---------------------------------------------------------------- loudness
+
+// Twelve seconds of a 300 Hz tone of `talk` (of full scale) with a clap
+// every `clapEvery` seconds, a 1500 Hz ring from 0.9 of full scale dying
+// away over a few tens of milliseconds, at 22050 Hz.
+std::vector<int16_t> talkWithClaps(double talk, double clapEvery) {
+  constexpr int kRate = 22050;
+  std::vector<int16_t> v(12 * kRate);
+  const auto every = static_cast<size_t>(clapEvery * kRate);
+  for (size_t i = 0; i < v.size(); ++i) {
+    const double t = static_cast<double>(i) / kRate, sinceClap = static_cast<double>(i % every) / kRate;
+    const double sound = talk * std::sin(2 * std::numbers::pi * 300.0 * t) +
+                         0.9 * std::exp(-sinceClap / 0.02) * std::sin(2 * std::numbers::pi * 1500.0 * sinceClap);
+    v[i] = static_cast<int16_t>(std::lround(32767 * sound));
+  }
+  return v;
+}
+
+struct Measured {
+  double lufs = 0;
+  double truePeakDb = 0;
+};
+
+Measured measure(const TAmostras& s) {
+  ebur128_state* meter = ebur128_init(1, static_cast<unsigned long>(s.sampleRate()), EBUR128_MODE_I | EBUR128_MODE_TRUE_PEAK);
+  ebur128_add_frames_short(meter, s.samples().data(), static_cast<size_t>(s.count()));
+  Measured m;
+  double peak = 0;
+  ebur128_loudness_global(meter, &m.lufs);
+  ebur128_true_peak(meter, 0, &peak);
+  ebur128_destroy(&meter);
+  m.truePeakDb = 20 * std::log10(peak);
+  return m;
+}
+
+// The loudness said after "levada a ", in LUFS.
+double saidLoudness(const std::string& screen) {
+  const size_t at = screen.rfind("levada a ");
+  if (at == std::string::npos) return NAN;
+  std::string figure = screen.substr(at + 9, screen.find(" LUFS", at) - at - 9);
+  std::replace(figure.begin(), figure.end(), ',', '.');
+  return std::stod(figure);
+}
+
+// The loudness effect to `target`, kept: what the sound then measures.
+Measured normalisedTo(const TAmostras& sound, std::string_view target) {
+  KeyScript script;
+  script.type("l").type(target).type("\rs").key("\x1B");
+  effectsCommand();
+  return measure(sound);
+}
+
+TEST_F(Effects, LoudnessReachesTheTargetWhereThePeaksAllowAndSaysWhatItReached) {
+  // Claps far over the talk: the limited gain alone leaves it 3 LU short.
+  fillMono(sound(), talkWithClaps(0.05, 3.0));
+  const Measured measured = normalisedTo(sound(), "-16");
+  const double said = saidLoudness(screenText());
+  EXPECT_NEAR(measured.lufs, -16.0, 0.5);
+  EXPECT_NEAR(said, measured.lufs, 0.5);
+  EXPECT_LE(measured.truePeakDb, -1.0 + 0.05);
+  EXPECT_TRUE(shown("Picos limitados a -1 dB"));
+}
+
+TEST_F(Effects, LoudnessHeldShortOfTheTargetByThePeaksSaysWhatItReached) {
+  // A clap every tenth of a second: the peaks hold the sound short of -10.
+  fillMono(sound(), talkWithClaps(0.02, 0.1));
+  const Measured measured = normalisedTo(sound(), "-10");
+  const double said = saidLoudness(screenText());
+  ASSERT_LT(measured.lufs, -10.0 - 1.0) << "the case needs a target out of reach";
+  EXPECT_NEAR(said, measured.lufs, 0.5);
+  EXPECT_LE(measured.truePeakDb, -1.0 + 0.05);
+  EXPECT_TRUE(shown("Picos limitados a -1 dB"));
 }
 
 }  // namespace

@@ -197,13 +197,17 @@ int run(const std::vector<std::string>& a) {
                                        [](int64_t frame, const Stretch& pause) { return frame < pause.first; });
     const double jump = msSince(start);
     // Loudness normalisation as the effects command makes it: the levels
-    // (as F7), then the limited gain worked ahead of the demonstration.
+    // (as F7), then the limited gain worked ahead of the demonstration and,
+    // where it held peaks down, the passes that make up for them.
     start = std::chrono::steady_clock::now();
     const auto limiter = std::make_shared<PeakLimiter>(sound, -16.0 - levels->loudnessLufs.value_or(-16.0), -1.0);
     EffectWorker worker({0, sound.count(), [limiter](int64_t, int64_t to) { limiter->workUntil(to); }});
     worker.waitUntilWorked(TAmostras::kPlayPieceFrames);
     const double toDemonstration = f7 + msSince(start);
     worker.finish();
+    // Peaks held down: measured and brought nearer the target, as after
+    // the demonstration.
+    if (limiter->held() > 0 && !reachLoudnessUnderLimit(sound, cache, -16.0, -1.0)) return fail("cannot measure");
     std::printf("%.0f %.0f %.0f %.0f %.3f %.1f %d %.0f %.0f\n", idle, f7, f7AfterEdit, pausesFound, jump, toDemonstration,
                 next != pauses.end(), f7 + msSince(start), coldF7);
     return 0;
