@@ -100,6 +100,18 @@ void takeOverConverted(TAmostras& converted) {
   p.soundBuffer->takeOver(converted);
 }
 
+// A file whose channels opening mixed to stereo is written over with the
+// stereo sound only when the user says so: "O arquivo tem 8 canais; salvo
+// em estéreo? ". Otherwise "Desistiu...".
+bool mayMixChannels(const SoundFileFormat& file) {
+  if (file.mixedChannels == 0) return true;
+  sayMessage("KLARQTEM", 0);
+  writeSpeakInt(file.mixedChannels);
+  if (upperCaseAccented(askKey("KLCANEST")) == 'S') return true;
+  sayMessage("KLDESIST", 1);
+  return false;
+}
+
 }  // namespace
 
 // ---- The command line -------------------------------------------------------------
@@ -386,6 +398,7 @@ SaveResult saveWorkingFile() {
   // Written again, a lossy file would lose quality and a reduced one what
   // opening reduced: a file that holds the sound already stays as it is.
   if (name != p.workingFileName || !workingFileHoldsSound()) {
+    if (name == p.workingFileName && !mayMixChannels(p.workingFormat)) return SaveResult::gaveUp;
     // A failed save leaves the file that was there untouched.
     const SoundFileFormat format = savingFormat(name, *p.soundBuffer);
     if (!writeSoundFile(name, *p.soundBuffer, format)) {

@@ -213,6 +213,9 @@ constexpr MessageRow kCatalogue[] = {
     {"KLREDBIT", "Este som tem mais de 16 bits; ele \xE9 editado com 16 bits"},
     {"KLREDFLT", "Este som tem amostras de ponto flutuante; ele \xE9 editado com 16 bits"},
     {"KLREDCAN", "Este som tem mais de dois canais; ele \xE9 editado em est\xE9reo"},
+    // Asked before such a file is written over: "O arquivo tem 8 canais; salvo em est\xE9reo? ".
+    {"KLARQTEM", "O arquivo tem "},
+    {"KLCANEST", " canais; salvo em est\xE9reo? "},
     // A file cut short, opened as far as it goes; the seconds and KLSEGUND follow.
     {"KLARQCUR", "O arquivo termina antes do esperado; abri "},
     // Said on saving a sound with markers in a kind of file without them.

@@ -146,6 +146,7 @@ std::optional<SoundFileFormat> openSoundFile(std::string_view name, TAmostras& s
     sayWhatOpened(load, sound);
     SoundFileFormat format = newFileFormat(SoundKind::aac, sound.bitsPerSample());
     format.bitRate = averageBitRate(name, sound);
+    format.mixedChannels = load.reduced.fileChannels;
     return format;
   }
   TempFile decoded;
@@ -175,6 +176,7 @@ std::optional<SoundFileFormat> openSoundFile(std::string_view name, TAmostras& s
     load.format.bitRate = averageBitRate(name, sound);
   }
   sayWhatOpened(load, sound);
+  load.format.mixedChannels = load.reduced.fileChannels;
   return load.format;
 }
 

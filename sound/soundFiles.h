@@ -54,6 +54,7 @@ struct SoundFileFormat {
   int32_t bitsPerSample = 16;  // PCM depth in the file (8, 16, 24, 32) or float width (32, 64); 0 for lossy
   bool floatingPoint = false;  // float WAV/AIFF-C
   int32_t bitRate = 0;         // bits per second of a lossy kind; 0: the rate a new file gets
+  int32_t mixedChannels = 0;   // the file's channels, where opening mixed them to stereo; else 0
   bool operator==(const SoundFileFormat&) const = default;
 };
 // True for the kinds whose samples are kept exactly (WAV, FLAC, AIFF).

@@ -19,6 +19,7 @@
 #include "tests/fakes/command_fixture.h"
 #include "tests/fakes/key_script.h"
 #include "tests/fakes/replace_faults.h"
+#include "tests/fakes/wav_image.h"
 
 namespace kalimbro {
 namespace {
@@ -358,6 +359,35 @@ TEST_F(WorkingFile, AFileThatHoldsTheSoundIsNotWrittenAgain) {
   // the user asked.
   makeWav(file("voz.wav"), 2);
   EXPECT_TRUE(f2Writes());
+}
+
+TEST_F(WorkingFile, AFileOfMoreChannelsIsWrittenInStereoOnlyWhenTheUserSaysSo) {
+  // Four channels of 16 bits, two frames of a rising value.
+  writeFileBytes(file("quatro.wav"), wavImage(22050, 16, 4, std::vector<uint8_t>(16, 1)));
+  const std::vector<uint8_t> four = readFileBytes(file("quatro.wav"));
+  program().workingFileName = file("quatro.wav");
+  loadWorkingSound();
+  EXPECT_FALSE(f2Writes());  // nothing changed: nothing asked
+  {
+    const HistoryStepScope step("KLPREMOV");
+    sound().deleteRange(0, 1);
+  }
+  KeyScript keys;
+  keys.type("n").type("s");
+  EXPECT_EQ(saveWorkingFile(), SaveResult::gaveUp);
+  EXPECT_TRUE(shown("O arquivo tem 4 canais; salvo em est\xE9reo? n"));
+  EXPECT_EQ(readFileBytes(file("quatro.wav")), four);
+  EXPECT_EQ(saveWorkingFile(), SaveResult::saved);
+  TAmostras back;
+  ASSERT_TRUE(back.loadWav(file("quatro.wav")));
+  EXPECT_EQ(back.channels(), 2);
+  EXPECT_EQ(back.count(), 1);
+  // Stereo now: nothing more to ask.
+  EXPECT_EQ(keys.remaining(), 0u);
+  clearScreen();
+  sound().placeMarker(0);
+  EXPECT_EQ(saveWorkingFile(), SaveResult::saved);
+  EXPECT_FALSE(shown("canais"));
 }
 
 TEST_F(WorkingFile, ASoundOpenInAnotherRunIsToldToHaveNoHistoryHere) {
