@@ -603,7 +603,10 @@ TEST_F(WorkingFile, ADecodedCopyGoesWhenSaveAsReplacesItUnlessOnlyItHoldsTheEdit
     loadWorkingSound();
     const bool onlyInTwin = std::string_view(saved) == "saved, LAME failed";
     if (std::string_view(saved) != "not saved") {
-      fillMono(sound(), std::vector<int16_t>(22050, 1000));
+      // Another sound in one change: the history restarts once, not per frame.
+      TAmostras edit;
+      fillMono(edit, std::vector<int16_t>(22050, 1000));
+      sound().takeOver(edit);
       std::optional<FakeLame> failing;
       if (onlyInTwin) failing.emplace([](std::span<const std::string>) { return 1; });
       ASSERT_EQ(saveWorkingFile(), SaveResult::saved);
