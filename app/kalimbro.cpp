@@ -227,11 +227,9 @@ void undoToSaved() {
 void showInformation() {
   const ProgramState& p = program();
   sayMessage("KLARQTRB", 0);
-  std::string name = p.workingFileName;
   // A decoded MP3 is edited as "NAME.MP3.wav": the user knows it by the MP3 name.
-  if (name.size() >= 8 && upperCaseAccented(name.substr(name.size() - 8)) == ".MP3.WAV")
-    name.resize(name.size() - 4);
-  writelnSpeak(name);
+  const std::string& name = p.workingFileName;
+  writelnSpeak(isMp3Twin(name) ? mp3OfTwin(name) : name);
   sayMessage("KLIVEL", 0);
   writeSpeakInt(p.soundBuffer->sampleRate());
   crtWriteln();

@@ -96,8 +96,8 @@ bool convertBackToMp3(std::string_view fileName);
 // The file on disk that holds the working sound: the working file, or the
 // MP3 of a twin that was encoded into it and removed.
 std::string fileHoldingWorkingSound();
-// S: saves keeping the parameters (as F2 does), or converts the sound to a new rate,
-// width and channel count and saves it under a new name.
+// S: saves keeping the parameters (as F2 does), or converts the sound to a
+// new rate, width and channel count and saves it under a new name.
 void saveAs(std::string_view fileName);
 
 // N moves on from the working file: an MP3 twin of it that holds nothing

@@ -116,6 +116,20 @@ void sayWhatOpened(const SoundLoad& load, const TAmostras& sound) {
   sayMessage("KLSEGUND", 1);
 }
 
+// Tells what opening `name` as `load` gave, and the format to save it
+// back in: a lossy file keeps its own rate (an MP3's said by its frames),
+// and the channels opening mixed are noted.
+SoundFileFormat formatOpened(std::string_view name, SoundLoad& load, const TAmostras& sound) {
+  sayWhatOpened(load, sound);
+  if (load.format.kind == SoundKind::mp3) {
+    load.format.bitRate = mp3BitRate(name).value_or(0);
+  } else if (!isPcmKind(load.format.kind)) {
+    load.format.bitRate = averageBitRate(name, sound);
+  }
+  load.format.mixedChannels = load.reduced.fileChannels;
+  return load.format;
+}
+
 }  // namespace
 
 // The selector lets a pattern reach past its end ("*.AIF" takes .aiff and
@@ -143,11 +157,8 @@ std::optional<SoundFileFormat> openSoundFile(std::string_view name, TAmostras& s
       sayMessage(failure, 2);
       return std::nullopt;
     }
-    sayWhatOpened(load, sound);
-    SoundFileFormat format = newFileFormat(SoundKind::aac, sound.bitsPerSample());
-    format.bitRate = averageBitRate(name, sound);
-    format.mixedChannels = load.reduced.fileChannels;
-    return format;
+    load.format = newFileFormat(SoundKind::aac, sound.bitsPerSample());
+    return formatOpened(name, load, sound);
   }
   TempFile decoded;
   std::string readable(name);
@@ -168,16 +179,8 @@ std::optional<SoundFileFormat> openSoundFile(std::string_view name, TAmostras& s
     sayMessage(load.failure == LoadFailure::memory ? "KLFALMEM" : "KLARQERR", 1);
     return std::nullopt;
   }
-  if (kind == SoundKind::mp3) {
-    load.format = newFileFormat(SoundKind::mp3, sound.bitsPerSample());
-    load.format.bitRate = mp3BitRate(name).value_or(0);
-  } else if (!isPcmKind(load.format.kind)) {
-    // Written again, a lossy file keeps its own rate.
-    load.format.bitRate = averageBitRate(name, sound);
-  }
-  sayWhatOpened(load, sound);
-  load.format.mixedChannels = load.reduced.fileChannels;
-  return load.format;
+  if (kind == SoundKind::mp3) load.format = newFileFormat(SoundKind::mp3, sound.bitsPerSample());
+  return formatOpened(name, load, sound);
 }
 
 bool writeSoundFile(std::string_view name, const TAmostras& sound, const SoundFileFormat& format) {

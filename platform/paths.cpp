@@ -55,9 +55,7 @@ std::vector<std::string>& systemTempPlaces() {
 std::vector<std::string> tempBases() {
   std::vector<std::string> bases;
   if (const char* tmpdir = getenv("TMPDIR"); tmpdir && *tmpdir == '/' && utf8FitsCp1252(tmpdir)) {
-    std::string base = tmpdir;
-    while (base.size() > 1 && base.back() == '/') base.pop_back();
-    bases.push_back(base);
+    bases.push_back(withoutTrailingSlash(tmpdir));
   }
   for (const std::string& system : systemTempPlaces()) {
     if (std::find(bases.begin(), bases.end(), system) == bases.end()) bases.push_back(system);
@@ -340,8 +338,7 @@ std::string soundStateDirectory(std::string_view soundFile) {
 std::string soundFilePath(std::string_view soundFile) { return fromUtf8(absoluteTarget(soundFile)); }
 
 void removeUnusedSoundStateDirectory(std::string_view folder) {
-  std::string native = nativePath(folder);
-  while (!native.empty() && native.back() == '/') native.pop_back();
+  const std::string native = withoutTrailingSlash(nativePath(folder));
   // Nothing but the program's own state goes.
   const std::string state = stateDirectory();
   if (state.empty() || directoryPart(native) != nativePath(state)) return;
@@ -454,6 +451,11 @@ bool renameWithoutReplacing(const std::string& nativeFrom, const std::string& na
 std::string fileNamePart(std::string_view path) {
   const size_t slash = path.rfind('/');
   return std::string(slash == std::string_view::npos ? path : path.substr(slash + 1));
+}
+
+std::string withoutTrailingSlash(std::string path) {
+  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  return path;
 }
 
 std::string directoryPart(std::string_view path) {

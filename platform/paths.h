@@ -127,5 +127,7 @@ bool renameWithoutReplacing(const std::string& nativeFrom, const std::string& na
 // The part after the last '/'; the part up to and including it.
 std::string fileNamePart(std::string_view path);
 std::string directoryPart(std::string_view path);
+// `path` without the slashes at its end ("/" stays "/").
+std::string withoutTrailingSlash(std::string path);
 
 }  // namespace kalimbro

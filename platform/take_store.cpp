@@ -68,8 +68,8 @@ std::string firstLine(const fs::path& file) {
 
 // Removes a run's folder (native) with its takes, then the takes folder
 // and the sound's state folder when that leaves them empty.
-void removeRunFolder(std::string run) {
-  while (!run.empty() && run.back() == '/') run.pop_back();
+void removeRunFolder(const std::string& folder) {
+  const std::string run = withoutTrailingSlash(folder);
   std::error_code ec;
   fs::remove_all(run, ec);
   const fs::path takes = fs::path(run).parent_path();

@@ -326,11 +326,6 @@ void removeHistoryFiles(const std::string& native) {
     if (isHistoryFile(entry.path().filename().string())) fs::remove(entry.path(), ec);
 }
 
-std::string withoutSlash(std::string native) {
-  while (native.size() > 1 && native.back() == '/') native.pop_back();
-  return native;
-}
-
 // Makes room for a history moving into `folder`. False when a running
 // program keeps the history there, or it could not go.
 bool clearWayFor(const std::string& folder) {
@@ -394,7 +389,7 @@ std::optional<LeftChanges> findLeftChanges(const std::string& folder, const std:
 }
 
 std::string setHistoryAside(const std::string& folder) {
-  const std::string native = withoutSlash(nativePath(folder));
+  const std::string native = withoutTrailingSlash(nativePath(folder));
   const std::optional<JournalContents> journal = readJournal(native + "/" + std::string(kJournalFile));
   const int64_t when = journal ? replayHistory(journal->records).lastChange : now();
   const std::string aside = native + "-" + localTimeText(when, "%Y%m%d-%H%M%S");
@@ -466,7 +461,7 @@ bool EditHistory::moveTo(const std::string& folder) {
   if (folder == folder_) return true;
   if (!clearWayFor(folder)) return false;
   // The lock and the journal stay open: they go with the folder.
-  if (std::rename(withoutSlash(nativePath(folder_)).c_str(), withoutSlash(nativePath(folder)).c_str()) != 0)
+  if (std::rename(withoutTrailingSlash(nativePath(folder_)).c_str(), withoutTrailingSlash(nativePath(folder)).c_str()) != 0)
     return false;
   folder_ = folder;
   return true;
