@@ -262,9 +262,11 @@ void chooseWorkingFile(bool atStartUp) {
       }
     }
     // The selector leaves the cursor at the end of its field: the name
-    // goes on a line of its own.
+    // goes on a line of its own. A name from the command line is said: the
+    // user has not heard it yet.
     if (whereX() != 1) crtWriteln();
-    crtWriteln(name);
+    if (fromSelector) crtWriteln(name);
+    else writelnSpeak(name);
     setWindowTitle(fileWindowTitle(name, false));
     p.workingFileName = workingWavName(name);
     // Until the file is read (or a new one recorded), its name says what

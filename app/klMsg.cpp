@@ -340,6 +340,7 @@ void sayMessage(std::string_view key, int lineEnds) {
   } else {
     speak(text);
   }
+  if (lineEnds > 0) sendSpokenLine();
 }
 
 uint8_t askKey(std::string_view questionKey) {

@@ -53,6 +53,7 @@ struct Console {
   Terminal* terminal = nullptr;
   bool created = false;
   bool (*idleWork)() = nullptr;
+  void (*beforeKeyCheck)(bool keyQueued) = nullptr;
 
   std::array<std::array<uint8_t, kScreenColumns>, kScreenRows> chars{};
   std::array<std::array<uint8_t, kScreenColumns>, kScreenRows> attrs{};
@@ -489,13 +490,15 @@ bool crtTerminalSmallerThanGrid() {
 }
 
 bool keyPressed() {
-  ensureCreated();
+  Console& c = ensureCreated();
   eventLoop().processPending();
-  return con().queueCount > 0;
+  if (c.beforeKeyCheck) c.beforeKeyCheck(c.queueCount > 0);
+  return c.queueCount > 0;
 }
 
 uint8_t readKey() {
   Console& c = ensureCreated();
+  if (c.beforeKeyCheck) c.beforeKeyCheck(c.queueCount > 0);
   if (c.queueCount == 0) {
     placeCaret(c, c.focused);
     for (bool more = c.idleWork != nullptr; more && c.queueCount == 0; eventLoop().processPending()) more = c.idleWork();
@@ -512,7 +515,15 @@ uint8_t readKey() {
   return k.byte;
 }
 
+std::optional<uint8_t> nextQueuedKey() {
+  if (!keyPressed()) return std::nullopt;
+  const Console& c = con();
+  return c.queue[c.queueHead].byte;
+}
+
 void setIdleWork(bool (*work)()) { ensureCreated().idleWork = work; }
+
+void setBeforeKeyCheck(void (*check)(bool keyQueued)) { ensureCreated().beforeKeyCheck = check; }
 
 Modifiers lastKeyModifiers() { return con().lastMods; }
 

@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -62,7 +63,14 @@ bool keyPressed();
 // Waits for a key. While none is queued it first gives the idle work its
 // turns, one short piece each, for as long as the work says more is left.
 uint8_t readKey();
+// The byte readKey would return next, left queued; nothing when none is.
+std::optional<uint8_t> nextQueuedKey();
 void setIdleWork(bool (*work)());
+// Runs before every look at the key queue (keyPressed, and readKey before
+// it waits), told whether a key is queued: output held back until then
+// (speech gathering a line into one message) goes out, or is dropped when
+// a key is waiting.
+void setBeforeKeyCheck(void (*check)(bool keyQueued));
 // Shift/Control/Alt as they were when the key read last was pressed.
 Modifiers lastKeyModifiers();
 // For waits that only ESC may cut short (a helper program running): reads

@@ -6,7 +6,9 @@
 // everything short.
 #include "console/vrfala.h"
 
+#include <cctype>
 #include <random>
+#include <utility>
 #include <vector>
 
 #include "console/VrCrt.h"
@@ -72,6 +74,11 @@ struct Speech {
   // so that the first sound waits for whatever speaks.
   bool enginePending = true;
   bool stopRequested = false;
+  // The pieces of the line being written, gathered for the engine: a
+  // speech server pays its start-up silence once a message, so a line goes
+  // as one message when it ends or the program next looks for a key.
+  std::string line;
+  bool sendingLine = false;
   LevelSettings level;
   LowVisionSettings lowVision;
   std::unique_ptr<SpeechEngine> engine;
@@ -128,9 +135,36 @@ LowVisionSettings readLowVisionSettings() {
   return s;
 }
 
+// A letter (Windows-1252's accented ones too) or a digit.
+bool inWord(char c) {
+  const auto u = static_cast<unsigned char>(c);
+  return std::isalnum(u) || u >= 0xC0;
+}
+
+// Hands the gathered line to the engine once the message before it has
+// been spoken. A key queued cuts the speech and drops the line.
+void sendLineUnlessKey(bool keyQueued) {
+  Speech& s = speech();
+  if (s.line.empty() || s.sendingLine || !s.engine) return;
+  s.sendingLine = true;
+  while (!keyQueued && s.engine->busy()) {
+    eventLoop().waitForMessage(kPauseStepMs);
+    keyQueued = keyPressed();
+  }
+  if (keyQueued) {
+    stopSpeech();
+  } else {
+    s.engine->speak(std::exchange(s.line, {}));
+    s.enginePending = true;
+  }
+  s.sendingLine = false;
+}
+
+
 // Engine speech must have been heard before a recorded sound plays.
 void waitEngineSpeech() {
   Speech& s = speech();
+  sendSpokenLine();
   if (!s.enginePending) return;
   waitSpeechEnd();
   s.enginePending = false;
@@ -314,6 +348,8 @@ void initSpeech(int speed, std::string_view dir) {
 
   s.engine.reset();
   s.engineActive = false;
+  s.line.clear();
+  setBeforeKeyCheck(sendLineUnlessKey);
   if (switchOn(iniRead("TRADUTOR", "SAPI"))) {
     SpeechEngineSettings settings;
     settings.voice = iniInt("SERVFALA", "VOZ", 0);
@@ -349,6 +385,7 @@ bool isSpeaking() {
     stopSpeech();
     return false;
   }
+  // keyPressed has handed a gathered line over.
   const Speech& s = speech();
   if (speechPlayer().isPlaying()) return true;
   return s.engine && s.engine->busy();
@@ -357,6 +394,7 @@ bool isSpeaking() {
 void stopSpeech() {
   Speech& s = speech();
   speechPlayer().stop();
+  s.line.clear();
   s.stopRequested = true;
   if (s.engine && (s.engineType == kEspeakEngineType || s.engine->busy())) s.engine->stop();
   eventLoop().postWakeUp();
@@ -369,11 +407,10 @@ void waitSpeechEnd() {
 void speak(std::string_view text) {
   Speech& s = speech();
   if (s.engineActive) {
-    waitSpeechEnd();
-    if (!keyPressed()) {
-      s.engine->speak(text);
-      s.enginePending = true;
-    }
+    // Pieces that the screen parts with spaces of their own ("4:0" and
+    // "posição") would otherwise run together into one word.
+    if (!s.line.empty() && !text.empty() && inWord(s.line.back()) && inWord(text.front())) s.line += ' ';
+    s.line += text;
     return;
   }
   speakPieces(text);
@@ -411,7 +448,10 @@ void writeSpeak(std::string_view text) {
 void writelnSpeak(std::string_view text) {
   writeSpeak(text);
   crtWriteln();
+  sendSpokenLine();
 }
+
+void sendSpokenLine() { sendLineUnlessKey(keyPressed()); }
 
 void writeSpeakInt(int64_t n) { writeSpeak(std::to_string(n)); }
 

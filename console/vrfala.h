@@ -40,6 +40,11 @@ bool soundExists(std::string_view name);
 void speakLetter(uint8_t c);
 void spellText(std::string_view text);
 
+// A speech engine is handed a line as one message: what speak gathers goes
+// out when the line ends (writelnSpeak, or this call) or when the program
+// next looks for a key, once the message before it has been spoken.
+void sendSpokenLine();
+
 void writeSpeak(std::string_view text);
 void writelnSpeak(std::string_view text);
 void writeSpeakInt(int64_t n);

@@ -203,7 +203,29 @@ void restoreSoundBeforeEffect() {
   });
 }
 
-void demonstrate() { sound().playAll(); }
+namespace {
+
+// The keep question's answer a key gives: S or Enter keep, N or ESC discard.
+std::optional<bool> keepAnswer(uint8_t key) {
+  if (key == 'S' || key == 's' || key == kEnter) return true;
+  if (key == 'N' || key == 'n' || key == kEsc) return false;
+  return std::nullopt;
+}
+
+// A key that cut the demonstration short only ends it: taken, so that the
+// result and the question after it are heard. An answer typed early stays
+// queued for the question.
+void takeKeysThatEndedTheDemonstration() {
+  for (std::optional<uint8_t> key; (key = nextQueuedKey()) && !keepAnswer(*key);)
+    if (readKey() == 0) readKey();  // an extended key's code
+}
+
+}  // namespace
+
+void demonstrate() {
+  sound().playAll();
+  takeKeysThatEndedTheDemonstration();
+}
 
 bool demonstrateAndKeep(EffectWorker* worker, const std::function<void()>& whenWorked) {
   sayMessage("KLDEMONS", 0);
@@ -212,6 +234,7 @@ bool demonstrateAndKeep(EffectWorker* worker, const std::function<void()>& whenW
     demonstrate();
   } else {
     sound().playAll([worker](int64_t end) { worker->waitUntilWorked(end); });
+    takeKeysThatEndedTheDemonstration();
     // The history and the levels read the sound while the answer is awaited.
     worker->finish();
     if (whenWorked) whenWorked();
@@ -225,12 +248,9 @@ bool askKeepEffect() {
     const uint8_t key = readKey();
     if (key == 0) {
       readKey();  // an extended key's code is no answer
-    } else if (key == 'S' || key == 's' || key == kEnter) {
-      sayMessage("KLSIM", 2);
-      return true;
-    } else if (key == 'N' || key == 'n' || key == kEsc) {
-      sayMessage("KLNAO", 2);
-      return false;
+    } else if (const std::optional<bool> keep = keepAnswer(key)) {
+      sayMessage(*keep ? "KLSIM" : "KLNAO", 2);
+      return *keep;
     }
   }
 }

@@ -426,19 +426,34 @@ TEST_F(SpeechWithEngine, TextGoesToTheEngineAndSoundsWaitForIt) {
   EXPECT_EQ(starter.starts[0].pitch, -3);
   EXPECT_EQ(starter.starts[0].type, 54);
 
+  // The pieces of a line go as one message when the line ends, after the
+  // message before it has been spoken.
   engine.busyChecksPerText = 3;
-  speak("Ol\xE1 007");
+  writeSpeak("Ol\xE1 ");
+  writelnSpeak("007");
   EXPECT_EQ(engine.spoken, (Heard{"Ol\xE1 007"}));
+  writeSpeak("Tempo total: ");
+  writeSpeak("3:0");
+  crtWrite("  ");  // the screen's own spaces: the pieces are parted by one
+  writeSpeak("posi\xE7\xE3o");
+  writeSpeak(", 2,7");
+  EXPECT_EQ(engine.spoken.size(), 1u);
+  EXPECT_FALSE(keyPressed());  // looking for a key hands the pieces over
+  EXPECT_EQ(engine.spoken, (Heard{"Ol\xE1 007", "Tempo total: 3:0 posi\xE7\xE3o, 2,7"}));
   EXPECT_TRUE(player.played.empty());
-  speakSound("_zero");  // waits for the engine first
+  speak("um");
+  speakSound("_zero");  // hands the text over and waits for the engine first
+  EXPECT_EQ(engine.spoken.back(), "um");
   EXPECT_EQ(engine.busyChecksLeft, 0);
   EXPECT_EQ(player.heard(), (Heard{"_zero"}));
 
-  // A key waiting: nothing is handed over.
+  // A key pressed before the line ends: nothing of it is handed over.
+  speak("nada, ");
   crtQueueKey("z");
-  speak("nada");
-  EXPECT_EQ(engine.spoken.size(), 1u);
+  writelnSpeak("nada");
   readKey();
+  EXPECT_EQ(engine.spoken.size(), 3u);
+  EXPECT_EQ(engine.spoken.back(), "um");
 
   configure("SAPI=S\n[SERVFALA]\nVELOCIDADE=15\nTIPOSAPI=4\n");
   EXPECT_EQ(starter.starts.back().rate, 15);

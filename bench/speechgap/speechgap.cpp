@@ -12,11 +12,15 @@
 // Each run starts the program with fresh settings that name the speech
 // server, leaves the file selector, lets the prompt be spoken to its end,
 // presses F1 and listens; a second pass presses F1 while the prompt is
-// still spoken, which cancels it on the server first. Prints per run
-// "after-prompt-ms during-prompt-ms": from the last audible sample of the
-// opening sound to the first audible sample of speech (negative: the
-// speech began over the sound; "-" when the two could not be told apart,
-// and then, as with SPEECHGAP_SHOW set, a drawing of what was heard).
+// still spoken, which cancels it on the server first. A third start opens
+// a sound with a pause and times two lines written in pieces (F6 in the
+// play command, the jump to the pause) against their words said as one
+// message. Prints per run "after-prompt-ms during-prompt-ms f6-ratio
+// pause-ratio": from the last audible sample of the opening sound to the
+// first audible sample of speech (negative: the speech began over the
+// sound; "-" when the two could not be told apart, and then, as with
+// SPEECHGAP_SHOW set, a drawing of what was heard); then each line's time
+// over its words' time ("-": not measured).
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
@@ -79,12 +83,16 @@ bool audible(const std::vector<int16_t>& channel, size_t piece) {
 // The program, its recorder and what they gave, for one run.
 class Run {
  public:
-  Run(const std::string& program, const std::string& monitor, const fs::path& dir) : dir_(dir) {
+  // `file`: a sound for the program to open, written into its directory.
+  Run(const std::string& program, const std::string& monitor, const fs::path& dir,
+      const std::string& fileName = {}, const std::string& fileBytes = {})
+      : dir_(dir) {
     fs::create_directories(dir / "config/Varelu");
     fs::create_directories(dir / "tmp");
     fs::create_directories(dir / "state");
     std::ofstream(dir / "config/Varelu/Varelu.ini")
         << "[TRADUTOR]\nSAPI=S\n[SERVFALA]\nTIPOSAPI=0\n[SOM]\nENTRADA=nulo\n";
+    if (!fileName.empty()) std::ofstream(dir / fileName, std::ios::binary) << fileBytes;
 
     int out[2];
     if (pipe2(out, O_CLOEXEC) != 0) return;
@@ -113,7 +121,8 @@ class Run {
       setenv("XDG_STATE_HOME", (dir / "state").c_str(), 1);
       setenv("TMPDIR", (dir / "tmp").c_str(), 1);
       setenv("TERM", "xterm", 1);
-      execl(program.c_str(), program.c_str(), static_cast<char*>(nullptr));
+      if (fileName.empty()) execl(program.c_str(), program.c_str(), static_cast<char*>(nullptr));
+      execl(program.c_str(), program.c_str(), fileName.c_str(), static_cast<char*>(nullptr));
       _exit(127);
     }
     program_ = child;
@@ -211,6 +220,14 @@ class Run {
     return std::nullopt;
   }
 
+  // From `mark` to the end of the last speech heard after it, in ms.
+  std::optional<double> speechEndAfter(size_t mark) const {
+    const size_t pieces = rec_.right.size() / kPiece;
+    for (size_t p = pieces; p-- > mark / kPiece;)
+      if (audible(rec_.right, p)) return (static_cast<double>((p + 1) * kPiece) - static_cast<double>(mark)) * 1000.0 / kRate;
+    return std::nullopt;
+  }
+
   // One line per second of what was heard after `mark`: left (the program)
   // over right (the server), '#' where a piece is audible.
   std::string picture(size_t mark) const {
@@ -297,6 +314,76 @@ Measured measure(const std::string& program, const std::string& monitor, const f
   return {gap, false};
 }
 
+// A canonical 16-bit mono WAV: a second of tone, two of silence, a second of tone.
+std::string soundWithAPause() {
+  constexpr uint32_t kFileRate = 22050;
+  std::vector<int16_t> samples(4 * kFileRate, 0);
+  for (uint32_t i = 0; i < kFileRate; ++i)
+    samples[i] = samples[3 * kFileRate + i] = static_cast<int16_t>(8000 * std::sin(i * 2 * M_PI * 440 / kFileRate));
+  const uint32_t bytes = static_cast<uint32_t>(samples.size() * 2);
+  std::string wav = "RIFF";
+  auto u32 = [&wav](uint32_t v) { for (int i = 0; i < 4; ++i) wav += static_cast<char>(v >> (8 * i)); };
+  auto u16 = [&wav](uint16_t v) { wav += static_cast<char>(v & 0xFF); wav += static_cast<char>(v >> 8); };
+  u32(36 + bytes);
+  wav += "WAVEfmt ";
+  u32(16); u16(1); u16(1); u32(kFileRate); u32(kFileRate * 2); u16(2); u16(16);
+  wav += "data";
+  u32(bytes);
+  wav.append(reinterpret_cast<const char*>(samples.data()), bytes);
+  return wav;
+}
+
+// How long a line takes from its key to the end of its speech, against
+// the same words handed to the server as one message (spd-say), from the
+// request to the end of their speech: F6 in the play command, then the
+// jump to the pause. Nothing where a line could not be measured.
+struct LineRatios {
+  std::optional<double> f6, pause;
+  bool fatal = false;
+};
+
+LineRatios measureLines(const std::string& program, const std::string& monitor, const fs::path& dir) {
+  Run run(program, monitor, dir, "pausa.wav", soundWithAPause());
+  auto fail = [&run](const char* what) {
+    std::fprintf(stderr, "speechgap: %s; the program wrote:\n%s\n", what, plainText(run.screen()).c_str());
+    return LineRatios{std::nullopt, std::nullopt, true};
+  };
+  if (!run.started()) return fail("the program or parec did not start");
+  if (!run.waitForText("Gravador, qual sua op", 20000)) return fail("no prompt");
+  if (!run.waitForSpeech(400, 20000)) return fail("the prompt was not heard");
+  run.type("t");
+  if (!run.waitForText("F1 ajuda", 20000) || !run.waitForSpeech(400, 20000)) return fail("no play command");
+  // The key's line, and then the same words as one message.
+  auto timed = [&run](const char* key, const char* words) -> std::optional<double> {
+    size_t mark = run.recorded();
+    run.type(key);
+    if (!run.waitForSpeech(700, 20000)) return std::nullopt;
+    const std::optional<double> line = run.speechEndAfter(mark);
+    mark = run.recorded();
+    const char* args[] = {"spd-say", "-w", words, nullptr};
+    pid_t say = -1;
+    if (posix_spawnp(&say, "spd-say", nullptr, nullptr, const_cast<char**>(args), environ) != 0) return std::nullopt;
+    const bool heard = run.waitForSpeech(700, 20000);
+    waitpid(say, nullptr, 0);
+    const std::optional<double> whole = run.speechEndAfter(mark);
+    if (!heard || !line || !whole) return std::nullopt;
+    return *line / *whole;
+  };
+  LineRatios ratios;
+  ratios.f6 = timed("\x1b[17~", "Tempo total: 4:0 posi\xC3\xA7\xC3\xA3o do cursor: 0:0 percentual: 0");
+  if (!run.waitForText("percentual", 1000)) return fail("F6 was not shown");
+  ratios.pause = timed("\x1b[6;5~", "Pausa em 1:0, 2,0 segundos");
+  if (!run.waitForText("segundos", 1000)) return fail("the pause was not shown");
+  return ratios;
+}
+
+std::string shownRatio(const std::optional<double>& ratio) {
+  if (!ratio) return "-";
+  char text[16];
+  std::snprintf(text, sizeof text, "%.2f", *ratio);
+  return text;
+}
+
 std::string shown(const std::optional<double>& ms) {
   return ms ? std::to_string(static_cast<long>(std::lround(*ms))) : std::string("-");
 }
@@ -316,11 +403,13 @@ int main(int argc, char** argv) {
   for (int i = 0; i < runs; ++i) {
     const Measured after = measure(program, argv[2], base / std::to_string(i) / "a", false);
     const Measured during = after.fatal ? Measured{} : measure(program, argv[2], base / std::to_string(i) / "b", true);
-    if (after.fatal || during.fatal) {
+    const LineRatios lines = during.fatal ? LineRatios{} : measureLines(program, argv[2], base / std::to_string(i) / "c");
+    if (after.fatal || during.fatal || lines.fatal) {
       status = 1;
       break;
     }
-    std::printf("%s %s\n", shown(after.gapMs).c_str(), shown(during.gapMs).c_str());
+    std::printf("%s %s %s %s\n", shown(after.gapMs).c_str(), shown(during.gapMs).c_str(),
+                shownRatio(lines.f6).c_str(), shownRatio(lines.pause).c_str());
     std::fflush(stdout);
   }
   std::error_code ec;

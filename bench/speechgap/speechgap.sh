@@ -16,7 +16,7 @@ speechgap="$1"
 program="$2"
 runs="${3:-5}"
 
-for tool in pipewire wireplumber pipewire-pulse pactl parec dbus-daemon speech-dispatcher; do
+for tool in pipewire wireplumber pipewire-pulse pactl parec dbus-daemon speech-dispatcher spd-say; do
   command -v "$tool" >/dev/null || { echo "speechgap: $tool is not installed (scripts/setup)"; exit 1; }
 done
 
@@ -83,3 +83,9 @@ printf 'spoken help (F1), %s runs, %s\n' "$runs" \
   "$(nproc) cores, $(uptime | sed 's/.*load average/load average/')"
 printf '  from the end of the opening sound to the first line: %s\n' "$(summary 1)"
 printf '  the same with F1 pressed while the prompt is spoken: %s\n' "$(summary 2)"
+ratio() {
+  cut -d' ' -f"$1" "$work/gaps" | grep -v '^-$' | median
+}
+printf 'lines written in pieces, time over their words said as one message (median):\n'
+printf '  F6 in the play command: %s\n' "$(ratio 3)"
+printf '  the jump to a pause: %s\n' "$(ratio 4)"
