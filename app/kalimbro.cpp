@@ -230,6 +230,8 @@ void showInformation() {
   // A decoded MP3 is edited as "NAME.MP3.wav": the user knows it by the MP3 name.
   const std::string& name = p.workingFileName;
   writelnSpeak(isMp3Twin(name) ? mp3OfTwin(name) : name);
+  sayMessage("KLIDURAC", 0);
+  writelnSpeak(formatPosition(p.soundBuffer->count(), p.soundBuffer->sampleRate()));
   sayMessage("KLIVEL", 0);
   writeSpeakInt(p.soundBuffer->sampleRate());
   crtWriteln();

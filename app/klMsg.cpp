@@ -27,6 +27,7 @@ constexpr MessageRow kCatalogue[] = {
     {"KLAJTOC2", "Posicione com direita, esquerda, home e end."},
     // The keys jump one second; the help says so.
     {"KLAJTOC3", "Page Up e Page Down saltam 1 segundo"},
+    {"KLAJTOCF", "F5 vai a um segundo digitado; F6 diz o tempo total e o do cursor"},
     {"KLAJTOC4", "M memoriza o ponto do cursor"},
     {"KLAJTOC5", "V volta ao ponto memorizado"},
     {"KLNOMARQ", "Informe o nome do arquivo"},
@@ -100,6 +101,7 @@ constexpr MessageRow kCatalogue[] = {
     {"KLPERCEN", "percentual: "},
     {"KLERPOSI", "Erro de posicionamento"},
     {"KLARQTRB", "Arquivo de trabalho: "},
+    {"KLIDURAC", "Dura\xE7\xE3o: "},
     {"KLIVEL", "Velocidade: "},
     {"KLIQUALI", "Qualidade: "},
     {"KLI8BIT", "8 Bits "},

@@ -7,6 +7,7 @@
 #include "app/programState.h"
 #include "console/VrCrt.h"
 #include "console/vrfala.h"
+#include "platform/number_text.h"
 
 namespace kalimbro {
 namespace {
@@ -18,7 +19,13 @@ void applyRemoval(char kind) {
   p.soundBuffer->deleteRange(plan.start, plan.length);
   p.currentPosition = plan.position;
   p.markedPosition = plan.mark;
-  sayMessage(plan.message, 1);
+  // How much went: "Trecho removido, 6,0 segundos".
+  sayMessage(plan.message, 0);
+  const bool sentenceEnded = messageText(plan.message).ends_with('.');
+  if (sentenceEnded) crtWrite(" ");
+  else sayMessage("KLNIVSEP", 0);
+  writeSpeak(secondsText(plan.length, p.soundBuffer->sampleRate()));
+  sayMessage("KLSEGUND", 1);
 }
 
 }  // namespace

@@ -35,8 +35,9 @@ constexpr int32_t kMostPlayBuffers = 16;
 // Enough to wipe out a longer time text shown before on the row.
 constexpr std::string_view kPositionPadding = "       ";
 constexpr int kHelpBackground = 4, kNormalBackground = 0;
-constexpr std::array<std::string_view, 8> kHelpLines = {"KLAJTOC1", "KLAJTOC2", "KLAJTOC3", "KLAJTOC4",
-                                                        "KLAJTOC5", "KLAJTOC6", "KLAJTOC7", "KLAJTOC8"};
+constexpr std::array<std::string_view, 9> kHelpLines = {"KLAJTOC1", "KLAJTOC2", "KLAJTOC3", "KLAJTOCF",
+                                                        "KLAJTOC4", "KLAJTOC5", "KLAJTOC6", "KLAJTOC7",
+                                                        "KLAJTOC8"};
 
 struct PressedKey {
   uint8_t code = 0;

@@ -190,13 +190,14 @@ TEST_F(PlayCommand, EntrySaysHowToPlayAndF1ListsTheKeys) {
                          "Espa\xE7o toca e para, esc termina",
                          "Posicione com direita, esquerda, home e end.",
                          "Page Up e Page Down saltam 1 segundo",
+                         "F5 vai a um segundo digitado; F6 diz o tempo total e o do cursor",
                          "M memoriza o ponto do cursor",
                          "V volta ao ponto memorizado",
                          "F7 diz o pico, a sonoridade e os trechos saturados",
                          "Control+Page Down e Control+Page Up v\xE3o \xE0 pr\xF3xima pausa e \xE0 anterior",
                          "Insert marca e Delete desmarca; Control+seta abaixo e acima v\xE3o aos marcadores"};
-  for (int i = 0; i < 9; ++i) EXPECT_EQ(screenRow(2 + i).substr(0, std::string(lines[i]).size()), lines[i]);
-  EXPECT_EQ(whereY(), 12) << "a line end after the command";
+  for (int i = 0; i < 10; ++i) EXPECT_EQ(screenRow(2 + i).substr(0, std::string(lines[i]).size()), lines[i]);
+  EXPECT_EQ(whereY(), 13) << "a line end after the command";
 }
 
 // ---------------------------------------------------------------- moving

@@ -81,15 +81,16 @@ TEST_F(Remove, BetweenEarlierMarkAndCursorKeepsTheFrameAtTheCursor) {
 TEST_F(Remove, BetweenEqualPositionsRemovesNothing) {
   run("M", 4, 4);
   EXPECT_EQ(sound().count(), 10);
-  EXPECT_TRUE(shown("Trecho removido"));
+  EXPECT_TRUE(shown("Trecho removido, 0,0 segundos")) << screenText();
 }
 
-TEST_F(Remove, EverythingLeavesTheCursorAndZeroesTheMark) {
+TEST_F(Remove, EverythingLeavesTheCursorAndZeroesTheMarkAndSaysHowMuchWent) {
+  fillMono(sound(), std::vector<int16_t>(6 * 22050 + 1100));
   run("t", 4, 7);
   EXPECT_EQ(sound().count(), 0);
   EXPECT_EQ(position(), 4);
   EXPECT_EQ(mark(), 0);
-  EXPECT_TRUE(shown("Ok, toda grava\xE7\xE3o foi removida."));
+  EXPECT_TRUE(shown("Ok, toda grava\xE7\xE3o foi removida. 6,0 segundos")) << screenText();
 }
 
 TEST_F(Remove, OtherKeysAreInvalidAndChangeNothing) {

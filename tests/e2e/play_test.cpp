@@ -48,6 +48,7 @@ TEST_F(PlayCommandE2e, TShowsHowToPlayF1TheKeysAndEscGoesBack) {
       "Espaço toca e para, esc termina",
       "Posicione com direita, esquerda, home e end.",
       "Page Up e Page Down saltam 1 segundo",
+      "F5 vai a um segundo digitado; F6 diz o tempo total e o do cursor",
       "M memoriza o ponto do cursor",
       "V volta ao ponto memorizado",
   };

@@ -226,7 +226,7 @@ class WorkFile : public testing::Test {
 };
 
 TEST_F(WorkFile, AQuotedNameWithBlanksOpensAndInformationDescribesIt) {
-  std::vector<int16_t> stereo(200, 0);
+  std::vector<int16_t> stereo(2 * 20000, 0);  // 2,5 seconds
   ASSERT_NO_FATAL_FAILURE(start(options({"meu som.wav"}, {{"meu som.wav", wavBytes(8000, 8, 2, stereo)}})));
   ASSERT_TRUE(waitForPrompt());
   EXPECT_EQ(s->title(), "KALIMBRO meu som.wav");
@@ -234,6 +234,7 @@ TEST_F(WorkFile, AQuotedNameWithBlanksOpensAndInformationDescribesIt) {
   ASSERT_TRUE(s->type("i"));
   ASSERT_TRUE(waitForPrompt(kInformationQuality));
   EXPECT_TRUE(s->find("Arquivo de trabalho: meu som.wav").has_value()) << s->dump();
+  EXPECT_TRUE(s->find("Duração: 2:5").has_value()) << s->dump();
   EXPECT_TRUE(s->find("Velocidade: 8000").has_value()) << s->dump();
   EXPECT_TRUE(s->find("Qualidade: 8 Bits").has_value()) << s->dump();
   EXPECT_TRUE(s->find("Stereo").has_value()) << s->dump();
