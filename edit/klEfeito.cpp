@@ -226,6 +226,7 @@ bool askKeepEffect() {
     if (key == 0) {
       readKey();  // an extended key's code is no answer
     } else if (key == 'S' || key == 's' || key == kEnter) {
+      commitStep();
       sayMessage("KLSIM", 2);
       return true;
     } else if (key == 'N' || key == 'n' || key == kEsc) {
@@ -279,6 +280,7 @@ void codeWithPassword() {
     return;
   }
   codeFrames(sound(), passwordValue(line));
+  commitStep();
   sayMessage("KLSENHAP", 1);
 }
 

@@ -7,6 +7,7 @@
 #include "app/programState.h"
 #include "console/VrCrt.h"
 #include "console/vrfala.h"
+#include "edit/klHistorico.h"
 
 namespace kalimbro {
 namespace {
@@ -18,6 +19,7 @@ void applyRemoval(char kind) {
   p.soundBuffer->deleteRange(plan.start, plan.length);
   p.currentPosition = plan.position;
   p.markedPosition = plan.mark;
+  commitStep();
   sayMessage(plan.message, 1);
 }
 
