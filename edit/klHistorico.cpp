@@ -135,8 +135,7 @@ bool bringBack(const LeftChanges& left, const std::string& folder) {
     openSoundFile(p.workingFileName, *p.soundBuffer);
     return false;
   }
-  const HistoryLog& log = soundHistory().log();
-  moveTo(log.position > 0 ? log.steps[log.position - 1].placeAfter : SoundPlace{});
+  moveTo(resumed->place);
   if (resumed->all()) {
     sayMessage("KLRECOK", 1);
   } else {

@@ -501,6 +501,7 @@ std::optional<Resumed> EditHistory::resume(TAmostras& sound, const std::string& 
     at = forward ? at + 1 : at - 1;
     ++resumed.brought;
   }
+  if (at > 0) resumed.place = log_.steps[at - 1].placeAfter;
   if (!resumed.all()) resumed.aside = keepHistoryCopyAside(folder);
   // The journal cuts off what a crash left half-written, or damage.
   JournalWriter writer;

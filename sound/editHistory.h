@@ -131,6 +131,7 @@ struct Resumed {
   size_t brought = 0;  // steps put in place, in order from the saved file
   size_t left = 0;     // of the steps the journal tells
   bool damagedEnd = false;  // and the journal's end was lost to damage
+  SoundPlace place;  // where the last step brought back left the cursor and the mark
   // A copy of the history as it was found, kept aside when not everything
   // came back (Windows-1252, with a trailing '/').
   std::string aside;

@@ -880,8 +880,10 @@ namespace kalimbro::e2e {
 namespace {
 
 // Changes not saved when the program was killed come back at the next start
-// on the same sound, undo goes on over them, and a record the kill cut in
-// half is left out. Declined, they are set aside and the file stays.
+// on the same sound, even when the kill came the moment the last one was
+// told done; undo goes on over them to the right frames, and a record the
+// kill cut in half is left out. Declined, they are set aside and the file
+// stays.
 TEST_F(WorkFile, ChangesKilledBeforeSavingComeBackAtTheNextStart) {
   std::vector<int16_t> original(4000);
   for (size_t i = 0; i < original.size(); ++i) original[i] = static_cast<int16_t>(i * 3 - 6000);
@@ -914,9 +916,7 @@ TEST_F(WorkFile, ChangesKilledBeforeSavingComeBackAtTheNextStart) {
   ASSERT_TRUE(s->type("r"));
   ASSERT_TRUE(waitForQuestion("M remove entre cursor e ponto memorizado: "));
   ASSERT_TRUE(s->type("t"));
-  ASSERT_TRUE(waitForPrompt("Ok, toda gravação foi removida."));
-  ASSERT_TRUE(s->sendRaw("\x1a"));
-  ASSERT_TRUE(waitForPrompt("Desfeito: remoção de 0,5 segundos"));
+  ASSERT_TRUE(waitForText("Ok, toda gravação foi removida."));
   ASSERT_NO_FATAL_FAILURE(killIt());
   std::optional<fs::path> journal;
   for (const auto& e : fs::recursive_directory_iterator(s->stateHome()))
@@ -933,8 +933,25 @@ TEST_F(WorkFile, ChangesKilledBeforeSavingComeBackAtTheNextStart) {
   ASSERT_TRUE(waitForPrompt("Mudanças recuperadas; Control+Z desfaz cada uma"));
   ASSERT_TRUE(s->sendKey(Key::F2));
   ASSERT_TRUE(waitForPrompt(kSaved));
+  EXPECT_TRUE(readWav(work("voz.wav"))->samples.empty());
+  // The frames removed come back from where the journal holds them.
+  ASSERT_TRUE(s->sendRaw("\x1a"));
+  ASSERT_TRUE(waitForPrompt("Desfeito: remoção de 0,5 segundos"));
+  ASSERT_TRUE(s->sendKey(Key::F2));
+  // "OK, arquivo salvo" is on the screen already.
+  ASSERT_TRUE(s->waitUntil(
+      [&] {
+        const auto wav = readWav(work("voz.wav"));
+        return wav && !wav->samples.empty();
+      },
+      "the sound undone saved"));
+  ASSERT_TRUE(waitForPrompt(kSaved));
   EXPECT_EQ(readWav(work("voz.wav"))->samples, quarters(5));
-  // The removal undone before the kill is still there to redo.
+  // A clean screen: the words awaited below are new ones.
+  ASSERT_TRUE(s->sendKey(Key::Delete));
+  ASSERT_TRUE(s->waitUntil([&] { return !s->find("Desfeito").has_value(); }, "a clean screen"));
+  ASSERT_TRUE(waitForPrompt());
+  // The removal undone is still there to redo.
   ASSERT_TRUE(s->sendRaw("\x19"));
   ASSERT_TRUE(waitForPrompt("Refeito: remoção de 0,5 segundos"));
   ASSERT_TRUE(s->sendRaw("\x1a"));
