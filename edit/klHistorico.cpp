@@ -32,9 +32,13 @@ SoundPlace currentPlace() {
 }
 
 void endOpenStep() {
-  static bool toldOverBudget = false;
   if (soundHistory().endStep(currentPlace()) == EditHistory::Ended::failed) sayMessage("KLHISFAL", 1);
-  // Once each time the history outgrows its disk.
+}
+
+// Once each time the history outgrows its disk; told where a step scope
+// opens or ends, not between a change and the word that it is done.
+void tellOverBudget() {
+  static bool toldOverBudget = false;
   if (soundHistory().overBudget() && !toldOverBudget) sayMessage("KLHISCHE", 1);
   toldOverBudget = soundHistory().overBudget();
 }
@@ -208,13 +212,17 @@ bool workingFileHoldsSound() {
 }
 
 HistoryStepScope::HistoryStepScope(std::string_view name) {
-  if (!openSteps().empty()) endOpenStep();
+  if (!openSteps().empty()) {
+    endOpenStep();
+    tellOverBudget();
+  }
   openSteps().emplace_back(name);
   soundHistory().beginStep(name, currentPlace());
 }
 
 HistoryStepScope::~HistoryStepScope() {
   endOpenStep();
+  tellOverBudget();
   openSteps().pop_back();
   if (!openSteps().empty()) soundHistory().beginStep(openSteps().back(), currentPlace());
 }
