@@ -934,23 +934,20 @@ TEST_F(WorkFile, ChangesKilledBeforeSavingComeBackAtTheNextStart) {
   ASSERT_TRUE(s->sendKey(Key::F2));
   ASSERT_TRUE(waitForPrompt(kSaved));
   EXPECT_TRUE(readWav(work("voz.wav"))->samples.empty());
+  // Del clears the screen, so that the words awaited next are new ones.
+  const auto cleanScreen = [&] {
+    ASSERT_TRUE(s->sendKey(Key::Delete));
+    ASSERT_TRUE(s->waitUntil([&] { return !s->find(kSaved).has_value(); }, "a clean screen"));
+    ASSERT_TRUE(waitForPrompt());
+  };
+  ASSERT_NO_FATAL_FAILURE(cleanScreen());
   // The frames removed come back from where the journal holds them.
   ASSERT_TRUE(s->sendRaw("\x1a"));
   ASSERT_TRUE(waitForPrompt("Desfeito: remoção de 0,5 segundos"));
   ASSERT_TRUE(s->sendKey(Key::F2));
-  // "OK, arquivo salvo" is on the screen already.
-  ASSERT_TRUE(s->waitUntil(
-      [&] {
-        const auto wav = readWav(work("voz.wav"));
-        return wav && !wav->samples.empty();
-      },
-      "the sound undone saved"));
   ASSERT_TRUE(waitForPrompt(kSaved));
   EXPECT_EQ(readWav(work("voz.wav"))->samples, quarters(5));
-  // A clean screen: the words awaited below are new ones.
-  ASSERT_TRUE(s->sendKey(Key::Delete));
-  ASSERT_TRUE(s->waitUntil([&] { return !s->find("Desfeito").has_value(); }, "a clean screen"));
-  ASSERT_TRUE(waitForPrompt());
+  ASSERT_NO_FATAL_FAILURE(cleanScreen());
   // The removal undone is still there to redo.
   ASSERT_TRUE(s->sendRaw("\x19"));
   ASSERT_TRUE(waitForPrompt("Refeito: remoção de 0,5 segundos"));
