@@ -260,6 +260,13 @@ constexpr MessageRow kCatalogue[] = {
     {"KLRECERR", "N\xE3o consegui recuperar as mudan\xE7" "as; o som \xE9 o do arquivo"},
     {"KLRECGRD", "As mudan\xE7" "as n\xE3o salvas foram guardadas em "},
     {"KLRECFIC", "As mudan\xE7" "as n\xE3o salvas continuam em "},
+    // Not every change came back: KLRECPAR, how many, KLHDE and of how many
+    // (left out when a damaged end hides it), KLRECMDS, KLRECDAN when the
+    // end was damaged, KLRECFAL and the folder.
+    {"KLRECPAR", "Recuperei "},
+    {"KLRECMDS", " mudan\xE7" "as"},
+    {"KLRECDAN", ", mas o fim do hist\xF3rico estava danificado"},
+    {"KLRECFAL", "; as que faltam foram guardadas em "},
     // The play command's levels (F7).
     {"KLAJTOC6", "F7 diz o pico, a sonoridade e os trechos saturados"},
     // "Pico -3,2 dB, sonoridade -19 LUFS, nenhum trecho saturado".

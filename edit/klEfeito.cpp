@@ -249,6 +249,7 @@ bool askKeepEffect() {
     if (key == 0) {
       readKey();  // an extended key's code is no answer
     } else if (const std::optional<bool> keep = keepAnswer(key)) {
+      if (*keep) commitStep();
       sayMessage(*keep ? "KLSIM" : "KLNAO", 2);
       return *keep;
     }
@@ -299,6 +300,7 @@ void codeWithPassword() {
     return;
   }
   codeFrames(sound(), passwordValue(line));
+  commitStep();
   sayMessage("KLSENHAP", 1);
 }
 

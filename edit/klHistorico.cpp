@@ -32,9 +32,13 @@ SoundPlace currentPlace() {
 }
 
 void endOpenStep() {
-  static bool toldOverBudget = false;
   if (soundHistory().endStep(currentPlace()) == EditHistory::Ended::failed) sayMessage("KLHISFAL", 1);
-  // Once each time the history outgrows its disk.
+}
+
+// Once each time the history outgrows its disk; told where a step scope
+// opens or ends, not between a change and the word that it is done.
+void tellOverBudget() {
+  static bool toldOverBudget = false;
   if (soundHistory().overBudget() && !toldOverBudget) sayMessage("KLHISCHE", 1);
   toldOverBudget = soundHistory().overBudget();
 }
@@ -103,6 +107,20 @@ void setAside(const std::string& folder) {
   writelnSpeak(aside.empty() ? folder : aside);
 }
 
+// "Recuperei 3 de 5 mudanças; as que faltam foram guardadas em PASTA"
+void tellPartRecovered(const Resumed& resumed) {
+  sayMessage("KLRECPAR", 0);
+  writeSpeakInt(static_cast<int64_t>(resumed.brought));
+  if (!resumed.damagedEnd) {
+    sayMessage("KLHDE", 0);
+    writeSpeakInt(static_cast<int64_t>(resumed.left));
+  }
+  sayMessage("KLRECMDS", 0);
+  if (resumed.damagedEnd) sayMessage("KLRECDAN", 0);
+  sayMessage("KLRECFAL", 0);
+  writelnSpeak(resumed.aside);
+}
+
 // Tells of the changes left unsaved and asks whether they come back;
 // true when they did.
 bool bringBack(const LeftChanges& left, const std::string& folder) {
@@ -114,15 +132,20 @@ bool bringBack(const LeftChanges& left, const std::string& folder) {
   }
   if (upperAscii(askKey("KLRECPER")) != 'S') return false;
   ProgramState& p = program();
-  if (soundHistory().resume(*p.soundBuffer, folder)) {
-    moveTo(left.log.position > 0 ? left.log.steps[left.log.position - 1].placeAfter : SoundPlace{});
-    sayMessage("KLRECOK", 1);
-    return true;
+  const std::optional<Resumed> resumed = soundHistory().resume(*p.soundBuffer, folder);
+  if (!resumed) {
+    // Half brought back is neither: the file again.
+    sayMessage("KLRECERR", 1);
+    openSoundFile(p.workingFileName, *p.soundBuffer);
+    return false;
   }
-  // Half brought back is neither: the file again.
-  sayMessage("KLRECERR", 1);
-  openSoundFile(p.workingFileName, *p.soundBuffer);
-  return false;
+  moveTo(resumed->place);
+  if (resumed->all()) {
+    sayMessage("KLRECOK", 1);
+  } else {
+    tellPartRecovered(*resumed);
+  }
+  return true;
 }
 
 }  // namespace
@@ -189,15 +212,25 @@ bool workingFileHoldsSound() {
 }
 
 HistoryStepScope::HistoryStepScope(std::string_view name) {
-  if (!openSteps().empty()) endOpenStep();
+  if (!openSteps().empty()) {
+    endOpenStep();
+    tellOverBudget();
+  }
   openSteps().emplace_back(name);
   soundHistory().beginStep(name, currentPlace());
 }
 
 HistoryStepScope::~HistoryStepScope() {
   endOpenStep();
+  tellOverBudget();
   openSteps().pop_back();
   if (!openSteps().empty()) soundHistory().beginStep(openSteps().back(), currentPlace());
+}
+
+void commitStep() {
+  if (openSteps().empty()) return;
+  endOpenStep();
+  soundHistory().beginStep(openSteps().back(), currentPlace());
 }
 
 void noteSoundCopy(const std::string& wavFile) { soundHistory().soundIsInFile(wavFile, kWavHeaderBytes); }

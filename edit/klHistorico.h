@@ -53,6 +53,11 @@ class HistoryStepScope {
   HistoryStepScope& operator=(const HistoryStepScope&) = delete;
 };
 
+// The command's change is whole and is about to be told done: its step is
+// written down now, so that a crash right after the word loses nothing.
+// What the command changes afterwards is a step of its own.
+void commitStep();
+
 // A command that changed the sound puts it back as it was when its step
 // began, by `putBack`; the step is then no step. What putBack returns.
 bool putBackWithoutStep(bool (*putBack)());

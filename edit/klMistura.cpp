@@ -12,6 +12,7 @@
 #include "console/vrarq.h"
 #include "console/vredit.h"
 #include "console/vrfala.h"
+#include "edit/klHistorico.h"
 #include "platform/number_text.h"
 #include "platform/paths.h"
 #include "sound/gramost.h"
@@ -139,6 +140,7 @@ void mixCommand() {
     sayMessage("KLFALMEM", 1);
     return;
   }
+  commitStep();
   sayMessage("KLMISTUR", 1);
 }
 

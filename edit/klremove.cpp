@@ -7,6 +7,7 @@
 #include "app/programState.h"
 #include "console/VrCrt.h"
 #include "console/vrfala.h"
+#include "edit/klHistorico.h"
 #include "platform/number_text.h"
 
 namespace kalimbro {
@@ -19,6 +20,7 @@ void applyRemoval(char kind) {
   p.soundBuffer->deleteRange(plan.start, plan.length);
   p.currentPosition = plan.position;
   p.markedPosition = plan.mark;
+  commitStep();
   // How much went: "Trecho removido, 6,0 segundos".
   sayMessage(plan.message, 0);
   const bool sentenceEnded = messageText(plan.message).ends_with('.');

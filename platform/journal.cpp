@@ -40,10 +40,17 @@ std::optional<JournalContents> readRecords(int fd) {
     std::array<uint8_t, 4> lengthBytes{};
     if (!readAllAt(fd, int64_t(at), lengthBytes.data(), 4)) return std::nullopt;
     const uint32_t length = getLe32(lengthBytes.data());
-    if (length > kJournalMaxRecord || fileSize - at - kFrameBytes < length) break;
+    if (length > kJournalMaxRecord) {
+      contents.damagedTail = true;
+      break;
+    }
+    if (fileSize - at - kFrameBytes < length) break;
     std::vector<uint8_t> record(size_t(length) + 4);
     if (!readAllAt(fd, int64_t(at + 4), record.data(), record.size())) return std::nullopt;
-    if (getLe32(record.data() + length) != frameChecksum(lengthBytes.data(), record.data(), length)) break;
+    if (getLe32(record.data() + length) != frameChecksum(lengthBytes.data(), record.data(), length)) {
+      contents.damagedTail = true;
+      break;
+    }
     record.resize(length);
     contents.records.push_back(std::move(record));
     at += kFrameBytes + length;

@@ -34,6 +34,9 @@ struct JournalContents {
   std::vector<std::vector<uint8_t>> records;  // every whole record, in order
   uint64_t wholeBytes = 0;                    // the bytes the whole records take from offset 0
   bool tornTail = false;                      // bytes follow the whole records
+  // The bytes after the whole records are not one record that the file
+  // ends inside (a write a crash cut short): whole records may be lost.
+  bool damagedTail = false;
 };
 
 // Every whole record of the journal at `nativePath`; empty contents, not an

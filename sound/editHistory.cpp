@@ -3,7 +3,9 @@
 #include "sound/editHistory.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
+#include <zlib.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -32,7 +34,8 @@ constexpr std::string_view kLockFile = "em-uso";
 // What each journal record is, in its first byte.
 enum class Kind : uint8_t {
   origin = 'O',  // a new history: the sound as it is, and whether it is a saved file
-  step = 'P',
+  step = 'P',          // a step as journals kept it before the checksums
+  checkedStep = 'Q',   // a step with the checksums of its frames
   undo = 'U',
   redo = 'R',
   saved = 'S',
@@ -146,13 +149,20 @@ SoundShape shapeOf(const TAmostras& sound) { return {sound.channels(), sound.sam
 
 int64_t now() { return static_cast<int64_t>(std::time(nullptr)); }
 
+// zlib's CRC-32 of the values' bytes, going on from `crc`.
+uint32_t checksumOf(std::span<const int16_t> values, uint32_t crc = 0) {
+  return static_cast<uint32_t>(crc32_z(crc, reinterpret_cast<const Bytef*>(values.data()), values.size_bytes()));
+}
+
 // A piece of at most this many bytes goes into the journal record.
 constexpr int64_t kInJournalBytes = int64_t{1} << 20;
 
 // The step's record; the values of its pieces kept in the journal follow
 // the fields, each piece's `skip` then counting from the record's start.
+// Beside a step record of old, it holds the checksum of the frames after,
+// after the places, and each piece's checksum, at the end of its entry.
 RecordOut stepRecord(const HistoryStep& step, std::span<const std::vector<int16_t>> pieceValues) {
-  RecordOut r(Kind::step);
+  RecordOut r(Kind::checkedStep);
   r.u32(step.number);
   r.i64(step.when);
   r.text(step.name);
@@ -163,14 +173,17 @@ RecordOut stepRecord(const HistoryStep& step, std::span<const std::vector<int16_
   r.shape(step.after);
   r.place(step.placeBefore);
   r.place(step.placeAfter);
+  r.u32(step.afterChecksum.value_or(0));
   r.u32(static_cast<uint32_t>(step.oldPieces.size()));
   // Where the values go: after the fields, whose size is known now.
-  int64_t at = static_cast<int64_t>(r.bytes().size()) + 20 * static_cast<int64_t>(step.oldPieces.size());
+  constexpr int64_t kPieceEntry = 24;
+  int64_t at = static_cast<int64_t>(r.bytes().size()) + kPieceEntry * static_cast<int64_t>(step.oldPieces.size());
   for (size_t i = 0; i < step.oldPieces.size(); ++i) {
     const HistoryStep::Piece& piece = step.oldPieces[i];
     r.u32(piece.file);
     r.i64(piece.frames);
     r.i64(piece.file == HistoryStep::kInJournal ? at : piece.skip);
+    r.u32(piece.checksum.value_or(0));
     if (piece.file == HistoryStep::kInJournal) at += static_cast<int64_t>(pieceValues[i].size() * sizeof(int16_t));
   }
   for (const std::vector<int16_t>& values : pieceValues) r.values(values);
@@ -186,8 +199,9 @@ RecordOut stepRecord(const HistoryStep& step, std::span<const std::vector<int16_
   return r;
 }
 
-// `recordAt`: where the record's bytes start in the journal.
-std::optional<HistoryStep> readStep(RecordIn& in, uint64_t recordAt) {
+// `recordAt`: where the record's bytes start in the journal; `checked`: the
+// record holds checksums.
+std::optional<HistoryStep> readStep(RecordIn& in, uint64_t recordAt, bool checked) {
   HistoryStep step;
   step.number = in.u32();
   step.when = in.i64();
@@ -199,6 +213,7 @@ std::optional<HistoryStep> readStep(RecordIn& in, uint64_t recordAt) {
   step.after = in.shape();
   step.placeBefore = in.place();
   step.placeAfter = in.place();
+  if (checked) step.afterChecksum = in.u32();
   // A sound holds at most 2^31 - 1 frames, a file of them at most 2^31 - 1
   // stereo frames after a header.
   constexpr int64_t kMost = std::numeric_limits<int32_t>::max();
@@ -210,6 +225,7 @@ std::optional<HistoryStep> readStep(RecordIn& in, uint64_t recordAt) {
     piece.file = in.u32();
     piece.frames = in.i64();
     piece.skip = in.i64();
+    if (checked) piece.checksum = in.u32();
     if (piece.frames == 0 || !inSound(piece.frames) || piece.skip < 0 || piece.skip > 4 * kMost) return std::nullopt;
     if (piece.file == HistoryStep::kInJournal) {
       // Its values lie after the fields, inside the record.
@@ -266,8 +282,9 @@ bool applyRecord(HistoryLog& log, std::span<const uint8_t> bytes, uint64_t recor
       if (isSavedFile) log.savedFile = file;
       break;
     }
-    case Kind::step: {
-      std::optional<HistoryStep> step = readStep(in, recordAt);
+    case Kind::step:
+    case Kind::checkedStep: {
+      std::optional<HistoryStep> step = readStep(in, recordAt, kind == Kind::checkedStep);
       if (!step) return false;
       // A new step drops the steps that were undone.
       log.steps.resize(log.position);
@@ -349,10 +366,19 @@ HistoryLog replayHistory(std::span<const std::vector<uint8_t>> records) {
     const uint64_t at = std::exchange(recordAt, recordAt + record.size() + 8);
     if (!begun && (record.empty() || record[0] != static_cast<uint8_t>(Kind::origin))) continue;
     HistoryLog next = log;
-    if (!applyRecord(next, record, at)) break;
+    if (!applyRecord(next, record, at)) {
+      log.damagedEnd = true;
+      break;
+    }
     log = std::move(next);
     begun = true;
   }
+  return log;
+}
+
+HistoryLog replayHistory(const JournalContents& journal) {
+  HistoryLog log = replayHistory(journal.records);
+  log.damagedEnd = log.damagedEnd || journal.damagedTail;
   return log;
 }
 
@@ -381,53 +407,122 @@ std::optional<LeftChanges> findLeftChanges(const std::string& folder, const std:
   if (!lock.valid()) return std::nullopt;
   const std::optional<JournalContents> journal = readJournal(native + std::string(kJournalFile));
   if (!journal) return std::nullopt;
-  LeftChanges left{replayHistory(journal->records)};
+  LeftChanges left{replayHistory(*journal)};
   const HistoryLog& log = left.log;
-  if (log.steps.empty() || log.savedPosition == log.position) return std::nullopt;
+  // A damaged end may have taken steps with it.
+  if (!log.damagedEnd && (log.steps.empty() || log.savedPosition == log.position)) return std::nullopt;
   left.madeOnThisFile = log.savedPosition.has_value() && file.has_value() && log.savedFile == file;
   return left;
 }
 
-std::string setHistoryAside(const std::string& folder) {
+namespace {
+
+// Makes a folder beside the history in `folder`, named after the time of
+// its last change, by `makeAt` (its native name; false with errno EEXIST
+// when the name is taken); the folder's name, empty when none was made.
+std::string makeAsideFolder(const std::string& folder, const std::function<bool(const std::string&)>& makeAt) {
   const std::string native = withoutTrailingSlash(nativePath(folder));
   const std::optional<JournalContents> journal = readJournal(native + "/" + std::string(kJournalFile));
   const int64_t when = journal ? replayHistory(journal->records).lastChange : now();
   const std::string aside = native + "-" + localTimeText(when, "%Y%m%d-%H%M%S");
   for (int n = 1; n < 100; ++n) {
     const std::string name = n == 1 ? aside : aside + "-" + std::to_string(n);
-    if (renameWithoutReplacing(native, name)) return fromUtf8(name) + "/";
+    if (makeAt(name)) return fromUtf8(name) + "/";
     if (errno != EEXIST) return {};
   }
   return {};
 }
 
+// The history's files of the native folder `from` in the new folder `to`:
+// the frames linked (they are never written again), the journal, which
+// goes on growing, copied. False when one could not be.
+bool copyHistoryFiles(const std::string& from, const std::string& to) {
+  std::error_code ec;
+  for (const fs::directory_entry& entry : fs::directory_iterator(from, ec)) {
+    const std::string name = entry.path().filename().string();
+    if (!isHistoryFile(name)) continue;
+    const std::string copy = to + "/" + name;
+    if (name != kJournalFile) {
+      fs::create_hard_link(entry.path(), copy, ec);
+      if (!ec) continue;
+    }
+    if (!fs::copy_file(entry.path(), copy, ec)) return false;
+    const UniqueFd out(::open(copy.c_str(), O_WRONLY | O_CLOEXEC));
+    if (!out.valid() || fdatasync(out.get()) != 0) return false;
+  }
+  return !ec && flushFolder(to);
+}
+
+// A copy of the history in `folder`, kept beside it as setHistoryAside
+// would move it; the copy's name, empty when it could not be made whole.
+std::string keepHistoryCopyAside(const std::string& folder) {
+  const std::string native = withoutTrailingSlash(nativePath(folder));
+  return makeAsideFolder(folder, [&](const std::string& name) {
+    if (mkdir(name.c_str(), 0700) != 0) return false;
+    if (copyHistoryFiles(native, name)) return true;
+    errno = EIO;
+    return false;
+  });
+}
+
+}  // namespace
+
+std::string setHistoryAside(const std::string& folder) {
+  const std::string native = withoutTrailingSlash(nativePath(folder));
+  return makeAsideFolder(folder, [&](const std::string& name) { return renameWithoutReplacing(native, name); });
+}
+
 // ---- Starting and stopping -----------------------------------------------------
 
-bool EditHistory::resume(TAmostras& sound, const std::string& folder) {
+std::optional<Resumed> EditHistory::resume(TAmostras& sound, const std::string& folder) {
   close();
   const std::string native = nativePath(folder);
   UniqueFd lock = lockHistory(native);
-  JournalWriter journal;
-  // The journal cuts off what a crash left half-written.
-  if (!lock.valid() || !journal.open(native + std::string(kJournalFile))) return false;
-  HistoryLog log = replayHistory(journal.contentsAtOpen().records);
-  if (!log.savedPosition) return false;
+  if (!lock.valid()) return std::nullopt;
+  // Read as it is: the writer would cut a damaged end off before a copy
+  // of it is kept.
+  const std::optional<JournalContents> journal = readJournal(native + std::string(kJournalFile));
+  if (!journal) return std::nullopt;
+  HistoryLog log = replayHistory(*journal);
+  if (!log.savedPosition) return std::nullopt;
   folder_ = folder;
-  lock_ = std::move(lock);
-  journal_ = std::move(journal);
   log_ = std::move(log);
   sound_ = &sound;
-  // From the saved file to where the changes left the sound.
-  for (size_t at = *log_.savedPosition; at != log_.position;) {
-    const bool forward = at < log_.position;
-    if (!putStretch(log_.steps[forward ? at : at - 1], forward)) {
-      close();
-      return false;
-    }
+  // From the saved file towards where the changes left the sound, up to
+  // the first step that cannot be put in place.
+  const size_t saved = *log_.savedPosition, target = log_.position;
+  Resumed resumed;
+  resumed.left = saved < target ? target - saved : saved - target;
+  resumed.damagedEnd = log_.damagedEnd;
+  size_t at = saved;
+  while (at != target) {
+    const bool forward = at < target;
+    if (!putStretch(log_.steps[forward ? at : at - 1], forward)) break;
     at = forward ? at + 1 : at - 1;
+    ++resumed.brought;
+  }
+  if (at > 0) resumed.place = log_.steps[at - 1].placeAfter;
+  if (!resumed.all()) resumed.aside = keepHistoryCopyAside(folder);
+  // The journal cuts off what a crash left half-written, or damage.
+  JournalWriter writer;
+  if ((!resumed.all() && resumed.aside.empty()) || !writer.open(native + std::string(kJournalFile))) {
+    close();
+    return std::nullopt;
+  }
+  lock_ = std::move(lock);
+  journal_ = std::move(writer);
+  // The journal says where the sound stopped; the steps past it stay to
+  // redo, each checked again then.
+  while (log_.position != at) {
+    RecordOut r(log_.position > at ? Kind::undo : Kind::redo);
+    r.i64(now());
+    if (!write(r.bytes())) {
+      close();
+      return std::nullopt;
+    }
   }
   sound.setWitness(this);
-  return true;
+  return resumed;
 }
 
 bool EditHistory::start(TAmostras& sound, const std::string& folder, std::optional<FileStamp> savedFile) {
@@ -537,6 +632,41 @@ bool EditHistory::readFrames(const std::string& file, int64_t skip, std::span<in
   return true;
 }
 
+// True when `file` holds `bytes` bytes from `skip` on, and they match
+// `checksum` when there is one.
+bool EditHistory::holdsFrames(const std::string& file, int64_t skip, int64_t bytes,
+                              std::optional<uint32_t> checksum) const {
+  if (bytes == 0) return true;
+  const std::optional<uint64_t> size = fileSize(file);
+  if (!size || *size < static_cast<uint64_t>(skip) + static_cast<uint64_t>(bytes)) return false;
+  if (!checksum) return true;
+  const UniqueFd in(::open(nativePath(file).c_str(), O_RDONLY | O_CLOEXEC));
+  if (!in.valid()) return false;
+  std::vector<int16_t> block(kWorkBlockValues);
+  uint32_t crc = 0;
+  WorkClicker clicker;
+  for (int64_t done = 0; done < bytes; clicker.blockDone()) {
+    const auto n = static_cast<size_t>(std::min<int64_t>(bytes - done, static_cast<int64_t>(block.size() * sizeof(int16_t))));
+    if (!readAllAt(in.get(), skip + done, reinterpret_cast<uint8_t*>(block.data()), n)) return false;
+    crc = checksumOf(std::span(block).first(n / sizeof(int16_t)), crc);
+    done += static_cast<int64_t>(n);
+  }
+  return crc == *checksum;
+}
+
+// The files of the side of `step` that goes in place (`forward`: the
+// frames after) hold its frames whole and as they were written.
+bool EditHistory::stepFilesHold(const HistoryStep& step, bool forward) const {
+  constexpr int64_t kBytes = sizeof(int16_t);
+  if (forward)
+    return holdsFrames(fileOf(step.number, "depois"), 0, step.newLength * step.after.channels * kBytes,
+                       step.afterChecksum);
+  return std::ranges::all_of(step.oldPieces, [&](const HistoryStep::Piece& piece) {
+    return holdsFrames(fileOfPiece(step, piece), piece.skip, piece.frames * step.before.channels * kBytes,
+                       piece.checksum);
+  });
+}
+
 void EditHistory::removeFilesOf(const HistoryStep& step) {
   for (const HistoryStep::Piece& piece : step.oldPieces)
     if (piece.file != HistoryStep::kInJournal) removeFile(pieceFile(step.number, piece.file));
@@ -559,19 +689,20 @@ void EditHistory::beginStep(std::string_view name, SoundPlace before) {
 void EditHistory::keepOldFrames(const TAmostras& sound, int64_t first, int64_t end, int64_t oldFirst, bool atFront) {
   OpenStep& o = *open_;
   if (end <= first) return;
-  HistoryStep::Piece piece{0, end - first, 0};
+  HistoryStep::Piece piece{0, end - first, 0, std::nullopt};
   // A stretch of a quarter of the sound or more comes from the scratch copy
   // when there is one: the whole copy then has to reach the disk.
   const int64_t channels = sound.channels();
+  const std::span<const int16_t> kept =
+      sound.samples().subspan(static_cast<size_t>(first * channels), static_cast<size_t>((end - first) * channels));
+  piece.checksum = checksumOf(kept);
   std::optional<uint32_t> copy = (end - first) * 4 >= o.countBefore ? takeInCopy() : std::nullopt;
   std::vector<int16_t> values;
   if (copy) {
     piece.file = *copy;
     piece.skip = copy_->dataOffset + oldFirst * channels * static_cast<int64_t>(sizeof(int16_t));
-  } else if ((end - first) * channels * static_cast<int64_t>(sizeof(int16_t)) <= kInJournalBytes) {
+  } else if (static_cast<int64_t>(kept.size_bytes()) <= kInJournalBytes) {
     piece.file = HistoryStep::kInJournal;
-    const std::span<const int16_t> kept = sound.samples().subspan(static_cast<size_t>(first * channels),
-                                                                  static_cast<size_t>((end - first) * channels));
     values.assign(kept.begin(), kept.end());
   } else {
     piece.file = o.pieceFiles++;
@@ -604,11 +735,13 @@ bool EditHistory::writeAheadPiece() {
   if (a.written >= frames) return false;
   const int64_t channels = sound_->channels();
   const int64_t n = std::min<int64_t>(frames - a.written, kWorkBlockValues / channels);
-  const int16_t* values = sound_->samples().data() + (o.step.start + a.written) * channels;
-  if (!a.out.write(values, static_cast<size_t>(n * channels) * sizeof(int16_t))) {
+  const std::span<const int16_t> values =
+      sound_->samples().subspan(static_cast<size_t>((o.step.start + a.written) * channels), static_cast<size_t>(n * channels));
+  if (!a.out.write(values.data(), values.size_bytes())) {
     o.ahead.reset();
     return false;
   }
+  a.checksum = checksumOf(values, a.checksum);
   a.written += n;
   return true;
 }
@@ -738,6 +871,7 @@ EditHistory::Ended EditHistory::endStep(SoundPlace after) {
   for (WorkClicker clicker; writeAheadPiece(); clicker.blockDone()) {
   }
   const bool writtenAhead = o.ahead && o.ahead->written == step.newLength && o.ahead->out.commit();
+  step.afterChecksum = writtenAhead ? o.ahead->checksum : checksumOf({});
   const bool failed = o.failed || !flushCopy(true);
   const std::vector<std::vector<int16_t>> pieceValues = std::move(o.pieceValues);
   open_.reset();
@@ -778,16 +912,7 @@ bool EditHistory::putStretch(const HistoryStep& step, bool forward) {
   const int64_t length = forward ? step.newLength : step.oldLength;
   if (shapeOf(sound) != from || step.start + removed > sound.count()) return false;
   // Nothing is made room for before the files are known to hold the frames.
-  const auto holds = [](const std::string& file, int64_t skip, int64_t bytes) {
-    if (bytes == 0) return true;
-    const std::optional<uint64_t> size = fileSize(file);
-    return size && *size >= static_cast<uint64_t>(skip) + static_cast<uint64_t>(bytes);
-  };
-  if (forward ? !holds(fileOf(step.number, "depois"), 0, length * to.channels * 2)
-              : !std::all_of(step.oldPieces.begin(), step.oldPieces.end(), [&](const HistoryStep::Piece& piece) {
-                  return holds(fileOfPiece(step, piece), piece.skip, piece.frames * to.channels * 2);
-                }))
-    return false;
+  if (!stepFilesHold(step, forward)) return false;
   // The frames after the step (`after`) or before it.
   const auto readSide = [&](bool after, std::span<int16_t> values) {
     if (values.empty()) return true;

@@ -16,7 +16,10 @@
 // in the folder given to start, beside the journal ("diario"). Undo puts the
 // frames before back, redo the frames after; memory holds only the stretch
 // moved, never a second sound. A step is done once its record is in the
-// journal: the data files are on the disk before it.
+// journal: the data files are on the disk before it. The record keeps a
+// CRC-32 of each stretch of frames as it was written, and no frames are
+// put in place before their files are found to match it (records written
+// before the checksums were kept have none, and are not checked).
 #pragma once
 
 #include <cstdint>
@@ -65,6 +68,7 @@ struct HistoryStep {
     uint32_t file = 0;
     int64_t frames = 0;
     int64_t skip = 0;  // bytes of the file before the piece's frames
+    std::optional<uint32_t> checksum;  // of the piece's frames
   };
   // A short piece lives inside the step's own journal record: one flush
   // then writes it down with the step. `skip` is then its place in the
@@ -74,6 +78,7 @@ struct HistoryStep {
   // The markers the step took away, as they were before it: undo puts them
   // back, redo takes them again.
   std::vector<SoundMarker> removedMarkers;
+  std::optional<uint32_t> afterChecksum;  // of the frames after, the whole "depois" file
 
   // What the step's files take on the disk.
   uint64_t bytes() const {
@@ -90,10 +95,14 @@ struct HistoryLog {
   std::optional<FileStamp> savedFile;
   int64_t lastChange = 0;  // when the last step, undo or redo was made
   uint32_t nextNumber = 1;
+  // The journal ends in damage, not in a write cut short: records, and
+  // steps, may be lost after the last one read.
+  bool damagedEnd = false;
 };
 
 // The log a journal's records make.
 HistoryLog replayHistory(std::span<const std::vector<uint8_t>> records);
+HistoryLog replayHistory(const JournalContents& journal);
 
 // Removes the history kept in `folder`, and the folder when nothing else
 // is in it, unless a running program keeps it.
@@ -117,6 +126,18 @@ std::optional<LeftChanges> findLeftChanges(const std::string& folder, const std:
 // trailing '/'), empty when it could not be moved.
 std::string setHistoryAside(const std::string& folder);
 
+// How far resume brought the changes a run left.
+struct Resumed {
+  size_t brought = 0;  // steps put in place, in order from the saved file
+  size_t left = 0;     // of the steps the journal tells
+  bool damagedEnd = false;  // and the journal's end was lost to damage
+  SoundPlace place;  // where the last step brought back left the cursor and the mark
+  // A copy of the history as it was found, kept aside when not everything
+  // came back (Windows-1252, with a trailing '/').
+  std::string aside;
+  bool all() const { return brought == left && !damagedEnd; }
+};
+
 class EditHistory final : public SoundWitness {
  public:
   EditHistory() = default;
@@ -131,10 +152,13 @@ class EditHistory final : public SoundWitness {
   bool start(TAmostras& sound, const std::string& folder, std::optional<FileStamp> savedFile);
   // Goes on with the history left in `folder`, whose changes findLeftChanges
   // found made on the file that `sound` was just loaded from: the sound is
-  // brought to where the changes left it, and they can be undone. False
-  // when they cannot all be brought back; the sound is then neither the
-  // file nor the changes, and nothing is watched.
-  bool resume(TAmostras& sound, const std::string& folder);
+  // brought, step by step, to where the changes left it, and they can be
+  // undone. A step whose frames cannot be put in place (a file missing,
+  // short or not matching its checksum) stops it there: the history goes on
+  // from that step, and a copy of the history as found is kept aside.
+  // Nothing when the history cannot be taken up at all; the sound is then
+  // neither the file nor the changes, and nothing is watched.
+  std::optional<Resumed> resume(TAmostras& sound, const std::string& folder);
   // Goes on in `folder` (the sound was saved under another name): the
   // history's files move there. A history already in `folder` goes aside
   // when it holds changes that no file has, else it goes. False, with
@@ -168,8 +192,8 @@ class EditHistory final : public SoundWitness {
   // as the frames before, instead of writing them again.
   void soundIsInFile(const std::string& file, int64_t dataOffset);
 
-  // Undo and redo. `failed`: the step's files could not be read or memory
-  // was refused; the sound is as it was.
+  // Undo and redo. `failed`: the step's files could not be read, do not
+  // match their checksums, or memory was refused; the sound is as it was.
   enum class Travel { done, nothingThere, failed };
   Travel undo(HistoryStep& undone) { return travel(false, undone); }
   Travel redo(HistoryStep& redone) { return travel(true, redone); }
@@ -202,6 +226,7 @@ class EditHistory final : public SoundWitness {
     FileReplacer out;
     int64_t written = 0;  // frames
     int64_t flushed = 0;  // frames on the disk
+    uint32_t checksum = 0;  // of the frames written
   };
   struct OpenStep {
     HistoryStep step;
@@ -234,6 +259,8 @@ class EditHistory final : public SoundWitness {
   bool flushCopy(bool all);
   bool keepFrames(const TAmostras& sound, int64_t first, int64_t end, const std::string& file);
   bool readFrames(const std::string& file, int64_t skip, std::span<int16_t> into) const;
+  bool holdsFrames(const std::string& file, int64_t skip, int64_t bytes, std::optional<uint32_t> checksum) const;
+  bool stepFilesHold(const HistoryStep& step, bool forward) const;
   bool putStretch(const HistoryStep& step, bool forward);
   void putMarkers(const HistoryStep& step, bool forward);
   bool write(const std::vector<uint8_t>& record);

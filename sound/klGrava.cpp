@@ -158,6 +158,8 @@ void offerTakes(LeftTakeRun& run, bool mayAppend) {
       if (sound.count() == 0) sound.createSized(takes.channels(), takes.sampleRate(), takes.bitsPerSample(), 0);
       const int32_t before = sound.count();
       if (appendAtSoundRate(sound, takes)) {
+        // The takes' files go only once the history holds them.
+        commitStep();
         removeTakeRun(run);
         sayMessage("KLOK", 1);
         return;

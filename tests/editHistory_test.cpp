@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <vector>
 
 #include "tests/fakes/file_folder_test.h"
@@ -209,6 +210,156 @@ TEST_F(History, ADroppedStepAndAChangeOutsideAStepLeaveNothingToUndo) {
   EXPECT_EQ(history.undo(moved), EditHistory::Travel::nothingThere);
   EXPECT_TRUE(history.active());
   EXPECT_FALSE(history.log().savedPosition.has_value());
+}
+
+// Flips one bit of the file at `at` bytes from its end.
+void damage(const std::string& file, std::streamoff fromEnd) {
+  std::fstream f(file, std::ios::in | std::ios::out | std::ios::binary);
+  f.seekg(-fromEnd, std::ios::end);
+  const char c = static_cast<char>(f.get());
+  f.seekp(-fromEnd, std::ios::end);
+  f.put(static_cast<char>(c ^ 0x10));
+}
+
+// The folder the history was kept aside in, beside it.
+std::optional<std::filesystem::path> asideFolder(const std::string& dir) {
+  for (const auto& e : std::filesystem::directory_iterator(dir))
+    if (e.path().filename().string().starts_with("historia-")) return e.path();
+  return std::nullopt;
+}
+
+// A run ends without saving; the next loads the saved file again and
+// resumes: the steps come back up to the first whose frames do not match
+// their checksums, and undo and redo go on over the journal as replayed.
+TEST_F(History, AfterACrashTheStepsComeBackUpToTheFirstThatFailsItsChecksum) {
+  // Large enough for the frames before a change of all of it to take a
+  // file of their own.
+  fill(sound, 2, 300000);
+  ASSERT_TRUE(history.start(sound, path("historia/"), FileStamp{1, 2, 3}));
+  std::vector<std::vector<int16_t>> states{valuesOf(sound)};
+  step("KLPREMOV", [&] { sound.deleteRange(0, 10); });
+  step("KLPEFEIT", [&] { sound.applyGainRamp(0, sound.count() - 1, 0.5L, 0.5L); });
+  step("KLPMIXA", [&] { sound.insertSilence(50, 100); });
+  step("KLPREMOV", [&] { sound.deleteRange(1000, 500); });
+  states.resize(5);
+  ASSERT_EQ(history.log().steps[1].oldPieces[0].file, 0u) << "a file of its own";
+  ASSERT_EQ(history.log().steps[3].oldPieces[0].file, HistoryStep::kInJournal);
+  HistoryStep moved;
+  for (size_t i = 4; i > 0; --i) {
+    states[i] = valuesOf(sound);
+    ASSERT_EQ(history.undo(moved), EditHistory::Travel::done);
+  }
+  for (size_t i = 1; i <= 4; ++i) ASSERT_EQ(history.redo(moved), EditHistory::Travel::done);
+  const auto crashAndLoadTheSavedFile = [&] {
+    history.close();
+    sound.createSized(2, 8000, 16, static_cast<int64_t>(states[0].size() / 2));
+    std::ranges::copy(states[0], sound.samplesToChange().begin());
+  };
+
+  crashAndLoadTheSavedFile();
+  std::optional<Resumed> resumed = history.resume(sound, path("historia/"));
+  ASSERT_TRUE(resumed.has_value());
+  EXPECT_TRUE(resumed->all());
+  EXPECT_EQ(resumed->place, (SoundPlace{30, 40})) << "where the last step left the cursor";
+  EXPECT_EQ(valuesOf(sound), states[4]);
+  // Frames read from the journal and from files, at the places replayed.
+  for (size_t i = 4; i > 0; --i) {
+    ASSERT_EQ(history.undo(moved), EditHistory::Travel::done) << i;
+    EXPECT_EQ(valuesOf(sound), states[i - 1]) << "undo back to state " << i - 1;
+  }
+  for (size_t i = 1; i <= 4; ++i) ASSERT_EQ(history.redo(moved), EditHistory::Travel::done);
+
+  // The third step's frames after, damaged where their size does not show.
+  damage(path("historia/3-depois"), 7);
+  crashAndLoadTheSavedFile();
+  resumed = history.resume(sound, path("historia/"));
+  ASSERT_TRUE(resumed.has_value());
+  EXPECT_EQ(resumed->brought, 2u);
+  EXPECT_EQ(resumed->left, 4u);
+  EXPECT_FALSE(resumed->all());
+  EXPECT_EQ(valuesOf(sound), states[2]);
+  EXPECT_EQ(history.log().position, 2u);
+  // The history as found, kept aside whole; nothing of it was removed.
+  const std::optional<std::filesystem::path> aside = asideFolder(dir_);
+  ASSERT_TRUE(aside.has_value());
+  EXPECT_EQ(resumed->aside, aside->string() + "/");
+  const std::optional<JournalContents> asideJournal = readJournal(*aside / "diario");
+  ASSERT_TRUE(asideJournal.has_value());
+  EXPECT_EQ(replayHistory(*asideJournal).position, 4u);
+  EXPECT_TRUE(std::filesystem::exists(*aside / "3-depois"));
+  EXPECT_TRUE(std::filesystem::exists(*aside / "2-antes-0"));
+  // Redo does not take the damaged frames for good ones either.
+  EXPECT_EQ(history.redo(moved), EditHistory::Travel::failed);
+  EXPECT_EQ(valuesOf(sound), states[2]);
+  // Nor does undo.
+  damage(path("historia/2-antes-0"), 3);
+  EXPECT_EQ(history.undo(moved), EditHistory::Travel::failed);
+  EXPECT_EQ(valuesOf(sound), states[2]);
+
+  // A damaged end of the journal may have taken steps with it: what it
+  // still tells comes back, and the whole is kept aside.
+  std::filesystem::remove_all(*aside);
+  std::ofstream(path("historia/diario"), std::ios::binary | std::ios::app) << std::string("\x02\0\0\0UUnocrc", 10);
+  history.close();
+  const std::optional<LeftChanges> left = findLeftChanges(path("historia/"), FileStamp{1, 2, 3});
+  ASSERT_TRUE(left.has_value());
+  EXPECT_TRUE(left->log.damagedEnd);
+  crashAndLoadTheSavedFile();
+  resumed = history.resume(sound, path("historia/"));
+  ASSERT_TRUE(resumed.has_value());
+  EXPECT_EQ(resumed->brought, 2u) << "the sound was left after the second step";
+  EXPECT_TRUE(resumed->damagedEnd);
+  EXPECT_FALSE(resumed->all());
+  EXPECT_TRUE(asideFolder(dir_).has_value());
+}
+
+// A journal written before the steps kept checksums: its steps come back
+// unchecked.
+TEST_F(History, AJournalWithoutChecksumsStillComesBack) {
+  history.close();
+  std::filesystem::remove_all(path("historia/"));
+  std::filesystem::create_directory(path("historia/"));
+  const auto le = [](std::string& out, uint64_t v, int bytes) {
+    for (int i = 0; i < bytes; ++i) out.push_back(static_cast<char>(v >> (8 * i)));
+  };
+  std::string origin = "O";
+  le(origin, 100, 8);
+  origin.push_back(1);
+  for (const uint64_t v : {1, 2, 3}) le(origin, v, 8);
+  // Mono, 8000 Hz: frames 1..2 (values 20, 30) became one frame, 99; the
+  // frames before lie in the record itself.
+  std::string step = "P";
+  le(step, 1, 4);
+  le(step, 200, 8);
+  le(step, 8, 4);
+  step += "KLPREMOV";
+  for (const uint64_t v : {1, 2, 1}) le(step, v, 8);
+  for (int side = 0; side < 2; ++side)
+    for (const uint64_t v : {1, 8000, 16}) le(step, v, 4);
+  for (const uint64_t v : {5, 6, 7, 8}) le(step, v, 4);
+  le(step, 1, 4);
+  const size_t valuesAt = step.size() + 20;
+  le(step, HistoryStep::kInJournal, 4);
+  le(step, 2, 8);
+  le(step, valuesAt, 8);
+  le(step, 20, 2);
+  le(step, 30, 2);
+  JournalWriter journal;
+  ASSERT_TRUE(journal.open(path("historia/diario")));
+  ASSERT_TRUE(journal.append(std::vector<uint8_t>(origin.begin(), origin.end())));
+  ASSERT_TRUE(journal.append(std::vector<uint8_t>(step.begin(), step.end())));
+  journal = JournalWriter();
+  write("historia/1-depois", std::string("\x63\0", 2));
+
+  sound.createSized(1, 8000, 16, 4);
+  std::ranges::copy(std::vector<int16_t>{10, 20, 30, 40}, sound.samplesToChange().begin());
+  const std::optional<Resumed> resumed = history.resume(sound, path("historia/"));
+  ASSERT_TRUE(resumed.has_value());
+  EXPECT_TRUE(resumed->all());
+  EXPECT_EQ(valuesOf(sound), (std::vector<int16_t>{10, 99, 40}));
+  HistoryStep moved;
+  ASSERT_EQ(history.undo(moved), EditHistory::Travel::done);
+  EXPECT_EQ(valuesOf(sound), (std::vector<int16_t>{10, 20, 30, 40}));
 }
 
 }  // namespace

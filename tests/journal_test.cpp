@@ -98,6 +98,7 @@ TEST_F(JournalTest, TornTailAtEveryOffsetReadsAsTheWholeRecordsAndIsCutBeforeApp
     EXPECT_EQ(torn->records, (std::vector<Bytes>{bytesOf("first"), bytesOf("second")}));
     EXPECT_EQ(torn->wholeBytes, whole);
     EXPECT_EQ(torn->tornTail, length > whole);
+    EXPECT_FALSE(torn->damagedTail) << "a write cut short loses no whole record";
 
     JournalWriter writer;
     ASSERT_TRUE(writer.open(path_));
@@ -126,6 +127,10 @@ TEST_F(JournalTest, DamageEndsTheReadingThere) {
     EXPECT_EQ(contents->records, std::vector<Bytes>{bytesOf("first")});
     EXPECT_EQ(contents->wholeBytes, second);
     EXPECT_TRUE(contents->tornTail);
+    // A damaged length may point past the end, as a write cut short does.
+    if (at >= second + 4) {
+      EXPECT_TRUE(contents->damagedTail);
+    }
   }
 
   // Zeros where the file system lost the data are not empty records.
@@ -133,6 +138,7 @@ TEST_F(JournalTest, DamageEndsTheReadingThere) {
   zeros.resize(zeros.size() + 64, 0);
   setFileBytes(zeros);
   EXPECT_EQ(records(), std::vector<Bytes>{bytesOf("first")});
+  EXPECT_TRUE(readJournal(path_)->damagedTail);
 
   // A length over the bound is refused even when the file holds that many
   // bytes with a matching checksum (a sparse file: nothing on the disk).
@@ -156,6 +162,7 @@ TEST_F(JournalTest, DamageEndsTheReadingThere) {
   ASSERT_TRUE(huge.has_value());
   EXPECT_TRUE(huge->records.empty());
   EXPECT_TRUE(huge->tornTail);
+  EXPECT_TRUE(huge->damagedTail);
 
   // A writer does not write what a reader would refuse.
   std::filesystem::remove(path_);
