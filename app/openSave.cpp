@@ -94,11 +94,12 @@ bool keepsMarkers(std::string_view name, SoundKind kind) {
 }
 
 // The sound's markers as an MP4's chapters in ffmpeg's metadata text, in
-// `file`. An MP4 chapter list starts at 0 whatever its first chapter says:
-// a chapter without a title (no marker) leads in to the first marker.
+// `file`. An MP4's chapter track starts at 0 whatever its first chapter
+// says, and leaves out a chapter without a title: one titled with a blank
+// (no marker) leads in to the first marker.
 bool writeMp4Chapters(const TAmostras& sound, TempFile& file) {
   std::vector<Chapter> chapters = chaptersOf(sound.markers(), sound.sampleRate(), sound.count());
-  if (chapters.front().startMs > 0) chapters.insert(chapters.begin(), {0, chapters.front().startMs, {}});
+  if (chapters.front().startMs > 0) chapters.insert(chapters.begin(), {0, chapters.front().startMs, " "});
   const std::string text = ffmetadataText(chapters);
   if (!file.make()) return false;
   std::ofstream out(nativePath(file.name()), std::ios::binary | std::ios::trunc);

@@ -8,6 +8,7 @@
 #include <set>
 
 #include "platform/codec.h"
+#include "platform/text.h"
 
 namespace kalimbro {
 namespace {
@@ -112,7 +113,7 @@ std::vector<SoundMarker> markersOfChapters(const std::vector<Chapter>& chapters,
   uint32_t next = 1;
   std::set<uint32_t> given;
   for (const Chapter& c : chapters) {
-    if (c.title.empty() || c.startMs < 0) continue;
+    if (trimmed(c.title).empty() || c.startMs < 0) continue;
     const int64_t frame = msToFrames(c.startMs, sampleRate);
     const std::optional<uint32_t> n = unnamedNumber(c.title);
     if (n && given.insert(*n).second) {

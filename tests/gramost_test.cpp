@@ -531,7 +531,8 @@ TEST_F(SoundFiles, MarkersMoveWithTheFramesAndTravelAsCuePoints) {
   s.setBitsPerSample(8);
   ASSERT_EQ(s.count() % 2, 1);
   ASSERT_TRUE(s.saveWav(dir_ + "marked.wav"));
-  EXPECT_EQ(cuePointsSeenBySndfile(dir_ + "marked.wav"), (std::vector<WavCuePoint>{{2, 5}, {1, 11}}));
+  EXPECT_EQ(cuePointsSeenBySndfile(dir_ + "marked.wav"),
+            (std::vector<WavCuePoint>{{2, 5, "Marcador 2"}, {1, 11, "Marcador 1"}}));
   TAmostras back;
   ASSERT_TRUE(back.loadWav(dir_ + "marked.wav"));
   EXPECT_EQ(back.markers(), s.markers());
