@@ -110,19 +110,24 @@ std::vector<SoundMarker> markersOfChapters(const std::vector<Chapter>& chapters,
   std::set<uint32_t> taken;
   for (const Chapter& c : chapters)
     if (const std::optional<uint32_t> n = unnamedNumber(c.title)) taken.insert(*n);
-  uint32_t next = 1;
   std::set<uint32_t> given;
+  const auto isFree = [&](uint32_t n) { return !taken.contains(n) && !given.contains(n); };
+  uint32_t ordinal = 0, next = 1;
   for (const Chapter& c : chapters) {
     if (trimmed(c.title).empty() || c.startMs < 0) continue;
+    ++ordinal;
     const int64_t frame = msToFrames(c.startMs, sampleRate);
     const std::optional<uint32_t> n = unnamedNumber(c.title);
     if (n && given.insert(*n).second) {
       markers.push_back({*n, frame, {}});
       continue;
     }
-    while (taken.contains(next) || given.contains(next)) ++next;
-    given.insert(next);
-    markers.push_back({next, frame, c.title});
+    // A named marker is known by its place among the chapters, where that
+    // number is free.
+    while (!isFree(next)) ++next;
+    const uint32_t number = isFree(ordinal) ? ordinal : next;
+    given.insert(number);
+    markers.push_back({number, frame, c.title});
   }
   return markers;
 }

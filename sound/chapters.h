@@ -26,7 +26,8 @@ struct Chapter {
 std::vector<Chapter> chaptersOf(const std::vector<SoundMarker>& markers, int32_t sampleRate, int64_t frames);
 // Chapters as markers of a sound at `sampleRate`, each on the frame nearest
 // its start. "Marcador N" gives an unnamed marker N; any other title names
-// a marker numbered after them. A chapter titled with blanks or nothing is
+// a marker numbered by its place among the chapters, or after every number
+// taken where that one is. A chapter titled with blanks or nothing is
 // none (an MP4's lead-in).
 std::vector<SoundMarker> markersOfChapters(const std::vector<Chapter>& chapters, int32_t sampleRate);
 

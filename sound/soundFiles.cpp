@@ -24,6 +24,7 @@
 #include "platform/paths.h"
 #include "platform/wav_header.h"
 #include "sound/chapterTags.h"
+#include "sound/wavMarkers.h"
 #include "sound/sampleReduction.h"
 
 namespace kalimbro {
@@ -158,10 +159,7 @@ std::vector<SoundMarker> markersIn(SNDFILE* file) {
   return markers;
 }
 
-// The kinds whose markers libsndfile writes: WAV cue points, AIFF markers.
-bool holdsCuePoints(SoundKind kind) { return kind == SoundKind::wav || kind == SoundKind::aiff; }
-
-// The sound's markers as the file's cue points, numbered and named as the
+// The sound's markers as an AIFF file's markers, numbered and named as the
 // program's own WAV files have them. Before any frame is written.
 bool setMarkersOf(SNDFILE* file, const std::vector<SoundMarker>& markers) {
   if (markers.empty()) return true;
@@ -178,6 +176,18 @@ bool setMarkersOf(SNDFILE* file, const std::vector<SoundMarker>& markers) {
     std::memcpy(list.data() + cueListBytes(i), &point, sizeof point);
   }
   return sf_command(file, SFC_SET_CUE, list.data(), static_cast<int>(list.size())) == SF_TRUE;
+}
+
+// What puts the sound's markers into a new file of `kind` once libsndfile
+// has written it: cue points with their labels after a WAV file's last
+// chunk (libsndfile writes no labels), chapters into the tags of the
+// others.
+FinishNewFile markersWriter(const TAmostras& sound, SoundKind kind) {
+  if (kind == SoundKind::wav)
+    return [&sound](const std::string& file) { return addWavCuePoints(file, sound.markers()); };
+  return [kind, chapters = chaptersOf(sound.markers(), sound.sampleRate(), sound.count())](const std::string& file) {
+    return writeChapterTags(file, kind, chapters);
+  };
 }
 
 // The encoders of lossy kinds keep what they are handed until they have
@@ -669,7 +679,7 @@ bool saveSound(std::string_view fileName, const TAmostras& sound, const SoundFil
     // Full scale is 1.0 in a float file; libsndfile would otherwise write
     // the 16-bit values as they are.
     if (format.floatingPoint) sf_command(file.get(), SFC_SET_SCALE_INT_FLOAT_WRITE, nullptr, SF_TRUE);
-    if (holdsCuePoints(format.kind) && !setMarkersOf(file.get(), sound.markers())) return false;
+    if (format.kind == SoundKind::aiff && !setMarkersOf(file.get(), sound.markers())) return false;
     if (format.kind == SoundKind::opus || format.kind == SoundKind::vorbis) {
       double level = format.kind == SoundKind::opus ? opusLevel(format.bitRate, sound.channels())
                                                     : vorbisLevel(format.bitRate, sound.channels());
@@ -683,9 +693,8 @@ bool saveSound(std::string_view fileName, const TAmostras& sound, const SoundFil
     // last Ogg page); a failure there is a failed save.
     if (sf_close(file.release()) != 0) return false;
   }
-  if (!keepsChapterTags(format.kind) || sound.markers().empty()) return out.commit();
-  const std::vector<Chapter> chapters = chaptersOf(sound.markers(), sound.sampleRate(), sound.count());
-  return out.commit([&](const std::string& file) { return writeChapterTags(file, format.kind, chapters); });
+  return sound.markers().empty() || format.kind == SoundKind::aiff ? out.commit()
+                                                                    : out.commit(markersWriter(sound, format.kind));
 }
 
 }  // namespace kalimbro

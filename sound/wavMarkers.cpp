@@ -5,6 +5,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <functional>
+
 #include "platform/fd.h"
 
 namespace kalimbro {
@@ -31,7 +33,13 @@ std::optional<WavMarkers> readWavMarkers(std::string_view fileName) {
   return read;
 }
 
-bool addChapterCuePoints(const std::string& nativeName, const std::vector<Chapter>& chapters) {
+namespace {
+
+// Adds cue points for the markers `markersAt` gives at the file's rate
+// after the last chunk of the WAV file at the native path `nativeName`,
+// and grows its RIFF size to match.
+bool addCuePoints(const std::string& nativeName,
+                  const std::function<std::vector<SoundMarker>(int32_t sampleRate)>& markersAt) {
   const UniqueFd file(::open(nativeName.c_str(), O_RDWR | O_CLOEXEC));
   struct stat st;
   if (!file.valid() || fstat(file.get(), &st) != 0) return false;
@@ -47,7 +55,7 @@ bool addChapterCuePoints(const std::string& nativeName, const std::vector<Chapte
   if (dataBytes == 0 || dataBytes == 0xFFFFFFFF || layout.dataOffset + dataBytes > fileBytes) return false;
 
   std::vector<WavCuePoint> cues;
-  for (const SoundMarker& m : markersOfChapters(chapters, static_cast<int32_t>(layout.format.sampleRate)))
+  for (const SoundMarker& m : markersAt(static_cast<int32_t>(layout.format.sampleRate)))
     cues.push_back({m.number, static_cast<uint32_t>(m.frame), markerTitle(m)});
   const std::vector<uint8_t> chunks = cueChunks(cues, fileBytes);
   const uint64_t riffSize = fileBytes + chunks.size() - 8;
@@ -57,6 +65,16 @@ bool addChapterCuePoints(const std::string& nativeName, const std::vector<Chapte
   return ::pwrite(file.get(), chunks.data(), chunks.size(), static_cast<off_t>(fileBytes)) ==
              static_cast<ssize_t>(chunks.size()) &&
          ::pwrite(file.get(), size, sizeof size, 4) == static_cast<ssize_t>(sizeof size);
+}
+
+}  // namespace
+
+bool addWavCuePoints(const std::string& nativeName, const std::vector<SoundMarker>& markers) {
+  return addCuePoints(nativeName, [&](int32_t) { return markers; });
+}
+
+bool addChapterCuePoints(const std::string& nativeName, const std::vector<Chapter>& chapters) {
+  return addCuePoints(nativeName, [&](int32_t sampleRate) { return markersOfChapters(chapters, sampleRate); });
 }
 
 }  // namespace kalimbro

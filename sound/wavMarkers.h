@@ -1,8 +1,9 @@
 // wavMarkers: the markers of a WAV file on disk, read and added without
 // loading its sound: cue points, named by the labels of a LIST "adtl"
 // chunk ("Marcador N" for an unnamed one). The sample buffer reads them
-// with the frames; the MP3 conversion hands them to LAME's output as
-// chapters and puts an MP3's chapters into the WAV that LAME decodes.
+// with the frames; soundFiles adds them to the wide WAV files libsndfile
+// writes; the MP3 conversion hands them to LAME's output as chapters and
+// puts an MP3's chapters into the WAV that LAME decodes.
 #pragma once
 
 #include <cstdint>
@@ -30,10 +31,11 @@ struct WavMarkers {
 // length; nothing when it is no WAV file.
 std::optional<WavMarkers> readWavMarkers(std::string_view fileName);
 
-// Adds `chapters` as cue points (on the frames nearest their starts) after
-// the last chunk of the WAV file at the native path `nativeName`, and grows
-// its RIFF size to match. False when it is no WAV file with its sizes
-// filled in, or it cannot be written.
+// Adds `markers` as cue points after the last chunk of the WAV file at the
+// native path `nativeName`, and grows its RIFF size to match. False when
+// it is no WAV file with its sizes filled in, or it cannot be written.
+bool addWavCuePoints(const std::string& nativeName, const std::vector<SoundMarker>& markers);
+// The same for `chapters`, each on the frame nearest its start.
 bool addChapterCuePoints(const std::string& nativeName, const std::vector<Chapter>& chapters);
 
 }  // namespace kalimbro
