@@ -14,6 +14,12 @@
 #include <optional>
 #include <sstream>
 
+#include <taglib/chapterframe.h>
+#include <taglib/id3v2tag.h>
+#include <taglib/mpegfile.h>
+#include <taglib/tableofcontentsframe.h>
+#include <taglib/textidentificationframe.h>
+
 #include "tests/e2e/harness.h"
 
 namespace kalimbro::e2e {
@@ -326,6 +332,24 @@ std::vector<std::pair<double, std::string>> chaptersElsewhere(const fs::path& fi
   return chapters;
 }
 
+// The chapters an MP3's top-level, ordered table of contents lists, as
+// players that go by it find them.
+std::vector<std::string> mp3TableOfContents(const fs::path& file) {
+  TagLib::MPEG::File mp3(file.c_str(), false);
+  std::vector<std::string> listed;
+  if (mp3.ID3v2Tag() == nullptr) return listed;
+  for (TagLib::ID3v2::Frame* frame : mp3.ID3v2Tag()->frameList("CTOC")) {
+    const auto* contents = dynamic_cast<TagLib::ID3v2::TableOfContentsFrame*>(frame);
+    if (contents == nullptr || !contents->isTopLevel() || !contents->isOrdered()) continue;
+    for (const TagLib::ByteVector& id : contents->childElements()) {
+      const auto* chapter = dynamic_cast<TagLib::ID3v2::ChapterFrame*>(
+          TagLib::ID3v2::ChapterFrame::findByElementID(mp3.ID3v2Tag(), id));
+      if (chapter != nullptr) listed.push_back(chapter->embeddedFrameList("TIT2").front()->toString().to8Bit(true));
+    }
+  }
+  return listed;
+}
+
 // Markers placed at 1:0 and 2:0 in a file of a kind that keeps chapters,
 // the second named, are saved as chapters another player lists; the file
 // opened again has them, names and all. An MP3 goes through its WAV twin
@@ -363,6 +387,9 @@ TEST_P(FormatsChapters, MarkersAreSavedAsChaptersAndOpenedFromThem) {
   EXPECT_EQ(chapters[0].second, "Marcador 1");
   EXPECT_NEAR(chapters[1].first, 2.0, 0.010);
   EXPECT_EQ(chapters[1].second, "Entrevista");
+  if (kind.codec == "mp3") {
+    EXPECT_EQ(mp3TableOfContents(saved), (std::vector<std::string>{"Marcador 1", "Entrevista"}));
+  }
   const std::optional<std::string> bytes = readFile(saved);
   ASSERT_TRUE(bytes.has_value());
   ASSERT_NO_FATAL_FAILURE(endWithoutSaving(*s));
