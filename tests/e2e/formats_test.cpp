@@ -20,7 +20,9 @@
 #include <taglib/tableofcontentsframe.h>
 #include <taglib/textidentificationframe.h>
 
+#include "platform/wav_header.h"
 #include "tests/e2e/harness.h"
+#include "tests/fakes/wav_image.h"
 
 namespace kalimbro::e2e {
 namespace {
@@ -403,6 +405,16 @@ TEST_P(FormatsChapters, MarkersAreSavedAsChaptersAndOpenedFromThem) {
   ASSERT_TRUE(s->waitForText("Marcador 1 em 1:0", kLong)) << s->dump();
   ASSERT_TRUE(s->sendKey(Input(Key::Down, mod::Ctrl)));
   ASSERT_TRUE(s->waitForText("Marcador 2 em 2:0, Entrevista", kLong)) << s->dump();
+  if (kind.codec == "mp3") {
+    // The twin LAME decoded holds them as cue points, its RIFF size grown
+    // to take them in.
+    const fs::path twin = s->workDir() / (kind.name + ".wav");
+    EXPECT_EQ(cuePointsSeenBySndfile(twin.string()),
+              (std::vector<WavCuePoint>{{1, kRate, "Marcador 1"}, {2, 2 * kRate, "Entrevista"}}));
+    const std::string twinBytes = readFile(twin).value_or("");
+    ASSERT_GT(twinBytes.size(), 8u);
+    EXPECT_EQ(readLe32(reinterpret_cast<const uint8_t*>(twinBytes.data()) + 4), twinBytes.size() - 8);
+  }
   ASSERT_TRUE(s->sendKey(Key::Esc));
   ASSERT_TRUE(s->waitForPrompt(kPrompt, "Entrevista", kLong)) << s->dump();
   ASSERT_NO_FATAL_FAILURE(endWithoutSaving(*s));
