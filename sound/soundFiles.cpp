@@ -20,12 +20,12 @@
 #include <vector>
 
 #include "platform/fd.h"
-#include "platform/prefault.h"
 #include "platform/paths.h"
+#include "platform/prefault.h"
 #include "platform/wav_header.h"
 #include "sound/chapterTags.h"
-#include "sound/wavMarkers.h"
 #include "sound/sampleReduction.h"
+#include "sound/wavMarkers.h"
 
 namespace kalimbro {
 namespace {
