@@ -20,7 +20,7 @@ Conversion conversionOf(const ProcessResult& result) {
 
 Conversion runConverter(std::vector<std::string> args, std::string_view outputFile, FlushToDisk flush,
                         std::function<std::span<const uint8_t>()> input,
-                        std::string (*outputArgument)(std::string_view)) {
+                        std::string (*outputArgument)(std::string_view), const FinishNewFile& finish) {
   // The program writes into the replacer's new file, which takes the
   // output's place only when the program has succeeded.
   FileReplacer output;
@@ -34,7 +34,7 @@ Conversion runConverter(std::vector<std::string> args, std::string_view outputFi
   // LAME says nothing useful on failure (it exits 255 and may leave an
   // empty file); only a clean end with something written counts.
   if (fileSize(outputName).value_or(0) == 0) return Conversion::failed;
-  return output.commit() ? Conversion::done : Conversion::failed;
+  return output.commit(finish) ? Conversion::done : Conversion::failed;
 }
 
 Conversion runDecoder(std::span<const std::string> args,

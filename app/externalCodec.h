@@ -34,11 +34,14 @@ enum class Conversion {
 // before it takes the old one's place unless `flush` says otherwise. With
 // `input`, the program's standard input is fed from it (see
 // ProcessCallbacks::input). `outputArgument` writes the output's name as
-// the program must be given it (ffmpegFileArgument for ffmpeg).
+// the program must be given it (ffmpegFileArgument for ffmpeg). `finish`
+// may change the output before it takes the old file's place (see
+// FileReplacer::commit); false from it makes the conversion failed.
 Conversion runConverter(std::vector<std::string> args, std::string_view outputFile,
                         FlushToDisk flush = FlushToDisk::yes,
                         std::function<std::span<const uint8_t>()> input = {},
-                        std::string (*outputArgument)(std::string_view) = fileArgument);
+                        std::string (*outputArgument)(std::string_view) = fileArgument,
+                        const FinishNewFile& finish = {});
 
 // Runs `args` with its standard output handed to `output` piece by piece,
 // and waits for it; false from `output` ends the run, as failed. Done when

@@ -319,6 +319,10 @@ constexpr MessageRow kCatalogue[] = {
     {"KLMARNEN", "Nenhum marcador no cursor"},
     {"KLMARNAD", "Nenhum marcador adiante"},
     {"KLMARNAT", "Nenhum marcador antes do cursor"},
+    // Naming the marker at the cursor: "Nome do marcador: Entrevista", then
+    // "Marcador 3 em 12:3, Entrevista".
+    {"KLAJTOC9", "N d\xE1 nome ao marcador do cursor"},
+    {"KLMARNOM", "Nome do marcador: "},
 };
 
 }  // namespace

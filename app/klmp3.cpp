@@ -14,6 +14,8 @@
 #include "platform/paths.h"
 #include "platform/wav_header.h"
 #include "platform/process.h"
+#include "sound/chapterTags.h"
+#include "sound/wavMarkers.h"
 
 namespace kalimbro {
 namespace {
@@ -24,23 +26,34 @@ constexpr int32_t kLowestKbps = 8, kHighestKbps = 310;
 }  // namespace
 
 Conversion runAndWait(std::string_view options, std::string_view inputFile, std::string_view outputFile,
-                      FlushToDisk flush) {
+                      FlushToDisk flush, const FinishNewFile& finish) {
   std::vector<std::string> args{program().settings.lameProgram};
   for (std::string& word : splitWords(options)) args.push_back(std::move(word));
   args.push_back(fileArgument(inputFile));
-  return runConverter(std::move(args), outputFile, flush);
+  return runConverter(std::move(args), outputFile, flush, {}, fileArgument, finish);
 }
 
 Conversion mp3ToWav(std::string_view mp3File, std::string_view wavFile) {
+  // The MP3's chapters become the copy's cue points.
+  const std::vector<Chapter> chapters = readChapterTags(nativePath(mp3File), SoundKind::mp3);
+  const FinishNewFile withMarkers = [&](const std::string& wav) {
+    return chapters.empty() || addChapterCuePoints(wav, chapters);
+  };
   // The decoded copy can always be made again from the MP3.
-  return runAndWait(program().settings.lameDecodeOptions, mp3File, wavFile, FlushToDisk::no);
+  return runAndWait(program().settings.lameDecodeOptions, mp3File, wavFile, FlushToDisk::no, withMarkers);
 }
 
 Conversion wavToMp3(std::string_view wavFile, std::string_view mp3File, int32_t bitRate) {
   std::string options = program().settings.lameEncodeOptions;
   // Given last, the rate wins over a mode the options may set.
   if (bitRate > 0) options += " --abr " + std::to_string(std::clamp(bitRate / 1000, kLowestKbps, kHighestKbps));
-  return runAndWait(options, wavFile, mp3File);
+  // The WAV's cue points become the MP3's chapters.
+  const std::optional<WavMarkers> wav = readWavMarkers(wavFile);
+  if (!wav || wav->markers.empty()) return runAndWait(options, wavFile, mp3File);
+  const std::vector<Chapter> chapters = chaptersOf(wav->markers, wav->sampleRate, wav->frames);
+  return runAndWait(options, wavFile, mp3File, FlushToDisk::yes, [&](const std::string& mp3) {
+    return writeChapterTags(mp3, SoundKind::mp3, chapters);
+  });
 }
 
 std::optional<int32_t> mp3FrameBitRate(std::span<const uint8_t> frame, uint64_t audioBytes) {

@@ -15,13 +15,16 @@ namespace kalimbro {
 // Runs the LAME program (setting lameProgram) with `options` split into
 // words, then the input and the output file, through runConverter: the
 // output is replaced only when LAME succeeded. An output reached through a
-// symbolic link (an alias) replaces the file the link points at.
+// symbolic link (an alias) replaces the file the link points at. `finish`
+// may change LAME's output before it takes the old file's place.
 Conversion runAndWait(std::string_view options, std::string_view inputFile, std::string_view outputFile,
-                      FlushToDisk flush = FlushToDisk::yes);
-// runAndWait with lameDecodeOptions.
+                      FlushToDisk flush = FlushToDisk::yes, const FinishNewFile& finish = {});
+// runAndWait with lameDecodeOptions; the MP3's chapters become the WAV's
+// cue points.
 Conversion mp3ToWav(std::string_view mp3File, std::string_view wavFile);
 // runAndWait with lameEncodeOptions, and an average bit rate (bits per
-// second) when `bitRate` is not 0.
+// second) when `bitRate` is not 0; the WAV's cue points become the MP3's
+// chapters.
 Conversion wavToMp3(std::string_view wavFile, std::string_view mp3File, int32_t bitRate = 0);
 // The bit rate of an MP3 file in bits per second: the average its Xing
 // header gives, else its first frame's (a constant rate). Nothing when its

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <bit>
 #include <climits>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -16,6 +17,7 @@
 #include "platform/paths.h"
 #include "platform/process.h"
 #include "platform/text.h"
+#include "sound/chapters.h"
 #include "sound/wavStream.h"
 
 namespace kalimbro {
@@ -33,6 +35,20 @@ std::string_view ffmpegFailureMessage(Conversion conversion) {
 // ffmpeg quiet and asking nothing; its input and output follow.
 std::vector<std::string> ffmpegQuiet() {
   return {program().settings.ffmpegProgram, "-nostdin", "-hide_banner", "-loglevel", "error", "-y"};
+}
+
+// The chapters of an M4A file, as ffmpeg's metadata text gives them; none
+// when it has none or ffmpeg could not read them.
+std::vector<Chapter> aacChapters(std::string_view aacFile) {
+  std::vector<std::string> args = ffmpegQuiet();
+  args.insert(args.end(), {"-protocol_whitelist", "file", "-i", ffmpegFileArgument(aacFile), "-f", "ffmetadata",
+                           "pipe:1"});
+  std::string text;
+  const Conversion conversion = runDecoder(args, [&](std::span<const uint8_t> bytes) {
+    text.append(bytes.begin(), bytes.end());
+    return true;
+  });
+  return conversion == Conversion::done ? chaptersOfFfmetadata(text) : std::vector<Chapter>{};
 }
 
 // ffmpeg's decoding of the first sound of `aacFile` into `sound`, read
@@ -57,6 +73,7 @@ std::string_view decodeAac(std::string_view aacFile, TAmostras& sound, SoundLoad
   if (conversion == Conversion::done && !loader.complete()) conversion = Conversion::failed;
   load.cutShort = conversion == Conversion::failed && loader.complete() && decoded.count() > 0;
   if (conversion != Conversion::done && !load.cutShort) return ffmpegFailureMessage(conversion);
+  decoded.setMarkers(markersOfChapters(aacChapters(aacFile), decoded.sampleRate()));
   sound.takeOver(decoded);
   load.reduced.fileChannels = loader.channelsMixed();
   return {};
@@ -71,17 +88,41 @@ std::string aacContainer(std::string_view name) {
   return "ipod";
 }
 
+// Raw AAC has no place for chapters.
+bool keepsMarkers(std::string_view name, SoundKind kind) {
+  return kind != SoundKind::aac || aacContainer(name) != "adts";
+}
+
+// The sound's markers as an MP4's chapters in ffmpeg's metadata text, in
+// `file`. An MP4's chapter track starts at 0 whatever its first chapter
+// says, and leaves out a chapter without a title: one titled with a blank
+// (no marker) leads in to the first marker.
+bool writeMp4Chapters(const TAmostras& sound, TempFile& file) {
+  std::vector<Chapter> chapters = chaptersOf(sound.markers(), sound.sampleRate(), sound.count());
+  if (chapters.front().startMs > 0) chapters.insert(chapters.begin(), {0, chapters.front().startMs, " "});
+  const std::string text = ffmetadataText(chapters);
+  if (!file.make()) return false;
+  std::ofstream out(nativePath(file.name()), std::ios::binary | std::ios::trunc);
+  return static_cast<bool>(out.write(text.data(), static_cast<std::streamsize>(text.size())).flush());
+}
+
 // At `bitRate`; a new file at 64 kb/s a channel: speech and music stay
 // clear at a small size. The sound's values go to ffmpeg's standard input
-// as they are in memory.
+// as they are in memory; its markers as chapters from a metadata file.
 Conversion encodeAac(const TAmostras& sound, std::string_view aacFile, int32_t bitRate) {
   constexpr int32_t kNewFileBitsPerChannel = 64000;
   if (bitRate <= 0) bitRate = kNewFileBitsPerChannel * sound.channels();
   const std::string rawFormat = std::endian::native == std::endian::little ? "s16le" : "s16be";
   std::vector<std::string> args = ffmpegQuiet();
   args.insert(args.end(), {"-f", rawFormat, "-ar", std::to_string(sound.sampleRate()), "-ac",
-                           std::to_string(sound.channels()), "-i", "pipe:0", "-c:a", "aac", "-b:a",
-                           std::to_string(bitRate), "-f", aacContainer(aacFile)});
+                           std::to_string(sound.channels()), "-i", "pipe:0"});
+  TempFile chapters;
+  if (!sound.markers().empty() && keepsMarkers(aacFile, SoundKind::aac)) {
+    if (!writeMp4Chapters(sound, chapters)) return Conversion::failed;
+    args.insert(args.end(), {"-protocol_whitelist", "file", "-f", "ffmetadata", "-i",
+                             ffmpegFileArgument(chapters.name()), "-map", "0:a", "-map_chapters", "1"});
+  }
+  args.insert(args.end(), {"-c:a", "aac", "-b:a", std::to_string(bitRate), "-f", aacContainer(aacFile)});
   const std::span<const int16_t> samples = sound.samples();
   const std::span<const uint8_t> values(reinterpret_cast<const uint8_t*>(samples.data()), samples.size_bytes());
   bool given = false;
@@ -184,7 +225,7 @@ std::optional<SoundFileFormat> openSoundFile(std::string_view name, TAmostras& s
 }
 
 bool writeSoundFile(std::string_view name, const TAmostras& sound, const SoundFileFormat& format) {
-  if (!sound.markers().empty() && !keepsMarkers(format.kind)) sayMessage("KLMARFOR", 1);
+  if (!sound.markers().empty() && !keepsMarkers(name, format.kind)) sayMessage("KLMARFOR", 1);
   if (format.kind == SoundKind::aac) {
     sayMessage("KLCNVAGU", 1);
     const Conversion conversion = encodeAac(sound, name, format.bitRate);

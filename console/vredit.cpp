@@ -23,7 +23,6 @@ namespace kalimbro {
 namespace {
 
 constexpr int kLongestField = 2048;
-constexpr int kLineLength = 255;  // readLine and readInt
 constexpr uint8_t kSelectionBackground = 8;
 
 // Alt+F1 ends the field with this code.
@@ -712,10 +711,11 @@ uint8_t editField(std::string& text, int x, int y, bool editable, int maxLen) {
   return editFieldWidth(text, x, y, editable, 79 - x, maxLen);
 }
 
-void readLine(std::string& text) {
+bool readLine(std::string& text, int maxLength) {
   text.clear();
   const int x = whereX(), y = whereY();
-  if (editField(text, x, y, true, kLineLength) == kEsc) {
+  const bool escaped = editField(text, x, y, true, maxLength) == kEsc;
+  if (escaped) {
     // What was typed goes from the screen too.
     const int column = std::min(x, kScreenColumns);
     gotoXY(column, y);
@@ -724,6 +724,7 @@ void readLine(std::string& text) {
     text.clear();
   }
   crtWriteln();
+  return !escaped;
 }
 
 void readInt(int64_t& n) {

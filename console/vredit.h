@@ -16,9 +16,10 @@ uint8_t editFieldWidth(std::string& text, int x, int y, bool editable, int width
 // The same with the field reaching column 79.
 uint8_t editField(std::string& text, int x, int y, bool editable, int maxLen);
 
-// A line typed at the cursor (at most 255 characters); ESC gives the empty
-// text and blanks what was typed. Ends with a line end.
-void readLine(std::string& text);
+// A line typed at the cursor (at most `maxLength` characters); ESC gives
+// the empty text, blanks what was typed and returns false. Ends with a
+// line end.
+bool readLine(std::string& text, int maxLength = 255);
 // An integer typed at the cursor: the value of its leading digits; `n`
 // unchanged when nothing was typed. 64 bits, so that no typed number
 // overflows before the caller clamps it.

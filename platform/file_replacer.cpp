@@ -160,7 +160,7 @@ bool FileReplacer::flushWritten() {
   return !failed_;
 }
 
-bool FileReplacer::commit() {
+bool FileReplacer::commit(const FinishNewFile& finish) {
   if (fd_ >= 0 && writer_ && !writer_->finish()) failed_ = true;
   writer_.reset();
   if (fd_ >= 0 && direct_) {
@@ -178,7 +178,7 @@ bool FileReplacer::commit() {
     if (!writePiece(fd_, bytes.data(), bytes.size(), offset)) failed_ = true;
   }
   rewrites_.clear();
-  if (fd_ < 0 || failed_) {
+  if (fd_ < 0 || failed_ || (finish && !finish(temp_))) {
     discard();
     return false;
   }

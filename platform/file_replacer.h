@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -27,6 +28,10 @@ namespace kalimbro {
 // history's frames) goes through the page cache and stays there, its
 // writing kept close behind so that the flush at the end finds little left.
 enum class FlushToDisk : uint8_t { no, yes, yesThroughCache };
+
+// Called with a new version's native name before it takes the old one's
+// place; false gives the new version up.
+using FinishNewFile = std::function<bool(const std::string& nativeName)>;
 
 // Writes a new version of a file beside it (a hidden sibling in the same
 // directory, see createHiddenSibling) and renames it over the old one only
@@ -69,8 +74,11 @@ class FileReplacer {
   // commit finds little left to flush (a file written in idle moments).
   bool flushWritten();
   // Puts the new file in place; false (the old file untouched, nothing
-  // left beside it) on any failure since open.
-  bool commit();
+  // left beside it) on any failure since open. `finish`, when given, is
+  // called with the new file's native name once every byte is in it, and
+  // may change the file there (tags written in place) before it reaches
+  // the disk and takes the old one's place; false from it fails the commit.
+  bool commit(const FinishNewFile& finish = {});
 
  private:
   void discard();

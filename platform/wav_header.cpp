@@ -151,6 +151,9 @@ constexpr uint8_t kSubformatRest[14] = {0x00, 0x00, 0x00, 0x00, 0x10, 0x00, 0x80
                                         0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
 constexpr uint32_t kUnsetDataSize = 0xFFFFFFFF;
 
+// A chunk's id and size.
+constexpr size_t kChunkHeaderBytes = 8;
+
 // The next chunk's 8-byte header. After an odd-sized chunk a pad byte
 // belongs, which older writers leave out; a chunk id never begins with
 // byte 0, so a 0 there is the pad.
@@ -187,7 +190,6 @@ bool emptyDataChunk(const ByteSource& source, uint32_t riffSize, uint64_t left) 
   if (riffSize == 0 || riffSize == kUnsetDataSize) return false;
   const uint64_t riffEnd = uint64_t{riffSize} + 8;
   const uint64_t dataOffset = source.position();
-  constexpr uint64_t kChunkHeaderBytes = 8;
   if (riffEnd < dataOffset + kChunkHeaderBytes || riffEnd > dataOffset + left) return false;
   uint8_t next[kChunkHeaderBytes];
   if (!source.peekExact(next, sizeof next)) return false;
@@ -227,6 +229,32 @@ bool readCueChunk(ByteSource& source, uint32_t size, std::vector<WavCuePoint>& c
   return true;
 }
 
+// Larger label lists are passed over: no editor writes so many names.
+constexpr uint32_t kMostLabelListBytes = 1 << 20;
+
+// The "labl" entries of a LIST chunk of `size` bytes whose type is "adtl":
+// a cue id, then its text up to the first 0. Other lists are skipped.
+// False when the source ends inside it.
+bool readLabelList(ByteSource& source, uint32_t size, std::map<uint32_t, std::string>& labels) {
+  if (size < 4 || size > kMostLabelListBytes) return source.skipExact(size);
+  std::vector<uint8_t> bytes(size);
+  if (!source.readExact(bytes.data(), bytes.size())) return false;
+  if (!chunkIdIs(bytes.data(), "adtl")) return true;
+  for (size_t at = 4; at + kChunkHeaderBytes <= bytes.size();) {
+    const uint8_t* entry = bytes.data() + at;
+    const size_t entrySize = readLe32(entry + 4);
+    const size_t textAt = at + kChunkHeaderBytes + 4;
+    if (entrySize > bytes.size() - at - kChunkHeaderBytes) break;
+    if (chunkIdIs(entry, "labl") && entrySize >= 4) {
+      const auto* text = reinterpret_cast<const char*>(bytes.data() + textAt);
+      const std::string_view whole(text, entrySize - 4);
+      labels[readLe32(entry + kChunkHeaderBytes)] = std::string(whole.substr(0, whole.find('\0')));
+    }
+    at += kChunkHeaderBytes + entrySize + entrySize % 2;
+  }
+  return true;
+}
+
 void appendLe32(std::string& bytes, uint32_t v) {
   uint8_t le[4];
   writeLe32(le, v);
@@ -235,21 +263,31 @@ void appendLe32(std::string& bytes, uint32_t v) {
 
 }  // namespace
 
-void readCuesAfterData(ByteSource& source, uint64_t dataBytes, std::vector<WavCuePoint>& cues) {
-  bool afterOddChunk = dataBytes % 2 != 0;
+void readCuesAfterData(ByteSource& source, WavLayout& layout) {
+  bool afterOddChunk = layout.dataBytes % 2 != 0;
   for (;;) {
     uint8_t chunk[8];
     if (!readChunkHeader(source, afterOddChunk, chunk)) return;
     const uint32_t size = readLe32(chunk + 4);
-    if (!(chunkIdIs(chunk, "cue ") ? readCueChunk(source, size, cues) : source.skipExact(size))) return;
+    const bool read = chunkIdIs(chunk, "cue ")   ? readCueChunk(source, size, layout.cues)
+                      : chunkIdIs(chunk, "LIST") ? readLabelList(source, size, layout.cueLabels)
+                                                 : source.skipExact(size);
+    if (!read) return;
     afterOddChunk = size % 2 != 0;
   }
 }
 
-std::vector<uint8_t> cueChunks(std::span<const WavCuePoint> cues, uint64_t dataBytes) {
+std::vector<WavCuePoint> labelledCues(const WavLayout& layout) {
+  std::vector<WavCuePoint> cues = layout.cues;
+  for (WavCuePoint& cue : cues)
+    if (const auto label = layout.cueLabels.find(cue.id); label != layout.cueLabels.end()) cue.label = label->second;
+  return cues;
+}
+
+std::vector<uint8_t> cueChunks(std::span<const WavCuePoint> cues, uint64_t precedingBytes) {
   if (cues.empty()) return {};
   std::string bytes;
-  if (dataBytes % 2 != 0) bytes.push_back('\0');
+  if (precedingBytes % 2 != 0) bytes.push_back('\0');
   bytes += "cue ";
   appendLe32(bytes, static_cast<uint32_t>(4 + kCuePointBytes * cues.size()));
   appendLe32(bytes, static_cast<uint32_t>(cues.size()));
@@ -263,7 +301,7 @@ std::vector<uint8_t> cueChunks(std::span<const WavCuePoint> cues, uint64_t dataB
   }
   std::string labels = "adtl";
   for (const WavCuePoint& cue : cues) {
-    std::string text = "Marcador " + std::to_string(cue.id);
+    std::string text = cue.label;
     text.push_back('\0');
     labels += "labl";
     appendLe32(labels, static_cast<uint32_t>(4 + text.size()));
@@ -302,6 +340,8 @@ WavWalk walkWavHeader(ByteSource& source, WavLayout& layout) {
       haveFormat = true;
     } else if (chunkIdIs(chunk, "cue ")) {
       if (!readCueChunk(source, size, layout.cues)) return WavWalk::cutShort;
+    } else if (chunkIdIs(chunk, "LIST")) {
+      if (!readLabelList(source, size, layout.cueLabels)) return WavWalk::cutShort;
     } else if (!source.skipExact(size)) {
       return WavWalk::cutShort;
     }

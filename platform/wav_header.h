@@ -11,8 +11,10 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <span>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -140,10 +142,11 @@ struct WavFormat {
 };
 
 // A place in the data, in frames, with the number its cue chunk gives it
-// (other editors show these as markers).
+// and the text of its label (other editors show these as named markers).
 struct WavCuePoint {
   uint32_t id = 0;
   uint32_t frame = 0;
+  std::string label = {};  // as the file has it (Windows-1252 here); empty when it has none
   bool operator==(const WavCuePoint&) const = default;
 };
 
@@ -162,8 +165,10 @@ struct WavLayout {
   // The data size was filled in and reaches past the end of the source:
   // the file was cut short, and dataBytes is what is left of it.
   bool dataCutShort = false;
-  // From a "cue " chunk before the data.
+  // From a "cue " chunk before the data, and later from those after it.
   std::vector<WavCuePoint> cues;
+  // The labels of a LIST "adtl" chunk by cue id, before or after the data.
+  std::map<uint32_t, std::string> cueLabels;
 };
 
 enum class WavWalk {
@@ -190,15 +195,20 @@ enum class WavWalk {
 // byte.
 WavWalk walkWavHeader(ByteSource& source, WavLayout& layout);
 
-// With the source standing right after the data bytes: walks the chunks
-// that follow to the end of the source and adds the points of a "cue "
-// chunk among them. A chunk cut short ends the walk quietly.
-void readCuesAfterData(ByteSource& source, uint64_t dataBytes, std::vector<WavCuePoint>& cues);
+// With the source standing right after the layout's data bytes: walks the
+// chunks that follow to the end of the source and adds the points of a
+// "cue " chunk and the labels of a LIST "adtl" chunk among them to the
+// layout. A chunk cut short ends the walk quietly.
+void readCuesAfterData(ByteSource& source, WavLayout& layout);
+// The layout's cue points, each with its label.
+std::vector<WavCuePoint> labelledCues(const WavLayout& layout);
 
-// The chunks written after the data of a sound with cue points: "cue ",
-// then a LIST of type "adtl" that labels each point "Marcador N"; a pad
-// byte first when the data have an odd size. Nothing for no points.
-std::vector<uint8_t> cueChunks(std::span<const WavCuePoint> cues, uint64_t dataBytes);
+// The chunks written after `precedingBytes` of a RIFF body (the data, or
+// a whole file less its first 8 bytes) for cue points: "cue ", then a LIST
+// of type "adtl" with each point's label; a pad byte first when the
+// preceding bytes are of odd size, and one after each label of odd size.
+// Nothing for no points.
+std::vector<uint8_t> cueChunks(std::span<const WavCuePoint> cues, uint64_t precedingBytes);
 
 // Opens a sound file for reading, only when it is a regular file: a FIFO or
 // a device could hold the program forever. Invalid on any failure.

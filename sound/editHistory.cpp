@@ -195,6 +195,9 @@ RecordOut stepRecord(const HistoryStep& step, std::span<const std::vector<int16_
       r.u32(m.number);
       r.i64(m.frame);
     }
+    // Their names follow, in the same order; journals written before
+    // markers had names end before them.
+    for (const SoundMarker& m : step.removedMarkers) r.text(m.name);
   }
   return r;
 }
@@ -255,10 +258,12 @@ std::optional<HistoryStep> readStep(RecordIn& in, uint64_t recordAt, bool checke
     in.seek(valuesEnd);
     const uint32_t markers = in.u32();
     for (uint32_t i = 0; i < markers && in.ok(); ++i) {
-      const SoundMarker m{in.u32(), in.i64()};
+      const SoundMarker m{in.u32(), in.i64(), {}};
       if (!inSound(m.frame)) return std::nullopt;
       step.removedMarkers.push_back(m);
     }
+    if (in.at() < in.size())
+      for (SoundMarker& m : step.removedMarkers) m.name = in.text();
     if (!in.ok()) return std::nullopt;
   }
   in.skipRest();
@@ -958,18 +963,23 @@ void EditHistory::putMarkers(const HistoryStep& step, bool forward) {
   const auto taken = [&](uint32_t number) {
     return std::ranges::any_of(markers, [&](const SoundMarker& k) { return k.number == number; });
   };
-  std::vector<int64_t> renumbered;
+  std::vector<SoundMarker> renumbered;
   for (const SoundMarker& m : step.removedMarkers) {
     if (forward) {
       std::erase_if(markers, [&](const SoundMarker& k) { return k.number == m.number; });
     } else if (!taken(m.number)) {
       markers.push_back(m);
     } else {
-      renumbered.push_back(m.frame);
+      renumbered.push_back(m);
     }
   }
   sound.setMarkers(std::move(markers));
-  for (const int64_t frame : renumbered) sound.placeMarker(frame);
+  for (const SoundMarker& m : renumbered) {
+    // A marker already at that place keeps its own name.
+    const bool placeFree = std::ranges::none_of(sound.markers(), [&](const SoundMarker& k) { return k.frame == m.frame; });
+    const uint32_t number = sound.placeMarker(m.frame);
+    if (placeFree) sound.nameMarker(number, m.name);
+  }
 }
 
 EditHistory::Travel EditHistory::travel(bool forward, HistoryStep& moved) {

@@ -14,6 +14,7 @@
 #include "platform/prefault.h"
 #include "platform/wav_header.h"
 #include "sound/userSide.h"
+#include "sound/wavMarkers.h"
 
 namespace kalimbro {
 namespace {
@@ -355,6 +356,14 @@ void TAmostras::copyFramesFrom(const TAmostras& source) {
 
 // ---- Markers ------------------------------------------------------------------------
 
+std::string markerTitle(const SoundMarker& marker) {
+  return marker.name.empty() ? "Marcador " + std::to_string(marker.number) : marker.name;
+}
+
+std::string markerNameFrom(std::string_view title, uint32_t number) {
+  return title == markerTitle({number, 0, {}}) ? std::string() : std::string(title);
+}
+
 uint32_t TAmostras::placeMarker(int64_t frame) {
   frame = std::clamp<int64_t>(frame, 0, count_);
   uint32_t highest = 0;
@@ -362,7 +371,7 @@ uint32_t TAmostras::placeMarker(int64_t frame) {
     if (m.frame == frame) return m.number;
     highest = std::max(highest, m.number);
   }
-  const SoundMarker marker{highest + 1, frame};
+  const SoundMarker marker{highest + 1, frame, {}};
   markers_.insert(std::upper_bound(markers_.begin(), markers_.end(), marker,
                                    [](const SoundMarker& a, const SoundMarker& b) { return a.frame < b.frame; }),
                   marker);
@@ -371,6 +380,13 @@ uint32_t TAmostras::placeMarker(int64_t frame) {
 
 bool TAmostras::removeMarker(uint32_t number) {
   return std::erase_if(markers_, [&](const SoundMarker& m) { return m.number == number; }) > 0;
+}
+
+bool TAmostras::nameMarker(uint32_t number, std::string name) {
+  const auto marker = std::ranges::find(markers_, number, &SoundMarker::number);
+  if (marker == markers_.end()) return false;
+  marker->name = std::move(name);
+  return true;
 }
 
 void TAmostras::setMarkers(std::vector<SoundMarker> markers) {
@@ -731,20 +747,6 @@ bool TAmostras::readData(ByteSource& source, uint64_t dataBytes) {
   return source.skipExact(dataBytes - static_cast<uint64_t>(frames) * frameBytes);
 }
 
-namespace {
-
-// The cue points before the data (in the layout) and after them (read
-// from `source`, just past the data).
-std::vector<SoundMarker> markersOf(ByteSource& source, WavLayout& layout) {
-  std::vector<WavCuePoint> cues = std::move(layout.cues);
-  readCuesAfterData(source, layout.dataBytes, cues);
-  std::vector<SoundMarker> markers;
-  for (const WavCuePoint& cue : cues) markers.push_back({cue.id, cue.frame});
-  return markers;
-}
-
-}  // namespace
-
 bool TAmostras::loadWav(std::string_view fileName) {
   outOfMemory_ = false;
   const UniqueFd file = openSoundFile(fileName);
@@ -768,7 +770,7 @@ bool TAmostras::loadWav(std::string_view fileName) {
     outOfMemory_ = loaded.outOfMemory_;
     return false;
   }
-  loaded.setMarkers(markersOf(source, layout));
+  loaded.setMarkers(markersAfterData(source, layout));
   takeOver(loaded);
   return true;
 }
@@ -792,7 +794,7 @@ std::optional<bool> TAmostras::reloadWav(std::string_view fileName) {
   const Told told = tellFramesWillChange(0, count_);
   if (!resizeFrames(0, count_, static_cast<int64_t>(frames))) return std::nullopt;
   if (!readData(source, layout.dataBytes)) return false;
-  setMarkers(markersOf(source, layout));
+  setMarkers(markersAfterData(source, layout));
   return true;
 }
 
@@ -816,7 +818,8 @@ bool WavWriter::open(const TAmostras& sound, std::string_view fileName, FlushToD
   const std::span<const int16_t> values = sound.samples();
   const uint64_t dataBytes = static_cast<uint64_t>(values.size()) * static_cast<uint64_t>(bits / 8);
   std::vector<WavCuePoint> cues;
-  for (const SoundMarker& m : sound.markers()) cues.push_back({m.number, static_cast<uint32_t>(m.frame)});
+  for (const SoundMarker& m : sound.markers())
+    cues.push_back({m.number, static_cast<uint32_t>(m.frame), markerTitle(m)});
   trailing_ = cueChunks(cues, dataBytes);
   // More than a WAV file can describe.
   if (dataBytes + trailing_.size() > UINT32_MAX - 36) return false;

@@ -16,6 +16,7 @@
 #include <memory>
 #include <optional>
 #include <span>
+#include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
@@ -74,8 +75,14 @@ struct FrameChange {
 struct SoundMarker {
   uint32_t number = 0;
   int64_t frame = 0;
+  std::string name = {};  // Windows-1252; empty for a marker known by its number alone
   bool operator==(const SoundMarker&) const = default;
 };
+// What a file calls a marker: its name, or "Marcador N" for one without.
+std::string markerTitle(const SoundMarker& marker);
+// The name that a title read from a file gives marker `number`: none for
+// the title an unnamed marker gets (or none at all).
+std::string markerNameFrom(std::string_view title, uint32_t number);
 
 inline constexpr std::array<int32_t, 7> kAcceptedSampleRates = {8000,  11025, 16000, 22050,
                                                                  32000, 44100, 48000};
@@ -210,13 +217,15 @@ class TAmostras {
 
   // The markers, in the order of their frames (0..count). Frames removed
   // or inserted before a marker move it; removing its frame removes it.
-  // WAV files keep them as cue points.
+  // WAV files keep them as cue points, named by their labels.
   const std::vector<SoundMarker>& markers() const { return markers_; }
   // A marker at `frame` (held to 0..count): the number of the one already
   // there, or a new one numbered after the highest.
   uint32_t placeMarker(int64_t frame);
   // False when there is no marker of that number.
   bool removeMarker(uint32_t number);
+  // False when there is no marker of that number.
+  bool nameMarker(uint32_t number, std::string name);
   // Replaces the markers; those outside 0..count and a number given twice
   // are dropped.
   void setMarkers(std::vector<SoundMarker> markers);

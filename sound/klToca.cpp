@@ -35,9 +35,11 @@ constexpr int32_t kMostPlayBuffers = 16;
 // Enough to wipe out a longer time text shown before on the row.
 constexpr std::string_view kPositionPadding = "       ";
 constexpr int kHelpBackground = 4, kNormalBackground = 0;
-constexpr std::array<std::string_view, 9> kHelpLines = {"KLAJTOC1", "KLAJTOC2", "KLAJTOC3", "KLAJTOCF",
-                                                        "KLAJTOC4", "KLAJTOC5", "KLAJTOC6", "KLAJTOC7",
-                                                        "KLAJTOC8"};
+constexpr std::array<std::string_view, 10> kHelpLines = {"KLAJTOC1", "KLAJTOC2", "KLAJTOC3", "KLAJTOCF",
+                                                         "KLAJTOC4", "KLAJTOC5", "KLAJTOC6", "KLAJTOC7",
+                                                         "KLAJTOC8", "KLAJTOC9"};
+// A marker's name fits a line of the screen with the question before it.
+constexpr int kMostMarkerNameLength = 60;
 
 struct PressedKey {
   uint8_t code = 0;
@@ -324,35 +326,68 @@ void jumpToPause(Pass& pass, bool forward) {
 void nextPause(Pass& pass) { jumpToPause(pass, true); }
 void previousPause(Pass& pass) { jumpToPause(pass, false); }
 
-// "Marcador 3 em 12:3", on a line of its own.
+// "Marcador 3 em 12:3", and its name if it has one ("Marcador 3 em 12:3,
+// Entrevista"), on a line of its own.
 void sayMarker(const SoundMarker& marker) {
   if (whereX() > 1) crtWriteln();
   sayMessage("KLMARCAD", 0);
   writeSpeak(std::to_string(marker.number));
   sayMessage("KLMAREM", 0);
-  writelnSpeak(formatPosition(marker.frame));
+  writeSpeak(formatPosition(marker.frame));
+  if (!marker.name.empty()) {
+    sayMessage("KLNIVSEP", 0);
+    writeSpeak(marker.name);
+  }
+  crtWriteln();
 }
 
-// Insert: a marker at the cursor (the one already there keeps its number).
+// The marker at the cursor or within the tenth after it.
+std::optional<SoundMarker> markerAtCursor(const Pass& pass) {
+  for (const SoundMarker& marker : sound().markers())
+    if (marker.frame >= cursor() && marker.frame < cursor() + pass.step) return marker;
+  return std::nullopt;
+}
+
+// Insert: a marker at the cursor (the one already there keeps its number
+// and name).
 void placeMarker(Pass&) {
   const int64_t at = std::clamp<int64_t>(cursor(), 0, soundEnd());
-  sayMarker({sound().placeMarker(at), at});
+  const uint32_t number = sound().placeMarker(at);
+  sayMarker(*std::ranges::find(sound().markers(), number, &SoundMarker::number));
 }
 
-// Delete: the marker at the cursor or within the tenth after it.
+// Delete: the marker at the cursor.
 void removeMarker(Pass& pass) {
-  for (const SoundMarker& marker : sound().markers()) {
-    if (marker.frame >= cursor() && marker.frame < cursor() + pass.step) {
-      const SoundMarker removed = marker;
-      sound().removeMarker(removed.number);
-      if (whereX() > 1) crtWriteln();
-      sayMessage("KLMARCAD", 0);
-      writeSpeak(std::to_string(removed.number));
-      sayMessage("KLMARREM", 1);
-      return;
-    }
+  const std::optional<SoundMarker> removed = markerAtCursor(pass);
+  if (!removed) {
+    sayMessage("KLMARNEN", 1);
+    return;
   }
-  sayMessage("KLMARNEN", 1);
+  sound().removeMarker(removed->number);
+  if (whereX() > 1) crtWriteln();
+  sayMessage("KLMARCAD", 0);
+  writeSpeak(std::to_string(removed->number));
+  sayMessage("KLMARREM", 1);
+}
+
+// N: a name for the marker at the cursor, typed on a line; Enter with
+// nothing typed keeps the name it had, ESC gives up.
+void nameMarker(Pass& pass) {
+  const std::optional<SoundMarker> marker = markerAtCursor(pass);
+  if (!marker) {
+    sayMessage("KLMARNEN", 1);
+    return;
+  }
+  if (whereX() > 1) crtWriteln();
+  sayMessage("KLMARNOM", 0);
+  std::string name;
+  if (!readLine(name, kMostMarkerNameLength)) {
+    sayMessage("KLDESIST", 1);
+    return;
+  }
+  name = trimmed(name);
+  if (!name.empty()) sound().nameMarker(marker->number, name);
+  sayMarker(*std::ranges::find(sound().markers(), marker->number, &SoundMarker::number));
 }
 
 // Control+Down and Control+Up: the cursor goes to the next or the previous
@@ -413,6 +448,8 @@ constexpr std::array kKeyTable = {
     KeyBinding{kCtrlPageUp, true, previousPause},
     KeyBinding{kInsert, true, placeMarker},
     KeyBinding{kDelete, true, removeMarker},
+    KeyBinding{'N', false, nameMarker},
+    KeyBinding{'n', false, nameMarker},
     KeyBinding{kCtrlDown, true, nextMarker},
     KeyBinding{kCtrlUp, true, previousMarker},
 };

@@ -20,9 +20,12 @@
 #include <vector>
 
 #include "platform/fd.h"
+#include "platform/paths.h"
 #include "platform/prefault.h"
 #include "platform/wav_header.h"
+#include "sound/chapterTags.h"
 #include "sound/sampleReduction.h"
+#include "sound/wavMarkers.h"
 
 namespace kalimbro {
 namespace {
@@ -137,7 +140,7 @@ constexpr size_t kFirstCuePoint = offsetof(SF_CUES, cue_points);
 size_t cueListBytes(size_t points) { return kFirstCuePoint + points * sizeof(SF_CUE_POINT); }
 
 // The file's cue points (WAV) or markers (AIFF) as the sound's markers: the
-// number and the frame.
+// number, the frame and the name.
 std::vector<SoundMarker> markersIn(SNDFILE* file) {
   uint32_t count = 0;
   if (!sf_command(file, SFC_GET_CUE_COUNT, &count, sizeof count) || count == 0) return {};
@@ -149,12 +152,14 @@ std::vector<SoundMarker> markersIn(SNDFILE* file) {
   for (size_t i = 0; i < std::min(count, listed); ++i) {
     SF_CUE_POINT point;
     std::memcpy(&point, list.data() + cueListBytes(i), sizeof point);
-    markers.push_back({static_cast<uint32_t>(point.indx), point.sample_offset});
+    const auto number = static_cast<uint32_t>(point.indx);
+    const std::string_view title(point.name, strnlen(point.name, sizeof point.name));
+    markers.push_back({number, point.sample_offset, markerNameFrom(title, number)});
   }
   return markers;
 }
 
-// The sound's markers as the file's cue points, numbered and named as the
+// The sound's markers as an AIFF file's markers, numbered and named as the
 // program's own WAV files have them. Before any frame is written.
 bool setMarkersOf(SNDFILE* file, const std::vector<SoundMarker>& markers) {
   if (markers.empty()) return true;
@@ -167,10 +172,22 @@ bool setMarkersOf(SNDFILE* file, const std::vector<SoundMarker>& markers) {
     point.position = static_cast<uint32_t>(markers[i].frame);
     point.fcc_chunk = 0x61746164;  // "data", little-endian
     point.sample_offset = static_cast<uint32_t>(markers[i].frame);
-    std::snprintf(point.name, sizeof point.name, "Marcador %u", markers[i].number);
+    std::snprintf(point.name, sizeof point.name, "%s", markerTitle(markers[i]).c_str());
     std::memcpy(list.data() + cueListBytes(i), &point, sizeof point);
   }
   return sf_command(file, SFC_SET_CUE, list.data(), static_cast<int>(list.size())) == SF_TRUE;
+}
+
+// What puts the sound's markers into a new file of `kind` once libsndfile
+// has written it: cue points with their labels after a WAV file's last
+// chunk (libsndfile writes no labels), chapters into the tags of the
+// others.
+FinishNewFile markersWriter(const TAmostras& sound, SoundKind kind) {
+  if (kind == SoundKind::wav)
+    return [&sound](const std::string& file) { return addWavCuePoints(file, sound.markers()); };
+  return [kind, chapters = chaptersOf(sound.markers(), sound.sampleRate(), sound.count())](const std::string& file) {
+    return writeChapterTags(file, kind, chapters);
+  };
 }
 
 // The encoders of lossy kinds keep what they are handed until they have
@@ -558,8 +575,6 @@ std::optional<SoundKind> kindOfFile(std::string_view fileName) {
   return kindOfFile(fileName, std::span<const uint8_t>(bytes.data(), got));
 }
 
-bool keepsMarkers(SoundKind kind) { return kind == SoundKind::wav || kind == SoundKind::aiff; }
-
 bool isPcmKind(SoundKind kind) {
   return kind == SoundKind::wav || kind == SoundKind::flac || kind == SoundKind::aiff;
 }
@@ -626,7 +641,9 @@ SoundLoad loadSound(std::string_view fileName, TAmostras& sound) {
   // libsndfile reads a WAV or AIFF file cut short to its end without a word.
   result.cutShort = result.cutShort || wavCutShort || (aiffFrames && *aiffFrames > loaded.count());
   if (result.cutShort && loaded.count() == 0) return failed(LoadFailure::unreadable);
-  loaded.setMarkers(markersIn(file.get()));
+  loaded.setMarkers(keepsChapterTags(format->kind)
+                        ? markersOfChapters(readChapterTags(nativePath(fileName), format->kind), loaded.sampleRate())
+                        : markersIn(file.get()));
   sound.takeOver(loaded);
   return result;
 }
@@ -662,7 +679,7 @@ bool saveSound(std::string_view fileName, const TAmostras& sound, const SoundFil
     // Full scale is 1.0 in a float file; libsndfile would otherwise write
     // the 16-bit values as they are.
     if (format.floatingPoint) sf_command(file.get(), SFC_SET_SCALE_INT_FLOAT_WRITE, nullptr, SF_TRUE);
-    if (keepsMarkers(format.kind) && !setMarkersOf(file.get(), sound.markers())) return false;
+    if (format.kind == SoundKind::aiff && !setMarkersOf(file.get(), sound.markers())) return false;
     if (format.kind == SoundKind::opus || format.kind == SoundKind::vorbis) {
       double level = format.kind == SoundKind::opus ? opusLevel(format.bitRate, sound.channels())
                                                     : vorbisLevel(format.bitRate, sound.channels());
@@ -676,7 +693,8 @@ bool saveSound(std::string_view fileName, const TAmostras& sound, const SoundFil
     // last Ogg page); a failure there is a failed save.
     if (sf_close(file.release()) != 0) return false;
   }
-  return out.commit();
+  return sound.markers().empty() || format.kind == SoundKind::aiff ? out.commit()
+                                                                    : out.commit(markersWriter(sound, format.kind));
 }
 
 }  // namespace kalimbro

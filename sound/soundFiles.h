@@ -59,9 +59,6 @@ struct SoundFileFormat {
 };
 // True for the kinds whose samples are kept exactly (WAV, FLAC, AIFF).
 bool isPcmKind(SoundKind kind);
-// True for the kinds whose files keep the sound's markers (WAV cue points,
-// AIFF markers).
-bool keepsMarkers(SoundKind kind);
 // The format a new file of `kind` gets for a sound of `bitsPerSample` (8 or
 // 16): PCM kinds at those bits, lossy kinds 0.
 SoundFileFormat newFileFormat(SoundKind kind, int32_t bitsPerSample);
@@ -91,7 +88,9 @@ struct SoundLoad {
 // Loads `fileName` (Windows-1252) into `sound`. An 8- or 16-bit PCM WAV of
 // one or two channels goes through sound.loadWav as it always did; every
 // other file through libsndfile, whatever its name says, to its end when
-// it does not tell its length. A file cut short gives what is there
+// it does not tell its length. Markers come from WAV cue points, AIFF
+// markers and the chapters of FLAC, Vorbis and Opus files (on the frame
+// nearest each chapter's millisecond). A file cut short gives what is there
 // (`cutShort`); with nothing there it is refused. On failure the sound in
 // memory is exactly as it was. The memory limit of `sound` is
 // honoured (memory), as is the most frames a sound holds. A click each
@@ -107,7 +106,9 @@ SoundLoad loadSound(std::string_view fileName, TAmostras& sound);
 // is 15 MB) and, where the sound's rate is not one Opus
 // carries (8, 12, 16, 24, 48 kHz), resampled on the way by linear
 // interpolation to the next one above (48 kHz above that); a new Vorbis
-// file at quality 4 of 10. MP3 and AAC: false. On false the old file is untouched
+// file at quality 4 of 10. The markers go with the sound: WAV cue points,
+// AIFF markers, the chapters of FLAC, Vorbis and Opus files (written into
+// the new file before it replaces the old one). MP3 and AAC: false. On false the old file is untouched
 // and nothing is left beside it. A click each second while it writes.
 bool saveSound(std::string_view fileName, const TAmostras& sound, const SoundFileFormat& format,
                FlushToDisk flush = FlushToDisk::yes);

@@ -243,7 +243,7 @@ StretchRemoval::StretchRemoval(TAmostras& sound, std::span<const Stretch> cuts) 
   std::vector<SoundMarker> markers;
   for (const SoundMarker& m : sound.markers()) {
     if (std::none_of(cuts.begin(), cuts.end(), [&](const Stretch& cut) { return m.frame >= cut.first && m.frame < cut.end; }))
-      markers.push_back({m.number, positionAfterCuts(m.frame, cuts)});
+      markers.push_back({m.number, positionAfterCuts(m.frame, cuts), m.name});
   }
   int64_t to = 0, from = 0;
   for (const Stretch& cut : cuts) {

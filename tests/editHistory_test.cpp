@@ -5,7 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
+#include <string>
 #include <vector>
 
 #include "tests/fakes/file_folder_test.h"
@@ -152,23 +154,33 @@ TEST_F(History, TheJournalReadsBackAsTheLogAndANewStepDropsTheUndoneOnes) {
   EXPECT_EQ(replayed.steps[0].name, "KLPMIXA");
   EXPECT_EQ(replayed.steps[0].newLength, 5);
 
-  // A marker in removed frames comes back with undo, under a new number
-  // when its own was taken meanwhile, and goes again with redo; the
-  // journal keeps it.
+  // A marker in removed frames comes back with undo, with its name, under
+  // a new number when its own was taken meanwhile, and goes again with
+  // redo; the journal keeps it.
   sound.placeMarker(50);
   sound.placeMarker(400);
+  ASSERT_TRUE(sound.nameMarker(1, "Entrevista"));
   step("KLPREMOV", [&] { sound.deleteRange(40, 20); });
   EXPECT_EQ(sound.markers(), (std::vector<SoundMarker>{{2, 380}}));
   ASSERT_EQ(history.undo(moved), EditHistory::Travel::done);
-  EXPECT_EQ(sound.markers(), (std::vector<SoundMarker>{{1, 50}, {2, 400}}));
+  EXPECT_EQ(sound.markers(), (std::vector<SoundMarker>{{1, 50, "Entrevista"}, {2, 400}}));
   ASSERT_EQ(history.redo(moved), EditHistory::Travel::done);
   EXPECT_EQ(sound.markers(), (std::vector<SoundMarker>{{2, 380}}));
   sound.setMarkers({{1, 10}, {2, 380}});
   ASSERT_EQ(history.undo(moved), EditHistory::Travel::done);
-  EXPECT_EQ(sound.markers(), (std::vector<SoundMarker>{{1, 10}, {3, 50}, {2, 400}}));
-  const HistoryLog again = replayHistory(readJournal(path("historia/diario"))->records);
+  EXPECT_EQ(sound.markers(), (std::vector<SoundMarker>{{1, 10}, {3, 50, "Entrevista"}, {2, 400}}));
+  std::vector<std::vector<uint8_t>> records = readJournal(path("historia/diario"))->records;
+  const HistoryLog again = replayHistory(records);
   ASSERT_EQ(again.steps.size(), 2u);
-  EXPECT_EQ(again.steps[1].removedMarkers, (std::vector<SoundMarker>{{1, 50}}));
+  EXPECT_EQ(again.steps[1].removedMarkers, (std::vector<SoundMarker>{{1, 50, "Entrevista"}}));
+  // Written before markers had names, the step ends after their frames.
+  const std::string name = std::string("\x0A\0\0\0", 4) + "Entrevista";
+  const auto named = std::ranges::find_if(records, [&](const std::vector<uint8_t>& r) {
+    return std::string(r.begin(), r.end()).ends_with(name);
+  });
+  ASSERT_NE(named, records.end());
+  named->resize(named->size() - name.size());
+  EXPECT_EQ(replayHistory(records).steps[1].removedMarkers, (std::vector<SoundMarker>{{1, 50}}));
 }
 
 TEST_F(History, TheBudgetDropsOnlyStepsTheSavedFileHolds) {

@@ -65,6 +65,22 @@ TEST_F(FileReplacerTest, ReplacesOnlyOnCommitAndKeepsPermissionsAndOwner) {
     EXPECT_EQ(st.st_uid, 4321u);
   }
   EXPECT_EQ(entries(), 1u);
+
+  // What finishes the new file finds it whole and may change it (tags
+  // written in place); should it fail, the old file stays alone.
+  const auto saveTagged = [&](bool tagsWritten) {
+    FileReplacer out;
+    return out.open(target) && out.write("tagged", 6) && out.commit([&](const std::string& file) {
+      const bool whole = readText(file) == "tagged";
+      std::ofstream(file, std::ios::app) << " tags";
+      return whole && tagsWritten;
+    });
+  };
+  EXPECT_FALSE(saveTagged(false));
+  EXPECT_EQ(readText(target), "new content");
+  EXPECT_EQ(entries(), 1u);
+  EXPECT_TRUE(saveTagged(true));
+  EXPECT_EQ(readText(target), "tagged tags");
 }
 
 // Large files go to the disk in aligned pieces from a staging area, and the

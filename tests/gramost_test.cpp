@@ -527,11 +527,15 @@ TEST_F(SoundFiles, MarkersMoveWithTheFramesAndTravelAsCuePoints) {
   EXPECT_EQ(s.markers(), (std::vector<SoundMarker>{{2, 5}, {1, 11}}));
 
   // Saved as cue points that another reader finds, 8-bit data of odd size
-  // padded before them; read back as they were, and saved again alike.
+  // padded before them, labelled with their names (a label of odd size
+  // padded too); read back as they were, and saved again alike.
   s.setBitsPerSample(8);
   ASSERT_EQ(s.count() % 2, 1);
+  ASSERT_TRUE(s.nameMarker(2, "Entrevista"));
+  ASSERT_TRUE(s.nameMarker(1, "Fim"));
   ASSERT_TRUE(s.saveWav(dir_ + "marked.wav"));
-  EXPECT_EQ(cuePointsSeenBySndfile(dir_ + "marked.wav"), (std::vector<WavCuePoint>{{2, 5}, {1, 11}}));
+  EXPECT_EQ(cuePointsSeenBySndfile(dir_ + "marked.wav"),
+            (std::vector<WavCuePoint>{{2, 5, "Entrevista"}, {1, 11, "Fim"}}));
   TAmostras back;
   ASSERT_TRUE(back.loadWav(dir_ + "marked.wav"));
   EXPECT_EQ(back.markers(), s.markers());

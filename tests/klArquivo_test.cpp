@@ -339,6 +339,11 @@ TEST_F(WorkingFile, AFileThatHoldsTheSoundIsNotWrittenAgain) {
   EXPECT_TRUE(f2Writes());
   ASSERT_EQ(saveWorkingFile(), SaveResult::saved);
   EXPECT_FALSE(f2Writes());
+  // So is a marker named.
+  ASSERT_TRUE(sound().nameMarker(sound().markers().front().number, "Entrevista"));
+  EXPECT_TRUE(f2Writes());
+  ASSERT_EQ(saveWorkingFile(), SaveResult::saved);
+  EXPECT_FALSE(f2Writes());
 
   // A change made while a command still runs (G's takes before its save
   // question) is written; going back to the saved version is the file again.

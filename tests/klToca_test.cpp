@@ -28,7 +28,7 @@ std::string ext(uint8_t code) { return std::string{'\0', static_cast<char>(code)
 
 const std::string kF1 = ext(59), kF5 = ext(63), kF6 = ext(64), kHome = ext(71), kPageUp = ext(73),
                   kLeft = ext(75), kRight = ext(77), kEnd = ext(79), kPageDown = ext(81),
-                  kCtrlLeft = ext(115), kCtrlRight = ext(116);
+                  kCtrlLeft = ext(115), kCtrlRight = ext(116), kCtrlDown = ext(114);
 constexpr char kEnter[] = "\r", kEsc[] = "\x1B", kSpace[] = " ";
 
 // A mono sound whose frames can be told apart: frame i holds (i mod 30000)
@@ -195,9 +195,10 @@ TEST_F(PlayCommand, EntrySaysHowToPlayAndF1ListsTheKeys) {
                          "V volta ao ponto memorizado",
                          "F7 diz o pico, a sonoridade e os trechos saturados",
                          "Control+Page Down e Control+Page Up v\xE3o \xE0 pr\xF3xima pausa e \xE0 anterior",
-                         "Insert marca e Delete desmarca; Control+seta abaixo e acima v\xE3o aos marcadores"};
-  for (int i = 0; i < 10; ++i) EXPECT_EQ(screenRow(2 + i).substr(0, std::string(lines[i]).size()), lines[i]);
-  EXPECT_EQ(whereY(), 13) << "a line end after the command";
+                         "Insert marca e Delete desmarca; Control+seta abaixo e acima v\xE3o aos marcadores",
+                         "N d\xE1 nome ao marcador do cursor"};
+  for (int i = 0; i < 11; ++i) EXPECT_EQ(screenRow(2 + i).substr(0, std::string(lines[i]).size()), lines[i]);
+  EXPECT_EQ(whereY(), 14) << "a line end after the command";
 }
 
 // ---------------------------------------------------------------- moving
@@ -387,6 +388,28 @@ TEST_F(PlayCommand, F5WithNothingTypedLeavesTheCursor) {
   playCommand();
   EXPECT_EQ(program().currentPosition, 1000);
   EXPECT_FALSE(screenShows("Erro de posicionamento"));
+}
+
+// ---------------------------------------------------------------- markers
+
+TEST_F(PlayCommand, NNamesTheMarkerAtTheCursorAndTheJumpToItSaysTheName) {
+  TAmostras& s = makeSound(44100, 5 * 44100);
+  ASSERT_EQ(s.placeMarker(44100), 1u);
+  KeyScript keys;
+  // None at 0; the one at the cursor is named; Enter
+  // with nothing typed and ESC keep the name.
+  keys.type("n").key(kPageDown).type("n").type("Entrevista").key(kEnter);
+  keys.type("N").type("  ").key(kEnter).type("n").type("Outro").key(kEsc);
+  keys.key(kHome).key(kCtrlDown).key(kEsc);
+  playCommand();
+  EXPECT_EQ(s.markers(), (std::vector<SoundMarker>{{1, 44100, "Entrevista"}}));
+  EXPECT_TRUE(screenShows("Nenhum marcador no cursor"));
+  EXPECT_TRUE(screenShows("Nome do marcador: "));
+  EXPECT_TRUE(screenShows("Desistiu..."));
+  EXPECT_EQ(program().currentPosition, 44100);
+  int said = 0;
+  for (int y = 1; y <= kScreenRows; ++y) said += screenRow(y).starts_with("Marcador 1 em 1:0, Entrevista");
+  EXPECT_EQ(said, 3) << "named, kept by Enter, and jumped to";
 }
 
 // ---------------------------------------------------------------- playing

@@ -178,6 +178,7 @@ TEST_F(AnySoundFile, LosslessKindsGiveBackEverySampleAtTheirDepth) {
     original.placeMarker(12345);
     original.placeMarker(30000);
     original.removeMarker(1);
+    original.nameMarker(2, "Entrevista");
     for (const Case& c : cases) {
       SCOPED_TRACE(std::string(c.name) + (channels == 1 ? " mono" : " stereo"));
       ASSERT_TRUE(saveSound(path(c.name), original, c.format));
@@ -195,8 +196,20 @@ TEST_F(AnySoundFile, LosslessKindsGiveBackEverySampleAtTheirDepth) {
       EXPECT_EQ(back.channels(), channels);
       EXPECT_EQ(back.bitsPerSample(), 16);
       EXPECT_EQ(valuesOf(back), valuesOf(original)) << "a 16-bit sound saved wider must reopen exactly";
-      // WAV and AIFF keep the markers, numbers and frames; FLAC has none.
-      EXPECT_EQ(back.markers(), c.format.kind == SoundKind::flac ? std::vector<SoundMarker>{} : original.markers());
+      // WAV and AIFF keep the markers, numbers, frames and names; FLAC's
+      // chapters give the frame nearest their millisecond, and the named
+      // marker the number of its place.
+      if (c.format.kind != SoundKind::flac) {
+        EXPECT_EQ(back.markers(), original.markers());
+        continue;
+      }
+      ASSERT_EQ(back.markers().size(), 2u);
+      EXPECT_EQ(back.markers()[0].number, 1u);
+      EXPECT_EQ(back.markers()[1].number, 3u);
+      for (size_t i = 0; i < 2; ++i) {
+        EXPECT_EQ(back.markers()[i].name, original.markers()[i].name);
+        EXPECT_NEAR(back.markers()[i].frame, original.markers()[i].frame, 22);
+      }
     }
   }
   // Eight bits stay eight bits declared in every PCM kind.

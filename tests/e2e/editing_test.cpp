@@ -376,12 +376,18 @@ TEST_F(Editing, MarkersArePlacedHeardJumpedToRemovedAndComeBackFromTheSavedFile)
   ASSERT_NO_FATAL_FAILURE(moveTo(Key::PageUp, "0:0"));
   ASSERT_TRUE(s->sendKey(Key::Insert));
   ASSERT_TRUE(waitForTextBelow("Marcador 2 em 0:0", "Marcador 2 removido"));
+  // Named, its label is of odd length: a pad byte follows it.
+  ASSERT_TRUE(s->type("n"));
+  ASSERT_TRUE(waitForTextBelow("Nome do marcador: ", "Marcador 2 em 0:0"));
+  ASSERT_TRUE(s->sendKeys({"Entrevista", Key::Enter}));
+  ASSERT_TRUE(waitForTextBelow("Marcador 2 em 0:0, Entrevista", "Nome do marcador: "));
   ASSERT_TRUE(s->sendKey(Key::Esc));
-  ASSERT_TRUE(waitForPrompt("Marcador 2 em 0:0"));
+  ASSERT_TRUE(waitForPrompt("Marcador 2 em 0:0, Entrevista"));
   ASSERT_NO_FATAL_FAILURE(saveWithF2());
 
-  // Another reader sees them as cue points.
-  EXPECT_EQ(cuePointsSeenBySndfile(work("voz.wav")), (std::vector<WavCuePoint>{{2, 0}, {1, 8000}}));
+  // Another reader sees them as cue points with their labels.
+  EXPECT_EQ(cuePointsSeenBySndfile(work("voz.wav")),
+            (std::vector<WavCuePoint>{{2, 0, "Entrevista"}, {1, 8000, "Marcador 1"}}));
   EXPECT_EQ(readWav(work("voz.wav"))->samples, ramp);
 
   // Opened again, the markers are there.
@@ -393,6 +399,8 @@ TEST_F(Editing, MarkersArePlacedHeardJumpedToRemovedAndComeBackFromTheSavedFile)
   ASSERT_TRUE(waitForQuestionAbove("Use espaço para tocar, F1 ajuda"));
   ASSERT_TRUE(s->sendKey(Input(Key::Down, mod::Ctrl)));
   ASSERT_TRUE(waitForTextBelow("Marcador 1 em 1:0", "Use espaço para tocar"));
+  ASSERT_TRUE(s->sendKey(Input(Key::Up, mod::Ctrl)));
+  ASSERT_TRUE(waitForTextBelow("Marcador 2 em 0:0, Entrevista", "Marcador 1 em 1:0"));
 }
 
 TEST_F(Editing, ReverseThroughSoxKeptIsSavedReversed) {

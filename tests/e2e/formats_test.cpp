@@ -12,8 +12,17 @@
 #include <span>
 #include <filesystem>
 #include <optional>
+#include <sstream>
 
+#include <taglib/chapterframe.h>
+#include <taglib/id3v2tag.h>
+#include <taglib/mpegfile.h>
+#include <taglib/tableofcontentsframe.h>
+#include <taglib/textidentificationframe.h>
+
+#include "platform/wav_header.h"
 #include "tests/e2e/harness.h"
+#include "tests/fakes/wav_image.h"
 
 namespace kalimbro::e2e {
 namespace {
@@ -310,6 +319,121 @@ TEST(FormatsNames, NamesLikeAddressesOrOptionsAreTheirOwnFiles) {
   }
 }
 
+// The titled chapters another player finds in a file: start (seconds) and
+// title. (An M4A's list starts with a lead-in titled with a blank.)
+std::vector<std::pair<double, std::string>> chaptersElsewhere(const fs::path& file) {
+  const fs::path listed = file.string() + ".chapters";
+  if (!run("ffprobe -v error -show_chapters -of compact=p=0 " + quoted(file) + " > " + quoted(listed))) return {};
+  std::vector<std::pair<double, std::string>> chapters;
+  std::istringstream lines(readFile(listed).value_or(""));
+  for (std::string line; std::getline(lines, line);) {
+    const size_t start = line.find("start_time="), title = line.find("tag:title=");
+    if (start == std::string::npos || title == std::string::npos || line.substr(title + 10) == " ") continue;
+    chapters.emplace_back(std::stod(line.substr(start + 11)), line.substr(title + 10));
+  }
+  return chapters;
+}
+
+// The chapters an MP3's top-level, ordered table of contents lists, as
+// players that go by it find them.
+std::vector<std::string> mp3TableOfContents(const fs::path& file) {
+  TagLib::MPEG::File mp3(file.c_str(), false);
+  std::vector<std::string> listed;
+  if (mp3.ID3v2Tag() == nullptr) return listed;
+  for (TagLib::ID3v2::Frame* frame : mp3.ID3v2Tag()->frameList("CTOC")) {
+    const auto* contents = dynamic_cast<TagLib::ID3v2::TableOfContentsFrame*>(frame);
+    if (contents == nullptr || !contents->isTopLevel() || !contents->isOrdered()) continue;
+    for (const TagLib::ByteVector& id : contents->childElements()) {
+      const auto* chapter = dynamic_cast<TagLib::ID3v2::ChapterFrame*>(
+          TagLib::ID3v2::ChapterFrame::findByElementID(mp3.ID3v2Tag(), id));
+      if (chapter != nullptr) listed.push_back(chapter->embeddedFrameList("TIT2").front()->toString().to8Bit(true));
+    }
+  }
+  return listed;
+}
+
+// Markers placed at 1:0 and 2:0 in a file of a kind that keeps chapters,
+// the second named, are saved as chapters another player lists; the file
+// opened again has them, names and all. An MP3 goes through its WAV twin
+// both ways.
+class FormatsChapters : public testing::TestWithParam<Kind> {};
+
+TEST_P(FormatsChapters, MarkersAreSavedAsChaptersAndOpenedFromThem) {
+  const Kind& kind = GetParam();
+  const std::optional<std::string> file = madeByFfmpeg(kind);
+  ASSERT_TRUE(file.has_value());
+  std::unique_ptr<Session> s = openedAlone(kind.name, *file, {}, {});
+  ASSERT_NE(s, nullptr);
+  ASSERT_TRUE(s->type("t"));
+  ASSERT_TRUE(s->waitForText("Use espaço para tocar, F1 ajuda", kLong)) << s->dump();
+  for (const std::string_view time : {"1:0", "2:0"}) {
+    ASSERT_TRUE(s->sendKey(Key::PageDown));
+    ASSERT_TRUE(s->waitForText(time, kLong)) << s->dump();
+    ASSERT_TRUE(s->sendKey(Key::Insert));
+    ASSERT_TRUE(s->waitForText("em " + std::string(time), kLong)) << s->dump();
+  }
+  ASSERT_TRUE(s->type("n"));
+  ASSERT_TRUE(s->waitForText("Nome do marcador: ", kLong)) << s->dump();
+  ASSERT_TRUE(s->sendKeys({"Entrevista", Key::Enter}));
+  ASSERT_TRUE(s->waitForText("Marcador 2 em 2:0, Entrevista", kLong)) << s->dump();
+  ASSERT_TRUE(s->sendKey(Key::Esc));
+  ASSERT_TRUE(s->waitForPrompt(kPrompt, "Entrevista", kLong)) << s->dump();
+  ASSERT_TRUE(s->sendKey(Key::F2));
+  ASSERT_TRUE(s->waitForPrompt(kPrompt, kSaved, kLong)) << s->dump();
+  EXPECT_FALSE(s->find("Os marcadores não são guardados").has_value()) << s->dump();
+
+  const fs::path saved = s->workDir() / kind.name;
+  const std::vector<std::pair<double, std::string>> chapters = chaptersElsewhere(saved);
+  ASSERT_EQ(chapters.size(), 2u);
+  EXPECT_NEAR(chapters[0].first, 1.0, 0.010);
+  EXPECT_EQ(chapters[0].second, "Marcador 1");
+  EXPECT_NEAR(chapters[1].first, 2.0, 0.010);
+  EXPECT_EQ(chapters[1].second, "Entrevista");
+  if (kind.codec == "mp3") {
+    EXPECT_EQ(mp3TableOfContents(saved), (std::vector<std::string>{"Marcador 1", "Entrevista"}));
+  }
+  const std::optional<std::string> bytes = readFile(saved);
+  ASSERT_TRUE(bytes.has_value());
+  ASSERT_NO_FATAL_FAILURE(endWithoutSaving(*s));
+
+  // Alone in another folder: an MP3 has no twin there.
+  s = openedAlone(kind.name, *bytes, {}, {});
+  ASSERT_NE(s, nullptr);
+  ASSERT_TRUE(s->type("t"));
+  ASSERT_TRUE(s->waitForText("Use espaço para tocar, F1 ajuda", kLong)) << s->dump();
+  ASSERT_TRUE(s->sendKey(Input(Key::Down, mod::Ctrl)));
+  ASSERT_TRUE(s->waitForText("Marcador 1 em 1:0", kLong)) << s->dump();
+  ASSERT_TRUE(s->sendKey(Input(Key::Down, mod::Ctrl)));
+  ASSERT_TRUE(s->waitForText("Marcador 2 em 2:0, Entrevista", kLong)) << s->dump();
+  if (kind.codec == "mp3") {
+    // The twin LAME decoded holds them as cue points, its RIFF size grown
+    // to take them in.
+    const fs::path twin = s->workDir() / (kind.name + ".wav");
+    EXPECT_EQ(cuePointsSeenBySndfile(twin.string()),
+              (std::vector<WavCuePoint>{{1, kRate, "Marcador 1"}, {2, 2 * kRate, "Entrevista"}}));
+    const std::string twinBytes = readFile(twin).value_or("");
+    ASSERT_GT(twinBytes.size(), 8u);
+    EXPECT_EQ(readLe32(reinterpret_cast<const uint8_t*>(twinBytes.data()) + 4), twinBytes.size() - 8);
+  }
+  ASSERT_TRUE(s->sendKey(Key::Esc));
+  ASSERT_TRUE(s->waitForPrompt(kPrompt, "Entrevista", kLong)) << s->dump();
+  ASSERT_NO_FATAL_FAILURE(endWithoutSaving(*s));
+}
+
+std::string kindTestName(const testing::TestParamInfo<Kind>& info) {
+  std::string name;
+  for (const char c : info.param.name + info.param.codec)
+    if (std::isalnum(static_cast<unsigned char>(c))) name += c;
+  return name;
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, FormatsChapters,
+                         testing::Values(Kind{"musica.flac", "flac", "flac", {}},
+                                         Kind{"nota.opus", "libopus", "opus", {}, true},
+                                         Kind{"nota.mp3", "libmp3lame", "mp3", {}, true},
+                                         Kind{"nota.m4a", "aac", "aac", {}, true}),
+                         kindTestName);
+
 INSTANTIATE_TEST_SUITE_P(
     Kinds, Formats,
     testing::Values(Kind{"nota.opus", "libopus", "opus", {}, true},
@@ -318,12 +442,7 @@ INSTANTIATE_TEST_SUITE_P(
                     Kind{"mac.aiff", "pcm_s16be", "pcm_s16be", {}},
                     Kind{"campo.wav", "pcm_s24le", "pcm_s24le", kDeeper},
                     Kind{"outro.wav", "pcm_f32le", "pcm_f32le", kFloat}),
-    [](const testing::TestParamInfo<Kind>& info) {
-      std::string name;
-      for (const char c : info.param.name + info.param.codec)
-        if (std::isalnum(static_cast<unsigned char>(c))) name += c;
-      return name;
-    });
+    kindTestName);
 
 }  // namespace
 }  // namespace kalimbro::e2e

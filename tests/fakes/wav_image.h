@@ -46,7 +46,8 @@ inline std::string riff(const std::string& chunks) {
 }
 
 // The cue points libsndfile, a reader other than the program's, finds in a
-// file (id and frame); nothing when it finds none or cannot open the file.
+// file (id, frame and label); nothing when it finds none or cannot open the
+// file.
 inline std::vector<WavCuePoint> cuePointsSeenBySndfile(const std::string& path) {
   SF_INFO info{};
   SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
@@ -55,7 +56,8 @@ inline std::vector<WavCuePoint> cuePointsSeenBySndfile(const std::string& path) 
   std::vector<WavCuePoint> points;
   if (sf_command(file, SFC_GET_CUE, &cues, sizeof cues) == SF_TRUE) {
     for (uint32_t i = 0; i < cues.cue_count; ++i)
-      points.push_back({static_cast<uint32_t>(cues.cue_points[i].indx), cues.cue_points[i].sample_offset});
+      points.push_back({static_cast<uint32_t>(cues.cue_points[i].indx), cues.cue_points[i].sample_offset,
+                        cues.cue_points[i].name});
   }
   sf_close(file);
   return points;
