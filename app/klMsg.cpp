@@ -27,7 +27,6 @@ constexpr MessageRow kCatalogue[] = {
     {"KLAJTOC2", "Posicione com direita, esquerda, home e end."},
     // The keys jump one second; the help says so.
     {"KLAJTOC3", "Page Up e Page Down saltam 1 segundo"},
-    {"KLAJTOCF", "F5 vai a um segundo digitado; F6 diz o tempo total e o do cursor"},
     {"KLAJTOC4", "M memoriza o ponto do cursor"},
     {"KLAJTOC5", "V volta ao ponto memorizado"},
     {"KLNOMARQ", "Informe o nome do arquivo"},
@@ -101,7 +100,6 @@ constexpr MessageRow kCatalogue[] = {
     {"KLPERCEN", "percentual: "},
     {"KLERPOSI", "Erro de posicionamento"},
     {"KLARQTRB", "Arquivo de trabalho: "},
-    {"KLIDURAC", "Dura\xE7\xE3o: "},
     {"KLIVEL", "Velocidade: "},
     {"KLIQUALI", "Qualidade: "},
     {"KLI8BIT", "8 Bits "},
@@ -312,6 +310,9 @@ constexpr MessageRow kCatalogue[] = {
     {"KLPAUNAD", "Nenhuma pausa adiante"},
     {"KLPAUNAT", "Nenhuma pausa antes do cursor"},
     // Markers in the play command: "Marcador 3 em 12:3", "Marcador 3 removido".
+    // The play command's F5 and F6 in its help; the sound's length in I.
+    {"KLAJTOCF", "F5 vai a um segundo digitado; F6 diz o tempo total e o do cursor"},
+    {"KLIDURAC", "Dura\xE7\xE3o: "},
     {"KLAJTOC8", "Insert marca e Delete desmarca; Control+seta abaixo e acima v\xE3o aos marcadores"},
     {"KLMARCAD", "Marcador "},
     {"KLMAREM", " em "},
