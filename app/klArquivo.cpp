@@ -9,6 +9,7 @@
 #include <optional>
 #include <vector>
 
+#include "app/bitRate.h"
 #include "app/klMsg.h"
 #include "app/klmp3.h"
 #include "app/mp3Twin.h"
@@ -107,7 +108,7 @@ bool mayMixChannels(const SoundFileFormat& file) {
   if (file.mixedChannels == 0) return true;
   sayMessage("KLARQTEM", 0);
   writeSpeakInt(file.mixedChannels);
-  if (upperCaseAccented(askKey("KLCANEST")) == 'S') return true;
+  if (upperCaseAccented(askKey("KLCANEST", "KLAJSIMN")) == 'S') return true;
   sayMessage("KLDESIST", 1);
   return false;
 }
@@ -225,7 +226,7 @@ void chooseWorkingFile(bool atStartUp) {
     if (ask) {
       reserveLines(kSelectorRows);
       sayMessage("KLNOMARQ", 1);
-      selectFile(kSelectorRows, soundFilePatterns(true), name);
+      selectFile(kSelectorRows, soundFilePatterns(true), name, [] { explainQuestion("KLAJNOME", "KLNOMARQ"); });
       fromSelector = true;
     }
     if (name.empty()) {
@@ -303,11 +304,11 @@ bool recordNewFile() {
     return false;
   };
 
-  const uint8_t qualityKey = askKey("KLRADTLF");
+  const uint8_t qualityKey = askKey("KLRADTLF", "KLAJQUAL");
   if (qualityKey == kEsc) return giveUp();
   sound.clear();
   const Quality quality = qualityForAnswer(qualityKey);
-  const uint8_t channelsKey = askKey("KLSTMONO");
+  const uint8_t channelsKey = askKey("KLSTMONO", "KLAJCANA");
   if (channelsKey == kEsc) return giveUp();
   const int32_t channels = channelsForAnswer(channelsKey);
 
@@ -426,8 +427,8 @@ SaveResult saveWorkingFile() {
   return SaveResult::saved;
 }
 
-bool convertBackToMp3(std::string_view fileName) {
-  if (!isMp3Twin(fileName) || !encodeTwinIntoMp3(fileName)) return false;
+bool convertBackToMp3(std::string_view fileName, int32_t bitRate) {
+  if (!isMp3Twin(fileName) || !encodeTwinIntoMp3(fileName, bitRate)) return false;
   // Only the MP3 stays, when the twin holds nothing more (its record goes
   // first, found through the name while the file is still there).
   dropUneditedTwin(fileName);
@@ -441,13 +442,14 @@ std::string fileHoldingWorkingSound() {
   return isMp3Twin(name) && !fileExists(name) ? mp3OfTwin(name) : name;
 }
 
-bool encodeTwinIntoMp3(std::string_view twin) {
+bool encodeTwinIntoMp3(std::string_view twin, int32_t bitRate) {
   if (mp3HoldsTwin(twin)) return true;
   sayMessage("KLWAVMP3", 1);
   const std::string mp3 = mp3OfTwin(twin);
   // wavToMp3 succeeds only when LAME ended cleanly and wrote a non-empty MP3.
   // Encoded again, an MP3 keeps its own rate.
-  const Conversion encoded = wavToMp3(twin, mp3, mp3BitRate(mp3).value_or(0));
+  if (bitRate <= 0) bitRate = mp3BitRate(mp3).value_or(0);
+  const Conversion encoded = wavToMp3(twin, mp3, bitRate);
   if (encoded == Conversion::done) {
     noteTwinDecoded(twin, fileStamp(mp3));
     return true;
@@ -463,7 +465,7 @@ bool encodeTwinIntoMp3(std::string_view twin) {
 void saveAs(std::string_view fileName) {
   ProgramState& p = program();
   const std::string original(fileName);
-  const uint8_t keep = askKey("KLMANTOR");
+  const uint8_t keep = askKey("KLMANTOR", "KLAJMANT");
   if (keep == kEsc) {
     sayMessage("KLDESIST", 1);
     return;
@@ -487,13 +489,13 @@ void saveAs(std::string_view fileName) {
   const bool newName = name != original;
   if (newName && !mayReplace(isMp3Twin(name) ? mp3OfTwin(name) : name)) return;
 
-  const uint8_t qualityKey = askKey("KLRADTLF");
-  if (qualityKey == kEsc) return;
+  const uint8_t qualityKey = askKey("KLRADTLF", "KLAJQUAO");
+  if (qualityKey == kEsc) return;  // given up without a word, as the program always did here
   // O: the sound as it is, at the depth its file had; no channels question.
   const bool asItIs = upperCaseAccented(qualityKey) == 'O';
   std::unique_ptr<TAmostras> converted;
   if (!asItIs) {
-    const uint8_t channelsKey = askKey("KLSTMONO");
+    const uint8_t channelsKey = askKey("KLSTMONO", "KLAJCANA");
     if (channelsKey == kEsc) {
       sayMessage("KLDESIST", 1);
       return;
@@ -511,8 +513,17 @@ void saveAs(std::string_view fileName) {
   // under its own name).
   const TAmostras& saving = converted ? *converted : *p.soundBuffer;
   const SoundKind kind = newName ? kindOfName(name).value_or(SoundKind::wav) : p.workingFormat.kind;
-  const SoundFileFormat format = asItIs ? formatKeepingDepth(kind, p.workingFormat, saving.bitsPerSample())
-                                        : newFileFormat(kind, saving.bitsPerSample());
+  SoundFileFormat format = asItIs ? formatKeepingDepth(kind, p.workingFormat, saving.bitsPerSample())
+                                  : newFileFormat(kind, saving.bitsPerSample());
+  // An MP3 is written as its twin and encoded from it.
+  const SoundKind shownKind = isMp3Twin(name) ? SoundKind::mp3 : kind;
+  int32_t bitRate = 0;
+  if (const std::optional<BitRateRange> range = bitRateRange(shownKind, saving.channels())) {
+    const std::optional<int32_t> chosen = askBitRate(shownKind, *range);
+    if (!chosen) return;
+    bitRate = *chosen;
+    if (shownKind == kind) format.bitRate = bitRate;
+  }
   if ((newName && isMp3Twin(name) && !makeRoomForTwin(name)) || !writeSoundFile(name, saving, format)) {
     sayMessage("KLERRGRV", 1);
     return;
@@ -528,7 +539,7 @@ void saveAs(std::string_view fileName) {
   setWindowTitle(fileWindowTitle(name, false));
   // The copy of an MP3 this session was editing goes, unless it holds edits.
   if (newName) dropUneditedTwin(original);
-  convertBackToMp3(name);
+  convertBackToMp3(name, bitRate);
 }
 
 void dropUneditedWorkingTwin() { dropUneditedTwin(program().workingFileName); }

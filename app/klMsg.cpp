@@ -7,6 +7,8 @@
 #include <iterator>
 
 #include "console/VrCrt.h"
+#include "console/keys.h"
+#include "console/vredit.h"
 #include "console/vrfala.h"
 
 namespace kalimbro {
@@ -310,6 +312,30 @@ constexpr MessageRow kCatalogue[] = {
     {"KLMARNEN", "Nenhum marcador no cursor"},
     {"KLMARNAD", "Nenhum marcador adiante"},
     {"KLMARNAT", "Nenhum marcador antes do cursor"},
+    // F1 at a question: what its answers are. The question is then asked again.
+    {"KLAJSIMN", "S responde sim, N responde n\xE3o, ESC desiste"},
+    {"KLAJQUAL", "C qualidade de CD, R de r\xE1" "dio, T de telefone; ESC desiste"},
+    {"KLAJQUAO", "C qualidade de CD, R de r\xE1" "dio, T de telefone, O a original do som; ESC desiste"},
+    {"KLAJCANA", "E est\xE9reo, M mono; ESC desiste"},
+    {"KLAJMANT", "S salva como est\xE1; N pede um novo nome, a qualidade e os canais; ESC desiste"},
+    {"KLAJRESE", "S mostra os valores padr\xF5" "es no formul\xE1rio, N os valores de agora; ESC desiste"},
+    {"KLAJMIST", "A acrescenta o som, M mistura por cima, F fundo sonoro com os percentuais; ESC desiste"},
+    {"KLAJONDE", "I no in\xED" "cio, C no cursor, F no final do som; ESC desiste"},
+    {"KLAJREMO", "A remove antes do cursor, D depois do cursor, T tudo, M entre o cursor e o ponto memorizado; "
+                 "ESC desiste"},
+    {"KLAJNOME", "Digite o nome do arquivo e Enter, ou seta abaixo para escolher da lista; ESC desiste"},
+    {"KLAJLUFS", "Digite a sonoridade em LUFS, de -70 a -5: -16 para voz e podcast, -23 para r\xE1" "dio; Enter usa "
+                 "-16; ESC desiste"},
+    {"KLAJPAUS", "Digite em segundos, por exemplo 0,5: pausas mais longas ficam com essa dura\xE7\xE3o; Enter usa 1; "
+                 "ESC desiste"},
+    // Save as a lossy kind: "Taxa de bits em kb/s, Enter para 64: ".
+    {"KLTAXPER", "Taxa de bits em kb/s, Enter para "},
+    {"KLAJTAXA", "Digite a taxa de bits em kb/s: mais kb/s, som melhor e arquivo maior; Enter usa a taxa proposta; "
+                 "ESC desiste"},
+    // "Este tipo de arquivo vai de 6 a 512 kb/s".
+    {"KLTAXFOR", "Este tipo de arquivo vai de "},
+    {"KLTAXATE", " a "},
+    {"KLTAXKBS", " kb/s"},
 };
 
 }  // namespace
@@ -342,11 +368,35 @@ void sayMessage(std::string_view key, int lineEnds) {
   }
 }
 
-uint8_t askKey(std::string_view questionKey) {
-  sayMessage(questionKey, 0);
-  const uint8_t key = readAnswerEchoed();
-  crtWriteln();
-  return key;
+uint8_t askKey(std::string_view questionKey, std::string_view helpKey) {
+  for (;;) {
+    sayMessage(questionKey, 0);
+    uint8_t key = 0, ext = 0;
+    // Other extended keys are no answer: the question waits on.
+    while (key == 0 && ext != kF1) readKeyEchoed(key, ext);
+    crtWriteln();
+    if (key != 0) return key;
+    sayMessage(helpKey, 1);
+  }
+}
+
+void explainQuestion(std::string_view helpKey, std::string_view questionKey) {
+  sayMessage(helpKey, 1);
+  sayMessage(questionKey, 1);
+}
+
+std::optional<std::string> askValue(std::string_view questionKey, std::string_view helpKey,
+                                    std::string_view shownDefault) {
+  for (;;) {
+    sayMessage(questionKey, 0);
+    if (!shownDefault.empty()) writeSpeak(std::string(shownDefault) + ": ");
+    std::string typed;
+    switch (readLine(typed, true)) {
+      case LineEnd::entered: return typed;
+      case LineEnd::gaveUp: sayMessage("KLDESIST", 1); return std::nullopt;
+      case LineEnd::help: sayMessage(helpKey, 1); break;
+    }
+  }
 }
 
 }  // namespace kalimbro

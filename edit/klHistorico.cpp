@@ -112,7 +112,7 @@ bool bringBack(const LeftChanges& left, const std::string& folder) {
     sayMessage("KLRECMUD", 1);
     return false;
   }
-  if (upperAscii(askKey("KLRECPER")) != 'S') return false;
+  if (upperAscii(askKey("KLRECPER", "KLAJSIMN")) != 'S') return false;
   ProgramState& p = program();
   if (soundHistory().resume(*p.soundBuffer, folder)) {
     moveTo(left.log.position > 0 ? left.log.steps[left.log.position - 1].placeAfter : SoundPlace{});

@@ -21,7 +21,9 @@ namespace {
 
 constexpr long double kWorkingFallback = 0.7L, kSecondFallback = 0.3L;
 
-uint8_t askUpperKey(std::string_view messageKey) { return upperCaseAccented(askKey(messageKey)); }
+uint8_t askUpperKey(std::string_view messageKey, std::string_view helpKey) {
+  return upperCaseAccented(askKey(messageKey, helpKey));
+}
 
 long double askPercent(std::string_view messageKey, long double fallback) {
   sayMessage(messageKey, 0);
@@ -87,7 +89,7 @@ void mixCommand() {
   TAmostras& working = *p.soundBuffer;
   sayMessage("KLNOMMIS", 1);
   std::string name;
-  selectFile(10, soundFilePatterns(true), name);
+  selectFile(10, soundFilePatterns(true), name, [] { explainQuestion("KLAJNOME", "KLNOMMIS"); });
   if (name.empty()) return;
   if (fileNamePart(name).find('.') == std::string::npos) name += ".wav";
   // The selector leaves the cursor at the end of its field: the name goes
@@ -110,7 +112,7 @@ void mixCommand() {
   long double workingFactor = 1.0L, secondFactor = 1.0L;
   bool addition = false;
   for (;;) {
-    const uint8_t kind = askUpperKey("KLADIFUN");
+    const uint8_t kind = askUpperKey("KLADIFUN", "KLAJMIST");
     if (kind == kEsc) {
       sayMessage("KLDESIST", 1);
       return;
@@ -127,7 +129,7 @@ void mixCommand() {
   }
   char place = 0;
   while (place == 0) {
-    const uint8_t key = askUpperKey("KLONDMST");
+    const uint8_t key = askUpperKey("KLONDMST", "KLAJONDE");
     if (key == kEsc) {
       sayMessage("KLDESIST", 1);
       return;

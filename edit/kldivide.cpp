@@ -112,10 +112,10 @@ std::string completedSourceName(std::string name) {
   return name + ".WAV";
 }
 
-std::string askFileName() {
+std::string askFileName(std::string_view questionKey) {
   reserveLines(10);
   std::string name;
-  selectFile(10, soundFilePatterns(false), name);
+  selectFile(10, soundFilePatterns(false), name, [questionKey] { explainQuestion("KLAJNOME", questionKey); });
   // The selector leaves the cursor at the end of its field: the name goes
   // on a line of its own instead of wrapping from the last column.
   if (whereX() != 1) crtWriteln();
@@ -196,7 +196,7 @@ void extract(const SourceWav& source) {
   const PartSpan span = extractionSpan(source.dataBytes(), source.bytesPerSecond(), start, end);
 
   sayMessage("KLINFDST", 1);
-  std::string destination = askFileName();
+  std::string destination = askFileName("KLINFDST");
   if (destination.empty()) {
     sayMessage("KLDESIST", 1);
     return;
@@ -246,7 +246,7 @@ std::string partFileName(std::string_view prefix, int64_t number) {
 
 void divideCommand() {
   sayMessage("KLNOMDIV", 1);
-  std::string name = askFileName();
+  std::string name = askFileName("KLNOMDIV");
   if (name.empty()) {
     sayMessage("KLDESIST", 1);
     return;
