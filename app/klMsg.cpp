@@ -315,23 +315,19 @@ constexpr MessageRow kCatalogue[] = {
     // F1 at a question: what its answers are. The question is then asked again.
     {"KLAJSIMN", "S responde sim, N responde n\xE3o, ESC desiste"},
     {"KLAJQUAL", "C qualidade de CD, R de r\xE1" "dio, T de telefone; ESC desiste"},
-    {"KLAJQUAO", "C qualidade de CD, R de r\xE1" "dio, T de telefone, O a original do som; ESC desiste"},
+    {"KLAJQUAO", "C qualidade de CD, R r\xE1" "dio, T telefone, O a original do som; ESC desiste"},
     {"KLAJCANA", "E est\xE9reo, M mono; ESC desiste"},
-    {"KLAJMANT", "S salva como est\xE1; N pede um novo nome, a qualidade e os canais; ESC desiste"},
-    {"KLAJRESE", "S mostra os valores padr\xF5" "es no formul\xE1rio, N os valores de agora; ESC desiste"},
-    {"KLAJMIST", "A acrescenta o som, M mistura por cima, F fundo sonoro com os percentuais; ESC desiste"},
+    {"KLAJMANT", "S salva como est\xE1; N pede novo nome, qualidade e canais; ESC desiste"},
+    {"KLAJRESE", "S p\xF5" "e os valores padr\xF5" "es no formul\xE1rio, N os de agora; ESC desiste"},
+    {"KLAJMIST", "A acrescenta, M mistura por cima, F fundo sonoro com percentuais; ESC desiste"},
     {"KLAJONDE", "I no in\xED" "cio, C no cursor, F no final do som; ESC desiste"},
-    {"KLAJREMO", "A remove antes do cursor, D depois do cursor, T tudo, M entre o cursor e o ponto memorizado; "
-                 "ESC desiste"},
-    {"KLAJNOME", "Digite o nome do arquivo e Enter, ou seta abaixo para escolher da lista; ESC desiste"},
-    {"KLAJLUFS", "Digite a sonoridade em LUFS, de -70 a -5: -16 para voz e podcast, -23 para r\xE1" "dio; Enter usa "
-                 "-16; ESC desiste"},
-    {"KLAJPAUS", "Digite em segundos, por exemplo 0,5: pausas mais longas ficam com essa dura\xE7\xE3o; Enter usa 1; "
-                 "ESC desiste"},
+    {"KLAJREMO", "A antes do cursor, D depois, T tudo, M at\xE9 o ponto memorizado; ESC desiste"},
+    {"KLAJNOME", "Digite o nome e Enter, ou seta abaixo para escolher na lista; ESC desiste"},
+    {"KLAJLUFS", "De -70 a -5 LUFS: -16 para voz e podcast, -23 para r\xE1" "dio; ESC desiste"},
+    {"KLAJPAUS", "Em segundos, por exemplo 0,5: as pausas mais longas ficam assim; ESC desiste"},
     // Save as a lossy kind: "Taxa de bits em kb/s, Enter para 64: ".
     {"KLTAXPER", "Taxa de bits em kb/s, Enter para "},
-    {"KLAJTAXA", "Digite a taxa de bits em kb/s: mais kb/s, som melhor e arquivo maior; Enter usa a taxa proposta; "
-                 "ESC desiste"},
+    {"KLAJTAXA", "Mais kb/s, som melhor e arquivo maior; Enter aceita a proposta; ESC desiste"},
     // "Este tipo de arquivo vai de 6 a 512 kb/s".
     {"KLTAXFOR", "Este tipo de arquivo vai de "},
     {"KLTAXATE", " a "},
