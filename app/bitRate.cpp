@@ -71,7 +71,7 @@ int32_t offeredKbps(SoundKind kind, const BitRateRange& range) {
 std::optional<int32_t> askBitRate(SoundKind kind, const BitRateRange& range) {
   const int32_t offered = offeredKbps(kind, range);
   for (;;) {
-    const std::optional<std::string> typed = askValue("KLTAXPER", "KLAJTAXA", std::to_string(offered));
+    const std::optional<std::string> typed = askValue("KLTAXPER", "KLAJTAXA", AnswerAt::sameLine, std::to_string(offered));
     if (!typed) return std::nullopt;
     const bool enter = trimmed(*typed, kNumberBlanks).empty();
     const std::optional<int32_t> kbps = enter ? offered : wholeNumber32(*typed);

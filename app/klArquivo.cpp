@@ -379,8 +379,9 @@ SaveResult saveWorkingFile() {
   std::string name = p.workingFileName;
   bool namedMp3 = false;
   if (name.empty()) {
-    sayMessage("KLNOMARQ", 1);
-    readLine(name);
+    const std::optional<std::string> typed = askValue("KLNOMARQ", "KLAJNOMS", AnswerAt::lineBelow);
+    if (!typed) return SaveResult::gaveUp;
+    name = *typed;
     if (name.empty()) {
       sayMessage("KLDESIST", 1);
       return SaveResult::gaveUp;

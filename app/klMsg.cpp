@@ -324,6 +324,13 @@ constexpr MessageRow kCatalogue[] = {
     {"KLAJREMO", "A antes do cursor, D depois, T tudo, M at\xE9 o ponto memorizado; ESC desiste"},
     {"KLAJNOME", "Digite o nome e Enter, ou seta abaixo para escolher na lista; ESC desiste"},
     {"KLAJLUFS", "De -70 a -5 LUFS: -16 para voz e podcast, -23 para r\xE1" "dio; ESC desiste"},
+    {"KLAJGANH", "Em dB, de -20 a 20: positivo refor\xE7" "a, negativo atenua; Enter usa 0; ESC desiste"},
+    {"KLAJAFIN", "Em cent\xE9simos de semitom: 100 sobe um semitom, -100 desce um; ESC desiste"},
+    {"KLAJVELO", "1,2 toca 20 por cento mais r\xE1pido, 0,8 mais devagar; Enter usa 1,2; ESC desiste"},
+    {"KLAJPERC", "Um percentual de 0 a 99; Enter usa o sugerido; ESC desiste"},
+    {"KLAJPREF", "O come\xE7o do nome das partes: com voz, voz1.wav, voz2.wav...; ESC desiste"},
+    {"KLAJSEGU", "Um n\xFAmero inteiro de segundos; ESC desiste"},
+    {"KLAJNOMS", "Digite o nome do arquivo a salvar e Enter; ESC desiste"},
     {"KLAJPAUS", "Em segundos, por exemplo 0,5: as pausas mais longas ficam assim; ESC desiste"},
     // Save as a lossy kind: "Taxa de bits em kb/s, Enter para 64: ".
     {"KLTAXPER", "Taxa de bits em kb/s, Enter para "},
@@ -381,11 +388,12 @@ void explainQuestion(std::string_view helpKey, std::string_view questionKey) {
   sayMessage(questionKey, 1);
 }
 
-std::optional<std::string> askValue(std::string_view questionKey, std::string_view helpKey,
+std::optional<std::string> askValue(std::string_view questionKey, std::string_view helpKey, AnswerAt at,
                                     std::string_view shownDefault) {
   for (;;) {
     sayMessage(questionKey, 0);
     if (!shownDefault.empty()) writeSpeak(std::string(shownDefault) + ": ");
+    if (at == AnswerAt::lineBelow) crtWriteln();
     std::string typed;
     switch (readLine(typed, true)) {
       case LineEnd::entered: return typed;

@@ -34,11 +34,14 @@ uint8_t askKey(std::string_view questionKey, std::string_view helpKey);
 // line of its own.
 void explainQuestion(std::string_view helpKey, std::string_view questionKey);
 
+// Where a typed answer is read: after the question, or on the line under
+// it (the questions that say a name).
+enum class AnswerAt { sameLine, lineBelow };
 // Asks for a value typed on a line: the question, then `shownDefault`
 // (the value Enter takes, when there is one) after it. The typed text
 // (empty: Enter alone, the default) comes back; ESC gives up: "Desistiu..."
 // is said and nothing comes back. F1 says `helpKey`'s text and asks again.
 std::optional<std::string> askValue(std::string_view questionKey, std::string_view helpKey,
-                                    std::string_view shownDefault = {});
+                                    AnswerAt at = AnswerAt::sameLine, std::string_view shownDefault = {});
 
 }  // namespace kalimbro

@@ -737,8 +737,12 @@ LineEnd readLine(std::string& text, bool f1Helps) {
 void readInt(int64_t& n) {
   std::string text;
   readLine(text);
-  if (text.find_first_not_of(kNumberBlanks) == std::string::npos) return;
-  n = leadingWholeNumber(text);
+  takeTypedInt(text, n);
+}
+
+void takeTypedInt(std::string_view typed, int64_t& n) {
+  if (typed.find_first_not_of(kNumberBlanks) == std::string_view::npos) return;
+  n = leadingWholeNumber(typed);
 }
 
 int lastEditPosition() { return lastPosition; }

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace kalimbro {
 
@@ -31,6 +32,8 @@ LineEnd readLine(std::string& text, bool f1Helps = false);
 // unchanged when nothing was typed. 64 bits, so that no typed number
 // overflows before the caller clamps it.
 void readInt(int64_t& n);
+// The integer a typed line holds, as readInt takes it.
+void takeTypedInt(std::string_view typed, int64_t& n);
 
 // The cursor index (1-based) when the last field ended.
 int lastEditPosition();

@@ -10,7 +10,6 @@
 #include "console/VrCrt.h"
 #include "console/keys.h"
 #include "console/vrarq.h"
-#include "console/vredit.h"
 #include "console/vrfala.h"
 #include "platform/number_text.h"
 #include "platform/paths.h"
@@ -25,11 +24,11 @@ uint8_t askUpperKey(std::string_view messageKey, std::string_view helpKey) {
   return upperCaseAccented(askKey(messageKey, helpKey));
 }
 
-long double askPercent(std::string_view messageKey, long double fallback) {
-  sayMessage(messageKey, 0);
-  std::string line;
-  readLine(line);
-  return percentFactor(line, fallback);
+// The factor typed as a percentage; nothing when the user gave up.
+std::optional<long double> askPercent(std::string_view messageKey, long double fallback) {
+  const std::optional<std::string> line = askValue(messageKey, "KLAJPERC");
+  if (!line) return std::nullopt;
+  return percentFactor(*line, fallback);
 }
 
 }  // namespace
@@ -122,8 +121,12 @@ void mixCommand() {
       break;
     }
     if (kind == 'F') {
-      workingFactor = askPercent("KLFATORI", kWorkingFallback);
-      secondFactor = askPercent("KLFATMIS", kSecondFallback);
+      const std::optional<long double> working = askPercent("KLFATORI", kWorkingFallback);
+      if (!working) return;
+      const std::optional<long double> second = askPercent("KLFATMIS", kSecondFallback);
+      if (!second) return;
+      workingFactor = *working;
+      secondFactor = *second;
       break;
     }
   }

@@ -143,18 +143,28 @@ bool openThroughWavCopy(std::string_view name, TempFile& copy, SourceWav& source
 
 bool isMp3Name(std::string_view name) { return endsWith(upperCased(name), ".MP3"); }
 
+// Seconds typed as readInt takes them, `otherwise` for Enter alone;
+// nothing when the user gave up.
+std::optional<int64_t> askSeconds(std::string_view questionKey, int64_t otherwise) {
+  const std::optional<std::string> typed = askValue(questionKey, "KLAJSEGU");
+  if (!typed) return std::nullopt;
+  int64_t seconds = otherwise;
+  takeTypedInt(*typed, seconds);
+  return seconds;
+}
+
 void divideEqually(const SourceWav& source) {
-  int64_t seconds = 0;
-  sayMessage("KLDIVSEG", 0);
-  readInt(seconds);
+  const std::optional<int64_t> asked = askSeconds("KLDIVSEG", 0);
+  if (!asked) return;
+  int64_t seconds = *asked;
   if (seconds == 0) {
     sayMessage("KLDESIST", 1);
     return;
   }
   if (seconds < 0) seconds = 1;
-  sayMessage("KLINIDST", 1);
-  std::string prefix;
-  readLine(prefix);
+  const std::optional<std::string> prefixTyped = askValue("KLINIDST", "KLAJPREF", AnswerAt::lineBelow);
+  if (!prefixTyped) return;
+  const std::string& prefix = *prefixTyped;
 
   const std::vector<PartSpan> parts = divisionPlan(source.dataBytes(), source.bytesPerSecond(), seconds);
   // One question for the whole division, naming the first part that exists.
@@ -185,14 +195,12 @@ void divideEqually(const SourceWav& source) {
 }
 
 void extract(const SourceWav& source) {
-  int64_t start = 0;
-  sayMessage("KLPONINI", 0);
-  readInt(start);
-  if (start < 0) start = 0;
-  int64_t end = 0;
-  sayMessage("KLPONFIN", 0);
-  readInt(end);
-  if (end < start) end = start;
+  const std::optional<int64_t> startTyped = askSeconds("KLPONINI", 0);
+  if (!startTyped) return;
+  const int64_t start = std::max<int64_t>(*startTyped, 0);
+  const std::optional<int64_t> endTyped = askSeconds("KLPONFIN", 0);
+  if (!endTyped) return;
+  const int64_t end = std::max(*endTyped, start);
   const PartSpan span = extractionSpan(source.dataBytes(), source.bytesPerSecond(), start, end);
 
   sayMessage("KLINFDST", 1);
