@@ -657,8 +657,10 @@ TEST_F(WorkingFile, SaveAsGivenUpChangesNothing) {
   keys.type("n").key("\x1B");                                       // the new name
   keys.type("n").type(file("b")).key("\r").key("\x1B");             // the quality: silent
   keys.type("n").type(file("b")).key("\r").type("c").key("\x1B");  // the channels
+  keys.key(std::string{'\0', 59});                                      // F1: the answers, and again
   keys.type("n").type(file("b.opus")).key("\r").type("cm").key("\x1B");  // the bit rate
   for (int i = 0; i < 5; ++i) saveAs(program().workingFileName);
+  EXPECT_TRUE(shown("S salva como est\xE1; N pede novo nome, qualidade e canais; ESC desiste"));
   EXPECT_EQ(occurrences("Desistiu..."), 4);
   EXPECT_EQ(program().soundBuffer.get(), before);
   EXPECT_EQ(program().workingFileName, file("voz.wav"));
