@@ -477,11 +477,20 @@ void saveAs(std::string_view fileName) {
     return;
   }
 
-  sayMessage("KLNOMNAR", 1);
-  reserveLines(2);
   std::string name = original;
-  const uint8_t end = editField(name, whereX(), whereY(), true, kLongestName);
-  crtWriteln();
+  const auto typeName = [&name] {
+    reserveLines(2);
+    const uint8_t end = editField(name, whereX(), whereY(), true, kLongestName, true);
+    crtWriteln();
+    return end;
+  };
+  sayMessage("KLNOMNAR", 1);
+  uint8_t end = typeName();
+  // F1 with nothing after the cursor for it to read explains and asks again.
+  while (end == kF1) {
+    explainQuestion("KLAJNOMS", "KLNOMNAR");
+    end = typeName();
+  }
   if (end == kEsc || name.empty()) {
     sayMessage("KLDESIST", 1);
     return;

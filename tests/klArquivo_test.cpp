@@ -657,11 +657,18 @@ TEST_F(WorkingFile, SaveAsGivenUpChangesNothing) {
   keys.type("n").key("\x1B");                                       // the new name
   keys.type("n").type(file("b")).key("\r").key("\x1B");             // the quality: silent
   keys.type("n").type(file("b")).key("\r").type("c").key("\x1B");  // the channels
-  keys.key(std::string{'\0', 59});                                      // F1: the answers, and again
-  keys.type("n").type(file("b.opus")).key("\r").type("cm").key("\x1B");  // the bit rate
-  for (int i = 0; i < 5; ++i) saveAs(program().workingFileName);
+  for (int i = 0; i < 4; ++i) saveAs(program().workingFileName);
+  EXPECT_EQ(occurrences("Desistiu..."), 3);
+  // F1 at the question and in the emptied name field: the answers, and
+  // the question again; then ESC at the bit rate.
+  clearScreen();
+  const std::string f1{'\0', 59};
+  keys.key(f1).type("n").key("\x19").key(f1);
+  keys.type(file("b.opus")).key("\r").type("cm").key("\x1B");
+  saveAs(program().workingFileName);
   EXPECT_TRUE(shown("S salva como est\xE1; N pede novo nome, qualidade e canais; ESC desiste"));
-  EXPECT_EQ(occurrences("Desistiu..."), 4);
+  EXPECT_TRUE(shown("Digite o nome do arquivo a salvar e Enter; ESC desiste"));
+  EXPECT_EQ(occurrences("Desistiu..."), 1);
   EXPECT_EQ(program().soundBuffer.get(), before);
   EXPECT_EQ(program().workingFileName, file("voz.wav"));
   EXPECT_FALSE(fileExists(file("b.wav")));
