@@ -113,6 +113,20 @@ bool mayMixChannels(const SoundFileFormat& file) {
   return false;
 }
 
+// Save-as's new name, typed over the one the field shows; F1 with nothing
+// after the cursor for it to read explains and asks again. The key that
+// ended the field.
+uint8_t askNewName(std::string& name) {
+  sayMessage("KLNOMNAR", 1);
+  for (;;) {
+    reserveLines(2);
+    const uint8_t end = editField(name, whereX(), whereY(), true, kLongestName, true);
+    crtWriteln();
+    if (end != kF1) return end;
+    explainQuestion("KLAJNOMS", "KLNOMNAR");
+  }
+}
+
 }  // namespace
 
 // ---- The command line -------------------------------------------------------------
@@ -478,19 +492,7 @@ void saveAs(std::string_view fileName) {
   }
 
   std::string name = original;
-  const auto typeName = [&name] {
-    reserveLines(2);
-    const uint8_t end = editField(name, whereX(), whereY(), true, kLongestName, true);
-    crtWriteln();
-    return end;
-  };
-  sayMessage("KLNOMNAR", 1);
-  uint8_t end = typeName();
-  // F1 with nothing after the cursor for it to read explains and asks again.
-  while (end == kF1) {
-    explainQuestion("KLAJNOMS", "KLNOMNAR");
-    end = typeName();
-  }
+  const uint8_t end = askNewName(name);
   if (end == kEsc || name.empty()) {
     sayMessage("KLDESIST", 1);
     return;
@@ -500,7 +502,7 @@ void saveAs(std::string_view fileName) {
   if (newName && !mayReplace(isMp3Twin(name) ? mp3OfTwin(name) : name)) return;
 
   const uint8_t qualityKey = askKey("KLRADTLF", "KLAJQUAO");
-  if (qualityKey == kEsc) return;  // given up without a word, as the program always did here
+  if (qualityKey == kEsc) return;  // given up without a word
   // O: the sound as it is, at the depth its file had; no channels question.
   const bool asItIs = upperCaseAccented(qualityKey) == 'O';
   std::unique_ptr<TAmostras> converted;

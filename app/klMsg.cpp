@@ -335,7 +335,7 @@ constexpr MessageRow kCatalogue[] = {
     // Save as a lossy kind: "Taxa de bits em kb/s, Enter para 64: ".
     {"KLTAXPER", "Taxa de bits em kb/s, Enter para "},
     {"KLAJTAXA", "Mais kb/s, som melhor e arquivo maior; Enter aceita a proposta; ESC desiste"},
-    // "Este tipo de arquivo vai de 6 a 512 kb/s".
+    // "Este tipo de arquivo vai de 6 a 256 kb/s".
     {"KLTAXFOR", "Este tipo de arquivo vai de "},
     {"KLTAXATE", " a "},
     {"KLTAXKBS", " kb/s"},

@@ -143,18 +143,18 @@ bool openThroughWavCopy(std::string_view name, TempFile& copy, SourceWav& source
 
 bool isMp3Name(std::string_view name) { return endsWith(upperCased(name), ".MP3"); }
 
-// Seconds typed as readInt takes them, `otherwise` for Enter alone;
-// nothing when the user gave up.
-std::optional<int64_t> askSeconds(std::string_view questionKey, int64_t otherwise) {
+// Seconds typed as readInt takes them, 0 for Enter alone; nothing when the
+// user gave up.
+std::optional<int64_t> askSeconds(std::string_view questionKey) {
   const std::optional<std::string> typed = askValue(questionKey, "KLAJSEGU");
   if (!typed) return std::nullopt;
-  int64_t seconds = otherwise;
+  int64_t seconds = 0;
   takeTypedInt(*typed, seconds);
   return seconds;
 }
 
 void divideEqually(const SourceWav& source) {
-  const std::optional<int64_t> asked = askSeconds("KLDIVSEG", 0);
+  const std::optional<int64_t> asked = askSeconds("KLDIVSEG");
   if (!asked) return;
   int64_t seconds = *asked;
   if (seconds == 0) {
@@ -195,10 +195,10 @@ void divideEqually(const SourceWav& source) {
 }
 
 void extract(const SourceWav& source) {
-  const std::optional<int64_t> startTyped = askSeconds("KLPONINI", 0);
+  const std::optional<int64_t> startTyped = askSeconds("KLPONINI");
   if (!startTyped) return;
   const int64_t start = std::max<int64_t>(*startTyped, 0);
-  const std::optional<int64_t> endTyped = askSeconds("KLPONFIN", 0);
+  const std::optional<int64_t> endTyped = askSeconds("KLPONFIN");
   if (!endTyped) return;
   const int64_t end = std::max(*endTyped, start);
   const PartSpan span = extractionSpan(source.dataBytes(), source.bytesPerSecond(), start, end);
