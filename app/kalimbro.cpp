@@ -39,7 +39,7 @@ void saveAsCommand() { saveAs(program().workingFileName); }
 // F3: saves if wanted, then forgets the working file's name; the sound
 // stays in memory, and the next save asks for a name.
 void forgetWorkingFile() {
-  const uint8_t answer = askKey("KLQUERSV");
+  const uint8_t answer = askKey("KLQUERSV", "KLAJSIMN");
   if (answer == kEsc) {
     sayMessage("KLDESIST", 1);
     return;
@@ -212,7 +212,7 @@ uint8_t chooseOption() {
 
 void undoToSaved() {
   ProgramState& p = program();
-  if (upperAscii(askKey("KLCNFUND")) != 'S') return;
+  if (upperAscii(askKey("KLCNFUND", "KLAJSIMN")) != 'S') return;
   if (p.workingFileName.empty()) {
     sayMessage("KLERRO_N", 1);
     return;
@@ -249,7 +249,7 @@ bool confirmEnd() {
   crtWriteln();
   if (upperAscii(answer) != 'S') return false;
   if (!p.workingFileName.empty() || p.soundBuffer->count() != 0) {
-    const uint8_t save = askKey("KLQUERSV");
+    const uint8_t save = askKey("KLQUERSV", "KLAJSIMN");
     if (save == kEsc) return false;
     if (upperAscii(save) != 'N') {
       // A sound the user wanted saved and that was not is not thrown away:

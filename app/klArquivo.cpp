@@ -9,6 +9,7 @@
 #include <optional>
 #include <vector>
 
+#include "app/bitRate.h"
 #include "app/klMsg.h"
 #include "app/klmp3.h"
 #include "app/mp3Twin.h"
@@ -107,9 +108,23 @@ bool mayMixChannels(const SoundFileFormat& file) {
   if (file.mixedChannels == 0) return true;
   sayMessage("KLARQTEM", 0);
   writeSpeakInt(file.mixedChannels);
-  if (upperCaseAccented(askKey("KLCANEST")) == 'S') return true;
+  if (upperCaseAccented(askKey("KLCANEST", "KLAJSIMN")) == 'S') return true;
   sayMessage("KLDESIST", 1);
   return false;
+}
+
+// Save-as's new name, typed over the one the field shows; F1 with nothing
+// after the cursor for it to read explains and asks again. The key that
+// ended the field.
+uint8_t askNewName(std::string& name) {
+  sayMessage("KLNOMNAR", 1);
+  for (;;) {
+    reserveLines(2);
+    const uint8_t end = editField(name, whereX(), whereY(), true, kLongestName, true);
+    crtWriteln();
+    if (end != kF1) return end;
+    explainQuestion("KLAJNOMS", "KLNOMNAR");
+  }
 }
 
 }  // namespace
@@ -225,7 +240,7 @@ void chooseWorkingFile(bool atStartUp) {
     if (ask) {
       reserveLines(kSelectorRows);
       sayMessage("KLNOMARQ", 1);
-      selectFile(kSelectorRows, soundFilePatterns(true), name);
+      selectFile(kSelectorRows, soundFilePatterns(true), name, [] { explainQuestion("KLAJNOME", "KLNOMARQ"); });
       fromSelector = true;
     }
     if (name.empty()) {
@@ -305,11 +320,11 @@ bool recordNewFile() {
     return false;
   };
 
-  const uint8_t qualityKey = askKey("KLRADTLF");
+  const uint8_t qualityKey = askKey("KLRADTLF", "KLAJQUAL");
   if (qualityKey == kEsc) return giveUp();
   sound.clear();
   const Quality quality = qualityForAnswer(qualityKey);
-  const uint8_t channelsKey = askKey("KLSTMONO");
+  const uint8_t channelsKey = askKey("KLSTMONO", "KLAJCANA");
   if (channelsKey == kEsc) return giveUp();
   const int32_t channels = channelsForAnswer(channelsKey);
 
@@ -380,8 +395,9 @@ SaveResult saveWorkingFile() {
   std::string name = p.workingFileName;
   bool namedMp3 = false;
   if (name.empty()) {
-    sayMessage("KLNOMARQ", 1);
-    readLine(name);
+    const std::optional<std::string> typed = askValue("KLNOMARQ", "KLAJNOMS", AnswerAt::lineBelow);
+    if (!typed) return SaveResult::gaveUp;
+    name = *typed;
     if (name.empty()) {
       sayMessage("KLDESIST", 1);
       return SaveResult::gaveUp;
@@ -428,8 +444,8 @@ SaveResult saveWorkingFile() {
   return SaveResult::saved;
 }
 
-bool convertBackToMp3(std::string_view fileName) {
-  if (!isMp3Twin(fileName) || !encodeTwinIntoMp3(fileName)) return false;
+bool convertBackToMp3(std::string_view fileName, int32_t bitRate) {
+  if (!isMp3Twin(fileName) || !encodeTwinIntoMp3(fileName, bitRate)) return false;
   // Only the MP3 stays, when the twin holds nothing more (its record goes
   // first, found through the name while the file is still there).
   dropUneditedTwin(fileName);
@@ -443,13 +459,14 @@ std::string fileHoldingWorkingSound() {
   return isMp3Twin(name) && !fileExists(name) ? mp3OfTwin(name) : name;
 }
 
-bool encodeTwinIntoMp3(std::string_view twin) {
+bool encodeTwinIntoMp3(std::string_view twin, int32_t bitRate) {
   if (mp3HoldsTwin(twin)) return true;
   sayMessage("KLWAVMP3", 1);
   const std::string mp3 = mp3OfTwin(twin);
   // wavToMp3 succeeds only when LAME ended cleanly and wrote a non-empty MP3.
   // Encoded again, an MP3 keeps its own rate.
-  const Conversion encoded = wavToMp3(twin, mp3, mp3BitRate(mp3).value_or(0));
+  if (bitRate <= 0) bitRate = mp3BitRate(mp3).value_or(0);
+  const Conversion encoded = wavToMp3(twin, mp3, bitRate);
   if (encoded == Conversion::done) {
     noteTwinDecoded(twin, fileStamp(mp3));
     return true;
@@ -465,7 +482,7 @@ bool encodeTwinIntoMp3(std::string_view twin) {
 void saveAs(std::string_view fileName) {
   ProgramState& p = program();
   const std::string original(fileName);
-  const uint8_t keep = askKey("KLMANTOR");
+  const uint8_t keep = askKey("KLMANTOR", "KLAJMANT");
   if (keep == kEsc) {
     sayMessage("KLDESIST", 1);
     return;
@@ -476,11 +493,8 @@ void saveAs(std::string_view fileName) {
     return;
   }
 
-  sayMessage("KLNOMNAR", 1);
-  reserveLines(2);
   std::string name = original;
-  const uint8_t end = editField(name, whereX(), whereY(), true, kLongestName);
-  crtWriteln();
+  const uint8_t end = askNewName(name);
   if (end == kEsc || name.empty()) {
     sayMessage("KLDESIST", 1);
     return;
@@ -489,13 +503,13 @@ void saveAs(std::string_view fileName) {
   const bool newName = name != original;
   if (newName && !mayReplace(isMp3Twin(name) ? mp3OfTwin(name) : name)) return;
 
-  const uint8_t qualityKey = askKey("KLRADTLF");
-  if (qualityKey == kEsc) return;
+  const uint8_t qualityKey = askKey("KLRADTLF", "KLAJQUAO");
+  if (qualityKey == kEsc) return;  // given up without a word
   // O: the sound as it is, at the depth its file had; no channels question.
   const bool asItIs = upperCaseAccented(qualityKey) == 'O';
   std::unique_ptr<TAmostras> converted;
   if (!asItIs) {
-    const uint8_t channelsKey = askKey("KLSTMONO");
+    const uint8_t channelsKey = askKey("KLSTMONO", "KLAJCANA");
     if (channelsKey == kEsc) {
       sayMessage("KLDESIST", 1);
       return;
@@ -513,8 +527,17 @@ void saveAs(std::string_view fileName) {
   // under its own name).
   const TAmostras& saving = converted ? *converted : *p.soundBuffer;
   const SoundKind kind = newName ? kindOfName(name).value_or(SoundKind::wav) : p.workingFormat.kind;
-  const SoundFileFormat format = asItIs ? formatKeepingDepth(kind, p.workingFormat, saving.bitsPerSample())
-                                        : newFileFormat(kind, saving.bitsPerSample());
+  SoundFileFormat format = asItIs ? formatKeepingDepth(kind, p.workingFormat, saving.bitsPerSample())
+                                  : newFileFormat(kind, saving.bitsPerSample());
+  // An MP3 is written as its twin and encoded from it.
+  const SoundKind shownKind = isMp3Twin(name) ? SoundKind::mp3 : kind;
+  int32_t bitRate = 0;
+  if (const std::optional<BitRateRange> range = bitRateRange(shownKind, saving.channels())) {
+    const std::optional<int32_t> chosen = askBitRate(shownKind, *range);
+    if (!chosen) return;
+    bitRate = *chosen;
+    if (shownKind == kind) format.bitRate = bitRate;
+  }
   if ((newName && isMp3Twin(name) && !makeRoomForTwin(name)) || !writeSoundFile(name, saving, format)) {
     sayMessage("KLERRGRV", 1);
     return;
@@ -530,7 +553,7 @@ void saveAs(std::string_view fileName) {
   setWindowTitle(fileWindowTitle(name, false));
   // The copy of an MP3 this session was editing goes, unless it holds edits.
   if (newName) dropUneditedTwin(original);
-  convertBackToMp3(name);
+  convertBackToMp3(name, bitRate);
 }
 
 void dropUneditedWorkingTwin() { dropUneditedTwin(program().workingFileName); }

@@ -87,17 +87,20 @@ enum class SaveResult { saved, gaveUp, failed };
 // it; a typed MP3 name saves into its twin and encodes the MP3 at once.
 SaveResult saveWorkingFile();
 // Encodes an MP3 twin ("x.mp3.wav") into its MP3 unless the MP3 already
-// holds what the twin holds; true when it does now. A failure says where
-// the edits stayed.
-bool encodeTwinIntoMp3(std::string_view twin);
-// Brings an MP3 twin's MP3 up to date and removes the twin when it holds
-// nothing more; true then. Any other name: nothing, false.
-bool convertBackToMp3(std::string_view fileName);
+// holds what the twin holds; true when it does now. The MP3 gets `bitRate`
+// (bits per second), or, with 0, the rate it had. A failure says where the
+// edits stayed.
+bool encodeTwinIntoMp3(std::string_view twin, int32_t bitRate = 0);
+// Brings an MP3 twin's MP3 up to date (at `bitRate`, as above) and removes
+// the twin when it holds nothing more; true then. Any other name: nothing,
+// false.
+bool convertBackToMp3(std::string_view fileName, int32_t bitRate = 0);
 // The file on disk that holds the working sound: the working file, or the
 // MP3 of a twin that was encoded into it and removed.
 std::string fileHoldingWorkingSound();
 // S: saves keeping the parameters (as F2 does), or converts the sound to a
-// new rate, width and channel count and saves it under a new name.
+// new rate, width and channel count and saves it under a new name; a lossy
+// kind (MP3, Opus, Vorbis, M4A) at the bit rate the user chooses.
 void saveAs(std::string_view fileName);
 
 // N moves on from the working file: an MP3 twin of it that holds nothing

@@ -7,6 +7,8 @@
 #include <iterator>
 
 #include "console/VrCrt.h"
+#include "console/keys.h"
+#include "console/vredit.h"
 #include "console/vrfala.h"
 
 namespace kalimbro {
@@ -324,6 +326,33 @@ constexpr MessageRow kCatalogue[] = {
     // "Marcador 3 em 12:3, Entrevista".
     {"KLAJTOC9", "N d\xE1 nome ao marcador do cursor"},
     {"KLMARNOM", "Nome do marcador: "},
+    // F1 at a question: what its answers are. The question is then asked again.
+    {"KLAJSIMN", "S responde sim, N responde n\xE3o, ESC desiste"},
+    {"KLAJQUAL", "C qualidade de CD, R de r\xE1" "dio, T de telefone; ESC desiste"},
+    {"KLAJQUAO", "C qualidade de CD, R r\xE1" "dio, T telefone, O a original do som; ESC desiste"},
+    {"KLAJCANA", "E est\xE9reo, M mono; ESC desiste"},
+    {"KLAJMANT", "S salva como est\xE1; N pede novo nome, qualidade e canais; ESC desiste"},
+    {"KLAJRESE", "S p\xF5" "e os valores padr\xF5" "es no formul\xE1rio, N os de agora; ESC desiste"},
+    {"KLAJMIST", "A acrescenta, M mistura por cima, F fundo sonoro com percentuais; ESC desiste"},
+    {"KLAJONDE", "I no in\xED" "cio, C no cursor, F no final do som; ESC desiste"},
+    {"KLAJREMO", "A antes do cursor, D depois, T tudo, M at\xE9 o ponto memorizado; ESC desiste"},
+    {"KLAJNOME", "Digite o nome e Enter, ou seta abaixo para escolher na lista; ESC desiste"},
+    {"KLAJLUFS", "De -70 a -5 LUFS: -16 para voz e podcast, -23 para r\xE1" "dio; ESC desiste"},
+    {"KLAJGANH", "Em dB, de -20 a 20: positivo refor\xE7" "a, negativo atenua; Enter usa 0; ESC desiste"},
+    {"KLAJAFIN", "Em cent\xE9simos de semitom: 100 sobe um semitom, -100 desce um; ESC desiste"},
+    {"KLAJVELO", "1,2 toca 20 por cento mais r\xE1pido, 0,8 mais devagar; Enter usa 1,2; ESC desiste"},
+    {"KLAJPERC", "Um percentual de 0 a 99; Enter usa o sugerido; ESC desiste"},
+    {"KLAJPREF", "O come\xE7o do nome das partes: com voz, voz1.wav, voz2.wav...; ESC desiste"},
+    {"KLAJSEGU", "Um n\xFAmero inteiro de segundos; ESC desiste"},
+    {"KLAJNOMS", "Digite o nome do arquivo a salvar e Enter; ESC desiste"},
+    {"KLAJPAUS", "Em segundos, por exemplo 0,5: as pausas mais longas ficam assim; ESC desiste"},
+    // Save as a lossy kind: "Taxa de bits em kb/s, Enter para 64: ".
+    {"KLTAXPER", "Taxa de bits em kb/s, Enter para "},
+    {"KLAJTAXA", "Mais kb/s, som melhor e arquivo maior; Enter aceita a proposta; ESC desiste"},
+    // "Este tipo de arquivo vai de 6 a 256 kb/s".
+    {"KLTAXFOR", "Este tipo de arquivo vai de "},
+    {"KLTAXATE", " a "},
+    {"KLTAXKBS", " kb/s"},
 };
 
 }  // namespace
@@ -357,11 +386,36 @@ void sayMessage(std::string_view key, int lineEnds) {
   if (lineEnds > 0) sendSpokenLine();
 }
 
-uint8_t askKey(std::string_view questionKey) {
-  sayMessage(questionKey, 0);
-  const uint8_t key = readAnswerEchoed();
-  crtWriteln();
-  return key;
+uint8_t askKey(std::string_view questionKey, std::string_view helpKey) {
+  for (;;) {
+    sayMessage(questionKey, 0);
+    uint8_t key = 0, ext = 0;
+    // Other extended keys are no answer: the question waits on.
+    while (key == 0 && ext != kF1) readKeyEchoed(key, ext);
+    crtWriteln();
+    if (key != 0) return key;
+    sayMessage(helpKey, 1);
+  }
+}
+
+void explainQuestion(std::string_view helpKey, std::string_view questionKey) {
+  sayMessage(helpKey, 1);
+  sayMessage(questionKey, 1);
+}
+
+std::optional<std::string> askValue(std::string_view questionKey, std::string_view helpKey, AnswerAt at,
+                                    std::string_view shownDefault) {
+  for (;;) {
+    sayMessage(questionKey, 0);
+    if (!shownDefault.empty()) writeSpeak(std::string(shownDefault) + ": ");
+    if (at == AnswerAt::lineBelow) crtWriteln();
+    std::string typed;
+    switch (readLine(typed, true)) {
+      case LineEnd::entered: return typed;
+      case LineEnd::gaveUp: sayMessage("KLDESIST", 1); return std::nullopt;
+      case LineEnd::help: sayMessage(helpKey, 1); break;
+    }
+  }
 }
 
 }  // namespace kalimbro

@@ -3,6 +3,7 @@
 // recording named after the key when there is one.
 #pragma once
 
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -25,7 +26,22 @@ std::string messageText(std::string_view key);
 // then plays the key's recording or speaks the text.
 void sayMessage(std::string_view key, int lineEnds);
 // Says a question (no line end), reads its one-key answer (echoed; an
-// extended key is no answer) and ends the line.
-uint8_t askKey(std::string_view questionKey);
+// extended key is no answer) and ends the line. F1 says `helpKey`'s text,
+// what the answers are, and the question is asked again.
+uint8_t askKey(std::string_view questionKey, std::string_view helpKey);
+
+// F1's answer at a question: its help, then the question again, each on a
+// line of its own.
+void explainQuestion(std::string_view helpKey, std::string_view questionKey);
+
+// Where a typed answer is read: after the question, or on the line under
+// it (the questions that say a name).
+enum class AnswerAt { sameLine, lineBelow };
+// Asks for a value typed on a line: the question, then `shownDefault`
+// (the value Enter takes, when there is one) after it. The typed text
+// (empty: Enter alone, the default) comes back; ESC gives up: "Desistiu..."
+// is said and nothing comes back. F1 says `helpKey`'s text and asks again.
+std::optional<std::string> askValue(std::string_view questionKey, std::string_view helpKey,
+                                    AnswerAt at = AnswerAt::sameLine, std::string_view shownDefault = {});
 
 }  // namespace kalimbro

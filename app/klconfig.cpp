@@ -90,8 +90,11 @@ void configure() {
 
   clearScreen();
   sayMessage("KLCONF", 2);
-  const uint8_t key = askKey("KLRESET");
-  if (key == kEsc) return;
+  const uint8_t key = askKey("KLRESET", "KLAJRESE");
+  if (key == kEsc) {
+    sayMessage("KLDESIST", 1);
+    return;
+  }
 
   readConfig(s);
   if (upperCaseAccented(key) == 'S') {

@@ -23,14 +23,23 @@ namespace {
 // What LAME takes as an average rate, in kb/s.
 constexpr int32_t kLowestKbps = 8, kHighestKbps = 310;
 
+// "-b", "-B", or the same with the number joined ("-b128").
+bool isRateLimit(std::string_view word) { return word.starts_with("-b") || word.starts_with("-B"); }
+
+// LAME with its option words, then the input and the output file.
+Conversion runLame(std::vector<std::string> words, std::string_view inputFile, std::string_view outputFile,
+                   FlushToDisk flush, const FinishNewFile& finish = {}) {
+  std::vector<std::string> args{program().settings.lameProgram};
+  for (std::string& word : words) args.push_back(std::move(word));
+  args.push_back(fileArgument(inputFile));
+  return runConverter(std::move(args), outputFile, flush, {}, fileArgument, finish);
+}
+
 }  // namespace
 
 Conversion runAndWait(std::string_view options, std::string_view inputFile, std::string_view outputFile,
                       FlushToDisk flush, const FinishNewFile& finish) {
-  std::vector<std::string> args{program().settings.lameProgram};
-  for (std::string& word : splitWords(options)) args.push_back(std::move(word));
-  args.push_back(fileArgument(inputFile));
-  return runConverter(std::move(args), outputFile, flush, {}, fileArgument, finish);
+  return runLame(splitWords(options), inputFile, outputFile, flush, finish);
 }
 
 Conversion mp3ToWav(std::string_view mp3File, std::string_view wavFile) {
@@ -43,15 +52,31 @@ Conversion mp3ToWav(std::string_view mp3File, std::string_view wavFile) {
   return runAndWait(program().settings.lameDecodeOptions, mp3File, wavFile, FlushToDisk::no, withMarkers);
 }
 
-Conversion wavToMp3(std::string_view wavFile, std::string_view mp3File, int32_t bitRate) {
-  std::string options = program().settings.lameEncodeOptions;
+std::vector<std::string> lameEncodeWords(std::string_view options, int32_t bitRate) {
+  std::vector<std::string> words = splitWords(options);
+  if (bitRate <= 0) return words;
+  std::vector<std::string> kept;
+  for (size_t i = 0; i < words.size(); ++i) {
+    // Only LAME's two-letter options: "--bitwidth" and the like stay.
+    if (words[i].size() >= 2 && words[i][0] == '-' && words[i][1] != '-' && isRateLimit(words[i])) {
+      if (words[i].size() == 2 && i + 1 < words.size()) ++i;  // its number
+      continue;
+    }
+    kept.push_back(words[i]);
+  }
   // Given last, the rate wins over a mode the options may set.
-  if (bitRate > 0) options += " --abr " + std::to_string(std::clamp(bitRate / 1000, kLowestKbps, kHighestKbps));
+  kept.push_back("--abr");
+  kept.push_back(std::to_string(std::clamp(bitRate / 1000, kLowestKbps, kHighestKbps)));
+  return kept;
+}
+
+Conversion wavToMp3(std::string_view wavFile, std::string_view mp3File, int32_t bitRate) {
+  std::vector<std::string> words = lameEncodeWords(program().settings.lameEncodeOptions, bitRate);
   // The WAV's cue points become the MP3's chapters.
   const std::optional<WavMarkers> wav = readWavMarkers(wavFile);
-  if (!wav || wav->markers.empty()) return runAndWait(options, wavFile, mp3File);
+  if (!wav || wav->markers.empty()) return runLame(std::move(words), wavFile, mp3File, FlushToDisk::yes);
   const std::vector<Chapter> chapters = chaptersOf(wav->markers, wav->sampleRate, wav->frames);
-  return runAndWait(options, wavFile, mp3File, FlushToDisk::yes, [&](const std::string& mp3) {
+  return runLame(std::move(words), wavFile, mp3File, FlushToDisk::yes, [&](const std::string& mp3) {
     return writeChapterTags(mp3, SoundKind::mp3, chapters);
   });
 }

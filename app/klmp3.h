@@ -6,7 +6,9 @@
 #include <cstdint>
 #include <optional>
 #include <span>
+#include <string>
 #include <string_view>
+#include <vector>
 
 #include "app/externalCodec.h"
 
@@ -26,6 +28,11 @@ Conversion mp3ToWav(std::string_view mp3File, std::string_view wavFile);
 // second) when `bitRate` is not 0; the WAV's cue points become the MP3's
 // chapters.
 Conversion wavToMp3(std::string_view wavFile, std::string_view mp3File, int32_t bitRate = 0);
+// LAME's words for `options` (the settings' text) and an average rate
+// (`bitRate` in bits per second; 0: the options alone). With a rate, a
+// "-b N" or "-B N" of the options would hold it to a least or a most rate
+// of the user's old choice: those go, and the rate comes last.
+std::vector<std::string> lameEncodeWords(std::string_view options, int32_t bitRate);
 // The bit rate of an MP3 file in bits per second: the average its Xing
 // header gives, else its first frame's (a constant rate). Nothing when its
 // first frame is not found.

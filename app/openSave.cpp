@@ -248,7 +248,7 @@ bool mayReplace(std::string_view shownName) {
   if (!fileExists(shownName)) return true;
   sayMessage("KLARQEXI", 0);
   writeSpeak(shownName);
-  if (upperCaseAccented(askKey("KLSUBSTI")) == 'S') return true;
+  if (upperCaseAccented(askKey("KLSUBSTI", "KLAJSIMN")) == 'S') return true;
   sayMessage("KLDESIST", 1);
   return false;
 }

@@ -352,13 +352,21 @@ void listFiles(int left, int top, int right, std::string& result, int sortOrder,
   saved.restore();
 }
 
-void selectFile(int rows, std::string_view patterns, std::string& result) {
-  const int x = whereX(), y = whereY();
+void selectFile(int rows, std::string_view patterns, std::string& result, const std::function<void()>& explain) {
+  int x = whereX(), y = whereY();
   for (;;) {
     std::string typed;
     gotoXY(x, y);
-    lastExitKey = editField(typed, x, y, true, 255);
+    lastExitKey = editField(typed, x, y, true, 255, static_cast<bool>(explain));
     if (lastExitKey == kTab) continue;
+    if (explain && lastExitKey == kF1) {
+      crtWriteln();
+      explain();
+      reserveLines(rows);
+      x = whereX();
+      y = whereY();
+      continue;
+    }
     if (lastExitKey == kEsc) {
       crtRepaint();
       result.clear();

@@ -10,6 +10,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -19,8 +20,11 @@ namespace kalimbro {
 
 // Shows a list `rows` high of the files matching `patterns` ("*.WAV",
 // "*.WAV|*.MP3"); `result` receives the chosen name, or the empty text when
-// the user gave up.
-void selectFile(int rows, std::string_view patterns, std::string& result);
+// the user gave up. With `explain`, F1 in the name field (with nothing
+// after the cursor for it to read) ends the line, calls it to say what to
+// type and ask again, and the field opens anew under it.
+void selectFile(int rows, std::string_view patterns, std::string& result,
+                const std::function<void()>& explain = {});
 // The key that ended the last selection (13 Enter, 27 ESC, 9 Tab from the
 // list, otherwise the key that ended the typed line).
 uint8_t selectorExitKey();

@@ -60,6 +60,7 @@ struct Editor {
   std::string atEntry;  // for Control+U
   int x = 1, y = 1, width = 1, maxLen = 1;
   bool editable = true;
+  bool f1Helps = false;  // F1 with nothing left to read ends the field
   int position = 1;      // 1-based cursor index; maxLen + 1 is past the end
   int firstVisible = 1;  // index shown at column x
   bool fresh = true;
@@ -426,6 +427,7 @@ Outcome readNextItem(Editor& e) {
   int p = e.position;
   while (p <= e.maxLen && isBlank(charAt(e, p))) ++p;
   if (p > e.maxLen) {
+    if (e.f1Helps) return Outcome::End;
     beepSound();
     return Outcome::Continue;
   }
@@ -674,8 +676,9 @@ bool handleKey(Editor& e) {
 
 }  // namespace
 
-uint8_t editFieldWidth(std::string& text, int x, int y, bool editable, int width, int maxLen) {
+uint8_t editFieldWidth(std::string& text, int x, int y, bool editable, int width, int maxLen, bool f1Helps) {
   Editor e;
+  e.f1Helps = f1Helps;
   e.x = std::clamp(x, 1, kScreenColumns);
   e.y = std::clamp(y, 1, kScreenRows);
   e.editable = editable;
@@ -707,15 +710,15 @@ uint8_t editFieldWidth(std::string& text, int x, int y, bool editable, int width
   return e.result;
 }
 
-uint8_t editField(std::string& text, int x, int y, bool editable, int maxLen) {
-  return editFieldWidth(text, x, y, editable, 79 - x, maxLen);
+uint8_t editField(std::string& text, int x, int y, bool editable, int maxLen, bool f1Helps) {
+  return editFieldWidth(text, x, y, editable, 79 - x, maxLen, f1Helps);
 }
 
-bool readLine(std::string& text, int maxLength) {
+LineEnd readLine(std::string& text, bool f1Helps, int maxLength) {
   text.clear();
   const int x = whereX(), y = whereY();
-  const bool escaped = editField(text, x, y, true, maxLength) == kEsc;
-  if (escaped) {
+  const uint8_t end = editField(text, x, y, true, maxLength, f1Helps);
+  if (end == kEsc) {
     // What was typed goes from the screen too.
     const int column = std::min(x, kScreenColumns);
     gotoXY(column, y);
@@ -724,14 +727,21 @@ bool readLine(std::string& text, int maxLength) {
     text.clear();
   }
   crtWriteln();
-  return !escaped;
+  if (end == kEsc) return LineEnd::gaveUp;
+  // Only F1 as an extended key ends a field with this code: typed, ';' is
+  // inserted.
+  return f1Helps && end == kF1 ? LineEnd::help : LineEnd::entered;
 }
 
 void readInt(int64_t& n) {
   std::string text;
   readLine(text);
-  if (text.find_first_not_of(kNumberBlanks) == std::string::npos) return;
-  n = leadingWholeNumber(text);
+  takeTypedInt(text, n);
+}
+
+void takeTypedInt(std::string_view typed, int64_t& n) {
+  if (typed.find_first_not_of(kNumberBlanks) == std::string_view::npos) return;
+  n = leadingWholeNumber(typed);
 }
 
 int lastEditPosition() { return lastPosition; }

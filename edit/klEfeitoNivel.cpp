@@ -11,7 +11,6 @@
 #include "app/klMsg.h"
 #include "app/programState.h"
 #include "console/VrCrt.h"
-#include "console/vredit.h"
 #include "console/vrfala.h"
 #include "edit/effectWork.h"
 #include "edit/klEfeito.h"
@@ -36,12 +35,9 @@ TAmostras& sound() { return *program().soundBuffer; }
 
 // The typed number, `otherwise` for an empty line, nothing when it is not a
 // number.
-std::optional<double> askNumber(std::string_view messageKey, double otherwise) {
-  sayMessage(messageKey, 0);
-  std::string line;
-  readLine(line);
-  if (trimmed(line, kNumberBlanks).empty()) return otherwise;
-  return decimalNumber(line);
+std::optional<double> numberOr(std::string_view typed, double otherwise) {
+  if (trimmed(typed, kNumberBlanks).empty()) return otherwise;
+  return decimalNumber(typed);
 }
 
 void saySum(int64_t frames, std::string_view afterKey) {
@@ -87,7 +83,9 @@ void sayLoudnessReached(double fromLufs, std::optional<double> reachedLufs) {
 }  // namespace
 
 void normaliseLoudness() {
-  const std::optional<double> target = askNumber("KLLUFPER", kDefaultLoudnessLufs);
+  const std::optional<std::string> typed = askValue("KLLUFPER", "KLAJLUFS");
+  if (!typed) return;
+  const std::optional<double> target = numberOr(*typed, kDefaultLoudnessLufs);
   if (!target || *target < kQuietestTargetLufs || *target > kLoudestTargetLufs) {
     sayMessage("KLLUFINV", 1);
     return;
@@ -139,7 +137,9 @@ void trimSilence() {
 }
 
 void shortenPauses() {
-  const std::optional<double> seconds = askNumber("KLPAUPER", kDefaultLongestPauseSeconds);
+  const std::optional<std::string> typed = askValue("KLPAUPER", "KLAJPAUS");
+  if (!typed) return;
+  const std::optional<double> seconds = numberOr(*typed, kDefaultLongestPauseSeconds);
   if (!seconds || *seconds <= 0) {
     sayMessage("KLPAUINV", 1);
     return;

@@ -130,7 +130,7 @@ bool bringBack(const LeftChanges& left, const std::string& folder) {
     sayMessage("KLRECMUD", 1);
     return false;
   }
-  if (upperAscii(askKey("KLRECPER")) != 'S') return false;
+  if (upperAscii(askKey("KLRECPER", "KLAJSIMN")) != 'S') return false;
   ProgramState& p = program();
   const std::optional<Resumed> resumed = soundHistory().resume(*p.soundBuffer, folder);
   if (!resumed) {

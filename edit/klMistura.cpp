@@ -10,7 +10,6 @@
 #include "console/VrCrt.h"
 #include "console/keys.h"
 #include "console/vrarq.h"
-#include "console/vredit.h"
 #include "console/vrfala.h"
 #include "edit/klHistorico.h"
 #include "platform/number_text.h"
@@ -22,13 +21,15 @@ namespace {
 
 constexpr long double kWorkingFallback = 0.7L, kSecondFallback = 0.3L;
 
-uint8_t askUpperKey(std::string_view messageKey) { return upperCaseAccented(askKey(messageKey)); }
+uint8_t askUpperKey(std::string_view messageKey, std::string_view helpKey) {
+  return upperCaseAccented(askKey(messageKey, helpKey));
+}
 
-long double askPercent(std::string_view messageKey, long double fallback) {
-  sayMessage(messageKey, 0);
-  std::string line;
-  readLine(line);
-  return percentFactor(line, fallback);
+// The factor typed as a percentage; nothing when the user gave up.
+std::optional<long double> askPercent(std::string_view messageKey, long double fallback) {
+  const std::optional<std::string> line = askValue(messageKey, "KLAJPERC");
+  if (!line) return std::nullopt;
+  return percentFactor(*line, fallback);
 }
 
 }  // namespace
@@ -88,7 +89,7 @@ void mixCommand() {
   TAmostras& working = *p.soundBuffer;
   sayMessage("KLNOMMIS", 1);
   std::string name;
-  selectFile(10, soundFilePatterns(true), name);
+  selectFile(10, soundFilePatterns(true), name, [] { explainQuestion("KLAJNOME", "KLNOMMIS"); });
   if (name.empty()) return;
   if (fileNamePart(name).find('.') == std::string::npos) name += ".wav";
   // The selector leaves the cursor at the end of its field: the name goes
@@ -111,7 +112,7 @@ void mixCommand() {
   long double workingFactor = 1.0L, secondFactor = 1.0L;
   bool addition = false;
   for (;;) {
-    const uint8_t kind = askUpperKey("KLADIFUN");
+    const uint8_t kind = askUpperKey("KLADIFUN", "KLAJMIST");
     if (kind == kEsc) {
       sayMessage("KLDESIST", 1);
       return;
@@ -121,14 +122,18 @@ void mixCommand() {
       break;
     }
     if (kind == 'F') {
-      workingFactor = askPercent("KLFATORI", kWorkingFallback);
-      secondFactor = askPercent("KLFATMIS", kSecondFallback);
+      const std::optional<long double> working = askPercent("KLFATORI", kWorkingFallback);
+      if (!working) return;
+      const std::optional<long double> second = askPercent("KLFATMIS", kSecondFallback);
+      if (!second) return;
+      workingFactor = *working;
+      secondFactor = *second;
       break;
     }
   }
   char place = 0;
   while (place == 0) {
-    const uint8_t key = askUpperKey("KLONDMST");
+    const uint8_t key = askUpperKey("KLONDMST", "KLAJONDE");
     if (key == kEsc) {
       sayMessage("KLDESIST", 1);
       return;

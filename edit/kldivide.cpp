@@ -112,10 +112,10 @@ std::string completedSourceName(std::string name) {
   return name + ".WAV";
 }
 
-std::string askFileName() {
+std::string askFileName(std::string_view questionKey) {
   reserveLines(10);
   std::string name;
-  selectFile(10, soundFilePatterns(false), name);
+  selectFile(10, soundFilePatterns(false), name, [questionKey] { explainQuestion("KLAJNOME", questionKey); });
   // The selector leaves the cursor at the end of its field: the name goes
   // on a line of its own instead of wrapping from the last column.
   if (whereX() != 1) crtWriteln();
@@ -143,18 +143,28 @@ bool openThroughWavCopy(std::string_view name, TempFile& copy, SourceWav& source
 
 bool isMp3Name(std::string_view name) { return endsWith(upperCased(name), ".MP3"); }
 
-void divideEqually(const SourceWav& source) {
+// Seconds typed as readInt takes them, 0 for Enter alone; nothing when the
+// user gave up.
+std::optional<int64_t> askSeconds(std::string_view questionKey) {
+  const std::optional<std::string> typed = askValue(questionKey, "KLAJSEGU");
+  if (!typed) return std::nullopt;
   int64_t seconds = 0;
-  sayMessage("KLDIVSEG", 0);
-  readInt(seconds);
+  takeTypedInt(*typed, seconds);
+  return seconds;
+}
+
+void divideEqually(const SourceWav& source) {
+  const std::optional<int64_t> asked = askSeconds("KLDIVSEG");
+  if (!asked) return;
+  int64_t seconds = *asked;
   if (seconds == 0) {
     sayMessage("KLDESIST", 1);
     return;
   }
   if (seconds < 0) seconds = 1;
-  sayMessage("KLINIDST", 1);
-  std::string prefix;
-  readLine(prefix);
+  const std::optional<std::string> prefixTyped = askValue("KLINIDST", "KLAJPREF", AnswerAt::lineBelow);
+  if (!prefixTyped) return;
+  const std::string& prefix = *prefixTyped;
 
   const std::vector<PartSpan> parts = divisionPlan(source.dataBytes(), source.bytesPerSecond(), seconds);
   // One question for the whole division, naming the first part that exists.
@@ -185,18 +195,16 @@ void divideEqually(const SourceWav& source) {
 }
 
 void extract(const SourceWav& source) {
-  int64_t start = 0;
-  sayMessage("KLPONINI", 0);
-  readInt(start);
-  if (start < 0) start = 0;
-  int64_t end = 0;
-  sayMessage("KLPONFIN", 0);
-  readInt(end);
-  if (end < start) end = start;
+  const std::optional<int64_t> startTyped = askSeconds("KLPONINI");
+  if (!startTyped) return;
+  const int64_t start = std::max<int64_t>(*startTyped, 0);
+  const std::optional<int64_t> endTyped = askSeconds("KLPONFIN");
+  if (!endTyped) return;
+  const int64_t end = std::max(*endTyped, start);
   const PartSpan span = extractionSpan(source.dataBytes(), source.bytesPerSecond(), start, end);
 
   sayMessage("KLINFDST", 1);
-  std::string destination = askFileName();
+  std::string destination = askFileName("KLINFDST");
   if (destination.empty()) {
     sayMessage("KLDESIST", 1);
     return;
@@ -246,7 +254,7 @@ std::string partFileName(std::string_view prefix, int64_t number) {
 
 void divideCommand() {
   sayMessage("KLNOMDIV", 1);
-  std::string name = askFileName();
+  std::string name = askFileName("KLNOMDIV");
   if (name.empty()) {
     sayMessage("KLDESIST", 1);
     return;

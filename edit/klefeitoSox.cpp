@@ -11,7 +11,6 @@
 #include "app/klMsg.h"
 #include "app/programState.h"
 #include "console/VrCrt.h"
-#include "console/vredit.h"
 #include "console/vrfala.h"
 #include "console/vrform.h"
 #include "edit/klEfeito.h"
@@ -180,14 +179,13 @@ std::string askEqualizerGains() {
   return equalizerText(gains, rate);
 }
 
-std::string askGainDb() {
+std::optional<std::string> askGainDb() {
   for (;;) {
-    sayMessage("KLPEGAAM", 0);
-    std::string line;
-    readLine(line);
+    const std::optional<std::string> line = askValue("KLPEGAAM", "KLAJGANH");
+    if (!line) return std::nullopt;
     int32_t db = 0;  // an empty line counts as 0
-    if (!trimmed(line, kNumberBlanks).empty()) {
-      const std::optional<int32_t> typed = wholeNumber32(line);
+    if (!trimmed(*line, kNumberBlanks).empty()) {
+      const std::optional<int32_t> typed = wholeNumber32(*line);
       if (!typed) sayMessage("KLASSUM0", 1);
       db = typed.value_or(0);
     }
@@ -202,40 +200,44 @@ std::string askGainDb() {
 
 namespace {
 
-std::string askLine(std::string_view messageKey) {
-  sayMessage(messageKey, 0);
-  std::string line;
-  readLine(line);
-  return line;
-}
+// What an effect's questions gave: its parameters as SoX reads them,
+// nothing for a typed value refused, or the user gave up.
+struct AskedParameters {
+  std::optional<std::string> text;
+  bool gaveUp = false;
+};
+AskedParameters given(std::optional<std::string> text) { return {std::move(text), false}; }
+constexpr AskedParameters kGaveUp{std::nullopt, true};
 
-// The effect's parameters as SoX reads them; nothing when a typed value is
-// refused. Speed and pitch are one number each: anything more would reach
-// SoX as effects and options of its own.
-std::optional<std::string> askParameters(Ask ask) {
+// Speed and pitch are one number each: anything more would reach SoX as
+// effects and options of its own.
+AskedParameters askParameters(Ask ask) {
   switch (ask) {
     case Ask::nothing:
-      return std::string();
+      return given(std::string());
     case Ask::echoForm:
-      return askEchoParameters();
+      return given(askEchoParameters());
     case Ask::equalizerForm:
-      return askEqualizerGains();
-    case Ask::gainQuestion:
-      return askGainDb();
+      return given(askEqualizerGains());
+    case Ask::gainQuestion: {
+      std::optional<std::string> gain = askGainDb();
+      return gain ? given(std::move(gain)) : kGaveUp;
+    }
     case Ask::pitchLine: {
-      const std::optional<double> cents = decimalNumber(askLine("KLPEGAAF"));
-      if (!cents) return std::nullopt;
-      return numberText(*cents);
+      const std::optional<std::string> line = askValue("KLPEGAAF", "KLAJAFIN");
+      if (!line) return kGaveUp;
+      const std::optional<double> cents = decimalNumber(*line);
+      return given(cents ? std::optional(numberText(*cents)) : std::nullopt);
     }
     case Ask::speedLine: {
-      const std::string line = askLine("KLPEGAVL");
-      if (trimmed(line, kNumberBlanks).empty()) return std::string("1.2");
-      const std::optional<double> speed = decimalNumber(line);
-      if (!speed || *speed <= 0) return std::nullopt;
-      return numberText(*speed);
+      const std::optional<std::string> line = askValue("KLPEGAVL", "KLAJVELO");
+      if (!line) return kGaveUp;
+      if (trimmed(*line, kNumberBlanks).empty()) return given(std::string("1.2"));
+      const std::optional<double> speed = decimalNumber(*line);
+      return given(speed && *speed > 0 ? std::optional(numberText(*speed)) : std::nullopt);
     }
   }
-  return std::nullopt;
+  return given(std::nullopt);
 }
 
 }  // namespace
@@ -265,11 +267,13 @@ void soxEffect(SoxEffect effect) {
     sayMessage("KLPRECPT", 2);
     return;
   }
-  const std::optional<std::string> parameters = askParameters(rowOf(effect).ask);
-  if (!parameters) {
+  const AskedParameters asked = askParameters(rowOf(effect).ask);
+  if (asked.gaveUp) return;
+  if (!asked.text) {
     sayMessage("KLVALINV", 2);
     return;
   }
+  const std::string& parameters = *asked.text;
 
   ProgramState& p = program();
   TAmostras& sound = *p.soundBuffer;
@@ -285,7 +289,7 @@ void soxEffect(SoxEffect effect) {
   result.setMemoryLimit(memoryLimitFromSettings());
   WavStreamLoader loader(result, countBefore);
   bool soundLetGo = false;
-  const ProcessResult run = runProgram(soxArguments(p.soxProgram, effectScratchFile(), soxEffectText(effect, *parameters)),
+  const ProcessResult run = runProgram(soxArguments(p.soxProgram, effectScratchFile(), soxEffectText(effect, parameters)),
                                        {.started = [] { sayMessage("KLFIMEDI", 1); },
                                         .everySecond = {},
                                         .giveUp = escapeTyped,

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -46,12 +47,14 @@ std::vector<std::string> soxArguments(std::string_view soxProgram, std::string_v
 
 // ---- The command side ---------------------------------------------------------------
 
-// The effects command has just saved the sound to the scratch file. A
-// typed value that is no number, a SoX that fails or writes nothing, and
-// ESC while it runs are told and leave the sound as it was.
+// The effects command has just saved the sound to the scratch file. ESC at
+// a typed value, a typed value that is no number, a SoX that fails or
+// writes nothing, and ESC while it runs are told and leave the sound as it
+// was.
 void soxEffect(SoxEffect effect);
 std::string askEchoParameters();
 std::string askEqualizerGains();
-std::string askGainDb();
+// The gain in dB as SoX reads it; nothing when the user gave up.
+std::optional<std::string> askGainDb();
 
 }  // namespace kalimbro

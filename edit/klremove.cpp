@@ -6,6 +6,7 @@
 #include "app/klMsg.h"
 #include "app/programState.h"
 #include "console/VrCrt.h"
+#include "console/keys.h"
 #include "console/vrfala.h"
 #include "edit/klHistorico.h"
 #include "platform/number_text.h"
@@ -62,14 +63,22 @@ void removeBetweenCursorAndMark() { applyRemoval('M'); }
 void removeAll() { applyRemoval('T'); }
 
 void removeCommand() {
-  sayMessage("KLTRAREM", 0);
-  const uint8_t key = upperCaseAccented(readKeySpeak());
-  crtWriteln();
+  uint8_t key = 0;
+  for (;;) {
+    sayMessage("KLTRAREM", 0);
+    key = upperCaseAccented(readKeySpeak());
+    const uint8_t extended = key == 0 ? readKey() : 0;
+    crtWriteln();
+    // F1 tells the answers and the menu is asked again.
+    if (key != 0 || extended != kF1) break;
+    sayMessage("KLAJREMO", 1);
+  }
   switch (key) {
     case 'A': removeBeforeCursor(); break;
     case 'D': removeAfterCursor(); break;
     case 'M': removeBetweenCursorAndMark(); break;
     case 'T': removeAll(); break;
+    case kEsc: sayMessage("KLDESIST", 1); break;
     default: sayMessage("KLOPINV", 1); break;
   }
 }

@@ -148,7 +148,7 @@ void offerTakes(LeftTakeRun& run, bool mayAppend) {
     uint8_t answer = 'N';
     if (mayAppend) {
       tellRun(run, run.soundFile.empty() ? messageText("KLSEMNOM") : fileNamePart(run.soundFile));
-      answer = askKey("KLGRVACR");
+      answer = askKey("KLGRVACR", "KLAJSIMN");
     }
     if (answer == kEsc) {
       sayMessage("KLDESIST", 1);
@@ -196,7 +196,7 @@ bool openSoundOf(const LeftTakeRun& run) {
 // where they are, for another time.
 void offerToOpenSoundOf(LeftTakeRun& run) {
   tellRun(run, run.soundFile);
-  const uint8_t answer = askKey("KLGRVABR");
+  const uint8_t answer = askKey("KLGRVABR", "KLAJSIMN");
   if (answer == kEsc) {
     sayMessage("KLDESIST", 1);
     return;
@@ -229,7 +229,7 @@ void offerInterruptedTakes(bool atStartUp) {
 
 void newSoundCommand() {
   ProgramState& p = program();
-  const uint8_t answer = askKey("KLQUERSV");
+  const uint8_t answer = askKey("KLQUERSV", "KLAJSIMN");
   if (answer == kEsc) {
     sayMessage("KLDESIST", 2);
     return;

@@ -381,7 +381,7 @@ void nameMarker(Pass& pass) {
   if (whereX() > 1) crtWriteln();
   sayMessage("KLMARNOM", 0);
   std::string name;
-  if (!readLine(name, kMostMarkerNameLength)) {
+  if (readLine(name, false, kMostMarkerNameLength) == LineEnd::gaveUp) {
     sayMessage("KLDESIST", 1);
     return;
   }

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <functional>
 #include <optional>
@@ -11,6 +12,7 @@
 #include "app/programState.h"
 #include "edit/klHistorico.h"
 #include "console/VrCrt.h"
+#include "console/vrini.h"
 #include "platform/paths.h"
 #include "platform/process.h"
 #include "sound/editHistory.h"
@@ -590,11 +592,36 @@ TEST_F(WorkingFile, SaveAsMp3LeavesOnlyTheMp3) {
   fillMono(sound(), std::vector<int16_t>(22050, 3000));
   program().workingFileName = file("voz.wav");
   KeyScript keys;
-  keys.type("n").type(file("b.mp3")).key("\r").type("rm");
+  keys.type("n").type(file("b.mp3")).key("\r").type("rm").key("\r");
   saveAs(program().workingFileName);
   EXPECT_EQ(program().workingFileName, file("b.mp3.wav"));
   EXPECT_GT(*fileSize(file("b.mp3")), 0u);
   EXPECT_FALSE(fileExists(file("b.mp3.wav")));
+}
+
+// The rate is asked in kb/s, held to the kind's range, reaches LAME and is
+// offered again by the next save-as.
+TEST_F(WorkingFile, SaveAsMp3AsksTheRateAndOffersTheLastOneChosen) {
+  fillMono(sound(), std::vector<int16_t>(22050, 3000));
+  program().workingFileName = file("voz.wav");
+  std::vector<std::string> rates;
+  FakeLame lame([&](std::span<const std::string> args) {
+    const auto abr = std::find(args.begin(), args.end(), "--abr");
+    rates.push_back(abr == args.end() || abr + 1 == args.end() ? "" : *(abr + 1));
+    writeFileBytes(args.back(), {1, 2, 3});
+    return 0;
+  });
+  KeyScript keys;
+  keys.type("n").type(file("b.mp3")).key("\r").type("rm").type("400").key("\r").type("48").key("\r");
+  saveAs(program().workingFileName);
+  EXPECT_TRUE(shown("Taxa de bits em kb/s, Enter para 128: "));
+  EXPECT_TRUE(shown("Este tipo de arquivo vai de 8 a 310 kb/s"));
+  EXPECT_EQ(iniRead("KALIMBRO", "TAXA_MP3"), "48");
+  keys.type("n").type(file("c.mp3")).key("\r").type("rm").key("\r");
+  saveAs(program().workingFileName);
+  EXPECT_TRUE(shown("Taxa de bits em kb/s, Enter para 48:"));
+  EXPECT_EQ(rates, (std::vector<std::string>{"48", "48"}));
+  EXPECT_TRUE(fileExists(file("c.mp3")));
 }
 
 TEST_F(WorkingFile, ADecodedCopyGoesWhenSaveAsReplacesItUnlessOnlyItHoldsTheEdits) {
@@ -637,9 +664,21 @@ TEST_F(WorkingFile, SaveAsGivenUpChangesNothing) {
   keys.type("n").type(file("b")).key("\r").type("c").key("\x1B");  // the channels
   for (int i = 0; i < 4; ++i) saveAs(program().workingFileName);
   EXPECT_EQ(occurrences("Desistiu..."), 3);
+  // F1 at the question and in the emptied name field: the answers, and
+  // the question again; then ESC at the bit rate.
+  clearScreen();
+  const std::string f1{'\0', 59};
+  keys.key(f1).type("n").key("\x19").key(f1);
+  keys.type(file("b.opus")).key("\r").type("cm").key("\x1B");
+  saveAs(program().workingFileName);
+  EXPECT_TRUE(shown("S salva como est\xE1; N pede novo nome, qualidade e canais; ESC desiste"));
+  EXPECT_TRUE(shown("Digite o nome do arquivo a salvar e Enter; ESC desiste"));
+  EXPECT_EQ(occurrences("Desistiu..."), 1);
   EXPECT_EQ(program().soundBuffer.get(), before);
   EXPECT_EQ(program().workingFileName, file("voz.wav"));
   EXPECT_FALSE(fileExists(file("b.wav")));
+  EXPECT_FALSE(fileExists(file("b.opus")));
+  EXPECT_EQ(iniRead("KALIMBRO", "TAXA_OPUS"), "");
   EXPECT_FALSE(fileExists(file("voz.wav")));
 }
 

@@ -72,6 +72,14 @@ TEST_F(Mp3, TheFilesRateIsReadAndARateAskedReachesLame) {
   ASSERT_EQ(wavToMp3(file("tom.wav"), file("abr.mp3"), 48000), Conversion::done);
   EXPECT_LE(mp3BitRate(file("abr.mp3")).value_or(0), 48000);
   EXPECT_FALSE(mp3BitRate(file("tom.wav")).has_value());
+  // With an average rate LAME takes "-b" as the least rate: the settings'
+  // "-b 128" would hold the one asked at 128 kb/s.
+  program().settings.lameEncodeOptions = "-h -b 128";
+  ASSERT_EQ(wavToMp3(file("tom.wav"), file("abr.mp3"), 48000), Conversion::done);
+  EXPECT_LE(mp3BitRate(file("abr.mp3")).value_or(0), 48000);
+  EXPECT_EQ(lameEncodeWords("-h -b128 -B 320 --bitwidth 16 -V 2", 64000),
+            (std::vector<std::string>{"-h", "--bitwidth", "16", "-V", "2", "--abr", "64"}));
+  EXPECT_EQ(lameEncodeWords("-h -b 128", 0), (std::vector<std::string>{"-h", "-b", "128"}));
 }
 
 TEST_F(Mp3, AMissingLameFailsAndKeepsTheFiles) {

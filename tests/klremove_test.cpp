@@ -94,13 +94,27 @@ TEST_F(Remove, EverythingLeavesTheCursorAndZeroesTheMarkAndSaysHowMuchWent) {
 }
 
 TEST_F(Remove, OtherKeysAreInvalidAndChangeNothing) {
-  for (std::string_view key : {"\x1B", "x", "\r"}) {
+  for (std::string_view key : {"x", "\r"}) {
     run(key, 4, 7);
     EXPECT_EQ(sound().count(), 10);
     EXPECT_EQ(position(), 4);
     EXPECT_EQ(mark(), 7);
   }
   EXPECT_TRUE(shown("Op\xE7\xE3o inv\xE1lida, F1 ajuda"));
+}
+
+// F1 tells the answers and the menu is asked again; ESC gives up.
+TEST_F(Remove, F1ExplainsAndAsksAgainAndEscGivesUp) {
+  program().currentPosition = 4;
+  KeyScript script;
+  script.key(std::string{'\0', 59}).type("a");
+  removeCommand();
+  EXPECT_TRUE(shown("A antes do cursor, D depois, T tudo, M at\xE9 o ponto memorizado; ESC desiste"));
+  EXPECT_EQ(sound().count(), 6);
+  run("\x1B", 2, 0);
+  EXPECT_EQ(sound().count(), 6);
+  EXPECT_TRUE(shown("Desistiu..."));
+  EXPECT_FALSE(shown("Op\xE7\xE3o inv\xE1lida, F1 ajuda"));
 }
 
 TEST(RemovalPlan, AfterACursorPastTheEndDeletesNothing) {

@@ -24,7 +24,7 @@
 namespace kalimbro {
 namespace {
 
-constexpr uint8_t kDown = 80, kUp = 72, kPageDown = 81, kHome = 71, kEnd = 79, kF5 = 63, kCtrlF5 = 98;
+constexpr uint8_t kDown = 80, kUp = 72, kPageDown = 81, kHome = 71, kEnd = 79, kF5 = 63, kCtrlF5 = 98, kF1 = 59;
 
 std::vector<std::string> namesOf(const FileList& list) {
   std::vector<std::string> names;
@@ -159,6 +159,25 @@ TEST_F(Selector, ChoosingInAnotherDirectoryGivesItsFullPath) {
   std::string result;
   selectFile(10, "*.WAV", result);
   EXPECT_EQ(result, dir + "/sub/x.wav");
+}
+
+// F1 in the empty name field explains (the caller's words) and the field
+// opens again under them; without an explanation it is no key of the field.
+TEST_F(Selector, F1ExplainsAndTheNameIsAskedAgainUnderIt) {
+  touch("a.wav");
+  ProbedKeys keys;
+  keys.ext(kF1).type("a.wav").key('\r');
+  int explained = 0;
+  const int row = whereY();
+  std::string result;
+  selectFile(10, "*.WAV", result, [&] {
+    ++explained;
+    crtWriteln("ajuda");
+  });
+  EXPECT_EQ(explained, 1);
+  EXPECT_EQ(result, "a.wav");
+  EXPECT_EQ(screenRow(row + 1).substr(0, 6), "ajuda ");
+  EXPECT_EQ(screenRow(row + 2).substr(0, 6), "a.wav ");
 }
 
 TEST_F(Selector, ANameWithoutAWindows1252FormStillOpensItsFile) {

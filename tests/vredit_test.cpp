@@ -157,7 +157,7 @@ TEST_F(LineEditor, ReadLineEndsWithALineEnd) {
   std::string text = "lixo";
   KeyScript keys;
   keys.type("abc").key(kEnter);
-  readLine(text);
+  EXPECT_EQ(readLine(text), LineEnd::entered);
   EXPECT_EQ(text, "abc");
   EXPECT_EQ(screenRow(3).substr(9, 3), "abc");
   EXPECT_EQ(whereX(), 1);
@@ -170,11 +170,30 @@ TEST_F(LineEditor, EscInReadLineGivesNothingAndBlanksWhatWasTyped) {
   std::string text;
   KeyScript keys;
   keys.type("abc").key(kEsc);
-  readLine(text);
+  EXPECT_EQ(readLine(text), LineEnd::gaveUp);
   EXPECT_EQ(text, "");
   EXPECT_EQ(screenRow(3), std::string(80, ' '));
   EXPECT_EQ(term.rowText(2), std::string(80, ' '));
   EXPECT_EQ(whereY(), 4);
+  // Enter alone gives the same empty text, told apart.
+  keys.key(kEnter);
+  EXPECT_EQ(readLine(text), LineEnd::entered);
+  EXPECT_EQ(text, "");
+}
+
+// Where the caller offers help, F1 with nothing left to read asks for it;
+// inside the text it still reads the next item; without the offer it beeps.
+TEST_F(LineEditor, F1AsksForHelpOnlyWhereItHasNothingToRead) {
+  std::string text;
+  KeyScript keys;
+  keys.key(kF1);
+  EXPECT_EQ(readLine(text, true), LineEnd::help);
+  keys.type("12 ab").key(kHome).key(kF1).key(kF1).key(kF1);
+  EXPECT_EQ(readLine(text, true), LineEnd::help);
+  EXPECT_EQ(text, "12 ab");
+  keys.key(kF1).type(";").key(kEnter);
+  EXPECT_EQ(readLine(text), LineEnd::entered);
+  EXPECT_EQ(text, ";");
 }
 
 TEST_F(LineEditor, ReadIntTakesTheLeadingDigits) {

@@ -302,8 +302,15 @@ TEST_F(Editing, PausesAreJumpedToTrimmedAndShortenedAndTheTalkMadeAsLoudAsAsked)
   ASSERT_TRUE(s->type("s"));
   ASSERT_TRUE(waitForQuestion(kWhichEffect));
   // Pauses over a second become a second: the two seconds lose one.
+  // F1 says what to type and asks again; it is no answer.
+  constexpr std::string_view kPauseQuestion = "Encurtar as pausas mais longas que quantos segundos? Enter para 1: ";
   ASSERT_TRUE(s->type("u"));
-  ASSERT_TRUE(waitForQuestion("Encurtar as pausas mais longas que quantos segundos? Enter para 1: "));
+  ASSERT_TRUE(waitForQuestion(kPauseQuestion));
+  ASSERT_TRUE(s->sendKey(Key::F1));
+  ASSERT_TRUE(waitForTextBelow("Em segundos, por exemplo 0,5: as pausas mais longas ficam assim; ESC desiste",
+                               "Enter para 1"));
+  ASSERT_TRUE(waitForQuestion(kPauseQuestion));
+  EXPECT_EQ(s->findAll(kPauseQuestion).size(), 2u) << s->dump();
   ASSERT_TRUE(s->sendKey(Key::Enter));
   ASSERT_TRUE(waitForTextBelow("Pausas encurtadas: 1, 1,0 segundos removidos", "Enter para 1"));
   ASSERT_TRUE(waitForQuestionAbove(kKeepEffect));
@@ -470,7 +477,7 @@ TEST_F(Editing, AnUnusableTmpdirLeavesTheWorkingFileWhereItIs) {
   EXPECT_EQ(std::distance(fs::directory_iterator(s->workDir()), {}), 2) << "voz.wav and saida.wav only";
 }
 
-TEST_F(Editing, VolumeDownDroppedLeavesTheSoundAsItWas) {
+TEST_F(Editing, VolumeDownDroppedAndLoudnessGivenUpLeaveTheSoundAsItWas) {
   const std::vector<int16_t> original = loudSound();
   const std::string bytes = wavBytes(kRate, 16, 1, original);
   ASSERT_NO_FATAL_FAILURE(startWith(bytes));
@@ -479,6 +486,18 @@ TEST_F(Editing, VolumeDownDroppedLeavesTheSoundAsItWas) {
   const std::vector<int16_t> softer = scaledByQuarters(original, 3);
   ASSERT_EQ(softer[9], -24576);
   EXPECT_TRUE(containsRun(heard(), softer)) << "the demonstration did not play the softer sound";
+  // ESC at the loudness asked gives the effect up: nothing is worked or
+  // offered to keep.
+  ASSERT_TRUE(s->type("e"));
+  ASSERT_TRUE(waitForQuestion(kWhichEffect));
+  ASSERT_TRUE(s->type("l"));
+  ASSERT_TRUE(waitForQuestion("Sonoridade desejada em LUFS, Enter para -16: "));
+  ASSERT_TRUE(s->sendKey(Key::Esc));
+  ASSERT_TRUE(waitForTextBelow("Desistiu...", "Enter para -16"));
+  ASSERT_TRUE(waitForQuestion(kWhichEffect));
+  EXPECT_FALSE(s->find(kKeepEffect).has_value()) << s->dump();
+  ASSERT_TRUE(s->sendKey(Key::Esc));
+  ASSERT_TRUE(waitForPrompt());
   ASSERT_NO_FATAL_FAILURE(saveWithF2());
   EXPECT_EQ(*readFile(work("voz.wav")), bytes);
 }

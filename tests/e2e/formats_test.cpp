@@ -434,6 +434,62 @@ INSTANTIATE_TEST_SUITE_P(Kinds, FormatsChapters,
                                          Kind{"nota.m4a", "aac", "aac", {}, true}),
                          kindTestName);
 
+
+// The bits a second of a file `seconds` long take on the disk.
+double bitsPerSecond(const fs::path& file, double seconds) {
+  std::error_code ec;
+  return static_cast<double>(fs::file_size(file, ec)) * 8 / seconds;
+}
+
+// Save-as to a lossy kind asks the bit rate, held to the kind's range; the
+// file is written near the rate typed, and the next save-as offers that
+// rate on Enter.
+TEST(FormatsSaveAs, ALossyFileGetsTheRateTypedWhichTheNextSaveAsOffers) {
+  // Noise, which an encoder cannot make smaller than the rate allows.
+  constexpr double kSeconds = 4;
+  std::vector<int16_t> noise(static_cast<size_t>(kSeconds * kRate));
+  uint32_t seed = 1;
+  for (int16_t& v : noise) {
+    seed = seed * 1664525 + 1013904223;
+    v = static_cast<int16_t>(static_cast<int32_t>(seed >> 16) - 32768) / 4;
+  }
+  Options o;
+  o.args = {"voz.wav"};
+  o.files = {{"voz.wav", wavBytes(kRate, 16, 1, noise)}};
+  std::string error;
+  std::unique_ptr<Session> s = Session::start(o, &error);
+  ASSERT_NE(s, nullptr) << error;
+  ASSERT_TRUE(s->waitForPrompt(kPrompt, {}, kLong)) << s->dump();
+  const auto saveAs = [&](std::string_view name, std::string_view offered, std::initializer_list<Input> rate) {
+    ASSERT_TRUE(s->type("s"));
+    ASSERT_TRUE(s->waitForPrompt("Mantenho parâmetros originais da gravação? ", {}, kLong)) << s->dump();
+    ASSERT_TRUE(s->type("n"));
+    ASSERT_TRUE(s->waitForText("Informe o novo nome do arquivo:", kLong)) << s->dump();
+    ASSERT_TRUE(s->sendKeys({name, Key::Enter}));  // the first key typed replaces the name shown
+    ASSERT_TRUE(s->waitForPrompt("Qualidade CD, rádio ou telefone? ", {}, kLong)) << s->dump();
+    ASSERT_TRUE(s->type("o"));
+    ASSERT_TRUE(s->waitForPrompt("Taxa de bits em kb/s, Enter para " + std::string(offered) + ": ", {}, kLong))
+        << s->dump();
+    ASSERT_TRUE(s->sendKeys(rate));
+  };
+  // Above Opus's 256 kb/s a channel: the range is said and the rate asked
+  // again.
+  ASSERT_NO_FATAL_FAILURE(saveAs("alta.opus", "32", {"300", Key::Enter}));
+  ASSERT_TRUE(s->waitForText("Este tipo de arquivo vai de 6 a 256 kb/s", kLong)) << s->dump();
+  ASSERT_TRUE(s->waitForPrompt("Taxa de bits em kb/s, Enter para 32: ", "a 256 kb/s", kLong)) << s->dump();
+  ASSERT_TRUE(s->sendKeys({"96", Key::Enter}));
+  ASSERT_TRUE(s->waitForPrompt(kPrompt, kSaved, kLong)) << s->dump();
+  EXPECT_NEAR(bitsPerSecond(s->workDir() / "alta.opus", kSeconds), 96000, 20000);
+  // Enter takes the rate chosen last.
+  ASSERT_NO_FATAL_FAILURE(saveAs("outra.opus", "96", {Key::Enter}));
+  ASSERT_TRUE(s->waitForPrompt(kPrompt, "Enter para 96", kLong)) << s->dump();
+  EXPECT_NEAR(bitsPerSecond(s->workDir() / "outra.opus", kSeconds), 96000, 20000);
+  const std::optional<Played> played = playElsewhere(s->workDir() / "outra.opus");
+  ASSERT_TRUE(played.has_value());
+  EXPECT_EQ(played->codec, "opus");
+  ASSERT_NO_FATAL_FAILURE(endWithoutSaving(*s));
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Kinds, Formats,
     testing::Values(Kind{"nota.opus", "libopus", "opus", {}, true},

@@ -159,6 +159,8 @@ TEST(CommandLineE2e, HelpVersionAndUnknownOptionsNeedNoTerminal) {
   EXPECT_EQ(help.status, 0);
   EXPECT_NE(help.output.find("Uso: kalimbro"), std::string::npos) << help.output;
   EXPECT_NE(help.output.find("man kalimbro"), std::string::npos) << help.output;
+  for (const char* kind : {"FLAC", "Opus", "Vorbis", "AIFF", "M4A", "MP3"})
+    EXPECT_NE(help.output.find(kind), std::string::npos) << kind << " not named in\n" << help.output;
   EXPECT_EQ(run("-h").output, help.output);
   const Answer version = run("--version");
   EXPECT_EQ(version.status, 0);

@@ -163,14 +163,16 @@ class WorkFile : public testing::Test {
     ASSERT_TRUE(s->sendKeys({name, Key::Enter}));
   }
 
-  // S at the prompt under a new name, not keeping the parameters: radio
-  // quality, mono.
-  void saveAsRadioMono(std::string_view name) {
-    ASSERT_NO_FATAL_FAILURE(saveAsNewName(name));
+  // S at the prompt under a new MP3 name, not keeping the parameters:
+  // radio quality, mono, the bit rate offered.
+  void saveAsRadioMono(std::string_view mp3Name) {
+    ASSERT_NO_FATAL_FAILURE(saveAsNewName(mp3Name));
     ASSERT_TRUE(waitForQuestion(kQuality));
     ASSERT_TRUE(s->type("r"));
     ASSERT_TRUE(waitForQuestion(kChannels));
     ASSERT_TRUE(s->type("m"));
+    ASSERT_TRUE(waitForQuestion("Taxa de bits em kb/s, Enter para 128: "));
+    ASSERT_TRUE(s->sendKey(Key::Enter));
   }
 
   // E, +, kept: the volume up by a quarter, back at the prompt.
