@@ -315,6 +315,9 @@ constexpr MessageRow kCatalogue[] = {
     // The play command's F5 and F6 in its help; the sound's length in I.
     {"KLAJTOCF", "F5 vai a um segundo digitado; F6 diz o tempo total e o do cursor"},
     {"KLIDURAC", "Dura\xE7\xE3o: "},
+    // D in the play command: "Trecho de 3,2 segundos".
+    {"KLAJTOCD", "D diz a dura\xE7\xE3o do trecho entre o ponto memorizado e o cursor"},
+    {"KLTRECDE", "Trecho de "},
     {"KLAJTOC8", "Insert marca e Delete desmarca; Control+seta abaixo e acima v\xE3o aos marcadores"},
     {"KLMARCAD", "Marcador "},
     {"KLMAREM", " em "},

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstdlib>
 #include <limits>
 #include <optional>
 #include <string>
@@ -35,9 +36,9 @@ constexpr int32_t kMostPlayBuffers = 16;
 // Enough to wipe out a longer time text shown before on the row.
 constexpr std::string_view kPositionPadding = "       ";
 constexpr int kHelpBackground = 4, kNormalBackground = 0;
-constexpr std::array<std::string_view, 10> kHelpLines = {"KLAJTOC1", "KLAJTOC2", "KLAJTOC3", "KLAJTOCF",
-                                                         "KLAJTOC4", "KLAJTOC5", "KLAJTOC6", "KLAJTOC7",
-                                                         "KLAJTOC8", "KLAJTOC9"};
+constexpr std::array<std::string_view, 11> kHelpLines = {"KLAJTOC1", "KLAJTOC2", "KLAJTOC3", "KLAJTOCF",
+                                                         "KLAJTOC4", "KLAJTOC5", "KLAJTOCD", "KLAJTOC6",
+                                                         "KLAJTOC7", "KLAJTOC8", "KLAJTOC9"};
 // A marker's name fits a line of the screen with the question before it.
 constexpr int kMostMarkerNameLength = 60;
 
@@ -137,6 +138,15 @@ void markPosition(Pass&) {
 void backToMark(Pass&) {
   program().currentPosition = program().markedPosition;
   sayMessage("KLOK", 1);
+}
+
+// D: how long the stretch between the mark and the cursor lasts.
+void stretchLength(Pass&) {
+  const int64_t frames = std::llabs(int64_t{program().currentPosition} - program().markedPosition);
+  if (whereX() > 1) crtWriteln();
+  sayMessage("KLTRECDE", 0);
+  writeSpeak(secondsText(frames, sound().sampleRate()));
+  sayMessage("KLSEGUND", 1);
 }
 
 void help(Pass&) {
@@ -432,6 +442,8 @@ constexpr std::array kKeyTable = {
     KeyBinding{'m', false, markPosition},
     KeyBinding{'V', false, backToMark},
     KeyBinding{'v', false, backToMark},
+    KeyBinding{'D', false, stretchLength},
+    KeyBinding{'d', false, stretchLength},
     KeyBinding{kF1, true, help},
     KeyBinding{kHome, true, toStart},
     KeyBinding{kEnd, true, toEnd},

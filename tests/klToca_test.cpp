@@ -193,12 +193,13 @@ TEST_F(PlayCommand, EntrySaysHowToPlayAndF1ListsTheKeys) {
                          "F5 vai a um segundo digitado; F6 diz o tempo total e o do cursor",
                          "M memoriza o ponto do cursor",
                          "V volta ao ponto memorizado",
+                         "D diz a dura\xE7\xE3o do trecho entre o ponto memorizado e o cursor",
                          "F7 diz o pico, a sonoridade e os trechos saturados",
                          "Control+Page Down e Control+Page Up v\xE3o \xE0 pr\xF3xima pausa e \xE0 anterior",
                          "Insert marca e Delete desmarca; Control+seta abaixo e acima v\xE3o aos marcadores",
                          "N d\xE1 nome ao marcador do cursor"};
-  for (int i = 0; i < 11; ++i) EXPECT_EQ(screenRow(2 + i).substr(0, std::string(lines[i]).size()), lines[i]);
-  EXPECT_EQ(whereY(), 14) << "a line end after the command";
+  for (int i = 0; i < 12; ++i) EXPECT_EQ(screenRow(2 + i).substr(0, std::string(lines[i]).size()), lines[i]);
+  EXPECT_EQ(whereY(), 15) << "a line end after the command";
 }
 
 // ---------------------------------------------------------------- moving
@@ -289,7 +290,7 @@ TEST_F(PlayCommand, HomeAndEndGoToTheEndsAndSaySo) {
   playCommand();
 }
 
-TEST_F(PlayCommand, MMemorisesTheCursorAndVGoesBackToIt) {
+TEST_F(PlayCommand, MMemorisesTheCursorDSaysHowFarItIsAndVGoesBackToIt) {
   fake.autoComplete = true;
   makeSound(22050, 22050);
   ProbedKeys keys;
@@ -297,7 +298,8 @@ TEST_F(PlayCommand, MMemorisesTheCursorAndVGoesBackToIt) {
       .key(kRight)
       .key('m', {}, [] { EXPECT_EQ(program().markedPosition, 0); })
       .key(kHome, {}, [] { EXPECT_EQ(program().markedPosition, 4410); })
-      .key('V', {}, [] { EXPECT_EQ(program().currentPosition, 0); })
+      .key('d')
+      .key('V', {}, [] { EXPECT_TRUE(screenShows("Trecho de 0,2 segundos")); })
       .key(kEsc);
   playCommand();
   EXPECT_EQ(program().currentPosition, 4410);
