@@ -210,6 +210,7 @@ constexpr MessageRow kCatalogue[] = {
     {"KLENTPAR", "O dispositivo de entrada de som parou de funcionar"},
     // Speech through the system's speech server, chosen in the configuration form.
     {"KLFALSRV", "Fala pelo speech-dispatcher"},
+    {"KLHORAS", "Tempos em horas, minutos e segundos"},
     {"KLSRVFAL", "O speech-dispatcher n\xE3o respondeu, a fala segue pela voz do programa"},
     // Sound files of other kinds: what opening reduced, and ffmpeg's conversions.
     {"KLREDBIT", "Este som tem mais de 16 bits; ele \xE9 editado com 16 bits"},

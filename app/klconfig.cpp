@@ -72,6 +72,7 @@ void readConfig(Settings& s) {
   s.ffmpegProgram = readText("PROGFFMPEG", kDefaultFfmpegProgram);
   if (const std::optional<int32_t> mb = wholeNumber32(iniRead(kSection, "MAX_HISTORICO")); mb && *mb > 0)
     s.historyMb = *mb;
+  s.timesInHours = upperCaseAccented(readText("TEMPO_HORAS", "N")).starts_with('S');
   const std::string echo = iniRead(kSection, "MILI_ECO");
   if (echo.empty()) return;
   s.EchoUnits = static_cast<int32_t>(static_cast<int64_t>(toInt(echo)) * 10);
@@ -84,7 +85,7 @@ void readConfig(Settings& s) {
 }
 
 void configure() {
-  constexpr int kFormRows = 12, kTextWidth = 80;  // eleven fields and the line after them
+  constexpr int kFormRows = 13, kTextWidth = 80;  // twelve fields and the line after them
   ProgramState& p = program();
   Settings& s = p.settings;
 
@@ -133,7 +134,10 @@ void configure() {
   const bool serverBefore = speechServerChosen();
   std::string server(1, serverBefore ? 'S' : 'N');
   formAddText("KLFALSRV", messageText("KLFALSRV"), server, 1);
+  std::string hours(1, s.timesInHours ? 'S' : 'N');
+  formAddText("KLHORAS", messageText("KLHORAS"), hours, 1);
   formRun(true);  // however the form ends, what it holds is taken
+  if (!hours.empty()) s.timesInHours = upperCaseAccented(hours[0]) == 'S';
 
   for (std::string* text : {&s.lameProgram, &s.lameEncodeOptions, &s.lameDecodeOptions})
     text->resize(std::min(text->size(), kMaxTextSetting));
@@ -182,6 +186,7 @@ bool writeConfig(const Settings& s) {
   put("PROGLAME", s.lameProgram);
   put("LAME_OUT_CMD", s.lameDecodeOptions);
   put("LAME_IN_CMD", s.lameEncodeOptions);
+  put("TEMPO_HORAS", s.timesInHours ? "S" : "N");
   return written;
 }
 

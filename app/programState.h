@@ -29,6 +29,7 @@ struct Settings {
   std::string lameDecodeOptions;
   std::string ffmpegProgram = "ffmpeg";  // for AAC (M4A, MP4)
   int32_t historyMb = 4096;              // the disk the edit history may take
+  bool timesInHours = false;             // "1:02:08,4" instead of "3728:4"
 };
 
 struct ProgramState {

@@ -508,7 +508,13 @@ std::string formatPosition(int64_t frames, int32_t sampleRate) {
   // A rate that is not a multiple of ten leaves a few frames past the ninth
   // tenth of a second; they still belong to it.
   const int64_t tenths = tenthFrames == 0 ? 0 : std::clamp<int64_t>((frames % sampleRate) / tenthFrames, 0, 9);
-  return std::to_string(frames / sampleRate) + ":" + std::to_string(tenths);
+  const int64_t seconds = frames / sampleRate;
+  if (!program().settings.timesInHours) return std::to_string(seconds) + ":" + std::to_string(tenths);
+  // Hours, minutes, seconds and tenths, for long sounds: "1:02:08,4", "2:08,4".
+  const auto twoDigits = [](int64_t n) { return (n < 10 ? "0" : "") + std::to_string(n); };
+  const std::string minutesOn = twoDigits(seconds % 60) + "," + std::to_string(tenths);
+  if (seconds < 3600) return std::to_string(seconds / 60) + ":" + minutesOn;
+  return std::to_string(seconds / 3600) + ":" + twoDigits(seconds / 60 % 60) + ":" + minutesOn;
 }
 
 std::string formatPosition(int64_t frames) { return formatPosition(frames, sound().sampleRate()); }

@@ -115,6 +115,12 @@ TEST_F(PlayCommand, FormatPositionGivesSecondsAndOneDigitOfTenths) {
   // The one-argument form takes the rate of the sound being edited.
   program().soundBuffer->createSized(1, 8000, 16, 0);
   EXPECT_EQ(formatPosition(12000), "1:5");
+  // Chosen in the settings: hours, minutes, seconds and tenths.
+  program().settings.timesInHours = true;
+  EXPECT_EQ(formatPosition(int64_t{3728} * 22050 + 4 * 2205, 22050), "1:02:08,4");
+  EXPECT_EQ(formatPosition(int64_t{128} * 22050 + 2205, 22050), "2:08,1");
+  EXPECT_EQ(formatPosition(2147483647, 22050), "27:03:11,5");
+  program().settings.timesInHours = false;
 }
 
 TEST_F(PlayCommand, ShowPositionOverwritesTheStartOfTheCursorRowWithoutMovingRows) {

@@ -165,14 +165,31 @@ TEST_F(Configuration, EmptiedLameTextsTakeTheirDefaultsAndAnUnwritableFileIsTold
   EXPECT_FALSE(shown("OK configurado"));
 }
 
-// The last field chooses the speech server: the change is written to the
+// The field after the speech server's shows times in hours; it is kept
+// in the settings file.
+TEST_F(Configuration, TimesInHoursAreChosenInTheFormAndKept) {
+  iniWrite("KALIMBRO", "MILI_ECO", "25");
+  KeyScript keys;
+  keys.type("n");
+  for (int i = 0; i < 11; ++i) keys.key("\r");
+  keys.type("s").key("\x1B");
+  configure();
+  EXPECT_TRUE(settings().timesInHours);
+  EXPECT_EQ(key("TEMPO_HORAS"), "S");
+  settings().timesInHours = false;
+  readConfig(settings());
+  EXPECT_TRUE(settings().timesInHours);
+  settings().timesInHours = false;
+}
+
+// The eleventh field chooses the speech server: the change is written to the
 // speech settings and speech starts again with it at once.
-TEST_F(Configuration, TheLastFieldChoosesTheSpeechServerAndSpeechStartsAgain) {
+TEST_F(Configuration, TheEleventhFieldChoosesTheSpeechServerAndSpeechStartsAgain) {
   // Letters from nowhere, as before speech first started in these tests.
   iniWrite("TRADUTOR", "DIRLETRAS", dir() + "/letras");
   iniWrite("TRADUTOR", "SAPI", "S");
   iniWrite("SERVFALA", "TIPOSAPI", "3");  // espeak-ng as the engine: not the server
-  const auto toLastField = [](KeyScript& keys) {
+  const auto toServerField = [](KeyScript& keys) {
     keys.type("n");
     for (int i = 0; i < 10; ++i) keys.key("\r");
   };
@@ -180,7 +197,7 @@ TEST_F(Configuration, TheLastFieldChoosesTheSpeechServerAndSpeechStartsAgain) {
   {
     ScopedFakeEngineStarter starter(&engine);
     KeyScript keep;
-    toLastField(keep);
+    toServerField(keep);
     keep.key("\x1B");
     configure();
     EXPECT_TRUE(shown("Fala pelo speech-dispatcher N"));
@@ -188,7 +205,7 @@ TEST_F(Configuration, TheLastFieldChoosesTheSpeechServerAndSpeechStartsAgain) {
     EXPECT_EQ(iniRead("SERVFALA", "TIPOSAPI"), "3");
 
     KeyScript on;
-    toLastField(on);
+    toServerField(on);
     on.type("s").key("\x1B");
     configure();
     EXPECT_EQ(iniRead("TRADUTOR", "SAPI"), "S");
@@ -199,7 +216,7 @@ TEST_F(Configuration, TheLastFieldChoosesTheSpeechServerAndSpeechStartsAgain) {
     EXPECT_TRUE(shown("OK configurado"));
 
     KeyScript off;
-    toLastField(off);
+    toServerField(off);
     off.type("N").key("\x1B");
     configure();
     EXPECT_EQ(iniRead("TRADUTOR", "SAPI"), "N");
@@ -209,7 +226,7 @@ TEST_F(Configuration, TheLastFieldChoosesTheSpeechServerAndSpeechStartsAgain) {
   // A server that does not answer is told; the choice is kept for later.
   ScopedFakeEngineStarter failing(nullptr);
   KeyScript on;
-  toLastField(on);
+  toServerField(on);
   on.type("s").key("\x1B");
   configure();
   EXPECT_TRUE(shown("O speech-dispatcher n\xE3o respondeu"));
