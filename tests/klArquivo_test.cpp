@@ -509,6 +509,7 @@ TEST_F(WorkingFile, SaveAsANewNameConvertsTheSound) {
   program().workingFileName = file("voz.wav");
   loadWorkingSound();
   program().currentPosition = 50;
+  program().markedPosition = 10;
   KeyScript keys;
   keys.type("n").type(file("b")).key("\r").type("ce");
   saveAs(program().workingFileName);
@@ -518,14 +519,19 @@ TEST_F(WorkingFile, SaveAsANewNameConvertsTheSound) {
   EXPECT_EQ(sound().sampleRate(), 44100);
   EXPECT_EQ(sound().count(), 200);
   EXPECT_EQ(program().currentPosition, 100);
+  EXPECT_EQ(program().markedPosition, 20);
   // Undo goes on across the new name: the conversion is taken back, and
-  // brought again.
+  // brought again, the cursor and the mark each where it was.
   undoCommand();
   EXPECT_TRUE(shown("Desfeito: convers\xE3o"));
   EXPECT_EQ(sound().sampleRate(), 22050);
   EXPECT_EQ(sound().channels(), 1);
+  EXPECT_EQ(program().currentPosition, 50);
+  EXPECT_EQ(program().markedPosition, 10);
   redoCommand();
   EXPECT_EQ(sound().count(), 200);
+  EXPECT_EQ(program().currentPosition, 100);
+  EXPECT_EQ(program().markedPosition, 20);
   TAmostras back;
   ASSERT_TRUE(back.loadWav(file("b.wav")));
   EXPECT_EQ(back.sampleRate(), 44100);

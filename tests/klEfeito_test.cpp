@@ -237,6 +237,23 @@ TEST_F(Effects, KeptAndDiscardedVolume) {
   EXPECT_TRUE(shown("N\xE3o"));
 }
 
+// C removes the silence at the ends: kept, the cursor stays on the same
+// sound, and the mark in what went goes where the sound now starts.
+TEST_F(Effects, TrimmedSilenceLeavesTheCursorOnTheSameSound) {
+  std::vector<int16_t> values(11025, 0);
+  for (int i = 0; i < 22050; ++i) values.push_back(static_cast<int16_t>((i % 2 ? 1 : -1) * (8000 + i / 4)));
+  values.resize(values.size() + 11025, 0);
+  fillMono(sound(), values);
+  program().currentPosition = 22050;
+  program().markedPosition = 4410;
+  KeyScript script;
+  script.type("cs").key("\x1B");
+  effectsCommand();
+  ASSERT_LT(sound().count(), 44100);
+  EXPECT_EQ(leftValues(sound())[static_cast<size_t>(program().currentPosition)], values[22050]);
+  EXPECT_EQ(program().markedPosition, 0);
+}
+
 TEST_F(Effects, EscapeAnswersNoAndEnterYes) {
   KeyScript script;
   script.type("-").key("\x1B").type("E").key("\r").key("\x1B");
