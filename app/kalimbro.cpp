@@ -245,7 +245,7 @@ void showInformation() {
 bool confirmEnd() {
   ProgramState& p = program();
   sayMessage("KLCONFIM", 0);
-  const uint8_t answer = readAnswerSpoken();
+  const uint8_t answer = readAnswer("KLCONFIM", "KLAJFIM", AnswerEcho::spoken);
   crtWriteln();
   if (upperAscii(answer) != 'S') return false;
   if (!p.workingFileName.empty() || p.soundBuffer->count() != 0) {

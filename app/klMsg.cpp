@@ -350,6 +350,13 @@ constexpr MessageRow kCatalogue[] = {
     {"KLAJSEGU", "Um n\xFAmero inteiro de segundos; ESC desiste"},
     {"KLAJNOMS", "Digite o nome do arquivo a salvar e Enter; ESC desiste"},
     {"KLAJPAUS", "Em segundos, por exemplo 0,5: as pausas mais longas ficam assim; ESC desiste"},
+    {"KLAJFIM", "S termina o programa; outra tecla volta ao menu"},
+    {"KLAJDIVI", "N extrai um trecho; ESC desiste; outra tecla divide em trechos iguais"},
+    {"KLAJCONT", "S aplica esse ganho; outra tecla pede outro valor; ESC desiste"},
+    {"KLAJMANE", "S ou Enter mant\xE9m o efeito; N ou ESC volta ao som de antes"},
+    {"KLAJMARN", "Digite o nome e Enter; Enter sozinho deixa o nome como est\xE1; ESC desiste"},
+    {"KLAJSENH", "A senha \xE9 um n\xFAmero; codificar de novo com a mesma senha desfaz; ESC desiste"},
+    {"KLAJFORM", "Setas acima e abaixo passam de um campo a outro; ESC, Page Up ou Page Down terminam"},
     // Save as a lossy kind: "Taxa de bits em kb/s, Enter para 64: ".
     {"KLTAXPER", "Taxa de bits em kb/s, Enter para "},
     {"KLAJTAXA", "Mais kb/s, som melhor e arquivo maior; Enter aceita a proposta; ESC desiste"},
@@ -357,6 +364,10 @@ constexpr MessageRow kCatalogue[] = {
     {"KLTAXFOR", "Este tipo de arquivo vai de "},
     {"KLTAXATE", " a "},
     {"KLTAXKBS", " kb/s"},
+    // Said before an effect's result is kept: "O resultado satura em 3 trechos".
+    {"KLSATUM", "O resultado satura em um trecho"},
+    {"KLSATPRE", "O resultado satura em "},
+    {"KLSATTRS", " trechos"},
 };
 
 }  // namespace
@@ -405,6 +416,24 @@ uint8_t askKey(std::string_view questionKey, std::string_view helpKey) {
 void explainQuestion(std::string_view helpKey, std::string_view questionKey) {
   sayMessage(helpKey, 1);
   sayMessage(questionKey, 1);
+}
+
+void explainForm() { sayMessage("KLAJFORM", -1); }
+
+uint8_t readAnswer(std::string_view questionKey, std::string_view helpKey, AnswerEcho echo) {
+  for (;;) {
+    uint8_t key = 0, ext = 32;
+    if (echo == AnswerEcho::spoken) {
+      key = readKeySpeak();
+      if (key == 0) ext = readKey();
+    } else {
+      readKeyEchoed(key, ext);
+    }
+    if (key != 0) return key;
+    if (ext != kF1) continue;
+    if (whereX() > 1) crtWriteln();
+    explainQuestion(helpKey, questionKey);
+  }
 }
 
 std::optional<std::string> askValue(std::string_view questionKey, std::string_view helpKey, AnswerAt at,

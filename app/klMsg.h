@@ -34,6 +34,18 @@ uint8_t askKey(std::string_view questionKey, std::string_view helpKey);
 // line of its own.
 void explainQuestion(std::string_view helpKey, std::string_view questionKey);
 
+// F1 in a form's field: how to move between the fields and end, said
+// without writing over the form.
+void explainForm();
+
+// How a one-key answer shows: echoed after the question, or said at once,
+// cutting the question short.
+enum class AnswerEcho { shown, spoken };
+// Reads the one-key answer to the question `questionKey` just said. F1
+// explains it (explainQuestion) and waits on; any other extended key is no
+// answer.
+uint8_t readAnswer(std::string_view questionKey, std::string_view helpKey, AnswerEcho echo);
+
 // Where a typed answer is read: after the question, or on the line under
 // it (the questions that say a name).
 enum class AnswerAt { sameLine, lineBelow };

@@ -136,7 +136,7 @@ void configure() {
   formAddText("KLFALSRV", messageText("KLFALSRV"), server, 1);
   std::string hours(1, s.timesInHours ? 'S' : 'N');
   formAddText("KLHORAS", messageText("KLHORAS"), hours, 1);
-  formRun(true);  // however the form ends, what it holds is taken
+  formRun(true, explainForm);  // however the form ends, what it holds is taken
   if (!hours.empty()) s.timesInHours = upperCaseAccented(hours[0]) == 'S';
 
   for (std::string* text : {&s.lameProgram, &s.lameEncodeOptions, &s.lameDecodeOptions})

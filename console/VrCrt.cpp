@@ -619,17 +619,30 @@ void crtWriteln(std::string_view bytes) {
   paint(c);
 }
 
-std::string crtReadLine(size_t bufferSize) {
+namespace {
+
+// The line typed up to Enter; with `mayGiveUp`, ESC and F1 end it too.
+std::string readTypedLine(size_t bufferSize, bool mayGiveUp, TypedLineEnd& end) {
   const size_t room = bufferSize > 2 ? bufferSize - 2 : 0;
   std::string line;
   for (;;) {
     const uint8_t key = readKey();
     if (key == 0) {
-      readKey();  // an extended key has no place in a line
-    } else if (key == kEnter) {
+      // An extended key has no place in a line; F1 may ask for help.
+      if (readKey() != kF1 || !mayGiveUp) continue;
+      end = TypedLineEnd::f1;
+      return {};
+    }
+    if (key == kEsc && mayGiveUp) {
+      end = TypedLineEnd::escape;
+      return {};
+    }
+    if (key == kEnter) {
       crtWriteln();
-      return line + "\r\n";
-    } else if (key == kBackspace) {
+      end = TypedLineEnd::enter;
+      return line;
+    }
+    if (key == kBackspace) {
       if (!line.empty()) {
         line.pop_back();
         crtWrite("\b");
@@ -639,6 +652,17 @@ std::string crtReadLine(size_t bufferSize) {
       crtWrite(std::string_view(&line.back(), 1));
     }
   }
+}
+
+}  // namespace
+
+std::string crtReadLine(size_t bufferSize) {
+  TypedLineEnd end = TypedLineEnd::enter;
+  return readTypedLine(bufferSize, false, end) + "\r\n";
+}
+
+std::string crtReadLineOrGiveUp(TypedLineEnd& end, size_t bufferSize) {
+  return readTypedLine(bufferSize, true, end);
 }
 
 void delay(int ms) {

@@ -99,6 +99,11 @@ void crtWriteln(std::string_view bytes = {});
 // Plain line reading of the program's text input: returns the line with
 // its CR LF; at most bufferSize - 2 characters are kept.
 std::string crtReadLine(size_t bufferSize = 256);
+// How a line read by crtReadLineOrGiveUp ended.
+enum class TypedLineEnd { enter, escape, f1 };
+// As crtReadLine, without the CR LF, where ESC and F1 also end the line
+// (nothing typed comes back then).
+std::string crtReadLineOrGiveUp(TypedLineEnd& end, size_t bufferSize = 256);
 
 void delay(int ms);
 

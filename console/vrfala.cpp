@@ -484,22 +484,6 @@ void readKeyEchoed(uint8_t& key, uint8_t& ext) {
   }
 }
 
-uint8_t readAnswerEchoed() {
-  for (;;) {
-    uint8_t key, ext;
-    readKeyEchoed(key, ext);
-    if (key != 0) return key;
-  }
-}
-
-uint8_t readAnswerSpoken() {
-  for (;;) {
-    const uint8_t key = readKeySpeak();
-    if (key != 0) return key;
-    readKey();  // the extended key's code
-  }
-}
-
 void flushKeyboard() {
   while (keyPressed()) readKey();
 }

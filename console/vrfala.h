@@ -53,12 +53,6 @@ uint8_t readKeySpeak();
 // Reads a key, skipping focus markers; `ext` is 32 for an ordinary key and
 // the code of an extended key (key 0). Printable keys are echoed.
 void readKeyEchoed(uint8_t& key, uint8_t& ext);
-// One-key answers to questions. An extended key (F1, an arrow...) is no
-// answer: it is passed over. readAnswerEchoed echoes the answer as
-// readKeyEchoed does; readAnswerSpoken stops the question at once and
-// speaks the key, as readKeySpeak does.
-uint8_t readAnswerEchoed();
-uint8_t readAnswerSpoken();
 void flushKeyboard();
 
 void clickSound();

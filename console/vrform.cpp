@@ -110,7 +110,7 @@ void keepOnScreen(int n, int& scroll, uint8_t normal) {
   drawForm(scroll, normal);
 }
 
-uint8_t editFormField(int n, bool editable, int scroll, uint8_t normal) {
+uint8_t editFormField(int n, bool editable, int scroll, uint8_t normal, bool f1Helps) {
   FormField& f = form().fields[n - 1];
   const int row = rowOf(n, scroll);
   drawField(f, row, normal, true);
@@ -121,7 +121,8 @@ uint8_t editFormField(int n, bool editable, int scroll, uint8_t normal) {
   waitSpeechEnd();
   speak(f.text);
   setAttribute(attributeOf(kEditingColour, kValueBackground));
-  const uint8_t key = editFieldWidth(f.text, form().labelWidth + 1, row, editable, displayWidth(f), f.width);
+  const uint8_t key =
+      editFieldWidth(f.text, form().labelWidth + 1, row, editable, displayWidth(f), f.width, f1Helps);
   setAttribute(normal);
   drawField(f, row, normal, false);
   return key;
@@ -307,7 +308,7 @@ void formAddReal(std::string_view soundName, std::string_view label, double& x, 
   form().fields.push_back(std::move(f));
 }
 
-uint8_t formRun(bool editable) {
+uint8_t formRun(bool editable, const std::function<void()>& help) {
   FormState& f = form();
   const int count = static_cast<int>(f.fields.size());
   const uint8_t normal = currentAttribute();
@@ -320,7 +321,11 @@ uint8_t formRun(bool editable) {
   for (;;) {
     if (count > 0) keepOnScreen(std::clamp(n, 1, count), scroll, normal);
     if (n >= 1 && n <= count) {
-      code = editFormField(n, editable, scroll, normal);
+      code = editFormField(n, editable, scroll, normal, static_cast<bool>(help));
+      if (help && code == kF1) {
+        help();
+        continue;
+      }
     } else {
       gotoXY(1, n == 0 || count == 0 ? f.firstRow : rowOf(count, scroll));
       beepSound();

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -19,8 +20,9 @@ void formBegin();
 void formAddText(std::string_view soundName, std::string_view label, std::string& value, int width);
 void formAddInt(std::string_view soundName, std::string_view label, int32_t& n);
 void formAddReal(std::string_view soundName, std::string_view label, double& x, int decimals);
-// Returns 27 (ESC), 73 (Page Up) or 81 (Page Down).
-uint8_t formRun(bool editable);
+// Returns 27 (ESC), 73 (Page Up) or 81 (Page Down). F1 in a field calls
+// `help`, when given, and the field is edited again.
+uint8_t formRun(bool editable, const std::function<void()>& help = {});
 // Columns given to the labels (28 at start); a change stays for later forms.
 int formLabelWidth();
 void setFormLabelWidth(int columns);

@@ -18,6 +18,7 @@
 #include "platform/paths.h"
 #include "platform/text.h"
 #include "sound/gramost.h"
+#include "sound/soundLevels.h"
 
 namespace kalimbro {
 namespace {
@@ -227,6 +228,19 @@ void demonstrate() {
   takeKeysThatEndedTheDemonstration();
 }
 
+void tellClipping(int64_t first, int64_t end) {
+  const int64_t runs = countClippedRuns(sound(), first, end);
+  if (runs == 0) return;
+  if (whereX() > 1) crtWriteln();
+  if (runs == 1) {
+    sayMessage("KLSATUM", 1);
+    return;
+  }
+  sayMessage("KLSATPRE", 0);
+  writeSpeakInt(runs);
+  sayMessage("KLSATTRS", 1);
+}
+
 bool demonstrateAndKeep(EffectWorker* worker, const std::function<void()>& whenWorked) {
   sayMessage("KLDEMONS", 0);
   waitSpeechEnd();
@@ -238,6 +252,8 @@ bool demonstrateAndKeep(EffectWorker* worker, const std::function<void()>& whenW
     // The history and the levels read the sound while the answer is awaited.
     worker->finish();
     if (whenWorked) whenWorked();
+    // Known only now that the whole result is there.
+    tellClipping(0, sound().count());
   }
   return keepOrDiscardEffect();
 }
@@ -247,7 +263,7 @@ bool askKeepEffect() {
   for (;;) {
     const uint8_t key = readKey();
     if (key == 0) {
-      readKey();  // an extended key's code is no answer
+      if (readKey() == kF1) explainQuestion("KLAJMANE", "KLSALVARA");
     } else if (const std::optional<bool> keep = keepAnswer(key)) {
       if (*keep) commitStep();
       sayMessage(*keep ? "KLSIM" : "KLNAO", 2);
@@ -285,16 +301,30 @@ void reverbEffect() {
   workDemonstrateAndAsk(reverbWork(sound(), s.reverbPercent, s.ReverbUnits), "KLREV");
 }
 
+namespace {
+
+// The password typed unseen (black on black); nothing when the user gave up.
+std::optional<std::string> readPassword() {
+  for (;;) {
+    sayMessage("KLDIGSEN", 0);
+    const uint8_t attribute = currentAttribute();
+    textColor(0);
+    textBackground(0);
+    TypedLineEnd end = TypedLineEnd::enter;
+    std::string line = crtReadLineOrGiveUp(end);
+    textColor(attribute & 15);
+    textBackground(attribute >> 4);
+    if (end == TypedLineEnd::enter) return line;
+    crtWriteln();
+    if (end == TypedLineEnd::escape) return std::nullopt;
+    sayMessage("KLAJSENH", 1);
+  }
+}
+
+}  // namespace
+
 void codeWithPassword() {
-  sayMessage("KLDIGSEN", 0);
-  // Black on black: the password does not show while it is typed.
-  const uint8_t attribute = currentAttribute();
-  textColor(0);
-  textBackground(0);
-  std::string line = crtReadLine();
-  textColor(attribute & 15);
-  textBackground(attribute >> 4);
-  while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
+  const std::string line = readPassword().value_or("");
   if (line.empty()) {
     sayMessage("KLDESIST", 1);
     return;

@@ -48,13 +48,16 @@ std::string effectScratchFile();
 void restoreSoundBeforeEffect();
 // Plays the whole working sound and waits for the end.
 void demonstrate();
+// Says in how many places frames first..end-1 of the working sound clip,
+// as F7 counts them, when any do: what a result is told before it is kept.
+void tellClipping(int64_t first, int64_t end);
 // Says that the demonstration comes, plays it and asks whether to keep the
 // effect (the sound put back when not). True when kept. With a worker
 // still at the effect, what plays waits for it, and the question for the
 // rest of it; `whenWorked` then says what only the whole work could tell.
 bool demonstrateAndKeep(EffectWorker* worker = nullptr, const std::function<void()>& whenWorked = {});
 // "Deseja manter o efeito?(S/N)": true on S or Enter, false on N or ESC;
-// other keys are ignored.
+// other keys are ignored; F1 says what the answers do.
 bool askKeepEffect();
 
 }  // namespace kalimbro

@@ -11,6 +11,7 @@
 #include "console/keys.h"
 #include "console/vrarq.h"
 #include "console/vrfala.h"
+#include "edit/klEfeito.h"
 #include "edit/klHistorico.h"
 #include "platform/number_text.h"
 #include "platform/paths.h"
@@ -147,6 +148,7 @@ void mixCommand() {
   }
   commitStep();
   sayMessage("KLMISTUR", 1);
+  tellClipping(position, position + second->count());
 }
 
 }  // namespace kalimbro

@@ -274,7 +274,7 @@ void divideCommand() {
   TempFile copy;
   if (!source.open(name) && !openThroughWavCopy(name, copy, source)) return;
   sayMessage("KLDIVPED", 0);
-  const uint8_t key = readAnswerSpoken();
+  const uint8_t key = readAnswer("KLDIVPED", "KLAJDIVI", AnswerEcho::spoken);
   crtWrite(std::string(1, static_cast<char>(key)));
   crtWriteln();
   if (key == kEsc) return;

@@ -11,6 +11,7 @@
 #include "app/klMsg.h"
 #include "app/programState.h"
 #include "console/VrCrt.h"
+#include "console/keys.h"
 #include "console/vrfala.h"
 #include "console/vrform.h"
 #include "edit/klEfeito.h"
@@ -164,7 +165,7 @@ std::string askEchoParameters() {
   formAddReal("KLECATT2", messageText("KLECATT2"), delayMs, 0);
   formAddReal("KLECATT3", messageText("KLECATT3"), gradual, 0);
   setFormLabelWidth(kEchoLabelWidth);
-  formRun(true);
+  formRun(true, explainForm);
   return echoParameters(volume, delayMs, gradual);
 }
 
@@ -175,7 +176,7 @@ std::string askEqualizerGains() {
   double gains[kBandCount] = {};
   const int n = equalizerBandCount(rate);
   for (int b = 0; b < n; ++b) formAddReal("", messageText(kBands[b].labelKey), gains[b], 1);
-  formRun(true);
+  formRun(true, explainForm);
   return equalizerText(gains, rate);
 }
 
@@ -192,9 +193,12 @@ std::optional<std::string> askGainDb() {
     if (db <= kLoudGainDb) return gainText(db);
     sayMessage("KLAVISO1", 1);
     sayMessage("KLCONTIN", 1);
-    const uint8_t key = readKey();
+    const uint8_t key = readAnswer("KLCONTIN", "KLAJCONT", AnswerEcho::shown);
     if (key == 'S' || key == 's') return gainText(db);
-    if (key == 0) readKey();  // an extended key asks again
+    if (key == kEsc) {
+      sayMessage("KLDESIST", 1);
+      return std::nullopt;
+    }
   }
 }
 
@@ -315,6 +319,7 @@ void soxEffect(SoxEffect effect) {
   sound.setMarkers(std::move(markers));
   p.currentPosition = 0;
   p.markedPosition = 0;
+  tellClipping(0, sound.count());
   sayMessage("KLDEMONS", 0);
   waitSpeechEnd();
   demonstrate();

@@ -259,7 +259,7 @@ void recordMoreCommand() {
   recordTakes(takes);
   setFileTitle(false);
   sayMessage("KLSALVAG", 1);
-  const uint8_t answer = readAnswerEchoed();
+  const uint8_t answer = readAnswer("KLSALVAG", "KLAJSIMN", AnswerEcho::shown);
   crtWriteln();
   if (answer != kEsc && upperCaseAccented(answer) != 'N') saveWorkingFile();
 }

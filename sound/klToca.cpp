@@ -243,9 +243,17 @@ void information(Pass&) { playInformation(); }
 // F5: the cursor goes to a typed second; past the end it stops at the end.
 void typedPosition(Pass&) {
   crtWriteln();
-  writeSpeak("Informe a posi\xE7\xE3o em segundos: ");
   std::string answer;
-  readLine(answer);
+  for (;;) {
+    writeSpeak("Informe a posi\xE7\xE3o em segundos: ");
+    const LineEnd end = readLine(answer, true);
+    if (end == LineEnd::entered) break;
+    if (end == LineEnd::gaveUp) {
+      sayMessage("KLDESIST", 1);
+      return;
+    }
+    sayMessage("KLAJSEGU", 1);
+  }
   if (trimmed(answer, kNumberBlanks).empty()) return;
   const std::optional<int64_t> seconds = wholeNumber(answer);
   if (!seconds || *seconds < 0) {
@@ -389,11 +397,15 @@ void nameMarker(Pass& pass) {
     return;
   }
   if (whereX() > 1) crtWriteln();
-  sayMessage("KLMARNOM", 0);
   std::string name;
-  if (readLine(name, false, kMostMarkerNameLength) == LineEnd::gaveUp) {
-    sayMessage("KLDESIST", 1);
-    return;
+  for (LineEnd end = LineEnd::help; end != LineEnd::entered;) {
+    sayMessage("KLMARNOM", 0);
+    end = readLine(name, true, kMostMarkerNameLength);
+    if (end == LineEnd::gaveUp) {
+      sayMessage("KLDESIST", 1);
+      return;
+    }
+    if (end == LineEnd::help) sayMessage("KLAJMARN", 1);
   }
   name = trimmed(name);
   if (!name.empty()) sound().nameMarker(marker->number, name);

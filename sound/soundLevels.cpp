@@ -40,6 +40,33 @@ constexpr int64_t kPieceSeconds = 30;
 
 constexpr bool fullScale(int16_t v) { return v == 32767 || v == -32768; }
 
+// Counts a stretch's clipped runs frame by frame into its MeasuredStretch.
+class ClippedRuns {
+ public:
+  explicit ClippedRuns(MeasuredStretch& m) : m_(m) {}
+  void frame(bool clipped) {
+    if (clipped) {
+      ++run_;
+      return;
+    }
+    if (m_.allClipped) {
+      m_.head = run_;
+      m_.allClipped = false;
+    } else if (run_ >= 2) {
+      ++m_.runsInside;
+    }
+    run_ = 0;
+  }
+  void end() {
+    m_.tail = run_;
+    if (m_.allClipped) m_.head = run_;
+  }
+
+ private:
+  MeasuredStretch& m_;
+  int64_t run_ = 0;
+};
+
 std::unique_ptr<MeasuredStretch> measureStretch(const TAmostras& sound, int64_t first, int64_t end) {
   auto m = std::make_unique<MeasuredStretch>();
   m->first = first;
@@ -49,7 +76,7 @@ std::unique_ptr<MeasuredStretch> measureStretch(const TAmostras& sound, int64_t 
                               EBUR128_MODE_I));
   if (!m->meter) return nullptr;
   const std::span<const int16_t> values = sound.samples();
-  int64_t run = 0;
+  ClippedRuns runs(*m);
   inBlocks(first * channels, end * channels, [&](int64_t from, int64_t to) {
     for (int64_t i = from; i < to; i += channels) {
       bool clipped = false;
@@ -58,22 +85,11 @@ std::unique_ptr<MeasuredStretch> measureStretch(const TAmostras& sound, int64_t 
         m->peak = std::max(m->peak, std::abs(int32_t{v}));
         clipped = clipped || fullScale(v);
       }
-      if (clipped) {
-        ++run;
-        continue;
-      }
-      if (m->allClipped) {
-        m->head = run;
-        m->allClipped = false;
-      } else if (run >= 2) {
-        ++m->runsInside;
-      }
-      run = 0;
+      runs.frame(clipped);
     }
     ebur128_add_frames_short(m->meter.get(), values.data() + from, static_cast<size_t>((to - from) / channels));
   });
-  m->tail = run;
-  if (m->allClipped) m->head = run;
+  runs.end();
   return m;
 }
 
@@ -112,6 +128,22 @@ std::optional<SoundLevels> measureLevels(const TAmostras& sound, int64_t first, 
   const std::unique_ptr<MeasuredStretch> measured = measureStretch(sound, first, end);
   if (!measured) return std::nullopt;
   return combine({measured.get()});
+}
+
+int64_t countClippedRuns(const TAmostras& sound, int64_t first, int64_t end) {
+  first = std::clamp<int64_t>(first, 0, sound.count());
+  end = std::clamp<int64_t>(end, first, sound.count());
+  MeasuredStretch m;
+  ClippedRuns runs(m);
+  const int64_t channels = sound.channels();
+  const std::span<const int16_t> values = sound.samples();
+  inBlocks(first * channels, end * channels, [&](int64_t from, int64_t to) {
+    for (int64_t i = from; i < to; i += channels)
+      runs.frame(std::any_of(values.begin() + i, values.begin() + i + channels, fullScale));
+  });
+  runs.end();
+  if (m.allClipped) return m.tail >= 2 ? 1 : 0;
+  return m.runsInside + (m.head >= 2 ? 1 : 0) + (m.tail >= 2 ? 1 : 0);
 }
 
 // ---- The cache --------------------------------------------------------------------------

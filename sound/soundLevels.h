@@ -25,6 +25,10 @@ struct SoundLevels {
 // the loudness meter cannot be made (memory).
 std::optional<SoundLevels> measureLevels(const TAmostras& sound, int64_t first, int64_t end);
 
+// The clipped runs of frames first..end-1 alone, as SoundLevels counts
+// them: what an effect's result is told to clip before it is kept.
+int64_t countClippedRuns(const TAmostras& sound, int64_t first, int64_t end);
+
 // The levels of a sound kept piece by piece (half a minute each), so that
 // asking again costs little: the pieces are measured while the program
 // waits for keys, and after a change only the pieces it touched are

@@ -129,6 +129,7 @@ TEST_F(MainLoop, WithoutATemporaryDirectoryNoFileOfTheCurrentDirectoryIsTouched)
   keys.type("+").type("n").key("\x1B");   // a built-in one keeps its copy in memory
   keys.key("\x1B").type("n");             // G keeps takes in the state folder: no take, not saved
   keys.type("musica.mp3\r");              // an MP3 to mix is decoded into a file
+  keys.key(std::string("\0\x3B", 2));     // F1 at the end's question: its answers
   keys.type("s").type("n");               // the end, without saving
   effectsCommand();
   EXPECT_TRUE(shown(kNoPlace));
@@ -141,6 +142,7 @@ TEST_F(MainLoop, WithoutATemporaryDirectoryNoFileOfTheCurrentDirectoryIsTouched)
   mixCommand();
   EXPECT_TRUE(shown(kNoPlace));
   EXPECT_TRUE(confirmEnd());
+  EXPECT_TRUE(shown("S termina o programa; outra tecla volta ao menu"));
 
   EXPECT_EQ(keys.remaining(), 0u);
   EXPECT_EQ(readFileBytes("voz.wav"), before);

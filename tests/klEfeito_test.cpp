@@ -14,6 +14,7 @@
 #include "sound/gramost.h"
 #include "tests/fakes/command_fixture.h"
 #include "tests/fakes/key_script.h"
+#include "tests/fakes/probed_keys.h"
 #include "tests/fakes/replace_faults.h"
 
 namespace kalimbro {
@@ -226,14 +227,20 @@ class Effects : public CommandTest {
   }
 };
 
+// The result is told to clip before it is kept; F1 at the keep question
+// says its answers and the question waits on.
 TEST_F(Effects, KeptAndDiscardedVolume) {
-  KeyScript script;
-  script.type("+n").type("+xs").key("\x1B");
+  fillMono(sound(), {30000, 29000, -100, 2000});
+  ProbedKeys script;
+  script.type("+n").type("+").ext(59).type("x").key('s', {}, [] {
+    EXPECT_TRUE(shown("Aumentei o volume em 25 por cento"));
+    EXPECT_TRUE(shown("Demonstra\xE7\xE3o:\nO resultado satura em um trecho\nDeseja manter"));
+    EXPECT_TRUE(shown("S ou Enter mant\xE9m o efeito; N ou ESC volta ao som de antes"));
+  });
+  script.key("\x1B");
   effectsCommand();
-  EXPECT_EQ(leftValues(sound()), (std::vector<int16_t>{32767, -125, 2500}));
+  EXPECT_EQ(leftValues(sound()), (std::vector<int16_t>{32767, 32767, -125, 2500}));
   EXPECT_EQ(script.remaining(), 0u);
-  EXPECT_TRUE(shown("Aumentei o volume em 25 por cento"));
-  EXPECT_TRUE(shown("Demonstra\xE7\xE3o: "));
   EXPECT_TRUE(shown("N\xE3o"));
 }
 
@@ -265,9 +272,12 @@ TEST_F(Effects, EscapeAnswersNoAndEnterYes) {
 TEST_F(Effects, CodingTwiceWithThePasswordRestores) {
   const auto before = leftValues(sound());
   KeyScript script;
-  script.type("p1234\r").type("P1234\r").type("p\r").key("\x1B");
+  script.type("p").key(std::string("\0\x3B", 2)).type("1234\r").type("P1234\r").type("p\r");
+  script.type("p12").key("\x1B").key("\x1B");
   effectsCommand();
+  EXPECT_EQ(script.remaining(), 0u);
   EXPECT_EQ(leftValues(sound()), before);
+  EXPECT_TRUE(shown("A senha \xE9 um n\xFAmero; codificar de novo com a mesma senha desfaz; ESC desiste"));
   EXPECT_TRUE(shown("Senha aplicada"));
   EXPECT_TRUE(shown("Desistiu..."));
   // The password was typed black on black.

@@ -355,10 +355,13 @@ TEST_F(PlayCommand, F5PutsTheCursorAtATypedSecond) {
   makeSound(44100, 5 * 44100);
   program().currentPosition = 1000;
   KeyScript keys;
-  keys.key(kF5).type(" 3 ").key(kEnter).key(kEsc);
+  // F1 explains and asks again; ESC gives up and leaves the cursor.
+  keys.key(kF5).type("2").key(kEsc).key(kF5).key(kF1).type(" 3 ").key(kEnter).key(kEsc);
   playCommand();
   EXPECT_EQ(program().currentPosition, 132300);
   EXPECT_TRUE(screenShows("Informe a posi\xE7\xE3o em segundos: "));
+  EXPECT_TRUE(screenShows("Um n\xFAmero inteiro de segundos; ESC desiste"));
+  EXPECT_TRUE(screenShows("Desistiu..."));
   EXPECT_FALSE(screenShows("Erro de posicionamento"));
 }
 
@@ -406,13 +409,14 @@ TEST_F(PlayCommand, NNamesTheMarkerAtTheCursorAndTheJumpToItSaysTheName) {
   KeyScript keys;
   // None at 0; the one at the cursor is named; Enter
   // with nothing typed and ESC keep the name.
-  keys.type("n").key(kPageDown).type("n").type("Entrevista").key(kEnter);
+  keys.type("n").key(kPageDown).type("n").key(kF1).type("Entrevista").key(kEnter);
   keys.type("N").type("  ").key(kEnter).type("n").type("Outro").key(kEsc);
   keys.key(kHome).key(kCtrlDown).key(kEsc);
   playCommand();
   EXPECT_EQ(s.markers(), (std::vector<SoundMarker>{{1, 44100, "Entrevista"}}));
   EXPECT_TRUE(screenShows("Nenhum marcador no cursor"));
   EXPECT_TRUE(screenShows("Nome do marcador: "));
+  EXPECT_TRUE(screenShows("Digite o nome e Enter; Enter sozinho deixa o nome como est\xE1; ESC desiste"));
   EXPECT_TRUE(screenShows("Desistiu..."));
   EXPECT_EQ(program().currentPosition, 44100);
   int said = 0;

@@ -214,12 +214,15 @@ TEST_F(SoxEffects, GainQuestionWarnsAboveTwentyAndTakesZeroForText) {
   KeyScript script;
   script.type("g25\r").type("n")  // warned, not confirmed: asked again
       .type("-25\r")              // no lower limit
-      .type("a25\r").type("S")
+      .type("a25\r").key(std::string("\0\x3B", 2)).type("S")  // F1 explains, then S
+      .type("g25\r").key("\x1B")  // ESC at the warning gives up: nothing runs
       .type("g2,5\r")             // not a whole number: nothing of it is taken
       .type("a\r")
       .key("\x1B");
   effectsCommand();
   EXPECT_TRUE(shown("Valor inv\xE1lido, assumido zero"));
+  EXPECT_TRUE(shown("S aplica esse ganho; outra tecla pede outro valor; ESC desiste"));
+  EXPECT_TRUE(shown("Desistiu..."));
   ASSERT_EQ(runner.runs.size(), 4u);
   EXPECT_EQ(effectPart(runner.runs[0]), (Words{"bass", "-25"}));
   EXPECT_EQ(effectPart(runner.runs[1]), (Words{"treble", "+25"}));
