@@ -39,9 +39,10 @@ RecordingDisk::RecordingDisk()
 
 RecordingDisk::~RecordingDisk() { active = nullptr; }
 
-void RecordingDisk::failCall(int nth, int error, CallFilter counted) {
+void RecordingDisk::failCall(int nth, int error, CallFilter counted, bool onwards) {
   const std::lock_guard lock(mutex_);
   nth_ = nth;
+  onwards_ = onwards;
   error_ = error;
   counted_ = std::move(counted);
   seen_ = 0;
@@ -86,7 +87,8 @@ bool RecordingDisk::folderSynced(const std::string& nativeFolder) const {
 bool RecordingDisk::goesThrough(DiskCall kind, const std::string& name) {
   const std::lock_guard lock(mutex_);
   if (counted_ && !counted_({kind, name})) return true;
-  if (++seen_ != nth_) return true;
+  ++seen_;
+  if (nth_ == 0 || seen_ < nth_ || (seen_ > nth_ && !onwards_)) return true;
   hit_ = true;
   errno = error_;
   return false;

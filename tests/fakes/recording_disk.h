@@ -37,10 +37,11 @@ class RecordingDisk {
   RecordingDisk& operator=(const RecordingDisk&) = delete;
 
   using CallFilter = std::function<bool(const DiskCallSeen&)>;
-  // Counting starts again: from now on the `nth` call (from 1) that
-  // `counted` accepts (none given: every call) fails with `error` and does
-  // nothing; 0 fails none.
-  void failCall(int nth, int error = EIO, CallFilter counted = {});
+  // Counting and watching start again: from now on the `nth` call (from 1)
+  // that `counted` accepts (none given: every call) fails with `error` and
+  // does nothing, and so does every later one when `onwards` (a disk gone
+  // for good); 0 fails none.
+  void failCall(int nth, int error = EIO, CallFilter counted = {}, bool onwards = false);
   // The calls counted since failCall.
   int calls() const;
   // True once the chosen call was reached, and so failed.
@@ -72,6 +73,7 @@ class RecordingDisk {
   mutable std::mutex mutex_;
   CallFilter counted_;
   int nth_ = 0;
+  bool onwards_ = false;
   int error_ = EIO;
   int seen_ = 0;
   bool hit_ = false;
