@@ -71,13 +71,6 @@ inline bool writeAllAt(int fd, int64_t offset, const uint8_t* from, size_t size)
   return true;
 }
 
-// The names a folder (native) holds reach the disk: a new or renamed file
-// is found there after a crash.
-inline bool flushFolder(const std::string& nativeFolder) {
-  const UniqueFd dir(::open(nativeFolder.empty() ? "." : nativeFolder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  return dir.valid() && ::fsync(dir.get()) == 0;
-}
-
 // The lock file `nativeFile` (made, mode 0600, when missing), locked by
 // this descriptor; invalid when another holder has it: nothing waits.
 // A holder may remove the file before it lets go (its folder goes with

@@ -6,30 +6,16 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 
 #include "platform/codec.h"
+#include "platform/disk.h"
 #include "platform/paths.h"
 
 namespace kalimbro {
 namespace {
-
-std::atomic<ReplaceFaultHook> faultHook{nullptr};
-
-bool faultInjected(ReplaceStep step) {
-  const ReplaceFaultHook hook = faultHook.load(std::memory_order_relaxed);
-  if (hook == nullptr || !hook(step)) return false;
-  errno = EIO;
-  return true;
-}
-
-// Every piece goes through here, on the writer thread too.
-bool writePiece(int fd, const uint8_t* data, size_t n, uint64_t offset) {
-  return !faultInjected(ReplaceStep::write) && writeWholeAt(fd, data, n, offset);
-}
 
 // A direct write needs whole blocks from aligned memory at aligned file
 // offsets: the bytes gather in staging areas of whole blocks, and what is
@@ -38,8 +24,6 @@ constexpr size_t kStagingBytes = size_t{8} << 20;
 constexpr size_t kDirectAlignment = 4096;
 
 }  // namespace
-
-void setReplaceFaultHook(ReplaceFaultHook hook) { faultHook.store(hook); }
 
 FileReplacer::~FileReplacer() { discard(); }
 
@@ -120,7 +104,7 @@ bool FileReplacer::rewrite(uint64_t offset, const void* data, size_t n) {
 }
 
 bool FileReplacer::sendStaged() {
-  if (!writer_) writer_ = std::make_unique<PieceWriter>(fd_, writePiece);
+  if (!writer_) writer_ = std::make_unique<PieceWriter>(fd_);
   if (!writer_->send(staging_[filling_].get(), staged_, offset_)) failed_ = true;
   offset_ += staged_;
   staged_ = 0;
@@ -131,7 +115,7 @@ bool FileReplacer::sendStaged() {
 bool FileReplacer::put(const void* data, size_t n) {
   if (failed_) return false;
   if (n == 0) return true;
-  if (!writePiece(fd_, static_cast<const uint8_t*>(data), n, offset_)) {
+  if (!writeWholeAt(fd_, static_cast<const uint8_t*>(data), n, offset_)) {
     failed_ = true;
     return false;
   }
@@ -155,7 +139,7 @@ bool FileReplacer::put(const void* data, size_t n) {
 
 bool FileReplacer::flushWritten() {
   if (fd_ < 0 || failed_) return false;
-  if (fdatasync(fd_) != 0 && errno != EINVAL) failed_ = true;
+  if (disk().syncData(fd_) != 0 && errno != EINVAL) failed_ = true;
   onDisk_ = sentToDisk_ = offset_;
   return !failed_;
 }
@@ -175,7 +159,7 @@ bool FileReplacer::commit(const FinishNewFile& finish) {
   // Through the cache: the bytes rewritten are few and lie anywhere.
   for (const auto& [offset, bytes] : rewrites_) {
     if (failed_ || fd_ < 0) break;
-    if (!writePiece(fd_, bytes.data(), bytes.size(), offset)) failed_ = true;
+    if (!writeWholeAt(fd_, bytes.data(), bytes.size(), offset)) failed_ = true;
   }
   rewrites_.clear();
   if (fd_ < 0 || failed_ || (finish && !finish(temp_))) {
@@ -183,11 +167,10 @@ bool FileReplacer::commit(const FinishNewFile& finish) {
     return false;
   }
   // Some file systems only report a lost write when the data reach the disk.
-  bool ok = flush_ == FlushToDisk::no ||
-            (!faultInjected(ReplaceStep::flush) && (fsync(fd_) == 0 || errno == EINVAL));
+  bool ok = flush_ == FlushToDisk::no || disk().syncAll(fd_) == 0 || errno == EINVAL;
   ok = (::close(fd_) == 0) && ok;
   fd_ = -1;
-  if (ok) ok = !faultInjected(ReplaceStep::rename) && std::rename(temp_.c_str(), target_.c_str()) == 0;
+  if (ok) ok = disk().rename(temp_.c_str(), target_.c_str(), 0) == 0;
   if (!ok) {
     discard();
     return false;
@@ -195,10 +178,10 @@ bool FileReplacer::commit(const FinishNewFile& finish) {
   temp_.clear();
   tempOnSignal_.clear();
   tempLock_.reset();
-  if (flush_ == FlushToDisk::no) return true;
-  // Make the rename itself durable.
-  flushFolder(directoryPart(target_));
-  return true;
+  // The rename itself reaches the disk before the save is reported done.
+  // Should that fail, the name holds the whole new version or, after a
+  // crash, the whole old one: the save is told as failed all the same.
+  return flush_ == FlushToDisk::no || flushFolder(directoryPart(target_)) || errno == EINVAL;
 }
 
 }  // namespace kalimbro

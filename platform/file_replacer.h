@@ -111,15 +111,4 @@ class FileReplacer {
   std::unique_ptr<PieceWriter> writer_;
 };
 
-// ---- Failures on purpose, for tests ---------------------------------------------
-
-// The steps of a replacement that a full or failing disk can refuse: each
-// piece written, the flush of a durable file, the rename.
-enum class ReplaceStep { write, flush, rename };
-// Asked before every such step of every replacement; true makes the step
-// fail as the disk would (errno EIO). Only tests set one: the program pays
-// one test of an empty pointer per step.
-using ReplaceFaultHook = bool (*)(ReplaceStep);
-void setReplaceFaultHook(ReplaceFaultHook hook);
-
 }  // namespace kalimbro

@@ -9,6 +9,8 @@
 #include <algorithm>
 #include <array>
 
+#include "platform/disk.h"
+
 namespace kalimbro {
 namespace {
 
@@ -96,7 +98,7 @@ bool JournalWriter::open(const std::string& nativePath) {
   std::optional<JournalContents> contents = readRecords(fd.get());
   if (!contents) return false;
   if (contents->tornTail &&
-      (ftruncate(fd.get(), off_t(contents->wholeBytes)) != 0 || fdatasync(fd.get()) != 0))
+      (disk().truncate(fd.get(), int64_t(contents->wholeBytes)) != 0 || disk().syncData(fd.get()) != 0))
     return false;
   end_ = contents->wholeBytes;
   atOpen_ = std::move(*contents);
@@ -112,11 +114,11 @@ bool JournalWriter::append(std::span<const uint8_t> record) {
   putLe32(frame.data(), length);
   std::copy(record.begin(), record.end(), frame.begin() + 4);
   putLe32(frame.data() + 4 + length, frameChecksum(frame.data(), frame.data() + 4, length));
-  if (writeAllAt(fd_.get(), int64_t(end_), frame.data(), frame.size()) && fdatasync(fd_.get()) == 0) {
+  if (writeWholeAt(fd_.get(), frame.data(), frame.size(), end_) && disk().syncData(fd_.get()) == 0) {
     end_ += frame.size();
     return true;
   }
-  if (ftruncate(fd_.get(), off_t(end_)) != 0 || fdatasync(fd_.get()) != 0) broken_ = true;
+  if (disk().truncate(fd_.get(), int64_t(end_)) != 0 || disk().syncData(fd_.get()) != 0) broken_ = true;
   return false;
 }
 

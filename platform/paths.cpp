@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "platform/codec.h"
+#include "platform/disk.h"
 #include "platform/signal_cleanup.h"
 
 namespace kalimbro {
@@ -439,7 +440,7 @@ std::optional<FileStamp> fileStamp(std::string_view cp1252) {
 }
 
 bool renameWithoutReplacing(const std::string& nativeFrom, const std::string& nativeTo) {
-  if (renameat2(AT_FDCWD, nativeFrom.c_str(), AT_FDCWD, nativeTo.c_str(), RENAME_NOREPLACE) == 0) return true;
+  if (disk().rename(nativeFrom.c_str(), nativeTo.c_str(), RENAME_NOREPLACE) == 0) return true;
   if (errno != EINVAL && errno != ENOSYS) return false;
   // A file system without the no-replace rename: a second link cannot
   // replace a file either.

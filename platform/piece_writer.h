@@ -8,13 +8,9 @@
 #include <optional>
 #include <thread>
 
-namespace kalimbro {
+#include "platform/disk.h"
 
-// Writes all of `n` bytes at `offset`; false on failure. A descriptor in
-// direct mode (O_DIRECT) that refuses a piece (a file system that takes
-// the flag but not the write, or a remainder left unaligned by a short
-// write) leaves direct mode and writes it through the page cache.
-bool writeWholeAt(int fd, const uint8_t* data, size_t n, uint64_t offset);
+namespace kalimbro {
 
 // While the caller fills the next piece, a second thread writes the last
 // one: the disk and the copying work at the same time. At most one piece
@@ -22,9 +18,8 @@ bool writeWholeAt(int fd, const uint8_t* data, size_t n, uint64_t offset);
 // `finish` returns. Without a thread the pieces are written at once.
 class PieceWriter {
  public:
-  using WriteAt = bool (*)(int fd, const uint8_t* data, size_t n, uint64_t offset);
-  // Every piece is written by `writeAt`.
-  PieceWriter(int fd, WriteAt writeAt);
+  // Every piece is written by writeWholeAt.
+  explicit PieceWriter(int fd);
   ~PieceWriter();  // waits for the piece in flight
   PieceWriter(const PieceWriter&) = delete;
   PieceWriter& operator=(const PieceWriter&) = delete;
@@ -44,7 +39,6 @@ class PieceWriter {
   void run();
 
   int fd_;
-  WriteAt writeAt_;
   std::mutex mutex_;
   std::condition_variable changed_;
   std::optional<Piece> inFlight_;

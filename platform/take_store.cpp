@@ -13,6 +13,7 @@
 #include <fstream>
 
 #include "platform/codec.h"
+#include "platform/disk.h"
 #include "platform/paths.h"
 
 namespace kalimbro {
@@ -113,7 +114,21 @@ std::string TakeRun::nextTakeFile() {
   std::snprintf(name, sizeof name, "%03d.wav", ++takes_);
   const std::string file = folder_ + name;
   UniqueFd fd(::open(file.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
-  return fd.valid() ? fromUtf8(file) : std::string();
+  if (!fd.valid()) return {};
+  if (inState_ && !namesOnDisk(takes_ == 1)) {
+    ::unlink(file.c_str());
+    return {};
+  }
+  return fromUtf8(file);
+}
+
+// The take's name, and with the first take the run folder's and its takes
+// folder's, reach the disk: a take outlives a power cut only if its name does.
+bool TakeRun::namesOnDisk(bool firstTake) const {
+  if (!flushFolder(folder_)) return false;
+  if (!firstTake) return true;
+  const fs::path takes = fs::path(withoutTrailingSlash(folder_)).parent_path();
+  return flushFolder(takes.string()) && flushFolder(takes.parent_path().string());
 }
 
 std::vector<LeftTakeRun> findLeftTakeRuns() {

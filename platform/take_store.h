@@ -33,10 +33,13 @@ class TakeRun {
 
   // False when there is nowhere to keep takes at all.
   bool ok() const { return !folder_.empty(); }
-  // A new empty file for the next take (Windows-1252); empty on failure.
+  // A new empty file for the next take (Windows-1252), its name on the
+  // disk; empty on failure.
   std::string nextTakeFile();
 
  private:
+  bool namesOnDisk(bool firstTake) const;
+
   std::string folder_;  // native, with a trailing '/'; empty: none
   bool inState_ = false;  // in the sound's state folder, not the temporary directory
   UniqueFd lock_;

@@ -17,6 +17,7 @@
 
 #include "platform/clock.h"
 #include "platform/codec.h"
+#include "platform/disk.h"
 #include "platform/file_replacer.h"
 
 namespace kalimbro {
@@ -453,7 +454,7 @@ bool copyHistoryFiles(const std::string& from, const std::string& to) {
     }
     if (!fs::copy_file(entry.path(), copy, ec)) return false;
     const UniqueFd out(::open(copy.c_str(), O_WRONLY | O_CLOEXEC));
-    if (!out.valid() || fdatasync(out.get()) != 0) return false;
+    if (!out.valid() || disk().syncData(out.get()) != 0) return false;
   }
   return !ec && flushFolder(to);
 }
@@ -561,8 +562,13 @@ bool EditHistory::moveTo(const std::string& folder) {
   if (folder == folder_) return true;
   if (!clearWayFor(folder)) return false;
   // The lock and the journal stay open: they go with the folder.
-  if (std::rename(withoutTrailingSlash(nativePath(folder_)).c_str(), withoutTrailingSlash(nativePath(folder)).c_str()) != 0)
+  const std::string from = withoutTrailingSlash(nativePath(folder_)), to = withoutTrailingSlash(nativePath(folder));
+  if (disk().rename(from.c_str(), to.c_str(), 0) != 0) return false;
+  // The move counts once both folders that hold the name are on the disk.
+  if (!flushFolder(directoryPart(to)) || !flushFolder(directoryPart(from))) {
+    disk().rename(to.c_str(), from.c_str(), 0);
     return false;
+  }
   folder_ = folder;
   return true;
 }
@@ -840,7 +846,7 @@ bool EditHistory::flushCopy(bool all) {
     o.copyFlushed += n;
     return true;
   }
-  const bool flushed = fdatasync(o.copyFd.get()) == 0 && flushFolder(nativePath(folder_));
+  const bool flushed = disk().syncData(o.copyFd.get()) == 0 && flushFolder(nativePath(folder_));
   o.copyFd.reset();
   return flushed;
 }
@@ -988,7 +994,12 @@ EditHistory::Travel EditHistory::travel(bool forward, HistoryStep& moved) {
   if (!putStretch(step, forward)) return Travel::failed;
   RecordOut r(forward ? Kind::redo : Kind::undo);
   r.i64(now());
-  if (!write(r.bytes())) startAgain();
+  if (!write(r.bytes())) {
+    // A move the journal lacks would be lost to a crash: the stretch goes
+    // back, and the history stays as it was.
+    if (putStretch(step, !forward)) return Travel::failed;
+    startAgain();
+  }
   moved = step;
   return Travel::done;
 }

@@ -193,7 +193,8 @@ class EditHistory final : public SoundWitness {
   void soundIsInFile(const std::string& file, int64_t dataOffset);
 
   // Undo and redo. `failed`: the step's files could not be read, do not
-  // match their checksums, or memory was refused; the sound is as it was.
+  // match their checksums, memory was refused, or the move could not be
+  // written down; the sound and the history are as they were.
   enum class Travel { done, nothingThere, failed };
   Travel undo(HistoryStep& undone) { return travel(false, undone); }
   Travel redo(HistoryStep& redone) { return travel(true, redone); }

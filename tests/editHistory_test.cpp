@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "tests/fakes/file_folder_test.h"
+#include "tests/fakes/recording_disk.h"
 
 namespace kalimbro {
 namespace {
@@ -222,6 +223,70 @@ TEST_F(History, ADroppedStepAndAChangeOutsideAStepLeaveNothingToUndo) {
   EXPECT_EQ(history.undo(moved), EditHistory::Travel::nothingThere);
   EXPECT_TRUE(history.active());
   EXPECT_FALSE(history.log().savedPosition.has_value());
+}
+
+// A step is on the disk, its files, their names and its record, before it
+// is reported recorded; a disk that refuses any one call of it makes it
+// fail and the history start again from the sound the command made. An
+// undo or redo that cannot be written down says so and leaves the sound
+// and the history as they were, every step still there to undo.
+TEST_F(History, StepsAreOnTheDiskWhenRecordedAndARefusedMoveKeepsTheHistory) {
+  // Large enough for the frames before a change of all of it to take a
+  // file of their own.
+  fill(sound, 2, 270000);
+  ASSERT_TRUE(history.start(sound, path("historia/"), FileStamp{1, 2, 3}));
+  std::vector<int16_t> first;
+  RecordingDisk disk;
+  int calls = 0;
+  for (int nth = 1;; ++nth) {
+    SCOPED_TRACE("step, call " + std::to_string(nth));
+    first = valuesOf(sound);
+    disk.failCall(nth, nth % 2 ? EIO : ENOSPC);
+    history.beginStep("KLPEFEIT", {});
+    sound.applyGainRamp(0, sound.count() - 1, 0.5L, 0.5L);
+    const std::vector<int16_t> made = valuesOf(sound);
+    const EditHistory::Ended ended = history.endStep({});
+    EXPECT_EQ(valuesOf(sound), made);
+    if (!disk.hit()) {
+      ASSERT_EQ(ended, EditHistory::Ended::recorded);
+      EXPECT_EQ(disk.unsyncedFiles(), std::vector<std::string>{});
+      EXPECT_EQ(disk.unsyncedFolders(), std::vector<std::string>{});
+      break;
+    }
+    calls = nth;
+    EXPECT_EQ(ended, EditHistory::Ended::failed);
+    EXPECT_TRUE(history.active());
+    EXPECT_TRUE(history.log().steps.empty()) << "the history starts again";
+  }
+  EXPECT_GE(calls, 10) << "two files of frames and a record";
+  disk.failCall(0);
+  step("KLPREMOV", [&] { sound.deleteRange(0, 10); });
+  std::vector<std::vector<int16_t>> states = {valuesOf(sound)};
+  HistoryStep moved;
+  ASSERT_EQ(history.undo(moved), EditHistory::Travel::done);
+  states.insert(states.begin(), valuesOf(sound));
+  for (const bool forward : {true, false}) {
+    for (int nth = 1;; ++nth) {
+      SCOPED_TRACE((forward ? "redo, call " : "undo, call ") + std::to_string(nth));
+      const std::vector<int16_t> was = valuesOf(sound);
+      const size_t position = history.log().position;
+      disk.failCall(nth, nth % 2 ? EIO : ENOSPC);
+      const EditHistory::Travel travelled = forward ? history.redo(moved) : history.undo(moved);
+      if (!disk.hit()) {
+        ASSERT_EQ(travelled, EditHistory::Travel::done);
+        EXPECT_EQ(disk.unsyncedFiles(), std::vector<std::string>{});
+        break;
+      }
+      EXPECT_EQ(travelled, EditHistory::Travel::failed);
+      EXPECT_EQ(valuesOf(sound), was);
+      EXPECT_EQ(history.log().position, position);
+      EXPECT_EQ(replayHistory(*readJournal(path("historia/diario"))).position, position);
+    }
+  }
+  disk.failCall(0);
+  EXPECT_EQ(valuesOf(sound), states[0]);
+  ASSERT_EQ(history.undo(moved), EditHistory::Travel::done);
+  EXPECT_EQ(valuesOf(sound), first);
 }
 
 // Flips one bit of the file at `at` bytes from its end.

@@ -12,6 +12,7 @@
 
 #include "platform/paths.h"
 #include "platform/piece_writer.h"
+#include "tests/fakes/recording_disk.h"
 #include "tests/fakes/replace_faults.h"
 #include "tests/fakes/temp_config.h"
 
@@ -231,6 +232,37 @@ TEST_F(FileReplacerTest, EveryRefusedStepIsReportedAndLeavesOnlyTheOldFile) {
   EXPECT_EQ(scratch.flushes, 0);  // a scratch copy does not wait for the disk
   EXPECT_EQ(scratch.renames, 1);
   EXPECT_TRUE(readText(target) == content);
+
+  // Every call of a durable save, each refused in turn: a save that says
+  // it is done has its bytes and its name on the disk; any other says it
+  // failed, and only the last call, the sync of the folder after the
+  // rename, may leave the new version in place, whole.
+  content.resize(5000);
+  RecordingDisk disk;
+  for (const FlushToDisk flush : {FlushToDisk::yes, FlushToDisk::yesThroughCache}) {
+    int calls = 0;
+    for (int nth = 1;; ++nth) {
+      SCOPED_TRACE("call " + std::to_string(nth) + (flush == FlushToDisk::yes ? " direct" : " through the cache"));
+      const std::string before = readText(target);
+      content[0] = static_cast<char>(content[0] + 1);
+      disk.failCall(nth, nth % 2 ? EIO : ENOSPC);
+      const bool saved = save(flush);
+      EXPECT_EQ(entries(), 1u) << "a new version left beside the old";
+      if (!disk.hit()) {
+        ASSERT_TRUE(saved);
+        EXPECT_EQ(disk.unsyncedFiles(), std::vector<std::string>{});
+        EXPECT_EQ(disk.unsyncedFolders(), std::vector<std::string>{});
+        EXPECT_TRUE(readText(target) == content);
+        EXPECT_EQ(disk.calls(), calls);
+        break;
+      }
+      calls = disk.calls();
+      EXPECT_FALSE(saved);
+      const std::string now = readText(target);
+      EXPECT_TRUE(now == before || (nth == calls && now == content)) << now.size() << " bytes";
+    }
+    EXPECT_GE(calls, 4) << "writes, the flush, the rename and the folder";
+  }
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/fakes/recording_disk.h"
 #include "tests/fakes/temp_config.h"
 
 namespace kalimbro {
@@ -194,6 +195,53 @@ TEST_F(JournalTest, FailedAppendLeavesTheJournalAsItWas) {
   ASSERT_TRUE(contents.has_value());
   EXPECT_EQ(contents->records, (std::vector<Bytes>{bytesOf("kept"), bytesOf("also kept"), bytesOf("after")}));
   EXPECT_FALSE(contents->tornTail) << "the half-written record was left behind";
+}
+
+// A record is on the disk before append reports it written, and a new
+// journal's name with it. A disk that refuses any one call of an append,
+// or every call from one on, makes it report failure, and the journal
+// still holds the records it had, whole, with nothing after them.
+TEST_F(JournalTest, AnAppendIsSyncedBeforeItSucceedsAndNoRefusedCallLosesARecord) {
+  RecordingDisk disk;
+  std::vector<Bytes> kept = {bytesOf("first")};
+  {
+    JournalWriter writer;
+    ASSERT_TRUE(writer.open(path_));
+    EXPECT_TRUE(disk.folderSynced(home.path())) << "the new journal's name";
+    ASSERT_TRUE(writer.append(kept[0]));
+    EXPECT_EQ(disk.unsyncedFiles(), std::vector<std::string>{});
+  }
+  for (const bool onwards : {false, true}) {
+    for (const int error : {EIO, ENOSPC}) {
+      int refused = 0;
+      for (int nth = 1;; ++nth) {
+        SCOPED_TRACE("call " + std::to_string(nth) + (onwards ? " on" : "") + ", errno " + std::to_string(error));
+        JournalWriter writer;
+        ASSERT_TRUE(writer.open(path_));
+        disk.failCall(nth, error, {}, onwards);
+        const bool appended = writer.append(bytesOf("next record"));
+        if (!disk.hit()) {
+          ASSERT_TRUE(appended);
+          EXPECT_EQ(disk.unsyncedFiles(), std::vector<std::string>{}) << "reported written before it was synced";
+          kept.push_back(bytesOf("next record"));
+          break;
+        }
+        ++refused;
+        EXPECT_FALSE(appended);
+        disk.failCall(0);
+        // A writer that could not cut its end back refuses to go on: the
+        // record refused may be there, whole, or not.
+        if (writer.append(bytesOf("then"))) kept.push_back(bytesOf("then"));
+        const std::optional<JournalContents> found = readJournal(path_);
+        ASSERT_TRUE(found.has_value());
+        if (found->records.size() == kept.size() + 1 && found->records.back() == bytesOf("next record"))
+          kept.push_back(found->records.back());
+        EXPECT_EQ(found->records, kept);
+        EXPECT_FALSE(found->tornTail);
+      }
+      EXPECT_EQ(refused, 2) << "the write and the sync";
+    }
+  }
 }
 
 }  // namespace

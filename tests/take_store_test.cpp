@@ -7,6 +7,7 @@
 #include <fstream>
 
 #include "platform/paths.h"
+#include "tests/fakes/recording_disk.h"
 
 namespace kalimbro {
 namespace {
@@ -66,6 +67,40 @@ TEST_F(TakeStore, ARunIsLeftOnlyOnceItsCommandIsGoneAndThenOffersItsTakesInOrder
   EXPECT_TRUE(findLeftTakeRuns().empty());
   removeTakeRun(runs[0]);
   EXPECT_FALSE(fs::exists(left));
+}
+
+// A take outlives a power cut only if its name does: the folders that hold
+// it are synced before a take file is handed out, and when one cannot be,
+// no file is, while the takes before stay.
+TEST_F(TakeStore, ATakeIsHandedOutOnlyOnceItsNameIsOnTheDisk) {
+  RecordingDisk disk;
+  for (int nth = 1;; ++nth) {
+    SCOPED_TRACE("call " + std::to_string(nth));
+    TakeRun running(sound());
+    disk.failCall(nth);
+    const std::string first = running.nextTakeFile();
+    if (!first.empty()) writeTake(first);
+    const std::string second = first.empty() ? std::string() : running.nextTakeFile();
+    if (!disk.hit()) {
+      ASSERT_FALSE(second.empty());
+      const fs::path run = fs::path(nativePath(second)).parent_path();
+      EXPECT_TRUE(disk.folderSynced(run.string()));
+      EXPECT_TRUE(disk.folderSynced(run.parent_path().string())) << "the run's name";
+      EXPECT_TRUE(disk.folderSynced(run.parent_path().parent_path().string())) << "the takes folder's name";
+      EXPECT_EQ(disk.calls(), 4) << "the run folder twice, the folders above it once";
+      break;
+    }
+    EXPECT_TRUE(second.empty());
+    // Only the lock and the takes handed out are in the run's folder.
+    const fs::path run = fs::path(nativePath(soundStateDirectory(sound()))) / "gravacoes";
+    for (const fs::directory_entry& folder : fs::directory_iterator(run))
+      for (const fs::directory_entry& file : fs::directory_iterator(folder.path()))
+        EXPECT_TRUE(file.path().filename() == "em-uso" || file.path().string() == nativePath(first)) << file.path();
+    if (!first.empty()) {
+      std::ifstream in(nativePath(first));
+      EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "RIFF");
+    }
+  }
 }
 
 }  // namespace

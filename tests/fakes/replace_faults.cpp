@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -11,16 +10,21 @@
 namespace kalimbro {
 namespace {
 
-// Pieces are written on the replacer's writer thread too.
-std::atomic<ReplaceStep> chosenStep{ReplaceStep::write};
-std::atomic<int> chosenNth{0};
-std::atomic<int> seen{0};
-std::atomic<bool> reached{false};
+// A replacement writes its new version under a hidden sibling's name
+// (".NAME.kalimbro-XXXXXXXXXX", see createHiddenSibling).
+bool isNewVersion(const std::string& nativeName) {
+  const std::string name = std::filesystem::path(nativeName).filename().string();
+  const size_t mark = name.rfind(".kalimbro-");
+  return name.starts_with('.') && mark != std::string::npos && name.size() - mark == 20;
+}
 
-bool failChosenStep(ReplaceStep step) {
-  if (step != chosenStep.load() || ++seen != chosenNth.load()) return false;
-  reached = true;
-  return true;
+constexpr DiskCall callOf(ReplaceStep step) {
+  switch (step) {
+    case ReplaceStep::write: return DiskCall::writeAt;
+    case ReplaceStep::flush: return DiskCall::syncAll;
+    case ReplaceStep::rename: return DiskCall::rename;
+  }
+  return DiskCall::writeAt;
 }
 
 // Large contents as their size and a hash: what a failed comparison prints
@@ -36,16 +40,14 @@ constexpr int kMostRuns = 1000;
 }  // namespace
 
 ReplaceFault::ReplaceFault(ReplaceStep step, int nth) : step_(step), nth_(nth) {
-  chosenStep = step;
-  chosenNth = nth;
-  seen = 0;
-  reached = false;
-  setReplaceFaultHook(failChosenStep);
+  disk_.failCall(nth, EIO, [call = callOf(step)](const DiskCallSeen& seen) {
+    return seen.kind == call && isNewVersion(seen.name);
+  });
 }
 
-ReplaceFault::~ReplaceFault() { setReplaceFaultHook(nullptr); }
+ReplaceFault::~ReplaceFault() = default;
 
-bool ReplaceFault::hit() const { return reached.load(); }
+bool ReplaceFault::hit() const { return disk_.hit(); }
 
 std::ostream& operator<<(std::ostream& out, const ReplaceFault& fault) {
   static constexpr const char* kNames[] = {"write", "flush", "rename"};

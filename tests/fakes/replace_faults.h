@@ -10,12 +10,18 @@
 #include <string>
 #include <vector>
 
-#include "platform/file_replacer.h"
+#include "tests/fakes/recording_disk.h"
 
 namespace kalimbro {
 
+// The steps of a replacement (platform/file_replacer.h) that a full or
+// failing disk can refuse: each piece written, the flush of a durable file,
+// the rename. The disk's other calls, and those of the journal, are not
+// counted here.
+enum class ReplaceStep { write, flush, rename };
+
 // While it lives, the `nth` step of kind `step` from its creation on
-// (counting from 1) fails, and no other. One at a time.
+// (counting from 1) fails with EIO, and no other. One at a time.
 class ReplaceFault {
  public:
   ReplaceFault(ReplaceStep step, int nth);
@@ -31,6 +37,7 @@ class ReplaceFault {
  private:
   ReplaceStep step_;
   int nth_;
+  RecordingDisk disk_;
 };
 // "write 2", "flush 1" ...: which run of a loop went wrong.
 std::ostream& operator<<(std::ostream& out, const ReplaceFault& fault);
