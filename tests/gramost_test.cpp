@@ -542,10 +542,11 @@ TEST_F(SoundFiles, MarkersMoveWithTheFramesAndTravelAsCuePoints) {
   ASSERT_TRUE(back.saveWav(dir_ + "again.wav"));
   EXPECT_EQ(read("again.wav"), read("marked.wav"));
 
-  // Other writers may put the cue chunk before the data; a point past the
-  // end is dropped.
-  const std::string point7at3 = le32(7) + le32(3) + "data" + le32(0) + le32(0) + le32(3);
-  const std::string point9past = le32(9) + le32(50) + "data" + le32(0) + le32(0) + le32(50);
+  // Other writers may put the cue chunk before the data, and give a point a
+  // place in the play order unlike its frame (the sample offset counts); a
+  // point past the end is dropped.
+  const std::string point7at3 = le32(7) + le32(1) + "data" + le32(0) + le32(0) + le32(3);
+  const std::string point9past = le32(9) + le32(2) + "data" + le32(0) + le32(0) + le32(50);
   ASSERT_TRUE(back.loadWav(write("before.wav", riff(chunk("fmt ", pcmFormat(1, 8000, 16)) +
                                                     chunk("cue ", le32(2) + point7at3 + point9past) +
                                                     chunk("data", values16({1, 2, 3, 4}))))));
