@@ -28,6 +28,14 @@ TEST(Chapters, MetadataTextKeepsAwkwardTitlesAndChaptersFromOtherWritersBecomeMa
   // of its place unless an unnamed one holds it.
   EXPECT_EQ(markersOfChapters(read, 22050),
             (std::vector<SoundMarker>{{2, 33075}, {1, 44100, "Marcador 2"}, {3, 55125, "Fim"}}));
+
+  // The program's own markers come back on their frames: each chapter
+  // starts at its marker's nearest millisecond.
+  const std::vector<SoundMarker> ours = {{1, 441}, {2, 66150, "Meio"}};
+  const std::vector<Chapter> written = chaptersOf(ours, 44100, 441000);
+  ASSERT_FALSE(written.empty());
+  EXPECT_EQ(written.back().startMs, 1500);
+  EXPECT_EQ(markersOfChapters(written, 44100), ours);
 }
 
 }  // namespace
