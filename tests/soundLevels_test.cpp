@@ -181,9 +181,11 @@ TEST(SoundPauses, RemovedStretchesCloseUpAndPositionsFollow) {
         ASSERT_EQ(s.samples()[static_cast<size_t>(2 * f + 1)], -left[static_cast<size_t>(f)]);
       }
     };
-    // A marker in a cut goes with it; one after it moves, name and all.
+    // A marker in a cut goes with it; one after it moves, name and all, the
+    // one on the first frame after a cut to where the cut began.
     s.placeMarker(3);
     s.placeMarker(5);
+    s.placeMarker(4);
     ASSERT_TRUE(s.nameMarker(2, "Fim"));
     if (piece == 0) {
       removeStretches(s, cuts);
@@ -197,7 +199,7 @@ TEST(SoundPauses, RemovedStretchesCloseUpAndPositionsFollow) {
     }
     ASSERT_EQ(s.count(), 7);
     ASSERT_NO_FATAL_FAILURE(inPlace(7));
-    EXPECT_EQ(s.markers(), (std::vector<SoundMarker>{{2, 3, "Fim"}})) << piece;
+    EXPECT_EQ(s.markers(), (std::vector<SoundMarker>{{3, 2}, {2, 3, "Fim"}})) << piece;
     s.setFrame(9, 0);
     EXPECT_EQ(s.getFrame(7), 0);
     EXPECT_EQ(s.getFrame(8), 0);
