@@ -100,9 +100,10 @@ TEST(LevelsCache, PiecesAddUpToTheWholeAndOnlyWhatAChangeTouchedIsMeasuredAgain)
   expectSameLevels(cache.levels(s, 0, s.count()), measureLevels(s, 0, s.count()));
 
   // A removal and an insertion move the pieces after them with their
-  // frames: a run of clipped frames right at the start of a stretch asked
-  // for is in it, one frame before it is not.
-  s.deleteRange(50000, 30000);
+  // frames, the piece that starts where the removal ends too: a run of
+  // clipped frames right at the start of a stretch asked for is in it, one
+  // frame before it is not.
+  s.deleteRange(210000, 30000);
   s.insertSilence(600000, 12345);
   const int64_t run = 650000 - 30000 + 12345;
   EXPECT_EQ(cache.levels(s, run, s.count())->clippedRuns, 1);
