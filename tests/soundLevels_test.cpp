@@ -118,7 +118,7 @@ TEST(LevelsCache, PiecesAddUpToTheWholeAndOnlyWhatAChangeTouchedIsMeasuredAgain)
 // A square wave of `amplitude` (never 0, so that the edges of a stretch are
 // exact to the frame) over frames first..end-1 of a mono 8 kHz sound.
 void square(TAmostras& s, int64_t first, int64_t end, int16_t amplitude) {
-  std::span<int16_t> v = s.samplesToChange();
+  std::span<int16_t> v = s.samplesToChange(first, end);
   for (int64_t i = first; i < end; ++i) v[static_cast<size_t>(i)] = (i / 10) % 2 ? amplitude : static_cast<int16_t>(-amplitude);
 }
 
@@ -157,6 +157,12 @@ TEST(SoundPauses, QuietStretchesAreFoundToTheFrameBelowTheSoundsOwnLevel) {
   }
   EXPECT_EQ(finder.find(s, 1), (std::vector<Stretch>{{3000, 7000}}));
   EXPECT_TRUE(finder.silenceAtTheEnds(s).empty());
+  // A click inside a window of the pause splits it, and once gone the pause
+  // is whole again.
+  square(s, 5045, 5055, 8000);
+  EXPECT_EQ(finder.find(s, 1), (std::vector<Stretch>{{3000, 5045}, {5055, 7000}}));
+  square(s, 5045, 5055, 10);
+  EXPECT_EQ(finder.find(s, 1), (std::vector<Stretch>{{3000, 7000}}));
   square(s, 12000, 14000, 10);
   EXPECT_EQ(finder.find(s, 1), findPauses(s, 1));
   s.deleteRange(100, 333);
