@@ -520,11 +520,14 @@ TEST_F(SoundFiles, MarkersMoveWithTheFramesAndTravelAsCuePoints) {
   EXPECT_EQ(s.placeMarker(2), 2u);
   EXPECT_EQ(s.placeMarker(5), 3u);
   EXPECT_EQ(s.placeMarker(8), 1u) << "a place already marked keeps its number";
-  s.deleteRange(4, 2);  // frames 4 and 5 go, and the marker on 5 with them
+  EXPECT_EQ(s.placeMarker(6), 4u);
+  // Frames 4 and 5 go, and the marker on 5 with them; the one on 6, the
+  // first frame kept after them, comes to 4.
+  s.deleteRange(4, 2);
   s.insertSilence(0, 3);
-  EXPECT_EQ(s.markers(), (std::vector<SoundMarker>{{2, 5}, {1, 9}}));
+  EXPECT_EQ(s.markers(), (std::vector<SoundMarker>{{2, 5}, {4, 7}, {1, 9}}));
   ASSERT_TRUE(s.resizeFrames(5, 1, 3));  // frames after a grown stretch move on
-  EXPECT_EQ(s.markers(), (std::vector<SoundMarker>{{2, 5}, {1, 11}}));
+  EXPECT_EQ(s.markers(), (std::vector<SoundMarker>{{2, 5}, {4, 9}, {1, 11}}));
 
   // Saved as cue points that another reader finds, 8-bit data of odd size
   // padded before them, labelled with their names (a label of odd size
@@ -535,7 +538,7 @@ TEST_F(SoundFiles, MarkersMoveWithTheFramesAndTravelAsCuePoints) {
   ASSERT_TRUE(s.nameMarker(1, "Fim"));
   ASSERT_TRUE(s.saveWav(dir_ + "marked.wav"));
   EXPECT_EQ(cuePointsSeenBySndfile(dir_ + "marked.wav"),
-            (std::vector<WavCuePoint>{{2, 5, "Entrevista"}, {1, 11, "Fim"}}));
+            (std::vector<WavCuePoint>{{2, 5, "Entrevista"}, {4, 9, "Marcador 4"}, {1, 11, "Fim"}}));
   TAmostras back;
   ASSERT_TRUE(back.loadWav(dir_ + "marked.wav"));
   EXPECT_EQ(back.markers(), s.markers());

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/fakes/command_fixture.h"
+
 namespace kalimbro {
 namespace {
 
@@ -43,6 +45,31 @@ TEST(Mp3TwinUse, OpenedOnlyOverThatVeryMp3) {
   EXPECT_EQ(twinUse(edited, kMp3, rewritten), TwinUse::setAside);
   EXPECT_EQ(twinUse(decoded, kMp3, rewritten), TwinUse::setAside);
   EXPECT_EQ(twinUse(std::nullopt, kMp3, kTwin), TwinUse::setAside);
+}
+
+class Mp3TwinOnDisk : public CommandTest {};
+
+// At the end of its session only a copy decoded from the MP3 beside it, and
+// written by no one since, goes: a twin written again after its record
+// holds edits and stays.
+TEST_F(Mp3TwinOnDisk, ATwinWrittenAgainSinceItsRecordStaysAndAnUnchangedCopyGoes) {
+  const std::string mp3 = file("voz.mp3");
+  const std::string twin = file("voz.mp3.wav");
+  writeFileBytes(mp3, {1, 2, 3});
+  const auto decode = [&] {
+    writeFileBytes(twin, {4, 5});
+    noteTwinDecoded(twin, fileStamp(mp3));
+  };
+  decode();
+  writeFileBytes(twin, {4, 5, 6, 7});
+  dropUneditedTwin(twin);
+  EXPECT_TRUE(fileExists(twin)) << "written again since its record";
+
+  decode();
+  dropUneditedTwin(twin);
+  EXPECT_FALSE(fileExists(twin));
+  EXPECT_FALSE(readTwinRecord(twin).has_value());
+  EXPECT_TRUE(fileExists(mp3));
 }
 
 }  // namespace

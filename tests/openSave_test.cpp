@@ -2,11 +2,15 @@
 
 #include <gtest/gtest.h>
 
+#include <bit>
+#include <filesystem>
 #include <map>
 
 #include "app/programState.h"
+#include "console/VrCrt.h"
 #include "console/file_names.h"
 #include "tests/fakes/command_fixture.h"
+#include "tests/fakes/wav_image.h"
 
 namespace kalimbro {
 namespace {
@@ -50,6 +54,46 @@ TEST(KeepsItsName, SoundKindsButMp3) {
   for (const char* kept : {"x.wav", "x.WAV", "x.flac", "x.opus", "x.OGG", "x.m4a", "x.aiff"})
     EXPECT_TRUE(keepsItsName(kept)) << kept;
   for (const char* extended : {"x.mp3", "x.txt", "x", "x.wav.bak"}) EXPECT_FALSE(keepsItsName(extended)) << extended;
+}
+
+// ffmpeg stood in for by a script that writes `output` for a decoding (and
+// nothing for the chapters) and ends with `status`.
+class AacOpening : public CommandTest {
+ protected:
+  void fakeFfmpeg(const std::string& output, int status) {
+    writeFileBytes(file("decoded"), {output.begin(), output.end()});
+    const std::string script = "#!/bin/sh\ncase \"$*\" in *ffmetadata*) exit 1;; esac\ncat '" + file("decoded") +
+                               "'\nexit " + std::to_string(status) + "\n";
+    writeFileBytes(file("ffmpeg"), {script.begin(), script.end()});
+    std::filesystem::permissions(file("ffmpeg"), std::filesystem::perms::owner_all);
+    program().settings.ffmpegProgram = file("ffmpeg");
+  }
+};
+
+TEST_F(AacOpening, ADecodingWithoutASoundFailsAndKeepsTheOneInMemoryAndACutOneIsTold) {
+  std::string floats;
+  for (int i = 0; i < 800; ++i) floats += le32(std::bit_cast<uint32_t>(0.25f));
+  const std::string decoded = riff(chunk("fmt ", pcmFormat(1, 8000, 32, kWavFormatFloat)) + "data" +
+                                   le32(0xFFFFFFFF) + floats);
+  writeFileBytes(file("nota.m4a"), {'m', '4', 'a'});
+  // Ended as a success with nothing, or with a header cut short.
+  for (const std::string& output : {std::string(), decoded.substr(0, 30)}) {
+    fillMono(sound(), {1, 2, 3});
+    fakeFfmpeg(output, 0);
+    EXPECT_FALSE(openSoundFile(file("nota.m4a"), sound()).has_value()) << output.size();
+    EXPECT_EQ(leftValues(sound()), (std::vector<int16_t>{1, 2, 3}));
+    EXPECT_EQ(sound().sampleRate(), 22050);
+    EXPECT_TRUE(shown("A convers\xE3o pelo ffmpeg foi mal sucedida"));
+    clearScreen();
+  }
+  // Failing on a damaged file after what came before the damage: that much
+  // opens, and the user hears so.
+  fakeFfmpeg(decoded, 1);
+  ASSERT_TRUE(openSoundFile(file("nota.m4a"), sound()).has_value());
+  EXPECT_EQ(sound().count(), 800);
+  EXPECT_EQ(sound().sampleRate(), 8000);
+  EXPECT_NEAR(leftValues(sound())[400], 8192, 2);
+  EXPECT_TRUE(shown("O arquivo termina antes do esperado; abri 0,1 segundos"));
 }
 
 }  // namespace

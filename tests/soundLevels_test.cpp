@@ -100,9 +100,10 @@ TEST(LevelsCache, PiecesAddUpToTheWholeAndOnlyWhatAChangeTouchedIsMeasuredAgain)
   expectSameLevels(cache.levels(s, 0, s.count()), measureLevels(s, 0, s.count()));
 
   // A removal and an insertion move the pieces after them with their
-  // frames: a run of clipped frames right at the start of a stretch asked
-  // for is in it, one frame before it is not.
-  s.deleteRange(50000, 30000);
+  // frames, the piece that starts where the removal ends too: a run of
+  // clipped frames right at the start of a stretch asked for is in it, one
+  // frame before it is not.
+  s.deleteRange(210000, 30000);
   s.insertSilence(600000, 12345);
   const int64_t run = 650000 - 30000 + 12345;
   EXPECT_EQ(cache.levels(s, run, s.count())->clippedRuns, 1);
@@ -117,7 +118,7 @@ TEST(LevelsCache, PiecesAddUpToTheWholeAndOnlyWhatAChangeTouchedIsMeasuredAgain)
 // A square wave of `amplitude` (never 0, so that the edges of a stretch are
 // exact to the frame) over frames first..end-1 of a mono 8 kHz sound.
 void square(TAmostras& s, int64_t first, int64_t end, int16_t amplitude) {
-  std::span<int16_t> v = s.samplesToChange();
+  std::span<int16_t> v = s.samplesToChange(first, end);
   for (int64_t i = first; i < end; ++i) v[static_cast<size_t>(i)] = (i / 10) % 2 ? amplitude : static_cast<int16_t>(-amplitude);
 }
 
@@ -156,6 +157,12 @@ TEST(SoundPauses, QuietStretchesAreFoundToTheFrameBelowTheSoundsOwnLevel) {
   }
   EXPECT_EQ(finder.find(s, 1), (std::vector<Stretch>{{3000, 7000}}));
   EXPECT_TRUE(finder.silenceAtTheEnds(s).empty());
+  // A click inside a window of the pause splits it, and once gone the pause
+  // is whole again.
+  square(s, 5045, 5055, 8000);
+  EXPECT_EQ(finder.find(s, 1), (std::vector<Stretch>{{3000, 5045}, {5055, 7000}}));
+  square(s, 5045, 5055, 10);
+  EXPECT_EQ(finder.find(s, 1), (std::vector<Stretch>{{3000, 7000}}));
   square(s, 12000, 14000, 10);
   EXPECT_EQ(finder.find(s, 1), findPauses(s, 1));
   s.deleteRange(100, 333);
@@ -181,9 +188,11 @@ TEST(SoundPauses, RemovedStretchesCloseUpAndPositionsFollow) {
         ASSERT_EQ(s.samples()[static_cast<size_t>(2 * f + 1)], -left[static_cast<size_t>(f)]);
       }
     };
-    // A marker in a cut goes with it; one after it moves, name and all.
+    // A marker in a cut goes with it; one after it moves, name and all, the
+    // one on the first frame after a cut to where the cut began.
     s.placeMarker(3);
     s.placeMarker(5);
+    s.placeMarker(4);
     ASSERT_TRUE(s.nameMarker(2, "Fim"));
     if (piece == 0) {
       removeStretches(s, cuts);
@@ -197,7 +206,7 @@ TEST(SoundPauses, RemovedStretchesCloseUpAndPositionsFollow) {
     }
     ASSERT_EQ(s.count(), 7);
     ASSERT_NO_FATAL_FAILURE(inPlace(7));
-    EXPECT_EQ(s.markers(), (std::vector<SoundMarker>{{2, 3, "Fim"}})) << piece;
+    EXPECT_EQ(s.markers(), (std::vector<SoundMarker>{{3, 2}, {2, 3, "Fim"}})) << piece;
     s.setFrame(9, 0);
     EXPECT_EQ(s.getFrame(7), 0);
     EXPECT_EQ(s.getFrame(8), 0);
