@@ -110,6 +110,16 @@ TEST_F(JournalTest, TornTailAtEveryOffsetReadsAsTheWholeRecordsAndIsCutBeforeApp
     EXPECT_EQ(after->records, (std::vector<Bytes>{bytesOf("first"), bytesOf("second"), bytesOf("new")}));
     EXPECT_FALSE(after->tornTail);
   }
+  // A torn tail the disk will not cut, or whose cut it will not sync: the
+  // journal does not open, so nothing is ever appended after torn bytes.
+  for (const DiskCall refused : {DiskCall::truncate, DiskCall::syncData}) {
+    setFileBytes(Bytes(full.begin(), full.end() - 1));
+    RecordingDisk disk;
+    disk.failCall(1, EIO, [refused](const DiskCallSeen& c) { return c.kind == refused; });
+    JournalWriter writer;
+    EXPECT_FALSE(writer.open(path_));
+    EXPECT_TRUE(disk.hit());
+  }
 }
 
 TEST_F(JournalTest, DamageEndsTheReadingThere) {
