@@ -93,24 +93,33 @@ std::unique_ptr<MeasuredStretch> measureStretch(const TAmostras& sound, int64_t 
   return m;
 }
 
+// The clipped runs of stretches that follow one another, joined across
+// their edges.
+int64_t clippedRunsOf(const std::vector<const MeasuredStretch*>& parts) {
+  int64_t runs = 0;
+  int64_t open = 0;  // the clipped run reaching the end of the parts so far
+  for (const MeasuredStretch* part : parts) {
+    if (part->allClipped) {
+      open += part->tail;
+      continue;
+    }
+    if (open + part->head >= 2) ++runs;
+    runs += part->runsInside;
+    open = part->tail;
+  }
+  return runs + (open >= 2 ? 1 : 0);
+}
+
 // The levels of stretches that follow one another.
 SoundLevels combine(const std::vector<const MeasuredStretch*>& parts) {
   SoundLevels levels;
   int32_t peak = 0;
   std::vector<ebur128_state*> meters;
-  int64_t open = 0;  // the clipped run reaching the end of the parts so far
   for (const MeasuredStretch* part : parts) {
     peak = std::max(peak, part->peak);
     meters.push_back(part->meter.get());
-    if (part->allClipped) {
-      open += part->tail;
-      continue;
-    }
-    if (open + part->head >= 2) ++levels.clippedRuns;
-    levels.clippedRuns += part->runsInside;
-    open = part->tail;
   }
-  if (open >= 2) ++levels.clippedRuns;
+  levels.clippedRuns = clippedRunsOf(parts);
   if (peak > 0) levels.peakDbfs = 20.0 * std::log10(peak / 32768.0);
   double loudness = 0;
   if (!meters.empty() &&
@@ -142,8 +151,7 @@ int64_t countClippedRuns(const TAmostras& sound, int64_t first, int64_t end) {
       runs.frame(std::any_of(values.begin() + i, values.begin() + i + channels, fullScale));
   });
   runs.end();
-  if (m.allClipped) return m.tail >= 2 ? 1 : 0;
-  return m.runsInside + (m.head >= 2 ? 1 : 0) + (m.tail >= 2 ? 1 : 0);
+  return clippedRunsOf({&m});
 }
 
 // ---- The cache --------------------------------------------------------------------------
