@@ -212,7 +212,9 @@ uint8_t chooseOption() {
 
 void undoToSaved() {
   ProgramState& p = program();
-  if (upperAscii(askKey("KLCNFUND", "KLAJSIMN")) != 'S') return;
+  const uint8_t answer = askKey("KLCNFUND", "KLAJSIMN");
+  if (answer == kEsc) sayMessage("KLDESIST", 1);
+  if (upperAscii(answer) != 'S') return;
   if (p.workingFileName.empty()) {
     sayMessage("KLERRO_N", 1);
     return;

@@ -333,7 +333,8 @@ bool recordNewFile() {
     const uint8_t key = readKey();
     if (key == kEnter) break;
     if (key == kEsc) return giveUp();
-    if (key == 0) readKey();  // an extended key's code is no answer
+    // Other extended keys are no answer; F1 explains.
+    if (key == 0 && readKey() == kF1) explainQuestion("KLAJGRAV", "KLINIGRV");
   }
 
   // A WAV name is recorded into straight away; any other kind is recorded

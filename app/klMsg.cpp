@@ -360,6 +360,8 @@ constexpr MessageRow kCatalogue[] = {
     // Save as a lossy kind: "Taxa de bits em kb/s, Enter para 64: ".
     {"KLTAXPER", "Taxa de bits em kb/s, Enter para "},
     {"KLAJTAXA", "Mais kb/s, som melhor e arquivo maior; Enter aceita a proposta; ESC desiste"},
+    {"KLAJGRAV", "Enter come\xE7" "a a gravar e ESC termina a grava\xE7\xE3o; ESC agora desiste"},
+    {"KLAJCONG", "Enter grava mais no fim; Page Up ouve os \xFAltimos 10 segundos; ESC termina"},
     // "Este tipo de arquivo vai de 6 a 256 kb/s".
     {"KLTAXFOR", "Este tipo de arquivo vai de "},
     {"KLTAXATE", " a "},

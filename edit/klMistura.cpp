@@ -91,7 +91,10 @@ void mixCommand() {
   sayMessage("KLNOMMIS", 1);
   std::string name;
   selectFile(10, soundFilePatterns(true), name, [] { explainQuestion("KLAJNOME", "KLNOMMIS"); });
-  if (name.empty()) return;
+  if (name.empty()) {
+    sayMessage("KLDESIST", 1);
+    return;
+  }
   if (fileNamePart(name).find('.') == std::string::npos) name += ".wav";
   // The selector leaves the cursor at the end of its field: the name goes
   // on a line of its own instead of wrapping from the last column.

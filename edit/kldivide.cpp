@@ -275,9 +275,12 @@ void divideCommand() {
   if (!source.open(name) && !openThroughWavCopy(name, copy, source)) return;
   sayMessage("KLDIVPED", 0);
   const uint8_t key = readAnswer("KLDIVPED", "KLAJDIVI", AnswerEcho::spoken);
-  crtWrite(std::string(1, static_cast<char>(key)));
+  if (key != kEsc) crtWrite(std::string(1, static_cast<char>(key)));
   crtWriteln();
-  if (key == kEsc) return;
+  if (key == kEsc) {
+    sayMessage("KLDESIST", 1);
+    return;
+  }
   if (key == 'N' || key == 'n') {
     extract(source);
   } else {

@@ -63,12 +63,16 @@ void recordTakes(TakeRun& takes) {
     if (key == kEnter) {
       setFileTitle(true);
       recordTake(take, takes.nextTakeFile(), sound);
-    } else if (key == 0 && readKey() == kPageUp) {
-      clickSound();
-      const int64_t from = std::max<int64_t>(0, int64_t{p.currentPosition} - tenSeconds);
-      p.currentPosition = static_cast<int32_t>(from);
-      sound.playRange(from, sound.count() - from);
-      beepSound();
+    } else if (key == 0) {
+      const uint8_t ext = readKey();
+      if (ext == kF1) sayMessage("KLAJCONG", 1);
+      if (ext == kPageUp) {
+        clickSound();
+        const int64_t from = std::max<int64_t>(0, int64_t{p.currentPosition} - tenSeconds);
+        p.currentPosition = static_cast<int32_t>(from);
+        sound.playRange(from, sound.count() - from);
+        beepSound();
+      }
     }
     p.currentPosition = sound.count();
   }

@@ -137,12 +137,6 @@ class WorkingFile : public CommandTest {
     for (int i = 0; i < n; ++i) s.setFrame(i, packFrame(first + i, first + i));
     ASSERT_TRUE(s.saveWav(name));
   }
-  static int occurrences(std::string_view text) {
-    const std::string screen = screenText();
-    int n = 0;
-    for (size_t at = screen.find(text); at != std::string::npos; at = screen.find(text, at + 1)) ++n;
-    return n;
-  }
 };
 
 TEST_F(WorkingFile, StartUpTakesTheCommandLineName) {
@@ -714,9 +708,13 @@ TEST_F(WorkingFile, UndoReturnsToTheSavedSoundAndAFailedOneKeepsTheSound) {
   sound().deleteRange(0, 2);  // an edit
   program().currentPosition = 1;
   KeyScript keys;
-  keys.type("n").type("s");
+  keys.type("n").key("\x1B").type("s");
   undoToSaved();
   EXPECT_EQ(leftValues(sound()), (std::vector<int16_t>{12, 13}));  // "n" changes nothing
+  EXPECT_FALSE(shown("Desistiu..."));
+  undoToSaved();
+  EXPECT_EQ(leftValues(sound()), (std::vector<int16_t>{12, 13}));  // nor does ESC
+  EXPECT_TRUE(shown("Desistiu..."));
   undoToSaved();
   EXPECT_EQ(leftValues(sound()), (std::vector<int16_t>{10, 11, 12, 13}));
   EXPECT_TRUE(shown("Retornei ao \xFAltimo som gravado"));

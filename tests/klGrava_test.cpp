@@ -76,12 +76,6 @@ class RecordCommands : public CommandTest {
     endPlayback();
     CommandTest::TearDown();
   }
-  static int occurrences(std::string_view text) {
-    const std::string screen = screenText();
-    int n = 0;
-    for (size_t at = screen.find(text); at != std::string::npos; at = screen.find(text, at + 1)) ++n;
-    return n;
-  }
   // Files of the program's temporary directory whose name begins with "WAV".
   static int tempWavFiles() {
     int n = 0;
@@ -125,6 +119,7 @@ TEST_F(RecordCommands, EscAtOnceStillAsksToSaveAndOtherKeysRepeatThePrompt) {
   keys.type("x").key(kF1).key("\x1B").key("\r");
   recordMoreCommand();
   EXPECT_EQ(occurrences("Aperte enter para continuar grava\xE7\xE3o, ESC termina"), 3);
+  EXPECT_EQ(occurrences("Enter grava mais no fim; Page Up ouve os \xFAltimos 10 segundos; ESC termina"), 1);
   EXPECT_TRUE(fake.inputOpens.empty());
   // Enter at the question saves.
   TAmostras saved;
@@ -195,8 +190,10 @@ TEST_F(RecordCommands, NewSoundSavesOrNotThenRecordsTheNewFile) {
   KeyScript keys;
   keys.key("\r");                               // save the old sound first
   keys.type(file("novo")).key("\r");            // the new file
-  keys.type("t").type("m").key(kF1).key("\r");  // telephone, mono, F1 is no answer, Enter
+  keys.type("t").type("m").key(kF1).key("\r");  // telephone, mono, F1 explains, Enter
   newSoundCommand();
+  EXPECT_EQ(occurrences("Enter come\xE7" "a a gravar e ESC termina a grava\xE7\xE3o; ESC agora desiste"), 1);
+  EXPECT_EQ(occurrences("Tecle Enter para gravar, ESC termina"), 2);
   TAmostras old;
   ASSERT_TRUE(old.loadWav(file("velho.wav")));
   EXPECT_EQ(leftValues(old), (std::vector<int16_t>{7, 8, 9}));

@@ -245,6 +245,7 @@ TEST_F(Divide, RefusalsAndGivingUp) {
   divide(file("texto.wav") + "\r");
   EXPECT_TRUE(shown("Arquivo incompat\xEDvel com este programa"));
   divide(file("fala.wav") + "\r\x1B");
+  EXPECT_EQ(occurrences("Desistiu..."), 1);
   divide(file("fala.wav") + "\rs0\r");
   divide(file("fala.wav") + "\rn1\r2\r" + file("d.mp3") + "\r");
   divide(file("fala.wav") + "\rn1\r2\r\r");

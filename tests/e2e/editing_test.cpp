@@ -184,6 +184,15 @@ class Editing : public testing::Test {
     ASSERT_TRUE(waitForPrompt());
   }
 
+  // F1 at `question` says `help` and asks again; ESC then gives up.
+  void explainThenGiveUp(std::string_view question, std::string_view help) {
+    ASSERT_TRUE(s->waitForText(question, kLong));
+    ASSERT_TRUE(s->sendKey(Key::F1));
+    ASSERT_TRUE(waitForTextBelow(question, help));
+    ASSERT_TRUE(s->sendKey(Key::Esc));
+    ASSERT_TRUE(waitForTextBelow("Desistiu...", help));
+  }
+
   void saveWithF2() {
     ASSERT_TRUE(s->sendKey(Key::F2));
     ASSERT_TRUE(waitForPrompt(kSaved));
@@ -477,29 +486,97 @@ TEST_F(Editing, AnUnusableTmpdirLeavesTheWorkingFileWhereItIs) {
   EXPECT_EQ(std::distance(fs::directory_iterator(s->workDir()), {}), 2) << "voz.wav and saida.wav only";
 }
 
-TEST_F(Editing, VolumeDownDroppedAndLoudnessGivenUpLeaveTheSoundAsItWas) {
+// Every kind of question says what its answers are on F1 and asks again,
+// and ESC gives it up with "Desistiu..." and changes nothing: the file
+// saved at the end is the one opened.
+TEST_F(Editing, VolumeDownDroppedAndEveryQuestionGivenUpLeaveTheSoundAsItWas) {
   const std::vector<int16_t> original = loudSound();
   const std::string bytes = wavBytes(kRate, 16, 1, original);
-  ASSERT_NO_FATAL_FAILURE(startWith(bytes));
+  ASSERT_NO_FATAL_FAILURE(startWith(bytes, {{"b.wav", bytes}}));
   ASSERT_NO_FATAL_FAILURE(runEffect("-", "n"));
   // The effect was applied and heard before it was dropped.
   const std::vector<int16_t> softer = scaledByQuarters(original, 3);
   ASSERT_EQ(softer[9], -24576);
   EXPECT_TRUE(containsRun(heard(), softer)) << "the demonstration did not play the softer sound";
-  // ESC at the loudness asked gives the effect up: nothing is worked or
-  // offered to keep.
+
+  // The values an effect asks for: nothing is worked or offered to keep.
   ASSERT_TRUE(s->type("e"));
   ASSERT_TRUE(waitForQuestion(kWhichEffect));
   ASSERT_TRUE(s->type("l"));
-  ASSERT_TRUE(waitForQuestion("Sonoridade desejada em LUFS, Enter para -16: "));
-  ASSERT_TRUE(s->sendKey(Key::Esc));
-  ASSERT_TRUE(waitForTextBelow("Desistiu...", "Enter para -16"));
+  ASSERT_NO_FATAL_FAILURE(explainThenGiveUp("Sonoridade desejada em LUFS, Enter para -16: ",
+                                            "De -70 a -5 LUFS: -16 para voz e podcast, -23 para rádio; ESC desiste"));
+  ASSERT_TRUE(waitForQuestion(kWhichEffect));
+  ASSERT_TRUE(s->type("u"));
+  ASSERT_NO_FATAL_FAILURE(
+      explainThenGiveUp("Encurtar as pausas mais longas que quantos segundos? Enter para 1: ",
+                        "Em segundos, por exemplo 0,5: as pausas mais longas ficam assim; ESC desiste"));
   ASSERT_TRUE(waitForQuestion(kWhichEffect));
   EXPECT_FALSE(s->find(kKeepEffect).has_value()) << s->dump();
   ASSERT_TRUE(s->sendKey(Key::Esc));
   ASSERT_TRUE(waitForPrompt());
+
+  // The main menu's commands, one question of each kind.
+  ASSERT_TRUE(s->type("r"));
+  ASSERT_NO_FATAL_FAILURE(explainThenGiveUp("M remove entre cursor e ponto memorizado: ",
+                                            "A antes do cursor, D depois, T tudo, M até o ponto memorizado; ESC desiste"));
+  ASSERT_TRUE(waitForPrompt("Desistiu..."));
+  ASSERT_TRUE(s->type("m"));
+  ASSERT_NO_FATAL_FAILURE(explainThenGiveUp("Qual o arquivo de som a misturar? ",
+                                            "Digite o nome e Enter, ou seta abaixo para escolher na lista; ESC desiste"));
+  ASSERT_TRUE(waitForPrompt("Desistiu..."));
+  ASSERT_TRUE(s->sendKeys({"m", "b.wav", Key::Enter}));
+  ASSERT_NO_FATAL_FAILURE(explainThenGiveUp(
+      "Adição, Mistura ou Fundo sonoro? ", "A acrescenta, M mistura por cima, F fundo sonoro com percentuais; ESC desiste"));
+  ASSERT_TRUE(waitForPrompt("Desistiu..."));
+  ASSERT_TRUE(s->type("d"));
+  ASSERT_NO_FATAL_FAILURE(explainThenGiveUp("Vou recuperar a última versão salva, confirma? ",
+                                            "S responde sim, N responde não, ESC desiste"));
+  ASSERT_TRUE(waitForPrompt("Desistiu..."));
+  ASSERT_TRUE(s->type("s"));
+  ASSERT_NO_FATAL_FAILURE(explainThenGiveUp("Mantenho parâmetros originais da gravação? ",
+                                            "S salva como está; N pede novo nome, qualidade e canais; ESC desiste"));
+  ASSERT_TRUE(waitForPrompt("Desistiu..."));
+  ASSERT_TRUE(s->sendKeys({"x", "voz.wav", Key::Enter}));
+  ASSERT_NO_FATAL_FAILURE(explainThenGiveUp("Posso dividir em trechos iguais? ",
+                                            "N extrai um trecho; ESC desiste; outra tecla divide em trechos iguais"));
+  ASSERT_TRUE(waitForPrompt("Desistiu..."));
+  ASSERT_TRUE(s->type("c"));
+  ASSERT_NO_FATAL_FAILURE(explainThenGiveUp("Deseja retornar os valores padrões? ",
+                                            "S põe os valores padrões no formulário, N os de agora; ESC desiste"));
+  ASSERT_TRUE(waitForPrompt("Desistiu..."));
+  ASSERT_TRUE(s->type("t"));
+  ASSERT_TRUE(s->sendKey(Key::F5));
+  ASSERT_NO_FATAL_FAILURE(
+      explainThenGiveUp("Informe a posição em segundos: ", "Um número inteiro de segundos; ESC desiste"));
+  ASSERT_TRUE(s->sendKey(Key::Esc));
+  ASSERT_TRUE(waitForPrompt("Desistiu..."));
+  // The end's question: F1, then any key but S goes back.
+  ASSERT_TRUE(s->sendKey(Key::Esc));
+  ASSERT_TRUE(waitForQuestion(kConfirmEnd));
+  ASSERT_TRUE(s->sendKey(Key::F1));
+  ASSERT_TRUE(waitForTextBelow(kConfirmEnd, "S termina o programa; outra tecla volta ao menu"));
+  ASSERT_TRUE(s->type("x"));
+  ASSERT_TRUE(waitForPrompt(kConfirmEnd));
   ASSERT_NO_FATAL_FAILURE(saveWithF2());
   EXPECT_EQ(*readFile(work("voz.wav")), bytes);
+
+  // A new sound: the save question, then up to the moment of recording.
+  ASSERT_TRUE(s->type("n"));
+  ASSERT_NO_FATAL_FAILURE(explainThenGiveUp(kSaveQuestion, "S responde sim, N responde não, ESC desiste"));
+  ASSERT_TRUE(waitForPrompt("Desistiu..."));
+  ASSERT_TRUE(s->sendKeys({"n", "n"}));
+  ASSERT_TRUE(s->waitForText("Informe o nome do arquivo", kLong));
+  ASSERT_TRUE(s->sendKeys({"novo.wav", Key::Enter}));
+  ASSERT_TRUE(waitForQuestion("Qualidade CD, rádio ou telefone? "));
+  ASSERT_TRUE(s->sendKey(Key::F1));
+  ASSERT_TRUE(waitForTextBelow("Qualidade CD, rádio ou telefone? ", "C qualidade de CD, R de rádio, T de telefone; ESC desiste"));
+  ASSERT_TRUE(s->type("t"));
+  ASSERT_TRUE(waitForQuestion("Estéreo ou Mono? "));
+  ASSERT_TRUE(s->type("m"));
+  ASSERT_NO_FATAL_FAILURE(explainThenGiveUp("Tecle Enter para gravar, ESC termina",
+                                            "Enter começa a gravar e ESC termina a gravação; ESC agora desiste"));
+  ASSERT_TRUE(waitForPrompt("Desistiu..."));
+  EXPECT_FALSE(fs::exists(work("novo.wav")));
 }
 
 // ---- Remove and undo ----------------------------------------------------------------------

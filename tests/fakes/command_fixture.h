@@ -27,6 +27,13 @@ class CommandTest : public ::testing::Test {
   // The 25 rows of the console, each followed by '\n', trailing blanks cut.
   static std::string screenText();
   static bool shown(std::string_view text) { return screenText().find(text) != std::string::npos; }
+  // How many times `text` stands on the screen.
+  static int occurrences(std::string_view text) {
+    const std::string screen = screenText();
+    int n = 0;
+    for (size_t at = screen.find(text); at != std::string::npos; at = screen.find(text, at + 1)) ++n;
+    return n;
+  }
   // A file name inside the test's own directory.
   std::string file(std::string_view name) const { return dir_ + "/" + std::string(name); }
   const std::string& dir() const { return dir_; }
