@@ -170,11 +170,15 @@ class Editing : public testing::Test {
 
   // E, the effect's key, the keep question answered with `answer`, and ESC
   // out of the effects loop back to the main prompt.
-  void runEffect(std::string_view effectKey, std::string_view answer) {
+  // `told`, when given, stands on the screen when the keep question comes.
+  void runEffect(std::string_view effectKey, std::string_view answer, std::string_view told = {}) {
     ASSERT_TRUE(s->type("e"));
     ASSERT_TRUE(waitForQuestion(kWhichEffect));
     ASSERT_TRUE(s->type(effectKey));
     ASSERT_TRUE(waitForQuestionAbove(kKeepEffect));
+    if (!told.empty()) {
+      EXPECT_TRUE(s->find(told).has_value()) << s->dump();
+    }
     ASSERT_TRUE(s->type(answer));
     // The loop asks again, on the eighth row after every effect (the
     // screen is cleared from there): only ESC leaves it.
@@ -226,7 +230,8 @@ class Editing : public testing::Test {
 TEST_F(Editing, VolumeUpKeptIsHeardAndSavedClipped) {
   const std::vector<int16_t> original = loudSound();
   ASSERT_NO_FATAL_FAILURE(startWith(wavBytes(kRate, 16, 1, original)));
-  ASSERT_NO_FATAL_FAILURE(runEffect("+", "s"));
+  // The clipped places are counted as F7 counts them below.
+  ASSERT_NO_FATAL_FAILURE(runEffect("+", "s", "O resultado satura em 667 trechos"));
   const std::vector<int16_t> louder = scaledByQuarters(original, 5);
   // The hand-checked corners: clipped at both ends, truncated toward zero.
   ASSERT_EQ(louder[2], 32767);
@@ -603,10 +608,22 @@ TEST_F(Editing, AHistoryPastItsLimitIsToldOnTheEffectsScreen) {
 TEST_F(Editing, RemovingEverythingEmptiesTheSoundAndUndoBringsTheSavedOneBack) {
   const std::string bytes = wavBytes(kRate, 16, 1, rampSound(kRate, 1, 3));  // one second
   ASSERT_NO_FATAL_FAILURE(startWith(bytes));
+  // What lies between the mark (the start) and the cursor at the end.
+  ASSERT_TRUE(s->sendKeys({"t", Key::End}));
+  ASSERT_TRUE(s->waitForText("Fim do som", kLong));
+  ASSERT_TRUE(s->waitForQuiet());
+  ASSERT_TRUE(s->type("d"));
+  ASSERT_TRUE(s->waitForText("Trecho de 1,0 segundos", kLong));
+  // Removing everything leaves the cursor where it was: at the start.
+  ASSERT_TRUE(s->sendKey(Key::Home));
+  ASSERT_TRUE(s->waitForText("Início do som", kLong));
+  ASSERT_TRUE(s->waitForQuiet());
+  ASSERT_TRUE(s->sendKey(Key::Esc));
+  ASSERT_TRUE(waitForPrompt("Trecho de"));
   ASSERT_TRUE(s->type("r"));
   ASSERT_TRUE(waitForQuestion("M remove entre cursor e ponto memorizado: "));
   ASSERT_TRUE(s->type("t"));
-  ASSERT_TRUE(waitForPrompt("Ok, toda gravação foi removida."));
+  ASSERT_TRUE(waitForPrompt("Ok, toda gravação foi removida. 1,0 segundos"));
 
   // The play command's information tells an empty sound.
   constexpr std::string_view kHowToPlay = "Use espaço para tocar, F1 ajuda";
