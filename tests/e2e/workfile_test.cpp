@@ -229,14 +229,17 @@ class WorkFile : public testing::Test {
 
 TEST_F(WorkFile, AQuotedNameWithBlanksOpensAndInformationDescribesIt) {
   std::vector<int16_t> stereo(2 * 20000, 0);  // 2,5 seconds
-  ASSERT_NO_FATAL_FAILURE(start(options({"meu som.wav"}, {{"meu som.wav", wavBytes(8000, 8, 2, stereo)}})));
+  // Times as minutes, seconds and tenths, as set for long sounds.
+  Options o = options({"meu som.wav"}, {{"meu som.wav", wavBytes(8000, 8, 2, stereo)}});
+  o.settings.push_back({"KALIMBRO", "TEMPO_HORAS", "S"});
+  ASSERT_NO_FATAL_FAILURE(start(o));
   ASSERT_TRUE(waitForPrompt());
   EXPECT_EQ(s->title(), "KALIMBRO meu som.wav");
   EXPECT_FALSE(s->find("Informe o nome do arquivo").has_value()) << s->dump();
   ASSERT_TRUE(s->type("i"));
   ASSERT_TRUE(waitForPrompt(kInformationQuality));
   EXPECT_TRUE(s->find("Arquivo de trabalho: meu som.wav").has_value()) << s->dump();
-  EXPECT_TRUE(s->find("Duração: 2:5").has_value()) << s->dump();
+  EXPECT_TRUE(s->find("Duração: 0:02,5").has_value()) << s->dump();
   EXPECT_TRUE(s->find("Velocidade: 8000").has_value()) << s->dump();
   EXPECT_TRUE(s->find("Qualidade: 8 Bits").has_value()) << s->dump();
   EXPECT_TRUE(s->find("Stereo").has_value()) << s->dump();
