@@ -58,6 +58,23 @@ std::vector<int16_t> inputSamples() {
   return v;
 }
 
+// The mean magnitude of `samples` from `first` to `end`.
+double meanLevel(const std::vector<int16_t>& samples, size_t first, size_t end) {
+  double sum = 0;
+  for (size_t i = first; i < end && i < samples.size(); ++i) sum += std::abs(samples[i]);
+  return end > first ? sum / static_cast<double>(end - first) : 0;
+}
+
+// An MP3 decoded by the real LAME, as any other player would hear it.
+std::optional<WavContents> decodedByLame(const fs::path& mp3) {
+  const fs::path wav = mp3.string() + ".lame.wav";
+  const std::string command = "lame --quiet --decode '" + mp3.string() + "' '" + wav.string() + "'";
+  if (std::system(command.c_str()) != 0) return std::nullopt;
+  std::optional<WavContents> decoded = readWav(wav);
+  fs::remove(wav);
+  return decoded;
+}
+
 class WorkFile : public testing::Test {
  protected:
   // The devices read entrada.wav and write saida.wav of the working
@@ -702,6 +719,11 @@ TEST_F(WorkFile, AnMp3IsEditedInItsWavTwinWhichIsOpenedAgainOnlyOverThatVeryMp3)
   ASSERT_NO_FATAL_FAILURE(endSaying("n"));
   const std::optional<std::string> encoded = readFile(work("som.mp3"));
   EXPECT_NE(encoded, mp3) << "the edit is in the MP3";
+  // Heard through another decoder, the MP3 is about as much louder as the
+  // edit (a second lossy coding of this steady sound loses a few percent).
+  const std::optional<WavContents> heard = decodedByLame(work("som.mp3"));
+  ASSERT_TRUE(heard.has_value());
+  EXPECT_NEAR(meanLevel(heard->samples, 5000, 15000) / meanLevel(decoded->samples, 5000, 15000), 1.25, 0.1);
   EXPECT_FALSE(fs::exists(work("som.mp3.wav"))) << "a plain copy of the MP3 does not outlive the session";
 
   // Where LAME cannot encode, the edit saved with F2 stays in the twin, and
