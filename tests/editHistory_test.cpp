@@ -287,6 +287,30 @@ TEST_F(History, StepsAreOnTheDiskWhenRecordedAndARefusedMoveKeepsTheHistory) {
   EXPECT_EQ(valuesOf(sound), states[0]);
   ASSERT_EQ(history.undo(moved), EditHistory::Travel::done);
   EXPECT_EQ(valuesOf(sound), first);
+
+  // Moved with its sound to another folder: a refused call leaves the
+  // history where it was; a move reported done has both names on the disk.
+  ASSERT_TRUE(std::filesystem::create_directory(path("outra")));
+  for (int nth = 1;; ++nth) {
+    SCOPED_TRACE("move, call " + std::to_string(nth));
+    disk.failCall(nth);
+    const bool movedThere = history.moveTo(path("outra/historia/"));
+    if (!disk.hit()) {
+      ASSERT_TRUE(movedThere);
+      EXPECT_TRUE(disk.folderSynced(path("outra")));
+      EXPECT_TRUE(disk.folderSynced(dir_));
+      EXPECT_EQ(disk.unsyncedFolders(), std::vector<std::string>{});
+      EXPECT_GE(nth, 4) << "a rename and two folder syncs were refused on the way";
+      break;
+    }
+    EXPECT_FALSE(movedThere);
+    EXPECT_TRUE(std::filesystem::exists(path("historia/diario")));
+    EXPECT_FALSE(std::filesystem::exists(path("outra/historia")));
+  }
+  disk.failCall(0);
+  EXPECT_EQ(replayHistory(*readJournal(path("outra/historia/diario"))).steps.size(), 2u);
+  ASSERT_EQ(history.redo(moved), EditHistory::Travel::done);
+  EXPECT_EQ(valuesOf(sound), states[0]);
 }
 
 // Flips one bit of the file at `at` bytes from its end.
