@@ -22,6 +22,7 @@
 
 #include "console/vrini.h"
 #include "platform/audio.h"
+#include "platform/disk.h"
 #include "platform/fd.h"
 #include "platform/paths.h"
 #include "platform/signal_cleanup.h"
@@ -97,7 +98,7 @@ bool writeHeader() {
   Recorder& r = recorder();
   publishHeader();
   r.totalInHeader = r.total;
-  return writeAllAt(r.file.get(), 0, gSignalHeader.headers[gSignalHeader.current], kHeaderBytes);
+  return writeWholeAt(r.file.get(), gSignalHeader.headers[gSignalHeader.current], kHeaderBytes, 0);
 }
 
 // The file a recording goes into, emptied. Only a regular file: opening a
@@ -117,7 +118,7 @@ bool writeBuffer(size_t bytes) {
   Recorder& r = recorder();
   r.fill = 0;
   if (bytes == 0) return true;
-  if (!writeAllAt(r.file.get(), static_cast<int64_t>(kHeaderBytes) + r.total, r.buffer.data(), bytes)) {
+  if (!writeWholeAt(r.file.get(), r.buffer.data(), bytes, kHeaderBytes + r.total)) {
     r.failed = true;
     if (r.recording) {
       r.device->stop();
@@ -259,6 +260,8 @@ bool recStop() {
   closeDevice();
   userSide().toneOff();
   if (!writeHeader()) ok = false;
+  // The take is on the disk before the user hears that it ended.
+  if (disk().syncData(r.file.get()) != 0) ok = false;
   if (!closeFile()) ok = false;
   return ok && !r.failed;
 }

@@ -14,6 +14,7 @@
 
 #include "platform/signal_cleanup.h"
 #include "tests/fakes/fake_audio.h"
+#include "tests/fakes/recording_disk.h"
 
 namespace kalimbro {
 namespace {
@@ -120,15 +121,26 @@ TEST_F(Recording, StoppingAtOnceGivesAnEmptyValidFile) {
   expectHeader(fileBytes(file_), 44100, 16, 2, 0);
 }
 
-TEST_F(Recording, WhatWasCapturedButNeverPolledIsKeptAtTheEnd) {
+// Stopped, the take is whole and on the disk; a disk that will not sync it
+// makes the stop fail.
+TEST_F(Recording, WhatWasCapturedButNeverPolledIsKeptAtTheEndAndSynced) {
+  RecordingDisk disk;
   ASSERT_EQ(recStart(file_, 22050, 16, 1, 2, 8192), 0);
   recBegin();
   const std::vector<uint8_t> sound = pattern(50000);
   fake.capture(sound);
   EXPECT_TRUE(recStop());
+  EXPECT_EQ(disk.unsyncedFiles(), std::vector<std::string>{});
   const std::vector<uint8_t> file = fileBytes(file_);
   expectHeader(file, 22050, 16, 1, 50000);
   EXPECT_TRUE(std::equal(sound.begin(), sound.end(), file.begin() + 44));
+
+  disk.failCall(1, EIO, [](const DiskCallSeen& call) { return call.kind == DiskCall::syncData; });
+  ASSERT_EQ(recStart(file_, 22050, 16, 1, 2, 8192), 0);
+  recBegin();
+  fake.capture(sound);
+  EXPECT_FALSE(recStop());
+  EXPECT_TRUE(disk.hit());
 }
 
 TEST_F(Recording, OnePollTakesAtMostTheRing) {
