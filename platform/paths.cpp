@@ -297,7 +297,12 @@ std::string absoluteTarget(std::string_view cp1252) {
 }  // namespace
 
 bool makePrivateDirectory(const std::string& native) {
-  if (mkdir(native.c_str(), 0700) != 0 && errno != EEXIST) return false;
+  if (mkdir(native.c_str(), 0700) == 0) {
+    // What is kept in it later is found again only if its name is on the disk.
+    if (!flushFolder(directoryPart(native))) return false;
+  } else if (errno != EEXIST) {
+    return false;
+  }
   struct stat st;
   return lstat(native.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && access(native.c_str(), W_OK | X_OK) == 0;
 }

@@ -72,6 +72,16 @@ TEST_F(TakeStore, ARunIsLeftOnlyOnceItsCommandIsGoneAndThenOffersItsTakesInOrder
 // A take outlives a power cut only if its name does: the folders that hold
 // it are synced before a take file is handed out, and when one cannot be,
 // no file is, while the takes before stay.
+// Made, a sound's state folder and the program's above it have their names
+// on the disk.
+TEST_F(TakeStore, AStateFolderMadeHasItsNameOnTheDisk) {
+  RecordingDisk disk;
+  const fs::path folder = fs::path(nativePath(soundStateDirectory(sound()))).parent_path();
+  ASSERT_TRUE(fs::is_directory(folder));
+  EXPECT_TRUE(disk.folderSynced(folder.parent_path().string())) << "the sound's folder's name";
+  EXPECT_TRUE(disk.folderSynced((root_ / "state").string())) << "the program's folder's name";
+}
+
 TEST_F(TakeStore, ATakeIsHandedOutOnlyOnceItsNameIsOnTheDisk) {
   RecordingDisk disk;
   for (int nth = 1;; ++nth) {
