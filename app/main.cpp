@@ -9,8 +9,10 @@
 #include "app/kalimbro.h"
 #include "app/soundLinks.h"
 #include "console/VrCrt.h"
+#include "console/vrini.h"
 #include "platform/braille_display.h"
 #include "platform/paths.h"
+#include "platform/text.h"
 #include "platform/tty_terminal.h"
 #include "sound/vrgrav.h"
 #include "sound/vrwav.h"
@@ -42,9 +44,9 @@ int main(int argc, char** argv) {
   crtInit(terminal.get());
   const auto brailleDisplay = openBrlttyDisplay(crtHandleBrailleKey);
   crtSetBrailleDisplay(brailleDisplay.get());
-  initPlayback();
+  initPlayback(trimmed(iniRead("SOM", "SAIDA")));
   setOutputTroubleHandler(tellOutputTrouble);
-  initRecording();
+  initRecording(trimmed(iniRead("SOM", "ENTRADA")));
   linkConsoleAndSound();
   crtAtClose([] { removeTempDirectory(); });
   crtAtClose([] { endPlayback(); });

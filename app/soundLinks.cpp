@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "console/keys.h"
 #include "console/vrfala.h"
 #include "console/vrsintese.h"
 #include "app/programState.h"
@@ -60,7 +61,8 @@ class EngineSpeechPlayer final : public SpeechPlayer {
 class ConsoleUserSide final : public UserSide {
  public:
   bool keyPressed() override { return kalimbro::keyPressed(); }
-  uint8_t readKey() override { return kalimbro::readKey(); }
+  // Any other key is taken and goes unanswered, as a recording only ends.
+  bool recordingEndAsked() override { return kalimbro::keyPressed() && kalimbro::readKey() == kEsc; }
   void delay(int ms) override { kalimbro::delay(ms); }
   void click() override { clickSound(); }
   void toneOff() override { kalimbro::toneOff(); }

@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <array>
 
-#include "console/keys.h"
 #include "platform/wav_header.h"
 #include "sound/userSide.h"
 #include "sound/vrgrav.h"
@@ -89,7 +88,7 @@ bool TAmostras::recordFromDevice(std::string_view tempFileName) {
   // A write that fails (a full disk) ends the recording at once, so that
   // the user hears it instead of speaking on into nothing.
   bool written = true;
-  while (written && !(userSide().keyPressed() && userSide().readKey() == kEsc)) {
+  while (written && !userSide().recordingEndAsked()) {
     written = recPoll();
     if (written) userSide().delay(50);
   }

@@ -14,7 +14,7 @@ class NobodyThere final : public UserSide {
     eventLoop().processPending();
     return false;
   }
-  uint8_t readKey() override { return 0; }
+  bool recordingEndAsked() override { return keyPressed(); }
   void delay(int ms) override {
     if (ms > 0) eventLoop().clock().sleepMs(std::min(ms, 0xFFFF));
     eventLoop().processPending();

@@ -20,7 +20,6 @@
 #include <memory>
 #include <vector>
 
-#include "console/vrini.h"
 #include "platform/audio.h"
 #include "platform/disk.h"
 #include "platform/fd.h"
@@ -170,11 +169,7 @@ void closeDevice() {
 
 }  // namespace
 
-void initRecording() {
-  const std::string name = iniRead("SOM", "ENTRADA");
-  const size_t first = name.find_first_not_of(' ');
-  recorder().inputDevice = first == std::string::npos ? std::string() : name.substr(first, name.find_last_not_of(' ') - first + 1);
-}
+void initRecording(std::string_view inputDevice) { recorder().inputDevice = std::string(inputDevice); }
 
 std::string inputDevice() { return recorder().inputDevice; }
 

@@ -7,8 +7,8 @@
 // then loads the file.
 //
 // The input device is named: "" is the system default, otherwise any
-// device name the audio seam knows (an ALSA PCM, "nulo", "arquivo:PATH").
-// initRecording takes it from the setting ENTRADA of section SOM.
+// device name the audio seam knows (an ALSA PCM, "nulo", "arquivo:PATH"),
+// given at start.
 #pragma once
 
 #include <string>
@@ -16,7 +16,7 @@
 
 namespace kalimbro {
 
-void initRecording();
+void initRecording(std::string_view inputDevice = {});
 std::string inputDevice();
 void setInputDevice(std::string_view name);
 

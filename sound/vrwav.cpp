@@ -17,7 +17,6 @@
 #include <memory>
 #include <optional>
 
-#include "console/vrini.h"
 #include "platform/audio.h"
 #include "platform/eventloop.h"
 #include "platform/fd.h"
@@ -274,7 +273,7 @@ LoopPlayer& loopPlayer() {
 
 }  // namespace
 
-void initPlayback() {
+void initPlayback(std::string_view outputDevice) {
   closeDevice();
   Engine& e = engine();
   e.maxQueued = kBlockCount;
@@ -286,7 +285,7 @@ void initPlayback() {
   e.playAsync = false;
   e.speedUp = false;
   e.fastMode = false;
-  e.outputDevice = trimmed(iniRead("SOM", "SAIDA"));
+  e.outputDevice = std::string(outputDevice);
   e.troubleToTell.reset();
   e.troubleTold = false;
   e.troubleHandler = nullptr;

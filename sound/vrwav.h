@@ -9,8 +9,7 @@
 //
 // The output device is named, not numbered: "" is the system default, and
 // any name of listOutputDevices works (an ALSA PCM, "nulo",
-// "arquivo:PATH"). initPlayback takes it from the setting SAIDA of section
-// SOM.
+// "arquivo:PATH"), given at start.
 #pragma once
 
 #include <cstddef>
@@ -26,9 +25,8 @@
 namespace kalimbro {
 
 // Program start: every switch to its first value, nothing queued, the
-// device closed, the output device read from the settings, no trouble
-// handler.
-void initPlayback();
+// device closed, `outputDevice` the one to open, no trouble handler.
+void initPlayback(std::string_view outputDevice = {});
 // Program end: stops what plays and closes the device.
 void endPlayback();
 
