@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <optional>
 
-#include "sound/soundFiles.h"
+#include "formats/soundFiles.h"
 
 namespace kalimbro {
 

@@ -21,10 +21,10 @@
 #include "console/vredit.h"
 #include "console/vrfala.h"
 #include "edit/klHistorico.h"
+#include "formats/soundFiles.h"
 #include "platform/codec.h"
 #include "platform/paths.h"
 #include "sound/gramost.h"
-#include "sound/soundFiles.h"
 
 namespace kalimbro {
 namespace {

@@ -10,12 +10,12 @@
 #include <vector>
 
 #include "app/programState.h"
+#include "formats/chapterTags.h"
+#include "formats/wavMarkers.h"
 #include "platform/fd.h"
 #include "platform/paths.h"
-#include "platform/wav_header.h"
 #include "platform/process.h"
-#include "sound/chapterTags.h"
-#include "sound/wavMarkers.h"
+#include "platform/wav_header.h"
 
 namespace kalimbro {
 namespace {

@@ -13,12 +13,12 @@
 #include "app/klmp3.h"
 #include "app/programState.h"
 #include "console/vrfala.h"
+#include "formats/chapters.h"
+#include "formats/wavStream.h"
 #include "platform/number_text.h"
 #include "platform/paths.h"
 #include "platform/process.h"
 #include "platform/text.h"
-#include "sound/chapters.h"
-#include "sound/wavStream.h"
 
 namespace kalimbro {
 namespace {

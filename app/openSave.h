@@ -11,8 +11,8 @@
 #include <string>
 #include <string_view>
 
+#include "formats/soundFiles.h"
 #include "sound/gramost.h"
-#include "sound/soundFiles.h"
 
 namespace kalimbro {
 

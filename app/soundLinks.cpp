@@ -4,15 +4,15 @@
 #include <algorithm>
 #include <vector>
 
+#include "app/programState.h"
 #include "console/keys.h"
 #include "console/vrfala.h"
 #include "console/vrsintese.h"
-#include "app/programState.h"
 #include "edit/klHistorico.h"
+#include "history/editHistory.h"
+#include "levels/soundLevels.h"
+#include "levels/soundPauses.h"
 #include "platform/wav_header.h"
-#include "sound/editHistory.h"
-#include "sound/soundLevels.h"
-#include "sound/soundPauses.h"
 #include "sound/vrwav.h"
 
 namespace kalimbro {

@@ -15,10 +15,10 @@
 #include "edit/klEfeitoNivel.h"
 #include "edit/klHistorico.h"
 #include "edit/klefeitoSox.h"
+#include "levels/soundLevels.h"
 #include "platform/paths.h"
 #include "platform/text.h"
 #include "sound/gramost.h"
-#include "sound/soundLevels.h"
 
 namespace kalimbro {
 namespace {

@@ -14,12 +14,12 @@
 #include "console/vrfala.h"
 #include "edit/effectWork.h"
 #include "edit/klEfeito.h"
+#include "levels/peakLimiter.h"
+#include "levels/soundLevels.h"
+#include "levels/soundPauses.h"
 #include "platform/number_text.h"
 #include "platform/text.h"
 #include "sound/gramost.h"
-#include "sound/peakLimiter.h"
-#include "sound/soundLevels.h"
-#include "sound/soundPauses.h"
 
 namespace kalimbro {
 namespace {

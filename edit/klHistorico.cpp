@@ -10,11 +10,11 @@
 #include "app/openSave.h"
 #include "app/programState.h"
 #include "console/vrfala.h"
+#include "history/editHistory.h"
 #include "platform/clock.h"
 #include "platform/number_text.h"
 #include "platform/text.h"
 #include "platform/wav_header.h"
-#include "sound/editHistory.h"
 
 namespace kalimbro {
 namespace {

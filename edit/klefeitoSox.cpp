@@ -15,13 +15,13 @@
 #include "console/vrfala.h"
 #include "console/vrform.h"
 #include "edit/klEfeito.h"
+#include "formats/wavStream.h"
 #include "platform/number_text.h"
 #include "platform/paths.h"
 #include "platform/process.h"
 #include "platform/text.h"
 #include "platform/wav_header.h"
 #include "sound/gramost.h"
-#include "sound/wavStream.h"
 
 namespace kalimbro {
 namespace {

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "fuzz/fuzz_files.h"
-#include "sound/editHistory.h"
+#include "history/editHistory.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace kalimbro;

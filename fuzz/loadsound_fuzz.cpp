@@ -10,10 +10,10 @@
 #include <cstdlib>
 #include <string>
 
+#include "formats/soundFiles.h"
 #include "fuzz/fuzz_files.h"
 #include "platform/paths.h"
 #include "sound/gramost.h"
-#include "sound/soundFiles.h"
 
 namespace {
 

@@ -9,11 +9,11 @@
 #include <cstdlib>
 #include <string>
 
+#include "formats/wavStream.h"
 #include "fuzz/fuzz_files.h"
 #include "platform/paths.h"
 #include "platform/wav_header.h"
 #include "sound/gramost.h"
-#include "sound/wavStream.h"
 
 namespace {
 

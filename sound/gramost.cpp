@@ -9,12 +9,12 @@
 #include <optional>
 #include <vector>
 
+#include "formats/wavMarkers.h"
 #include "platform/fd.h"
 #include "platform/paths.h"
 #include "platform/prefault.h"
 #include "platform/wav_header.h"
 #include "sound/userSide.h"
-#include "sound/wavMarkers.h"
 
 namespace kalimbro {
 namespace {

@@ -21,11 +21,11 @@
 #include "console/keys.h"
 #include "console/vredit.h"
 #include "console/vrfala.h"
+#include "levels/soundLevels.h"
+#include "levels/soundPauses.h"
 #include "platform/number_text.h"
 #include "platform/text.h"
 #include "sound/gramost.h"
-#include "sound/soundLevels.h"
-#include "sound/soundPauses.h"
 #include "sound/vrwav.h"
 
 namespace kalimbro {

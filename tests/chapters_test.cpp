@@ -1,6 +1,6 @@
 // Markers as chapters: ffmpeg's metadata text both ways, and the markers
 // that chapters read from another writer's file give.
-#include "sound/chapters.h"
+#include "formats/chapters.h"
 
 #include <gtest/gtest.h>
 

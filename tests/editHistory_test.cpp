@@ -1,7 +1,7 @@
 // The edit history against a real folder: steps made of several changes,
 // undone and redone to the exact values, and the journal read back as the
 // same log.
-#include "sound/editHistory.h"
+#include "history/editHistory.h"
 
 #include <gtest/gtest.h>
 

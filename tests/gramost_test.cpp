@@ -1,6 +1,6 @@
+#include "formats/soundFiles.h"
+#include "formats/wavStream.h"
 #include "sound/gramost.h"
-#include "sound/soundFiles.h"
-#include "sound/wavStream.h"
 #include "tests/fakes/file_folder_test.h"
 #include "tests/fakes/replace_faults.h"
 #include "tests/fakes/wav_image.h"

@@ -8,9 +8,9 @@
 #include <set>
 
 #include "console/VrCrt.h"
+#include "formats/soundFiles.h"
 #include "platform/paths.h"
 #include "platform/wav_header.h"
-#include "sound/soundFiles.h"
 #include "tests/fakes/command_fixture.h"
 #include "tests/fakes/key_script.h"
 #include "tests/fakes/replace_faults.h"

@@ -1,90 +1,112 @@
-// The folders call one way only. Every source file's #include lines are read
-// and held against the layer its file belongs to:
-//   app/          the main program: may include anything;
-//   sound/kl*, edit/*  the commands: one another, engines, console and
-//                 platform, and of app/ only the catalogue, the program-wide
-//                 state, the working file and the opening and saving of
-//                 sound files;
-//   sound/ (the rest)  the engines: other engines and platform, and of the
-//                 console only the settings (vrini) and the names of the
-//                 key queue's bytes (keys, which includes nothing): a
-//                 recording ends on the ESC the user side hands over;
-//   console/      console and platform;
-//   platform/     platform only. The WAV header unit lives there, so that
-//                 the arquivo: device and every layer above share it.
-// The console and the engines never see each other: where one needs the
-// other (tones, speech, keys, work clicks) it declares a small interface and
-// app/soundLinks connects the two.
+// The layers call one way only. The rule is the table of layers in the
+// README's part for developers, which the build reads too: every source
+// file's #include lines are held against it here, so that a wrong-way
+// include is named with its file even where the build would only say that
+// a header cannot be found, and an include the build cannot see (one
+// without its folder, found beside the file) is refused as well.
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <regex>
 #include <set>
+#include <sstream>
 #include <string>
+#include <vector>
 
 namespace kalimbro {
 namespace {
 
 namespace fs = std::filesystem;
 
-enum class Layer { app, command, engine, console, platform };
+struct LayerRow {
+  std::string name;
+  std::vector<std::string> patterns;  // "sound/kl*": a folder and a name's beginning
+  std::set<std::string> includes;
+};
 
-Layer layerOf(const std::string& path) {
-  const std::string folder = path.substr(0, path.find('/'));
-  const std::string name = path.substr(path.find('/') + 1);
-  if (folder == "app") return Layer::app;
-  if (folder == "edit") return Layer::command;
-  if (folder == "sound") return name.starts_with("kl") ? Layer::command : Layer::engine;
-  if (folder == "console") return Layer::console;
-  return Layer::platform;  // the test refuses any other folder before asking
-}
-
-bool allowed(const std::string& from, const std::string& to) {
-  // The engines may read the key names only because they bring nothing else.
-  if (from == "console/keys.h") return false;
-  const Layer a = layerOf(from);
-  const Layer b = layerOf(to);
-  switch (a) {
-    case Layer::app: return true;
-    case Layer::command: {
-      static const std::set<std::string> appForCommands = {"app/klMsg.h", "app/programState.h", "app/klArquivo.h",
-                                                          "app/openSave.h"};
-      return b != Layer::app || appForCommands.contains(to);
-    }
-    case Layer::engine:
-      return b == Layer::engine || b == Layer::platform || to == "console/vrini.h" || to == "console/keys.h";
-    case Layer::console: return b == Layer::console || b == Layer::platform;
-    case Layer::platform: return b == Layer::platform;
+std::vector<LayerRow> layerTable() {
+  std::ifstream readme(fs::path(KALIMBRO_SOURCE_DIR) / "README.md");
+  const std::regex row(R"re(^\| ([a-z]+) \|([^|]*)\|([^|]*)\|)re");
+  const std::regex pattern("`([^`]+)`");
+  const std::regex word("[a-z]+");
+  std::vector<LayerRow> rows;
+  std::smatch match;
+  for (std::string line; std::getline(readme, line);) {
+    if (!std::regex_search(line, match, row) || match[2].str().find('`') == std::string::npos) continue;
+    LayerRow layer{match[1], {}, {}};
+    const std::string files = match[2], includes = match[3];
+    for (std::sregex_iterator p(files.begin(), files.end(), pattern), end; p != end; ++p)
+      layer.patterns.push_back((*p)[1]);
+    for (std::sregex_iterator w(includes.begin(), includes.end(), word), end; w != end; ++w)
+      layer.includes.insert(w->str());
+    rows.push_back(layer);
   }
-  return false;
+  return rows;
 }
 
-TEST(Layers, EveryIncludeGoesTheAllowedWay) {
+// The layer whose pattern matches `path` most closely; "" when none does.
+std::string layerOf(const std::vector<LayerRow>& table, const std::string& path) {
+  std::string best;
+  size_t closeness = 0;
+  for (const LayerRow& layer : table) {
+    for (const std::string& pattern : layer.patterns) {
+      const std::string prefix = pattern.substr(0, pattern.find('*'));
+      const bool matches = path.starts_with(prefix) && path.find('/', prefix.size()) == std::string::npos;
+      if (matches && (best.empty() || prefix.size() > closeness)) {
+        best = layer.name;
+        closeness = prefix.size();
+      }
+    }
+  }
+  return best;
+}
+
+TEST(Layers, EveryIncludeGoesTheWayTheTableAllows) {
+  const std::vector<LayerRow> table = layerTable();
+  ASSERT_EQ(table.size(), 5u) << "the README's table of layers";
+  std::map<std::string, std::set<std::string>> includesOf;
+  std::set<std::string> folders;
+  for (const LayerRow& layer : table) {
+    includesOf[layer.name] = layer.includes;
+    for (const std::string& pattern : layer.patterns) folders.insert(pattern.substr(0, pattern.find('/')));
+  }
+  EXPECT_EQ(folders, (std::set<std::string>{"app", "console", "edit", "formats", "history", "levels", "platform",
+                                            "sound"}));
+  // The lower layers first: a layer names only layers that come before it.
+  for (size_t i = 0; i < table.size(); ++i)
+    for (const std::string& below : table[i].includes)
+      EXPECT_TRUE(std::any_of(table.begin(), table.begin() + static_cast<long>(i),
+                              [&](const LayerRow& r) { return r.name == below; }))
+          << table[i].name << " names " << below;
+
   const std::regex quotedInclude(R"re(^\s*#\s*include\s*"([^"]+)")re");
-  const std::set<std::string> folders = {"app", "sound", "edit", "console", "platform"};
-  std::set<std::string> foldersSeen;
   int includesSeen = 0;
-  std::string wrongWay;
+  std::ostringstream wrongWay;
   for (const std::string& folder : folders) {
     for (const auto& entry : fs::directory_iterator(fs::path(KALIMBRO_SOURCE_DIR) / folder)) {
       const std::string extension = entry.path().extension().string();
       if (extension != ".cpp" && extension != ".h") continue;
       const std::string from = folder + "/" + entry.path().filename().string();
+      const std::string fromLayer = layerOf(table, from);
+      ASSERT_NE(fromLayer, "") << from << " belongs to no layer";
       std::ifstream in(entry.path());
       std::smatch match;
       for (std::string line; std::getline(in, line);) {
         if (!std::regex_search(line, match, quotedInclude)) continue;
         const std::string to = match[1];
         ++includesSeen;
-        foldersSeen.insert(folder);
-        ASSERT_TRUE(folders.contains(to.substr(0, to.find('/')))) << from << " includes \"" << to << "\"";
-        if (!allowed(from, to)) wrongWay += "\n  " + from + " includes \"" + to + "\"";
+        const std::string toLayer = layerOf(table, to);
+        if (toLayer.empty() || !fs::exists(fs::path(KALIMBRO_SOURCE_DIR) / to)) {
+          wrongWay << "\n  " << from << " includes \"" << to << "\", which is no header of a layer";
+        } else if (toLayer != fromLayer && !includesOf[fromLayer].contains(toLayer)) {
+          wrongWay << "\n  " << from << " (" << fromLayer << ") includes \"" << to << "\" (" << toLayer << ")";
+        }
       }
     }
   }
-  EXPECT_EQ(wrongWay, "");
-  EXPECT_EQ(foldersSeen, folders);
+  EXPECT_EQ(wrongWay.str(), "");
   EXPECT_GT(includesSeen, 250);
 }
 

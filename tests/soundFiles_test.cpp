@@ -1,4 +1,4 @@
-#include "sound/soundFiles.h"
+#include "formats/soundFiles.h"
 #include "tests/fakes/file_folder_test.h"
 #include "tests/fakes/replace_faults.h"
 #include "tests/fakes/wav_image.h"

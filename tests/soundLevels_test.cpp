@@ -2,7 +2,7 @@
 // EBU R128 reference (a 997 Hz sine at full scale in one channel is -3.01
 // LUFS); the pauses found in sounds built with known quiet stretches; the
 // limited gain against its true peak, measured by the reference.
-#include "sound/soundLevels.h"
+#include "levels/soundLevels.h"
 
 #include <ebur128.h>
 #include <gtest/gtest.h>
@@ -12,8 +12,8 @@
 #include <numbers>
 #include <vector>
 
-#include "sound/peakLimiter.h"
-#include "sound/soundPauses.h"
+#include "levels/peakLimiter.h"
+#include "levels/soundPauses.h"
 
 namespace kalimbro {
 namespace {

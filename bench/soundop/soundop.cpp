@@ -57,16 +57,16 @@
 #include "edit/effectWork.h"
 #include "edit/klEfeitoCalc.h"
 #include "edit/klefeitoSox.h"
+#include "formats/soundFiles.h"
+#include "formats/wavStream.h"
+#include "history/editHistory.h"
+#include "levels/peakLimiter.h"
+#include "levels/soundLevels.h"
+#include "levels/soundPauses.h"
 #include "platform/paths.h"
 #include "platform/process.h"
 #include "platform/wav_header.h"
-#include "sound/editHistory.h"
 #include "sound/gramost.h"
-#include "sound/peakLimiter.h"
-#include "sound/soundLevels.h"
-#include "sound/soundPauses.h"
-#include "sound/wavStream.h"
-#include "sound/soundFiles.h"
 
 namespace kalimbro {
 namespace {

@@ -1,5 +1,5 @@
 // Chapters in Vorbis comments and ID3v2 tags, through TagLib.
-#include "sound/chapterTags.h"
+#include "formats/chapterTags.h"
 
 #include <taglib/chapterframe.h>
 #include <taglib/flacfile.h>

@@ -12,8 +12,8 @@
 #include <span>
 #include <vector>
 
+#include "formats/sampleReduction.h"
 #include "sound/gramost.h"
-#include "sound/sampleReduction.h"
 
 namespace kalimbro {
 

@@ -1,5 +1,5 @@
 // Markers as chapters, and chapters in ffmpeg's metadata text.
-#include "sound/chapters.h"
+#include "formats/chapters.h"
 
 #include <algorithm>
 #include <charconv>

@@ -8,8 +8,8 @@
 #include <memory>
 #include <optional>
 
+#include "levels/soundLevels.h"
 #include "sound/gramost.h"
-#include "sound/soundLevels.h"
 
 namespace kalimbro {
 

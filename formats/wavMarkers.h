@@ -12,8 +12,8 @@
 #include <string_view>
 #include <vector>
 
+#include "formats/chapters.h"
 #include "platform/wav_header.h"
-#include "sound/chapters.h"
 #include "sound/gramost.h"
 
 namespace kalimbro {

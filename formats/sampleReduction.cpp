@@ -1,5 +1,5 @@
 // Dither, reduction and mixing down, vectorised where the processor allows.
-#include "sound/sampleReduction.h"
+#include "formats/sampleReduction.h"
 
 #include <algorithm>
 #include <cmath>

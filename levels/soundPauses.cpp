@@ -1,6 +1,6 @@
 // Pauses: found from the power of short windows, their edges then placed on
 // the frame.
-#include "sound/soundPauses.h"
+#include "levels/soundPauses.h"
 
 #include <algorithm>
 #include <cmath>

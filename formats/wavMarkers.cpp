@@ -1,5 +1,5 @@
 // Markers of WAV files on disk.
-#include "sound/wavMarkers.h"
+#include "formats/wavMarkers.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

@@ -1,7 +1,7 @@
 // Sound files of every kind: the choice of reader and writer, and reading
 // and writing through libsndfile in blocks straight into and out of the
 // store.
-#include "sound/soundFiles.h"
+#include "formats/soundFiles.h"
 
 #include <sndfile.h>
 #include <unistd.h>
@@ -19,13 +19,13 @@
 #include <thread>
 #include <vector>
 
+#include "formats/chapterTags.h"
+#include "formats/sampleReduction.h"
+#include "formats/wavMarkers.h"
 #include "platform/fd.h"
 #include "platform/paths.h"
 #include "platform/prefault.h"
 #include "platform/wav_header.h"
-#include "sound/chapterTags.h"
-#include "sound/sampleReduction.h"
-#include "sound/wavMarkers.h"
 
 namespace kalimbro {
 namespace {

@@ -4,7 +4,7 @@
 // The pass can stop at any frame and go on later from there. The passes
 // that bring a limited sound nearer its target loudness each start from
 // the sound as the last one left it.
-#include "sound/peakLimiter.h"
+#include "levels/peakLimiter.h"
 
 #include <algorithm>
 #include <array>

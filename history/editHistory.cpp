@@ -1,6 +1,6 @@
 // The edit history: its records, its files, and the steps moved back and
 // forth.
-#include "sound/editHistory.h"
+#include "history/editHistory.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "sound/chapters.h"
-#include "sound/soundFiles.h"
+#include "formats/chapters.h"
+#include "formats/soundFiles.h"
 
 namespace kalimbro {
 

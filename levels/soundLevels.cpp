@@ -1,7 +1,7 @@
 // Peak, loudness and clipping of a stretch of the sound, measured in
 // pieces that are put together: peaks by the largest, loudness by
 // libebur128 over the pieces' meters, clipped runs joined across the edges.
-#include "sound/soundLevels.h"
+#include "levels/soundLevels.h"
 
 #include <ebur128.h>
 

@@ -1,7 +1,7 @@
 // The header walked again as each piece comes until it is whole; then the
 // data converted into the sound a piece at a time (floating point a block
 // at a time, counted from the first frame, as a file is read).
-#include "sound/wavStream.h"
+#include "formats/wavStream.h"
 
 #include <bit>
 #include <cstring>
