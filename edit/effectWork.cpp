@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <chrono>
 
+#include "platform/worker_thread.h"
 #include "sound/gramost.h"
 
 namespace kalimbro {
@@ -12,7 +13,10 @@ void workWhole(const EffectWork& work) { inBlocks(work.first, work.end, work.run
 
 EffectWorker::EffectWorker(EffectWork work, int64_t pieceFrames)
     : work_(std::move(work)), pieceFrames_(std::max<int64_t>(pieceFrames, 1)), worked_(work_.first) {
-  if (work_.first < work_.end) thread_ = std::thread([this] { workAll(); });
+  if (work_.first >= work_.end) return;
+  thread_ = startWorkerThread([this] { workAll(); });
+  // Without a thread of its own the effect is worked before it is heard.
+  if (!thread_.joinable()) workAll();
 }
 
 EffectWorker::~EffectWorker() {

@@ -26,6 +26,7 @@
 #include "platform/paths.h"
 #include "platform/prefault.h"
 #include "platform/wav_header.h"
+#include "platform/worker_thread.h"
 
 namespace kalimbro {
 namespace {
@@ -320,17 +321,19 @@ int64_t readFrames(std::string_view fileName, SNDFILE* file, const SF_INFO& info
 
   std::atomic<bool> secondDone = false;
   int64_t secondReached = half;
-  std::thread secondHalf([&] {
+  const auto readSecondHalf = [&] {
     secondReached = readFrameRange(second.file.get(), info.channels, format, store, {half, frames, 1}, stop, nullptr);
     secondDone = true;
-  });
+  };
+  std::thread secondHalf = startWorkerThread(readSecondHalf);
+  if (!secondHalf.joinable()) readSecondHalf();
   const int64_t firstReached = readFrameRange(file, info.channels, format, store, {0, half}, stop, &clicker);
   if (firstReached < half) stop = true;
   while (!secondDone) {
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
     clicker.blockDone();
   }
-  secondHalf.join();
+  if (secondHalf.joinable()) secondHalf.join();
   return firstReached < half ? firstReached : secondReached;
 }
 

@@ -10,6 +10,9 @@
 #include <cmath>
 #include <cstdlib>
 #include <thread>
+#include <vector>
+
+#include "platform/worker_thread.h"
 
 namespace kalimbro {
 
@@ -226,19 +229,22 @@ bool LevelsCache::fillGaps(const TAmostras& sound, int64_t first, int64_t end, c
     return !stop;
   };
   {
-    std::vector<std::jthread> helpers;
+    // A helper that cannot be started leaves its share to the others.
+    std::vector<std::thread> helpers;
     const size_t cores = std::max(1u, std::thread::hardware_concurrency());
     for (size_t h = 1; h < std::min(cores, gaps.size()); ++h)
-      helpers.emplace_back([&] {
+      helpers.push_back(startWorkerThread([&] {
         while (!stop && measureNext()) {
         }
-      });
+      }));
     WorkClicker clicker;
     while (!stop) {
       if (giveUp && giveUp()) stop = true;
       if (stop || !measureNext()) break;
       clicker.blockDone();
     }
+    for (std::thread& helper : helpers)
+      if (helper.joinable()) helper.join();
   }
   // What was measured stays known, even when the rest was given up.
   for (std::unique_ptr<MeasuredStretch>& m : measured)
