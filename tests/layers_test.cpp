@@ -110,5 +110,24 @@ TEST(Layers, EveryIncludeGoesTheWayTheTableAllows) {
   EXPECT_GT(includesSeen, 250);
 }
 
+// A thread started any other way than startWorkerThread could take the
+// program's signals, whose handlers expect the main thread.
+TEST(Layers, EveryThreadStartsThroughTheOneHelper) {
+  const std::regex startsAThread(R"re(std::(jthread\b|async\b|thread\s*[({]|thread\s+\w+\s*[({])|pthread_create)re");
+  std::string startedElsewhere;
+  for (const std::string folder : {"app", "console", "edit", "formats", "history", "levels", "platform", "sound"}) {
+    for (const auto& entry : fs::directory_iterator(fs::path(KALIMBRO_SOURCE_DIR) / folder)) {
+      const std::string from = folder + "/" + entry.path().filename().string();
+      if (from.starts_with("platform/worker_thread.")) continue;
+      std::ifstream in(entry.path());
+      int number = 0;
+      for (std::string line; std::getline(in, line);)
+        if (++number, std::regex_search(line, startsAThread))
+          startedElsewhere += "\n  " + from + ":" + std::to_string(number) + ": " + line;
+    }
+  }
+  EXPECT_EQ(startedElsewhere, "");
+}
+
 }  // namespace
 }  // namespace kalimbro
