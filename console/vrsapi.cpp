@@ -1,13 +1,11 @@
 // The speech engines. speech-dispatcher speaks on its own and tells of the
 // start, end and cancelling of every message through callbacks that run on
-// the library's listener thread; those only queue the notice and wake the
-// main thread through an eventfd, and the busy state changes when the event
-// loop hands the notices over.
+// the library's listener thread; those only queue the notice and post its
+// delivery to the main thread, and the busy state changes when the event
+// loop runs it.
 #include "console/vrsapi.h"
 
 #include <speech-dispatcher/libspeechd.h>
-#include <sys/eventfd.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -30,12 +28,14 @@ constexpr int64_t kBeginTimeoutMs = 10000;
 constexpr int kSettingScale = 10;
 constexpr const char* kLanguage = "pt-BR";
 
+class DispatcherEngine;
+
 // The notices handed from the listener thread to the main thread. There is
 // one connection at a time: the callbacks carry no pointer of their own.
 struct Notices {
   std::mutex lock;
   std::vector<std::pair<size_t, SPDNotificationType>> pending;
-  int fd = -1;
+  DispatcherEngine* engine = nullptr;  // main thread only
 };
 
 Notices& notices() {
@@ -43,32 +43,35 @@ Notices& notices() {
   return n;
 }
 
+void deliverNotices();
+
 void onNotice(size_t messageId, size_t, SPDNotificationType type) {
-  Notices& n = notices();
-  const std::lock_guard guard(n.lock);
-  n.pending.emplace_back(messageId, type);
-  if (n.fd >= 0) {
-    const uint64_t one = 1;
-    [[maybe_unused]] const ssize_t written = ::write(n.fd, &one, sizeof one);
+  {
+    Notices& n = notices();
+    const std::lock_guard guard(n.lock);
+    n.pending.emplace_back(messageId, type);
   }
+  eventLoop().post(deliverNotices);
 }
 
 class DispatcherEngine final : public SpeechEngine {
  public:
-  DispatcherEngine(SPDConnection* connection, int fd) : connection_(connection), fd_(fd) {
-    watchId_ = eventLoop().watch(fd_, [this] { takeNotices(); });
+  explicit DispatcherEngine(SPDConnection* connection) : connection_(connection) {
+    Notices& n = notices();
+    const std::lock_guard guard(n.lock);
+    n.pending.clear();
+    n.engine = this;
   }
 
   ~DispatcherEngine() override {
     spd_cancel(connection_);
-    // Closing joins the listener thread: no callback runs after it.
+    // Closing joins the listener thread: no callback runs after it, and a
+    // delivery still posted finds no engine.
     spd_close(connection_);
-    eventLoop().unwatch(watchId_);
     Notices& n = notices();
     const std::lock_guard guard(n.lock);
-    n.fd = -1;
+    n.engine = nullptr;
     n.pending.clear();
-    ::close(fd_);
   }
 
   DispatcherEngine(const DispatcherEngine&) = delete;
@@ -100,15 +103,9 @@ class DispatcherEngine final : public SpeechEngine {
   }
 
  private:
-  void takeNotices() {
-    uint64_t count;
-    [[maybe_unused]] const ssize_t n = ::read(fd_, &count, sizeof count);
-    std::vector<std::pair<size_t, SPDNotificationType>> taken;
-    {
-      Notices& box = notices();
-      const std::lock_guard guard(box.lock);
-      taken.swap(box.pending);
-    }
+  friend void deliverNotices();
+
+  void take(const std::vector<std::pair<size_t, SPDNotificationType>>& taken) {
     for (const auto& [id, type] : taken) {
       if (type == SPD_EVENT_BEGIN && id == said_) begun_ = true;
       if (type == SPD_EVENT_END || type == SPD_EVENT_CANCEL) finished_ = std::max(finished_, id);
@@ -116,13 +113,23 @@ class DispatcherEngine final : public SpeechEngine {
   }
 
   SPDConnection* connection_;
-  int fd_;
-  int watchId_ = 0;
   size_t said_ = 0;      // id of the last message handed over
   size_t finished_ = 0;  // highest id that ended or was cancelled
   bool begun_ = false;
   int64_t saidAtMs_ = 0;
 };
+
+void deliverNotices() {
+  std::vector<std::pair<size_t, SPDNotificationType>> taken;
+  DispatcherEngine* engine;
+  {
+    Notices& n = notices();
+    const std::lock_guard guard(n.lock);
+    taken.swap(n.pending);
+    engine = n.engine;
+  }
+  if (engine != nullptr) engine->take(taken);
+}
 
 void chooseVoice(SPDConnection* connection, int number) {
   if (number <= 0) return;
@@ -141,22 +148,11 @@ std::unique_ptr<SpeechEngine> startDispatcher(const SpeechEngineSettings& settin
   std::free(error);
   if (!connection) return nullptr;
 
-  const int fd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-  if (fd < 0) {
-    spd_close(connection);
-    return nullptr;
-  }
-  {
-    Notices& n = notices();
-    const std::lock_guard guard(n.lock);
-    n.pending.clear();
-    n.fd = fd;
-  }
+  // The engine owns the connection from here on.
+  auto engine = std::make_unique<DispatcherEngine>(connection);
   connection->callback_begin = onNotice;
   connection->callback_end = onNotice;
   connection->callback_cancel = onNotice;
-  // The engine owns the connection and the descriptor from here on.
-  auto engine = std::make_unique<DispatcherEngine>(connection, fd);
   if (spd_set_notification_on(connection, SPD_BEGIN) != 0 ||
       spd_set_notification_on(connection, SPD_END) != 0 ||
       spd_set_notification_on(connection, SPD_CANCEL) != 0) {

@@ -83,11 +83,6 @@ int AlsaOutput::open(const AudioFormat& format, DoneHandler onDone) {
     snd_pcm_sw_params(pcm, sw);
   }
   done_ = std::make_unique<AudioDoneQueue>(std::move(onDone));
-  if (!done_->ok()) {
-    done_.reset();
-    snd_pcm_close(pcm);
-    return EMFILE;
-  }
   pcm_ = pcm;
   format_ = format;
   framesWritten_ = 0;

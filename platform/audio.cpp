@@ -2,9 +2,6 @@
 // the main thread.
 #include "platform/audio.h"
 
-#include <sys/eventfd.h>
-#include <unistd.h>
-
 #include "platform/alsa_audio.h"
 #include "platform/arquivo_audio.h"
 #include "platform/eventloop.h"
@@ -72,51 +69,14 @@ std::vector<std::string> audioOutputDeviceNames() {
 
 AudioDoneQueue::AudioDoneQueue(AudioOutput::DoneHandler handler) : state_(std::make_shared<State>()) {
   state_->handler = std::move(handler);
-  state_->fd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-  fd_ = state_->fd;
-  if (fd_ < 0) return;
-  std::shared_ptr<State> state = state_;
-  watchId_ = eventLoop().watch(fd_, [state] { state->deliver(); });
 }
 
-AudioDoneQueue::~AudioDoneQueue() {
-  if (watchId_ != 0) eventLoop().unwatch(watchId_);
-  std::lock_guard lock(state_->mutex);
-  state_->closed = true;
-  state_->reports.clear();
-}
+AudioDoneQueue::~AudioDoneQueue() { state_->closed = true; }
 
 void AudioDoneQueue::post(int block, int status) {
-  {
-    std::lock_guard lock(state_->mutex);
-    if (state_->closed) return;
-    state_->reports.emplace_back(block, status);
-  }
-  if (fd_ < 0) return;
-  const uint64_t one = 1;
-  // A full counter still reads as ready; nothing to do on failure.
-  [[maybe_unused]] ssize_t n = write(fd_, &one, sizeof one);
-}
-
-AudioDoneQueue::State::~State() {
-  if (fd >= 0) ::close(fd);
-}
-
-void AudioDoneQueue::State::deliver() {
-  uint64_t count;
-  [[maybe_unused]] ssize_t n = read(fd, &count, sizeof count);
-  // One report at a time: a handler may process messages itself, and the
-  // reports must keep their order.
-  for (;;) {
-    std::pair<int, int> report;
-    {
-      std::lock_guard lock(mutex);
-      if (closed || reports.empty()) return;
-      report = reports.front();
-      reports.pop_front();
-    }
-    handler(report.first, report.second);
-  }
+  eventLoop().post([state = state_, block, status] {
+    if (!state->closed) state->handler(block, status);
+  });
 }
 
 }  // namespace kalimbro

@@ -15,16 +15,14 @@
 //
 // Threads: a backend may run one thread of its own per open output device
 // to feed it. Finished blocks are reported from that thread through an
-// AudioDoneQueue, whose event descriptor is watched by eventLoop(); the
-// engine's done handler therefore runs only on the main thread, inside
-// message processing.
+// AudioDoneQueue, which posts them to eventLoop(); the engine's done
+// handler therefore runs only on the main thread, inside message
+// processing.
 #pragma once
 
 #include <cstdint>
-#include <deque>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <span>
 #include <string>
 #include <string_view>
@@ -115,8 +113,8 @@ void setAudioInputFactory(AudioInputFactory factory);
 // from the PCM hints, then "nulo" and "arquivo:". Windows-1252.
 std::vector<std::string> audioOutputDeviceNames();
 
-// Carries done reports from a device's own thread to the main thread: an
-// eventfd watched by eventLoop(). Made and destroyed on the main thread.
+// Carries done reports from a device's own thread to the main thread, as
+// tasks posted to eventLoop(). Made and destroyed on the main thread.
 class AudioDoneQueue {
  public:
   explicit AudioDoneQueue(AudioOutput::DoneHandler handler);
@@ -124,26 +122,18 @@ class AudioDoneQueue {
   AudioDoneQueue(const AudioDoneQueue&) = delete;
   AudioDoneQueue& operator=(const AudioDoneQueue&) = delete;
 
-  // False when the event descriptor could not be made.
-  bool ok() const { return fd_ >= 0; }
   // Any thread.
   void post(int block, int status);
 
  private:
-  // Shared with the watch handler, so that a done handler that ends up
-  // closing the device does not pull the queue from under the delivery.
+  // Shared with the posted reports, so that one delivered after the queue
+  // is gone is dropped, and a done handler that ends up closing the device
+  // does not pull the handler from under its own call.
   struct State {
     AudioOutput::DoneHandler handler;
-    std::mutex mutex;
-    std::deque<std::pair<int, int>> reports;
-    int fd = -1;
-    bool closed = false;
-    ~State();
-    void deliver();
+    bool closed = false;  // main thread only
   };
   std::shared_ptr<State> state_;
-  int fd_ = -1;
-  int watchId_ = 0;
 };
 
 }  // namespace kalimbro

@@ -1,4 +1,5 @@
-// poll()-based message loop with an eventfd for wake-ups.
+// poll()-based message loop with an eventfd for wake-ups and a queue of
+// tasks posted from other threads.
 #include "platform/eventloop.h"
 
 #include <poll.h>
@@ -38,6 +39,27 @@ void EventLoop::postWakeUp() {
   [[maybe_unused]] ssize_t n = write(wakeFd_, &one, sizeof one);
 }
 
+void EventLoop::post(Handler task) {
+  {
+    const std::lock_guard lock(postedMutex_);
+    posted_.push_back(std::move(task));
+  }
+  postWakeUp();
+}
+
+void EventLoop::runPosted() {
+  for (;;) {
+    Handler task;
+    {
+      const std::lock_guard lock(postedMutex_);
+      if (posted_.empty()) return;
+      task = std::move(posted_.front());
+      posted_.pop_front();
+    }
+    task();
+  }
+}
+
 void EventLoop::processPending() { dispatch(0); }
 
 void EventLoop::waitForMessage(int timeoutMs) {
@@ -66,13 +88,13 @@ void EventLoop::dispatch(int timeoutMs) {
   do {
     ready = poll(fds.data(), fds.size(), timeoutMs);
   } while (ready < 0 && errno == EINTR && timeoutMs == 0);
-  if (ready <= 0) return;
-
-  if (fds[0].revents & POLLIN) {
+  // The wake-up is taken before the posted tasks: one posted after it
+  // wakes the next wait.
+  if (ready > 0 && (fds[0].revents & POLLIN)) {
     uint64_t count;
     [[maybe_unused]] ssize_t n = read(wakeFd_, &count, sizeof count);
   }
-  for (size_t i = 1; i < fds.size(); ++i) {
+  for (size_t i = 1; ready > 0 && i < fds.size(); ++i) {
     if (!(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
     const int id = ids[i - 1];
     auto it = std::find_if(watches_.begin(), watches_.end(),
@@ -81,6 +103,7 @@ void EventLoop::dispatch(int timeoutMs) {
     Handler handler = it->handler;  // the handler may unwatch itself
     handler();
   }
+  runPosted();
 }
 
 EventLoop& eventLoop() {

@@ -1,12 +1,16 @@
 // The program's message loop, the only place where the main thread waits.
 // "Processing window messages" is `processPending`: every descriptor that is
-// ready (the terminal, the audio devices' event descriptors, the wake-up)
-// has its handler run. "Waiting for a message" is `waitForMessage`: poll()
-// on all of them with a timeout. Units plug their descriptor in with
-// `watch`; nothing else in the program calls poll().
+// ready (the terminal, the wake-up) has its handler run, then every task
+// other threads posted (the audio devices' done reports, the speech
+// service's notices). "Waiting for a message" is `waitForMessage`: poll() on
+// all of them with a timeout. Units plug their descriptor in with `watch`
+// and hand work to the main thread with `post`; nothing else in the program
+// calls poll() or makes a descriptor of its own to wake the main thread.
 #pragma once
 
+#include <deque>
 #include <functional>
+#include <mutex>
 #include <vector>
 
 #include "platform/clock.h"
@@ -40,6 +44,12 @@ class EventLoop {
   // Makes a waiting `waitForMessage` return. Safe from any thread.
   void postWakeUp();
 
+  // Runs `task` on the main thread the next time messages are processed,
+  // after the tasks posted before it. Safe from any thread. A task may
+  // process messages itself: the tasks after it then run inside it, still
+  // in order.
+  void post(Handler task);
+
   void setIdleHook(IdleHook hook);
 
   Clock& clock() { return *clock_; }
@@ -52,10 +62,13 @@ class EventLoop {
     Handler handler;
   };
   void dispatch(int timeoutMs);
+  void runPosted();
 
   std::vector<Watch> watches_;
   int nextId_ = 1;
   int wakeFd_ = -1;
+  std::mutex postedMutex_;
+  std::deque<Handler> posted_;
   IdleHook idleHook_;
   Clock* clock_;
 };

@@ -27,12 +27,6 @@ int PacedOutput::open(const AudioFormat& format, DoneHandler onDone) {
   if (!isSupportedAudioFormat(format)) return EINVAL;
   if (const int rc = openSink(format); rc != 0) return rc;
   done_ = std::make_unique<AudioDoneQueue>(std::move(onDone));
-  if (!done_->ok()) {
-    const int rc = errno != 0 ? errno : EMFILE;
-    done_.reset();
-    closeSink();
-    return rc;
-  }
   format_ = format;
   quit_ = false;
   thread_ = startWorkerThread([this] { feed(); });
