@@ -521,34 +521,31 @@ TEST_F(Editing, VolumeDownDroppedAndEveryQuestionGivenUpLeaveTheSoundAsItWas) {
   ASSERT_TRUE(waitForPrompt());
 
   // The main menu's commands, one question of each kind.
-  ASSERT_TRUE(s->type("r"));
-  ASSERT_NO_FATAL_FAILURE(explainThenGiveUp("M remove entre cursor e ponto memorizado: ",
-                                            "A antes do cursor, D depois, T tudo, M até o ponto memorizado; ESC desiste"));
-  ASSERT_TRUE(waitForPrompt("Desistiu..."));
-  ASSERT_TRUE(s->type("m"));
-  ASSERT_NO_FATAL_FAILURE(explainThenGiveUp("Qual o arquivo de som a misturar? ",
-                                            "Digite o nome e Enter, ou seta abaixo para escolher na lista; ESC desiste"));
-  ASSERT_TRUE(waitForPrompt("Desistiu..."));
-  ASSERT_TRUE(s->sendKeys({"m", "b.wav", Key::Enter}));
-  ASSERT_NO_FATAL_FAILURE(explainThenGiveUp(
-      "Adição, Mistura ou Fundo sonoro? ", "A acrescenta, M mistura por cima, F fundo sonoro com percentuais; ESC desiste"));
-  ASSERT_TRUE(waitForPrompt("Desistiu..."));
-  ASSERT_TRUE(s->type("d"));
-  ASSERT_NO_FATAL_FAILURE(explainThenGiveUp("Vou recuperar a última versão salva, confirma? ",
-                                            "S responde sim, N responde não, ESC desiste"));
-  ASSERT_TRUE(waitForPrompt("Desistiu..."));
-  ASSERT_TRUE(s->type("s"));
-  ASSERT_NO_FATAL_FAILURE(explainThenGiveUp("Mantenho parâmetros originais da gravação? ",
-                                            "S salva como está; N pede novo nome, qualidade e canais; ESC desiste"));
-  ASSERT_TRUE(waitForPrompt("Desistiu..."));
-  ASSERT_TRUE(s->sendKeys({"x", "voz.wav", Key::Enter}));
-  ASSERT_NO_FATAL_FAILURE(explainThenGiveUp("Posso dividir em trechos iguais? ",
-                                            "N extrai um trecho; ESC desiste; outra tecla divide em trechos iguais"));
-  ASSERT_TRUE(waitForPrompt("Desistiu..."));
-  ASSERT_TRUE(s->type("c"));
-  ASSERT_NO_FATAL_FAILURE(explainThenGiveUp("Deseja retornar os valores padrões? ",
-                                            "S põe os valores padrões no formulário, N os de agora; ESC desiste"));
-  ASSERT_TRUE(waitForPrompt("Desistiu..."));
+  struct Asked {
+    std::vector<Input> keys;
+    std::string_view question, help;
+  };
+  const Asked asked[] = {
+      {{"r"}, "M remove entre cursor e ponto memorizado: ",
+       "A antes do cursor, D depois, T tudo, M até o ponto memorizado; ESC desiste"},
+      {{"m"}, "Qual o arquivo de som a misturar? ",
+       "Digite o nome e Enter, ou seta abaixo para escolher na lista; ESC desiste"},
+      {{"m", "b.wav", Key::Enter}, "Adição, Mistura ou Fundo sonoro? ",
+       "A acrescenta, M mistura por cima, F fundo sonoro com percentuais; ESC desiste"},
+      {{"d"}, "Vou recuperar a última versão salva, confirma? ", "S responde sim, N responde não, ESC desiste"},
+      {{"s"}, "Mantenho parâmetros originais da gravação? ",
+       "S salva como está; N pede novo nome, qualidade e canais; ESC desiste"},
+      {{"x", "voz.wav", Key::Enter}, "Posso dividir em trechos iguais? ",
+       "N extrai um trecho; ESC desiste; outra tecla divide em trechos iguais"},
+      {{"c"}, "Deseja retornar os valores padrões? ",
+       "S põe os valores padrões no formulário, N os de agora; ESC desiste"},
+  };
+  for (const Asked& a : asked) {
+    SCOPED_TRACE(std::string(a.question));
+    for (const Input& key : a.keys) ASSERT_TRUE(s->sendKey(key));
+    ASSERT_NO_FATAL_FAILURE(explainThenGiveUp(a.question, a.help));
+    ASSERT_TRUE(waitForPrompt("Desistiu..."));
+  }
   ASSERT_TRUE(s->type("t"));
   ASSERT_TRUE(s->sendKey(Key::F5));
   ASSERT_NO_FATAL_FAILURE(
