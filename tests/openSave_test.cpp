@@ -48,6 +48,16 @@ TEST_F(SavingFormat, TheWorkingFileKeepsItsOwnAndOtherNamesGetTheirExtensionsKin
   // What a FLAC holds under a WAV name is written back as FLAC.
   program().workingFormat = newFileFormat(SoundKind::flac, 16);
   EXPECT_EQ(savingFormat("campo.wav", sound).kind, SoundKind::flac);
+
+  // A lossy file is saved back at the bit rate it takes; one that holds no
+  // sound takes none, and is saved at a new file's.
+  TAmostras empty;
+  empty.createSized(1, 8000, 16, 0);
+  ASSERT_TRUE(saveSound(file("vazio.ogg"), empty, newFileFormat(SoundKind::vorbis, 16)));
+  const std::optional<SoundFileFormat> opened = openSoundFile(file("vazio.ogg"), sound);
+  ASSERT_TRUE(opened.has_value());
+  EXPECT_EQ(sound.count(), 0);
+  EXPECT_EQ(opened->bitRate, 0);
 }
 
 TEST(KeepsItsName, SoundKindsButMp3) {
@@ -94,6 +104,12 @@ TEST_F(AacOpening, ADecodingWithoutASoundFailsAndKeepsTheOneInMemoryAndACutOneIs
   EXPECT_EQ(sound().sampleRate(), 8000);
   EXPECT_NEAR(leftValues(sound())[400], 8192, 2);
   EXPECT_TRUE(shown("O arquivo termina antes do esperado; abri 0,1 segundos"));
+  // The same sound from a decoding that ends well is no cut one.
+  clearScreen();
+  fakeFfmpeg(decoded, 0);
+  ASSERT_TRUE(openSoundFile(file("nota.m4a"), sound()).has_value());
+  EXPECT_EQ(sound().count(), 800);
+  EXPECT_FALSE(shown("O arquivo termina antes do esperado"));
 }
 
 }  // namespace
