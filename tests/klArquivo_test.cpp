@@ -510,10 +510,12 @@ TEST_F(WorkingFile, SaveAsANewNameConvertsTheSound) {
   loadWorkingSound();
   program().currentPosition = 50;
   program().markedPosition = 10;
+  const std::string oldState = nativePath(soundStateDirectory(file("voz.wav")));
   KeyScript keys;
   keys.type("n").type(file("b")).key("\r").type("ce");
   saveAs(program().workingFileName);
   EXPECT_EQ(program().workingFileName, file("b.wav"));
+  EXPECT_FALSE(std::filesystem::exists(oldState)) << "the old name's state folder went with its history";
   EXPECT_EQ(windowTitle(), "KALIMBRO " + file("b.wav"));
   // The sound in memory is the converted one, the cursor at the same time.
   EXPECT_EQ(sound().sampleRate(), 44100);
