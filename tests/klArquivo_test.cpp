@@ -575,6 +575,17 @@ TEST_F(WorkingFile, SaveAsANewNameConvertsTheSound) {
   EXPECT_EQ(flacBack.format, newFileFormat(SoundKind::flac, 16));
   EXPECT_EQ(back.sampleRate(), 22050);
   EXPECT_EQ(leftValues(back), std::vector<int16_t>(300, -700));
+
+  // A sound with no frames yet, converted: undo still says what it took back.
+  makeWav(file("vazio.wav"), 0);
+  program().workingFileName = file("vazio.wav");
+  loadWorkingSound();
+  KeyScript empty;
+  empty.type("n").type(file("c")).key("\r").type("ce");
+  saveAs(program().workingFileName);
+  clearScreen();
+  undoCommand();
+  EXPECT_TRUE(shown("Desfeito: convers\xE3o\n")) << screenText();
 }
 
 TEST_F(WorkingFile, SaveAsOriginalKeepsTheRateChannelsAndTheFilesDepth) {
