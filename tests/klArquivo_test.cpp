@@ -566,6 +566,7 @@ TEST_F(WorkingFile, SaveAsANewNameConvertsTheSound) {
   KeyScript flac;
   flac.type("n").type(file("b.flac")).key("\r").type("rm");
   saveAs(program().workingFileName);
+  EXPECT_TRUE(shown("Desistiu...\n")) << "the next question went on the refusal's line";
   EXPECT_EQ(program().workingFileName, file("b.flac"));
   EXPECT_EQ(kindOfFile(file("b.flac")), SoundKind::flac);
   fillMono(sound(), std::vector<int16_t>(300, -700));
