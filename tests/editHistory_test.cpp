@@ -49,12 +49,13 @@ TEST_F(History, StepsOfSeveralChangesAreUndoneAndRedoneToTheValue) {
   // What is written ahead while the user listens is thrown away by a later
   // change, and taken when none follows.
   const auto writeAhead = [&] {
-    while (history.writeAhead()) {
-    }
+    int pieces = 0;
+    while (history.writeAhead()) ++pieces;
+    return pieces;
   };
   step("KLPEFEIT", [&] {
     sound.applyGainRamp(1000, 1999, 0.5L, 0.5L);
-    writeAhead();
+    EXPECT_GT(writeAhead(), 0) << "nothing was written ahead";
     sound.deleteRange(500, 100);
     sound.insertSilence(2500, 300);
     sound.setFrame(3400, packFrame(5, 6));  // past the end: grows
@@ -124,6 +125,24 @@ TEST_F(History, StepsOfSeveralChangesAreUndoneAndRedoneToTheValue) {
   EXPECT_EQ(valuesOf(sound), states.back());
 }
 
+// A step that changes only the format, on a sound with frames or none yet,
+// keeps every frame as it was and goes back and forth like any other.
+TEST_F(History, AStepOfTheFormatAloneIsUndoneAndRedone) {
+  for (const int64_t frames : {3000, 0}) {
+    SCOPED_TRACE(frames);
+    fill(sound, 2, frames);
+    ASSERT_TRUE(history.start(sound, path("historia/"), FileStamp{1, 2, 3}));
+    const std::vector<int16_t> values = valuesOf(sound);
+    step("KLPMUDAN", [&] { sound.setSampleRate(16000); });
+    HistoryStep moved;
+    ASSERT_EQ(history.undo(moved), EditHistory::Travel::done);
+    EXPECT_EQ(sound.sampleRate(), 8000);
+    ASSERT_EQ(history.redo(moved), EditHistory::Travel::done);
+    EXPECT_EQ(sound.sampleRate(), 16000);
+    EXPECT_EQ(valuesOf(sound), values);
+  }
+}
+
 TEST_F(History, TheJournalReadsBackAsTheLogAndANewStepDropsTheUndoneOnes) {
   step("KLPREMOV", [&] { sound.deleteRange(0, 100); });
   // Saved by the command itself: the file holds the first change, not the
@@ -180,7 +199,12 @@ TEST_F(History, TheJournalReadsBackAsTheLogAndANewStepDropsTheUndoneOnes) {
     return std::string(r.begin(), r.end()).ends_with(name);
   });
   ASSERT_NE(named, records.end());
-  named->resize(named->size() - name.size());
+  // A name that runs past the record's end is damage, not such a step.
+  named->pop_back();
+  const HistoryLog cut = replayHistory(records);
+  EXPECT_EQ(cut.steps.size(), 1u);
+  EXPECT_TRUE(cut.damagedEnd);
+  named->resize(named->size() + 1 - name.size());
   EXPECT_EQ(replayHistory(records).steps[1].removedMarkers, (std::vector<SoundMarker>{{1, 50}}));
 }
 
@@ -372,6 +396,19 @@ TEST_F(History, AfterACrashTheStepsComeBackUpToTheFirstThatFailsItsChecksum) {
 
   // The third step's frames after, damaged where their size does not show.
   damage(path("historia/3-depois"), 7);
+  // A journal that refuses the record of where the sound stopped: nothing
+  // comes back, and the history is not left open as though it had.
+  crashAndLoadTheSavedFile();
+  {
+    RecordingDisk disk;
+    disk.failCall(1, EIO, [](const DiskCallSeen& c) {
+      return c.kind == DiskCall::writeAt && c.name.ends_with("/diario");
+    });
+    EXPECT_FALSE(history.resume(sound, path("historia/")).has_value());
+    EXPECT_TRUE(disk.hit());
+    EXPECT_FALSE(history.active());
+  }
+  std::filesystem::remove_all(asideFolder(dir_).value());
   crashAndLoadTheSavedFile();
   resumed = history.resume(sound, path("historia/"));
   ASSERT_TRUE(resumed.has_value());

@@ -620,6 +620,15 @@ TEST_F(SoundFiles, AWavArrivingPieceByPieceIsTheSoundLoadWavReads) {
   const std::string deep = riff(chunk("fmt ", pcmFormat(1, 8000, 24)) + chunk("data", std::string(6, '\0')));
   EXPECT_FALSE(loader.take({reinterpret_cast<const uint8_t*>(deep.data()), deep.size()}));
   EXPECT_TRUE(loader.refused());
+  // A header that does not end (a chunk before the format longer than any
+  // converter writes) is refused by the time a mebibyte of it has come, not
+  // held in memory without end.
+  TAmostras endless;
+  WavStreamLoader header(endless);
+  std::string junk = "RIFF" + le32(0xFFFFFFFF) + "WAVE" + "JUNK" + le32(0xFFFFFFF0);
+  junk.resize(size_t{1} << 20, '\0');
+  EXPECT_NE(takeInPieces(header, junk, size_t{1} << 16), std::string_view::npos);
+  EXPECT_TRUE(header.refused());
 }
 
 TEST_F(SoundFiles, RefusedFilesLeaveTheSoundAsItWas) {

@@ -7,9 +7,12 @@
 #include <unistd.h>
 #include <zlib.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -22,6 +25,19 @@ namespace {
 using Bytes = std::vector<uint8_t>;
 
 Bytes bytesOf(std::string_view text) { return Bytes(text.begin(), text.end()); }
+
+// A record framed as the journal lays it down: the length, the bytes, and
+// zlib's CRC-32 of both, the numbers little-endian.
+Bytes frameOf(const Bytes& record) {
+  Bytes frame;
+  const auto putLe32 = [&frame](uint32_t value) {
+    for (int i = 0; i < 4; ++i) frame.push_back(uint8_t(value >> (8 * i)));
+  };
+  putLe32(uint32_t(record.size()));
+  frame.insert(frame.end(), record.begin(), record.end());
+  putLe32(uint32_t(crc32(0L, frame.data(), uInt(frame.size()))));
+  return frame;
+}
 
 class JournalTest : public ::testing::Test {
  protected:
@@ -72,6 +88,10 @@ TEST_F(JournalTest, RecordsComeBackInOrderAfterReopening) {
   ASSERT_EQ(stat(path_.c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0600u);
   EXPECT_EQ(records(), written);
+  // The bytes are the format a journal left by an earlier run was written in.
+  Bytes framed;
+  for (const Bytes& record : written) std::ranges::copy(frameOf(record), std::back_inserter(framed));
+  EXPECT_EQ(fileBytes(), framed);
 
   JournalWriter writer;
   ASSERT_TRUE(writer.open(path_));
@@ -216,6 +236,7 @@ TEST_F(JournalTest, AnAppendIsSyncedBeforeItSucceedsAndNoRefusedCallLosesARecord
   std::vector<Bytes> kept = {bytesOf("first")};
   {
     JournalWriter writer;
+    errno = EEXIST;  // left by a call before, such as making a folder that was there
     ASSERT_TRUE(writer.open(path_));
     EXPECT_TRUE(disk.folderSynced(home.path())) << "the new journal's name";
     ASSERT_TRUE(writer.append(kept[0]));

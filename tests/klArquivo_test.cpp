@@ -504,10 +504,12 @@ TEST_F(WorkingFile, SaveAsANewNameConvertsTheSound) {
   loadWorkingSound();
   program().currentPosition = 50;
   program().markedPosition = 10;
+  const std::string oldState = nativePath(soundStateDirectory(file("voz.wav")));
   KeyScript keys;
   keys.type("n").type(file("b")).key("\r").type("ce");
   saveAs(program().workingFileName);
   EXPECT_EQ(program().workingFileName, file("b.wav"));
+  EXPECT_FALSE(std::filesystem::exists(oldState)) << "the old name's state folder went with its history";
   EXPECT_EQ(windowTitle(), "KALIMBRO " + file("b.wav"));
   // The sound in memory is the converted one, the cursor at the same time.
   EXPECT_EQ(sound().sampleRate(), 44100);
@@ -558,6 +560,7 @@ TEST_F(WorkingFile, SaveAsANewNameConvertsTheSound) {
   KeyScript flac;
   flac.type("n").type(file("b.flac")).key("\r").type("rm");
   saveAs(program().workingFileName);
+  EXPECT_TRUE(shown("Desistiu...\n")) << "the next question went on the refusal's line";
   EXPECT_EQ(program().workingFileName, file("b.flac"));
   EXPECT_EQ(kindOfFile(file("b.flac")), SoundKind::flac);
   fillMono(sound(), std::vector<int16_t>(300, -700));
@@ -567,6 +570,17 @@ TEST_F(WorkingFile, SaveAsANewNameConvertsTheSound) {
   EXPECT_EQ(flacBack.format, newFileFormat(SoundKind::flac, 16));
   EXPECT_EQ(back.sampleRate(), 22050);
   EXPECT_EQ(leftValues(back), std::vector<int16_t>(300, -700));
+
+  // A sound with no frames yet, converted: undo still says what it took back.
+  makeWav(file("vazio.wav"), 0);
+  program().workingFileName = file("vazio.wav");
+  loadWorkingSound();
+  KeyScript empty;
+  empty.type("n").type(file("c")).key("\r").type("ce");
+  saveAs(program().workingFileName);
+  clearScreen();
+  undoCommand();
+  EXPECT_TRUE(shown("Desfeito: convers\xE3o\n")) << screenText();
 }
 
 TEST_F(WorkingFile, SaveAsOriginalKeepsTheRateChannelsAndTheFilesDepth) {

@@ -25,6 +25,7 @@ TEST(Mp3TwinRecord, ReadsBackWhatItWritesAndNothingPartial) {
   EXPECT_FALSE(parseTwinRecord(whole.substr(0, whole.size() - 3)).has_value());
   EXPECT_FALSE(parseTwinRecord("").has_value());
   EXPECT_FALSE(parseTwinRecord("mp3 4096 x 1\nwav 1 2 3\neditado 1\n").has_value());
+  EXPECT_FALSE(parseTwinRecord("mp3 -4096 1 2\nwav 1 2 3\neditado 0\n").has_value());  // no size is negative
   EXPECT_FALSE(parseTwinRecord("mp3 nenhum\nwav 1 2 3\neditado 2\n").has_value());
 }
 

@@ -9,6 +9,7 @@
 #include "app/programState.h"
 #include "console/VrCrt.h"
 #include "console/file_names.h"
+#include "sound/chapters.h"
 #include "tests/fakes/command_fixture.h"
 #include "tests/fakes/wav_image.h"
 
@@ -48,6 +49,16 @@ TEST_F(SavingFormat, TheWorkingFileKeepsItsOwnAndOtherNamesGetTheirExtensionsKin
   // What a FLAC holds under a WAV name is written back as FLAC.
   program().workingFormat = newFileFormat(SoundKind::flac, 16);
   EXPECT_EQ(savingFormat("campo.wav", sound).kind, SoundKind::flac);
+
+  // A lossy file is saved back at the bit rate it takes; one that holds no
+  // sound takes none, and is saved at a new file's.
+  TAmostras empty;
+  empty.createSized(1, 8000, 16, 0);
+  ASSERT_TRUE(saveSound(file("vazio.ogg"), empty, newFileFormat(SoundKind::vorbis, 16)));
+  const std::optional<SoundFileFormat> opened = openSoundFile(file("vazio.ogg"), sound);
+  ASSERT_TRUE(opened.has_value());
+  EXPECT_EQ(sound.count(), 0);
+  EXPECT_EQ(opened->bitRate, 0);
 }
 
 TEST(KeepsItsName, SoundKindsButMp3) {
@@ -94,6 +105,57 @@ TEST_F(AacOpening, ADecodingWithoutASoundFailsAndKeepsTheOneInMemoryAndACutOneIs
   EXPECT_EQ(sound().sampleRate(), 8000);
   EXPECT_NEAR(leftValues(sound())[400], 8192, 2);
   EXPECT_TRUE(shown("O arquivo termina antes do esperado; abri 0,1 segundos"));
+  // The same sound from a decoding that ends well is no cut one.
+  clearScreen();
+  fakeFfmpeg(decoded, 0);
+  ASSERT_TRUE(openSoundFile(file("nota.m4a"), sound()).has_value());
+  EXPECT_EQ(sound().count(), 800);
+  EXPECT_FALSE(shown("O arquivo termina antes do esperado"));
+}
+
+// Saved as AAC, the sound goes to ffmpeg in the container its name asks
+// for, with its markers as chapters where the container keeps them: a blank
+// one leads in to the first marker when that is not at the start.
+TEST_F(AacOpening, SavingTakesTheContainerOfTheNameAndLeadsInToTheFirstMarker) {
+  // The script keeps its arguments and the chapters' file it is given,
+  // and writes something where the sound goes (its last argument).
+  const std::string script = R"(#!/bin/sh
+cat >/dev/null
+cd ')" + file("") + R"('
+printf '%s\n' "$@" > arguments
+rm -f chapters
+for a; do
+  [ "$before" = -i ] && [ "$a" != pipe:0 ] && cp "${a#file:}" chapters
+  before=$a
+done
+printf x > "${a#file:}"
+)";
+  writeFileBytes(file("ffmpeg"), {script.begin(), script.end()});
+  std::filesystem::permissions(file("ffmpeg"), std::filesystem::perms::owner_all);
+  program().settings.ffmpegProgram = file("ffmpeg");
+  const auto textOf = [&](const std::string& name) {
+    const std::vector<uint8_t> bytes = readFileBytes(file(name));
+    return std::string(bytes.begin(), bytes.end());
+  };
+  const auto containerOf = [&] {
+    const std::string args = textOf("arguments");
+    const size_t format = args.rfind("\n-f\n");
+    return format == std::string::npos ? std::string() : args.substr(format + 4, args.find('\n', format + 4) - format - 4);
+  };
+  TAmostras sound;
+  fillMono(sound, std::vector<int16_t>(16000, 100));
+  for (const auto& [name, container] : {std::pair{"a.m4a", "ipod"}, {"a.mp4", "mp4"}, {"a.aac", "adts"}}) {
+    ASSERT_TRUE(writeSoundFile(file(name), sound, newFileFormat(SoundKind::aac, 16))) << name;
+    EXPECT_EQ(containerOf(), container) << name;
+  }
+  for (const int64_t first : {0, 8000}) {
+    sound.setMarkers({{1, first, "Abertura"}, {2, 12000, ""}});
+    ASSERT_TRUE(writeSoundFile(file("a.m4a"), sound, newFileFormat(SoundKind::aac, 16)));
+    const std::vector<Chapter> chapters = chaptersOfFfmetadata(textOf("chapters"));
+    ASSERT_EQ(chapters.size(), first == 0 ? 2u : 3u) << first;
+    EXPECT_EQ(chapters.front().startMs, 0);
+    EXPECT_EQ(chapters.back().title, "Marcador 2");
+  }
 }
 
 }  // namespace

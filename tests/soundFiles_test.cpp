@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <random>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -127,6 +128,8 @@ TEST(SoundKinds, NamesAndFirstBytes) {
       {"a.wav", "\xFF\xF1\x50\x80", SoundKind::aac},          // ADTS
       {"a.wav", "\xFF\xFB\x90\x64", SoundKind::mp3},          // MPEG-1 layer III
       {"a.wav", "\xFF\xFB\xF0\x64", SoundKind::wav},          // bit rate 15 is no frame
+      {"a.wav", "\xFE\xFB\x90\x64", SoundKind::wav},          // no sync: the first eight bits
+      {"a.wav", "\xFF\x1B\x90\x64", SoundKind::wav},          // no sync: the next three
       {"a.wav", "ID3\x04\0\0\0\0\0\x10", SoundKind::mp3},
       {"r.aac", "ID3\x04\0\0\0\0\0\x10", SoundKind::aac},    // tagged ADTS
       {"r.flac", "ID3\x04\0\0\0\0\0\x10", SoundKind::flac},
@@ -249,6 +252,21 @@ TEST_F(AnySoundFile, LossyKindsKeepTheSoundAndOpusTakesARateItCarries) {
       }
     }
   }
+  // Vorbis aims at the bit rate it is given (that of the file opened), a
+  // rate between two qualities' leading to one between them: well under
+  // what the highest quality takes.
+  TAmostras noise;
+  noise.createSized(1, 44100, 16, 44100);
+  std::minstd_rand random(1);
+  for (int16_t& v : noise.samplesToChange()) v = static_cast<int16_t>(static_cast<int>(random() % 16001) - 8000);
+  const auto vorbisBytes = [&](int32_t bitRate) {
+    SoundFileFormat format = newFileFormat(SoundKind::vorbis, 16);
+    format.bitRate = bitRate;
+    EXPECT_TRUE(saveSound(path("v.ogg"), noise, format));
+    return read("v.ogg").size();
+  };
+  const size_t at60 = vorbisBytes(60000), highest = vorbisBytes(250000);
+  EXPECT_LT(at60 * 2, highest);
   // Opus at the rate it carries next above the sound's, at the same pitch
   // and length.
   const std::vector<std::pair<int, int>> rates = {{8000, 8000}, {11025, 12000}, {22050, 24000}, {44100, 48000}};

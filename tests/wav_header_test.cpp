@@ -207,9 +207,10 @@ TEST_F(WavFileSource, LeavesTheDescriptorAtTheFirstDataByte) {
   EXPECT_EQ(std::string(data, 4), "PCM!");
   close(fd);
 
-  // A skipped chunk longer than the rest of the file is cut short, not sought past.
+  // A skipped chunk longer than the rest of the file is cut short, not sought
+  // past, nor read on inside as though it had ended.
   std::ofstream(dir_ + "b.wav", std::ios::binary)
-      << riff(chunk("fmt ", pcmFormat(1, 8000, 8)) + "LIST" + le32(1000) + "short");
+      << riff(chunk("fmt ", pcmFormat(1, 8000, 8)) + "JUNK" + le32(1000) + chunk("data", "PCM!"));
   const int fd2 = open((dir_ + "b.wav").c_str(), O_RDONLY);
   FdSource source2(fd2);
   EXPECT_EQ(walkWavHeader(source2, layout), WavWalk::cutShort);
