@@ -9,7 +9,7 @@
 #include "app/programState.h"
 #include "console/VrCrt.h"
 #include "console/file_names.h"
-#include "sound/chapters.h"
+#include "formats/chapters.h"
 #include "tests/fakes/command_fixture.h"
 #include "tests/fakes/wav_image.h"
 
