@@ -399,6 +399,7 @@ TEST_F(WorkingFile, ASoundOpenInAnotherRunIsToldToHaveNoHistoryHere) {
   program().workingFileName = file("voz.wav");
   loadWorkingSound();
   EXPECT_TRUE(shown("Este som est\xE1 aberto em outro programa"));
+  EXPECT_EQ(whereX(), 1) << "what follows the warning starts on a line of its own";
   clearScreen();
   otherRun.close();
   loadWorkingSound();
