@@ -10,6 +10,7 @@
 
 #include "app/programState.h"
 #include "console/VrCrt.h"
+#include "edit/klEfeitoCalc.h"
 #include "platform/paths.h"
 #include "sound/gramost.h"
 #include "tests/fakes/command_fixture.h"
