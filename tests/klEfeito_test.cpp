@@ -8,6 +8,7 @@
 #include <numbers>
 #include <random>
 
+#include "app/klMsg.h"
 #include "app/programState.h"
 #include "console/VrCrt.h"
 #include "edit/klEfeitoCalc.h"
@@ -303,6 +304,9 @@ TEST_F(Effects, HelpAndKeysThatAreNoEffect) {
   EXPECT_TRUE(shown("U - Encurta pausas longas"));
   EXPECT_TRUE(shown("Op\xE7\xE3o inv\xE1lida, F1 ajuda"));
   EXPECT_EQ(leftValues(sound()), (std::vector<int16_t>{30000, -100, 2000}));
+  // The help and the list tell the key that runs each effect.
+  for (const EffectRow& row : effectRows())
+    EXPECT_TRUE(messageText(row.listKey).starts_with(std::string{row.key} + " - ")) << row.listKey;
 }
 
 TEST_F(Effects, ThePopUpListChoosesAnEffectAndEscapeThereLeaves) {
