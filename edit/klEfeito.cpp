@@ -353,10 +353,6 @@ void runEffect(const EffectRow& row) {
   if (job) demonstrateAndKeep(row, std::move(*job));
 }
 
-}  // namespace
-
-namespace {
-
 // The effects menu's options: the table's keys and list texts.
 constexpr auto kEffectOptions = [] {
   std::array<MenuOption, std::size(kEffects)> options{};
