@@ -1,6 +1,7 @@
 // The main program and its option loop.
 #include "app/kalimbro.h"
 
+#include <array>
 #include <iterator>
 #include <string>
 #include <string_view>
@@ -14,7 +15,6 @@
 #include "console/VrCrt.h"
 #include "console/keys.h"
 #include "console/vrfala.h"
-#include "console/vrform.h"
 #include "console/vrini.h"
 #include "edit/klEfeito.h"
 #include "edit/klHistorico.h"
@@ -53,8 +53,8 @@ void forgetWorkingFile() {
 
 // One row per command of the loop: a letter, a Control key or an extended
 // key, and what it runs. The lettered commands make the pop-up option list
-// in this order, each under its catalogue text; the spoken help reads the
-// lines of the rows that have one, but for X. A command that may change the
+// in this order, each under its catalogue text; F1's help reads the lines
+// of the rows that have one, but for X. A command that may change the
 // sound runs as one step of its history, under the step's name.
 struct MenuCommand {
   uint8_t letter;    // upper case, or a Control key's byte; 0 for an extended key
@@ -91,19 +91,18 @@ constexpr MenuCommand kCommands[] = {
     controlCommand(kCtrlZ, undoCommand, "KLOPDESF"),
     controlCommand(kCtrlY, redoCommand, "KLOPREFA"),
     extendedCommand(kDelete, clearScreen),
-    extendedCommand(kF1, listOptions),
     extendedCommand(kF2, [] { saveWorkingFile(); }),
     extendedCommand(kF3, forgetWorkingFile),
 };
 
-// Each key runs one command; Up, Down and ESC stay the loop's own. The
-// loop looks letters up in upper case; the option list answers in lower.
+// Each key runs one command; F1, Up, Down and ESC stay the menu's own. The
+// loop looks letters up in upper case.
 constexpr bool eachKeyOnce() {
   for (size_t i = 0; i < std::size(kCommands); ++i) {
     const MenuCommand& a = kCommands[i];
     if (a.letter != 0 && !isLetter(a.letter) && (a.letter >= 32 || a.letter == kEsc || a.letter == kEnter))
       return false;
-    if (a.letter == 0 && (a.extended == kUp || a.extended == kDown)) return false;
+    if (a.letter == 0 && (a.extended == kF1 || a.extended == kUp || a.extended == kDown)) return false;
     for (size_t j = i + 1; j < std::size(kCommands); ++j)
       if (a.letter == kCommands[j].letter && a.extended == kCommands[j].extended) return false;
   }
@@ -111,11 +110,27 @@ constexpr bool eachKeyOnce() {
 }
 static_assert(eachKeyOnce());
 
-constexpr int kListedCommands = [] {
-  int n = 0;
-  for (const MenuCommand& c : kCommands) n += isLetter(c.letter);
+// The menu's options: the commands with a letter or a Control key.
+constexpr size_t kOptionCount = [] {
+  size_t n = 0;
+  for (const MenuCommand& c : kCommands) n += c.letter != 0;
   return n;
 }();
+
+constexpr auto kOptions = [] {
+  std::array<MenuOption, kOptionCount> options{};
+  size_t n = 0;
+  for (const MenuCommand& c : kCommands)
+    if (c.letter != 0) options[n++] = {c.letter, c.text, isLetter(c.letter), c.inSpokenHelp};
+  return options;
+}();
+
+constexpr Menu kMainMenu{
+    .questionKey = "KLOPMG",
+    .options = kOptions,
+    .listWidth = 18,
+    .menuSound = true,
+};
 
 // The command of an upper-case letter, or (letter 0) of an extended key.
 const MenuCommand* commandFor(uint8_t letter, uint8_t extended) {
@@ -158,56 +173,14 @@ void initProgram() {
 
 void mainMenu() {
   for (;;) {
-    flushKeyboard();
-    textBackground(1);
-    sayMessage("KLOPMG", 0);
-    textBackground(0);
-    uint8_t key, ext;
-    readKeyEchoed(key, ext);
-    crtWriteln();
-
-    if (key == 0) {
-      if (ext != kUp && ext != kDown) {
-        // Other extended keys do nothing.
-        if (const MenuCommand* command = commandFor(0, ext)) run(*command);
-        continue;
-      }
-      key = chooseOption();
-    }
-    if (key == kEsc) {
+    const MenuKey chosen = askMenu(kMainMenu);
+    if (chosen.key == kEsc) {
       if (confirmEnd()) return;
       continue;
     }
-    if (const MenuCommand* command = commandFor(upperAscii(key), 0)) {
-      run(*command);
-    } else {
-      sayMessage("KLOPINV", 2);
-    }
+    // Extended keys without a command do nothing.
+    if (const MenuCommand* command = commandFor(chosen.key, chosen.extended)) run(*command);
   }
-}
-
-void listOptions() {
-  speakSound("KLMENU");
-  textBackground(4);
-  sayMessage("KLASOPC", 1);
-  textBackground(0);
-  crtWriteln();
-  for (const MenuCommand& c : kCommands)
-    if (c.inSpokenHelp) sayMessage(c.text, 1);
-}
-
-uint8_t chooseOption() {
-  constexpr int kListWidth = 18, kListColour = 5;
-  speakSound("KLMENU");
-  reserveLines(kListedCommands);
-  menuOpen(whereX(), whereY(), kListWidth, kListColour, kListedCommands);
-  for (const MenuCommand& c : kCommands)
-    if (isLetter(c.letter)) menuAddItem(c.text, messageText(c.text));
-  const int chosen = menuRun();
-  int row = 0;
-  for (const MenuCommand& c : kCommands)
-    if (isLetter(c.letter) && ++row == chosen) return static_cast<uint8_t>(c.letter - 'A' + 'a');
-  return kEsc;
 }
 
 void undoToSaved() {

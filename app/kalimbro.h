@@ -21,9 +21,6 @@ inline constexpr std::string_view kProgramVersion = "3.1";
 void initProgram();
 // The option loop; returns when the end of the program is confirmed.
 void mainMenu();
-void listOptions();
-// The options as a pop-up list: the chosen letter (lower case) or ESC.
-uint8_t chooseOption();
 // D: back to the working file as last saved.
 void undoToSaved();
 void showInformation();

@@ -10,6 +10,8 @@
 #include "console/keys.h"
 #include "console/vredit.h"
 #include "console/vrfala.h"
+#include "console/vrform.h"
+#include "platform/text.h"
 
 namespace kalimbro {
 namespace {
@@ -450,6 +452,74 @@ std::optional<std::string> askValue(std::string_view questionKey, std::string_vi
       case LineEnd::gaveUp: sayMessage("KLDESIST", 1); return std::nullopt;
       case LineEnd::help: sayMessage(helpKey, 1); break;
     }
+  }
+}
+
+// ---- Menus --------------------------------------------------------------------
+
+namespace {
+
+void sayMenuHelp(const Menu& menu) {
+  if (menu.menuSound) speakSound("KLMENU");
+  textBackground(4);
+  sayMessage("KLASOPC", menu.helpTitleLineEnds);
+  textBackground(0);
+  crtWriteln();
+  for (const MenuOption& option : menu.options)
+    if (option.inHelp) sayMessage(option.textKey, 1);
+}
+
+// The chosen option's key, or ESC.
+uint8_t chooseFromList(const Menu& menu) {
+  constexpr int kListColour = 5;
+  int rows = 0;
+  int width = menu.listWidth;
+  for (const MenuOption& option : menu.options) {
+    if (!option.listed) continue;
+    ++rows;
+    width = std::max(width, static_cast<int>(messageText(option.textKey).size()));
+  }
+  if (menu.menuSound) speakSound("KLMENU");
+  reserveLines(rows);
+  menuOpen(whereX(), whereY(), width, kListColour, rows);
+  for (const MenuOption& option : menu.options)
+    if (option.listed) menuAddItem(option.textKey, messageText(option.textKey));
+  const int chosen = menuRun();
+  int row = 0;
+  for (const MenuOption& option : menu.options)
+    if (option.listed && ++row == chosen) return option.key;
+  return kEsc;
+}
+
+bool isOption(const Menu& menu, uint8_t key) {
+  return std::any_of(menu.options.begin(), menu.options.end(),
+                     [key](const MenuOption& option) { return option.key == key; });
+}
+
+}  // namespace
+
+MenuKey askMenu(const Menu& menu) {
+  for (;;) {
+    flushKeyboard();
+    if (menu.beforeQuestion) menu.beforeQuestion();
+    textBackground(1);
+    sayMessage(menu.questionKey, 0);
+    textBackground(0);
+    if (menu.whileWaiting) menu.whileWaiting();
+    uint8_t key, ext;
+    readKeyEchoed(key, ext);
+    crtWriteln();
+    if (key == 0) {
+      if (ext == kF1) {
+        sayMenuHelp(menu);
+        continue;
+      }
+      if (ext != kUp && ext != kDown) return {0, ext};
+      key = chooseFromList(menu);
+    }
+    key = upperAscii(key);
+    if (key == kEsc || isOption(menu, key)) return {key, 0};
+    sayMessage("KLOPINV", 2);
   }
 }
 

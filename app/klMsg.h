@@ -3,6 +3,7 @@
 // recording named after the key when there is one.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <span>
 #include <string>
@@ -55,5 +56,42 @@ enum class AnswerAt { sameLine, lineBelow };
 // is said and nothing comes back. F1 says `helpKey`'s text and asks again.
 std::optional<std::string> askValue(std::string_view questionKey, std::string_view helpKey,
                                     AnswerAt at = AnswerAt::sameLine, std::string_view shownDefault = {});
+
+// ---- Menus --------------------------------------------------------------------
+
+// One option of a menu: the key that chooses it and the catalogue text that
+// the help says and the pop-up list shows.
+struct MenuOption {
+  uint8_t key;  // upper case, a sign, or a Control key's byte
+  std::string_view textKey;
+  bool listed = true;  // in the pop-up list
+  bool inHelp = true;  // a line of F1's help
+};
+
+// A menu: its question and options, in the order of the help and the list,
+// and the few ways two menus look different.
+struct Menu {
+  std::string_view questionKey;
+  std::span<const MenuOption> options;
+  int listWidth = 0;              // at least; a longer text widens the list
+  bool menuSound = false;         // KLMENU is heard before the help and the list
+  int helpTitleLineEnds = 1;      // after "As opções são :"
+  void (*beforeQuestion)() = nullptr;
+  void (*whileWaiting)() = nullptr;  // between the question and its key
+};
+
+// What a menu's question got: an option's key (upper case) or ESC, typed
+// or chosen from the list; or key 0 and an extended key that is neither F1
+// nor an arrow.
+struct MenuKey {
+  uint8_t key = 0;
+  uint8_t extended = 0;
+};
+
+// Says the question (on blue) and reads its key, echoed; the keys typed
+// before it are dropped. F1 says the help and Up or Down open the pop-up
+// list of the options; a key that is no option is told invalid. Each of
+// these asks again.
+MenuKey askMenu(const Menu& menu);
 
 }  // namespace kalimbro

@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <thread>
 
 namespace kalimbro {
@@ -20,6 +21,20 @@ struct EffectWork {
   int64_t first = 0;
   int64_t end = 0;
   std::function<void(int64_t from, int64_t to)> run;
+};
+
+// What an effect leaves for the effects command to demonstrate and offer.
+struct EffectJob {
+  // The frames still to work while the demonstration plays; nothing when
+  // the result is whole already. A whole result's clipping is told before
+  // the demonstration, a worked one's after it.
+  std::optional<EffectWork> pieces = {};
+  // Said as the work starts (what a removal of pauses will take away).
+  std::function<void()> tellStart = {};
+  // Said once the whole result is there, before its clipping.
+  std::function<void()> whenWorked = {};
+  // Done when the user keeps the result.
+  std::function<void()> whenKept = {};
 };
 
 // All of it at once, with the click each second.

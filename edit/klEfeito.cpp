@@ -1,8 +1,9 @@
-// The effects command: its loop, help and list, the scratch copy, the
+// The effects command: its table, its loop, the scratch copy, the
 // demonstration and the keep-or-discard question.
 #include "edit/klEfeito.h"
 
 #include <algorithm>
+#include <array>
 #include <memory>
 #include <optional>
 
@@ -11,7 +12,7 @@
 #include "console/VrCrt.h"
 #include "console/keys.h"
 #include "console/vrfala.h"
-#include "console/vrform.h"
+#include "edit/klEfeitoCalc.h"
 #include "edit/klEfeitoNivel.h"
 #include "edit/klHistorico.h"
 #include "edit/klefeitoSox.h"
@@ -108,71 +109,128 @@ struct ScratchForThisRun {
   ~ScratchForThisRun() { soundWillChange(); }
 };
 
-// Works the effect while its result is said and its demonstration plays;
-// then asks.
-void workDemonstrateAndAsk(EffectWork work, std::string_view resultKey) {
-  EffectWorker worker(std::move(work));
-  sayMessage(resultKey, 1);
-  demonstrateAndKeep(&worker);
+// ---- The program's own effects ---------------------------------------------------
+
+std::optional<EffectJob> volumeUpWork(const EffectRow&, const EffectParameters&) {
+  return EffectJob{.pieces = volumeWork(sound(), 1.25L)};
+}
+
+std::optional<EffectJob> volumeDownWork(const EffectRow&, const EffectParameters&) {
+  return EffectJob{.pieces = volumeWork(sound(), 0.75L)};
+}
+
+std::optional<EffectJob> fadeInToCursor(const EffectRow&, const EffectParameters&) {
+  return EffectJob{.pieces = fadeInWork(sound(), program().currentPosition)};
+}
+
+std::optional<EffectJob> fadeOutFromCursor(const EffectRow&, const EffectParameters&) {
+  return EffectJob{.pieces = fadeOutWork(sound(), program().currentPosition)};
+}
+
+std::optional<EffectJob> echoFromSettings(const EffectRow&, const EffectParameters&) {
+  const Settings& s = program().settings;
+  return EffectJob{.pieces = echoWork(sound(), s.echoPercent, s.EchoUnits)};
+}
+
+std::optional<EffectJob> reverbFromSettings(const EffectRow&, const EffectParameters&) {
+  const Settings& s = program().settings;
+  return EffectJob{.pieces = reverbWork(sound(), s.reverbPercent, s.ReverbUnits)};
+}
+
+// The password typed unseen (black on black); nothing when the user gave up.
+std::optional<std::string> readPassword() {
+  for (;;) {
+    sayMessage("KLDIGSEN", 0);
+    const uint8_t attribute = currentAttribute();
+    textColor(0);
+    textBackground(0);
+    TypedLineEnd end = TypedLineEnd::enter;
+    std::string line = crtReadLineOrGiveUp(end);
+    textColor(attribute & 15);
+    textBackground(attribute >> 4);
+    if (end == TypedLineEnd::enter) return line;
+    crtWriteln();
+    if (end == TypedLineEnd::escape) return std::nullopt;
+    sayMessage("KLAJSENH", 1);
+  }
+}
+
+std::optional<EffectParameters> askPassword() {
+  std::string line = readPassword().value_or("");
+  if (line.empty()) {
+    sayMessage("KLDESIST", 1);
+    return std::nullopt;
+  }
+  return EffectParameters{.text = std::move(line)};
+}
+
+// Coding is undone by coding again: it is kept at once, with nothing to hear.
+std::optional<EffectJob> codeWithPassword(const EffectRow&, const EffectParameters& password) {
+  codeFrames(sound(), passwordValue(password.text));
+  commitStep();
+  sayMessage("KLSENHAP", 1);
+  return std::nullopt;
 }
 
 // ---- The effects table -----------------------------------------------------------
 
-template <SoxEffect effect>
-void bySox() {
-  soxEffect(effect);
+constexpr EffectRow computed(char key, std::string_view listKey, std::string_view resultKey, StartEffectWork work) {
+  return {key, listKey, resultKey, nullptr, work};
 }
 
-// The help and the pop-up list show the effects in this order.
-struct EffectRow {
-  char key;                     // as typed, upper case; the list answers in lower case
-  std::string_view messageKey;  // help line and list item
-  void (*run)();
-  // Coding asks nothing afterwards: it needs no copy to go back to.
-  bool mayBeDiscarded = true;
-};
+constexpr EffectRow fromLevels(char key, std::string_view listKey, AskEffectParameters ask, StartEffectWork work) {
+  return {key, listKey, {}, ask, work};
+}
+
+constexpr EffectRow bySox(char key, std::string_view listKey, std::string_view soxWords,
+                          AskEffectParameters ask = nullptr, bool reversesTime = false) {
+  return {key, listKey, {}, ask, soxWork, soxWords, true, reversesTime};
+}
 
 constexpr EffectRow kEffects[] = {
-    {'+', "KLVOLSOB", volumeUp},
-    {'-', "KLVOLDES", volumeDown},
-    {'I', "KLFADEIN", fadeIn},
-    {'O', "KLFADEOU", fadeOut},
-    {'P', "KLCODSEN", codeWithPassword, false},
-    {'E', "KLOPECO", echoEffect},
-    {'X', "KLOPCXE", bySox<SoxEffect::echo>},
-    {'R', "KLOPREV", reverbEffect},
-    {'S', "KLOPSREV", bySox<SoxEffect::reverb>},
-    {'T', "KLVOLTSO", bySox<SoxEffect::reverse>},
-    {'A', "KLTREBL", bySox<SoxEffect::treble>},
-    {'G', "KL_BASS", bySox<SoxEffect::bass>},
-    {'V', "KLSPEED", bySox<SoxEffect::speed>},
-    {'F', "KLPITCH", bySox<SoxEffect::pitch>},
-    {'Q', "KLOPCEQ", bySox<SoxEffect::equalizer>},
-    {'N', "KL_NORM", bySox<SoxEffect::norm>},
-    {'L', "KLOPLOUD", normaliseLoudness},
-    {'C', "KLOPAPAR", trimSilence},
-    {'U', "KLOPPAUS", shortenPauses},
+    computed('+', "KLVOLSOB", "KLVOLAUM", volumeUpWork),
+    computed('-', "KLVOLDES", "KLVOLDIM", volumeDownWork),
+    computed('I', "KLFADEIN", "KLFADEINA", fadeInToCursor),
+    computed('O', "KLFADEOU", "KLFADEOUT", fadeOutFromCursor),
+    {'P', "KLCODSEN", {}, askPassword, codeWithPassword, {}, false, false, false},
+    computed('E', "KLOPECO", "KLECO", echoFromSettings),
+    bySox('X', "KLOPCXE", "echo", askSoxEcho),
+    computed('R', "KLOPREV", "KLREV", reverbFromSettings),
+    bySox('S', "KLOPSREV", "gain -3 pad 0 3 reverb"),
+    bySox('T', "KLVOLTSO", "reverse", nullptr, true),
+    bySox('A', "KLTREBL", "treble", askSoxGain),
+    bySox('G', "KL_BASS", "bass", askSoxGain),
+    bySox('V', "KLSPEED", "speed", askSoxSpeed),
+    bySox('F', "KLPITCH", "pitch", askSoxPitch),
+    // Each band brings its own words.
+    bySox('Q', "KLOPCEQ", "", askSoxEqualizer),
+    bySox('N', "KL_NORM", "gain -n"),
+    fromLevels('L', "KLOPLOUD", askLoudnessTarget, loudnessWork),
+    fromLevels('C', "KLOPAPAR", nullptr, silenceTrimWork),
+    fromLevels('U', "KLOPPAUS", askLongestPause, pauseShorteningWork),
 };
 // The loop looks keys up in upper case; ESC leaves it.
 static_assert([] {
   for (size_t i = 0; i < std::size(kEffects); ++i) {
     const uint8_t key = static_cast<uint8_t>(kEffects[i].key);
-    if (upperAscii(key) != key || key == kEsc) return false;
+    if (upperAscii(key) != key || key == kEsc || kEffects[i].work == nullptr) return false;
     for (size_t j = i + 1; j < std::size(kEffects); ++j)
       if (kEffects[j].key == kEffects[i].key) return false;
   }
   return true;
 }());
 
-const EffectRow* findEffect(uint8_t key) {
+}  // namespace
+
+std::span<const EffectRow> effectRows() { return kEffects; }
+
+const EffectRow* effectForKey(uint8_t key) {
   for (const EffectRow& row : kEffects)
     if (static_cast<uint8_t>(row.key) == key) return &row;
   return nullptr;
 }
 
-}  // namespace
-
-// ---- Shared with the SoX effects --------------------------------------------------------
+// ---- Shared with the effects' work ------------------------------------------------------
 
 std::string effectScratchFile() {
   std::string name = trimmed(program().tempSoundFile);
@@ -204,6 +262,19 @@ void restoreSoundBeforeEffect() {
   });
 }
 
+void tellClipping(int64_t first, int64_t end) {
+  const int64_t runs = countClippedRuns(sound(), first, end);
+  if (runs == 0) return;
+  if (whereX() > 1) crtWriteln();
+  if (runs == 1) {
+    sayMessage("KLSATUM", 1);
+    return;
+  }
+  sayMessage("KLSATPRE", 0);
+  writeSpeakInt(runs);
+  sayMessage("KLSATTRS", 1);
+}
+
 namespace {
 
 // The keep question's answer a key gives: S or Enter keep, N or ESC discard.
@@ -221,42 +292,9 @@ void takeKeysThatEndedTheDemonstration() {
     if (readKey() == 0) readKey();  // an extended key's code
 }
 
-}  // namespace
-
-void demonstrate() {
-  sound().playAll();
-  takeKeysThatEndedTheDemonstration();
-}
-
-void tellClipping(int64_t first, int64_t end) {
-  const int64_t runs = countClippedRuns(sound(), first, end);
-  if (runs == 0) return;
-  if (whereX() > 1) crtWriteln();
-  if (runs == 1) {
-    sayMessage("KLSATUM", 1);
-    return;
-  }
-  sayMessage("KLSATPRE", 0);
-  writeSpeakInt(runs);
-  sayMessage("KLSATTRS", 1);
-}
-
-bool demonstrateAndKeep(EffectWorker* worker, const std::function<void()>& whenWorked) {
-  sayMessage("KLDEMONS", 0);
-  waitSpeechEnd();
-  if (worker == nullptr) {
-    demonstrate();
-  } else {
-    sound().playAll([worker](int64_t end) { worker->waitUntilWorked(end); });
-    takeKeysThatEndedTheDemonstration();
-    // The history and the levels read the sound while the answer is awaited.
-    worker->finish();
-    if (whenWorked) whenWorked();
-    // Known only now that the whole result is there.
-    tellClipping(0, sound().count());
-  }
-  return keepOrDiscardEffect();
-}
+// After an effect the screen is cleared from the row under the effects
+// menu's header, so that the next question comes back at the same place.
+constexpr int kRowAfterEffect = 8;
 
 bool askKeepEffect() {
   sayMessage("KLSALVARA", 1);
@@ -272,119 +310,82 @@ bool askKeepEffect() {
   }
 }
 
-// ---- The command ------------------------------------------------------------------------
-
-// The screen is cleared from the row under the effects menu's header, so
-// that the next question comes back at the same place after every effect.
-bool keepOrDiscardEffect() {
+// The one way a result is offered: the work runs while the result is said
+// and demonstrated; the user then keeps it or has the sound back.
+void demonstrateAndKeep(const EffectRow& row, EffectJob job) {
+  std::optional<EffectWorker> worker;
+  if (job.pieces) worker.emplace(std::move(*job.pieces));
+  if (!row.resultKey.empty()) sayMessage(row.resultKey, 1);
+  if (job.tellStart) job.tellStart();
+  if (!worker) tellClipping(0, sound().count());
+  sayMessage("KLDEMONS", 0);
+  waitSpeechEnd();
+  if (worker) {
+    sound().playAll([&worker](int64_t end) { worker->waitUntilWorked(end); });
+    takeKeysThatEndedTheDemonstration();
+    // The history and the levels read the sound while the answer is awaited.
+    worker->finish();
+    if (job.whenWorked) job.whenWorked();
+    // Known only now that the whole result is there.
+    tellClipping(0, sound().count());
+  } else {
+    sound().playAll();
+    takeKeysThatEndedTheDemonstration();
+    // A result made whole before it is heard is asked about two lines lower.
+    crtWriteln();
+    crtWriteln();
+  }
   const bool kept = askKeepEffect();
   if (!kept) restoreSoundBeforeEffect();
   clearToEndOfScreen(kRowAfterEffect);
-  return kept;
+  if (kept && job.whenKept) job.whenKept();
 }
 
-void volumeUp() { workDemonstrateAndAsk(volumeWork(sound(), 1.25L), "KLVOLAUM"); }
-
-void volumeDown() { workDemonstrateAndAsk(volumeWork(sound(), 0.75L), "KLVOLDIM"); }
-
-void fadeIn() { workDemonstrateAndAsk(fadeInWork(sound(), program().currentPosition), "KLFADEINA"); }
-
-void fadeOut() { workDemonstrateAndAsk(fadeOutWork(sound(), program().currentPosition), "KLFADEOUT"); }
-
-void echoEffect() {
-  const Settings& s = program().settings;
-  workDemonstrateAndAsk(echoWork(sound(), s.echoPercent, s.EchoUnits), "KLECO");
-}
-
-void reverbEffect() {
-  const Settings& s = program().settings;
-  workDemonstrateAndAsk(reverbWork(sound(), s.reverbPercent, s.ReverbUnits), "KLREV");
-}
-
-namespace {
-
-// The password typed unseen (black on black); nothing when the user gave up.
-std::optional<std::string> readPassword() {
-  for (;;) {
-    sayMessage("KLDIGSEN", 0);
-    const uint8_t attribute = currentAttribute();
-    textColor(0);
-    textBackground(0);
-    TypedLineEnd end = TypedLineEnd::enter;
-    std::string line = crtReadLineOrGiveUp(end);
-    textColor(attribute & 15);
-    textBackground(attribute >> 4);
-    if (end == TypedLineEnd::enter) return line;
-    crtWriteln();
-    if (end == TypedLineEnd::escape) return std::nullopt;
-    sayMessage("KLAJSENH", 1);
-  }
-}
-
-}  // namespace
-
-void codeWithPassword() {
-  const std::string line = readPassword().value_or("");
-  if (line.empty()) {
-    sayMessage("KLDESIST", 1);
+// Ask, work, demonstrate, keep.
+void runEffect(const EffectRow& row) {
+  if (row.readsScratchFile && effectScratchFile().empty()) {
+    sayMessage("KLPRECPT", 2);
     return;
   }
-  codeFrames(sound(), passwordValue(line));
-  commitStep();
-  sayMessage("KLSENHAP", 1);
+  const std::optional<EffectParameters> parameters = row.ask ? row.ask() : EffectParameters{};
+  if (!parameters) return;
+  std::optional<EffectJob> job = row.work(row, *parameters);
+  if (job) demonstrateAndKeep(row, std::move(*job));
 }
 
-void showEffectsHelp() {
-  textBackground(4);
-  sayMessage("KLASOPC", 2);
-  textBackground(0);
-  crtWriteln();
-  for (const EffectRow& row : kEffects) sayMessage(row.messageKey, 1);
-}
+// The effects menu's options: the table's keys and list texts.
+constexpr auto kEffectOptions = [] {
+  std::array<MenuOption, std::size(kEffects)> options{};
+  for (size_t i = 0; i < std::size(kEffects); ++i)
+    options[i] = {static_cast<uint8_t>(kEffects[i].key), kEffects[i].listKey};
+  return options;
+}();
 
-uint8_t chooseEffectFromList() {
-  constexpr int kRows = static_cast<int>(std::size(kEffects));
-  // 27 columns, or the longest item's width when it is longer.
-  int width = 27;
-  for (const EffectRow& row : kEffects) width = std::max(width, static_cast<int>(messageText(row.messageKey).size()));
-  reserveLines(kRows);
-  menuOpen(whereX(), whereY(), width, 5, kRows);
-  for (const EffectRow& row : kEffects) menuAddItem(row.messageKey, messageText(row.messageKey));
-  const int n = menuRun();
-  if (n < 1 || n > kRows) return kEsc;
-  const uint8_t key = static_cast<uint8_t>(kEffects[static_cast<size_t>(n - 1)].key);
-  return key >= 'A' && key <= 'Z' ? static_cast<uint8_t>(key - 'A' + 'a') : key;
-}
+constexpr Menu kEffectsMenu{
+    .questionKey = "KLOPEF",
+    .options = kEffectOptions,
+    .listWidth = 27,
+    .helpTitleLineEnds = 2,
+    // The question comes back where the effect left the screen.
+    .beforeQuestion = [] { clearToEndOfScreen(whereY()); },
+    .whileWaiting =
+        [] {
+          startScratchCopy();
+          writeScratchUntilKey();
+        },
+};
+
+}  // namespace
 
 void effectsCommand() {
   const ScratchForThisRun scratchForThisRun;
   for (;;) {
-    while (keyPressed()) readKey();
-    clearToEndOfScreen(whereY());
-    textBackground(1);
-    sayMessage("KLOPEF", 0);
-    textBackground(0);
-    startScratchCopy();
-    writeScratchUntilKey();
-    uint8_t key, ext;
-    readKeyEchoed(key, ext);
-    crtWriteln();
-    if (key == 0) {
-      if (ext == kF1) {
-        showEffectsHelp();
-        continue;
-      }
-      if (ext != kUp && ext != kDown) continue;
-      key = chooseEffectFromList();
-    }
-    key = upperAscii(key);
-    if (key == kEsc) return;
-    const EffectRow* row = findEffect(key);
-    if (row == nullptr) {
-      sayMessage("KLOPINV", 2);
-      continue;
-    }
-    if (row->mayBeDiscarded && !saveSoundBeforeEffect()) {
+    const MenuKey chosen = askMenu(kEffectsMenu);
+    // Extended keys other than the menu's own do nothing here.
+    if (chosen.key == 0) continue;
+    if (chosen.key == kEsc) return;
+    const EffectRow& row = *effectForKey(chosen.key);
+    if (row.mayBeDiscarded && !saveSoundBeforeEffect()) {
       sayMessage("KLFALMEM", 1);
       return;
     }
@@ -392,7 +393,7 @@ void effectsCommand() {
     soundWillChange();
     // Each effect kept is a step of its own.
     const HistoryStepScope step("KLPEFEIT");
-    row->run();
+    runEffect(row);
   }
 }
 

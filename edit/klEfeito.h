@@ -1,42 +1,63 @@
 // klEfeito: the effects command (main menu E). A loop that asks for one of
-// nineteen effects, applies it to the whole working sound, lets the user
-// hear it and keep or drop it. Seven effects are computed by the program
-// (klEfeitoCalc: volume, fades, echo, reverberation, coding with a
-// password), three more from the sound's levels (klEfeitoNivel: loudness,
-// silence at the ends, long pauses); nine go to SoX through klefeitoSox,
-// which shares this unit's scratch copy, its demonstration and its
-// keep-or-discard question.
+// the effects of its table, applies it to the whole working sound, lets the
+// user hear it and keep or drop it. Every effect is one row of the same
+// shape: its key, its list text, the text said as it starts, its parameter
+// form and a function that returns its work. The work comes from the
+// program's own arithmetic (klEfeitoCalc), from the sound's levels
+// (klEfeitoNivel) or from SoX (klefeitoSox); the loop asks, works,
+// demonstrates and keeps the same way for all.
 #pragma once
 
 #include <cstdint>
-#include <functional>
+#include <optional>
+#include <span>
 #include <string>
+#include <string_view>
 
-#include "edit/klEfeitoCalc.h"
+#include "edit/effectWork.h"
 
 namespace kalimbro {
+
+// What an effect's parameter form gave: SoX's words or a password as
+// text, a loudness target or a pause's length as a number.
+struct EffectParameters {
+  std::string text = {};
+  double number = 0;
+};
+
+struct EffectRow;
+// Nothing when the user gave up or the value was refused (told either way).
+using AskEffectParameters = std::optional<EffectParameters> (*)();
+// Changes the sound, or prepares the change; nothing when there is nothing
+// to demonstrate (the effect told why, or is done without a question).
+using StartEffectWork = std::optional<EffectJob> (*)(const EffectRow& row, const EffectParameters& parameters);
+
+struct EffectRow {
+  char key;                    // as typed, upper case; the pop-up list answers with it
+  std::string_view listKey;    // help line and list item
+  std::string_view resultKey;  // said as the work starts; empty when the effect says nothing then
+  AskEffectParameters ask;     // nullptr: the effect asks nothing
+  StartEffectWork work;
+  // SoX's words for the effect; its parameters follow after a blank.
+  std::string_view soxWords = {};
+  // SoX reads the scratch copy: without a temporary directory there is none.
+  bool readsScratchFile = false;
+  // The markers are mirrored, not only stretched, to the new length.
+  bool reversesTime = false;
+  // Coding asks nothing afterwards: it needs no copy to go back to.
+  bool mayBeDiscarded = true;
+};
+
+// The effects in the order of the help and of the pop-up list.
+std::span<const EffectRow> effectRows();
+// The row of an upper-case key, or nullptr.
+const EffectRow* effectForKey(uint8_t key);
 
 // ---- The command --------------------------------------------------------------
 
 void effectsCommand();
-void showEffectsHelp();
-// The chosen letter (lower case) or 27.
-uint8_t chooseEffectFromList();
-// Asks; puts the sound back when the effect is not kept. True when kept.
-bool keepOrDiscardEffect();
-void volumeUp();
-void volumeDown();
-void fadeIn();
-void fadeOut();
-void echoEffect();
-void reverbEffect();
-void codeWithPassword();
 
-// ---- Shared with the SoX effects ---------------------------------------------
-
-// After an effect the screen is cleared from this row down, so that the
-// effects question always comes back at the same place.
-inline constexpr int kRowAfterEffect = 8;
+// ---- Shared with the effects' work -------------------------------------------
 
 // The scratch file that holds the sound as it was before the current
 // effect: tempSoundFile, or a fixed name in the temporary directory when
@@ -46,18 +67,8 @@ std::string effectScratchFile();
 // Puts the sound back as it was before the current effect; says so when
 // the copy cannot be read back (the sound then keeps the effect).
 void restoreSoundBeforeEffect();
-// Plays the whole working sound and waits for the end.
-void demonstrate();
 // Says in how many places frames first..end-1 of the working sound clip,
 // as F7 counts them, when any do: what a result is told before it is kept.
 void tellClipping(int64_t first, int64_t end);
-// Says that the demonstration comes, plays it and asks whether to keep the
-// effect (the sound put back when not). True when kept. With a worker
-// still at the effect, what plays waits for it, and the question for the
-// rest of it; `whenWorked` then says what only the whole work could tell.
-bool demonstrateAndKeep(EffectWorker* worker = nullptr, const std::function<void()>& whenWorked = {});
-// "Deseja manter o efeito?(S/N)": true on S or Enter, false on N or ESC;
-// other keys are ignored; F1 says what the answers do.
-bool askKeepEffect();
 
 }  // namespace kalimbro

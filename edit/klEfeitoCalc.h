@@ -1,4 +1,4 @@
-// klEfeitoCalc: the sample arithmetic of the seven built-in effects of the
+// klEfeitoCalc: the sample arithmetic of the built-in effects of the
 // effects command (klEfeito), on any sound and without the console, so that
 // the command, its tests and its benchmark share it.
 #pragma once

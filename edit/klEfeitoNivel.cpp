@@ -1,8 +1,10 @@
-// The effects from the sound's levels: they measure, change the sound, say
-// what they did and leave the rest to the effects command.
+// The effects from the sound's levels: they measure, prepare the change
+// and say what it does; the effects command does the rest.
 #include "edit/klEfeitoNivel.h"
 
+#include <algorithm>
 #include <cmath>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -54,16 +56,19 @@ int64_t framesOf(const std::vector<Stretch>& cuts) {
 // Removes the stretches while the start of the result is heard, says so
 // with `say`, and once the user keeps the result the cursor and the mark
 // stay on the same sound.
-template <typename Say>
-void cutAndOffer(const std::vector<Stretch>& cuts, Say say) {
+EffectJob cutJob(std::vector<Stretch> cuts, std::function<void()> say) {
   const auto removal = std::make_shared<StretchRemoval>(sound(), cuts);
-  EffectWorker worker({0, sound().count(), [removal](int64_t, int64_t to) { removal->moveUntil(to); }});
-  say();
-  crtWriteln();
-  if (!demonstrateAndKeep(&worker, [] { sound().fitStore(); })) return;
-  ProgramState& p = program();
-  p.currentPosition = static_cast<int32_t>(positionAfterCuts(p.currentPosition, cuts));
-  p.markedPosition = static_cast<int32_t>(positionAfterCuts(p.markedPosition, cuts));
+  return {.pieces = EffectWork{0, sound().count(), [removal](int64_t, int64_t to) { removal->moveUntil(to); }},
+          .tellStart = [say = std::move(say)] {
+            say();
+            crtWriteln();
+          },
+          .whenWorked = [] { sound().fitStore(); },
+          .whenKept = [cuts = std::move(cuts)] {
+            ProgramState& p = program();
+            p.currentPosition = static_cast<int32_t>(positionAfterCuts(p.currentPosition, cuts));
+            p.markedPosition = static_cast<int32_t>(positionAfterCuts(p.markedPosition, cuts));
+          }};
 }
 
 // "Sonoridade de -30,2 LUFS levada a -17,4 LUFS": what the sound measures
@@ -82,80 +87,94 @@ void sayLoudnessReached(double fromLufs, std::optional<double> reachedLufs) {
 
 }  // namespace
 
-void normaliseLoudness() {
+std::optional<EffectParameters> askLoudnessTarget() {
   const std::optional<std::string> typed = askValue("KLLUFPER", "KLAJLUFS");
-  if (!typed) return;
+  if (!typed) return std::nullopt;
   const std::optional<double> target = numberOr(*typed, kDefaultLoudnessLufs);
   if (!target || *target < kQuietestTargetLufs || *target > kLoudestTargetLufs) {
     sayMessage("KLLUFINV", 1);
-    return;
+    return std::nullopt;
   }
+  return EffectParameters{.number = *target};
+}
+
+std::optional<EffectJob> loudnessWork(const EffectRow&, const EffectParameters& parameters) {
+  const double target = parameters.number;
   const std::optional<SoundLevels> levels = workingSoundLevels().levels(sound(), 0, sound().count());
   if (!levels) {
     sayMessage("KLFALMEM", 1);
-    return;
+    return std::nullopt;
   }
   if (!levels->loudnessLufs) {
     sayMessage("KLLUFIND", 1);
-    return;
+    return std::nullopt;
   }
+  const double fromLufs = *levels->loudnessLufs;
   // The limited gain is worked while the start of the sound is heard;
   // whether it held any peak down, and so left the sound short of the
   // target, is known only at the end. The passes that make up for it then
   // need the whole sound measured: they follow the demonstration.
-  const auto limiter = std::make_shared<PeakLimiter>(sound(), *target - *levels->loudnessLufs, kTruePeakCeilingDb);
-  EffectWorker worker({0, sound().count(), [limiter](int64_t, int64_t to) { limiter->workUntil(to); }});
-  demonstrateAndKeep(&worker, [&] {
-    // With no peak held down the gain was exact: the target is reached.
-    const bool held = limiter->held() > 0;
-    const std::optional<double> reached =
-        held ? reachLoudnessUnderLimit(sound(), workingSoundLevels(), *target, kTruePeakCeilingDb) : *target;
-    crtWriteln();
-    sayLoudnessReached(*levels->loudnessLufs, reached);
-    if (held) sayMessage("KLLUFLIM", 1);
-  });
+  const auto limiter = std::make_shared<PeakLimiter>(sound(), target - fromLufs, kTruePeakCeilingDb);
+  return EffectJob{.pieces = EffectWork{0, sound().count(), [limiter](int64_t, int64_t to) { limiter->workUntil(to); }},
+                   .whenWorked = [limiter, target, fromLufs] {
+                     // With no peak held down the gain was exact: the target is reached.
+                     const bool held = limiter->held() > 0;
+                     const std::optional<double> reached =
+                         held ? reachLoudnessUnderLimit(sound(), workingSoundLevels(), target, kTruePeakCeilingDb)
+                              : target;
+                     crtWriteln();
+                     sayLoudnessReached(fromLufs, reached);
+                     if (held) sayMessage("KLLUFLIM", 1);
+                   }};
 }
 
-void trimSilence() {
+std::optional<EffectJob> silenceTrimWork(const EffectRow&, const EffectParameters&) {
   const int64_t count = sound().count();
-  const std::vector<Stretch> cuts = workingSoundPauses().silenceAtTheEnds(sound());
+  std::vector<Stretch> cuts = workingSoundPauses().silenceAtTheEnds(sound());
   if (cuts.empty()) {
     sayMessage("KLSILNAO", 1);
-    return;
+    return std::nullopt;
   }
   if (cuts.front().frames() == count) {
     sayMessage("KLSILTOD", 1);
-    return;
+    return std::nullopt;
   }
   const int64_t atStart = cuts.front().first == 0 ? cuts.front().frames() : 0;
   const int64_t atEnd = cuts.back().end == count ? cuts.back().frames() : 0;
-  cutAndOffer(cuts, [&] {
+  return cutJob(std::move(cuts), [atStart, atEnd] {
     sayMessage("KLSILREM", 0);
     saySum(atStart, "KLSILNOI");
     saySum(atEnd, "KLSILNOF");
   });
 }
 
-void shortenPauses() {
+std::optional<EffectParameters> askLongestPause() {
   const std::optional<std::string> typed = askValue("KLPAUPER", "KLAJPAUS");
-  if (!typed) return;
+  if (!typed) return std::nullopt;
   const std::optional<double> seconds = numberOr(*typed, kDefaultLongestPauseSeconds);
   if (!seconds || *seconds <= 0) {
     sayMessage("KLPAUINV", 1);
-    return;
+    return std::nullopt;
   }
+  return EffectParameters{.number = *seconds};
+}
+
+std::optional<EffectJob> pauseShorteningWork(const EffectRow&, const EffectParameters& parameters) {
   // Held to an hour, so that the frame count cannot overflow.
-  const int64_t longest = std::max<int64_t>(1, std::llround(std::min(*seconds, 3600.0) * sound().sampleRate()));
-  const std::vector<Stretch> cuts = middlesOfPauses(workingSoundPauses().find(sound(), longest + 1), longest);
+  const int64_t longest =
+      std::max<int64_t>(1, std::llround(std::min(parameters.number, 3600.0) * sound().sampleRate()));
+  std::vector<Stretch> cuts = middlesOfPauses(workingSoundPauses().find(sound(), longest + 1), longest);
   if (cuts.empty()) {
     sayMessage("KLPAUNEN", 1);
-    return;
+    return std::nullopt;
   }
-  cutAndOffer(cuts, [&] {
+  const size_t pauses = cuts.size();
+  const int64_t removed = framesOf(cuts);
+  return cutJob(std::move(cuts), [pauses, removed] {
     sayMessage("KLPAUENC", 0);
-    writeSpeak(std::to_string(cuts.size()));
+    writeSpeak(std::to_string(pauses));
     sayMessage("KLNIVSEP", 0);
-    saySum(framesOf(cuts), "KLPAUREM");
+    saySum(removed, "KLPAUREM");
   });
 }
 

@@ -30,35 +30,6 @@ namespace {
 constexpr int64_t kLoudGainDb = 20;
 constexpr int kEchoLabelWidth = 35;
 
-// What an effect asks before it runs.
-enum class Ask { nothing, echoForm, pitchLine, speedLine, gainQuestion, equalizerForm };
-
-struct SoxEffectRow {
-  SoxEffect effect;
-  Ask ask;
-  std::string_view text;  // after the two file names; the parameters follow
-};
-
-// In the order of SoxEffect, one row for each.
-constexpr SoxEffectRow kSoxEffects[] = {
-    {SoxEffect::echo, Ask::echoForm, " echo"},
-    {SoxEffect::reverb, Ask::nothing, " gain -3 pad 0 3 reverb"},
-    {SoxEffect::pitch, Ask::pitchLine, " pitch"},
-    {SoxEffect::reverse, Ask::nothing, " reverse"},
-    {SoxEffect::speed, Ask::speedLine, " speed"},
-    {SoxEffect::bass, Ask::gainQuestion, " bass"},
-    {SoxEffect::treble, Ask::gainQuestion, " treble"},
-    {SoxEffect::norm, Ask::nothing, " gain -n"},
-    // Each band's text brings its own leading blank.
-    {SoxEffect::equalizer, Ask::equalizerForm, ""},
-};
-static_assert(std::size(kSoxEffects) == static_cast<size_t>(SoxEffect::equalizer) + 1);
-static_assert([] {
-  for (size_t i = 0; i < std::size(kSoxEffects); ++i)
-    if (static_cast<size_t>(kSoxEffects[i].effect) != i) return false;
-  return true;
-}());
-
 struct EqualizerBand {
   std::string_view labelKey;
   std::string_view text;
@@ -72,8 +43,6 @@ constexpr EqualizerBand kBands[] = {
     {"KL8500HZ", " equalizer 8500 .71q ", 21999}, {"KL17000HZ", " equalizer 17000 .71q ", 43999},
 };
 constexpr int kBandCount = static_cast<int>(std::size(kBands));
-
-const SoxEffectRow& rowOf(SoxEffect effect) { return kSoxEffects[static_cast<size_t>(effect)]; }
 
 double percentToUnit(double percent) {
   const double x = percent / 100.0;
@@ -131,20 +100,10 @@ std::string echoParameters(double volumePercent, double delayMs, double gradualP
          numberText(percentToUnit(gradualPercent));
 }
 
-std::string soxEffectText(SoxEffect effect, std::string_view parameters) {
-  const SoxEffectRow& row = rowOf(effect);
-  std::string text(row.text);
-  switch (row.ask) {
-    case Ask::nothing:
-      break;
-    case Ask::equalizerForm:
-      text += parameters;
-      break;
-    default:
-      text += ' ';
-      text += parameters;
-      break;
-  }
+std::string soxEffectText(std::string_view soxWords, std::string_view parameters) {
+  std::string text(soxWords);
+  if (!text.empty() && !parameters.empty()) text += ' ';
+  text += parameters;
   return text;
 }
 
@@ -202,49 +161,43 @@ std::optional<std::string> askGainDb() {
   }
 }
 
-namespace {
-
-// What an effect's questions gave: its parameters as SoX reads them,
-// nothing for a typed value refused, or the user gave up.
-struct AskedParameters {
-  std::optional<std::string> text;
-  bool gaveUp = false;
-};
-AskedParameters given(std::optional<std::string> text) { return {std::move(text), false}; }
-constexpr AskedParameters kGaveUp{std::nullopt, true};
-
 // Speed and pitch are one number each: anything more would reach SoX as
 // effects and options of its own.
-AskedParameters askParameters(Ask ask) {
-  switch (ask) {
-    case Ask::nothing:
-      return given(std::string());
-    case Ask::echoForm:
-      return given(askEchoParameters());
-    case Ask::equalizerForm:
-      return given(askEqualizerGains());
-    case Ask::gainQuestion: {
-      std::optional<std::string> gain = askGainDb();
-      return gain ? given(std::move(gain)) : kGaveUp;
-    }
-    case Ask::pitchLine: {
-      const std::optional<std::string> line = askValue("KLPEGAAF", "KLAJAFIN");
-      if (!line) return kGaveUp;
-      const std::optional<double> cents = decimalNumber(*line);
-      return given(cents ? std::optional(numberText(*cents)) : std::nullopt);
-    }
-    case Ask::speedLine: {
-      const std::optional<std::string> line = askValue("KLPEGAVL", "KLAJVELO");
-      if (!line) return kGaveUp;
-      if (trimmed(*line, kNumberBlanks).empty()) return given(std::string("1.2"));
-      const std::optional<double> speed = decimalNumber(*line);
-      return given(speed && *speed > 0 ? std::optional(numberText(*speed)) : std::nullopt);
-    }
-  }
-  return given(std::nullopt);
+namespace {
+
+std::optional<EffectParameters> given(std::string text) { return EffectParameters{.text = std::move(text)}; }
+
+std::optional<EffectParameters> refused() {
+  sayMessage("KLVALINV", 2);
+  return std::nullopt;
 }
 
 }  // namespace
+
+std::optional<EffectParameters> askSoxEcho() { return given(askEchoParameters()); }
+
+std::optional<EffectParameters> askSoxEqualizer() { return given(askEqualizerGains()); }
+
+std::optional<EffectParameters> askSoxGain() {
+  std::optional<std::string> gain = askGainDb();
+  if (!gain) return std::nullopt;
+  return given(std::move(*gain));
+}
+
+std::optional<EffectParameters> askSoxPitch() {
+  const std::optional<std::string> line = askValue("KLPEGAAF", "KLAJAFIN");
+  if (!line) return std::nullopt;
+  const std::optional<double> cents = decimalNumber(*line);
+  return cents ? given(numberText(*cents)) : refused();
+}
+
+std::optional<EffectParameters> askSoxSpeed() {
+  const std::optional<std::string> line = askValue("KLPEGAVL", "KLAJVELO");
+  if (!line) return std::nullopt;
+  if (trimmed(*line, kNumberBlanks).empty()) return given("1.2");
+  const std::optional<double> speed = decimalNumber(*line);
+  return speed && *speed > 0 ? given(numberText(*speed)) : refused();
+}
 
 // ---- The effect ---------------------------------------------------------------------
 
@@ -265,20 +218,7 @@ std::string_view soxFailureMessage(const ProcessResult& run, const WavStreamLoad
 
 }  // namespace
 
-void soxEffect(SoxEffect effect) {
-  // SoX reads the scratch file: without the temporary directory there is none.
-  if (effectScratchFile().empty()) {
-    sayMessage("KLPRECPT", 2);
-    return;
-  }
-  const AskedParameters asked = askParameters(rowOf(effect).ask);
-  if (asked.gaveUp) return;
-  if (!asked.text) {
-    sayMessage("KLVALINV", 2);
-    return;
-  }
-  const std::string& parameters = *asked.text;
-
+std::optional<EffectJob> soxWork(const EffectRow& row, const EffectParameters& parameters) {
   ProgramState& p = program();
   TAmostras& sound = *p.soundBuffer;
   // SoX keeps no markers: they are put back where the same moment of the
@@ -293,40 +233,34 @@ void soxEffect(SoxEffect effect) {
   result.setMemoryLimit(memoryLimitFromSettings());
   WavStreamLoader loader(result, countBefore);
   bool soundLetGo = false;
-  const ProcessResult run = runProgram(soxArguments(p.soxProgram, effectScratchFile(), soxEffectText(effect, parameters)),
-                                       {.started = [] { sayMessage("KLFIMEDI", 1); },
-                                        .everySecond = {},
-                                        .giveUp = escapeTyped,
-                                        .output = [&](std::span<const uint8_t> bytes) {
-                                          if (!loader.take(bytes)) return false;
-                                          if (loader.started() && !soundLetGo) {
-                                            sound.clear();
-                                            soundLetGo = true;
-                                          }
-                                          return true;
-                                        }});
+  const ProcessResult run =
+      runProgram(soxArguments(p.soxProgram, effectScratchFile(), soxEffectText(row.soxWords, parameters.text)),
+                 {.started = [] { sayMessage("KLFIMEDI", 1); },
+                  .everySecond = {},
+                  .giveUp = escapeTyped,
+                  .output = [&](std::span<const uint8_t> bytes) {
+                    if (!loader.take(bytes)) return false;
+                    if (loader.started() && !soundLetGo) {
+                      sound.clear();
+                      soundLetGo = true;
+                    }
+                    return true;
+                  }});
   if (const std::string_view failure = soxFailureMessage(run, loader, result, countBefore); !failure.empty()) {
     result.clear();
     if (soundLetGo) restoreSoundBeforeEffect();
     sayMessage(failure, 2);
-    return;
+    return std::nullopt;
   }
   sound.takeOver(result);
   for (SoundMarker& m : markers) {
     m.frame = countBefore == 0 ? 0 : m.frame * sound.count() / countBefore;
-    if (effect == SoxEffect::reverse) m.frame = sound.count() - m.frame;
+    if (row.reversesTime) m.frame = sound.count() - m.frame;
   }
   sound.setMarkers(std::move(markers));
   p.currentPosition = 0;
   p.markedPosition = 0;
-  tellClipping(0, sound.count());
-  sayMessage("KLDEMONS", 0);
-  waitSpeechEnd();
-  demonstrate();
-  crtWriteln();
-  crtWriteln();
-  if (!askKeepEffect()) restoreSoundBeforeEffect();
-  clearToEndOfScreen(kRowAfterEffect);
+  return EffectJob{};
 }
 
 }  // namespace kalimbro

@@ -1,8 +1,7 @@
-// klefeitoSox: the nine effects of the effects command that SoX computes:
-// echo, reverberation, pitch, reverse, speed, bass, treble, normalisation
-// and the band equalizer. Asks the effect's parameters, runs sox on the
-// scratch copy of the sound, takes its result through a pipe, plays it,
-// and keeps it or drops it.
+// klefeitoSox: the effects of the effects command that SoX computes. Their
+// rows in the effects table give SoX's words; this unit asks their
+// parameters, runs sox on the scratch copy of the sound and takes its
+// result through a pipe for the effects command to demonstrate.
 #pragma once
 
 #include <cstdint>
@@ -12,10 +11,9 @@
 #include <string_view>
 #include <vector>
 
-namespace kalimbro {
+#include "edit/klEfeito.h"
 
-// The effects SoX computes for the effects command.
-enum class SoxEffect : uint8_t { echo, reverb, pitch, reverse, speed, bass, treble, norm, equalizer };
+namespace kalimbro {
 
 // ---- Argument texts, without the console ---------------------------------------
 
@@ -34,9 +32,9 @@ std::string_view equalizerBandLabel(int band);
 std::string equalizerText(std::span<const double> gains, int32_t sampleRate);
 // "0.8 " volume delay gradual, the two volumes as percentages held to 0..1.
 std::string echoParameters(double volumePercent, double delayMs, double gradualPercent);
-// What follows the two file names for `effect` given the text of its
-// parameters (ignored by the effects that ask none).
-std::string soxEffectText(SoxEffect effect, std::string_view parameters);
+// What follows the two file names: an effect's words, then its parameters
+// (after a blank when both are there).
+std::string soxEffectText(std::string_view soxWords, std::string_view parameters);
 // sox, its pieces of 128 KB (each of its writes to the pipe wakes the
 // program: its default 8 KB makes hundreds of thousands of them for a long
 // sound; much larger pieces no longer fit the processor's caches), the
@@ -47,14 +45,21 @@ std::vector<std::string> soxArguments(std::string_view soxProgram, std::string_v
 
 // ---- The command side ---------------------------------------------------------------
 
-// The effects command has just saved the sound to the scratch file. ESC at
-// a typed value, a typed value that is no number, a SoX that fails or
-// writes nothing, and ESC while it runs are told and leave the sound as it
-// was.
-void soxEffect(SoxEffect effect);
+// The parameter forms. A typed value that is no number is told and refused;
+// ESC at a typed value gives up.
+std::optional<EffectParameters> askSoxEcho();
+std::optional<EffectParameters> askSoxEqualizer();
+std::optional<EffectParameters> askSoxGain();
+std::optional<EffectParameters> askSoxPitch();
+std::optional<EffectParameters> askSoxSpeed();
 std::string askEchoParameters();
 std::string askEqualizerGains();
 // The gain in dB as SoX reads it; nothing when the user gave up.
 std::optional<std::string> askGainDb();
+
+// Runs SoX on the scratch copy and takes its whole result in place of the
+// sound. A SoX that fails or writes nothing, and ESC while it runs, are
+// told and leave the sound as it was: nothing to demonstrate.
+std::optional<EffectJob> soxWork(const EffectRow& row, const EffectParameters& parameters);
 
 }  // namespace kalimbro

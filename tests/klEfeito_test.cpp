@@ -8,8 +8,10 @@
 #include <numbers>
 #include <random>
 
+#include "app/klMsg.h"
 #include "app/programState.h"
 #include "console/VrCrt.h"
+#include "edit/klEfeitoCalc.h"
 #include "platform/paths.h"
 #include "sound/gramost.h"
 #include "tests/fakes/command_fixture.h"
@@ -297,7 +299,18 @@ TEST_F(Effects, HelpAndKeysThatAreNoEffect) {
       .key("\x1B");
   effectsCommand();
   EXPECT_EQ(script.remaining(), 0u);
-  EXPECT_TRUE(shown("+ - Aumenta volume"));
+  // The help's lines were drawn in the table's order; the first of them
+  // may have scrolled away since.
+  std::string drawn;
+  for (const FakeTerminal::Run& run : term.runs()) drawn += run.cells + '\n';
+  size_t at = 0;
+  for (const EffectRow& row : effectRows()) {
+    at = drawn.find(messageText(row.listKey), at);
+    ASSERT_NE(at, std::string::npos) << row.listKey;
+    // Each line tells the key that runs its effect.
+    EXPECT_TRUE(messageText(row.listKey).starts_with(std::string{row.key} + " - ")) << row.listKey;
+  }
+  EXPECT_EQ(messageText(effectRows().front().listKey), "+ - Aumenta volume");
   EXPECT_TRUE(shown("N - Normaliza Volume"));
   EXPECT_TRUE(shown("U - Encurta pausas longas"));
   EXPECT_TRUE(shown("Op\xE7\xE3o inv\xE1lida, F1 ajuda"));

@@ -23,60 +23,63 @@ using Words = std::vector<std::string>;
 // The words after the output ("-", standard output).
 Words effectPart(const Words& all) { return Words(std::find(all.begin(), all.end(), "-") + 1, all.end()); }
 
-Words effectWords(SoxEffect effect, std::string_view parameters) {
-  return effectPart(soxArguments("sox", "in.wav", soxEffectText(effect, parameters)));
+// SoX's words of the effect the key chooses.
+std::string_view soxWordsOf(char key) { return effectForKey(static_cast<uint8_t>(key))->soxWords; }
+
+Words effectWords(char key, std::string_view parameters) {
+  return effectPart(soxArguments("sox", "in.wav", soxEffectText(soxWordsOf(key), parameters)));
 }
 
 // ---------------------------------------------------------------- argument vectors
 
 TEST(SoxArguments, TheFileNameStaysAWholeWordAndIsNeverAnOption) {
-  EXPECT_EQ(soxArguments("/usr/bin/sox", "/t/a b \"c\".wav", soxEffectText(SoxEffect::reverse, "")),
+  EXPECT_EQ(soxArguments("/usr/bin/sox", "/t/a b \"c\".wav", soxEffectText(soxWordsOf('T'), "")),
             (Words{"/usr/bin/sox", "--buffer", "131072", "/t/a b \"c\".wav", "-t", "wav", "-", "reverse"}));
-  EXPECT_EQ(soxArguments("sox", "-n.wav", soxEffectText(SoxEffect::reverse, "")),
+  EXPECT_EQ(soxArguments("sox", "-n.wav", soxEffectText(soxWordsOf('T'), "")),
             (Words{"sox", "--buffer", "131072", std::filesystem::current_path().string() + "/-n.wav", "-t", "wav",
                    "-", "reverse"}));
 }
 
 TEST(SoxArguments, EffectsWithoutParameters) {
-  EXPECT_EQ(effectWords(SoxEffect::reverb, "ignored"), (Words{"gain", "-3", "pad", "0", "3", "reverb"}));
-  EXPECT_EQ(effectWords(SoxEffect::norm, ""), (Words{"gain", "-n"}));
-  EXPECT_EQ(effectWords(SoxEffect::reverse, ""), (Words{"reverse"}));
-  EXPECT_EQ(soxEffectText(SoxEffect::norm, ""), " gain -n");
+  EXPECT_EQ(effectWords('S', ""), (Words{"gain", "-3", "pad", "0", "3", "reverb"}));
+  EXPECT_EQ(effectWords('N', ""), (Words{"gain", "-n"}));
+  EXPECT_EQ(effectWords('T', ""), (Words{"reverse"}));
+  EXPECT_EQ(soxEffectText(soxWordsOf('N'), ""), "gain -n");
 }
 
 TEST(SoxArguments, TypedParametersFollowTheEffectName) {
-  EXPECT_EQ(effectWords(SoxEffect::pitch, "300"), (Words{"pitch", "300"}));
-  EXPECT_EQ(effectWords(SoxEffect::speed, "1.2"), (Words{"speed", "1.2"}));
-  EXPECT_EQ(effectWords(SoxEffect::bass, gainText(5)), (Words{"bass", "+5"}));
-  EXPECT_EQ(effectWords(SoxEffect::treble, gainText(-25)), (Words{"treble", "-25"}));
+  EXPECT_EQ(effectWords('F', "300"), (Words{"pitch", "300"}));
+  EXPECT_EQ(effectWords('V', "1.2"), (Words{"speed", "1.2"}));
+  EXPECT_EQ(effectWords('G', gainText(5)), (Words{"bass", "+5"}));
+  EXPECT_EQ(effectWords('A', gainText(-25)), (Words{"treble", "-25"}));
   EXPECT_EQ(gainText(0), "0");
   EXPECT_EQ(gainText(25), "+25");
 }
 
 TEST(SoxArguments, EchoVolumesAreHeldBetweenZeroAndOne) {
-  EXPECT_EQ(effectWords(SoxEffect::echo, echoParameters(50, 300, 30)), (Words{"echo", "0.8", "0.5", "300", "0.3"}));
+  EXPECT_EQ(effectWords('X', echoParameters(50, 300, 30)), (Words{"echo", "0.8", "0.5", "300", "0.3"}));
   EXPECT_EQ(echoParameters(250, 1000, -10), "0.8 1 1000 0");
   EXPECT_EQ(echoParameters(0, 12.5, 100), "0.8 0 12.5 1");
 }
 
 TEST(SoxArguments, EqualizerBandsByRate) {
   const double zeros[8] = {};
-  EXPECT_EQ(effectWords(SoxEffect::equalizer, equalizerText(zeros, 8000)),
+  EXPECT_EQ(effectWords('Q', equalizerText(zeros, 8000)),
             (Words{"equalizer", "40", ".71q", "+0", "equalizer", "80", "1.10q", "+0", "equalizer", "240",
                    "1.80q", "+0", "equalizer", "500", ".71q", "+0", "equalizer", "1000", "2.90q", "+0"}));
   const std::pair<int32_t, int> bands[] = {{8000, 5},  {11025, 6}, {16000, 6}, {22050, 7},
                                            {32000, 7}, {44100, 8}, {48000, 8}};
   for (const auto& [rate, n] : bands) {
     EXPECT_EQ(equalizerBandCount(rate), n) << rate;
-    EXPECT_EQ(effectWords(SoxEffect::equalizer, equalizerText(zeros, rate)).size(), static_cast<size_t>(4 * n)) << rate;
+    EXPECT_EQ(effectWords('Q', equalizerText(zeros, rate)).size(), static_cast<size_t>(4 * n)) << rate;
   }
   const double gains[8] = {1.5, -3, 0, 0, 0, 0, 0, 12};
-  const Words all = effectWords(SoxEffect::equalizer, equalizerText(gains, 44100));
+  const Words all = effectWords('Q', equalizerText(gains, 44100));
   EXPECT_EQ(all[3], "+1.5");
   EXPECT_EQ(all[7], "-3");
   EXPECT_EQ(all[29], "17000");
   EXPECT_EQ(all[31], "+12");
-  EXPECT_EQ(soxEffectText(SoxEffect::equalizer, equalizerText(zeros, 8000)).substr(0, 14), " equalizer 40 ");
+  EXPECT_EQ(soxEffectText(soxWordsOf('Q'), equalizerText(zeros, 8000)).substr(0, 14), " equalizer 40 ");
 }
 
 // ---------------------------------------------------------------- the command flow
