@@ -1,6 +1,7 @@
 // The program-wide state that the commands share: the working file, the
-// sound being edited, the play cursor and mark, the directories read at
-// start-up and the settings of the "KALIMBRO" section. One instance, owned
+// sound being edited with its history, levels and pauses, the play cursor
+// and mark, the directories read at start-up and the settings of the
+// "KALIMBRO" section. One instance, owned
 // by the main program and reached through program().
 #pragma once
 
@@ -10,6 +11,9 @@
 #include <string_view>
 
 #include "formats/soundFiles.h"
+#include "history/editHistory.h"
+#include "levels/soundLevels.h"
+#include "levels/soundPauses.h"
 #include "sound/gramost.h"
 
 namespace kalimbro {
@@ -37,6 +41,12 @@ struct ProgramState {
   SoundFileFormat workingFormat;  // what the working file was read as, and is saved back as
   std::string tempSoundFile;    // scratch copy of the sound, in the temporary directory
   std::unique_ptr<TAmostras> soundBuffer;
+  // What is known of the working sound beside its frames: the history of
+  // its changes (which watches it, so it goes first at the end), and its
+  // levels and pauses, measured while the program waits for keys.
+  EditHistory history;
+  LevelsCache levels;
+  PauseFinder pauses;
   int32_t currentPosition = 0;
   int32_t markedPosition = 0;
   std::string messageSoundDir;

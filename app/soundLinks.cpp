@@ -95,7 +95,7 @@ void linkConsoleAndSound() {
   setIdleWork([] {
     if (soundHistory().writeAhead()) return true;
     const std::unique_ptr<TAmostras>& sound = program().soundBuffer;
-    return sound && (workingSoundPauses().measureSome(*sound) || workingSoundLevels().measureSome(*sound));
+    return sound && (program().pauses.measureSome(*sound) || program().levels.measureSome(*sound));
   });
 }
 

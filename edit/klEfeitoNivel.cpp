@@ -100,7 +100,7 @@ std::optional<EffectParameters> askLoudnessTarget() {
 
 std::optional<EffectJob> loudnessWork(const EffectRow&, const EffectParameters& parameters) {
   const double target = parameters.number;
-  const std::optional<SoundLevels> levels = workingSoundLevels().levels(sound(), 0, sound().count());
+  const std::optional<SoundLevels> levels = program().levels.levels(sound(), 0, sound().count());
   if (!levels) {
     sayMessage("KLFALMEM", 1);
     return std::nullopt;
@@ -120,7 +120,7 @@ std::optional<EffectJob> loudnessWork(const EffectRow&, const EffectParameters& 
                      // With no peak held down the gain was exact: the target is reached.
                      const bool held = limiter->held() > 0;
                      const std::optional<double> reached =
-                         held ? reachLoudnessUnderLimit(sound(), workingSoundLevels(), target, kTruePeakCeilingDb)
+                         held ? reachLoudnessUnderLimit(sound(), program().levels, target, kTruePeakCeilingDb)
                               : target;
                      crtWriteln();
                      sayLoudnessReached(fromLufs, reached);
@@ -130,7 +130,7 @@ std::optional<EffectJob> loudnessWork(const EffectRow&, const EffectParameters& 
 
 std::optional<EffectJob> silenceTrimWork(const EffectRow&, const EffectParameters&) {
   const int64_t count = sound().count();
-  std::vector<Stretch> cuts = workingSoundPauses().silenceAtTheEnds(sound());
+  std::vector<Stretch> cuts = program().pauses.silenceAtTheEnds(sound());
   if (cuts.empty()) {
     sayMessage("KLSILNAO", 1);
     return std::nullopt;
@@ -163,7 +163,7 @@ std::optional<EffectJob> pauseShorteningWork(const EffectRow&, const EffectParam
   // Held to an hour, so that the frame count cannot overflow.
   const int64_t longest =
       std::max<int64_t>(1, std::llround(std::min(parameters.number, 3600.0) * sound().sampleRate()));
-  std::vector<Stretch> cuts = middlesOfPauses(workingSoundPauses().find(sound(), longest + 1), longest);
+  std::vector<Stretch> cuts = middlesOfPauses(program().pauses.find(sound(), longest + 1), longest);
   if (cuts.empty()) {
     sayMessage("KLPAUNEN", 1);
     return std::nullopt;

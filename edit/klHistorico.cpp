@@ -150,10 +150,7 @@ bool bringBack(const LeftChanges& left, const std::string& folder) {
 
 }  // namespace
 
-EditHistory& soundHistory() {
-  static EditHistory history;
-  return history;
-}
+EditHistory& soundHistory() { return program().history; }
 
 void startWorkingSoundHistory(SoundArrived how) {
   ProgramState& p = program();

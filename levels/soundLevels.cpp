@@ -282,9 +282,4 @@ std::optional<SoundLevels> LevelsCache::levels(const TAmostras& sound, int64_t f
   return combine(parts);
 }
 
-LevelsCache& workingSoundLevels() {
-  static LevelsCache cache;
-  return cache;
-}
-
 }  // namespace kalimbro

@@ -68,7 +68,4 @@ class LevelsCache {
   std::vector<std::unique_ptr<MeasuredStretch>> pieces_;  // in order, apart
 };
 
-// The cache of the sound being edited, which F7 asks and idle turns fill.
-LevelsCache& workingSoundLevels();
-
 }  // namespace kalimbro

@@ -209,24 +209,13 @@ std::vector<Stretch> PauseFinder::silenceAtTheEnds(const TAmostras& sound) {
   return cuts;
 }
 
-PauseFinder& workingSoundPauses() {
-  static PauseFinder finder;
-  return finder;
-}
-
-const std::vector<Stretch>& playPauses(const TAmostras& sound) {
-  struct Known {
-    const TAmostras* sound = nullptr;
-    uint64_t changes = 0;
-    std::vector<Stretch> pauses;
-  };
-  static Known known;
-  if (known.sound != &sound || known.changes != sound.changeCount()) {
-    known.pauses = workingSoundPauses().find(sound, std::llround(kShortestPauseSeconds * sound.sampleRate()));
-    known.sound = &sound;
-    known.changes = sound.changeCount();
+const std::vector<Stretch>& PauseFinder::playPauses(const TAmostras& sound) {
+  if (playPausesOf_ != &sound || playPausesAt_ != sound.changeCount()) {
+    playPauses_ = find(sound, std::llround(kShortestPauseSeconds * sound.sampleRate()));
+    playPausesOf_ = &sound;
+    playPausesAt_ = sound.changeCount();
   }
-  return known.pauses;
+  return playPauses_;
 }
 
 std::vector<Stretch> middlesOfPauses(std::span<const Stretch> pauses, int64_t longest) {

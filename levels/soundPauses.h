@@ -44,6 +44,9 @@ class PauseFinder {
   // What trimming the silence removes: the pause the sound starts with and
   // the one it ends with, as find gives them.
   std::vector<Stretch> silenceAtTheEnds(const TAmostras& sound);
+  // The pauses the play command jumps to, worked out again only when the
+  // sound has changed since the last call.
+  const std::vector<Stretch>& playPauses(const TAmostras& sound);
 
  private:
   void follow(const TAmostras& sound);
@@ -55,14 +58,11 @@ class PauseFinder {
   uint64_t seen_ = 0;
   int32_t rate_ = 0, channels_ = 0;
   std::vector<float> power_;  // the windows known, from the sound's start
+  // The play command's pauses and the sound and change they were found for.
+  const TAmostras* playPausesOf_ = nullptr;
+  uint64_t playPausesAt_ = 0;
+  std::vector<Stretch> playPauses_;
 };
-
-// The finder of the sound being edited, which idle turns fill.
-PauseFinder& workingSoundPauses();
-
-// The pauses the play command jumps to, worked out again only when the
-// sound has changed since the last call.
-const std::vector<Stretch>& playPauses(const TAmostras& sound);
 
 // What shortening pauses (ascending, each longer than `longest` frames) to
 // `longest` removes: the middle of each, so that the words around it keep

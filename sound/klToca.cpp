@@ -284,7 +284,7 @@ void levels(Pass&) {
   // What is not measured yet is measured now, unless a key comes first: it
   // is the user's next command.
   const std::optional<SoundLevels> measured =
-      workingSoundLevels().levels(sound(), first, end, [] { return keyPressed(); });
+      program().levels.levels(sound(), first, end, [] { return keyPressed(); });
   if (!measured) {
     if (!keyPressed()) sayMessage("KLFALMEM", 1);
     return;
@@ -319,7 +319,7 @@ void levels(Pass&) {
 // the next or the previous pause, said with its length; then the first
 // tenth after the pause is heard, where the sound comes back.
 void jumpToPause(Pass& pass, bool forward) {
-  const std::vector<Stretch>& pauses = playPauses(sound());
+  const std::vector<Stretch>& pauses = program().pauses.playPauses(sound());
   const int64_t at = cursor();
   const auto after = std::upper_bound(pauses.begin(), pauses.end(), at,
                                       [](int64_t frame, const Stretch& pause) { return frame < pause.first; });

@@ -133,13 +133,14 @@ TEST(SoundPauses, QuietStretchesAreFoundToTheFrameBelowTheSoundsOwnLevel) {
     EXPECT_EQ(findPauses(s, 1), (std::vector<Stretch>{{0, 1234}, {5000, 9000}, {15000, 16000}})) << scale;
     EXPECT_EQ(findPauses(s, 4000), (std::vector<Stretch>{{5000, 9000}}));
     EXPECT_TRUE(findPauses(s, 4001).empty());
-    EXPECT_EQ(PauseFinder().silenceAtTheEnds(s), (std::vector<Stretch>{{0, 1234}, {15000, 16000}}));
+    PauseFinder finder;
+    EXPECT_EQ(finder.silenceAtTheEnds(s), (std::vector<Stretch>{{0, 1234}, {15000, 16000}}));
     // Played at once: the same pauses, of half a second or more.
-    EXPECT_EQ(playPauses(s), (std::vector<Stretch>{{5000, 9000}}));
+    EXPECT_EQ(finder.playPauses(s), (std::vector<Stretch>{{5000, 9000}}));
     // Talking 12 dB under the rest is no pause.
     square(s, 5000, 9000, static_cast<int16_t>(2000 / scale));
     EXPECT_EQ(findPauses(s, 1), (std::vector<Stretch>{{0, 1234}, {15000, 16000}}));
-    EXPECT_EQ(playPauses(s), std::vector<Stretch>{}) << "a changed sound has its pauses found again";
+    EXPECT_EQ(finder.playPauses(s), std::vector<Stretch>{}) << "a changed sound has its pauses found again";
   }
   TAmostras silent;
   silent.createSized(1, 8000, 16, 800);

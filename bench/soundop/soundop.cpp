@@ -187,12 +187,13 @@ int run(const std::vector<std::string>& a) {
     if (!cache.levels(sound, 0, sound.count())) return fail("cannot measure");
     const double f7AfterEdit = msSince(start);
     start = std::chrono::steady_clock::now();
-    playPauses(sound);
+    PauseFinder finder;
+    finder.playPauses(sound);
     const double pausesFound = msSince(start);
     // A jump once the pauses are known, as the play command's second and
     // later jumps are: from the middle to the next pause.
     start = std::chrono::steady_clock::now();
-    const std::vector<Stretch>& pauses = playPauses(sound);
+    const std::vector<Stretch>& pauses = finder.playPauses(sound);
     const auto next = std::upper_bound(pauses.begin(), pauses.end(), sound.count() / 2,
                                        [](int64_t frame, const Stretch& pause) { return frame < pause.first; });
     const double jump = msSince(start);
