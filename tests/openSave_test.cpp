@@ -80,7 +80,7 @@ TEST_F(AacOpening, ADecodingWithoutASoundFailsAndKeepsTheOneInMemoryAndACutOneIs
   for (const std::string& output : {std::string(), decoded.substr(0, 30)}) {
     fillMono(sound(), {1, 2, 3});
     fakeFfmpeg(output, 0);
-    EXPECT_FALSE(openSoundFile(file("nota.m4a"), sound()).has_value()) << output.size();
+    EXPECT_FALSE(readSoundFile(file("nota.m4a"), sound()).has_value()) << output.size();
     EXPECT_EQ(leftValues(sound()), (std::vector<int16_t>{1, 2, 3}));
     EXPECT_EQ(sound().sampleRate(), 22050);
     EXPECT_TRUE(shown("A convers\xE3o pelo ffmpeg foi mal sucedida"));
@@ -89,7 +89,7 @@ TEST_F(AacOpening, ADecodingWithoutASoundFailsAndKeepsTheOneInMemoryAndACutOneIs
   // Failing on a damaged file after what came before the damage: that much
   // opens, and the user hears so.
   fakeFfmpeg(decoded, 1);
-  ASSERT_TRUE(openSoundFile(file("nota.m4a"), sound()).has_value());
+  ASSERT_TRUE(readSoundFile(file("nota.m4a"), sound()).has_value());
   EXPECT_EQ(sound().count(), 800);
   EXPECT_EQ(sound().sampleRate(), 8000);
   EXPECT_NEAR(leftValues(sound())[400], 8192, 2);
