@@ -48,6 +48,19 @@ TEST_F(SavingFormat, TheWorkingFileKeepsItsOwnAndOtherNamesGetTheirExtensionsKin
   // What a FLAC holds under a WAV name is written back as FLAC.
   program().workingFormat = newFileFormat(SoundKind::flac, 16);
   EXPECT_EQ(savingFormat("campo.wav", sound).kind, SoundKind::flac);
+
+  // A deeper file saved as another kind keeps its depth where that kind
+  // holds it: FLAC holds no floating point and at most 24 bits.
+  const SoundFileFormat float32{SoundKind::wav, 32, true};
+  EXPECT_EQ(formatKeepingDepth(SoundKind::flac, float32, 16), (SoundFileFormat{SoundKind::flac, 24, false}));
+  EXPECT_EQ(formatKeepingDepth(SoundKind::flac, {SoundKind::aiff, 32, false}, 16),
+            (SoundFileFormat{SoundKind::flac, 24, false}));
+  EXPECT_EQ(formatKeepingDepth(SoundKind::aiff, float32, 16), (SoundFileFormat{SoundKind::aiff, 32, true}));
+  EXPECT_EQ(formatKeepingDepth(SoundKind::wav, {SoundKind::flac, 24, false}, 16),
+            (SoundFileFormat{SoundKind::wav, 24, false}));
+  EXPECT_EQ(formatKeepingDepth(SoundKind::wav, float32, 8), newFileFormat(SoundKind::wav, 8));
+  const SoundFileFormat opus{SoundKind::opus, 0, false, 96000};
+  EXPECT_EQ(formatKeepingDepth(SoundKind::opus, opus, 16), opus);  // a lossy kind keeps its rate
 }
 
 TEST(KeepsItsName, SoundKindsButMp3) {
