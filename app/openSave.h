@@ -22,8 +22,9 @@ namespace kalimbro {
 std::string soundFilePatterns(bool withTwinKinds);
 
 // Reads the sound file `name`, of any kind the program reads, into `sound`
-// (converted by another program where the kind's row names one) and tells the user what had to be reduced (depth, channels) and how many
-// seconds of a file cut short were there to open. A lossy file's format
+// (converted by another program where the kind's row names one) and tells
+// the user what had to be reduced (depth, channels) and how many seconds
+// of a file cut short were there to open. A lossy file's format
 // holds its bit rate. Nothing on failure: the sound is as it was and the
 // user has heard why (memory, a file that is no sound it reads, a
 // conversion that failed or was given up, no temporary directory for one).
