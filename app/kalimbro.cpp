@@ -193,7 +193,7 @@ void undoToSaved() {
     return;
   }
   // A reload that fails keeps the sound in memory; the user has heard why.
-  if (!openSoundFile(p.workingFileName, *p.soundBuffer)) return;
+  if (!readSoundFile(p.workingFileName, *p.soundBuffer)) return;
   // The sound is the file again: F2 leaves the file as it is.
   noteWorkingSoundSaved();
   sayMessage("KLUNDO", 1);

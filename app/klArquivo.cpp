@@ -197,11 +197,16 @@ std::string workingWavName(std::string_view name) {
 std::string saveAsWavName(std::string_view name) {
   std::string result(name);
   // Only the file-name part counts: a directory may hold a dot.
-  if (endsWithUpper(name, ".MP3") || fileNamePart(name).find('.') == std::string::npos) result += ".wav";
+  if (isEditedThroughTwin(name) || fileNamePart(name).find('.') == std::string::npos) result += ".wav";
   return result;
 }
 
-bool isMp3Twin(std::string_view name) { return name.size() > 8 && endsWithUpper(name, ".MP3.WAV"); }
+bool isMp3Twin(std::string_view name) {
+  if (!endsWithUpper(name, ".WAV")) return false;
+  // Something comes before the original's extension.
+  const std::string_view original = name.substr(0, name.size() - 4);
+  return isEditedThroughTwin(original) && original.rfind('.') > 0;
+}
 
 std::string mp3OfTwin(std::string_view twin) { return std::string(twin.substr(0, twin.size() - 4)); }
 
@@ -256,7 +261,7 @@ void chooseWorkingFile(bool atStartUp) {
     // The twin of an MP3 reached through an alias lives beside the real
     // MP3, not in the temporary directory the alias lives in.
     const std::string twin = name + ".wav";
-    const bool mp3Name = endsWithUpper(name, ".MP3");
+    const bool mp3Name = isEditedThroughTwin(name);
     if (mp3Name) extendAlias(name, ".wav");
     const std::optional<FileStamp> found = mp3Name ? fileStamp(twin) : std::nullopt;
     if (mp3Name && !found) forgetTwin(twin);  // a record that outlived its twin
@@ -299,7 +304,7 @@ void loadWorkingSound() {
   p.soundBuffer->setMemoryLimit(memoryLimitFromSettings());
   if (p.workingFileName.empty()) return keepWorkingSoundHistory();
   // A failed load leaves the sound in memory as it was.
-  const std::optional<SoundFileFormat> format = openSoundFile(p.workingFileName, *p.soundBuffer);
+  const std::optional<SoundFileFormat> format = readSoundFile(p.workingFileName, *p.soundBuffer);
   if (!format) {
     dropUneditedTwin(p.workingFileName);
     p.workingFileName.clear();
@@ -406,7 +411,7 @@ SaveResult saveWorkingFile() {
     if (!mayReplace(name)) return SaveResult::gaveUp;
     // WAV data under an MP3 name would later be taken for an MP3: the sound
     // goes to its WAV twin and from there into the MP3.
-    namedMp3 = endsWithUpper(name, ".MP3");
+    namedMp3 = isEditedThroughTwin(name);
     if (namedMp3) name += ".wav";
     // A twin already there is not this session's: it may hold edits.
     if (isMp3Twin(name) && !makeRoomForTwin(name)) {
@@ -531,7 +536,7 @@ void saveAs(std::string_view fileName) {
   SoundFileFormat format = asItIs ? formatKeepingDepth(kind, p.workingFormat, saving.bitsPerSample())
                                   : newFileFormat(kind, saving.bitsPerSample());
   // An MP3 is written as its twin and encoded from it.
-  const SoundKind shownKind = isMp3Twin(name) ? SoundKind::mp3 : kind;
+  const SoundKind shownKind = isMp3Twin(name) ? kindOfName(mp3OfTwin(name)).value_or(kind) : kind;
   int32_t bitRate = 0;
   if (const std::optional<BitRateRange> range = bitRateRange(shownKind, saving.channels())) {
     const std::optional<int32_t> chosen = askBitRate(shownKind, *range);

@@ -109,7 +109,7 @@ std::optional<int32_t> mp3FrameBitRate(std::span<const uint8_t> frame, uint64_t 
 }
 
 std::optional<int32_t> mp3BitRate(std::string_view mp3File) {
-  const UniqueFd fd = openSoundFile(mp3File);
+  const UniqueFd fd = openRegularFile(mp3File);
   if (!fd.valid()) return std::nullopt;
   // An ID3v2 tag (cover art and all) comes first; its size is in 7-bit bytes.
   std::array<uint8_t, 10> tag{};

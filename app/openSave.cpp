@@ -88,9 +88,11 @@ std::string aacContainer(std::string_view name) {
   return "ipod";
 }
 
-// Raw AAC has no place for chapters.
+// Whether a file `name` of `kind` keeps the sound's markers: raw AAC has
+// no place for an MP4's chapters.
 bool keepsMarkers(std::string_view name, SoundKind kind) {
-  return kind != SoundKind::aac || aacContainer(name) != "adts";
+  const MarkerPlace place = soundKindRow(kind).markers;
+  return place != MarkerPlace::none && (place != MarkerPlace::mp4Chapters || aacContainer(name) != "adts");
 }
 
 // The sound's markers as an MP4's chapters in ffmpeg's metadata text, in
@@ -106,18 +108,18 @@ bool writeMp4Chapters(const TAmostras& sound, TempFile& file) {
   return static_cast<bool>(out.write(text.data(), static_cast<std::streamsize>(text.size())).flush());
 }
 
-// At `bitRate`; a new file at 64 kb/s a channel: speech and music stay
-// clear at a small size. The sound's values go to ffmpeg's standard input
+// At the format's bit rate; a new file at 64 kb/s a channel: speech and
+// music stay clear at a small size. The sound's values go to ffmpeg's standard input
 // as they are in memory; its markers as chapters from a metadata file.
-Conversion encodeAac(const TAmostras& sound, std::string_view aacFile, int32_t bitRate) {
+Conversion encodeAac(const TAmostras& sound, std::string_view aacFile, const SoundFileFormat& format) {
   constexpr int32_t kNewFileBitsPerChannel = 64000;
-  if (bitRate <= 0) bitRate = kNewFileBitsPerChannel * sound.channels();
+  const int32_t bitRate = format.bitRate > 0 ? format.bitRate : kNewFileBitsPerChannel * sound.channels();
   const std::string rawFormat = std::endian::native == std::endian::little ? "s16le" : "s16be";
   std::vector<std::string> args = ffmpegQuiet();
   args.insert(args.end(), {"-f", rawFormat, "-ar", std::to_string(sound.sampleRate()), "-ac",
                            std::to_string(sound.channels()), "-i", "pipe:0"});
   TempFile chapters;
-  if (!sound.markers().empty() && keepsMarkers(aacFile, SoundKind::aac)) {
+  if (!sound.markers().empty() && keepsMarkers(aacFile, format.kind)) {
     if (!writeMp4Chapters(sound, chapters)) return Conversion::failed;
     args.insert(args.end(), {"-protocol_whitelist", "file", "-f", "ffmetadata", "-i",
                              ffmpegFileArgument(chapters.name()), "-map", "0:a", "-map_chapters", "1"});
@@ -162,7 +164,7 @@ void sayWhatOpened(const SoundLoad& load, const TAmostras& sound) {
 // and the channels opening mixed are noted.
 SoundFileFormat formatOpened(std::string_view name, SoundLoad& load, const TAmostras& sound) {
   sayWhatOpened(load, sound);
-  if (load.format.kind == SoundKind::mp3) {
+  if (soundKindRow(load.format.kind).program == ExternalProgram::lame) {
     load.format.bitRate = mp3BitRate(name).value_or(0);
   } else if (!isPcmKind(load.format.kind)) {
     load.format.bitRate = averageBitRate(name, sound);
@@ -171,68 +173,53 @@ SoundFileFormat formatOpened(std::string_view name, SoundLoad& load, const TAmos
   return load.format;
 }
 
-}  // namespace
-
-// The selector lets a pattern reach past its end ("*.AIF" takes .aiff and
-// .aifc too) and lists a name twice when two patterns take it: an extension
-// an earlier one begins is left out.
-std::string soundFilePatterns(bool withMp3) {
-  std::vector<std::string> listed;
-  for (const std::string_view extension : soundFileExtensions()) {
-    const std::string upper = upperCaseAccented(extension);
-    if (!withMp3 && kindOfName("." + upper) == SoundKind::mp3) continue;
-    if (std::ranges::none_of(listed, [&](const std::string& e) { return upper.starts_with(e); }))
-      listed.push_back(upper);
-  }
-  std::string patterns;
-  for (const std::string& e : listed) patterns += (patterns.empty() ? "*." : "|*.") + e;
-  return patterns;
-}
-
-std::optional<SoundFileFormat> openSoundFile(std::string_view name, TAmostras& sound) {
-  const std::optional<SoundKind> kind = kindOfFile(name);
-  if (kind == SoundKind::aac) {
-    sayMessage("KLCNVAGU", 1);
-    SoundLoad load;
-    if (const std::string_view failure = decodeAac(name, sound, load); !failure.empty()) {
-      sayMessage(failure, 2);
-      return std::nullopt;
-    }
-    load.format = newFileFormat(SoundKind::aac, sound.bitsPerSample());
-    return formatOpened(name, load, sound);
-  }
-  TempFile decoded;
-  std::string readable(name);
-  if (kind == SoundKind::mp3) {
-    if (!decoded.make()) {
-      sayMessage("KLPRECPT", 2);
-      return std::nullopt;
-    }
-    if (const Conversion conversion = mp3ToWav(name, decoded.name()); conversion != Conversion::done) {
-      sayMessage(conversionFailureMessage(conversion), 2);
-      return std::nullopt;
-    }
-    readable = decoded.name();
-  }
+// `readable` read by the program itself as the sound of the file `name`:
+// the file itself, or the WAV it was converted into from `convertedFrom`.
+std::optional<SoundFileFormat> readInProgram(std::string_view name, std::string_view readable, TAmostras& sound,
+                                             std::optional<SoundKind> convertedFrom = {}) {
   SoundLoad load = loadSound(readable, sound);
-  decoded.remove();
   if (!load.ok()) {
     sayMessage(load.failure == LoadFailure::memory ? "KLFALMEM" : "KLARQERR", 1);
     return std::nullopt;
   }
-  if (kind == SoundKind::mp3) load.format = newFileFormat(SoundKind::mp3, sound.bitsPerSample());
+  if (convertedFrom) load.format = newFileFormat(*convertedFrom, sound.bitsPerSample());
   return formatOpened(name, load, sound);
 }
 
-bool writeSoundFile(std::string_view name, const TAmostras& sound, const SoundFileFormat& format) {
-  if (!sound.markers().empty() && !keepsMarkers(name, format.kind)) sayMessage("KLMARFOR", 1);
-  if (format.kind == SoundKind::aac) {
-    sayMessage("KLCNVAGU", 1);
-    const Conversion conversion = encodeAac(sound, name, format.bitRate);
-    if (conversion != Conversion::done) sayMessage(ffmpegFailureMessage(conversion), 2);
-    return conversion == Conversion::done;
+std::optional<SoundFileFormat> readThroughFfmpeg(std::string_view name, SoundKind kind, TAmostras& sound) {
+  sayMessage("KLCNVAGU", 1);
+  SoundLoad load;
+  if (const std::string_view failure = decodeAac(name, sound, load); !failure.empty()) {
+    sayMessage(failure, 2);
+    return std::nullopt;
   }
-  if (format.kind != SoundKind::mp3) return saveSound(name, sound, format);
+  load.format = newFileFormat(kind, sound.bitsPerSample());
+  return formatOpened(name, load, sound);
+}
+
+// Through a WAV copy in the temporary directory, removed once read.
+std::optional<SoundFileFormat> readThroughLame(std::string_view name, SoundKind kind, TAmostras& sound) {
+  TempFile decoded;
+  if (!decoded.make()) {
+    sayMessage("KLPRECPT", 2);
+    return std::nullopt;
+  }
+  if (const Conversion conversion = mp3ToWav(name, decoded.name()); conversion != Conversion::done) {
+    sayMessage(conversionFailureMessage(conversion), 2);
+    return std::nullopt;
+  }
+  return readInProgram(name, decoded.name(), sound, kind);
+}
+
+bool writeThroughFfmpeg(std::string_view name, const TAmostras& sound, const SoundFileFormat& format) {
+  sayMessage("KLCNVAGU", 1);
+  const Conversion conversion = encodeAac(sound, name, format);
+  if (conversion != Conversion::done) sayMessage(ffmpegFailureMessage(conversion), 2);
+  return conversion == Conversion::done;
+}
+
+// Through a WAV copy in the temporary directory.
+bool writeThroughLame(std::string_view name, const TAmostras& sound, const SoundFileFormat& format) {
   TempFile wav;
   if (!wav.make()) {
     sayMessage("KLPRECPT", 1);
@@ -242,6 +229,44 @@ bool writeSoundFile(std::string_view name, const TAmostras& sound, const SoundFi
   const Conversion conversion = wavToMp3(wav.name(), name, format.bitRate);
   if (conversion != Conversion::done) sayMessage(conversionFailureMessage(conversion), 2);
   return conversion == Conversion::done;
+}
+
+}  // namespace
+
+// The selector lets a pattern reach past its end ("*.AIF" takes .aiff and
+// .aifc too) and lists a name twice when two patterns take it: an extension
+// an earlier one begins is left out.
+std::string soundFilePatterns(bool withTwinKinds) {
+  std::vector<std::string> listed;
+  for (const std::string_view extension : soundFileExtensions()) {
+    const std::string upper = upperCaseAccented(extension);
+    if (!withTwinKinds && isEditedThroughTwin("." + upper)) continue;
+    if (std::ranges::none_of(listed, [&](const std::string& e) { return upper.starts_with(e); }))
+      listed.push_back(upper);
+  }
+  std::string patterns;
+  for (const std::string& e : listed) patterns += (patterns.empty() ? "*." : "|*.") + e;
+  return patterns;
+}
+
+std::optional<SoundFileFormat> readSoundFile(std::string_view name, TAmostras& sound) {
+  const std::optional<SoundKind> kind = kindOfFile(name);
+  switch (kind ? soundKindRow(*kind).program : ExternalProgram::none) {
+    case ExternalProgram::none: return readInProgram(name, name, sound);
+    case ExternalProgram::ffmpeg: return readThroughFfmpeg(name, *kind, sound);
+    case ExternalProgram::lame: return readThroughLame(name, *kind, sound);
+  }
+  return std::nullopt;
+}
+
+bool writeSoundFile(std::string_view name, const TAmostras& sound, const SoundFileFormat& format) {
+  if (!sound.markers().empty() && !keepsMarkers(name, format.kind)) sayMessage("KLMARFOR", 1);
+  switch (soundKindRow(format.kind).program) {
+    case ExternalProgram::none: return saveSound(name, sound, format);
+    case ExternalProgram::ffmpeg: return writeThroughFfmpeg(name, sound, format);
+    case ExternalProgram::lame: return writeThroughLame(name, sound, format);
+  }
+  return false;
 }
 
 bool mayReplace(std::string_view shownName) {
@@ -262,24 +287,20 @@ SoundFileFormat savingFormat(std::string_view name, const TAmostras& sound) {
 }
 
 SoundFileFormat formatKeepingDepth(SoundKind kind, const SoundFileFormat& own, int32_t bits) {
-  constexpr int32_t kFlacDeepest = 24;
   SoundFileFormat format = newFileFormat(kind, bits);
   if (kind == own.kind) format.bitRate = own.bitRate;
   const bool deeper = own.floatingPoint || own.bitsPerSample > 16;
   if (!deeper || bits != 16 || !isPcmKind(kind) || !isPcmKind(own.kind)) return format;
-  if (kind == SoundKind::flac) {
-    format.bitsPerSample = own.floatingPoint ? kFlacDeepest : std::min(kFlacDeepest, own.bitsPerSample);
-    return format;
-  }
-  format.bitsPerSample = own.bitsPerSample;
-  format.floatingPoint = own.floatingPoint;
+  const SoundKindRow& row = soundKindRow(kind);
+  const bool keepsFloat = own.floatingPoint && row.holdsFloat;
+  // Floating point where the kind holds none: its deepest integers.
+  format.bitsPerSample = own.floatingPoint && !keepsFloat ? row.deepestBits
+                                                          : std::min(row.deepestBits, own.bitsPerSample);
+  format.floatingPoint = keepsFloat;
   return format;
 }
 
-bool keepsItsName(std::string_view name) {
-  const std::optional<SoundKind> kind = kindOfName(name);
-  return kind.has_value() && kind != SoundKind::mp3;
-}
+bool keepsItsName(std::string_view name) { return kindOfName(name).has_value() && !isEditedThroughTwin(name); }
 
 bool TempFile::make() {
   name_ = makeTempFile("WAV");

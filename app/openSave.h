@@ -1,8 +1,8 @@
 // openSave: sound files of every kind as the commands open and save them.
 // The kind and the in-process reading and writing are soundFiles'; here the
-// kinds that another program converts are handed to it: MP3 to LAME through
-// a WAV copy in the temporary directory, AAC to ffmpeg through pipes (its
-// decoding read straight into memory, the sound's values fed to its
+// kinds whose row names another program are handed to it: to LAME through a
+// WAV copy in the temporary directory (MP3), to ffmpeg through pipes (AAC:
+// its decoding read straight into memory, the sound's values fed to its
 // encoding). The user hears what went wrong or what was reduced. Used by
 // the working file, the mix and the divide command.
 #pragma once
@@ -17,16 +17,18 @@
 namespace kalimbro {
 
 // The file selector's patterns for the sound files the program opens, WAV
-// first, with or without MP3 (which the divide command does not read).
-std::string soundFilePatterns(bool withMp3);
+// first, with or without the kinds edited through a WAV twin (MP3, which
+// the divide command does not read).
+std::string soundFilePatterns(bool withTwinKinds);
 
-// Opens the sound file `name`, of any kind the program reads, into `sound`
-// and tells the user what had to be reduced (depth, channels) and how many
-// seconds of a file cut short were there to open. A lossy file's format
+// Reads the sound file `name`, of any kind the program reads, into `sound`
+// (converted by another program where the kind's row names one) and tells
+// the user what had to be reduced (depth, channels) and how many seconds
+// of a file cut short were there to open. A lossy file's format
 // holds its bit rate. Nothing on failure: the sound is as it was and the
 // user has heard why (memory, a file that is no sound it reads, a
 // conversion that failed or was given up, no temporary directory for one).
-std::optional<SoundFileFormat> openSoundFile(std::string_view name, TAmostras& sound);
+std::optional<SoundFileFormat> readSoundFile(std::string_view name, TAmostras& sound);
 // Writes `sound` as `name` in `format`; the old file stays until the new one
 // is complete. False on failure; the user has heard why when a conversion
 // failed (the caller says that the save failed).
@@ -48,8 +50,7 @@ SoundFileFormat savingFormat(std::string_view name, const TAmostras& sound);
 // a lossy kind keeps its bit rate.
 SoundFileFormat formatKeepingDepth(SoundKind kind, const SoundFileFormat& own, int32_t bits);
 // True for a name the program takes as it is, without ".wav" after it: a
-// WAV name, or one of the kinds it reads and writes itself or through
-// ffmpeg. MP3 names are not: an MP3 is edited through its WAV twin.
+// name of any kind it reads but those edited through their WAV twin (MP3).
 bool keepsItsName(std::string_view name);
 
 // A temporary file in the program's own temporary directory, removed when

@@ -136,7 +136,7 @@ bool bringBack(const LeftChanges& left, const std::string& folder) {
   if (!resumed) {
     // Half brought back is neither: the file again.
     sayMessage("KLRECERR", 1);
-    openSoundFile(p.workingFileName, *p.soundBuffer);
+    readSoundFile(p.workingFileName, *p.soundBuffer);
     return false;
   }
   moveTo(resumed->place);

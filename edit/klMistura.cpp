@@ -107,7 +107,7 @@ void mixCommand() {
 
   auto second = std::make_unique<TAmostras>();
   second->setMemoryLimit(memoryLimitFromSettings());
-  if (!openSoundFile(name, *second)) return;
+  if (!readSoundFile(name, *second)) return;
   if (!matchSoundFormat(second, working)) {
     sayMessage("KLFALMEM", 1);
     return;

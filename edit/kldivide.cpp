@@ -30,7 +30,7 @@ class SourceWav {
  public:
   // False for a file that cannot be read, is no regular file or is not PCM.
   bool open(std::string_view name) {
-    file_ = openSoundFile(name);
+    file_ = openRegularFile(name);
     if (!file_.valid()) return false;
     FdSource source(file_.get());
     if (walkWavHeader(source, layout_) != WavWalk::ok || layout_.format.formatTag != kWavFormatPcm)
@@ -129,7 +129,7 @@ std::string askFileName(std::string_view questionKey) {
 bool openThroughWavCopy(std::string_view name, TempFile& copy, SourceWav& source) {
   TAmostras sound;
   sound.setMemoryLimit(memoryLimitFromSettings());
-  if (!openSoundFile(name, sound)) return false;
+  if (!readSoundFile(name, sound)) return false;
   if (!copy.make()) {
     sayMessage("KLPRECPT", 1);
     return false;
@@ -140,8 +140,6 @@ bool openThroughWavCopy(std::string_view name, TempFile& copy, SourceWav& source
   }
   return true;
 }
-
-bool isMp3Name(std::string_view name) { return endsWith(upperCased(name), ".MP3"); }
 
 // Seconds typed as readInt takes them, 0 for Enter alone; nothing when the
 // user gave up.
@@ -209,7 +207,7 @@ void extract(const SourceWav& source) {
     sayMessage("KLDESIST", 1);
     return;
   }
-  if (isMp3Name(destination)) {
+  if (isEditedThroughTwin(destination)) {
     sayMessage("KLNDIV", 1);
     return;
   }
@@ -259,7 +257,7 @@ void divideCommand() {
     sayMessage("KLDESIST", 1);
     return;
   }
-  if (isMp3Name(name)) {
+  if (isEditedThroughTwin(name)) {
     sayMessage("KLNDIV", 1);
     return;
   }

@@ -169,10 +169,6 @@ std::vector<Chapter> chapterFrames(TagLib::ID3v2::Tag* tag) {
 
 }  // namespace
 
-bool keepsChapterTags(SoundKind kind) {
-  return kind == SoundKind::flac || kind == SoundKind::vorbis || kind == SoundKind::opus || kind == SoundKind::mp3;
-}
-
 bool writeChapterTags(const std::string& path, SoundKind kind, const std::vector<Chapter>& chapters) {
   switch (kind) {
     case SoundKind::flac: {

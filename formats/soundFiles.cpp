@@ -33,34 +33,6 @@ namespace {
 
 constexpr int64_t kMaxFrames = std::numeric_limits<int32_t>::max();
 
-// ---- The kind of a file ------------------------------------------------------------
-
-struct Extension {
-  std::string_view name;
-  SoundKind kind;
-};
-constexpr std::array<Extension, 12> kExtensions = {{
-    {"wav", SoundKind::wav},
-    {"flac", SoundKind::flac},
-    {"ogg", SoundKind::vorbis},
-    {"oga", SoundKind::vorbis},
-    {"opus", SoundKind::opus},
-    {"aif", SoundKind::aiff},
-    {"aiff", SoundKind::aiff},
-    {"aifc", SoundKind::aiff},
-    {"m4a", SoundKind::aac},
-    {"mp4", SoundKind::aac},
-    {"aac", SoundKind::aac},
-    {"mp3", SoundKind::mp3},
-}};
-
-bool equalsIgnoringCase(std::string_view a, std::string_view b) {
-  const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [&](char x, char y) {
-           return lower(x) == lower(y);
-         });
-}
-
 bool bytesAre(std::span<const uint8_t> bytes, size_t at, std::string_view expected) {
   return bytes.size() >= at + expected.size() &&
          std::memcmp(bytes.data() + at, expected.data(), expected.size()) == 0;
@@ -68,30 +40,6 @@ bool bytesAre(std::span<const uint8_t> bytes, size_t at, std::string_view expect
 
 uint32_t bigEndian32(const uint8_t* p) {
   return uint32_t{p[0]} << 24 | uint32_t{p[1]} << 16 | uint32_t{p[2]} << 8 | p[3];
-}
-
-// The codec of an Ogg file, told by the first packet of its first page.
-std::optional<SoundKind> oggCodec(std::span<const uint8_t> bytes) {
-  constexpr size_t kPageHeader = 27;
-  if (bytes.size() <= kPageHeader) return std::nullopt;
-  const size_t packet = kPageHeader + bytes[kPageHeader - 1];  // after the segment table
-  if (bytesAre(bytes, packet, "OpusHead")) return SoundKind::opus;
-  if (bytesAre(bytes, packet, "\x01vorbis")) return SoundKind::vorbis;
-  return std::nullopt;
-}
-
-// An ADTS header: twelve bits of sync and the layer bits 00.
-bool isAdtsHeader(std::span<const uint8_t> b) {
-  return b.size() >= 2 && b[0] == 0xFF && (b[1] & 0xF6) == 0xF0;
-}
-
-// An MPEG audio frame header: eleven bits of sync, a version, a layer, a
-// bit rate and a sampling rate that are not the reserved values.
-bool isMpegAudioHeader(std::span<const uint8_t> b) {
-  if (b.size() < 3 || b[0] != 0xFF || (b[1] & 0xE0) != 0xE0) return false;
-  const int version = (b[1] >> 3) & 3, layer = (b[1] >> 1) & 3;
-  const int bitRate = b[2] >> 4, samplingRate = (b[2] >> 2) & 3;
-  return version != 1 && layer != 0 && bitRate != 15 && samplingRate != 3;
 }
 
 // ---- libsndfile ------------------------------------------------------------------------
@@ -104,22 +52,18 @@ using Sndfile = std::unique_ptr<SNDFILE, CloseSndfile>;
 // The file's own format as this program names it; nothing for a kind or an
 // encoding that is not read here.
 std::optional<SoundFileFormat> formatOf(const SF_INFO& info) {
-  SoundFileFormat format;
-  switch (info.format & SF_FORMAT_TYPEMASK) {
-    case SF_FORMAT_WAV:
-    case SF_FORMAT_WAVEX:
-    case SF_FORMAT_RF64: format.kind = SoundKind::wav; break;
-    case SF_FORMAT_AIFF: format.kind = SoundKind::aiff; break;
-    case SF_FORMAT_FLAC: format.kind = SoundKind::flac; break;
-    case SF_FORMAT_OGG:
-      switch (info.format & SF_FORMAT_SUBMASK) {
-        case SF_FORMAT_VORBIS: return SoundFileFormat{SoundKind::vorbis, 0, false};
-        case SF_FORMAT_OPUS: return SoundFileFormat{SoundKind::opus, 0, false};
-        default: return std::nullopt;
-      }
-    default: return std::nullopt;
-  }
-  switch (info.format & SF_FORMAT_SUBMASK) {
+  int major = info.format & SF_FORMAT_TYPEMASK;
+  if (major == SF_FORMAT_WAVEX || major == SF_FORMAT_RF64) major = SF_FORMAT_WAV;  // WAV's variants
+  const int encoding = info.format & SF_FORMAT_SUBMASK;
+  const auto rows = soundKindRows();
+  // A lossy kind's row names its encoding too (Vorbis and Opus share Ogg).
+  const auto row = std::ranges::find_if(rows, [&](const SoundKindRow& r) {
+    return r.sndfileFormat != 0 && r.sndfileFormat == (r.keepsEverySample ? major : major | encoding);
+  });
+  if (row == rows.end()) return std::nullopt;
+  SoundFileFormat format{row->kind, 0, false};
+  if (!row->keepsEverySample) return format;
+  switch (encoding) {
     case SF_FORMAT_PCM_U8:
     case SF_FORMAT_PCM_S8: format.bitsPerSample = 8; break;
     case SF_FORMAT_PCM_16: format.bitsPerSample = 16; break;
@@ -182,13 +126,16 @@ bool setMarkersOf(SNDFILE* file, const std::vector<SoundMarker>& markers) {
 // What puts the sound's markers into a new file of `kind` once libsndfile
 // has written it: cue points with their labels after a WAV file's last
 // chunk (libsndfile writes no labels), chapters into the tags of the
-// others.
+// others; nothing where libsndfile wrote them or the kind keeps none.
 FinishNewFile markersWriter(const TAmostras& sound, SoundKind kind) {
-  if (kind == SoundKind::wav)
-    return [&sound](const std::string& file) { return addWavCuePoints(file, sound.markers()); };
-  return [kind, chapters = chaptersOf(sound.markers(), sound.sampleRate(), sound.count())](const std::string& file) {
-    return writeChapterTags(file, kind, chapters);
-  };
+  switch (soundKindRow(kind).markers) {
+    case MarkerPlace::wavCues:
+      return [&sound](const std::string& file) { return addWavCuePoints(file, sound.markers()); };
+    case MarkerPlace::chapterTags:
+      return [kind, chapters = chaptersOf(sound.markers(), sound.sampleRate(), sound.count())](
+                 const std::string& file) { return writeChapterTags(file, kind, chapters); };
+    default: return {};
+  }
 }
 
 // The encoders of lossy kinds keep what they are handed until they have
@@ -292,7 +239,7 @@ struct SecondOpening {
 };
 
 SecondOpening openAgainAt(std::string_view fileName, const SF_INFO& info, int64_t at) {
-  SecondOpening again{openSoundFile(fileName), nullptr};
+  SecondOpening again{openRegularFile(fileName), nullptr};
   if (!again.fd.valid()) return {};
   SF_INFO againInfo{};
   again.file.reset(sf_open_fd(again.fd.get(), SFM_READ, &againInfo, SF_FALSE));
@@ -404,32 +351,34 @@ double vorbisLevel(int32_t bitRate, int32_t channels) {
   return 1 - quality;
 }
 
-std::optional<int> sndfileFormat(const SoundFileFormat& format) {
-  int subtype = 0;
+// libsndfile's format for a file of `format` into `info` (its channels and
+// rate set); false where libsndfile does not write it. 8 bits are signed
+// where the kind takes them so, else unsigned (WAV).
+bool setSndfileFormat(const SoundFileFormat& format, SF_INFO& info) {
+  const SoundKindRow& row = soundKindRow(format.kind);
+  if (row.sndfileFormat == 0) return false;
+  if (!row.keepsEverySample) {
+    info.format = row.sndfileFormat;
+    return sf_format_check(&info) != 0;
+  }
+  std::vector<int> encodings;
   if (format.floatingPoint) {
-    if (format.bitsPerSample == 32) subtype = SF_FORMAT_FLOAT;
-    if (format.bitsPerSample == 64) subtype = SF_FORMAT_DOUBLE;
+    if (format.bitsPerSample == 32) encodings = {SF_FORMAT_FLOAT};
+    if (format.bitsPerSample == 64) encodings = {SF_FORMAT_DOUBLE};
   } else {
     switch (format.bitsPerSample) {
-      case 8: subtype = SF_FORMAT_PCM_S8; break;
-      case 16: subtype = SF_FORMAT_PCM_16; break;
-      case 24: subtype = SF_FORMAT_PCM_24; break;
-      case 32: subtype = SF_FORMAT_PCM_32; break;
+      case 8: encodings = {SF_FORMAT_PCM_S8, SF_FORMAT_PCM_U8}; break;
+      case 16: encodings = {SF_FORMAT_PCM_16}; break;
+      case 24: encodings = {SF_FORMAT_PCM_24}; break;
+      case 32: encodings = {SF_FORMAT_PCM_32}; break;
       default: break;
     }
   }
-  switch (format.kind) {
-    case SoundKind::wav:
-      if (subtype == SF_FORMAT_PCM_S8) subtype = SF_FORMAT_PCM_U8;  // WAV's 8 bits are unsigned
-      return subtype == 0 ? std::nullopt : std::optional(SF_FORMAT_WAV | subtype);
-    case SoundKind::aiff: return subtype == 0 ? std::nullopt : std::optional(SF_FORMAT_AIFF | subtype);
-    case SoundKind::flac: return subtype == 0 ? std::nullopt : std::optional(SF_FORMAT_FLAC | subtype);
-    case SoundKind::vorbis: return SF_FORMAT_OGG | SF_FORMAT_VORBIS;
-    case SoundKind::opus: return SF_FORMAT_OGG | SF_FORMAT_OPUS;
-    case SoundKind::aac:
-    case SoundKind::mp3: return std::nullopt;
+  for (const int encoding : encodings) {
+    info.format = row.sndfileFormat | encoding;
+    if (sf_format_check(&info)) return true;
   }
-  return std::nullopt;
+  return false;
 }
 
 // libsndfile writes through a FileReplacer: in order, but for the header,
@@ -523,64 +472,7 @@ bool writeResampled(SNDFILE* file, const TAmostras& sound, int32_t rate) {
 
 }  // namespace
 
-// ---- The kind of a file ------------------------------------------------------------------
-
-std::optional<SoundKind> kindOfName(std::string_view name) {
-  const size_t dot = name.rfind('.');
-  if (dot == std::string_view::npos || name.find_first_of("/\\", dot) != std::string_view::npos)
-    return std::nullopt;
-  const std::string_view extension = name.substr(dot + 1);
-  for (const Extension& e : kExtensions)
-    if (equalsIgnoringCase(extension, e.name)) return e.kind;
-  return std::nullopt;
-}
-
-std::vector<std::string_view> soundFileExtensions() {
-  std::vector<std::string_view> names;
-  for (const Extension& e : kExtensions) names.push_back(e.name);
-  return names;
-}
-
-std::optional<SoundKind> kindOfFile(std::string_view name, std::span<const uint8_t> b) {
-  const std::optional<SoundKind> byName = kindOfName(name);
-  // In any case of letters, as the WAV reader takes them.
-  if (b.size() >= 12 && (chunkIdIs(b.data(), "RIFF") || chunkIdIs(b.data(), "RF64")) &&
-      chunkIdIs(b.data() + 8, "WAVE"))
-    return SoundKind::wav;
-  if (bytesAre(b, 0, "FORM") && (bytesAre(b, 8, "AIFF") || bytesAre(b, 8, "AIFC"))) return SoundKind::aiff;
-  if (bytesAre(b, 0, "fLaC")) return SoundKind::flac;
-  if (bytesAre(b, 0, "OggS")) {
-    if (const auto codec = oggCodec(b)) return codec;
-    return byName;
-  }
-  if (bytesAre(b, 4, "ftyp")) return SoundKind::aac;
-  if (bytesAre(b, 0, "ID3")) {
-    if (byName == SoundKind::aac || byName == SoundKind::flac) return byName;
-    return SoundKind::mp3;
-  }
-  if (isAdtsHeader(b)) return SoundKind::aac;
-  if (isMpegAudioHeader(b)) return SoundKind::mp3;
-  return byName;
-}
-
-std::optional<SoundKind> kindOfFile(std::string_view fileName) {
-  const UniqueFd file = openSoundFile(fileName);
-  if (!file.valid()) return std::nullopt;
-  std::array<uint8_t, kKindBytes> bytes;
-  size_t got = 0;
-  while (got < bytes.size()) {
-    const ssize_t n = ::pread(file.get(), bytes.data() + got, bytes.size() - got, static_cast<off_t>(got));
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return std::nullopt;
-    if (n == 0) break;
-    got += static_cast<size_t>(n);
-  }
-  return kindOfFile(fileName, std::span<const uint8_t>(bytes.data(), got));
-}
-
-bool isPcmKind(SoundKind kind) {
-  return kind == SoundKind::wav || kind == SoundKind::flac || kind == SoundKind::aiff;
-}
+// ---- Formats ---------------------------------------------------------------------------------
 
 SoundFileFormat newFileFormat(SoundKind kind, int32_t bitsPerSample) {
   if (!isPcmKind(kind)) return {kind, 0, false};
@@ -590,7 +482,7 @@ SoundFileFormat newFileFormat(SoundKind kind, int32_t bitsPerSample) {
 // ---- Loading ---------------------------------------------------------------------------------
 
 SoundLoad loadSound(std::string_view fileName, TAmostras& sound) {
-  UniqueFd fd = openSoundFile(fileName);
+  UniqueFd fd = openRegularFile(fileName);
   if (!fd.valid()) return failed(LoadFailure::unreadable);
   const std::optional<WavLayout> wav = wavLayoutOf(fd.get());
   const bool wavCutShort = wav && wav->dataCutShort;
@@ -644,7 +536,7 @@ SoundLoad loadSound(std::string_view fileName, TAmostras& sound) {
   // libsndfile reads a WAV or AIFF file cut short to its end without a word.
   result.cutShort = result.cutShort || wavCutShort || (aiffFrames && *aiffFrames > loaded.count());
   if (result.cutShort && loaded.count() == 0) return failed(LoadFailure::unreadable);
-  loaded.setMarkers(keepsChapterTags(format->kind)
+  loaded.setMarkers(soundKindRow(format->kind).markers == MarkerPlace::chapterTags
                         ? markersOfChapters(readChapterTags(nativePath(fileName), format->kind), loaded.sampleRate())
                         : markersIn(file.get()));
   sound.takeOver(loaded);
@@ -659,15 +551,12 @@ bool saveSound(std::string_view fileName, const TAmostras& sound, const SoundFil
       (format.bitsPerSample == 8 || format.bitsPerSample == 16))
     return sound.saveWav(fileName, flush, format.bitsPerSample);
 
-  const std::optional<int> sfFormat = sndfileFormat(format);
-  if (!sfFormat) return false;
+  const SoundKindRow& row = soundKindRow(format.kind);
   SF_INFO info{};
-  info.format = *sfFormat;
   info.channels = sound.channels();
   info.samplerate = format.kind == SoundKind::opus ? opusRateFor(sound.sampleRate()) : sound.sampleRate();
-  if (sound.sampleRate() < 1 || !sf_format_check(&info)) return false;
-  // WAV and AIFF sizes are 32-bit fields.
-  if (format.kind == SoundKind::wav || format.kind == SoundKind::aiff) {
+  if (sound.sampleRate() < 1 || !setSndfileFormat(format, info)) return false;
+  if (row.sizesIn32Bits) {
     const uint64_t dataBytes = static_cast<uint64_t>(sound.samples().size()) *
                                static_cast<uint64_t>(format.bitsPerSample / 8);
     if (dataBytes > UINT32_MAX - 4096) return false;
@@ -682,7 +571,7 @@ bool saveSound(std::string_view fileName, const TAmostras& sound, const SoundFil
     // Full scale is 1.0 in a float file; libsndfile would otherwise write
     // the 16-bit values as they are.
     if (format.floatingPoint) sf_command(file.get(), SFC_SET_SCALE_INT_FLOAT_WRITE, nullptr, SF_TRUE);
-    if (format.kind == SoundKind::aiff && !setMarkersOf(file.get(), sound.markers())) return false;
+    if (row.markers == MarkerPlace::sndfileCues && !setMarkersOf(file.get(), sound.markers())) return false;
     if (format.kind == SoundKind::opus || format.kind == SoundKind::vorbis) {
       double level = format.kind == SoundKind::opus ? opusLevel(format.bitRate, sound.channels())
                                                     : vorbisLevel(format.bitRate, sound.channels());
@@ -696,8 +585,7 @@ bool saveSound(std::string_view fileName, const TAmostras& sound, const SoundFil
     // last Ogg page); a failure there is a failed save.
     if (sf_close(file.release()) != 0) return false;
   }
-  return sound.markers().empty() || format.kind == SoundKind::aiff ? out.commit()
-                                                                    : out.commit(markersWriter(sound, format.kind));
+  return sound.markers().empty() ? out.commit() : out.commit(markersWriter(sound, format.kind));
 }
 
 }  // namespace kalimbro

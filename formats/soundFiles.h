@@ -1,11 +1,9 @@
-// soundFiles: the one place that decides, from a file's name and first
-// bytes, which reader and writer a sound uses, and that reads and writes
-// every kind of sound file the program opens: WAV of any depth, FLAC, Ogg
-// Vorbis, Ogg Opus and AIFF (through libsndfile; the 8- and 16-bit PCM WAV
-// files the program always read go through TAmostras::loadWav and saveWav
-// unchanged). MP3 and AAC are named here but converted by another program
-// (LAME, ffmpeg; see openSave). Used by the working file for opening,
-// saving, the second sound of a mix and the source of divide and extract.
+// soundFiles: reads and writes the sound files the program reads itself:
+// the kinds of the table in soundKinds that libsndfile reads and writes
+// (the 8- and 16-bit PCM WAV files the program always read go through
+// TAmostras::loadWav and saveWav unchanged); the kinds another program
+// converts are openSave's. Used by the working file for opening, saving,
+// the second sound of a mix and the source of divide and extract.
 //
 // Memory holds 16-bit values, 8 or 16 bits declared. On the way in, more
 // than 16 bits or floating point is dithered to 16 bits and more than two
@@ -21,32 +19,11 @@
 #include <string_view>
 #include <vector>
 
+#include "formats/soundKinds.h"
 #include "platform/file_replacer.h"
 #include "sound/gramost.h"
 
 namespace kalimbro {
-
-enum class SoundKind { wav, flac, vorbis, opus, aiff, aac, mp3 };
-
-// By the extension, any case: .wav; .flac; .ogg .oga -> vorbis; .opus ->
-// opus; .aif .aiff .aifc -> aiff; .m4a .mp4 .aac -> aac; .mp3 -> mp3.
-// Nothing for any other name.
-std::optional<SoundKind> kindOfName(std::string_view name);
-// Those extensions, in lower case, WAV's first.
-std::vector<std::string_view> soundFileExtensions();
-// An existing file: its first bytes win where they name a format (RIFF or
-// RF64 with WAVE, in any case of letters; FORM with AIFF or AIFC; fLaC;
-// OggS whose first packet is OpusHead or \x01vorbis; ....ftyp of MP4/M4A;
-// an ADTS header; an ID3 tag or an MPEG audio frame header), else the
-// name's kind; nothing when neither says. An ID3 tag in front of a file
-// named .aac or .flac leaves the name's kind (both are found tagged so).
-// Some hundreds of bytes are enough.
-std::optional<SoundKind> kindOfFile(std::string_view name, std::span<const uint8_t> firstBytes);
-// Reads the first bytes of the file (a Windows-1252 name) and calls the
-// above; nothing when it cannot be read.
-std::optional<SoundKind> kindOfFile(std::string_view fileName);
-// How many first bytes kindOfFile looks at.
-inline constexpr size_t kKindBytes = 512;
 
 // How a file is written: its kind and, within it, the sample encoding.
 struct SoundFileFormat {
@@ -57,8 +34,6 @@ struct SoundFileFormat {
   int32_t mixedChannels = 0;   // the file's channels, where opening mixed them to stereo; else 0
   bool operator==(const SoundFileFormat&) const = default;
 };
-// True for the kinds whose samples are kept exactly (WAV, FLAC, AIFF).
-bool isPcmKind(SoundKind kind);
 // The format a new file of `kind` gets for a sound of `bitsPerSample` (8 or
 // 16): PCM kinds at those bits, lossy kinds 0.
 SoundFileFormat newFileFormat(SoundKind kind, int32_t bitsPerSample);
@@ -74,7 +49,7 @@ struct Reduction {
 };
 
 // unreadable: damaged, cut short before its first frame, not a sound, or of
-// a kind or encoding not read here (MP3, AAC, compressed WAV ...).
+// a kind or encoding not read here (one another program converts, compressed WAV ...).
 enum class LoadFailure { none, unreadable, memory };
 struct SoundLoad {
   LoadFailure failure = LoadFailure::none;
@@ -108,7 +83,8 @@ SoundLoad loadSound(std::string_view fileName, TAmostras& sound);
 // interpolation to the next one above (48 kHz above that); a new Vorbis
 // file at quality 4 of 10. The markers go with the sound: WAV cue points,
 // AIFF markers, the chapters of FLAC, Vorbis and Opus files (written into
-// the new file before it replaces the old one). MP3 and AAC: false. On false the old file is untouched
+// the new file before it replaces the old one). A kind libsndfile does not
+// write: false. On false the old file is untouched
 // and nothing is left beside it. A click each second while it writes.
 bool saveSound(std::string_view fileName, const TAmostras& sound, const SoundFileFormat& format,
                FlushToDisk flush = FlushToDisk::yes);

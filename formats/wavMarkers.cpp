@@ -20,7 +20,7 @@ std::vector<SoundMarker> markersAfterData(ByteSource& source, WavLayout& layout)
 }
 
 std::optional<WavMarkers> readWavMarkers(std::string_view fileName) {
-  const UniqueFd file = openSoundFile(fileName);
+  const UniqueFd file = openRegularFile(fileName);
   if (!file.valid()) return std::nullopt;
   FdSource source(file.get());
   WavLayout layout;

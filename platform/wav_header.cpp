@@ -349,7 +349,7 @@ WavWalk walkWavHeader(ByteSource& source, WavLayout& layout) {
   }
 }
 
-UniqueFd openSoundFile(std::string_view fileName) {
+UniqueFd openRegularFile(std::string_view fileName) {
   UniqueFd fd(::open(nativePath(fileName).c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
   struct stat st;
   if (!fd.valid() || fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return UniqueFd();

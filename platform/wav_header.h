@@ -212,6 +212,6 @@ std::vector<uint8_t> cueChunks(std::span<const WavCuePoint> cues, uint64_t prece
 
 // Opens a sound file for reading, only when it is a regular file: a FIFO or
 // a device could hold the program forever. Invalid on any failure.
-UniqueFd openSoundFile(std::string_view fileName);
+UniqueFd openRegularFile(std::string_view fileName);
 
 }  // namespace kalimbro

@@ -749,7 +749,7 @@ bool TAmostras::readData(ByteSource& source, uint64_t dataBytes) {
 
 bool TAmostras::loadWav(std::string_view fileName) {
   outOfMemory_ = false;
-  const UniqueFd file = openSoundFile(fileName);
+  const UniqueFd file = openRegularFile(fileName);
   if (!file.valid()) return false;
   FdSource source(file.get());
   WavLayout layout;
@@ -777,7 +777,7 @@ bool TAmostras::loadWav(std::string_view fileName) {
 
 std::optional<bool> TAmostras::reloadWav(std::string_view fileName) {
   outOfMemory_ = false;
-  const UniqueFd file = openSoundFile(fileName);
+  const UniqueFd file = openRegularFile(fileName);
   if (!file.valid()) return std::nullopt;
   FdSource source(file.get());
   WavLayout layout;

@@ -69,7 +69,7 @@ int deviceRate(int64_t rate) { return static_cast<int>(std::clamp<int64_t>(rate,
 // Opens a WAV file and walks its header: on success `file` stands at the
 // first data byte. The format tag is left to the caller.
 bool openWavFile(std::string_view name, UniqueFd& fd, WavLayout& layout) {
-  fd = openSoundFile(name);
+  fd = openRegularFile(name);
   if (!fd.valid()) return false;
   FdSource source(fd.get());
   return walkWavHeader(source, layout) == WavWalk::ok;

@@ -55,10 +55,23 @@ TEST_F(SavingFormat, TheWorkingFileKeepsItsOwnAndOtherNamesGetTheirExtensionsKin
   TAmostras empty;
   empty.createSized(1, 8000, 16, 0);
   ASSERT_TRUE(saveSound(file("vazio.ogg"), empty, newFileFormat(SoundKind::vorbis, 16)));
-  const std::optional<SoundFileFormat> opened = openSoundFile(file("vazio.ogg"), sound);
+  const std::optional<SoundFileFormat> opened = readSoundFile(file("vazio.ogg"), sound);
   ASSERT_TRUE(opened.has_value());
   EXPECT_EQ(sound.count(), 0);
   EXPECT_EQ(opened->bitRate, 0);
+
+  // A deeper file saved as another kind keeps its depth where that kind
+  // holds it: FLAC holds no floating point and at most 24 bits.
+  const SoundFileFormat float32{SoundKind::wav, 32, true};
+  EXPECT_EQ(formatKeepingDepth(SoundKind::flac, float32, 16), (SoundFileFormat{SoundKind::flac, 24, false}));
+  EXPECT_EQ(formatKeepingDepth(SoundKind::flac, {SoundKind::aiff, 32, false}, 16),
+            (SoundFileFormat{SoundKind::flac, 24, false}));
+  EXPECT_EQ(formatKeepingDepth(SoundKind::aiff, float32, 16), (SoundFileFormat{SoundKind::aiff, 32, true}));
+  EXPECT_EQ(formatKeepingDepth(SoundKind::wav, {SoundKind::flac, 24, false}, 16),
+            (SoundFileFormat{SoundKind::wav, 24, false}));
+  EXPECT_EQ(formatKeepingDepth(SoundKind::wav, float32, 8), newFileFormat(SoundKind::wav, 8));
+  const SoundFileFormat opus{SoundKind::opus, 0, false, 96000};
+  EXPECT_EQ(formatKeepingDepth(SoundKind::opus, opus, 16), opus);  // a lossy kind keeps its rate
 }
 
 TEST(KeepsItsName, SoundKindsButMp3) {
@@ -91,7 +104,7 @@ TEST_F(AacOpening, ADecodingWithoutASoundFailsAndKeepsTheOneInMemoryAndACutOneIs
   for (const std::string& output : {std::string(), decoded.substr(0, 30)}) {
     fillMono(sound(), {1, 2, 3});
     fakeFfmpeg(output, 0);
-    EXPECT_FALSE(openSoundFile(file("nota.m4a"), sound()).has_value()) << output.size();
+    EXPECT_FALSE(readSoundFile(file("nota.m4a"), sound()).has_value()) << output.size();
     EXPECT_EQ(leftValues(sound()), (std::vector<int16_t>{1, 2, 3}));
     EXPECT_EQ(sound().sampleRate(), 22050);
     EXPECT_TRUE(shown("A convers\xE3o pelo ffmpeg foi mal sucedida"));
@@ -100,7 +113,7 @@ TEST_F(AacOpening, ADecodingWithoutASoundFailsAndKeepsTheOneInMemoryAndACutOneIs
   // Failing on a damaged file after what came before the damage: that much
   // opens, and the user hears so.
   fakeFfmpeg(decoded, 1);
-  ASSERT_TRUE(openSoundFile(file("nota.m4a"), sound()).has_value());
+  ASSERT_TRUE(readSoundFile(file("nota.m4a"), sound()).has_value());
   EXPECT_EQ(sound().count(), 800);
   EXPECT_EQ(sound().sampleRate(), 8000);
   EXPECT_NEAR(leftValues(sound())[400], 8192, 2);
@@ -108,7 +121,7 @@ TEST_F(AacOpening, ADecodingWithoutASoundFailsAndKeepsTheOneInMemoryAndACutOneIs
   // The same sound from a decoding that ends well is no cut one.
   clearScreen();
   fakeFfmpeg(decoded, 0);
-  ASSERT_TRUE(openSoundFile(file("nota.m4a"), sound()).has_value());
+  ASSERT_TRUE(readSoundFile(file("nota.m4a"), sound()).has_value());
   EXPECT_EQ(sound().count(), 800);
   EXPECT_FALSE(shown("O arquivo termina antes do esperado"));
 }

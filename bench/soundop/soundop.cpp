@@ -101,7 +101,7 @@ int run(const std::vector<std::string>& a) {
   if (a[0] == "reopen") {
     if (a.size() != 3) return fail("usage: soundop reopen IN OUT");
     // As the program opens and saves, through ffmpeg for AAC.
-    const std::optional<SoundFileFormat> format = openSoundFile(a[1], sound);
+    const std::optional<SoundFileFormat> format = readSoundFile(a[1], sound);
     if (!format) return fail("cannot load the input");
     return writeSoundFile(a[2], sound, *format) ? 0 : fail("cannot save");
   }
