@@ -213,7 +213,7 @@ constexpr EffectRow kEffects[] = {
 static_assert([] {
   for (size_t i = 0; i < std::size(kEffects); ++i) {
     const uint8_t key = static_cast<uint8_t>(kEffects[i].key);
-    if (upperAscii(key) != key || key == kEsc || kEffects[i].work == nullptr) return false;
+    if (upperAscii(key) != key || key == kEsc) return false;
     for (size_t j = i + 1; j < std::size(kEffects); ++j)
       if (kEffects[j].key == kEffects[i].key) return false;
   }
