@@ -273,12 +273,13 @@ void divideCommand() {
   if (!source.open(name) && !openThroughWavCopy(name, copy, source)) return;
   sayMessage("KLDIVPED", 0);
   const uint8_t key = readAnswer("KLDIVPED", "KLAJDIVI", AnswerEcho::spoken);
-  if (key != kEsc) crtWrite(std::string(1, static_cast<char>(key)));
-  crtWriteln();
   if (key == kEsc) {
+    crtWriteln();
     sayMessage("KLDESIST", 1);
     return;
   }
+  crtWrite(std::string(1, static_cast<char>(key)));
+  crtWriteln();
   if (key == 'N' || key == 'n') {
     extract(source);
   } else {
